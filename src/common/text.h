@@ -1,0 +1,27 @@
+// Text helpers shared by every layer. All text inside the program is UTF-8;
+// names (store keys, table keys, command-line keywords) fold ASCII letters
+// only, so the same two names compare equal everywhere.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// ASCII lower-casing of a whole text; bytes >= 0x80 stay as they are.
+std::string Text_FoldAscii(std::string_view s);
+
+// True when a and b are equal ignoring ASCII letter case.
+bool Text_EqualsNoCase(std::string_view a, std::string_view b);
+
+// Three-way compare ignoring ASCII letter case (bytes compare unsigned).
+int Text_CompareNoCase(std::string_view a, std::string_view b);
+
+// The longest prefix of s that is at most max_bytes long and does not end
+// inside a UTF-8 sequence. Invalid bytes count as one character each.
+std::string_view Text_CutUtf8(std::string_view s, size_t max_bytes);
+
+// True when s is well-formed UTF-8 (no overlongs, no surrogates, <= U+10FFFF).
+bool Text_IsValidUtf8(std::string_view s);
+
+// Trims blanks and tabs at both ends.
+std::string_view Text_TrimBlanks(std::string_view s);

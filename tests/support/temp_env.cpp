@@ -1,0 +1,74 @@
+#include "temp_env.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace iwtest {
+namespace {
+
+struct Sandbox {
+    std::string dir;
+    pid_t owner;
+
+    Sandbox() : owner(getpid()) {
+        const char* base = std::getenv("TMPDIR");
+        std::string tmpl = std::string(base && *base ? base : "/tmp") + "/iwtest-XXXXXX";
+        if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+        dir = tmpl;
+        for (const char* sub : {"home", "config", "state", "data", "cache", "runtime"}) {
+            fs::create_directories(dir + "/" + sub);
+            fs::permissions(dir + "/" + sub, fs::perms::owner_all);
+        }
+        setenv("HOME", (dir + "/home").c_str(), 1);
+        setenv("XDG_CONFIG_HOME", (dir + "/config").c_str(), 1);
+        setenv("XDG_STATE_HOME", (dir + "/state").c_str(), 1);
+        setenv("XDG_DATA_HOME", (dir + "/data").c_str(), 1);
+        setenv("XDG_CACHE_HOME", (dir + "/cache").c_str(), 1);
+        setenv("XDG_RUNTIME_DIR", (dir + "/runtime").c_str(), 1);
+        setenv("INBOXWARDEN_REGISTRY", (dir + "/config/registry.db").c_str(), 1);
+    }
+    ~Sandbox() {
+        // A forked child that exits normally must not remove its parent's sandbox.
+        if (getpid() != owner || std::getenv("IW_KEEP_SANDBOX")) return;
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+    }
+};
+
+Sandbox& sandbox() {
+    static Sandbox s;
+    return s;
+}
+
+// Set the environment up before main() and before any test's static objects.
+[[maybe_unused]] const bool kSandboxReady = (sandbox(), true);
+
+} // namespace
+
+const std::string& SandboxDir() { return sandbox().dir; }
+
+std::string MakeTempDir(const std::string& prefix) {
+    std::string tmpl = sandbox().dir + "/" + prefix + "-XXXXXX";
+    if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+    return tmpl;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void RemoveTree(const std::string& path) {
+    std::error_code ec;
+    fs::remove_all(path, ec);
+}
+
+} // namespace iwtest

@@ -51,7 +51,9 @@ Sandbox& sandbox() {
 
 } // namespace
 
-const std::string& SandboxDir() { return sandbox().dir; }
+const std::string& SandboxDir() {
+    return sandbox().dir;
+}
 
 std::string MakeTempDir(const std::string& prefix) {
     std::string tmpl = sandbox().dir + "/" + prefix + "-XXXXXX";

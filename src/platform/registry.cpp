@@ -1,0 +1,622 @@
+#include "platform/registry.h"
+#include "platform/log.h"
+#include "platform/paths.h"
+
+#include <atomic>
+#include <cerrno>
+#include <fcntl.h>
+#include <memory>
+#include <mutex>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+// How long a write waits for another process that holds the store.
+constexpr int kBusyTimeoutMs = 10000;
+constexpr size_t kMaxKeyNameBytes = 255;
+constexpr size_t kMaxValueNameBytes = 16383;
+
+// Names compare with SQLite's NOCASE collation, which folds ASCII letters
+// only: the same rule as every other name in the program.
+constexpr const char* kSchema = R"SQL(
+CREATE TABLE IF NOT EXISTS keys(
+  id INTEGER PRIMARY KEY,
+  parent INTEGER REFERENCES keys(id) ON DELETE CASCADE,
+  name TEXT NOT NULL COLLATE NOCASE);
+CREATE UNIQUE INDEX IF NOT EXISTS keys_by_name ON keys(parent, name);
+CREATE TABLE IF NOT EXISTS vals(
+  id INTEGER PRIMARY KEY,
+  key INTEGER NOT NULL REFERENCES keys(id) ON DELETE CASCADE,
+  name TEXT NOT NULL COLLATE NOCASE,
+  type INTEGER NOT NULL,
+  data BLOB NOT NULL);
+CREATE UNIQUE INDEX IF NOT EXISTS vals_by_name ON vals(key, name);
+CREATE INDEX IF NOT EXISTS vals_in_order ON vals(key);
+INSERT OR IGNORE INTO keys(id, parent, name) VALUES(1, NULL, '');
+PRAGMA user_version = 1;
+)SQL";
+
+struct Conn {
+    sqlite3* db = nullptr;
+    uint64_t generation = 0;
+    pid_t pid = 0;
+    int batchDepth = 0;
+    uint32_t batchError = REGSTORE_OK;
+    std::unordered_map<const char*, sqlite3_stmt*> stmts;
+
+    ~Conn() {
+        for (auto& [sql, st] : stmts)
+            sqlite3_finalize(st);
+        sqlite3_close_v2(db);
+    }
+    sqlite3_stmt* prepare(const char* sql) {
+        if (auto it = stmts.find(sql); it != stmts.end()) return it->second;
+        sqlite3_stmt* st = nullptr;
+        if (sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &st, nullptr) != SQLITE_OK)
+            return nullptr;
+        stmts.emplace(sql, st);
+        return st;
+    }
+};
+
+std::mutex g_mu;
+std::string g_path;
+std::atomic<uint64_t> g_generation{0};
+thread_local std::unique_ptr<Conn> t_conn;
+
+uint32_t mapError(int rc) {
+    switch (rc & 0xFF) {
+    case SQLITE_OK:
+    case SQLITE_ROW:
+    case SQLITE_DONE:
+        return REGSTORE_OK;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return REGSTORE_E_BUSY;
+    case SQLITE_FULL:
+        return REGSTORE_E_DISK_FULL;
+    case SQLITE_NOMEM:
+        return REGSTORE_E_NOMEM;
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_CANTOPEN:
+    case SQLITE_AUTH:
+        return REGSTORE_E_ACCESS;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+        return REGSTORE_E_CORRUPT;
+    case SQLITE_CONSTRAINT:
+        return REGSTORE_E_KEY_DELETED; // a foreign key: the key is gone
+    case SQLITE_TOOBIG:
+    case SQLITE_RANGE:
+    case SQLITE_MISMATCH:
+        return REGSTORE_E_INVALID;
+    default:
+        return REGSTORE_E_IO;
+    }
+}
+
+// Logs a failure of the database itself (never the names or data involved:
+// values may hold passwords) and maps it.
+uint32_t fail(Conn& c, const char* op, int rc) {
+    const uint32_t code = mapError(rc);
+    DebugLog_Write("RegStore: %s failed: %s (%d)\n", op, sqlite3_errmsg(c.db), rc);
+    return code;
+}
+
+// One use of a cached statement; resets it when it goes out of scope, so the
+// same statement can serve the next call.
+class Query {
+  public:
+    Query(Conn& c, const char* sql) : c_(c), st_(c.prepare(sql)) {}
+    ~Query() {
+        if (st_) {
+            sqlite3_reset(st_);
+            sqlite3_clear_bindings(st_);
+        }
+    }
+    Query(const Query&) = delete;
+    Query& operator=(const Query&) = delete;
+
+    bool ok() const { return st_ != nullptr; }
+    Query& bind(int i, int64_t v) {
+        sqlite3_bind_int64(st_, i, v);
+        return *this;
+    }
+    // The bytes must outlive the query (they are not copied).
+    Query& bindText(int i, std::string_view s) {
+        sqlite3_bind_text(st_, i, s.data(), static_cast<int>(s.size()), SQLITE_STATIC);
+        return *this;
+    }
+    Query& bindBlob(int i, std::string_view s) {
+        sqlite3_bind_blob(st_, i, s.empty() ? "" : s.data(), static_cast<int>(s.size()),
+                          SQLITE_STATIC);
+        return *this;
+    }
+    int step() { return st_ ? sqlite3_step(st_) : sqlite3_errcode(c_.db); }
+    int64_t i64(int col) { return sqlite3_column_int64(st_, col); }
+    std::string_view bytes(int col) {
+        const void* p = sqlite3_column_blob(st_, col);
+        const int n = sqlite3_column_bytes(st_, col);
+        return p ? std::string_view(static_cast<const char*>(p), static_cast<size_t>(n))
+                 : std::string_view();
+    }
+
+  private:
+    Conn& c_;
+    sqlite3_stmt* st_;
+};
+
+uint32_t execScript(Conn& c, const char* sql, const char* op) {
+    const int rc = sqlite3_exec(c.db, sql, nullptr, nullptr, nullptr);
+    return rc == SQLITE_OK ? REGSTORE_OK : fail(c, op, rc);
+}
+
+// Creates the file with owner-only rights before SQLite opens it: the store
+// holds (scrambled) passwords. SQLite gives its -wal and -shm files the same
+// mode as the database file.
+uint32_t prepareFile(const std::string& path) {
+    if (Paths_EnsureDir(Paths_DirName(path)) != 0) return REGSTORE_E_ACCESS;
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return errno == ENOSPC ? REGSTORE_E_DISK_FULL : REGSTORE_E_ACCESS;
+    fchmod(fd, 0600);
+    close(fd);
+    return REGSTORE_OK;
+}
+
+uint32_t openConn(const std::string& path, uint64_t generation, std::unique_ptr<Conn>* out) {
+    if (const uint32_t rc = prepareFile(path); rc != REGSTORE_OK) return rc;
+    auto c = std::make_unique<Conn>();
+    c->generation = generation;
+    c->pid = getpid();
+    int rc =
+        sqlite3_open_v2(path.c_str(), &c->db,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc != SQLITE_OK) return fail(*c, "open", rc);
+    sqlite3_busy_timeout(c->db, kBusyTimeoutMs);
+    sqlite3_extended_result_codes(c->db, 1);
+    if (const uint32_t e = execScript(*c,
+                                      "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;"
+                                      "PRAGMA foreign_keys=ON;",
+                                      "configure");
+        e != REGSTORE_OK)
+        return e;
+    int version = 0;
+    {
+        Query q(*c, "PRAGMA user_version");
+        if (q.step() == SQLITE_ROW) version = static_cast<int>(q.i64(0));
+    }
+    if (version < 1) {
+        // BEGIN IMMEDIATE: two processes starting at once must not both
+        // decide to create the schema and then collide.
+        if (const uint32_t e = execScript(*c, "BEGIN IMMEDIATE", "create schema"); e) return e;
+        if (const uint32_t e = execScript(*c, kSchema, "create schema"); e) {
+            sqlite3_exec(c->db, "ROLLBACK", nullptr, nullptr, nullptr);
+            return e;
+        }
+        if (const uint32_t e = execScript(*c, "COMMIT", "create schema"); e) {
+            sqlite3_exec(c->db, "ROLLBACK", nullptr, nullptr, nullptr);
+            return e;
+        }
+    }
+    *out = std::move(c);
+    return REGSTORE_OK;
+}
+
+// This thread's connection to the selected store, opened on first use.
+uint32_t conn(Conn** out) {
+    if (t_conn && t_conn->pid != getpid()) {
+        // A connection must never be used across fork(): the child opens its
+        // own and leaves the copy of its parent's untouched.
+        (void)t_conn.release();
+    }
+    const uint64_t gen = g_generation.load();
+    if (t_conn && t_conn->generation == gen && gen != 0) {
+        *out = t_conn.get();
+        return REGSTORE_OK;
+    }
+    std::string path;
+    {
+        std::lock_guard lock(g_mu);
+        if (g_generation.load() == 0) {
+            g_path = Paths_RegistryFile();
+            g_generation = 1;
+        }
+        path = g_path;
+    }
+    t_conn.reset();
+    if (const uint32_t rc = openConn(path, g_generation.load(), &t_conn); rc != REGSTORE_OK)
+        return rc;
+    *out = t_conn.get();
+    return REGSTORE_OK;
+}
+
+// Runs `body` as one committed write: on its own in a transaction that takes
+// the write lock first (so a busy store is waited for, not failed), or as a
+// part of this thread's open batch.
+template <typename F> uint32_t write(Conn& c, const char* op, F&& body) {
+    if (c.batchDepth > 0) {
+        if (!sqlite3_get_autocommit(c.db)) return body();
+        // The batch's transaction was rolled back by an earlier failure; the
+        // batch reports that at its end, later writes still commit one by one.
+        if (c.batchError == REGSTORE_OK) c.batchError = REGSTORE_E_IO;
+    }
+    {
+        Query begin(c, "BEGIN IMMEDIATE");
+        if (const int rc = begin.step(); rc != SQLITE_DONE) return fail(c, op, rc);
+    }
+    const uint32_t rc = body();
+    if (rc != REGSTORE_OK) {
+        if (!sqlite3_get_autocommit(c.db)) {
+            Query rollback(c, "ROLLBACK");
+            rollback.step();
+        }
+        return rc;
+    }
+    Query commit(c, "COMMIT");
+    if (const int crc = commit.step(); crc != SQLITE_DONE) {
+        const uint32_t e = fail(c, op, crc);
+        if (!sqlite3_get_autocommit(c.db)) {
+            Query rollback(c, "ROLLBACK");
+            rollback.step();
+        }
+        return e;
+    }
+    return REGSTORE_OK;
+}
+
+bool validName(std::string_view name, size_t maxBytes) {
+    return name.size() <= maxBytes && name.find('\0') == std::string_view::npos;
+}
+
+std::vector<std::string_view> splitPath(std::string_view path) {
+    std::vector<std::string_view> parts;
+    size_t pos = 0;
+    while (pos <= path.size()) {
+        size_t end = path.find('\\', pos);
+        if (end == std::string_view::npos) end = path.size();
+        if (end > pos) parts.push_back(path.substr(pos, end - pos));
+        pos = end + 1;
+    }
+    return parts;
+}
+
+uint32_t findChild(Conn& c, HREGKEY parent, std::string_view name, HREGKEY* out) {
+    Query q(c, "SELECT id FROM keys WHERE parent = ?1 AND name = ?2");
+    if (!q.ok()) return fail(c, "find key", sqlite3_errcode(c.db));
+    q.bind(1, parent).bindText(2, name);
+    const int rc = q.step();
+    if (rc == SQLITE_ROW) {
+        *out = q.i64(0);
+        return REGSTORE_OK;
+    }
+    return rc == SQLITE_DONE ? REGSTORE_E_NOT_FOUND : fail(c, "find key", rc);
+}
+
+bool keyExists(Conn& c, HREGKEY key) {
+    Query q(c, "SELECT 1 FROM keys WHERE id = ?1");
+    q.bind(1, key);
+    return q.step() == SQLITE_ROW;
+}
+
+uint32_t walk(Conn& c, HREGKEY parent, const std::vector<std::string_view>& parts, bool create,
+              HREGKEY* out) {
+    HREGKEY cur = parent;
+    for (std::string_view part : parts) {
+        if (!validName(part, kMaxKeyNameBytes)) return REGSTORE_E_INVALID;
+        HREGKEY next = HREGKEY_NONE;
+        uint32_t rc = findChild(c, cur, part, &next);
+        if (rc == REGSTORE_E_NOT_FOUND && create) {
+            Query ins(c, "INSERT INTO keys(parent, name) VALUES(?1, ?2)");
+            ins.bind(1, cur).bindText(2, part);
+            if (const int irc = ins.step(); irc != SQLITE_DONE) return fail(c, "create key", irc);
+            next = sqlite3_last_insert_rowid(c.db);
+            rc = REGSTORE_OK;
+        }
+        if (rc != REGSTORE_OK) return rc;
+        cur = next;
+    }
+    *out = cur;
+    return REGSTORE_OK;
+}
+
+uint32_t upsertValue(Conn& c, HREGKEY key, std::string_view name, uint32_t type,
+                     std::string_view data) {
+    Query q(c, "INSERT INTO vals(key, name, type, data) VALUES(?1, ?2, ?3, ?4) "
+               "ON CONFLICT(key, name) DO UPDATE SET type = excluded.type, data = excluded.data");
+    if (!q.ok()) return fail(c, "set value", sqlite3_errcode(c.db));
+    q.bind(1, key).bindText(2, name).bind(3, type).bindBlob(4, data);
+    const int rc = q.step();
+    return rc == SQLITE_DONE ? REGSTORE_OK : fail(c, "set value", rc);
+}
+
+uint32_t copyInto(Conn& c, HREGKEY src, HREGKEY dst) {
+    {
+        Query q(c,
+                "INSERT INTO vals(key, name, type, data) "
+                "SELECT ?2, name, type, data FROM vals WHERE key = ?1 ORDER BY id "
+                "ON CONFLICT(key, name) DO UPDATE SET type = excluded.type, data = excluded.data");
+        q.bind(1, src).bind(2, dst);
+        if (const int rc = q.step(); rc != SQLITE_DONE) return fail(c, "copy values", rc);
+    }
+    // Collect first: the recursion reuses the same cached statements.
+    std::vector<std::pair<HREGKEY, std::string>> children;
+    {
+        Query q(c, "SELECT id, name FROM keys WHERE parent = ?1 ORDER BY id");
+        q.bind(1, src);
+        int rc;
+        while ((rc = q.step()) == SQLITE_ROW)
+            children.emplace_back(q.i64(0), q.bytes(1));
+        if (rc != SQLITE_DONE) return fail(c, "copy keys", rc);
+    }
+    for (const auto& [child, name] : children) {
+        HREGKEY target = HREGKEY_NONE;
+        if (const uint32_t rc = walk(c, dst, {name}, true, &target); rc) return rc;
+        if (const uint32_t rc = copyInto(c, child, target); rc) return rc;
+    }
+    return REGSTORE_OK;
+}
+
+} // namespace
+
+uint32_t RegStore_Open(const std::string& path) {
+    std::string chosen = path.empty() ? Paths_RegistryFile() : path;
+    uint64_t gen;
+    {
+        std::lock_guard lock(g_mu);
+        g_path = chosen;
+        gen = ++g_generation;
+    }
+    t_conn.reset();
+    return openConn(chosen, gen, &t_conn);
+}
+
+std::string RegStore_Path() {
+    std::lock_guard lock(g_mu);
+    return g_generation.load() ? g_path : Paths_RegistryFile();
+}
+
+uint32_t RegStore_CreateKey(HREGKEY parent, std::string_view path, HREGKEY* out) {
+    if (parent == HREGKEY_NONE || !out) return REGSTORE_E_INVALID;
+    Conn* c;
+    if (const uint32_t rc = conn(&c); rc) return rc;
+    const auto parts = splitPath(path);
+    // Most calls open keys that exist: look first, without the write lock.
+    HREGKEY found = HREGKEY_NONE;
+    uint32_t rc = walk(*c, parent, parts, false, &found);
+    if (rc == REGSTORE_OK) {
+        if (parts.empty() && !keyExists(*c, parent)) return REGSTORE_E_KEY_DELETED;
+        *out = found;
+        return REGSTORE_OK;
+    }
+    if (rc != REGSTORE_E_NOT_FOUND) return rc;
+    rc = write(*c, "create key", [&] { return walk(*c, parent, parts, true, &found); });
+    if (rc == REGSTORE_OK) *out = found;
+    return rc;
+}
+
+uint32_t RegStore_OpenKey(HREGKEY parent, std::string_view path, HREGKEY* out) {
+    if (parent == HREGKEY_NONE || !out) return REGSTORE_E_INVALID;
+    Conn* c;
+    if (const uint32_t rc = conn(&c); rc) return rc;
+    const auto parts = splitPath(path);
+    if (parts.empty()) {
+        if (!keyExists(*c, parent)) return REGSTORE_E_NOT_FOUND;
+        *out = parent;
+        return REGSTORE_OK;
+    }
+    return walk(*c, parent, parts, false, out);
+}
+
+uint32_t RegStore_QueryInfoKey(HREGKEY key, uint32_t* subkeys, uint32_t* maxSubkeyLen,
+                               uint32_t* values, uint32_t* maxValueNameLen, uint32_t* maxValueLen) {
+    Conn* c;
+    if (const uint32_t rc = conn(&c); rc) return rc;
+    if (!keyExists(*c, key)) return REGSTORE_E_KEY_DELETED;
+    {
+        Query q(*c, "SELECT count(*), coalesce(max(length(CAST(name AS BLOB))), 0) "
+                    "FROM keys WHERE parent = ?1");
+        q.bind(1, key);
+        if (const int rc = q.step(); rc != SQLITE_ROW) return fail(*c, "query key", rc);
+        if (subkeys) *subkeys = static_cast<uint32_t>(q.i64(0));
+        if (maxSubkeyLen) *maxSubkeyLen = static_cast<uint32_t>(q.i64(1));
+    }
+    if (values || maxValueNameLen || maxValueLen) {
+        Query q(*c, "SELECT count(*), coalesce(max(length(CAST(name AS BLOB))), 0), "
+                    "coalesce(max(length(data)), 0) FROM vals WHERE key = ?1");
+        q.bind(1, key);
+        if (const int rc = q.step(); rc != SQLITE_ROW) return fail(*c, "query key", rc);
+        if (values) *values = static_cast<uint32_t>(q.i64(0));
+        if (maxValueNameLen) *maxValueNameLen = static_cast<uint32_t>(q.i64(1));
+        if (maxValueLen) *maxValueLen = static_cast<uint32_t>(q.i64(2));
+    }
+    return REGSTORE_OK;
+}
+
+uint32_t RegStore_EnumKey(HREGKEY key, uint32_t index, std::string* name) {
+    if (!name) return REGSTORE_E_INVALID;
+    Conn* c;
+    if (const uint32_t rc = conn(&c); rc) return rc;
+    Query q(*c, "SELECT name FROM keys WHERE parent = ?1 ORDER BY name LIMIT 1 OFFSET ?2");
+    q.bind(1, key).bind(2, index);
+    const int rc = q.step();
+    if (rc == SQLITE_ROW) {
+        name->assign(q.bytes(0));
+        return REGSTORE_OK;
+    }
+    return rc == SQLITE_DONE ? REGSTORE_E_NO_MORE_ITEMS : fail(*c, "enumerate keys", rc);
+}
+
+uint32_t RegStore_EnumValue(HREGKEY key, uint32_t index, std::string* name, uint32_t* type,
+                            std::string* data) {
+    Conn* c;
+    if (const uint32_t rc = conn(&c); rc) return rc;
+    Query q(*c, "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY id LIMIT 1 OFFSET ?2");
+    q.bind(1, key).bind(2, index);
+    const int rc = q.step();
+    if (rc == SQLITE_ROW) {
+        if (name) name->assign(q.bytes(0));
+        if (type) *type = static_cast<uint32_t>(q.i64(1));
+        if (data) data->assign(q.bytes(2));
+        return REGSTORE_OK;
+    }
+    return rc == SQLITE_DONE ? REGSTORE_E_NO_MORE_ITEMS : fail(*c, "enumerate values", rc);
+}
+
+uint32_t RegStore_ForEachValue(HREGKEY key, const RegValueFn& fn) {
+    Conn* c;
+    if (const uint32_t rc = conn(&c); rc) return rc;
+    Query q(*c, "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY id");
+    q.bind(1, key);
+    int rc;
+    while ((rc = q.step()) == SQLITE_ROW) {
+        if (!fn(q.bytes(0), static_cast<uint32_t>(q.i64(1)), q.bytes(2))) return REGSTORE_OK;
+    }
+    return rc == SQLITE_DONE ? REGSTORE_OK : fail(*c, "enumerate values", rc);
+}
+
+uint32_t RegStore_QueryValue(HREGKEY key, std::string_view name, uint32_t* type,
+                             std::string* data) {
+    if (key == HREGKEY_NONE || !validName(name, kMaxValueNameBytes)) return REGSTORE_E_INVALID;
+    Conn* c;
+    if (const uint32_t rc = conn(&c); rc) return rc;
+    Query q(*c, "SELECT type, data FROM vals WHERE key = ?1 AND name = ?2");
+    q.bind(1, key).bindText(2, name);
+    const int rc = q.step();
+    if (rc == SQLITE_ROW) {
+        if (type) *type = static_cast<uint32_t>(q.i64(0));
+        if (data) data->assign(q.bytes(1));
+        return REGSTORE_OK;
+    }
+    return rc == SQLITE_DONE ? REGSTORE_E_NOT_FOUND : fail(*c, "query value", rc);
+}
+
+uint32_t RegStore_SetValue(HREGKEY key, std::string_view name, uint32_t type,
+                           std::string_view data) {
+    if (key == HREGKEY_NONE || !validName(name, kMaxValueNameBytes)) return REGSTORE_E_INVALID;
+    Conn* c;
+    if (const uint32_t rc = conn(&c); rc) return rc;
+    return write(*c, "set value", [&] { return upsertValue(*c, key, name, type, data); });
+}
+
+uint32_t RegStore_DeleteValue(HREGKEY key, std::string_view name) {
+    if (key == HREGKEY_NONE || !validName(name, kMaxValueNameBytes)) return REGSTORE_E_INVALID;
+    Conn* c;
+    if (const uint32_t rc = conn(&c); rc) return rc;
+    return write(*c, "delete value", [&]() -> uint32_t {
+        Query q(*c, "DELETE FROM vals WHERE key = ?1 AND name = ?2");
+        q.bind(1, key).bindText(2, name);
+        if (const int rc = q.step(); rc != SQLITE_DONE) return fail(*c, "delete value", rc);
+        return sqlite3_changes(c->db) > 0 ? REGSTORE_OK : REGSTORE_E_NOT_FOUND;
+    });
+}
+
+uint32_t RegStore_DeleteTree(HREGKEY parent, std::string_view path) {
+    if (parent == HREGKEY_NONE) return REGSTORE_E_INVALID;
+    Conn* c;
+    if (const uint32_t rc = conn(&c); rc) return rc;
+    return write(*c, "delete key", [&]() -> uint32_t {
+        HREGKEY key = HREGKEY_NONE;
+        const auto parts = splitPath(path);
+        if (parts.empty()) {
+            if (!keyExists(*c, parent)) return REGSTORE_E_NOT_FOUND;
+            key = parent;
+        } else if (const uint32_t rc = walk(*c, parent, parts, false, &key); rc) {
+            return rc;
+        }
+        if (key == HREGKEY_USER) return REGSTORE_E_INVALID;
+        Query q(*c, "DELETE FROM keys WHERE id = ?1");
+        q.bind(1, key);
+        const int rc = q.step();
+        return rc == SQLITE_DONE ? REGSTORE_OK : fail(*c, "delete key", rc);
+    });
+}
+
+uint32_t RegStore_CopyTree(HREGKEY src, HREGKEY dst) {
+    if (src == HREGKEY_NONE || dst == HREGKEY_NONE) return REGSTORE_E_INVALID;
+    Conn* c;
+    if (const uint32_t rc = conn(&c); rc) return rc;
+    return write(*c, "copy key", [&]() -> uint32_t {
+        if (!keyExists(*c, src) || !keyExists(*c, dst)) return REGSTORE_E_NOT_FOUND;
+        // A copy into its own subtree would never end.
+        for (HREGKEY k = dst; k != HREGKEY_NONE;) {
+            if (k == src) return REGSTORE_E_INVALID;
+            Query q(*c, "SELECT coalesce(parent, 0) FROM keys WHERE id = ?1");
+            q.bind(1, k);
+            k = q.step() == SQLITE_ROW ? q.i64(0) : HREGKEY_NONE;
+        }
+        return copyInto(*c, src, dst);
+    });
+}
+
+uint32_t RegStore_Flush(HREGKEY key) {
+    Conn* c;
+    if (const uint32_t rc = conn(&c); rc) return rc;
+    if (!keyExists(*c, key)) return REGSTORE_E_KEY_DELETED;
+    if (c->batchDepth > 0) return REGSTORE_OK; // the batch's commit comes later
+    const int rc =
+        sqlite3_wal_checkpoint_v2(c->db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+    return rc == SQLITE_OK ? REGSTORE_OK : fail(*c, "flush", rc);
+}
+
+uint32_t RegStore_BeginBatch() {
+    Conn* c;
+    if (const uint32_t rc = conn(&c); rc) return rc;
+    if (c->batchDepth == 0) {
+        Query begin(*c, "BEGIN IMMEDIATE");
+        if (const int rc = begin.step(); rc != SQLITE_DONE) return fail(*c, "begin batch", rc);
+        c->batchError = REGSTORE_OK;
+    }
+    ++c->batchDepth;
+    return REGSTORE_OK;
+}
+
+uint32_t RegStore_EndBatch() {
+    Conn* c;
+    if (const uint32_t rc = conn(&c); rc) return rc;
+    if (c->batchDepth == 0) return REGSTORE_E_INVALID;
+    if (--c->batchDepth > 0) return REGSTORE_OK;
+    uint32_t result = c->batchError;
+    if (!sqlite3_get_autocommit(c->db)) {
+        Query commit(*c, "COMMIT");
+        if (const int rc = commit.step(); rc != SQLITE_DONE) {
+            result = fail(*c, "commit batch", rc);
+            Query rollback(*c, "ROLLBACK");
+            rollback.step();
+        }
+    }
+    return result;
+}
+
+const char* RegStore_ErrorText(uint32_t code) {
+    switch (code) {
+    case REGSTORE_OK:
+        return "The operation completed successfully.";
+    case REGSTORE_E_NOT_FOUND:
+        return "The key or value was not found.";
+    case REGSTORE_E_ACCESS:
+        return "Access to the settings store was denied.";
+    case REGSTORE_E_NOMEM:
+        return "Not enough memory.";
+    case REGSTORE_E_INVALID:
+        return "The parameter is incorrect.";
+    case REGSTORE_E_DISK_FULL:
+        return "There is not enough space on the disk.";
+    case REGSTORE_E_BUSY:
+        return "The settings store is in use by another process.";
+    case REGSTORE_E_NO_MORE_ITEMS:
+        return "No more data is available.";
+    case REGSTORE_E_CORRUPT:
+        return "The settings store is corrupt.";
+    case REGSTORE_E_KEY_DELETED:
+        return "The key has been deleted.";
+    case REGSTORE_E_IO:
+        return "The settings store could not be read or written.";
+    default:
+        return "Unknown error";
+    }
+}

@@ -1,0 +1,111 @@
+// The per-user hierarchical store of keys holding named, typed values that
+// stands in for the desktop registry hive. One SQLite database per user
+// (Paths_RegistryFile(), mode 0600, WAL): every write is committed before the
+// call returns, several processes may use the store at once, and a process
+// killed in the middle of a write leaves no half-written value behind.
+//
+// Key and value names compare ignoring ASCII letter case and keep the case
+// they were created with. Subkeys enumerate in case-insensitive name order,
+// values in the order they were first written (overwriting keeps the place).
+// Key paths separate their levels with '\\'; empty levels are skipped.
+//
+// Every call may be made from any thread; each thread gets its own database
+// connection. Results are REGSTORE_OK or one of the error numbers below
+// (numbered like the desktop platform's, so user-visible messages can carry
+// "the system's numeric error code"); RegStore_ErrorText gives their text.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+// A key: its identity in the store. Keys need no closing; a key deleted
+// behind a caller's back simply stops being found.
+using HREGKEY = int64_t;
+inline constexpr HREGKEY HREGKEY_NONE = 0;
+inline constexpr HREGKEY HREGKEY_USER = 1; // the top of the store ("HKEY_CURRENT_USER")
+
+// Value types (the desktop platform's numbers, which profile files carry).
+enum : uint32_t { REGTYPE_SZ = 1, REGTYPE_BINARY = 3, REGTYPE_DWORD = 4 };
+
+enum : uint32_t {
+    REGSTORE_OK = 0,
+    REGSTORE_E_NOT_FOUND = 2,       // no such key or value
+    REGSTORE_E_ACCESS = 5,          // the store file cannot be opened or written
+    REGSTORE_E_NOMEM = 8,           // out of memory
+    REGSTORE_E_INVALID = 87,        // bad argument (empty name, bad type, key into itself)
+    REGSTORE_E_DISK_FULL = 112,     // no space left for the write
+    REGSTORE_E_BUSY = 170,          // another process held the store for too long
+    REGSTORE_E_NO_MORE_ITEMS = 259, // enumeration index past the last item
+    REGSTORE_E_CORRUPT = 1015,      // the store file is damaged
+    REGSTORE_E_KEY_DELETED = 1018,  // the key was deleted
+    REGSTORE_E_IO = 1117,           // a read or write of the file failed
+};
+
+// Selects the store file ("" = Paths_RegistryFile()) for the whole process,
+// creating it and its folder (0700) when missing. Calls made before it open
+// the default file. Returns REGSTORE_OK or an error.
+uint32_t RegStore_Open(const std::string& path = "");
+
+// Path of the selected store file.
+std::string RegStore_Path();
+
+// Opens `path` below `parent`, creating missing levels. An empty path gives
+// `parent` itself.
+uint32_t RegStore_CreateKey(HREGKEY parent, std::string_view path, HREGKEY* out);
+
+// Opens an existing key; REGSTORE_E_NOT_FOUND when a level is missing.
+uint32_t RegStore_OpenKey(HREGKEY parent, std::string_view path, HREGKEY* out);
+
+// Counts and longest lengths (bytes) of a key's subkey names, value names and
+// value data. Any output pointer may be null.
+uint32_t RegStore_QueryInfoKey(HREGKEY key, uint32_t* subkeys, uint32_t* maxSubkeyLen,
+                               uint32_t* values, uint32_t* maxValueNameLen, uint32_t* maxValueLen);
+
+// Name of the index-th subkey; REGSTORE_E_NO_MORE_ITEMS past the last.
+uint32_t RegStore_EnumKey(HREGKEY key, uint32_t index, std::string* name);
+
+// The index-th value; REGSTORE_E_NO_MORE_ITEMS past the last. Each call is a
+// query of its own: to walk a large key use RegStore_ForEachValue.
+uint32_t RegStore_EnumValue(HREGKEY key, uint32_t index, std::string* name, uint32_t* type,
+                            std::string* data);
+
+// Calls `fn` for every value of `key` in order, from one consistent
+// snapshot; `fn` returns false to stop early. `fn` must not write the store.
+using RegValueFn = std::function<bool(std::string_view name, uint32_t type, std::string_view data)>;
+uint32_t RegStore_ForEachValue(HREGKEY key, const RegValueFn& fn);
+
+// Reads a value: its type and its bytes (strings include their NUL).
+// REGSTORE_E_NOT_FOUND when absent. `type` and `data` may be null.
+uint32_t RegStore_QueryValue(HREGKEY key, std::string_view name, uint32_t* type, std::string* data);
+
+// Writes a value (creating it or replacing its type and bytes).
+uint32_t RegStore_SetValue(HREGKEY key, std::string_view name, uint32_t type,
+                           std::string_view data);
+
+// Deletes one value; REGSTORE_E_NOT_FOUND when absent.
+uint32_t RegStore_DeleteValue(HREGKEY key, std::string_view name);
+
+// Deletes the key at `path` below `parent` with all its subkeys and values.
+// REGSTORE_E_NOT_FOUND when it does not exist; the top key cannot be deleted.
+uint32_t RegStore_DeleteTree(HREGKEY parent, std::string_view path);
+
+// Copies every value and subkey of `src` into `dst` (which must exist),
+// merging with what `dst` holds; values present in both take src's. All or
+// nothing. Copying a key into itself or its own subtree is refused.
+uint32_t RegStore_CopyTree(HREGKEY src, HREGKEY dst);
+
+// Makes the committed writes durable against a power loss as well (a
+// checkpoint of the write-ahead log).
+uint32_t RegStore_Flush(HREGKEY key);
+
+// Groups this thread's writes into one transaction until the matching
+// RegStore_EndBatch; batches nest (only the outermost commits). Other
+// processes wait for the store while a batch is open: keep batches short.
+// EndBatch returns the result of the commit (or REGSTORE_OK for an inner one).
+uint32_t RegStore_BeginBatch();
+uint32_t RegStore_EndBatch();
+
+// Text for a REGSTORE_* number (or "Unknown error").
+const char* RegStore_ErrorText(uint32_t code);

@@ -1,0 +1,321 @@
+#include "../support/temp_env.h"
+#include "platform/registry.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// Each test gets a store file of its own.
+class RegistryStore : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = iwtest::MakeTempDir("reg");
+        path_ = dir_ + "/store/registry.db";
+        ASSERT_EQ(RegStore_Open(path_), REGSTORE_OK);
+    }
+    HREGKEY key(const char* path) {
+        HREGKEY k = HREGKEY_NONE;
+        EXPECT_EQ(RegStore_CreateKey(HREGKEY_USER, path, &k), REGSTORE_OK);
+        return k;
+    }
+    static std::string get(HREGKEY k, std::string_view name) {
+        std::string data;
+        EXPECT_EQ(RegStore_QueryValue(k, name, nullptr, &data), REGSTORE_OK) << name;
+        return data;
+    }
+    static std::vector<std::string> valueNames(HREGKEY k) {
+        std::vector<std::string> names;
+        RegStore_ForEachValue(k, [&](std::string_view n, uint32_t, std::string_view) {
+            names.emplace_back(n);
+            return true;
+        });
+        return names;
+    }
+    std::string dir_, path_;
+};
+
+// Value text that tells from its name what it must be, so a reader can see
+// a torn or mixed-up write.
+std::string payload(int i) {
+    std::string s = "msg-" + std::to_string(i) + ":";
+    while (s.size() < 300)
+        s += static_cast<char>('a' + (i + s.size()) % 26);
+    return s;
+}
+
+TEST_F(RegistryStore, NamesIgnoreCaseAndKeepTheirOwn) {
+    const HREGKEY k = key("Software\\Corvale\\Inboxwarden");
+    HREGKEY again = HREGKEY_NONE;
+    EXPECT_EQ(RegStore_OpenKey(HREGKEY_USER, "SOFTWARE\\corvale\\\\INBOXWARDEN\\", &again),
+              REGSTORE_OK);
+    EXPECT_EQ(again, k);
+
+    ASSERT_EQ(RegStore_SetValue(k, "CheckCmd", REGTYPE_SZ, "one"), REGSTORE_OK);
+    ASSERT_EQ(RegStore_SetValue(k, "CHECKCMD", REGTYPE_SZ, "two"), REGSTORE_OK);
+    EXPECT_EQ(get(k, "checkcmd"), "two");
+    EXPECT_EQ(valueNames(k), std::vector<std::string>{"CheckCmd"});
+
+    std::string name;
+    HREGKEY parent = HREGKEY_NONE;
+    ASSERT_EQ(RegStore_OpenKey(HREGKEY_USER, "software\\CORVALE", &parent), REGSTORE_OK);
+    ASSERT_EQ(RegStore_EnumKey(parent, 0, &name), REGSTORE_OK);
+    EXPECT_EQ(name, "Inboxwarden");
+
+    HREGKEY missing = HREGKEY_NONE;
+    EXPECT_EQ(RegStore_OpenKey(HREGKEY_USER, "Software\\Nobody", &missing), REGSTORE_E_NOT_FOUND);
+}
+
+TEST_F(RegistryStore, EnumerationOrders) {
+    const HREGKEY k = key("Order");
+    for (const char* sub : {"beta", "Alpha", "gamma", "ALPHA2", "Delta"}) {
+        HREGKEY s;
+        ASSERT_EQ(RegStore_CreateKey(k, sub, &s), REGSTORE_OK);
+    }
+    std::vector<std::string> keys;
+    std::string name;
+    for (uint32_t i = 0; RegStore_EnumKey(k, i, &name) == REGSTORE_OK; ++i)
+        keys.push_back(name);
+    EXPECT_EQ(keys, (std::vector<std::string>{"Alpha", "ALPHA2", "beta", "Delta", "gamma"}));
+    EXPECT_EQ(RegStore_EnumKey(k, 5, &name), REGSTORE_E_NO_MORE_ITEMS);
+
+    // Values keep the order of their first write; rewriting keeps the place,
+    // deleting and writing again moves to the end.
+    for (const char* v : {"z", "b", "m", "a"})
+        RegStore_SetValue(k, v, REGTYPE_SZ, v);
+    RegStore_SetValue(k, "b", REGTYPE_DWORD, std::string(4, '\1'));
+    ASSERT_EQ(RegStore_DeleteValue(k, "Z"), REGSTORE_OK);
+    RegStore_SetValue(k, "z", REGTYPE_SZ, "again");
+    EXPECT_EQ(valueNames(k), (std::vector<std::string>{"b", "m", "a", "z"}));
+    uint32_t type = 0;
+    std::string data;
+    ASSERT_EQ(RegStore_EnumValue(k, 1, &name, &type, &data), REGSTORE_OK);
+    EXPECT_EQ(name, "m");
+    EXPECT_EQ(RegStore_EnumValue(k, 4, &name, &type, &data), REGSTORE_E_NO_MORE_ITEMS);
+    EXPECT_EQ(RegStore_DeleteValue(k, "nothing"), REGSTORE_E_NOT_FOUND);
+
+    uint32_t subkeys, maxSub, values, maxName, maxData;
+    ASSERT_EQ(RegStore_QueryInfoKey(k, &subkeys, &maxSub, &values, &maxName, &maxData),
+              REGSTORE_OK);
+    EXPECT_EQ(subkeys, 5u);
+    EXPECT_EQ(maxSub, 6u);
+    EXPECT_EQ(values, 4u);
+    EXPECT_EQ(maxName, 1u);
+    EXPECT_EQ(maxData, 5u);
+}
+
+TEST_F(RegistryStore, BinaryDataRoundTripsExactly) {
+    const HREGKEY k = key("Bytes");
+    std::string all;
+    for (int b = 0; b < 256; ++b)
+        all += static_cast<char>(b);
+    ASSERT_EQ(RegStore_SetValue(k, "all", REGTYPE_BINARY, all), REGSTORE_OK);
+    ASSERT_EQ(RegStore_SetValue(k, "", REGTYPE_SZ, std::string_view("default\0", 8)), REGSTORE_OK);
+    ASSERT_EQ(RegStore_SetValue(k, "empty", REGTYPE_BINARY, ""), REGSTORE_OK);
+    uint32_t type = 0;
+    std::string data;
+    ASSERT_EQ(RegStore_QueryValue(k, "all", &type, &data), REGSTORE_OK);
+    EXPECT_EQ(type, REGTYPE_BINARY);
+    EXPECT_EQ(data, all);
+    EXPECT_EQ(get(k, ""), std::string("default\0", 8));
+    EXPECT_EQ(get(k, "empty"), "");
+    EXPECT_EQ(RegStore_SetValue(k, std::string_view("nul\0name", 8), REGTYPE_SZ, "x"),
+              REGSTORE_E_INVALID);
+    HREGKEY sub = HREGKEY_NONE;
+    EXPECT_EQ(RegStore_CreateKey(k, std::string(256, 'k'), &sub), REGSTORE_E_INVALID);
+}
+
+TEST_F(RegistryStore, DeleteAndCopyWholeBranches) {
+    const HREGKEY acc = key("Root\\Account");
+    const HREGKEY box = key("Root\\Account\\MsgBox");
+    RegStore_SetValue(acc, "ChkServer", REGTYPE_SZ, "pop.example.invalid");
+    RegStore_SetValue(box, "m1", REGTYPE_SZ, "one");
+    RegStore_SetValue(box, "m2", REGTYPE_SZ, "two");
+
+    // Copy merges into an existing key: values present in both take the source's.
+    const HREGKEY copy = key("Root\\Renamed");
+    RegStore_SetValue(copy, "ChkServer", REGTYPE_SZ, "old");
+    RegStore_SetValue(copy, "Kept", REGTYPE_SZ, "kept");
+    ASSERT_EQ(RegStore_CopyTree(acc, copy), REGSTORE_OK);
+    EXPECT_EQ(get(copy, "ChkServer"), "pop.example.invalid");
+    EXPECT_EQ(get(copy, "Kept"), "kept");
+    HREGKEY copiedBox = HREGKEY_NONE;
+    ASSERT_EQ(RegStore_OpenKey(copy, "msgbox", &copiedBox), REGSTORE_OK);
+    EXPECT_EQ(valueNames(copiedBox), (std::vector<std::string>{"m1", "m2"}));
+
+    // Into itself or its own subtree would never end.
+    EXPECT_EQ(RegStore_CopyTree(acc, box), REGSTORE_E_INVALID);
+    EXPECT_EQ(RegStore_CopyTree(acc, acc), REGSTORE_E_INVALID);
+
+    HREGKEY root = HREGKEY_NONE;
+    ASSERT_EQ(RegStore_OpenKey(HREGKEY_USER, "Root", &root), REGSTORE_OK);
+    ASSERT_EQ(RegStore_DeleteTree(root, "ACCOUNT"), REGSTORE_OK);
+    HREGKEY gone = HREGKEY_NONE;
+    EXPECT_EQ(RegStore_OpenKey(root, "Account\\MsgBox", &gone), REGSTORE_E_NOT_FOUND);
+    EXPECT_EQ(RegStore_QueryValue(box, "m1", nullptr, nullptr), REGSTORE_E_NOT_FOUND);
+    EXPECT_EQ(RegStore_DeleteTree(root, "Account"), REGSTORE_E_NOT_FOUND);
+    EXPECT_EQ(RegStore_DeleteTree(HREGKEY_USER, ""), REGSTORE_E_INVALID);
+
+    // A key deleted behind a holder's back refuses writes instead of
+    // pretending they happened.
+    EXPECT_EQ(RegStore_SetValue(acc, "Late", REGTYPE_SZ, "x"), REGSTORE_E_KEY_DELETED);
+    HREGKEY child = HREGKEY_NONE;
+    EXPECT_EQ(RegStore_CreateKey(acc, "Child", &child), REGSTORE_E_KEY_DELETED);
+    EXPECT_EQ(RegStore_QueryInfoKey(acc, nullptr, nullptr, nullptr, nullptr, nullptr),
+              REGSTORE_E_KEY_DELETED);
+    // The copy is untouched by the delete.
+    EXPECT_EQ(valueNames(copiedBox).size(), 2u);
+}
+
+TEST_F(RegistryStore, BatchesCommitOnceAndNest) {
+    const HREGKEY k = key("Batch");
+    ASSERT_EQ(RegStore_BeginBatch(), REGSTORE_OK);
+    ASSERT_EQ(RegStore_BeginBatch(), REGSTORE_OK);
+    for (int i = 0; i < 100; ++i)
+        ASSERT_EQ(RegStore_SetValue(k, std::to_string(i), REGTYPE_SZ, payload(i)), REGSTORE_OK);
+    EXPECT_EQ(RegStore_EndBatch(), REGSTORE_OK);
+    EXPECT_EQ(RegStore_EndBatch(), REGSTORE_OK);
+    EXPECT_EQ(RegStore_EndBatch(), REGSTORE_E_INVALID);
+    EXPECT_EQ(valueNames(k).size(), 100u);
+    EXPECT_EQ(RegStore_Flush(k), REGSTORE_OK);
+}
+
+TEST_F(RegistryStore, FilesArePrivateToTheUser) {
+    const HREGKEY k = key("Private");
+    ASSERT_EQ(RegStore_SetValue(k, "v", REGTYPE_SZ, "x"), REGSTORE_OK);
+    for (const std::string& f : {path_, path_ + "-wal", path_ + "-shm"}) {
+        struct stat st {};
+        ASSERT_EQ(stat(f.c_str(), &st), 0) << f;
+        EXPECT_EQ(st.st_mode & 0777, 0600u) << f;
+    }
+    struct stat st {};
+    ASSERT_EQ(stat((dir_ + "/store").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+}
+
+TEST_F(RegistryStore, ThreadsWriteThroughTheirOwnConnections) {
+    const HREGKEY k = key("Threads");
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([k, t] {
+            for (int i = 0; i < 250; ++i) {
+                const int n = t * 1000 + i;
+                ASSERT_EQ(RegStore_SetValue(k, std::to_string(n), REGTYPE_SZ, payload(n)),
+                          REGSTORE_OK);
+            }
+        });
+    }
+    for (auto& th : threads)
+        th.join();
+    EXPECT_EQ(valueNames(k).size(), 1000u);
+}
+
+// Two processes writing the same key at once: every write of both lands.
+TEST_F(RegistryStore, TwoProcessesLoseNothing) {
+    const HREGKEY k = key("Shared");
+    constexpr int kPerProcess = 1500;
+    std::vector<pid_t> kids;
+    for (int p = 0; p < 2; ++p) {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            int bad = 0;
+            for (int i = 0; i < kPerProcess; ++i) {
+                const int n = p * 100000 + i;
+                if (RegStore_SetValue(k, std::to_string(n), REGTYPE_SZ, payload(n)) != REGSTORE_OK)
+                    ++bad;
+            }
+            _exit(bad == 0 ? 0 : 1);
+        }
+        kids.push_back(pid);
+    }
+    for (pid_t pid : kids) {
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    int seen = 0;
+    RegStore_ForEachValue(k, [&](std::string_view name, uint32_t, std::string_view data) {
+        EXPECT_EQ(data, payload(std::stoi(std::string(name))));
+        ++seen;
+        return true;
+    });
+    EXPECT_EQ(seen, 2 * kPerProcess);
+}
+
+// A writer killed in the middle of a burst: everything it reported as
+// written is there, whole, after a restart, and nothing is half-written.
+TEST_F(RegistryStore, KillDuringBurstLeavesNoTornValue) {
+    const HREGKEY k = key("Burst");
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        close(fds[0]);
+        for (int i = 0;; ++i) {
+            if (RegStore_SetValue(k, std::to_string(i), REGTYPE_SZ, payload(i)) != REGSTORE_OK)
+                _exit(1);
+            if (write(fds[1], &i, sizeof i) != sizeof i) _exit(1);
+        }
+    }
+    close(fds[1]);
+    int last = -1, n = 0;
+    while (n < 400 && read(fds[0], &last, sizeof last) == sizeof last)
+        ++n;
+    kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close(fds[0]);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    ASSERT_GE(last, 399);
+
+    ASSERT_EQ(RegStore_Open(path_), REGSTORE_OK); // a fresh connection, as after a restart
+    HREGKEY reopened = HREGKEY_NONE;
+    ASSERT_EQ(RegStore_OpenKey(HREGKEY_USER, "Burst", &reopened), REGSTORE_OK);
+    int count = 0;
+    RegStore_ForEachValue(reopened, [&](std::string_view name, uint32_t, std::string_view data) {
+        EXPECT_EQ(data, payload(std::stoi(std::string(name))));
+        ++count;
+        return true;
+    });
+    EXPECT_GE(count, last + 1);
+}
+
+TEST_F(RegistryStore, ValuesSurviveReopening) {
+    const HREGKEY k = key("Persist");
+    ASSERT_EQ(RegStore_SetValue(k, "v", REGTYPE_DWORD, std::string("\x2a\0\0\0", 4)), REGSTORE_OK);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        // Another process writes; this one must see it through its own connection.
+        _exit(RegStore_SetValue(k, "fromChild", REGTYPE_SZ, "hello") == REGSTORE_OK ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ASSERT_EQ(RegStore_Open(path_), REGSTORE_OK);
+    EXPECT_EQ(get(k, "V"), std::string("\x2a\0\0\0", 4));
+    EXPECT_EQ(get(k, "FROMCHILD"), "hello");
+}
+
+TEST_F(RegistryStore, ADamagedFileIsReportedNotUsed) {
+    const std::string bad = dir_ + "/bad.db";
+    FILE* f = fopen(bad.c_str(), "wb");
+    ASSERT_TRUE(f);
+    fputs("this is not a database, but it is long enough to look like one ......"
+          "................................................................",
+          f);
+    fclose(f);
+    EXPECT_EQ(RegStore_Open(bad), REGSTORE_E_CORRUPT);
+    EXPECT_NE(std::string(RegStore_ErrorText(REGSTORE_E_CORRUPT)), "Unknown error");
+}
+
+} // namespace

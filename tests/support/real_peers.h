@@ -1,0 +1,224 @@
+// Real POP3, SOCKS and SMTP servers on loopback for integration tests.
+//
+// The CTest fixture "peers" (tests/peers/peers-fixture.sh) starts one dovecot
+// POP3 server, one dante SOCKS 4/5 proxy and one SMTP sink for the whole test
+// run and describes them in an env file ($IW_PEERS_ENV). A test opens them
+// through RealPeersTest (or RealPeers::Open) and gets a mailbox and login of
+// its own, so tests running in parallel never see each other's mail. Tests
+// that need a differently configured server start a private one, which is
+// stopped by pid when its handle goes away.
+//
+// When the servers are not there (no env file, or not installed) the tests
+// skip with the reason; with IW_REQUIRE_PEERS=1 (scripts/test) they fail.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace iwtest {
+
+struct Credentials {
+    std::string name;
+    std::string password;
+};
+
+struct SeedOptions {
+    // Empty the mailbox first (messages, dovecot's uidlist and index).
+    bool reset = true;
+    // Generated messages are about this many bytes (0: about 300).
+    int size = 0;
+    // Message i is stored as <names><i:06d>, which is its UIDL when the server
+    // runs with the UIDL format "%f" (the shared one does): "msg-000001", ...
+    // Empty: time-ordered maildir names with size hints, UIDLs not predictable.
+    std::string names = "msg-";
+};
+
+// The UIDL of the i-th seeded message (1-based) under the default SeedOptions.
+std::string SeededUidl(int i, const std::string& names = "msg-");
+
+// One dovecot instance: the shared one or a private one.
+class Pop3Server {
+  public:
+    Pop3Server(std::string scripts, std::string workdir, uint16_t port, uint16_t tls_port, int pid);
+    virtual ~Pop3Server() = default;
+    Pop3Server(const Pop3Server&) = delete;
+    Pop3Server& operator=(const Pop3Server&) = delete;
+
+    std::string host() const { return "127.0.0.1"; }
+    uint16_t port() const { return port_; }
+    // Implicit-TLS port; 0 when the instance has none.
+    uint16_t tls_port() const { return tls_port_; }
+    const std::string& workdir() const { return workdir_; }
+    int pid() const { return pid_; }
+    std::string Maildir(const std::string& user) const;
+
+    // Do these between POP3 sessions, not while one is open on that mailbox.
+    // Generated message i has "Subject: Test message i". Messages from .eml
+    // files or raw bytes are stored as given (CRLF becomes LF on disk and CRLF
+    // again on the wire); they are numbered before any generated ones.
+    void SeedMaildir(const std::string& user, int n, const SeedOptions& opt = {}) const;
+    void SeedEmlFiles(const std::string& user, const std::vector<std::string>& files,
+                      const SeedOptions& opt = {}) const;
+    void SeedMessages(const std::string& user, const std::vector<std::string>& raw,
+                      const SeedOptions& opt = {}) const;
+    void ResetMaildir(const std::string& user) const;
+
+  protected:
+    std::string scripts_, workdir_;
+    uint16_t port_, tls_port_;
+    int pid_;
+
+  private:
+    void Seed(const std::string& user, int n, const std::vector<std::string>& files,
+              const SeedOptions& opt) const;
+};
+
+// What the SMTP sink stored for one accepted message.
+struct SmtpMessage {
+    int seq = 0;
+    std::string id;        // queue id in "250 ... queued as <id>", e.g. "000007"
+    std::string mail_from; // reverse path without the angle brackets
+    std::vector<std::string> rcpt_tos;
+    std::string auth_mechanism; // "PLAIN", "LOGIN", "CRAM-MD5"; empty without AUTH
+    std::string auth_login;     // empty without AUTH
+    std::string helo;
+    std::string tls;           // TLS version, empty on a plain connection
+    std::string envelope_json; // the whole .json as stored
+    std::string eml;           // exact bytes after DATA, dot-stuffing undone, CRLF kept
+};
+
+// One SMTP sink instance: the shared one or a private one.
+class SmtpServer {
+  public:
+    SmtpServer(std::string scripts, std::string workdir, uint16_t port, uint16_t tls_port, int pid);
+    virtual ~SmtpServer() = default;
+    SmtpServer(const SmtpServer&) = delete;
+    SmtpServer& operator=(const SmtpServer&) = delete;
+
+    std::string host() const { return "127.0.0.1"; }
+    uint16_t port() const { return port_; }
+    uint16_t tls_port() const { return tls_port_; }
+    const std::string& workdir() const { return workdir_; }
+    int pid() const { return pid_; }
+
+    // Highest sequence number stored so far (0 when none).
+    int LastSeq() const;
+    // Every complete message with a sequence number above after_seq, in order.
+    // The sink has written both files before it answers 250, so a message the
+    // client saw accepted is always there.
+    std::vector<SmtpMessage> Received(int after_seq = 0) const;
+
+  protected:
+    std::string scripts_, workdir_;
+    uint16_t port_, tls_port_;
+    int pid_;
+};
+
+// A dovecot started for one test; stopped by pid in the destructor.
+struct Pop3Options {
+    std::string users = "test:secret"; // "user:password ...", no ':' or blanks in passwords
+    std::string uidl_format = "%f";
+    std::string extra_conf;   // dovecot.conf lines appended verbatim
+    bool tls = false;         // self-signed cert, STLS, and a POP3S port
+    bool auth_delays = false; // keep dovecot's slow replies to failed logins
+};
+
+class PrivatePop3 : public Pop3Server {
+  public:
+    using Pop3Server::Pop3Server;
+    ~PrivatePop3() override;
+};
+
+struct SmtpOptions {
+    std::string users = "test:secret";
+    std::vector<std::string> args; // smtp-sink.py options, e.g. {"--mechanisms", "PLAIN"}
+    bool implicit_tls = false;     // a second, implicit-TLS port
+};
+
+class PrivateSmtp : public SmtpServer {
+  public:
+    using SmtpServer::SmtpServer;
+    ~PrivateSmtp() override;
+};
+
+class RealPeers {
+  public:
+    // Reads the env file ($IW_PEERS_ENV, else the build tree's default) and
+    // leases a mailbox. On failure returns null, with the reason in *why and
+    // *fatal set when the test must fail rather than skip.
+    static std::unique_ptr<RealPeers> Open(std::string* why, bool* fatal);
+    ~RealPeers();
+    RealPeers(const RealPeers&) = delete;
+    RealPeers& operator=(const RealPeers&) = delete;
+
+    std::string host() const { return "127.0.0.1"; }
+    const Pop3Server& pop3() const { return *pop3_; }
+    const SmtpServer& smtp() const { return *smtp_; }
+    uint16_t pop3_port() const { return pop3_->port(); }
+    uint16_t smtp_port() const { return smtp_->port(); }
+    uint16_t socks_port() const { return socks_port_; }
+
+    // This test's own login for the shared POP3 and SMTP servers; its mailbox
+    // is emptied when it is leased.
+    const Credentials& user() const { return leases_.front().creds; }
+    // One more login and mailbox (emptied), held as long as this object.
+    Credentials LeaseUser();
+
+    void SeedMaildir(const std::string& user, int n, const SeedOptions& opt = {}) const {
+        pop3_->SeedMaildir(user, n, opt);
+    }
+    void SeedEmlFiles(const std::string& user, const std::vector<std::string>& files,
+                      const SeedOptions& opt = {}) const {
+        pop3_->SeedEmlFiles(user, files, opt);
+    }
+    void SeedMessages(const std::string& user, const std::vector<std::string>& raw,
+                      const SeedOptions& opt = {}) const {
+        pop3_->SeedMessages(user, raw, opt);
+    }
+    void ResetMaildir(const std::string& user) const { pop3_->ResetMaildir(user); }
+
+    // Messages the shared sink accepted since Open() from a session that
+    // authenticated as one of this object's logins. Messages sent without
+    // AUTH are only in SmtpReceivedAll(), which may hold other tests' mail.
+    std::vector<SmtpMessage> SmtpReceived() const;
+    std::vector<SmtpMessage> SmtpReceivedAll() const;
+
+    // Private instances on fresh ports (throw std::runtime_error on failure).
+    std::unique_ptr<PrivatePop3> StartPop3(const Pop3Options& opt = {}) const;
+    std::unique_ptr<PrivateSmtp> StartSmtp(const SmtpOptions& opt = {}) const;
+
+  private:
+    struct Lease {
+        Credentials creds;
+        int fd = -1;
+    };
+    RealPeers() = default;
+    bool TryLease(const Credentials& c);
+    std::string NewPrivateDir() const;
+
+    std::string scripts_, workdir_;
+    uint16_t socks_port_ = 0;
+    std::vector<Credentials> users_;
+    std::deque<Lease> leases_; // user() refers into it: no reallocation
+    std::unique_ptr<Pop3Server> pop3_;
+    std::unique_ptr<SmtpServer> smtp_;
+    int smtp_mark_ = 0;
+};
+
+// Base fixture: SetUp() opens the peers or skips (fails under
+// IW_REQUIRE_PEERS=1). A subclass's SetUp() calls it first and returns when
+// IsSkipped() or HasFatalFailure().
+class RealPeersTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    RealPeers& peers() { return *peers_; }
+
+    std::unique_ptr<RealPeers> peers_;
+};
+
+} // namespace iwtest

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
+#include <pthread.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -35,7 +36,6 @@ CREATE TABLE IF NOT EXISTS vals(
   type INTEGER NOT NULL,
   data BLOB NOT NULL);
 CREATE UNIQUE INDEX IF NOT EXISTS vals_by_name ON vals(key, name);
-CREATE INDEX IF NOT EXISTS vals_in_order ON vals(key);
 INSERT OR IGNORE INTO keys(id, parent, name) VALUES(1, NULL, '');
 PRAGMA user_version = 1;
 )SQL";
@@ -67,6 +67,16 @@ std::mutex g_mu;
 std::string g_path;
 std::atomic<uint64_t> g_generation{0};
 thread_local std::unique_ptr<Conn> t_conn;
+
+// getpid() is a system call on every store access otherwise; the fork
+// handler keeps the cached value true in a child.
+pid_t currentPid() {
+    static std::atomic<pid_t> pid = [] {
+        pthread_atfork(nullptr, nullptr, [] { pid = getpid(); });
+        return getpid();
+    }();
+    return pid.load(std::memory_order_relaxed);
+}
 
 uint32_t mapError(int rc) {
     switch (rc & 0xFF) {
@@ -172,7 +182,7 @@ uint32_t openConn(const std::string& path, uint64_t generation, std::unique_ptr<
     if (const uint32_t rc = prepareFile(path); rc != REGSTORE_OK) return rc;
     auto c = std::make_unique<Conn>();
     c->generation = generation;
-    c->pid = getpid();
+    c->pid = currentPid();
     int rc =
         sqlite3_open_v2(path.c_str(), &c->db,
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
@@ -209,7 +219,7 @@ uint32_t openConn(const std::string& path, uint64_t generation, std::unique_ptr<
 
 // This thread's connection to the selected store, opened on first use.
 uint32_t conn(Conn** out) {
-    if (t_conn && t_conn->pid != getpid()) {
+    if (t_conn && t_conn->pid != currentPid()) {
         // A connection must never be used across fork(): the child opens its
         // own and leaves the copy of its parent's untouched.
         (void)t_conn.release();

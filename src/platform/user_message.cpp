@@ -10,6 +10,17 @@ namespace {
 std::mutex g_mu;
 UserMsgHandler g_handler;
 
+struct HeldBack {
+    int depth = 0;
+    bool have = false;
+    std::string caption, text;
+    unsigned flags = 0;
+    int more = 0;
+};
+thread_local HeldBack t_batch;
+
+int showNow(std::string_view caption, std::string_view text, unsigned flags);
+
 int defaultHandler(std::string_view caption, std::string_view text, unsigned flags) {
     std::string line = "Message box \"";
     line.append(caption).append("\": ").append(text).append("\n");
@@ -28,6 +39,39 @@ UserMsgHandler UserMsg_SetHandler(UserMsgHandler handler) {
 }
 
 int UserMsg_Show(std::string_view caption, std::string_view text, unsigned flags) {
+    if (t_batch.depth > 0 && (flags & 0x0F) == UM_OK) {
+        std::string line = "Message box held back \"";
+        line.append(caption).append("\": ").append(text).append("\n");
+        DebugLog_WriteText(line);
+        if (!t_batch.have) {
+            t_batch.have = true;
+            t_batch.caption = caption;
+            t_batch.text = text;
+            t_batch.flags = flags;
+        } else {
+            ++t_batch.more;
+        }
+        return UM_IDOK;
+    }
+    return showNow(caption, text, flags);
+}
+
+UserMsgBatch::UserMsgBatch() {
+    ++t_batch.depth;
+}
+
+UserMsgBatch::~UserMsgBatch() {
+    if (--t_batch.depth > 0 || !t_batch.have) return;
+    HeldBack held = std::move(t_batch);
+    t_batch = HeldBack{};
+    if (held.more > 0)
+        DebugLog_Write("%d more message box(es) of the same operation were not shown\n", held.more);
+    showNow(held.caption, held.text, held.flags);
+}
+
+namespace {
+
+int showNow(std::string_view caption, std::string_view text, unsigned flags) {
     UserMsgHandler h;
     {
         std::lock_guard lock(g_mu);
@@ -35,6 +79,8 @@ int UserMsg_Show(std::string_view caption, std::string_view text, unsigned flags
     }
     return h ? h(caption, text, flags) : defaultHandler(caption, text, flags);
 }
+
+} // namespace
 
 int UserMsg_DefaultAnswer(unsigned flags) {
     switch (flags & 0x0F) {

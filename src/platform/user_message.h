@@ -34,6 +34,19 @@ UserMsgHandler UserMsg_SetHandler(UserMsgHandler handler);
 // Shows a box through the installed handler.
 int UserMsg_Show(std::string_view caption, std::string_view text, unsigned flags = UM_OK);
 
+// One box per operation: while a batch is open on a thread, plain notices
+// (UM_OK boxes) shown on that thread are logged but held back; when the
+// outermost batch ends, the first of them is shown and the number of the
+// others is logged. Questions are always asked at once. A store failure in a
+// pass over thousands of records thus gives one box, not thousands.
+class UserMsgBatch {
+  public:
+    UserMsgBatch();
+    ~UserMsgBatch();
+    UserMsgBatch(const UserMsgBatch&) = delete;
+    UserMsgBatch& operator=(const UserMsgBatch&) = delete;
+};
+
 // The answer a box gets when nobody can be asked: OK for a plain box, Cancel
 // where there is a Cancel button, No for a yes/no question.
 int UserMsg_DefaultAnswer(unsigned flags);

@@ -138,3 +138,28 @@ TEST(UserMessage, HandlerInterceptsAndDefaultsAnswer) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(UserMessage, ABatchShowsOneBoxAndAsksQuestionsAtOnce) {
+    std::vector<std::string> shown;
+    auto old = UserMsg_SetHandler([&](std::string_view caption, std::string_view text, unsigned) {
+        shown.push_back(std::string(caption) + "|" + std::string(text));
+        return UM_IDYES;
+    });
+    {
+        UserMsgBatch outer;
+        {
+            UserMsgBatch inner;
+            for (int i = 0; i < 1000; ++i)
+                UserMsg_Show("Reg_UpdateMsgStatus", "failed " + std::to_string(i));
+        }
+        EXPECT_TRUE(shown.empty()); // still inside the outer batch
+        EXPECT_EQ(UserMsg_Show("Question", "Go on?", UM_YESNO), UM_IDYES);
+        EXPECT_EQ(shown.size(), 1u);
+    }
+    UserMsg_SetHandler(std::move(old));
+    EXPECT_EQ(shown, (std::vector<std::string>{"Question|Go on?", "Reg_UpdateMsgStatus|failed 0"}));
+}
+
+} // namespace

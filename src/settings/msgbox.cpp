@@ -1,0 +1,346 @@
+#include "settings/msgbox.h"
+#include "common/text.h"
+#include "platform/log.h"
+#include "platform/registry.h"
+#include "platform/user_message.h"
+#include "settings/msgbox_reg.h"
+
+#include <charconv>
+#include <cstring>
+#include <new>
+
+namespace {
+
+// One bulk pass over a box: its store writes commit as one transaction, and
+// failures of the store show one box, not one per record.
+class BulkPass {
+  public:
+    BulkPass() : began_(RegStore_BeginBatch() == REGSTORE_OK) {}
+    ~BulkPass() {
+        if (began_) RegStore_EndBatch();
+    }
+
+  private:
+    UserMsgBatch boxes_;
+    bool began_;
+};
+
+int resolveIndex(MSGBOX* box, MSG_RECORD* record, int index) {
+    if (!box) return -1;
+    if (record) return box->MsgArray.FindObject(record);
+    return index >= 0 && index < box->MsgArray.Count() ? index : -1;
+}
+
+void rebuildIdIndex(MSGBOX* box) {
+    box->IdIndex.clear();
+    box->IdIndex.reserve(static_cast<size_t>(box->MsgArray.Count()));
+    for (int i = 0; i < box->MsgArray.Count(); ++i)
+        box->IdIndex.try_emplace(box->MsgArray.At(i)->MsgId, i);
+    box->IdIndexValid = true;
+}
+
+bool isPendingOrMarked(int32_t status) {
+    return status == MSG_TO_DELETE || status == MSG_UNREAD_PENDING || status == MSG_OLD_PENDING ||
+           status == MSG_QUIET_PENDING || status == MSG_NOTIFIED_PENDING;
+}
+
+} // namespace
+
+MSG_RECORD MsgRecord_Empty() {
+    MSG_RECORD r;
+    std::memset(&r, 0, sizeof r);
+    r.Date = DateTime_Missing();
+    r.Status = MSG_NEW;
+    return r;
+}
+
+void MsgRecord_SetTextN(char* field, size_t size, std::string_view text) {
+    if (size == 0) return;
+    const std::string_view cut = Text_CutUtf8(text.substr(0, text.find('\0')), size - 1);
+    std::memcpy(field, cut.data(), cut.size());
+    field[cut.size()] = '\0';
+}
+
+std::string MsgRecord_SizeKB(int32_t size) {
+    const double kb = static_cast<double>(static_cast<uint32_t>(size)) / 1024.0;
+    char buf[32];
+    const auto res = std::to_chars(buf, buf + sizeof buf, kb, std::chars_format::fixed, 1);
+    return std::string(buf, res.ptr) + "KB";
+}
+
+MSGBOX* MsgBox_Create() {
+    return new (std::nothrow) MSGBOX;
+}
+
+uint32_t MsgBox_Destroy(MSGBOX_HANDLE* handle) {
+    if (!handle) return ERR_BADARG;
+    delete *handle;
+    *handle = nullptr;
+    return 0;
+}
+
+uint32_t MsgBox_AddMsg(MSGBOX_HANDLE* handle, const MSG_RECORD* record, ACCOUNT* account,
+                       int persist) {
+    if (!handle) {
+        DebugLog_WriteText("MsgBox_AddMsg: MSGBOX_HANDLE = NULL\n");
+        return ERR_BADARG;
+    }
+    if (!record) return ERR_BADARG;
+    if (!*handle) {
+        *handle = MsgBox_Create();
+        if (!*handle) {
+            DebugLog_WriteText("MsgBox_AddMsg: Call to MsgBox_Create failed\n");
+            return ERR_NOMEM;
+        }
+    }
+    MSGBOX* box = *handle;
+    auto copy = std::unique_ptr<MSG_RECORD>(new (std::nothrow) MSG_RECORD(*record));
+    if (!copy) return ERR_NOMEM;
+    if (copy->Status < MSG_NEW || copy->Status > MSG_DELETED) copy->Status = MSG_NEW;
+    copy->MsgId[sizeof copy->MsgId - 1] = '\0';
+    MSG_RECORD* stored = copy.get();
+    int at = -1;
+    if (const uint32_t rc = box->MsgArray.Add(std::nullopt, std::move(copy), &at); rc != 0) {
+        DebugLog_WriteText("MsgBox_AddMsg: Failed to add message to p_box->MsgArray\n");
+        return rc;
+    }
+    if (box->IdIndexValid) {
+        try {
+            box->IdIndex.try_emplace(stored->MsgId, at);
+        } catch (const std::bad_alloc&) {
+            box->IdIndexValid = false; // rebuilt at the next lookup
+        }
+    }
+    if (persist == 1) Reg_UpdateMsgStatus(account, stored);
+    return 0;
+}
+
+MSG_RECORD* MsgBox_FindMsg(MSGBOX* box, const char* id, int* index) {
+    if (!box || !id) return nullptr;
+    if (!box->IdIndexValid) rebuildIdIndex(box);
+    const auto it = box->IdIndex.find(id);
+    const int at = it == box->IdIndex.end() ? -1 : it->second;
+    if (index) *index = at;
+    return at < 0 ? nullptr : box->MsgArray.At(at);
+}
+
+int MsgBox_GetCount(const MSGBOX* box) {
+    return box ? box->MsgArray.Count() : 0;
+}
+
+const MSGBOX_COUNTS* MsgBox_GetCounts(const MSGBOX* box) {
+    return box ? &box->Counts : nullptr;
+}
+
+MSG_RECORD* MsgBox_GetMsg(MSGBOX* box, int index) {
+    return box ? box->MsgArray.At(index) : nullptr;
+}
+
+uint32_t MsgBox_DeleteMsg(MSGBOX* box, MSG_RECORD* record, int index) {
+    const int at = resolveIndex(box, record, index);
+    if (at < 0) return ERR_NOT_FOUND;
+    box->MsgArray.Delete(at);
+    box->IdIndexValid = false;
+    return 0;
+}
+
+void MsgBox_SetStatus(MSGBOX* box, MSG_RECORD* record, int index, int32_t status,
+                      ACCOUNT* account) {
+    const int at = resolveIndex(box, record, index);
+    if (at < 0) return;
+    MSG_RECORD* r = box->MsgArray.At(at);
+    r->Status = status;
+    Reg_UpdateMsgStatus(account, r);
+}
+
+void MsgBox_ConfirmMsg(MSGBOX* box, MSG_RECORD* record, int index) {
+    const int at = resolveIndex(box, record, index);
+    if (at < 0) return;
+    MSG_RECORD* r = box->MsgArray.At(at);
+    switch (r->Status) {
+    case MSG_NEW:
+    case MSG_UNREAD:
+    case MSG_OLD_PENDING:
+    case MSG_QUIET:
+    case MSG_NOTIFIED:
+        r->Status = MSG_OLD;
+        break;
+    case MSG_UNREAD_PENDING:
+        r->Status = MSG_UNREAD;
+        break;
+    case MSG_QUIET_PENDING:
+        r->Status = MSG_QUIET;
+        break;
+    case MSG_NOTIFIED_PENDING:
+        r->Status = MSG_NOTIFIED;
+        break;
+    default:
+        break; // MSG_OLD, MSG_TO_DELETE, MSG_DELETED stay
+    }
+}
+
+int MsgBox_BeginCheck(MSGBOX* box, int keepOld, ACCOUNT* account) {
+    if (!box) return 0;
+    BulkPass pass;
+    int marked = 0;
+    for (int i = 0; i < box->MsgArray.Count(); ++i) {
+        MSG_RECORD* r = box->MsgArray.At(i);
+        switch (r->Status) {
+        case MSG_NEW:
+        case MSG_NOTIFIED:
+            if (keepOld) {
+                r->Status = MSG_NOTIFIED;
+                Reg_UpdateMsgStatus(account, r);
+            } else {
+                r->Status = MSG_NOTIFIED_PENDING;
+            }
+            break;
+        case MSG_UNREAD:
+            if (!keepOld) r->Status = MSG_UNREAD_PENDING;
+            break;
+        case MSG_OLD:
+            if (!keepOld) r->Status = MSG_OLD_PENDING;
+            break;
+        case MSG_QUIET:
+            r->Status = MSG_QUIET_PENDING;
+            break;
+        case MSG_TO_DELETE:
+        case MSG_DELETED:
+            ++marked;
+            break;
+        default:
+            break;
+        }
+    }
+    return marked;
+}
+
+void MsgBox_RollbackCheck(MSGBOX* box) {
+    if (!box) return;
+    for (int i = 0; i < box->MsgArray.Count(); ++i) {
+        MSG_RECORD* r = box->MsgArray.At(i);
+        switch (r->Status) {
+        case MSG_UNREAD_PENDING:
+            r->Status = MSG_UNREAD;
+            break;
+        case MSG_OLD_PENDING:
+            r->Status = MSG_OLD;
+            break;
+        case MSG_QUIET_PENDING:
+            r->Status = MSG_QUIET;
+            break;
+        case MSG_NOTIFIED_PENDING:
+            r->Status = MSG_NOTIFIED;
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+void MsgBox_EndCheck(MSGBOX* box, int result, ACCOUNT* account) {
+    if (!box) return;
+    BulkPass pass;
+    MSGBOX_COUNTS c{};
+    const int dropped = box->MsgArray.EraseIf([&](MSG_RECORD& r) {
+        switch (r.Status) {
+        case MSG_NEW:
+            ++c.New;
+            break;
+        case MSG_NOTIFIED:
+            ++c.Notified;
+            break;
+        case MSG_UNREAD:
+            ++c.Unread;
+            break;
+        case MSG_QUIET:
+            ++c.Quiet;
+            break;
+        case MSG_OLD:
+            ++c.Old;
+            break;
+        case MSG_DELETED:
+            break;
+        default:
+            if (result == 0 && isPendingOrMarked(r.Status)) {
+                // Not listed by a complete check: gone from the server.
+                r.Status = MSG_DELETED;
+                Reg_UpdateMsgStatus(account, &r);
+                return true;
+            }
+            ++c.Old;
+            break;
+        }
+        c.Size += static_cast<uint32_t>(r.Size);
+        return false;
+    });
+    if (dropped > 0) box->IdIndexValid = false;
+    box->Counts = c;
+}
+
+void MsgBox_Recount(MSGBOX* box, ACCOUNT* account) {
+    MsgBox_EndCheck(box, -1, account);
+}
+
+void MsgBox_SetAllStatus(MSGBOX* box, int32_t status, int keepMarked, ACCOUNT* account) {
+    if (!box) return;
+    BulkPass pass;
+    MSGBOX_COUNTS c{};
+    const int count = box->MsgArray.Count();
+    for (int i = 0; i < count; ++i) {
+        MSG_RECORD* r = box->MsgArray.At(i);
+        c.Size += static_cast<uint32_t>(r->Size);
+        if (status == MSG_LOOKED_AT) {
+            switch (r->Status) {
+            case MSG_NEW:
+            case MSG_UNREAD:
+            case MSG_QUIET:
+            case MSG_NOTIFIED:
+                r->Status = MSG_UNREAD;
+                Reg_UpdateMsgStatus(account, r);
+                ++c.Unread;
+                break;
+            case MSG_TO_DELETE:
+                ++c.Old;
+                break;
+            case MSG_DELETED:
+                break;
+            default:
+                r->Status = MSG_OLD;
+                Reg_UpdateMsgStatus(account, r);
+                ++c.Old;
+                break;
+            }
+            continue;
+        }
+        if ((keepMarked & 1) && r->Status == MSG_TO_DELETE) {
+            ++c.Old;
+            continue;
+        }
+        r->Status = status;
+        Reg_UpdateMsgStatus(account, r);
+    }
+    if (status != MSG_LOOKED_AT) {
+        const int n = count - c.Old;
+        switch (status) {
+        case MSG_NEW:
+            c.New = n;
+            break;
+        case MSG_NOTIFIED:
+            c.Notified = n;
+            break;
+        case MSG_UNREAD:
+        case MSG_UNREAD_PENDING:
+            c.Unread = n;
+            break;
+        case MSG_QUIET_PENDING:
+        case MSG_QUIET:
+            c.Quiet = n;
+            break;
+        default:
+            c.Old = count;
+            break;
+        }
+    }
+    box->Counts = c;
+}

@@ -1,0 +1,145 @@
+// The message box of an account: the messages seen on its POP3 server, one
+// MSG_RECORD each, with a status, in the order they were added. Every record
+// change that a function below "writes" goes to the settings store at once
+// (Reg_UpdateMsgStatus), so the box survives a restart.
+//
+// Lookups by id are hashed and the passes that drop records compact the box
+// in one stable pass, so a box of 100,000 records stays fast. A bulk pass
+// commits its store writes as one transaction before it returns.
+//
+// The box has no lock: the mail-check worker changes it only while it holds
+// the check mutex, and the windows do not change a box under a running check.
+#pragma once
+
+#include "common/datetime.h"
+#include "common/keyed_array.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+struct ACCOUNT;
+
+enum : int32_t {
+    MSG_NEW = 0,              // arrived in the latest check, to be announced
+    MSG_UNREAD = 1,           // seen in the list, not read
+    MSG_OLD = 2,              // read or otherwise dealt with
+    MSG_TO_DELETE = 3,        // marked by the user; deleted on the server at the next check
+    MSG_UNREAD_PENDING = 4,   // MSG_UNREAD awaiting confirmation during a check
+    MSG_OLD_PENDING = 5,      // MSG_OLD awaiting confirmation
+    MSG_QUIET_PENDING = 6,    // MSG_QUIET awaiting confirmation
+    MSG_QUIET = 7,            // new, but a filter turned its notification off
+    MSG_NOTIFIED = 8,         // new, already announced by an earlier check
+    MSG_NOTIFIED_PENDING = 9, // MSG_NEW or MSG_NOTIFIED awaiting confirmation
+    MSG_DELETED = 10,         // deleted on the server (or found gone); about to be dropped
+};
+
+// Status for MsgBox_SetAllStatus: the user has looked at the box.
+inline constexpr int32_t MSG_LOOKED_AT = 12;
+
+// One message; a plain fixed-size record copied by value. Texts are UTF-8,
+// NUL-terminated, cut on a character boundary (MsgRecord_SetText).
+struct MSG_RECORD {
+    char MsgId[129]; // UIDL id, or Message-ID where the server has no UIDL
+    char From[129];
+    char ReplyTo[129];
+    char To[257];
+    char Subject[129];
+    char SizeText[27]; // "%.1fKB" of Size/1024, or the digits as received when Size is 0
+    int32_t Size;      // bytes, as LIST reports them; read as unsigned 32 bits
+    int32_t HasAttach;
+    DATETIME Date; // local time; year 65535 when the message has no date
+    int32_t Status;
+};
+
+// An empty record: texts empty, no date, MSG_NEW.
+MSG_RECORD MsgRecord_Empty();
+
+// Copies text into a record field of `size` bytes, cut on a UTF-8 boundary.
+template <size_t N> void MsgRecord_SetText(char (&field)[N], std::string_view text);
+void MsgRecord_SetTextN(char* field, size_t size, std::string_view text);
+
+// "%.1fKB" of size/1024 (size read as unsigned), in any locale.
+std::string MsgRecord_SizeKB(int32_t size);
+
+// The six counters. `Size` is the total of the records' sizes (64 bits: a
+// box may hold more than 2 GB).
+struct MSGBOX_COUNTS {
+    int32_t New;
+    int32_t Notified;
+    int32_t Unread;
+    int32_t Old;
+    int32_t Quiet;
+    int64_t Size;
+};
+
+struct MSGBOX {
+    KeyedArray<MSG_RECORD> MsgArray{false, 0};
+    MSGBOX_COUNTS Counts{};
+    // MsgId -> lowest index holding it; rebuilt lazily after records move.
+    std::unordered_map<std::string, int> IdIndex;
+    bool IdIndexValid = true;
+};
+using MSGBOX_HANDLE = MSGBOX*;
+
+// A new empty box (counters 0), or null when out of memory.
+MSGBOX* MsgBox_Create();
+
+// Frees the box with its records and sets *handle to null. A null *handle is
+// no error; a null handle pointer gives ERR_BADARG.
+uint32_t MsgBox_Destroy(MSGBOX_HANDLE* handle);
+
+// Appends a copy of `record` (creating the box when *handle is null). A
+// status outside 0..10 is stored as MSG_NEW. With persist 1 the record is
+// written. No check for an existing id: callers look the message up first.
+// ERR_BADARG for a null handle pointer or record, ERR_NOMEM.
+uint32_t MsgBox_AddMsg(MSGBOX_HANDLE* handle, const MSG_RECORD* record, ACCOUNT* account,
+                       int persist);
+
+// The first (lowest index) record whose MsgId equals `id` exactly
+// (case-sensitive), with its index; null and -1 when none. A null box or id
+// gives null and leaves *index alone.
+MSG_RECORD* MsgBox_FindMsg(MSGBOX* box, const char* id, int* index);
+
+int MsgBox_GetCount(const MSGBOX* box);
+const MSGBOX_COUNTS* MsgBox_GetCounts(const MSGBOX* box);
+MSG_RECORD* MsgBox_GetMsg(MSGBOX* box, int index);
+
+// Removes a record (found by identity, or by index when `record` is null) and
+// moves the later ones down. The store is not touched. ERR_NOT_FOUND.
+uint32_t MsgBox_DeleteMsg(MSGBOX* box, MSG_RECORD* record, int index);
+
+// Sets a record's status (found as MsgBox_DeleteMsg does; nothing when not
+// found) and writes it.
+void MsgBox_SetStatus(MSGBOX* box, MSG_RECORD* record, int index, int32_t status, ACCOUNT* account);
+
+// The transition of a message seen again on the server; nothing written.
+void MsgBox_ConfirmMsg(MSGBOX* box, MSG_RECORD* record, int index);
+
+// Puts the known messages into their pending forms before a check and returns
+// the number of records in MSG_TO_DELETE or MSG_DELETED. keepOld is the
+// account's DontCleanOldMsgs.
+int MsgBox_BeginCheck(MSGBOX* box, int keepOld, ACCOUNT* account);
+
+// Undoes the pending forms after a check that found the server unchanged.
+void MsgBox_RollbackCheck(MSGBOX* box);
+
+// Recomputes the counters. With result 0 (a complete check) the records
+// still pending or marked for deletion were not on the server any more: they
+// become MSG_DELETED, are written (their stored value is removed) and are
+// dropped. With any other result they count as old.
+void MsgBox_EndCheck(MSGBOX* box, int result, ACCOUNT* account);
+
+// MsgBox_EndCheck with result -1: recount, never drop.
+void MsgBox_Recount(MSGBOX* box, ACCOUNT* account);
+
+// Sets every record's status and recomputes the counters. MSG_LOOKED_AT turns
+// new, unread, quiet and notified records into MSG_UNREAD and the others,
+// except those marked or deleted, into MSG_OLD. With bit 0 of keepMarked,
+// records in MSG_TO_DELETE keep their mark.
+void MsgBox_SetAllStatus(MSGBOX* box, int32_t status, int keepMarked, ACCOUNT* account);
+
+template <size_t N> void MsgRecord_SetText(char (&field)[N], std::string_view text) {
+    MsgRecord_SetTextN(field, N, text);
+}

@@ -1,0 +1,251 @@
+#include "../support/temp_env.h"
+#include "platform/user_message.h"
+#include "settings/account.h"
+#include "settings/msgbox.h"
+#include "settings/msgbox_reg.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace {
+
+MSG_RECORD rec(const std::string& id, int32_t status = MSG_NEW, int32_t size = 100) {
+    MSG_RECORD r = MsgRecord_Empty();
+    MsgRecord_SetText(r.MsgId, id);
+    r.Status = status;
+    r.Size = size;
+    return r;
+}
+
+class MsgBoxTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(RegStore_Open(iwtest::MakeTempDir("box") + "/registry.db"), REGSTORE_OK);
+        Reg_SetMsgRootKey(nullptr); // re-opened in the fresh store on first write
+        acc_.Name = "Work";
+    }
+    void TearDown() override { MsgBox_Destroy(&acc_.hMsgBox); }
+
+    // The stored values of the account's box: id -> value text.
+    std::map<std::string, std::string> stored() {
+        std::map<std::string, std::string> out;
+        HREGKEY box;
+        if (RegStore_OpenKey(HREGKEY_USER, std::string(REG_ROOT_PATH) + "\\Work\\MsgBox", &box))
+            return out;
+        RegStore_ForEachValue(box, [&](std::string_view n, uint32_t, std::string_view d) {
+            out.emplace(n, std::string(d.substr(0, d.find('\0'))));
+            return true;
+        });
+        return out;
+    }
+    void add(const MSG_RECORD& r, int persist = 0) {
+        ASSERT_EQ(MsgBox_AddMsg(&acc_.hMsgBox, &r, &acc_, persist), 0u);
+    }
+    std::vector<int32_t> statuses() {
+        std::vector<int32_t> s;
+        for (int i = 0; i < MsgBox_GetCount(acc_.hMsgBox); ++i)
+            s.push_back(MsgBox_GetMsg(acc_.hMsgBox, i)->Status);
+        return s;
+    }
+    ACCOUNT acc_;
+};
+
+TEST_F(MsgBoxTest, AddFindAndDelete) {
+    EXPECT_EQ(MsgBox_AddMsg(nullptr, nullptr, &acc_, 0), ERR_BADARG);
+    add(rec("a"));
+    add(rec("dup", MSG_OLD));
+    add(rec("dup", MSG_UNREAD));
+    add(rec("b", 11), 1); // an unknown status is stored as new
+    ASSERT_NE(acc_.hMsgBox, nullptr);
+    EXPECT_EQ(MsgBox_GetCount(acc_.hMsgBox), 4);
+    EXPECT_EQ(MsgBox_GetMsg(acc_.hMsgBox, 3)->Status, MSG_NEW);
+    EXPECT_EQ(stored().count("b"), 1u);
+    EXPECT_EQ(stored().count("a"), 0u); // not persisted
+
+    int index = 99;
+    MSG_RECORD* r = MsgBox_FindMsg(acc_.hMsgBox, "dup", &index);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(index, 1); // the first of two with the same id
+    EXPECT_EQ(r->Status, MSG_OLD);
+    EXPECT_EQ(MsgBox_FindMsg(acc_.hMsgBox, "DUP", &index), nullptr); // case-sensitive
+    EXPECT_EQ(index, -1);
+    index = 42;
+    EXPECT_EQ(MsgBox_FindMsg(nullptr, "a", &index), nullptr);
+    EXPECT_EQ(index, 42);
+
+    // Deleting moves the later records down and the lookups follow.
+    EXPECT_EQ(MsgBox_DeleteMsg(acc_.hMsgBox, r, -1), 0u);
+    r = MsgBox_FindMsg(acc_.hMsgBox, "dup", &index);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(index, 1);
+    EXPECT_EQ(r->Status, MSG_UNREAD);
+    EXPECT_EQ(MsgBox_DeleteMsg(acc_.hMsgBox, nullptr, -1), ERR_NOT_FOUND);
+    EXPECT_EQ(MsgBox_DeleteMsg(acc_.hMsgBox, nullptr, 3), ERR_NOT_FOUND);
+    MSG_RECORD outside = rec("zz");
+    EXPECT_EQ(MsgBox_DeleteMsg(acc_.hMsgBox, &outside, 0), ERR_NOT_FOUND);
+    EXPECT_EQ(MsgBox_GetCount(acc_.hMsgBox), 3);
+    EXPECT_EQ(MsgBox_FindMsg(acc_.hMsgBox, "b", &index)->Status, MSG_NEW);
+    EXPECT_EQ(index, 2);
+}
+
+TEST_F(MsgBoxTest, CheckCycleTransitions) {
+    // id : status before the check
+    const std::pair<const char*, int32_t> before[] = {
+        {"new", MSG_NEW},      {"notified", MSG_NOTIFIED},  {"unread", MSG_UNREAD},
+        {"old", MSG_OLD},      {"quiet", MSG_QUIET},        {"marked", MSG_TO_DELETE},
+        {"gone-old", MSG_OLD}, {"gone-unread", MSG_UNREAD}, {"gone-marked", MSG_TO_DELETE},
+    };
+    for (const auto& [id, st] : before)
+        add(rec(id, st), 1);
+    EXPECT_EQ(MsgBox_BeginCheck(acc_.hMsgBox, 0, &acc_), 2);
+    EXPECT_EQ(statuses(),
+              (std::vector<int32_t>{MSG_NOTIFIED_PENDING, MSG_NOTIFIED_PENDING, MSG_UNREAD_PENDING,
+                                    MSG_OLD_PENDING, MSG_QUIET_PENDING, MSG_TO_DELETE,
+                                    MSG_OLD_PENDING, MSG_UNREAD_PENDING, MSG_TO_DELETE}));
+    // The server lists all but the "gone" ones.
+    for (const char* id : {"new", "notified", "unread", "old", "quiet", "marked"}) {
+        int i;
+        MsgBox_ConfirmMsg(acc_.hMsgBox, MsgBox_FindMsg(acc_.hMsgBox, id, &i), -1);
+    }
+    MsgBox_EndCheck(acc_.hMsgBox, 0, &acc_);
+    // A record still marked after a complete check was deleted on the
+    // server during it (the check leaves it marked until QUIT is answered):
+    // it is dropped with the ones that were gone.
+    EXPECT_EQ(statuses(),
+              (std::vector<int32_t>{MSG_NOTIFIED, MSG_NOTIFIED, MSG_UNREAD, MSG_OLD, MSG_QUIET}));
+    const auto s = stored();
+    EXPECT_EQ(s.size(), 5u);
+    EXPECT_EQ(s.count("marked") + s.count("gone-old") + s.count("gone-unread"), 0u);
+}
+
+TEST_F(MsgBoxTest, EndCheckDropsOnlyAfterACompleteCheck) {
+    for (int i = 0; i < 6; ++i)
+        add(rec("m" + std::to_string(i), MSG_OLD, 1000), 1);
+    MsgBox_BeginCheck(acc_.hMsgBox, 0, &acc_);
+    // A failed check keeps every record; they count as old.
+    MsgBox_EndCheck(acc_.hMsgBox, 3, &acc_);
+    EXPECT_EQ(MsgBox_GetCount(acc_.hMsgBox), 6);
+    EXPECT_EQ(MsgBox_GetCounts(acc_.hMsgBox)->Old, 6);
+    EXPECT_EQ(MsgBox_GetCounts(acc_.hMsgBox)->Size, 6000);
+    // Consecutive records to drop are all dropped.
+    int i;
+    MsgBox_ConfirmMsg(acc_.hMsgBox, MsgBox_FindMsg(acc_.hMsgBox, "m0", &i), -1);
+    MsgBox_ConfirmMsg(acc_.hMsgBox, MsgBox_FindMsg(acc_.hMsgBox, "m5", &i), -1);
+    MsgBox_EndCheck(acc_.hMsgBox, 0, &acc_);
+    EXPECT_EQ(MsgBox_GetCount(acc_.hMsgBox), 2);
+    EXPECT_NE(MsgBox_FindMsg(acc_.hMsgBox, "m5", &i), nullptr);
+    EXPECT_EQ(i, 1);
+    EXPECT_EQ(MsgBox_FindMsg(acc_.hMsgBox, "m3", &i), nullptr);
+    EXPECT_EQ(stored().size(), 2u);
+    EXPECT_EQ(MsgBox_GetCounts(acc_.hMsgBox)->Size, 2000);
+
+    // Keep-old: nothing becomes pending, new messages become notified at once.
+    add(rec("fresh"), 1);
+    MsgBox_BeginCheck(acc_.hMsgBox, 1, &acc_);
+    MsgBox_EndCheck(acc_.hMsgBox, 0, &acc_);
+    EXPECT_EQ(statuses(), (std::vector<int32_t>{MSG_OLD, MSG_OLD, MSG_NOTIFIED}));
+    EXPECT_NE(stored()["fresh"].find(" 8 ;A=;"), std::string::npos);
+
+    // An unchanged server: the pending forms go back.
+    MsgBox_BeginCheck(acc_.hMsgBox, 0, &acc_);
+    MsgBox_RollbackCheck(acc_.hMsgBox);
+    MsgBox_EndCheck(acc_.hMsgBox, 2, &acc_);
+    EXPECT_EQ(statuses(), (std::vector<int32_t>{MSG_OLD, MSG_OLD, MSG_NOTIFIED}));
+}
+
+TEST_F(MsgBoxTest, SetAllStatus) {
+    add(rec("n", MSG_NEW));
+    add(rec("o", MSG_OLD));
+    MsgBox_SetAllStatus(acc_.hMsgBox, MSG_LOOKED_AT, 1, &acc_);
+    EXPECT_EQ(statuses(), (std::vector<int32_t>{MSG_UNREAD, MSG_OLD}));
+    EXPECT_EQ(MsgBox_GetCounts(acc_.hMsgBox)->Unread, 1);
+    EXPECT_EQ(MsgBox_GetCounts(acc_.hMsgBox)->Old, 1);
+
+    add(rec("m", MSG_TO_DELETE));
+    MsgBox_SetAllStatus(acc_.hMsgBox, MSG_UNREAD, 1, &acc_);
+    EXPECT_EQ(statuses(), (std::vector<int32_t>{MSG_UNREAD, MSG_UNREAD, MSG_TO_DELETE}));
+    EXPECT_EQ(MsgBox_GetCounts(acc_.hMsgBox)->Unread, 2);
+    EXPECT_EQ(MsgBox_GetCounts(acc_.hMsgBox)->Old, 1);
+    MsgBox_SetAllStatus(acc_.hMsgBox, MSG_OLD, 0, &acc_);
+    EXPECT_EQ(MsgBox_GetCounts(acc_.hMsgBox)->Old, 3);
+    EXPECT_EQ(stored().size(), 3u);
+}
+
+TEST_F(MsgBoxTest, StoredValueFormat) {
+    MSG_RECORD r = rec("uidl-1", MSG_OLD, 2048);
+    MsgRecord_SetText(r.Subject, "a;b");
+    r.HasAttach = 1;
+    r.Date = DATETIME{2010, 10, 4, 21, 14, 5, 9, 0};
+    EXPECT_EQ(MsgRecord_ToValue(r),
+              ";Fm=;;Rt=;;To=;;Sj=;a;b;Sz=;2048;DS=; 2010 10 4 21 14 5 9 2 ;A=;1;En=;");
+    MSG_RECORD back = MsgRecord_Empty();
+    ASSERT_TRUE(MsgRecord_FromValue(MsgRecord_ToValue(r), &back));
+    EXPECT_STREQ(back.Subject, "a;b");
+    EXPECT_STREQ(back.SizeText, "2.0KB");
+    EXPECT_EQ(back.Size, 2048);
+    EXPECT_EQ(back.Status, MSG_OLD);
+    EXPECT_EQ(back.HasAttach, 1);
+    EXPECT_EQ(back.Date.wDay, 21);
+    EXPECT_EQ(back.Date.wSecond, 9);
+
+    // A subject holding the next marker is cut there; no marker, no record.
+    MsgRecord_SetText(r.Subject, "x;Sz=;y");
+    ASSERT_TRUE(MsgRecord_FromValue(MsgRecord_ToValue(r), &back));
+    EXPECT_STREQ(back.Subject, "x");
+    EXPECT_FALSE(MsgRecord_FromValue(";Fm=;a;Rt=;b", &back));
+    ASSERT_TRUE(MsgRecord_FromValue(";Fm=;;Rt=;;To=;;Sj=;;Sz=;0;DS=; 2010 1 1 1 1 1 1 7 ;A=;0;En=;",
+                                    &back));
+    EXPECT_STREQ(back.SizeText, "0");
+    EXPECT_EQ(back.Status, MSG_QUIET);
+    // Sizes over 2 GB read as unsigned.
+    EXPECT_EQ(MsgRecord_SizeKB(static_cast<int32_t>(3000000000u)), "2929687.5KB");
+}
+
+TEST_F(MsgBoxTest, WritesAndDeletesGoToTheStore) {
+    MSG_RECORD r = rec("x1", MSG_NEW);
+    add(r, 1);
+    MsgBox_SetStatus(acc_.hMsgBox, nullptr, 0, MSG_OLD, &acc_);
+    EXPECT_NE(stored()["x1"].find(" 2 ;A=;"), std::string::npos);
+    MsgBox_SetStatus(acc_.hMsgBox, nullptr, 0, MSG_DELETED, &acc_);
+    EXPECT_TRUE(stored().empty());
+    MsgBox_SetStatus(acc_.hMsgBox, nullptr, 7, MSG_OLD, &acc_); // no such record: nothing
+    EXPECT_TRUE(stored().empty());
+}
+
+TEST_F(MsgBoxTest, AFailingStoreShowsOneBoxPerPass) {
+    int boxes = 0;
+    auto old = UserMsg_SetHandler([&](std::string_view caption, std::string_view, unsigned) {
+        EXPECT_EQ(caption, "Reg_UpdateMsgStatus");
+        ++boxes;
+        return UM_IDOK;
+    });
+    for (int i = 0; i < 50; ++i)
+        add(rec("k" + std::to_string(i), MSG_OLD));
+    // The account's key cannot be made: a name level longer than the store allows.
+    acc_.Name = std::string(300, 'n');
+    MsgBox_SetAllStatus(acc_.hMsgBox, MSG_UNREAD, 0, &acc_);
+    UserMsg_SetHandler(std::move(old));
+    EXPECT_EQ(boxes, 1);
+}
+
+TEST_F(MsgBoxTest, LargeBoxStaysLinear) {
+    // 100,000 records: hashed lookups and one compaction pass. A quadratic
+    // walk would take minutes here, not a second.
+    constexpr int kN = 100000;
+    for (int i = 0; i < kN; ++i)
+        add(rec("id-" + std::to_string(i), MSG_OLD));
+    MsgBox_BeginCheck(acc_.hMsgBox, 0, &acc_);
+    int idx;
+    for (int i = 0; i < kN; i += 2)
+        MsgBox_ConfirmMsg(acc_.hMsgBox,
+                          MsgBox_FindMsg(acc_.hMsgBox, ("id-" + std::to_string(i)).c_str(), &idx),
+                          -1);
+    acc_.Name = "Big";
+    MsgBox_EndCheck(acc_.hMsgBox, 0, &acc_);
+    EXPECT_EQ(MsgBox_GetCount(acc_.hMsgBox), kN / 2);
+    EXPECT_NE(MsgBox_FindMsg(acc_.hMsgBox, "id-99998", &idx), nullptr);
+    EXPECT_EQ(idx, kN / 2 - 1);
+}
+
+} // namespace

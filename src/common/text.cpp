@@ -91,6 +91,22 @@ std::string_view Text_CutUtf8(std::string_view s, size_t max_bytes) {
     return s.substr(0, end);
 }
 
+char32_t Text_NextUtf8(std::string_view s, size_t* pos) {
+    const size_t i = *pos;
+    const size_t len = utf8SequenceLength(s, i);
+    const auto b = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+    if (len <= 1) {
+        *pos = i + 1;
+        return b(i);
+    }
+    // The lead byte keeps 7 - len payload bits; each continuation byte six.
+    char32_t c = b(i) & (0x7Fu >> len);
+    for (size_t k = 1; k < len; ++k)
+        c = (c << 6) | (b(i + k) & 0x3Fu);
+    *pos = i + len;
+    return c;
+}
+
 bool Text_IsValidUtf8(std::string_view s) {
     for (size_t i = 0; i < s.size();) {
         const size_t len = utf8SequenceLength(s, i);

@@ -20,6 +20,12 @@ int Text_CompareNoCase(std::string_view a, std::string_view b);
 // inside a UTF-8 sequence. Invalid bytes count as one character each.
 std::string_view Text_CutUtf8(std::string_view s, size_t max_bytes);
 
+// Decodes the character that starts at s[*pos] and moves *pos past it. A byte
+// that does not start a well-formed sequence is returned as its own value
+// (0x80..0xFF) and counts as one character, as in Text_CutUtf8.
+// Precondition: *pos < s.size().
+char32_t Text_NextUtf8(std::string_view s, size_t* pos);
+
 // True when s is well-formed UTF-8 (no overlongs, no surrogates, <= U+10FFFF).
 bool Text_IsValidUtf8(std::string_view s);
 

@@ -1,0 +1,104 @@
+#include "platform/files.h"
+
+#include "../support/temp_env.h"
+#include "common/status.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <dirent.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+namespace {
+
+int countEntries(const std::string& dir) {
+    int n = 0;
+    DIR* d = opendir(dir.c_str());
+    while (dirent* e = readdir(d))
+        if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") ++n;
+    closedir(d);
+    return n;
+}
+
+TEST(FilesSafeName, MailNamesBecomeOneHarmlessComponent) {
+    const struct {
+        std::string in;
+        std::string out;
+    } cases[] = {
+        {"report.pdf", "report.pdf"},
+        {"../../.config/autostart/x.desktop", "x.desktop"},
+        {"C:\\Users\\me\\evil.exe", "evil.exe"},
+        {"/etc/passwd", "passwd"},
+        {"a\x01"
+         "b\tc.txt",
+         "a_b_c.txt"},
+        {std::string("nul\0here", 8), "nul_here"},
+        {"", "ath00003.dat"},
+        {".", "ath00003.dat"},
+        {"..", "ath00003.dat"},
+        {"dir/", "ath00003.dat"},
+        {"..\\..", "ath00003.dat"},
+        {"=?utf-8?B?w6k=?=", "=?utf-8?B?w6k=?="},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Files_SafeName(c.in, 3), c.out) << c.in;
+}
+
+TEST(FilesSafeName, LongNamesAreCutOnACharacterBoundary) {
+    std::string name(254, 'a');
+    name += "\xC3\xA9\xC3\xA9"; // two 2-byte characters: the first straddles 255
+    const std::string safe = Files_SafeName(name, 1);
+    EXPECT_EQ(safe.size(), 254u);
+    EXPECT_EQ(Files_SafeName(std::string(300, 'b'), 1).size(), FILES_NAME_MAX);
+}
+
+TEST(FilesWriter, CommitReplacesTheTargetAndLeavesNoTemporaryFile) {
+    const std::string dir = iwtest::MakeTempDir();
+    const std::string path = dir + "/out.bin";
+    ASSERT_EQ(Files_WriteWhole(path, "old"), 0u);
+    ASSERT_EQ(Files_WriteWhole(path, "new contents"), 0u);
+    EXPECT_EQ(iwtest::ReadFile(path), "new contents");
+    EXPECT_EQ(countEntries(dir), 1);
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST(FilesWriter, AFolderThatDoesNotExistIsAFailureNotASuccess) {
+    const std::string dir = iwtest::MakeTempDir();
+    EXPECT_EQ(Files_WriteWhole(dir + "/missing/out.bin", "x"), ERR_CREATE);
+}
+
+TEST(FilesWriter, AFailedWriteKeepsTheOldFileAndRemovesThePartialOne) {
+    const std::string dir = iwtest::MakeTempDir();
+    const std::string path = dir + "/saved.eml";
+    ASSERT_EQ(Files_WriteWhole(path, "the only complete copy"), 0u);
+
+    // A file-size limit stands in for a full disk: writes past it fail.
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const uint32_t rc = Files_WriteWhole(path, std::string(100000, 'x'));
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_EQ(rc, ERR_CREATE);
+    EXPECT_EQ(iwtest::ReadFile(path), "the only complete copy");
+    EXPECT_EQ(countEntries(dir), 1);
+}
+
+TEST(FilesWriter, AbandonedWriterLeavesNothingBehind) {
+    const std::string dir = iwtest::MakeTempDir();
+    {
+        FILES_WRITER w;
+        ASSERT_EQ(Files_Begin(&w, dir + "/x"), 0u);
+        ASSERT_EQ(Files_Write(&w, "abc", 3), 0u);
+    }
+    EXPECT_EQ(countEntries(dir), 0);
+}
+
+} // namespace

@@ -1,0 +1,801 @@
+#include "message/mime_decoder.h"
+
+#include "common/status.h"
+#include "common/text.h"
+#include "message/base64.h"
+#include "message/charset.h"
+#include "message/html_text.h"
+#include "message/qp.h"
+#include "message/uu.h"
+#include "platform/files.h"
+#include "platform/log.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+namespace {
+
+constexpr size_t npos = std::string_view::npos;
+
+unsigned char lowerAscii(unsigned char c) {
+    return c >= 'A' && c <= 'Z' ? c + 32 : c;
+}
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+bool startsNoCase(std::string_view s, size_t at, std::string_view prefix) {
+    return at <= s.size() && s.size() - at >= prefix.size() &&
+           Text_EqualsNoCase(s.substr(at, prefix.size()), prefix);
+}
+
+// First position >= from where `needle` occurs in `hay`, ignoring ASCII case.
+size_t ifind(std::string_view hay, std::string_view needle, size_t from = 0) {
+    if (from > hay.size() || hay.size() - from < needle.size()) return npos;
+    if (needle.empty()) return from;
+    const size_t last = hay.size() - needle.size();
+    const unsigned char first = lowerAscii(static_cast<unsigned char>(needle[0]));
+    const bool letter = first >= 'a' && first <= 'z';
+    const std::string_view rest = needle.substr(1);
+    for (size_t i = from; i <= last; ++i) {
+        if (!letter) {
+            const void* p = std::memchr(hay.data() + i, first, last - i + 1);
+            if (!p) return npos;
+            i = static_cast<size_t>(static_cast<const char*>(p) - hay.data());
+        } else if (lowerAscii(static_cast<unsigned char>(hay[i])) != first) {
+            continue;
+        }
+        if (Text_EqualsNoCase(hay.substr(i + 1, rest.size()), rest)) return i;
+    }
+    return npos;
+}
+
+void setField(char (&dst)[128], std::string_view src) {
+    const std::string_view cut = Text_CutUtf8(src, sizeof dst - 1);
+    std::memcpy(dst, cut.data(), cut.size());
+    dst[cut.size()] = '\0';
+}
+
+std::string_view headerBlock(std::string_view text) {
+    const size_t end = text.find("\r\n\r\n");
+    return end == npos ? text : text.substr(0, end);
+}
+
+// The value of Content-Type in `scope` (folds included); false when absent.
+bool contentTypeValue(std::string_view scope, std::string_view* value) {
+    size_t m, vo, vl;
+    if (!MIME_FindField(scope, "\r\n\r\n", "\nContent-Type:", "", &m, &vo, &vl)) return false;
+    *value = scope.substr(vo, vl);
+    return true;
+}
+
+// A parameter value after "name=": quoted up to the closing quote, otherwise
+// up to CR LF or ";", trimmed.
+std::string_view paramValue(std::string_view s) {
+    size_t i = 0;
+    while (i < s.size() && isBlank(s[i]))
+        ++i;
+    if (i < s.size() && s[i] == '"') {
+        const size_t close = s.find('"', i + 1);
+        const size_t crlf = s.find("\r\n", i + 1);
+        const size_t end = std::min(close, crlf);
+        return s.substr(i + 1, (end == npos ? s.size() : end) - (i + 1));
+    }
+    size_t end = std::min(s.find("\r\n", i), s.find(';', i));
+    if (end == npos) end = s.size();
+    return Text_TrimBlanks(s.substr(i, end - i));
+}
+
+// Content kind and media type of a header region; with `name`, the file name
+// from Content-Type "name=" or Content-Disposition "filename=", which also
+// makes the part an attachment.
+uint32_t detectKind(std::string_view region, MIME_DESCRIPTOR* desc, std::string* name,
+                    bool* hasName) {
+    std::string_view value;
+    if (!contentTypeValue(region, &value)) {
+        setField(desc->contentType, "");
+        return KIND_NONE;
+    }
+    size_t end = std::min(value.find("\r\n"), value.find(';'));
+    if (end == npos) end = value.size();
+    const std::string_view media = Text_TrimBlanks(value.substr(0, end));
+    setField(desc->contentType, media);
+    uint32_t kind = KIND_ATTACHMENT;
+    if (startsNoCase(media, 0, "text/"))
+        kind = startsNoCase(media, 5, "html") ? KIND_TEXT_HTML : KIND_TEXT_PLAIN;
+    else if (startsNoCase(media, 0, "multipart/"))
+        kind = KIND_MULTIPART;
+    if (!name) return kind;
+    std::string_view found;
+    bool have = false;
+    if (const size_t p = ifind(value, "name="); p != npos) {
+        found = paramValue(value.substr(p + 5));
+        have = true;
+    } else {
+        size_t m, vo, vl;
+        if (MIME_FindField(region, "\r\n\r\n", "Content-Disposition:", "", &m, &vo, &vl)) {
+            const std::string_view disp = region.substr(vo, vl);
+            if (const size_t q = ifind(disp, "filename="); q != npos) {
+                found = paramValue(disp.substr(q + 9));
+                have = true;
+            }
+        }
+    }
+    if (have) {
+        *name = std::string(found);
+        *hasName = true;
+        kind = KIND_ATTACHMENT;
+    }
+    return kind;
+}
+
+void detectCharset(std::string_view scope, MIME_DESCRIPTOR* desc) {
+    const size_t p = ifind(scope, "charset=");
+    if (p == npos) {
+        desc->charset = CHARSET_NONE;
+        setField(desc->charsetName, "");
+        return;
+    }
+    size_t i = p + 8;
+    if (i < scope.size() && scope[i] == '"') ++i;
+    size_t j = i;
+    while (j < scope.size() && j - i < 127 && scope[j] != '"' && scope[j] != ';' &&
+           scope[j] != '\r' && scope[j] != '\n')
+        ++j;
+    const std::string_view name = scope.substr(i, j - i);
+    setField(desc->charsetName, name);
+    desc->charset = Charset_Code(name);
+}
+
+uint32_t detectEncoding(std::string_view text) {
+    const std::string_view header = headerBlock(text);
+    const size_t p = ifind(header, "content-transfer-encoding:");
+    if (p == npos) return ENC_NONE;
+    const size_t from = p + 26;
+    const size_t colon = header.find(':', from);
+    const std::string_view value =
+        header.substr(from, (colon == npos ? header.size() : colon) - from);
+    if (ifind(value, "quoted-printable") != npos) return ENC_QUOTED_PRINTABLE;
+    if (ifind(value, "base64") != npos) return ENC_BASE64;
+    return ENC_NONE;
+}
+
+bool extractBoundary(std::string_view region, std::string* boundary) {
+    const size_t p = ifind(region, "boundary=");
+    if (p == npos) return false;
+    size_t i = p + 9;
+    while (i < region.size() && isBlank(region[i]))
+        ++i;
+    const bool quoted = i < region.size() && region[i] == '"';
+    if (quoted) ++i;
+    size_t j = i;
+    while (j < region.size()) {
+        const char c = region[j];
+        if (c == '\r' || c == '\n' || c == '\0' || c == ';' || (quoted && c == '"')) break;
+        ++j;
+    }
+    std::string_view value = region.substr(i, j - i);
+    if (!quoted) value = Text_TrimBlanks(value);
+    *boundary = std::string(value);
+    return true;
+}
+
+class Parser {
+  public:
+    explicit Parser(MimeMessage* m) : m_(m), raw_(m->raw) {
+        // Delimiter searches may pass over the text a few times for nested
+        // multiparts; hostile structure that would make them pass over it
+        // without end stops here instead.
+        budget_ = static_cast<long long>(raw_.size()) * 32 + (16LL << 20);
+    }
+
+    void run() {
+        root_ = m_->textParts;
+        const std::string_view header = headerBlock(raw_);
+        m_->desc.kind = detectKind(header, &m_->desc, nullptr, nullptr);
+        std::string_view ct;
+        if (contentTypeValue(raw_, &ct)) detectCharset(ct, &m_->desc);
+        m_->desc.encoding = detectEncoding(raw_);
+
+        size_t match, vo, vl;
+        if (!MIME_FindField(raw_, "\r\n\r\n", "\nContent-Type:", "\r\n\r\n", &match, &vo, &vl)) {
+            fillRootWithMessage();
+            return;
+        }
+        partHeader(match, header.size() - match, "\r\n.\r\n", true, 0);
+    }
+
+  private:
+    MimePart* newPart() {
+        m_->store.push_back(std::make_unique<MimePart>());
+        MimePart* p = m_->store.back().get();
+        p->owner = m_;
+        return p;
+    }
+
+    void appendText(MimePart* p) {
+        MimePart* tail = m_->textParts;
+        while (tail->next)
+            tail = tail->next;
+        tail->next = p;
+    }
+
+    void appendAttachment(MimePart* p) {
+        if (!attachTail_) {
+            p->next = m_->attachments;
+            m_->attachments = p;
+            attachTail_ = p;
+            while (attachTail_->next)
+                attachTail_ = attachTail_->next;
+            return;
+        }
+        attachTail_->next = p;
+        attachTail_ = p;
+    }
+
+    void forgive(const char* what) {
+        if (forgiven_) return;
+        forgiven_ = true;
+        Log_Write(LOG_MIME, "MIME: %s; the rest of the message is not split into parts.\n", what);
+    }
+
+    size_t findDelimiter(std::string_view delimiter, size_t from) {
+        if (budget_ <= 0) return npos;
+        const size_t at = ifind(raw_, delimiter, from);
+        budget_ -=
+            static_cast<long long>((at == npos ? raw_.size() : at) - std::min(from, raw_.size()));
+        if (budget_ <= 0) forgive("delimiter searches went over their budget");
+        return at;
+    }
+
+    void fillRootWithMessage() {
+        root_->desc = m_->desc;
+        const size_t blank = raw_.find("\r\n\r\n");
+        const size_t start = blank == npos ? raw_.size() : blank + 4;
+        size_t end = raw_.find("\r\n.\r\n", start >= 2 ? start - 2 : 0);
+        if (end == npos) end = raw_.size();
+        root_->bodyOffset = static_cast<uint32_t>(start);
+        root_->bodyLength = static_cast<uint32_t>(end > start ? end - start : 0);
+        scanRoot();
+    }
+
+    void scanRoot() {
+        // The root's body changes only when it is filled and when this scan
+        // cuts it, so one scan finds every block it will ever hold.
+        if (rootScanned_ || root_->bodyOffset == 0) return;
+        rootScanned_ = true;
+        uuScan(root_);
+    }
+
+    void partHeader(size_t off, size_t len, const std::string& enclosing, bool top, int depth) {
+        if (++passes_ > MIME_MAX_PART_HEADERS) {
+            forgive("too many part headers");
+            return;
+        }
+        const std::string_view region = raw_.substr(off, len);
+        std::string boundary;
+        if (extractBoundary(region, &boundary)) {
+            const std::string key = Text_FoldAscii(boundary);
+            const bool seen = std::find(expanded_.begin(), expanded_.end(), key) != expanded_.end();
+            if (!seen && depth < MIME_MAX_DEPTH) {
+                expanded_.push_back(key);
+                multipart(off, len, "\r\n--" + boundary, top, depth);
+                return;
+            }
+            Log_Write(LOG_MIME, "MIME: multipart header at %zu taken as one part (%s).\n", off,
+                      seen ? "its boundary was expanded before" : "nested too deep");
+        }
+        leaf(off, len, enclosing);
+    }
+
+    void multipart(size_t off, size_t len, const std::string& delimiter, bool top, int depth) {
+        size_t pos = off + len;
+        while (passes_ <= MIME_MAX_PART_HEADERS) {
+            const size_t at = findDelimiter(delimiter, pos);
+            if (at == npos) break;
+            const size_t after = at + delimiter.size();
+            // The closing delimiter ends this multipart; the epilogue after
+            // it belongs to none of its parts.
+            if (raw_.compare(after, 2, "--") == 0) break;
+            const size_t blank = raw_.find("\r\n\r\n", after);
+            const size_t end = blank == npos ? raw_.size() : blank;
+            partHeader(after, end - after, delimiter, false, depth + 1);
+            pos = end;
+        }
+        if (top && root_->next == nullptr && root_->bodyOffset == 0) fillRootWithMessage();
+    }
+
+    void leaf(size_t off, size_t len, const std::string& enclosing) {
+        if (!(off + len + 4 < raw_.size())) return;
+        const std::string_view region = raw_.substr(off, len);
+        MimePart tmp;
+        tmp.desc.kind = detectKind(region, &tmp.desc, &tmp.fileName, &tmp.hasFileName);
+        detectCharset(region, &tmp.desc);
+        if (tmp.desc.charset == CHARSET_NONE && m_->desc.charset != CHARSET_NONE) {
+            tmp.desc.charset = m_->desc.charset;
+            std::memcpy(tmp.desc.charsetName, m_->desc.charsetName, sizeof tmp.desc.charsetName);
+        }
+        tmp.desc.encoding = detectEncoding(region);
+        if (tmp.desc.encoding == ENC_NONE) tmp.desc.encoding = m_->desc.encoding;
+        tmp.headerOffset = static_cast<uint32_t>(off);
+        tmp.headerLength = static_cast<uint32_t>(len);
+        const size_t bodyOffset = off + len + 4;
+        tmp.bodyOffset = static_cast<uint32_t>(bodyOffset);
+        const size_t end = findDelimiter(enclosing, off + len + 2);
+        if (end == npos)
+            tmp.bodyLength = static_cast<uint32_t>(raw_.size() - bodyOffset);
+        else
+            tmp.bodyLength = static_cast<uint32_t>(end >= bodyOffset ? end - bodyOffset : 0);
+
+        MimePart* target;
+        if (tmp.desc.kind == KIND_ATTACHMENT) {
+            target = newPart();
+            appendAttachment(target);
+        } else if (root_->bodyOffset == 0) {
+            target = root_;
+        } else {
+            target = newPart();
+            appendText(target);
+        }
+        target->desc = tmp.desc;
+        target->fileName = std::move(tmp.fileName);
+        target->hasFileName = tmp.hasFileName;
+        target->headerOffset = tmp.headerOffset;
+        target->headerLength = tmp.headerLength;
+        target->bodyOffset = tmp.bodyOffset;
+        target->bodyLength = tmp.bodyLength;
+        if (tmp.desc.kind != KIND_ATTACHMENT) scanRoot();
+    }
+
+    // Uuencoded blocks in a text body become attachments placed before the
+    // MIME attachments (later blocks first); the body ends before the first.
+    void uuScan(MimePart* part) {
+        const std::string_view body = raw_.substr(part->bodyOffset, part->bodyLength);
+        bool cut = false;
+        size_t pos = 0;
+        while (true) {
+            const size_t begin = ifind(body, "\r\nbegin ", pos);
+            if (begin == npos) break;
+            const size_t afterBegin = begin + 8;
+            pos = afterBegin;
+            size_t endLine = ifind(body, "\r\nend\r\n", afterBegin);
+            if (endLine == npos && body.size() >= 6) {
+                endLine = ifind(body, "\r\nend", body.size() - 6);
+                if (endLine != npos && endLine < afterBegin) endLine = npos;
+            }
+            if (endLine == npos) continue;
+            const size_t lineEnd = body.find("\r\n", afterBegin);
+            if (lineEnd == npos || lineEnd > endLine) continue;
+            const std::string_view line = body.substr(afterBegin, lineEnd - afterBegin);
+            size_t i = 0;
+            while (i < line.size() && isBlank(line[i]))
+                ++i;
+            const size_t modeStart = i;
+            while (i < line.size() && line[i] >= '0' && line[i] <= '7')
+                ++i;
+            if (i == modeStart || i >= line.size() || !isBlank(line[i])) continue;
+            while (i < line.size() && isBlank(line[i]))
+                ++i;
+            size_t j = i;
+            while (j < line.size() && !isBlank(line[j]))
+                ++j;
+            if (j == i) continue;
+            const std::string_view name = Text_CutUtf8(line.substr(i, j - i), MIME_MAX_NAME);
+
+            if (!cut) {
+                part->bodyLength = static_cast<uint32_t>(begin);
+                cut = true;
+            }
+            MimePart* a = newPart();
+            a->desc.kind = KIND_ATTACHMENT;
+            a->desc.encoding = ENC_UUENCODE;
+            a->fileName = std::string(name);
+            a->hasFileName = true;
+            const size_t dataStart = lineEnd + 2;
+            a->bodyOffset = static_cast<uint32_t>(part->bodyOffset + dataStart);
+            a->bodyLength = static_cast<uint32_t>(endLine > dataStart ? endLine - dataStart : 0);
+            a->next = m_->attachments;
+            m_->attachments = a;
+            if (!attachTail_) attachTail_ = a;
+            pos = lineEnd;
+        }
+    }
+
+    MimeMessage* m_;
+    std::string_view raw_;
+    MimePart* root_ = nullptr;
+    MimePart* attachTail_ = nullptr;
+    std::vector<std::string> expanded_;
+    int passes_ = 0;
+    long long budget_ = 0;
+    bool rootScanned_ = false;
+    bool forgiven_ = false;
+};
+
+MimePart* selectPart(const MimeMessage* m, uint32_t selector) {
+    const auto first = [&](uint32_t kind) -> MimePart* {
+        for (MimePart* p = m->textParts; p; p = p->next)
+            if (p->desc.kind == kind) return p;
+        return nullptr;
+    };
+    const auto last = [&](uint32_t kind) -> MimePart* {
+        MimePart* found = nullptr;
+        for (MimePart* p = m->textParts; p; p = p->next)
+            if (p->desc.kind == kind) found = p;
+        return found;
+    };
+    switch (selector) {
+    case KIND_NONE:
+    case KIND_MULTIPART:
+    case KIND_TEXT_PLAIN:
+    case KIND_TEXT_HTML:
+    case KIND_ATTACHMENT:
+        return first(selector);
+    case SELECT_PREFER_PLAIN:
+        if (MimePart* p = first(KIND_TEXT_PLAIN)) return p;
+        if (MimePart* p = last(KIND_TEXT_HTML)) return p;
+        return last(KIND_NONE);
+    case SELECT_PREFER_HTML:
+        if (MimePart* p = first(KIND_TEXT_HTML)) return p;
+        if (MimePart* p = last(KIND_TEXT_PLAIN)) return p;
+        return last(KIND_NONE);
+    default:
+        return nullptr;
+    }
+}
+
+std::string_view bodyOf(const MimePart* p) {
+    const std::string& raw = p->owner->raw;
+    if (p->bodyOffset > raw.size()) return {};
+    return std::string_view(raw).substr(p->bodyOffset, p->bodyLength);
+}
+
+// Header text outside encoded words: UTF-8 as it stands, otherwise in the
+// charset the text's Content-Type declares (Windows-1252 without one).
+void appendPlain(std::string* out, std::string_view s, std::string_view charset) {
+    if (Text_IsValidUtf8(s))
+        out->append(s);
+    else
+        out->append(Charset_ToUtf8(s, charset));
+}
+
+bool allWhite(std::string_view s) {
+    for (const char c : s)
+        if (c != ' ' && c != '\t' && c != '\r' && c != '\n') return false;
+    return true;
+}
+
+std::string decodeWords(std::string_view v, std::string_view charset, size_t maxBytes) {
+    std::string out;
+    size_t i = 0;
+    bool afterWord = false;
+    while (i < v.size() && out.size() < maxBytes) {
+        const size_t p = v.find("=?", i);
+        if (p == npos) break;
+        // =?charset?B|Q?text?=
+        size_t q1 = p + 2;
+        while (q1 < v.size() && q1 - p <= 66 && v[q1] != '?' && !isBlank(v[q1]) && v[q1] != '\r' &&
+               v[q1] != '\n')
+            ++q1;
+        const bool shape = q1 < v.size() && v[q1] == '?' && q1 > p + 2 && q1 + 2 < v.size() &&
+                           v[q1 + 2] == '?' && std::strchr("BbQq", v[q1 + 1]) != nullptr &&
+                           v[q1 + 1] != '\0';
+        if (!shape) {
+            appendPlain(&out, v.substr(i, p + 2 - i), charset);
+            i = p + 2;
+            afterWord = false;
+            continue;
+        }
+        const size_t end = v.find("?=", q1 + 3);
+        // No later word can be complete either.
+        if (end == npos) break;
+        const std::string_view gap = v.substr(i, p - i);
+        // White space between two encoded words is not part of the text.
+        if (!(afterWord && allWhite(gap))) appendPlain(&out, gap, charset);
+        const std::string_view wordCharset = v.substr(p + 2, q1 - (p + 2));
+        const std::string_view payload = v.substr(q1 + 3, end - (q1 + 3));
+        std::string bytes;
+        if (v[q1 + 1] == 'B' || v[q1 + 1] == 'b')
+            Base64_Decode(payload, &bytes);
+        else
+            Qp_Decode(payload, &bytes, true);
+        out += Charset_ToUtf8(bytes, wordCharset);
+        i = end + 2;
+        afterWord = true;
+    }
+    if (i < v.size() && out.size() < maxBytes) appendPlain(&out, v.substr(i), charset);
+    return out;
+}
+
+// Folds joined (a line break and the blanks after it become one space),
+// blanks trimmed at both ends.
+std::string unfoldTrim(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size(); ++i) {
+        const char c = s[i];
+        if (c == '\r' && i + 1 < s.size() && s[i + 1] == '\n') continue;
+        if (c == '\n') {
+            out += ' ';
+            while (i + 1 < s.size() && isBlank(s[i + 1]))
+                ++i;
+            continue;
+        }
+        out += c;
+    }
+    return std::string(Text_TrimBlanks(out));
+}
+
+} // namespace
+
+int MIME_FindField(std::string_view text, std::string_view stop, std::string_view field,
+                   std::string_view terminator, size_t* match, size_t* valueOffset,
+                   size_t* valueLength) {
+    *match = *valueOffset = *valueLength = 0;
+    if (field.empty()) return 0;
+    size_t limit = text.size();
+    if (!stop.empty()) {
+        const size_t s = ifind(text, stop);
+        if (s != npos) limit = s;
+    }
+    // A match must start before the stop marker; it may run past it.
+    const size_t searchEnd = std::min(text.size(), limit + field.size() - 1);
+    const size_t at = ifind(text.substr(0, searchEnd), field);
+    if (at == npos) return 0;
+    const size_t vo = at + field.size();
+    size_t vl;
+    if (!terminator.empty()) {
+        const size_t t = text.find(terminator, vo);
+        vl = (t == npos ? text.size() : t) - vo;
+    } else {
+        size_t i = vo;
+        while (true) {
+            const size_t lf = text.find('\n', i);
+            if (lf == npos) {
+                vl = text.size() - vo;
+                break;
+            }
+            if (lf + 1 < text.size() && isBlank(text[lf + 1])) {
+                i = lf + 1;
+                continue;
+            }
+            size_t end = lf;
+            if (end > vo && text[end - 1] == '\r') --end;
+            vl = end - vo;
+            break;
+        }
+    }
+    *match = at;
+    *valueOffset = vo;
+    *valueLength = vl;
+    return 1;
+}
+
+MimeMessage* MIME_Open(const char* text, size_t length) {
+    if (!text) return nullptr;
+    if (length == 0) length = std::strlen(text);
+    if (length == 0 || length > MIME_MAX_TEXT) return nullptr;
+    MimeMessage* m = nullptr;
+    try {
+        m = new MimeMessage;
+        m->raw.assign(text, length);
+        m->store.push_back(std::make_unique<MimePart>());
+        m->textParts = m->store.back().get();
+        m->textParts->owner = m;
+    } catch (const std::bad_alloc&) {
+        delete m;
+        return nullptr;
+    }
+    try {
+        Parser(m).run();
+    } catch (const std::bad_alloc&) {
+        // The parts made so far stay usable.
+        Log_Write(LOG_MIME, "MIME: out of memory while parsing; parts so far kept.\n");
+    }
+    return m;
+}
+
+void MIME_Close(MimeMessage* message) {
+    delete message;
+}
+
+std::string MIME_ToCrLf(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + text.size() / 32);
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out += '\r';
+        out += text[i];
+    }
+    return out;
+}
+
+const char* MIME_GetRaw(const MimeMessage* message, size_t* length) {
+    if (!message) return nullptr;
+    if (length) *length = message->raw.size();
+    return message->raw.c_str();
+}
+
+uint32_t MIME_GetContentFlags(const MimeMessage* message, uint32_t* flags) {
+    if (!message || !flags) return ERR_BADARG;
+    uint32_t f = 0;
+    for (const MimePart* p = message->textParts; p; p = p->next) {
+        if (p->desc.kind == KIND_TEXT_HTML) f |= MIME_HAS_HTML;
+        if (p->desc.kind == KIND_TEXT_PLAIN) f |= MIME_HAS_PLAIN;
+    }
+    if (message->attachments) f |= MIME_HAS_ATTACHMENTS;
+    *flags = f;
+    return 0;
+}
+
+uint32_t MIME_GetText(const MimeMessage* message, uint32_t selector, std::string* text,
+                      size_t maxBytes) {
+    if (!message || !text) return ERR_BADARG;
+    text->clear();
+    const MimePart* part = selectPart(message, selector);
+    if (!part) return ERR_NOT_FOUND;
+    try {
+        const std::string_view body = bodyOf(part);
+        std::string decoded;
+        std::string_view bytes = body;
+        uint32_t rc = 0;
+        if (part->desc.encoding == ENC_BASE64)
+            rc = Base64_Decode(body, &decoded);
+        else if (part->desc.encoding == ENC_QUOTED_PRINTABLE)
+            rc = Qp_Decode(body, &decoded);
+        if (rc == ERR_NOMEM) return ERR_NOMEM;
+        if (part->desc.encoding == ENC_BASE64 || part->desc.encoding == ENC_QUOTED_PRINTABLE)
+            bytes = decoded;
+        if (const size_t nul = bytes.find('\0'); nul != npos) bytes = bytes.substr(0, nul);
+        std::string utf8 = Charset_ToUtf8(bytes, part->desc.charsetName);
+        if ((selector == SELECT_PREFER_PLAIN || selector == SELECT_PREFER_HTML) &&
+            part->desc.kind == KIND_TEXT_HTML)
+            utf8 = MIME_HtmlToText(utf8);
+        if (utf8.size() > maxBytes) utf8.resize(Text_CutUtf8(utf8, maxBytes).size());
+        *text = std::move(utf8);
+        return 0;
+    } catch (const std::bad_alloc&) {
+        text->clear();
+        return ERR_NOMEM;
+    }
+}
+
+uint32_t MIME_GetPartInfo(const MimeMessage* message, uint32_t selector, MIME_DESCRIPTOR* info) {
+    if (!message || !info) return ERR_BADARG;
+    if (selector == 0) return 0;
+    const MimePart* part = selectPart(message, selector);
+    *info = part ? part->desc : message->desc;
+    return 0;
+}
+
+uint32_t MIME_GetHeaderFromText(std::string_view text, std::string_view field, std::string* value,
+                                size_t maxBytes) {
+    if (!value || field.empty()) return ERR_BADARG;
+    value->clear();
+    size_t m, vo, vl;
+    if (!MIME_FindField(text, "\r\n\r\n", field, "", &m, &vo, &vl)) return ERR_NOT_FOUND;
+    try {
+        MIME_DESCRIPTOR ct{};
+        std::string_view ctValue;
+        if (contentTypeValue(text, &ctValue)) detectCharset(ctValue, &ct);
+        std::string out = unfoldTrim(decodeWords(text.substr(vo, vl), ct.charsetName, maxBytes));
+        if (out.size() > maxBytes) out.resize(Text_CutUtf8(out, maxBytes).size());
+        *value = std::move(out);
+        return 0;
+    } catch (const std::bad_alloc&) {
+        value->clear();
+        return ERR_NOMEM;
+    }
+}
+
+uint32_t MIME_GetHeader(const MimeMessage* message, std::string_view field, std::string* value,
+                        size_t maxBytes) {
+    if (!message) return ERR_BADARG;
+    return MIME_GetHeaderFromText(message->raw, field, value, maxBytes);
+}
+
+bool MIME_GetUnfoldedHeader(std::string_view text, std::string_view field, std::string* value,
+                            size_t maxBytes) {
+    if (!value) return false;
+    value->clear();
+    size_t m, vo, vl;
+    if (!MIME_FindField(text, "\r\n\r\n", field, "", &m, &vo, &vl)) return false;
+    const std::string_view v = text.substr(vo, vl);
+    std::string out;
+    size_t i = 0;
+    while (i < v.size() && isBlank(v[i]))
+        ++i;
+    for (; i < v.size() && out.size() < maxBytes; ++i) {
+        if (v[i] == '\r' && i + 1 < v.size() && v[i + 1] == '\n') {
+            ++i;
+            while (i + 1 < v.size() && isBlank(v[i + 1]))
+                ++i;
+            if (i + 1 < v.size()) out += ' ';
+            continue;
+        }
+        out += v[i];
+    }
+    *value = std::move(out);
+    return true;
+}
+
+MimePart* MIME_NextAttachment(const MimeMessage* message, const MimePart* part) {
+    if (part) return part->next;
+    return message ? message->attachments : nullptr;
+}
+
+std::string MIME_GetAttachmentName(MimePart* part) {
+    if (!part) return {};
+    if (part->hasFileName) return part->fileName;
+    const MimeMessage* m = part->owner;
+    const std::string_view type = part->desc.contentType;
+    const bool message =
+        startsNoCase(type, 0, "message/rfc822") || startsNoCase(type, 0, "message/partial");
+    std::string name;
+    if (message && m && part->bodyOffset >= 2 && part->bodyOffset <= m->raw.size()) {
+        // From the CR LF before the body, so that a Subject on the enclosed
+        // message's first line is found as well.
+        const std::string_view enclosed =
+            std::string_view(m->raw).substr(part->bodyOffset - 2, part->bodyLength + 2u);
+        std::string subject;
+        if (MIME_GetHeaderFromText(enclosed, "\nSubject:", &subject) == 0 && !subject.empty())
+            name = subject + ".eml";
+    }
+    if (name.empty()) {
+        unsigned index = 1;
+        if (m)
+            for (const MimePart* p = m->attachments; p && p != part; p = p->next)
+                ++index;
+        char made[32];
+        std::snprintf(made, sizeof made, "ath%05u.%s", index, message ? "eml" : "dat");
+        name = made;
+    }
+    part->fileName = name;
+    part->hasFileName = true;
+    return name;
+}
+
+uint32_t MIME_DecodeAttachment(const MimePart* part, std::string* data) {
+    if (!part || !data || !part->owner) return ERR_BADARG;
+    data->clear();
+    const std::string_view body = bodyOf(part);
+    switch (part->desc.encoding) {
+    case ENC_BASE64:
+        return Base64_Decode(body, data);
+    case ENC_QUOTED_PRINTABLE:
+        return Qp_Decode(body, data);
+    case ENC_UUENCODE:
+        return Uu_Decode(body, data);
+    default:
+        return ERR_ENCODING;
+    }
+}
+
+uint32_t MIME_SaveAttachment(const MimePart* part, const std::string& path) {
+    if (!part || !part->owner || path.empty()) return ERR_BADARG;
+    FILES_WRITER w;
+    if (Files_Begin(&w, path) != 0) return ERR_CREATE;
+    const std::string_view body = bodyOf(part);
+    uint32_t rc;
+    switch (part->desc.encoding) {
+    case ENC_BASE64:
+        rc = Base64_DecodeToFile(body, &w);
+        break;
+    case ENC_QUOTED_PRINTABLE:
+        rc = Qp_DecodeToFile(body, &w);
+        break;
+    case ENC_UUENCODE:
+        rc = Uu_DecodeToFile(body, &w);
+        break;
+    default:
+        rc = Files_Write(&w, body.data(), body.size());
+        break;
+    }
+    if (rc != 0) {
+        Files_Abort(&w);
+        return ERR_CREATE;
+    }
+    return Files_Commit(&w);
+}

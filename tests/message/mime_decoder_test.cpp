@@ -1,0 +1,400 @@
+#include "../support/temp_env.h"
+#include "common/status.h"
+#include "common/text.h"
+#include "message/base64.h"
+#include "message/charset.h"
+#include "message/mime_decoder.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Messages are written with "\n" here and given to the decoder as the POP3
+// session delivers them: CR LF line ends after the rest of the "+OK" line.
+MimeMessagePtr open(std::string_view lfText) {
+    const std::string text = MIME_ToCrLf("+OK 100 octets\n" + std::string(lfText));
+    return MimeMessagePtr(MIME_Open(text.data(), text.size()));
+}
+
+std::string text(const MimeMessage* m, uint32_t selector) {
+    std::string out;
+    const uint32_t rc = MIME_GetText(m, selector, &out);
+    return rc == 0 ? out : "<" + std::string(Status_Name(rc)) + ">";
+}
+
+struct Att {
+    std::string name;
+    std::string data;
+};
+
+std::vector<Att> attachments(const MimeMessage* m) {
+    std::vector<Att> out;
+    for (MimePart* p = MIME_NextAttachment(m, nullptr); p; p = MIME_NextAttachment(m, p)) {
+        Att a{MIME_GetAttachmentName(p), ""};
+        if (MIME_DecodeAttachment(p, &a.data) == ERR_ENCODING) {
+            a.data = std::string(MIME_GetRaw(m, nullptr) + p->bodyOffset, p->bodyLength);
+        }
+        out.push_back(a);
+    }
+    return out;
+}
+
+uint32_t flags(const MimeMessage* m) {
+    uint32_t f = 0;
+    EXPECT_EQ(MIME_GetContentFlags(m, &f), 0u);
+    return f;
+}
+
+TEST(MimeOpen, RefusesNothingToParse) {
+    EXPECT_EQ(MIME_Open(nullptr, 5), nullptr);
+    EXPECT_EQ(MIME_Open("", 0), nullptr);
+    MIME_Close(nullptr);
+    MimeMessagePtr m(MIME_Open("x", 0));
+    ASSERT_TRUE(m);
+    size_t len = 0;
+    EXPECT_STREQ(MIME_GetRaw(m.get(), &len), "x");
+    EXPECT_EQ(len, 1u);
+}
+
+TEST(MimeOpen, PlainMessageIsOneTextPartEndingAtTheEndMark) {
+    auto m = open("From: a@example.org\nSubject: hi\n\nHello\nworld\n.\n");
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m->desc.kind, KIND_NONE);
+    EXPECT_EQ(text(m.get(), SELECT_PREFER_PLAIN), "Hello\r\nworld");
+    EXPECT_EQ(text(m.get(), KIND_NONE), "Hello\r\nworld");
+    EXPECT_EQ(flags(m.get()), 0u);
+}
+
+TEST(MimeOpen, UuencodedBlockInAPlainBodyBecomesAnAttachment) {
+    auto m = open("Subject: uu\n\nSee the file.\nbegin 644 cat.txt\n#0V%T\n`\nend\n"
+                  "Trailer\nbegin 600 two.bin\n\"0V$\n`\nend\n.\n");
+    ASSERT_TRUE(m);
+    EXPECT_EQ(text(m.get(), SELECT_PREFER_PLAIN), "See the file.");
+    const auto a = attachments(m.get());
+    ASSERT_EQ(a.size(), 2u);
+    // Later blocks first: each is put at the head of the list.
+    EXPECT_EQ(a[0].name, "two.bin");
+    EXPECT_EQ(a[0].data, "Ca");
+    EXPECT_EQ(a[1].name, "cat.txt");
+    EXPECT_EQ(a[1].data, "Cat");
+    EXPECT_EQ(flags(m.get()), MIME_HAS_ATTACHMENTS);
+}
+
+TEST(MimeOpen, UuencodeBlocksNeedAModeANameAndAnEnd) {
+    for (const char* body : {"x\nbegin cat.txt\n#0V%T\nend\n", "x\nbegin 644\n#0V%T\nend\n",
+                             "x\nbegin 644 cat.txt\n#0V%T\n", "begin 644 cat.txt\n#0V%T\nend\n"}) {
+        auto m = open(std::string("Subject: uu\n\n") + body);
+        ASSERT_TRUE(m);
+        EXPECT_EQ(MIME_NextAttachment(m.get(), nullptr), nullptr) << body;
+    }
+}
+
+const char* kAlternativeWithAttachment = R"(MIME-Version: 1.0
+Content-Type: multipart/mixed; boundary="outer"
+
+preamble
+--outer
+Content-Type: multipart/alternative; boundary=inner
+
+--inner
+Content-Type: text/plain; charset=utf-8
+
+plain caf=C3=A9
+--inner
+Content-Type: text/html; charset=utf-8
+Content-Transfer-Encoding: quoted-printable
+
+<p>html caf=C3=A9</p>
+--inner--
+
+--outer
+Content-Type: application/pdf; name="doc.pdf"
+Content-Transfer-Encoding: base64
+
+JVBERi0=
+--outer--
+epilogue
+.
+)";
+
+// The most common structure of all: the attachment after a nested
+// alternative must be listed once, with its own body only.
+TEST(MimeMultipart, NestedClosingDelimiterEndsItsMultipartOnly) {
+    auto m = open(kAlternativeWithAttachment);
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m->desc.kind, KIND_MULTIPART);
+    EXPECT_STREQ(m->desc.contentType, "multipart/mixed");
+    const auto a = attachments(m.get());
+    ASSERT_EQ(a.size(), 1u);
+    EXPECT_EQ(a[0].name, "doc.pdf");
+    EXPECT_EQ(a[0].data, "%PDF-");
+    EXPECT_EQ(flags(m.get()), MIME_HAS_HTML | MIME_HAS_PLAIN | MIME_HAS_ATTACHMENTS);
+    // The plain part has no transfer encoding, so "=C3=A9" stays as written.
+    EXPECT_EQ(text(m.get(), SELECT_PREFER_PLAIN), "plain caf=C3=A9");
+    EXPECT_EQ(text(m.get(), SELECT_PREFER_HTML), "html caf\xC3\xA9");
+    EXPECT_EQ(text(m.get(), KIND_TEXT_HTML), "<p>html caf\xC3\xA9</p>");
+    EXPECT_EQ(text(m.get(), KIND_ATTACHMENT), "<ERR_NOT_FOUND>");
+}
+
+TEST(MimeMultipart, OnlyHtmlServesBothPreferences) {
+    auto m = open("Content-Type: multipart/alternative; boundary=b\n\n--b\n"
+                  "Content-Type: text/html\n\n<b>x</b>&amp;y<br>z\n--b--\n");
+    ASSERT_TRUE(m);
+    EXPECT_EQ(text(m.get(), SELECT_PREFER_PLAIN), "x&y\r\nz");
+    EXPECT_EQ(text(m.get(), SELECT_PREFER_HTML), "x&y\r\nz");
+    EXPECT_EQ(text(m.get(), KIND_TEXT_HTML), "<b>x</b>&amp;y<br>z");
+    MIME_DESCRIPTOR d{};
+    ASSERT_EQ(MIME_GetPartInfo(m.get(), SELECT_PREFER_PLAIN, &d), 0u);
+    EXPECT_EQ(d.kind, KIND_TEXT_HTML);
+}
+
+TEST(MimeMultipart, OnlyAttachmentsFallBackToTheWholeBody) {
+    auto m =
+        open("Content-Type: multipart/mixed; boundary=b\n\n--b\n"
+             "Content-Type: image/png\nContent-Transfer-Encoding: base64\n\niVBORw==\n--b--\n");
+    ASSERT_TRUE(m);
+    EXPECT_EQ(text(m.get(), SELECT_PREFER_PLAIN), "<ERR_NOT_FOUND>");
+    EXPECT_EQ(text(m.get(), SELECT_PREFER_HTML), "<ERR_NOT_FOUND>");
+    EXPECT_EQ(m->textParts->desc.kind, KIND_MULTIPART);
+    EXPECT_NE(m->textParts->bodyLength, 0u);
+    const auto a = attachments(m.get());
+    ASSERT_EQ(a.size(), 1u);
+    EXPECT_EQ(a[0].name, "ath00001.dat");
+    EXPECT_EQ(a[0].data, "\x89PNG");
+}
+
+TEST(MimeMultipart, PartDetailsFollowTheirHeaders) {
+    auto m = open(R"(Content-Type: multipart/mixed; charset=koi8-r; boundary="b b"
+
+--b b
+Content-Type: text/plain
+
+)"
+                  "\xD2\xC9"
+                  R"(
+--b b
+Content-Type: text/plain; name=notes.txt
+
+not a text part
+--b b
+Content-Type: message/rfc822
+
+From: x@example.org
+Subject: =?utf-8?q?Enclosed_subject?=
+
+inner body
+--b b
+Content-Type: application/octet-stream
+Content-Disposition: attachment; filename="../../.config/autostart/x.desktop"
+
+evil
+--b b
+Content-Type: text/plain
+
+--b b--
+)");
+    ASSERT_TRUE(m);
+    // No charset of its own: the message's KOI8-R applies.
+    EXPECT_EQ(text(m.get(), SELECT_PREFER_PLAIN), "\xD1\x80\xD0\xB8");
+    const auto a = attachments(m.get());
+    ASSERT_EQ(a.size(), 3u);
+    EXPECT_EQ(a[0].name, "notes.txt");
+    EXPECT_EQ(a[1].name, "Enclosed subject.eml");
+    // The name is listed as the mail gives it; Files_SafeName is for paths.
+    EXPECT_EQ(a[2].name, "../../.config/autostart/x.desktop");
+    // The last part's body is empty: the blank line directly meets the delimiter.
+    int count = 0;
+    for (const MimePart* p = m->textParts; p; p = p->next) {
+        if (++count == 2) {
+            EXPECT_EQ(p->bodyLength, 0u);
+        }
+    }
+    EXPECT_EQ(count, 2);
+}
+
+TEST(MimeMultipart, NamelessMessagePartWithoutSubjectIsNumbered) {
+    auto m = open("Content-Type: multipart/mixed; boundary=b\n\n--b\nContent-Type: text/plain\n\n"
+                  "t\n--b\nContent-Type: application/zip\n\nz\n--b\nContent-Type: "
+                  "message/rfc822\n\nFrom: a\n\nno subject\n--b--\n");
+    ASSERT_TRUE(m);
+    const auto a = attachments(m.get());
+    ASSERT_EQ(a.size(), 2u);
+    EXPECT_EQ(a[0].name, "ath00001.dat");
+    EXPECT_EQ(a[1].name, "ath00002.eml");
+    // The made-up name is kept.
+    EXPECT_EQ(MIME_GetAttachmentName(MIME_NextAttachment(m.get(), nullptr)), "ath00001.dat");
+}
+
+TEST(MimeMultipart, MalformedStructureIsToleratedWithinTheText) {
+    const char* cases[] = {
+        // boundary that never occurs
+        "Content-Type: multipart/mixed; boundary=zz\n\nbody only\n",
+        // no closing delimiter
+        "Content-Type: multipart/mixed; boundary=b\n\n--b\nContent-Type: text/plain\n\nrest",
+        // unterminated header
+        "Content-Type: multipart/mixed; boundary=b\n\n--b\nContent-Type: text/plain",
+        // empty boundary
+        "Content-Type: multipart/mixed; boundary=\"\"\n\n--\nContent-Type: text/plain\n\nx\n",
+        "Content-Type: multipart/mixed; boundary=b",
+        "Content-Type: text/plain",
+        "\n\n\n",
+    };
+    for (const char* c : cases) {
+        auto m = open(c);
+        ASSERT_TRUE(m) << c;
+        std::string t;
+        MIME_GetText(m.get(), SELECT_PREFER_PLAIN, &t);
+        EXPECT_TRUE(Text_IsValidUtf8(t));
+        attachments(m.get());
+    }
+    auto m = open("Content-Type: multipart/mixed; boundary=zz\n\nbody only\n");
+    EXPECT_EQ(text(m.get(), SELECT_PREFER_PLAIN), "<ERR_NOT_FOUND>");
+    EXPECT_EQ(text(m.get(), KIND_MULTIPART), "body only\r\n");
+}
+
+// A part that declares the same boundary again would make every later
+// delimiter walked twice per level: 2^n passes for n parts.
+TEST(MimeMultipart, RepeatedBoundariesParseInLinearTime) {
+    std::string msg = "Content-Type: multipart/mixed; boundary=b\n\n";
+    for (int i = 0; i < 2000; ++i)
+        msg += "--b\nContent-Type: multipart/mixed; boundary=b\n\nx\n";
+    msg += "--b--\n";
+    const auto start = std::chrono::steady_clock::now();
+    auto m = open(msg);
+    ASSERT_TRUE(m);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+TEST(MimeMultipart, DeepAndWideHostileNestingStaysBounded) {
+    std::string deep = "Content-Type: multipart/mixed; boundary=b0\n\n";
+    for (int i = 1; i < 5000; ++i)
+        deep += "--b" + std::to_string(i - 1) + "\nContent-Type: multipart/mixed; boundary=b" +
+                std::to_string(i) + "\n\n";
+    std::string wide = "Content-Type: multipart/mixed; boundary=w\n\n";
+    for (int i = 0; i < 30000; ++i)
+        wide += "--w\nContent-Type: multipart/mixed; boundary=n" + std::to_string(i) + "\n\n";
+    for (const std::string& msg : {deep, wide}) {
+        const auto start = std::chrono::steady_clock::now();
+        auto m = open(msg);
+        ASSERT_TRUE(m);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    }
+}
+
+TEST(MimeMultipart, WellFormedMessageWithManyPartsKeepsThemAll) {
+    std::string msg = "Content-Type: multipart/mixed; boundary=b\n\n";
+    for (int i = 0; i < 500; ++i)
+        msg += "--b\nContent-Type: application/octet-stream; name=f" + std::to_string(i) +
+               "\nContent-Transfer-Encoding: base64\n\n" + Base64_Encode(std::to_string(i)) + "\n";
+    msg += "--b--\n";
+    auto m = open(msg);
+    const auto a = attachments(m.get());
+    ASSERT_EQ(a.size(), 500u);
+    EXPECT_EQ(a[499].name, "f499");
+    EXPECT_EQ(a[499].data, "499");
+}
+
+TEST(MimeHeaders, EncodedWordsAreDecodedToUtf8) {
+    const struct {
+        std::string value;
+        std::string decoded;
+    } cases[] = {
+        {"=?utf-8?q?caf=C3=A9?= =?utf-8?b?w6k=?=", "caf\xC3\xA9\xC3\xA9"},
+        {"Hello =?utf-8?q?w=C3=B6rld?=", "Hello w\xC3\xB6rld"},
+        {"=?utf-8?q?a?= and =?utf-8?q?b?=", "a and b"},
+        {"=?iso-8859-1?q?d=E9j=E0_vu?=", "d\xC3\xA9j\xC3\xA0 vu"},
+        {"=?koi8-r?b?8sk=?=", "\xD0\xA0\xD0\xB8"},
+        {"=?utf-8?x?abc?= =?utf-8?q?", "=?utf-8?x?abc?= =?utf-8?q?"},
+        {"=?utf-8*en?Q?lang?=", "lang"},
+        {"  folded\n   value  ", "folded value"},
+        {"=?utf-8?q?one?=\n =?utf-8?q?two?=", "onetwo"},
+        {"raw caf\xE9", "raw caf\xC3\xA9"},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        const std::string msg = MIME_ToCrLf("\nSubject: " + c.value + "\nX: y\n\nbody\n");
+        std::string v;
+        ASSERT_EQ(MIME_GetHeaderFromText(msg, "\nSubject:", &v), 0u) << c.value;
+        EXPECT_EQ(v, c.decoded) << c.value;
+    }
+}
+
+TEST(MimeHeaders, LookupsStayInTheHeaderBlock) {
+    const std::string msg =
+        MIME_ToCrLf("\nSubject: real\nX-Long: a\n\tb\n\nFrom: body@example.org\n");
+    std::string v;
+    EXPECT_EQ(MIME_GetHeaderFromText(msg, "\nFrom:", &v), ERR_NOT_FOUND);
+    EXPECT_EQ(MIME_GetHeaderFromText(msg, "", &v), ERR_BADARG);
+    EXPECT_TRUE(MIME_GetUnfoldedHeader(msg, "\nx-long:", &v));
+    EXPECT_EQ(v, "a b");
+    EXPECT_FALSE(MIME_GetUnfoldedHeader(msg, "\nFrom:", &v));
+    EXPECT_TRUE(MIME_GetUnfoldedHeader(msg, "\nSubject:", &v, 2));
+    EXPECT_EQ(v, "re");
+    EXPECT_EQ(MIME_GetHeaderFromText(msg, "\nSubject:", &v, 3), 0u);
+    EXPECT_EQ(v, "rea");
+}
+
+TEST(MimeFindField, ReportsMatchValueAndFoldedLength) {
+    const std::string t = "\r\nA: 1\r\nB: two\r\n three\r\nC: x\r\n\r\nB: body";
+    size_t m, vo, vl;
+    ASSERT_EQ(MIME_FindField(t, "\r\n\r\n", "\nb:", "", &m, &vo, &vl), 1);
+    EXPECT_EQ(m, 7u);
+    EXPECT_EQ(t.substr(vo, vl), " two\r\n three");
+    ASSERT_EQ(MIME_FindField(t, "", "\nC:", "\r\n\r\n", &m, &vo, &vl), 1);
+    EXPECT_EQ(t.substr(vo, vl), " x");
+    EXPECT_EQ(MIME_FindField(t, "\r\n\r\n", "B: body", "", &m, &vo, &vl), 0);
+    EXPECT_EQ(m + vo + vl, 0u);
+    ASSERT_EQ(MIME_FindField("X:abc", "", "X:", "", &m, &vo, &vl), 1);
+    EXPECT_EQ(vl, 3u);
+}
+
+TEST(MimeAttachments, SavedFilesHoldTheDecodedBytesOrNothing) {
+    auto m = open(kAlternativeWithAttachment);
+    ASSERT_TRUE(m);
+    MimePart* pdf = MIME_NextAttachment(m.get(), nullptr);
+    ASSERT_TRUE(pdf);
+    const std::string dir = iwtest::MakeTempDir();
+    ASSERT_EQ(MIME_SaveAttachment(pdf, dir + "/doc.pdf"), 0u);
+    EXPECT_EQ(iwtest::ReadFile(dir + "/doc.pdf"), "%PDF-");
+    // Every encoding reports a file it could not create.
+    EXPECT_EQ(MIME_SaveAttachment(pdf, dir + "/no/such/folder/doc.pdf"), ERR_CREATE);
+    EXPECT_EQ(MIME_SaveAttachment(nullptr, dir + "/x"), ERR_BADARG);
+
+    auto raw = open("Content-Type: multipart/mixed; boundary=b\n\n--b\n"
+                    "Content-Type: application/octet-stream\n\nraw bytes\n--b--\n");
+    MimePart* p = MIME_NextAttachment(raw.get(), nullptr);
+    ASSERT_TRUE(p);
+    std::string data;
+    EXPECT_EQ(MIME_DecodeAttachment(p, &data), ERR_ENCODING);
+    ASSERT_EQ(MIME_SaveAttachment(p, dir + "/raw.bin"), 0u);
+    EXPECT_EQ(iwtest::ReadFile(dir + "/raw.bin"), "raw bytes");
+    EXPECT_EQ(MIME_SaveAttachment(p, dir + "/none/raw.bin"), ERR_CREATE);
+}
+
+TEST(MimeText, BuffersAreCutOnACharacterBoundary) {
+    auto m = open("Content-Type: text/plain; charset=utf-8\n\n\xC3\xA9\xC3\xA9\n");
+    std::string t;
+    ASSERT_EQ(MIME_GetText(m.get(), SELECT_PREFER_PLAIN, &t, 3), 0u);
+    EXPECT_EQ(t, "\xC3\xA9");
+    EXPECT_EQ(MIME_GetText(m.get(), 999, &t), ERR_NOT_FOUND);
+    EXPECT_EQ(MIME_GetText(nullptr, SELECT_PREFER_PLAIN, &t), ERR_BADARG);
+    MIME_DESCRIPTOR d{};
+    EXPECT_EQ(MIME_GetPartInfo(m.get(), 0, &d), 0u);
+    EXPECT_EQ(d.kind, 0u);
+}
+
+TEST(MimeText, SingleBase64PartAtTopLevel) {
+    auto m = open("Content-Transfer-Encoding: base64\nContent-Type: text/plain; "
+                  "charset=\"windows-1251\"\n\n" +
+                  Base64_Encode("\xEF\xF0\xE8") + "\n.\n");
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m->desc.charset, CHARSET_WINDOWS_1251);
+    EXPECT_EQ(m->desc.encoding, ENC_BASE64);
+    EXPECT_EQ(text(m.get(), SELECT_PREFER_PLAIN), "\xD0\xBF\xD1\x80\xD0\xB8");
+}
+
+} // namespace

@@ -712,7 +712,8 @@ bool MIME_GetUnfoldedHeader(std::string_view text, std::string_view field, std::
             ++i;
             while (i + 1 < v.size() && isBlank(v[i + 1]))
                 ++i;
-            if (i + 1 < v.size()) out += ' ';
+            // A fold right after the colon leaves no leading space.
+            if (i + 1 < v.size() && !out.empty()) out += ' ';
             continue;
         }
         out += v[i];

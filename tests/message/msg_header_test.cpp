@@ -93,8 +93,8 @@ TEST(MsgParseDate, ZonesConvertToLocalTime) {
 
 TEST(MsgParseDate, KnownZoneConvertsThroughUtcAcrossADaylightSavingGap) {
     ZoneGuard berlin("Europe/Berlin");
-    // 00:30 UTC on the night the clocks go forward is 02:30 + 1 h gap = 03:30?
-    // No: 00:30 UTC is 01:30 CET; 01:30 UTC is 03:30 CEST; 02:30 UTC 04:30.
+    // The clocks went from 02:00 CET to 03:00 CEST at 01:00 UTC; a local
+    // mktime of the UTC fields would land in the gap and come out an hour off.
     EXPECT_EQ(parse("Sun, 28 Mar 2010 02:30:00 +0000"), "2010-03-28 04:30:00 w0");
     EXPECT_EQ(parse("Sun, 28 Mar 2010 00:30:00 GMT"), "2010-03-28 01:30:00 w0");
     // An unknown zone stays as written even inside the local gap.

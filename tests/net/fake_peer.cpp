@@ -61,13 +61,14 @@ std::string PeerConn::ReadLine() {
     }
 }
 
-void PeerConn::Send(std::string_view data) {
+bool PeerConn::Send(std::string_view data) {
     while (!data.empty()) {
         const ssize_t n = send(fd_, data.data(), data.size(), MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return; // the client went away; the test checks what it saw
+        if (n <= 0) return false; // the client went away; the test checks what it saw
         data.remove_prefix(static_cast<size_t>(n));
     }
+    return true;
 }
 
 void PeerConn::SendInChunks(std::string_view data, size_t chunk) {
@@ -97,14 +98,20 @@ bool PeerConn::WaitClosed(int timeoutMs) {
 
 FakePeer::FakePeer(Script script) {
     listen_fd_ = ListenLoopback(8, &port_);
-    thread_ = std::thread([fd = listen_fd_, script = std::move(script)] {
+    thread_ = std::thread([fd = listen_fd_, shared = shared_, script = std::move(script)] {
         pollfd p{fd, POLLIN, 0};
         if (poll(&p, 1, 10000) <= 0) return;
         const int conn = accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
         if (conn < 0) return;
+        {
+            std::lock_guard lock(shared->mu);
+            shared->conn = conn;
+        }
         PeerConn c(conn);
         script(c);
+        std::lock_guard lock(shared->mu);
         close(conn);
+        shared->conn = -1;
     });
 }
 
@@ -115,7 +122,7 @@ FakePeer FakePeer::NeverAccepting() {
 }
 
 FakePeer::FakePeer(FakePeer&& other) noexcept
-    : listen_fd_(std::exchange(other.listen_fd_, -1)), port_(other.port_),
+    : listen_fd_(std::exchange(other.listen_fd_, -1)), port_(other.port_), shared_(other.shared_),
       thread_(std::move(other.thread_)) {}
 
 void FakePeer::Join() {
@@ -123,6 +130,10 @@ void FakePeer::Join() {
 }
 
 FakePeer::~FakePeer() {
+    {
+        std::lock_guard lock(shared_->mu);
+        if (shared_->conn >= 0) shutdown(shared_->conn, SHUT_RDWR);
+    }
     Join();
     if (listen_fd_ >= 0) close(listen_fd_);
 }

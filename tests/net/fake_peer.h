@@ -7,6 +7,8 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -22,7 +24,8 @@ class PeerConn {
     std::string Read(size_t n);
     // One line with its CRLF ("" when none came).
     std::string ReadLine();
-    void Send(std::string_view data);
+    // False once the client has gone away.
+    bool Send(std::string_view data);
     // Sends data in pieces of `chunk` bytes with a short pause between them,
     // so that the client sees them arrive separately.
     void SendInChunks(std::string_view data, size_t chunk);
@@ -45,6 +48,8 @@ class FakePeer {
     // Listens with the given backlog and never accepts: connections beyond
     // the backlog stay unanswered.
     static FakePeer NeverAccepting();
+    // Ends a script still waiting on the client (the test is over), then
+    // joins it.
     ~FakePeer();
     FakePeer(FakePeer&& other) noexcept;
     FakePeer(const FakePeer&) = delete;
@@ -56,8 +61,13 @@ class FakePeer {
 
   private:
     FakePeer() = default;
+    struct Shared {
+        std::mutex mu;
+        int conn = -1;
+    };
     int listen_fd_ = -1;
     uint16_t port_ = 0;
+    std::shared_ptr<Shared> shared_ = std::make_shared<Shared>();
     std::thread thread_;
 };
 

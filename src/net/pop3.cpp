@@ -1,0 +1,283 @@
+#include "net/pop3.h"
+
+#include "common/status.h"
+#include "common/text.h"
+#include "net/md5.h"
+#include "platform/log.h"
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+int Pop3Socket = SOCK_INVALID;
+GrowBuffer Pop3SessionBuffer(POP3_BUFFER_LIMIT);
+GrowBuffer Pop3MessageBuffer(POP3_BUFFER_LIMIT);
+std::atomic<uint32_t> CheckState{0};
+char CheckErrorText[CHECK_ERROR_TEXT_SIZE] = "";
+
+namespace {
+
+// Wakes the worker's socket waits; see Pop3_Abort.
+SockAbort g_abort;
+// Keeps Pop3_Abort's store-and-wake apart from the worker re-arming the
+// abort, so a cancel can never be stored and then drained unseen.
+std::mutex g_abortMutex;
+
+// Bytes of a response that reach the log: enough to see what the server
+// said without copying a whole message into the log for every read.
+constexpr int kLogBytes = 256;
+
+// The longest command line before CRLF; callers never build one from valid
+// account data.
+constexpr size_t kMaxLine = 241;
+
+constexpr const char* kCanceledText = "Operation canceled";
+
+bool _isAbortCode(uint32_t code) {
+    return code == ERR_CANCELLED || code == ERR_SKIPPED;
+}
+
+void _setText(std::string_view text) {
+    const std::string_view cut = Text_CutUtf8(text, CHECK_ERROR_TEXT_SIZE - 1);
+    std::memcpy(CheckErrorText, cut.data(), cut.size());
+    CheckErrorText[cut.size()] = '\0';
+}
+
+int _logLength(size_t n) {
+    return static_cast<int>(std::min<size_t>(n, kLogBytes));
+}
+
+// The line as the log may show it: a password stays out.
+std::string _loggedLine(const char* command, const std::string& line) {
+    if (Text_EqualsNoCase(command, "PASS")) return std::string(command) + " XXXXXXXX";
+    return line;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- check state
+
+void Pop3_ResetCheckState() {
+    std::lock_guard lock(g_abortMutex);
+    CheckState.store(0);
+    CheckErrorText[0] = '\0';
+    g_abort.Reset();
+}
+
+uint32_t Pop3_BeginCheck() {
+    Sock_Close(&Pop3Socket);
+    std::lock_guard lock(g_abortMutex);
+    if (CheckState.load() == ERR_CANCELLED) {
+        _setText(kCanceledText);
+        return ERR_CANCELLED;
+    }
+    CheckState.store(0);
+    g_abort.Reset();
+    return 0;
+}
+
+uint32_t Pop3_Abort(uint32_t code) {
+    if (!_isAbortCode(code)) return code;
+    std::lock_guard lock(g_abortMutex);
+    if (!(code == ERR_SKIPPED && CheckState.load() == ERR_CANCELLED)) CheckState.store(code);
+    g_abort.Trigger();
+    return 0;
+}
+
+uint32_t Pop3_SetError(const char* text, uint32_t code) {
+    Sock_Close(&Pop3Socket);
+    // Pop3_Abort may store its code at any moment; it must win over the
+    // failure its own wake-up caused.
+    uint32_t state = CheckState.load();
+    while (!_isAbortCode(state)) {
+        if (CheckState.compare_exchange_weak(state, code)) {
+            _setText(text ? text : code == ERR_NOMEM ? "No memory." : "UNKNOWN error");
+            return code;
+        }
+    }
+    _setText(kCanceledText);
+    return state;
+}
+
+uint32_t Pop3_GetLastError(char* text, size_t length) {
+    const uint32_t state = CheckState.load();
+    if (text && length > 0) {
+        const std::string_view from = state == 0 || state == 2 ? "No errors" : CheckErrorText;
+        const std::string_view cut = Text_CutUtf8(from, length - 1);
+        std::memcpy(text, cut.data(), cut.size());
+        text[cut.size()] = '\0';
+    }
+    return state;
+}
+
+void Pop3_ReleaseBuffers() {
+    if (Pop3MessageBuffer.Capacity() > POP3_KEEP_BUFFER) Pop3MessageBuffer.Release();
+}
+
+// ---------------------------------------------------------------- session
+
+uint32_t Pop3_Connect(int* sock, const char* server, uint16_t port, int timeoutSec,
+                      const char* proxyHost, uint32_t proxyParam, GrowBuffer* buf,
+                      SockProgress progress, void* context) {
+    Log_Write(LOG_POP3, "POP3: Connecting to Server \"%s\":%d *****\n", server ? server : "(null)",
+              port);
+    if (!sock || !buf) return SOCKERR_INVAL;
+    *sock = SOCK_INVALID;
+    if (!server) return SOCKERR_FAULT;
+    if (const uint32_t rc = Sock_Connect(sock, server, port, proxyHost, proxyParam, progress,
+                                         context, timeoutSec, &g_abort))
+        return rc;
+    const uint32_t rc = Pop3_GetMessage(*sock, buf, timeoutSec, "\r\n", 2);
+    if (rc != 0) Sock_Close(sock);
+    const char* greeting = rc == 0 ? buf->Data() : "";
+    Log_Write(LOG_POP3, "POP3: Server reply: \"%.*s\"\n",
+              _logLength(std::strcspn(greeting, "\r\n")), greeting);
+    return rc;
+}
+
+uint32_t Pop3_SendCMD(int sock, const char* command, const char* argument, int mode,
+                      GrowBuffer* buf, int timeoutSec) {
+    if (!command) return SOCKERR_INVAL;
+    std::string line = command;
+    if (argument) {
+        line += ' ';
+        line += argument;
+    }
+    const std::string logged = _loggedLine(command, line);
+    // A CR or LF inside would let an account field smuggle in a second
+    // command; an over-long line would be refused by the server anyway.
+    const uint32_t bad = line.size() > kMaxLine                            ? SOCKERR_MSGSIZE
+                         : line.find_first_of("\r\n") != std::string::npos ? SOCKERR_INVAL
+                                                                           : 0;
+    if (bad == 0) Log_Write(LOG_POP3, "POP3: SendCMD: \"%s\"\n", logged.c_str());
+    line += "\r\n";
+    const uint32_t rc = bad ? bad : Sock_Send(sock, line.data(), line.size(), timeoutSec, &g_abort);
+    if (rc != 0) {
+        Log_Write(LOG_POP3, "POP3: Error: on CMD: \"%s\" == %u\n", logged.c_str(), rc);
+        return rc;
+    }
+    if (!buf) {
+        Log_Write(LOG_POP3, "POP3: success CMD: \"%s\" (no answer requested)\n", logged.c_str());
+        return 0;
+    }
+    return mode == POP3_MULTI_LINE ? Pop3_GetMessage(sock, buf, timeoutSec, "\r\n.\r\n", 5)
+                                   : Pop3_GetMessage(sock, buf, timeoutSec, "\r\n", 2);
+}
+
+uint32_t Pop3_GetMessage(int sock, GrowBuffer* buf, int timeoutSec, const char* terminator,
+                         size_t terminatorLength) {
+    if (!buf) return SOCKERR_INVAL;
+    if (!terminator) terminatorLength = 0;
+    size_t total = 0;
+    for (;;) {
+        size_t got = 0;
+        const uint32_t rc = Sock_Recv(sock, buf, total, &got, timeoutSec, &g_abort);
+        if (rc != 0) {
+            if (buf->Capacity() > total) buf->Data()[total] = '\0';
+            Log_Write(LOG_POP3, "POP3: GetMessage: == %u, buff=\"%.*s\"\n", rc, _logLength(total),
+                      total ? buf->Data() : "");
+            return rc;
+        }
+        const char* fresh = buf->Data() + total;
+        total += got;
+        Log_Write(LOG_POP3, "POP3: Read: bytes=%zu, buff=\"%.*s\"\n", got, _logLength(got), fresh);
+        // An error reply is one line even where a listing was asked for.
+        if (buf->Data()[0] == '-') {
+            terminator = "\r\n";
+            terminatorLength = 2;
+        }
+        if (terminatorLength < 1) return 0;
+        if (total >= terminatorLength &&
+            std::memcmp(buf->Data() + total - terminatorLength, terminator, terminatorLength) == 0)
+            return 0;
+    }
+}
+
+int Pop3_ParseResponse(const char* response, const char** text) {
+    const char* ignored;
+    if (!text) text = &ignored;
+    // The text starts one past the indicator's space; an indicator at the very
+    // end of the response gives an empty text rather than a pointer past it.
+    if (response && std::strncmp(response, "+OK", 3) == 0) {
+        *text = response + 3 + (response[3] ? 1 : 0);
+        return 1;
+    }
+    if (response && std::strncmp(response, "-ERR", 4) == 0) {
+        *text = response + 4 + (response[4] ? 1 : 0);
+        return 0;
+    }
+    *text = "UNKNOWN POP3 response";
+    return 0;
+}
+
+const char* Pop3_ErrorText(uint32_t code) {
+    switch (code) {
+    case POP3_APOP_UNSUPPORTED:
+        return "APOP authorization is not supported by the server";
+    case POP3_APOP_FAILED:
+        return "Login using APOP failed. Either password is wrong or server doesn't support APOP";
+    default:
+        return Sock_ErrorText(code);
+    }
+}
+
+uint32_t Pop3_Quit(int* sock, int sendQuit) {
+    if (!sock) return 0;
+    if (sendQuit && *sock != SOCK_INVALID)
+        Pop3_SendCMD(*sock, "QUIT", nullptr, POP3_SINGLE_LINE, nullptr, 10);
+    Sock_Close(sock);
+    return 0;
+}
+
+uint32_t Pop3_QuitAndConfirm(int timeoutSec, GrowBuffer* buf) {
+    const char* text = nullptr;
+    const uint32_t rc = Pop3_Command(timeoutSec, buf, "QUIT", nullptr, POP3_SINGLE_LINE, 1, &text);
+    Sock_Close(&Pop3Socket);
+    return rc;
+}
+
+uint32_t Pop3_Command(int timeoutSec, GrowBuffer* buf, const char* command, const char* argument,
+                      int mode, int failOnErr, const char** text) {
+    const char* ignored;
+    if (!text) text = &ignored;
+    *text = "";
+    const uint32_t rc = Pop3_SendCMD(Pop3Socket, command, argument, mode, buf, timeoutSec);
+    if (rc != 0)
+        return Pop3_SetError(Pop3_ErrorText(rc),
+                             rc == SOCKERR_TIMEDOUT ? ERR_TIMEOUT : ERR_OPERATION);
+    if (!buf) return 0;
+    if (Pop3_ParseResponse(buf->Data(), text) == 1) return 0;
+    if (!failOnErr) return ERR_REFUSED;
+    // The server's own words become the message the user sees.
+    const std::string_view words(*text, std::strcspn(*text, "\r\n"));
+    return Pop3_SetError(std::string(words).c_str(), ERR_OPERATION);
+}
+
+uint32_t Pop3_ApopArgument(std::string_view greeting, std::string_view login,
+                           std::string_view password, std::string* argument) {
+    if (greeting.starts_with("+OK")) {
+        greeting.remove_prefix(3);
+        if (greeting.starts_with(' ')) greeting.remove_prefix(1);
+    }
+    greeting = greeting.substr(0, greeting.find_first_of("\r\n"));
+    const size_t open = greeting.find('<');
+    const size_t close = open == std::string_view::npos ? open : greeting.find('>', open);
+    // A '<' without its '>' is a broken or forged greeting; falling back to
+    // USER/PASS there would hand the password over in clear.
+    if (close == std::string_view::npos) return POP3_APOP_UNSUPPORTED;
+    const std::string_view stamp = greeting.substr(open, close - open + 1);
+    MD5_CONTEXT ctx;
+    Md5_Init(&ctx);
+    Md5_Update(&ctx, stamp.data(), stamp.size());
+    Md5_Update(&ctx, password.data(), password.size());
+    uint8_t digest[MD5_DIGEST_SIZE];
+    Md5_Final(digest, &ctx);
+    char hex[MD5_HEX_SIZE];
+    Md5_ToHex(hex, digest);
+    if (argument) {
+        argument->assign(login);
+        argument->append(" ");
+        argument->append(hex);
+    }
+    return 0;
+}

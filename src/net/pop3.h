@@ -1,0 +1,159 @@
+// POP3 session (RFC 1939): connects (through the socket transport, with its
+// SOCKS support), sends one command at a time, reads one response at a time
+// and classifies it, and keeps the check's error state. The account check
+// drives the dialogue on top of this.
+//
+// There is one process-wide session: Pop3Socket with its two buffers. They
+// and everything below belong to the mail-check worker; the only functions
+// another thread may call are Pop3_Abort and Pop3_GetLastError's reading of
+// CheckState. Session lines go to the category log (LOG_POP3); a password
+// never does.
+#pragma once
+
+#include "common/grow_buffer.h"
+#include "net/socket.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// Pop3_ErrorText codes of the APOP login (small positive results, apart from
+// the socket numbers).
+inline constexpr uint32_t POP3_APOP_UNSUPPORTED = 1; // the greeting offers no timestamp
+inline constexpr uint32_t POP3_APOP_FAILED = 2;      // the server refused the APOP login
+
+// Modes of Pop3_SendCMD and Pop3_Command.
+inline constexpr int POP3_SINGLE_LINE = 1;
+inline constexpr int POP3_MULTI_LINE = 2; // "+OK" answers end with CRLF "." CRLF
+
+// What one response may take in either session buffer; more gives
+// SOCKERR_NOBUFS, which fails that account only.
+inline constexpr size_t POP3_BUFFER_LIMIT = size_t{64} << 20;
+// A message buffer larger than this is freed after each account.
+inline constexpr size_t POP3_KEEP_BUFFER = 65536;
+
+inline constexpr size_t CHECK_ERROR_TEXT_SIZE = 96; // 95 bytes and a NUL
+
+// The session socket (SOCK_INVALID between sessions).
+extern int Pop3Socket;
+// Greeting, login, STAT and the UIDL/LIST listings.
+extern GrowBuffer Pop3SessionBuffer;
+// TOP, RETR, LIST n and DELE responses.
+extern GrowBuffer Pop3MessageBuffer;
+
+// Result of the current check: 0, 2 (server unchanged), or a status code of
+// common/status.h. Written by the worker and by Pop3_Abort from the UI thread.
+extern std::atomic<uint32_t> CheckState;
+// The text beside a failure in CheckState (worker only; read it through
+// Pop3_GetLastError).
+extern char CheckErrorText[CHECK_ERROR_TEXT_SIZE];
+
+// ---- Check state and cancellation -----------------------------------------
+
+// Starts a worker run: CheckState 0, no text, the abort re-armed. A cancel
+// from an earlier run must not end every later check at once.
+void Pop3_ResetCheckState();
+
+// Starts one account's check: closes a session left open (without QUIT);
+// then a pending cancel returns ERR_CANCELLED with "Operation canceled" as the
+// text, and anything else (a skip of the previous account included) is
+// cleared and the abort re-armed, returning 0.
+uint32_t Pop3_BeginCheck();
+
+// From any thread. ERR_CANCELLED or ERR_SKIPPED: stores the code in
+// CheckState (a pending cancel is not turned into a skip) and wakes whatever
+// the worker is waiting for; its wait fails with SOCKERR_INTR within a poll
+// cycle and the worker closes its own socket. Returns 0. Any other code does
+// nothing and is returned unchanged.
+uint32_t Pop3_Abort(uint32_t code);
+
+// Records a failure: closes the session without QUIT; if the user cancelled
+// or skipped, keeps that code with the text "Operation canceled"; otherwise
+// stores code with text (cut to 95 bytes on a UTF-8 boundary; null gives
+// "No memory." for ERR_NOMEM and "UNKNOWN error" otherwise). Returns what
+// CheckState now holds.
+uint32_t Pop3_SetError(const char* text, uint32_t code);
+
+// Copies CheckErrorText, or "No errors" when CheckState is 0 or 2, into text
+// (at most length - 1 bytes, cut on a UTF-8 boundary, NUL-terminated; text
+// may be null when length is 0). Returns CheckState.
+uint32_t Pop3_GetLastError(char* text, size_t length);
+
+// After an account: frees the message buffer when it has grown past
+// POP3_KEEP_BUFFER; smaller ones are kept for the next check.
+void Pop3_ReleaseBuffers();
+
+// ---- Session ----------------------------------------------------------------
+
+// Connects to server:port (directly or through the SOCKS proxy of
+// proxyHost/proxyParam, see Sock_Connect), waiting up to timeoutSec for each
+// step, and reads the greeting line into buf. Returns 0 with the socket in
+// *sock and the greeting in buf (which may be "-ERR ..." - the caller
+// classifies it); SOCKERR_FAULT for a null server; otherwise a socket error
+// (SOCKERR_TIMEDOUT for a connect or greeting time-out, SOCKERR_INTR after
+// Pop3_Abort), with *sock SOCK_INVALID.
+uint32_t Pop3_Connect(int* sock, const char* server, uint16_t port, int timeoutSec,
+                      const char* proxyHost, uint32_t proxyParam, GrowBuffer* buf,
+                      SockProgress progress, void* context);
+
+// Sends "command[ argument]" CRLF and, when buf is given, reads the response
+// into buf from offset 0 (multi-line for POP3_MULTI_LINE, else one line).
+// argument may be null. Returns 0 or a socket error; SOCKERR_MSGSIZE for a
+// line over 241 bytes and SOCKERR_INVAL for one holding CR or LF (neither is
+// sent). PASS is logged as the word and "XXXXXXXX".
+uint32_t Pop3_SendCMD(int sock, const char* command, const char* argument, int mode,
+                      GrowBuffer* buf, int timeoutSec);
+
+// Reads one response into buf from offset 0, NUL-terminated: until it ends
+// with the terminator, or after one read when terminator is null or empty.
+// A response starting with '-' is one line whatever the terminator. Returns 0
+// or the socket error (SOCKERR_NOBUFS when it outgrows the buffer's limit).
+uint32_t Pop3_GetMessage(int sock, GrowBuffer* buf, int timeoutSec, const char* terminator,
+                         size_t terminatorLength);
+
+// Classifies a response: 1 for "+OK" (*text after "+OK" and its space), 0 for
+// "-ERR" (*text after "-ERR" and its space), 0 for anything else (*text is
+// "UNKNOWN POP3 response"). *text points into response (or at a static text).
+int Pop3_ParseResponse(const char* response, const char** text);
+
+// POP3_APOP_UNSUPPORTED and POP3_APOP_FAILED have their own texts; anything
+// else is Sock_ErrorText(code). The text is static.
+const char* Pop3_ErrorText(uint32_t code);
+
+// Closes *sock; first sends "QUIT" without reading the answer when sendQuit
+// is non-zero. Always 0. Use Pop3_QuitAndConfirm where it matters whether the
+// server committed its deletions.
+uint32_t Pop3_Quit(int* sock, int sendQuit);
+
+// Sends QUIT on the session, reads the answer within timeoutSec into buf and
+// closes the session. A server deletes messages only when it answers QUIT
+// with "+OK" (RFC 1939 §6), so 0 means the DELEs of this session took effect.
+// Otherwise returns what Pop3_Command returns for a failure (ERR_OPERATION
+// with the server's or the socket's words, ERR_TIMEOUT, or the user's cancel
+// or skip).
+uint32_t Pop3_QuitAndConfirm(int timeoutSec, GrowBuffer* buf);
+
+// Sends a command on the session and classifies the answer:
+//   0              "+OK"; *text follows "+OK" and its space, inside buf
+//   ERR_REFUSED    "-ERR" or an unknown answer and failOnErr is 0; nothing is
+//                  recorded, the session stays open, *text is the server's
+//                  words (or "UNKNOWN POP3 response")
+//   ERR_OPERATION  the same with failOnErr non-zero: the server's first line
+//                  becomes the check text; or a transport failure, whose
+//                  socket text becomes the check text
+//   ERR_TIMEOUT    the server did not answer within timeoutSec
+//   ERR_CANCELLED, ERR_SKIPPED  the user aborted (text "Operation canceled")
+// Every result but 0 and ERR_REFUSED has closed the session (Pop3_SetError).
+// Without buf no answer is read and 0 means the command was sent.
+uint32_t Pop3_Command(int timeoutSec, GrowBuffer* buf, const char* command, const char* argument,
+                      int mode, int failOnErr, const char** text);
+
+// The APOP argument (RFC 1939 §7) for a greeting: "login" SP 32 hex digits of
+// MD5(timestamp password), where the timestamp is the greeting's first '<' up
+// to the first '>' after it, brackets included. Returns 0 and sets *argument,
+// or POP3_APOP_UNSUPPORTED when the greeting has no '<' or no '>' after it:
+// an APOP account is then refused rather than sent the password in clear.
+uint32_t Pop3_ApopArgument(std::string_view greeting, std::string_view login,
+                           std::string_view password, std::string* argument);

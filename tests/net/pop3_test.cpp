@@ -1,0 +1,441 @@
+#include "fake_peer.h"
+#include "net/pop3.h"
+
+#include "../support/temp_env.h"
+#include "common/status.h"
+#include "platform/log.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace {
+
+using iwtest::FakePeer;
+using iwtest::PeerConn;
+using iwtest::Stopwatch;
+
+// Every test starts like a fresh worker run with no session open.
+class Pop3Test : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        Sock_Close(&Pop3Socket);
+        Pop3_ResetCheckState();
+        Pop3SessionBuffer.SetLimit(POP3_BUFFER_LIMIT);
+        Pop3SessionBuffer.Release();
+        Pop3MessageBuffer.Release();
+    }
+    void TearDown() override {
+        Sock_Close(&Pop3Socket);
+        Log_Close();
+    }
+
+    void Connect(const FakePeer& peer) {
+        ASSERT_EQ(Pop3_Connect(&Pop3Socket, "127.0.0.1", peer.port(), 5, nullptr, 0,
+                               &Pop3SessionBuffer, nullptr, nullptr),
+                  0u);
+    }
+
+    static std::string Session() { return Pop3SessionBuffer.Data(); }
+    static std::string ErrorText() {
+        char text[CHECK_ERROR_TEXT_SIZE];
+        Pop3_GetLastError(text, sizeof text);
+        return text;
+    }
+};
+
+// A greeting, then the given answer to each command line the client sends.
+FakePeer Server(std::vector<std::pair<std::string, std::string>> dialogue) {
+    return FakePeer([dialogue = std::move(dialogue)](PeerConn& c) {
+        c.Send("+OK ready <1.2@host>\r\n");
+        for (const auto& [expect, answer] : dialogue) {
+            EXPECT_EQ(c.ReadLine(), expect + "\r\n");
+            c.Send(answer);
+        }
+        c.WaitClosed();
+    });
+}
+
+TEST(Pop3ParseResponse, ClassifiesAndPointsPastTheIndicator) {
+    const struct {
+        const char* response;
+        int result;
+        const char* text;
+    } cases[] = {
+        {"+OK 2 320\r\n", 1, "2 320\r\n"},
+        {"-ERR no such message\r\n", 0, "no such message\r\n"},
+        {"+OK\r\n", 1, "\n"},
+        // Cut short: the text may not run past the end.
+        {"+OK", 1, ""},
+        {"-ERR", 0, ""},
+        {"+ok 1\r\n", 0, "UNKNOWN POP3 response"},
+        {"* OK imap\r\n", 0, "UNKNOWN POP3 response"},
+        {"", 0, "UNKNOWN POP3 response"},
+        {nullptr, 0, "UNKNOWN POP3 response"},
+    };
+    for (const auto& k : cases) {
+        const char* text = nullptr;
+        EXPECT_EQ(Pop3_ParseResponse(k.response, &text), k.result) << k.response;
+        EXPECT_STREQ(text, k.text) << k.response;
+    }
+}
+
+TEST(Pop3Apop, DigestOverTheTimestampAndPasswordOnly) {
+    std::string arg;
+    // The worked example of RFC 1939 §7, with text after the timestamp.
+    ASSERT_EQ(Pop3_ApopArgument("+OK POP3 server ready <1896.697170952@dbc.mtview.ca.us> hi\r\n",
+                                "mrose", "tanstaaf", &arg),
+              0u);
+    EXPECT_EQ(arg, "mrose c4c9334bac560ecc979e58001b3e22fb");
+
+    // No timestamp, or a '<' never closed (a forged or broken greeting): the
+    // account must not fall back to sending the password in clear.
+    for (const char* greeting : {"+OK POP3 ready\r\n", "+OK ready <1896.697170952@dbc\r\n",
+                                 "+OK a> b<\r\n", "+OK ready <abc\r\n<def>", ""}) {
+        arg = "unchanged";
+        EXPECT_EQ(Pop3_ApopArgument(greeting, "u", "p", &arg), POP3_APOP_UNSUPPORTED) << greeting;
+        EXPECT_EQ(arg, "unchanged");
+    }
+    EXPECT_STREQ(Pop3_ErrorText(POP3_APOP_UNSUPPORTED),
+                 "APOP authorization is not supported by the server");
+    EXPECT_STREQ(Pop3_ErrorText(10060), "Connection timed out");
+}
+
+TEST_F(Pop3Test, ResponsesSplitAtEveryPointAreReassembled) {
+    const std::string listing = "+OK 3 messages\r\n1 a1\r\n2 b22\r\n3 c333\r\n.\r\n";
+    const std::string line = "+OK 3 1200\r\n";
+    FakePeer peer([&](PeerConn& c) {
+        c.Send("+OK hi\r\n");
+        for (size_t chunk = 1; chunk <= listing.size(); ++chunk) {
+            EXPECT_EQ(c.ReadLine(), "UIDL\r\n");
+            c.SendInChunks(listing, chunk);
+            EXPECT_EQ(c.ReadLine(), "STAT\r\n");
+            c.SendInChunks(line, chunk);
+        }
+        c.WaitClosed();
+    });
+    Connect(peer);
+    for (size_t chunk = 1; chunk <= listing.size(); ++chunk) {
+        SCOPED_TRACE(chunk);
+        const char* text = nullptr;
+        ASSERT_EQ(Pop3_Command(5, &Pop3SessionBuffer, "UIDL", nullptr, POP3_MULTI_LINE, 1, &text),
+                  0u);
+        EXPECT_EQ(Session(), listing);
+        EXPECT_STREQ(text, "3 messages\r\n1 a1\r\n2 b22\r\n3 c333\r\n.\r\n");
+        ASSERT_EQ(Pop3_Command(5, &Pop3SessionBuffer, "STAT", nullptr, POP3_SINGLE_LINE, 1, &text),
+                  0u);
+        EXPECT_EQ(Session(), line);
+    }
+}
+
+TEST_F(Pop3Test, ErrAnswerToAListingEndsAfterItsLine) {
+    // The server never sends a "." line; waiting for one would stall.
+    FakePeer peer =
+        Server({{"UIDL", "-ERR not supported\r\n"}, {"TOP 1 0", "-ERR no such message\r\n"}});
+    Connect(peer);
+    const char* text = nullptr;
+    Stopwatch sw;
+    EXPECT_EQ(Pop3_Command(5, &Pop3SessionBuffer, "UIDL", nullptr, POP3_MULTI_LINE, 0, &text),
+              ERR_REFUSED);
+    EXPECT_LT(sw.ElapsedMs(), 1000);
+    EXPECT_STREQ(text, "not supported\r\n");
+    EXPECT_EQ(CheckState.load(), 0u); // tolerated: nothing recorded, session open
+    EXPECT_NE(Pop3Socket, SOCK_INVALID);
+
+    EXPECT_EQ(Pop3_Command(5, &Pop3MessageBuffer, "TOP", "1 0", POP3_MULTI_LINE, 1, &text),
+              ERR_OPERATION);
+    EXPECT_EQ(ErrorText(), "no such message");
+    EXPECT_EQ(Pop3Socket, SOCK_INVALID);
+
+    // An unknown answer counts as a failure too.
+    FakePeer again = Server({{"RETR 1", "* BAD what\r\n"}});
+    Pop3_ResetCheckState();
+    Connect(again);
+    EXPECT_EQ(Pop3_Command(5, &Pop3MessageBuffer, "RETR", "1", POP3_SINGLE_LINE, 1, &text),
+              ERR_OPERATION);
+    EXPECT_EQ(ErrorText(), "UNKNOWN POP3 response");
+}
+
+TEST_F(Pop3Test, StallCloseAndOverflowFailTheAccountWithTheirTexts) {
+    {
+        SCOPED_TRACE("stall");
+        FakePeer peer([](PeerConn& c) {
+            c.Send("+OK hi\r\n");
+            c.ReadLine();
+            c.Send("+OK 2 messages\r\n1 a\r\n"); // and never the rest
+            c.WaitClosed();
+        });
+        Connect(peer);
+        Stopwatch sw;
+        EXPECT_EQ(Pop3_Command(1, &Pop3SessionBuffer, "UIDL", nullptr, POP3_MULTI_LINE, 1, nullptr),
+                  ERR_TIMEOUT);
+        EXPECT_LT(sw.ElapsedMs(), 2500);
+        EXPECT_EQ(ErrorText(), "Connection timed out");
+        EXPECT_EQ(Pop3Socket, SOCK_INVALID);
+    }
+    {
+        SCOPED_TRACE("peer closes mid-reply");
+        Pop3_ResetCheckState();
+        FakePeer peer([](PeerConn& c) {
+            c.Send("+OK hi\r\n");
+            c.ReadLine();
+            c.Send("+OK 120 octets\r\nSubject: half");
+        });
+        Connect(peer);
+        EXPECT_EQ(Pop3_Command(5, &Pop3MessageBuffer, "RETR", "1", POP3_MULTI_LINE, 1, nullptr),
+                  ERR_OPERATION);
+        EXPECT_EQ(ErrorText(), "Connection reset by peer");
+    }
+    {
+        SCOPED_TRACE("endless answer");
+        Pop3_ResetCheckState();
+        EXPECT_EQ(Pop3MessageBuffer.Limit(), size_t{64} << 20);
+        Pop3SessionBuffer.SetLimit(256 * 1024); // the 64 MiB cap, scaled down
+        FakePeer peer([](PeerConn& c) {
+            c.Send("+OK hi\r\n");
+            c.ReadLine();
+            c.Send("+OK\r\n");
+            const std::string junk(64 * 1024, 'j');
+            for (int i = 0; i < 8; ++i)
+                c.Send(junk);
+            c.WaitClosed();
+        });
+        Connect(peer);
+        EXPECT_EQ(Pop3_Command(5, &Pop3SessionBuffer, "UIDL", nullptr, POP3_MULTI_LINE, 1, nullptr),
+                  ERR_OPERATION);
+        EXPECT_EQ(ErrorText(), "No buffer space available");
+        EXPECT_EQ(Pop3Socket, SOCK_INVALID);
+    }
+}
+
+TEST_F(Pop3Test, CommandLinesThatWouldInjectOrOverflowAreNotSent) {
+    FakePeer peer([](PeerConn& c) {
+        c.Send("+OK hi\r\n");
+        EXPECT_EQ(c.ReadLine(), "NOOP\r\n"); // nothing before it
+        c.Send("+OK\r\n");
+        c.WaitClosed();
+    });
+    Connect(peer);
+    EXPECT_EQ(Pop3_SendCMD(Pop3Socket, "USER", "a\r\nDELE 1", 1, &Pop3SessionBuffer, 5),
+              SOCKERR_INVAL);
+    EXPECT_EQ(
+        Pop3_SendCMD(Pop3Socket, "USER", std::string(237, 'u').c_str(), 1, &Pop3SessionBuffer, 5),
+        SOCKERR_MSGSIZE);
+    EXPECT_EQ(Pop3_SendCMD(Pop3Socket, "NOOP", nullptr, 1, &Pop3SessionBuffer, 5), 0u);
+}
+
+TEST_F(Pop3Test, CategoryLogMasksThePasswordAndCapsWhatItCopies) {
+    const std::string log = iwtest::MakeTempDir("log") + "/pop3.log";
+    ASSERT_EQ(Log_Open(log.c_str(), LOG_POP3), 0);
+    const std::string big = "+OK\r\n" + std::string(10000, 'b') + "\r\n.\r\n";
+    FakePeer peer = Server({{"USER alice", "+OK\r\n"},
+                            {"PASS s3cr3t-pw", "+OK\r\n"},
+                            {"APOP alice 0123abcd", "+OK\r\n"},
+                            {"RETR 1", big}});
+    Connect(peer);
+    for (const auto& [cmd, arg] :
+         {std::pair{"USER", "alice"}, {"PASS", "s3cr3t-pw"}, {"APOP", "alice 0123abcd"}})
+        ASSERT_EQ(Pop3_Command(5, &Pop3SessionBuffer, cmd, arg, 1, 1, nullptr), 0u);
+    ASSERT_EQ(Pop3_Command(5, &Pop3MessageBuffer, "RETR", "1", POP3_MULTI_LINE, 1, nullptr), 0u);
+    EXPECT_EQ(std::string(Pop3MessageBuffer.Data()), big);
+    // A failed send logs the line again: it must be masked there too.
+    Pop3_Quit(&Pop3Socket, 0);
+    peer.Join();
+    FakePeer gone([](PeerConn& c) { c.Send("+OK hi\r\n"); });
+    Connect(gone);
+    gone.Join();
+    for (int i = 0; i < 3; ++i)
+        Pop3_SendCMD(Pop3Socket, "pass", "s3cr3t-pw", 1, nullptr, 5);
+    Log_Close();
+
+    const std::string text = iwtest::ReadFile(log);
+    EXPECT_EQ(text.find("s3cr3t-pw"), std::string::npos) << text;
+    EXPECT_NE(text.find("POP3: SendCMD: \"PASS XXXXXXXX\"\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("POP3: SendCMD: \"USER alice\"\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("POP3: SendCMD: \"APOP alice 0123abcd\"\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("POP3: Connecting to Server \"127.0.0.1\":"), std::string::npos) << text;
+    EXPECT_NE(text.find("POP3: Server reply: \"+OK ready <1.2@host>\"\n"), std::string::npos);
+    // However the 10 kB answer arrived, no line holds more than the cap of it.
+    size_t longest = 0, start = 0;
+    for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)
+        longest = std::max(longest, nl - start);
+    EXPECT_LT(longest, 320u);
+}
+
+TEST_F(Pop3Test, QuitReportsWhetherTheServerCommitted) {
+    {
+        FakePeer peer = Server({{"QUIT", "+OK bye\r\n"}});
+        Connect(peer);
+        EXPECT_EQ(Pop3_QuitAndConfirm(5, &Pop3SessionBuffer), 0u);
+        EXPECT_EQ(Pop3Socket, SOCK_INVALID);
+    }
+    {
+        FakePeer peer = Server({{"QUIT", "-ERR some deleted messages not removed\r\n"}});
+        Connect(peer);
+        EXPECT_EQ(Pop3_QuitAndConfirm(5, &Pop3SessionBuffer), ERR_OPERATION);
+        EXPECT_EQ(ErrorText(), "some deleted messages not removed");
+        EXPECT_EQ(Pop3Socket, SOCK_INVALID);
+    }
+    {
+        Pop3_ResetCheckState();
+        FakePeer peer([](PeerConn& c) {
+            c.Send("+OK hi\r\n");
+            EXPECT_EQ(c.ReadLine(), "QUIT\r\n");
+            c.WaitClosed(); // no answer
+        });
+        Connect(peer);
+        EXPECT_EQ(Pop3_QuitAndConfirm(1, &Pop3SessionBuffer), ERR_TIMEOUT);
+        EXPECT_EQ(Pop3Socket, SOCK_INVALID);
+    }
+    {
+        // The plain form sends QUIT and does not wait for the answer.
+        FakePeer peer([](PeerConn& c) {
+            c.Send("+OK hi\r\n");
+            EXPECT_EQ(c.ReadLine(), "QUIT\r\n");
+            EXPECT_TRUE(c.WaitClosed(2000));
+        });
+        Connect(peer);
+        Stopwatch sw;
+        EXPECT_EQ(Pop3_Quit(&Pop3Socket, 1), 0u);
+        EXPECT_LT(sw.ElapsedMs(), 500);
+        EXPECT_EQ(Pop3Socket, SOCK_INVALID);
+    }
+}
+
+TEST_F(Pop3Test, ErrorTextIsCutOnACharacterAndStatesTwoAndZeroReadNoErrors) {
+    // 94 ASCII bytes and a 2-byte character: the character does not fit.
+    const std::string text = std::string(94, 'e') + "\xc3\xa9" + "tail";
+    EXPECT_EQ(Pop3_SetError(text.c_str(), ERR_OPERATION), ERR_OPERATION);
+    EXPECT_EQ(ErrorText(), std::string(94, 'e'));
+    char small[6];
+    EXPECT_EQ(Pop3_GetLastError(small, sizeof small), ERR_OPERATION);
+    EXPECT_STREQ(small, "eeeee");
+
+    EXPECT_EQ(Pop3_SetError(nullptr, ERR_NOMEM), ERR_NOMEM);
+    EXPECT_EQ(ErrorText(), "No memory.");
+    EXPECT_EQ(Pop3_SetError(nullptr, ERR_OPERATION), ERR_OPERATION);
+    EXPECT_EQ(ErrorText(), "UNKNOWN error");
+    for (uint32_t state : {0u, 2u}) {
+        CheckState = state;
+        EXPECT_EQ(ErrorText(), "No errors");
+    }
+}
+
+TEST_F(Pop3Test, MessageBufferIsFreedAfterAnAccountOnlyWhenLarge) {
+    ASSERT_TRUE(Pop3MessageBuffer.Reserve(POP3_KEEP_BUFFER));
+    Pop3_ReleaseBuffers();
+    EXPECT_EQ(Pop3MessageBuffer.Capacity(), POP3_KEEP_BUFFER);
+    ASSERT_TRUE(Pop3MessageBuffer.Reserve(POP3_KEEP_BUFFER + 1));
+    Pop3_ReleaseBuffers();
+    EXPECT_EQ(Pop3MessageBuffer.Capacity(), 0u);
+}
+
+// ---------------------------------------------------------------- abort
+
+// Calls Pop3_Abort(code) from another thread after 300 ms.
+class AbortLater {
+  public:
+    explicit AbortLater(uint32_t code)
+        : thread_([code] {
+              std::this_thread::sleep_for(std::chrono::milliseconds(300));
+              EXPECT_EQ(Pop3_Abort(code), 0u);
+          }) {}
+    ~AbortLater() { thread_.join(); }
+
+  private:
+    std::thread thread_;
+};
+
+TEST_F(Pop3Test, CancelOrSkipEndsConnectGreetingAndReplyWithinASecond) {
+    for (uint32_t code : {ERR_CANCELLED, ERR_SKIPPED}) {
+        SCOPED_TRACE(code == ERR_CANCELLED ? "cancel" : "skip");
+        {
+            SCOPED_TRACE("SOCKS proxy that never answers");
+            ASSERT_EQ(Pop3_BeginCheck(), 0u);
+            FakePeer mute([](PeerConn& c) { c.WaitClosed(); });
+            Stopwatch sw;
+            uint32_t rc;
+            {
+                AbortLater abort(code);
+                rc = Pop3_Connect(&Pop3Socket, "pop.example.invalid", 110, 60, "127.0.0.1",
+                                  (5u << 24) | mute.port(), &Pop3SessionBuffer, nullptr, nullptr);
+            }
+            EXPECT_LT(sw.ElapsedMs(), 1300);
+            EXPECT_EQ(rc, SOCKERR_INTR);
+            EXPECT_EQ(Pop3Socket, SOCK_INVALID);
+            // How the account check records the failure: the user's code wins.
+            EXPECT_EQ(Pop3_SetError(Pop3_ErrorText(rc), ERR_OPERATION), code);
+            EXPECT_EQ(ErrorText(), "Operation canceled");
+            Pop3_ResetCheckState();
+        }
+        {
+            SCOPED_TRACE("greeting that never comes");
+            ASSERT_EQ(Pop3_BeginCheck(), 0u);
+            FakePeer silent([](PeerConn& c) { c.WaitClosed(); });
+            Stopwatch sw;
+            uint32_t rc;
+            {
+                AbortLater abort(code);
+                rc = Pop3_Connect(&Pop3Socket, "127.0.0.1", silent.port(), 60, nullptr, 0,
+                                  &Pop3SessionBuffer, nullptr, nullptr);
+            }
+            EXPECT_LT(sw.ElapsedMs(), 1300);
+            EXPECT_EQ(rc, SOCKERR_INTR);
+            EXPECT_EQ(Pop3Socket, SOCK_INVALID);
+            EXPECT_EQ(CheckState.load(), code);
+            Pop3_ResetCheckState();
+        }
+        {
+            SCOPED_TRACE("slow listing");
+            ASSERT_EQ(Pop3_BeginCheck(), 0u);
+            FakePeer slow([](PeerConn& c) {
+                c.Send("+OK hi\r\n");
+                c.ReadLine();
+                c.Send("+OK\r\n");
+                for (int i = 1; i <= 50; ++i) {
+                    if (!c.Send(std::to_string(i) + " uid" + std::to_string(i) + "\r\n")) return;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                }
+                c.Send(".\r\n");
+            });
+            Connect(slow);
+            Stopwatch sw;
+            uint32_t rc;
+            {
+                AbortLater abort(code);
+                rc = Pop3_Command(60, &Pop3SessionBuffer, "UIDL", nullptr, POP3_MULTI_LINE, 1,
+                                  nullptr);
+            }
+            EXPECT_LT(sw.ElapsedMs(), 1300);
+            EXPECT_EQ(rc, code);
+            EXPECT_EQ(ErrorText(), "Operation canceled");
+            EXPECT_EQ(Pop3Socket, SOCK_INVALID);
+            if (code == ERR_CANCELLED) {
+                // A cancel stays until the next worker run...
+                EXPECT_EQ(Pop3_BeginCheck(), ERR_CANCELLED);
+                Pop3_ResetCheckState();
+            }
+            // ...a skip only until the next account, which then works.
+            EXPECT_EQ(Pop3_BeginCheck(), 0u);
+            EXPECT_EQ(CheckState.load(), 0u);
+            FakePeer next = Server({{"STAT", "+OK 0 0\r\n"}});
+            Connect(next);
+            EXPECT_EQ(Pop3_Command(5, &Pop3SessionBuffer, "STAT", nullptr, 1, 1, nullptr), 0u);
+        }
+    }
+}
+
+TEST_F(Pop3Test, AbortTakesOnlyCancelAndSkipAndSkipDoesNotReplaceACancel) {
+    EXPECT_EQ(Pop3_Abort(ERR_OPERATION), ERR_OPERATION);
+    EXPECT_EQ(Pop3_Abort(0), 0u);
+    EXPECT_EQ(CheckState.load(), 0u);
+    EXPECT_EQ(Pop3_Abort(ERR_CANCELLED), 0u);
+    EXPECT_EQ(Pop3_Abort(ERR_SKIPPED), 0u);
+    EXPECT_EQ(CheckState.load(), ERR_CANCELLED);
+    // A new worker run starts clean.
+    Pop3_ResetCheckState();
+    EXPECT_EQ(CheckState.load(), 0u);
+    EXPECT_EQ(Pop3_BeginCheck(), 0u);
+}
+
+} // namespace

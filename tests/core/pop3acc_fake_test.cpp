@@ -1,0 +1,424 @@
+// The account check against a scripted server, for what a real server will
+// not do: no UIDL, no TOP, -ERR at each step, broken listings, stalls,
+// disconnects, unconfirmed QUIT, and cancel or skip during a slow reply.
+#include "../net/fake_peer.h"
+#include "../support/temp_env.h"
+#include "check_harness.h"
+#include "common/status.h"
+#include "message/filter.h"
+#include "settings/msgbox_reg.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <map>
+#include <set>
+#include <thread>
+
+namespace {
+
+using iwtest::BoxIds;
+using iwtest::Find;
+using iwtest::RunCheck;
+
+struct FakeMessage {
+    std::string uidl;
+    std::string header; // CRLF lines, without the empty line
+    std::string body = "Hello.\r\n";
+};
+
+// A POP3 server that answers from a table of messages. Knobs change one
+// answer at a time so each test shows one fault.
+struct FakeServer {
+    std::vector<FakeMessage> msgs;
+    bool uidl = true;
+    bool top = true;
+    std::string greeting = "+OK ready <1.2@fake>\r\n";
+    std::map<std::string, std::string> errOn; // command word -> "-ERR ..." line
+    std::string listing;                      // replaces the UIDL/LIST listing when set
+    std::string quitReply = "+OK bye\r\n";
+    bool closeOnQuit = false;
+    int stallOnRetr = 0;                      // seconds to wait before answering RETR
+    std::vector<std::string>* seen = nullptr; // commands received, in order
+    std::atomic<int> deleted{0};
+
+    std::string full(const FakeMessage& m) const { return m.header + "\r\n" + m.body; }
+
+    void Serve(iwtest::PeerConn& c) {
+        c.Send(greeting);
+        std::set<int> dele;
+        for (;;) {
+            std::string line = c.ReadLine();
+            if (line.empty()) return;
+            line.resize(line.size() - 2);
+            if (seen) seen->push_back(line);
+            const std::string word = line.substr(0, line.find(' '));
+            const int arg = std::atoi(line.c_str() + std::min(line.size(), word.size() + 1));
+            if (auto it = errOn.find(word); it != errOn.end()) {
+                c.Send(it->second);
+                continue;
+            }
+            if (word == "USER" || word == "PASS" || word == "APOP" || word == "NOOP") {
+                c.Send("+OK\r\n");
+            } else if (word == "STAT") {
+                size_t total = 0;
+                for (auto& m : msgs)
+                    total += full(m).size();
+                c.Send("+OK " + std::to_string(msgs.size()) + " " + std::to_string(total) + "\r\n");
+            } else if (word == "UIDL" && uidl) {
+                std::string out = "+OK\r\n";
+                for (size_t i = 0; i < msgs.size(); ++i)
+                    out += std::to_string(i + 1) + " " + msgs[i].uidl + "\r\n";
+                c.Send(listing.empty() ? out + ".\r\n" : "+OK\r\n" + listing);
+            } else if (word == "LIST" && line.size() > 4) {
+                c.Send("+OK " + std::to_string(arg) + " " +
+                       std::to_string(full(msgs[arg - 1]).size()) + "\r\n");
+            } else if (word == "LIST") {
+                std::string out = "+OK\r\n";
+                for (size_t i = 0; i < msgs.size(); ++i)
+                    out +=
+                        std::to_string(i + 1) + " " + std::to_string(full(msgs[i]).size()) + "\r\n";
+                c.Send(listing.empty() ? out + ".\r\n" : "+OK\r\n" + listing);
+            } else if (word == "TOP" && top) {
+                c.Send("+OK\r\n" + msgs[arg - 1].header + "\r\n\r\n.\r\n");
+            } else if (word == "RETR") {
+                if (stallOnRetr && c.WaitClosed(stallOnRetr * 1000)) return;
+                c.Send("+OK\r\n" + full(msgs[arg - 1]) + ".\r\n");
+            } else if (word == "DELE") {
+                dele.insert(arg);
+                c.Send("+OK marked\r\n");
+            } else if (word == "QUIT") {
+                if (closeOnQuit) return;
+                if (quitReply.rfind("+OK", 0) == 0) deleted = static_cast<int>(dele.size());
+                c.Send(quitReply);
+                return;
+            } else {
+                c.Send("-ERR unknown command\r\n");
+            }
+        }
+    }
+};
+
+FakeMessage msg(int i, const std::string& extra = "") {
+    FakeMessage m;
+    m.uidl = "u" + std::to_string(i);
+    m.header = "From: Sender " + std::to_string(i) + " <s" + std::to_string(i) +
+               "@example.invalid>\r\nSubject: Message " + std::to_string(i) + "\r\nMessage-ID: <m" +
+               std::to_string(i) + "@example.invalid>\r\n" + extra;
+    return m;
+}
+
+class FakeCheck : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(RegStore_Open(iwtest::MakeTempDir("acc") + "/registry.db"), REGSTORE_OK);
+        Reg_SetMsgRootKey(nullptr);
+        acc_.Name = "Fake";
+        acc_.ChkServer = "127.0.0.1";
+        acc_.ChkLogin = "user";
+        acc_.ChkPswd = "pw";
+        acc_.ChkTmout = 5;
+        Pop3Acc_SetHooks({});
+    }
+    void TearDown() override {
+        MsgBox_Destroy(&acc_.hMsgBox);
+        Pop3Acc_SetHooks({});
+    }
+    // One check against the server; the peer serves one connection.
+    iwtest::CheckOutcome check(FakeServer& s, uint32_t flags = CHECK_TIMED,
+                               const CHECK_SETTINGS& settings = {}) {
+        iwtest::FakePeer peer([&](iwtest::PeerConn& c) { s.Serve(c); });
+        acc_.ChkPort = peer.port();
+        auto out = RunCheck(acc_, flags, settings);
+        peer.Join();
+        return out;
+    }
+    ACCOUNT acc_;
+};
+
+TEST_F(FakeCheck, NewThenKnownThenGone) {
+    FakeServer s;
+    s.msgs = {msg(1), msg(2), msg(3)};
+    auto out = check(s);
+    ASSERT_EQ(out.rc, 0u) << out.error;
+    EXPECT_EQ(BoxIds(acc_), (std::vector<std::string>{"u1", "u2", "u3"}));
+    MSG_RECORD* r = Find(acc_, "u2");
+    EXPECT_STREQ(r->Subject, "Message 2");
+    EXPECT_STREQ(r->From, "Sender 2 <s2@example.invalid>");
+    EXPECT_EQ(r->Status, MSG_NEW);
+    EXPECT_GT(r->Size, 0);
+
+    FakeServer s2;
+    s2.msgs = {msg(1), msg(3)}; // u2 removed by another client
+    out = check(s2);
+    ASSERT_EQ(out.rc, 0u) << out.error;
+    EXPECT_EQ(BoxIds(acc_), (std::vector<std::string>{"u1", "u3"}));
+    EXPECT_EQ(Find(acc_, "u1")->Status, MSG_NOTIFIED);
+    EXPECT_STREQ(acc_.LastSTAT,
+                 ("+OK 2 " +
+                  std::to_string(s2.full(s2.msgs[0]).size() + s2.full(s2.msgs[1]).size()) + "\r\n")
+                     .c_str());
+}
+
+TEST_F(FakeCheck, WithoutUidlMessageIdsAreTheIds) {
+    FakeServer s;
+    s.uidl = false;
+    FakeMessage a = msg(1), b = msg(2), c = msg(3);
+    b.header = "Subject: no id one\r\n";
+    c.header = "Subject: no id two\r\n";
+    s.msgs = {a, b, c};
+    auto out = check(s);
+    ASSERT_EQ(out.rc, 0u) << out.error;
+    // Two messages without Message-ID share the id " ": the second is not listed.
+    EXPECT_EQ(BoxIds(acc_), (std::vector<std::string>{"<m1@example.invalid>", " "}));
+
+    // Marked for deletion, the shared id is never deleted: it could be the wrong message.
+    MsgBox_SetStatus(acc_.hMsgBox, Find(acc_, " "), -1, MSG_TO_DELETE, &acc_);
+    std::vector<std::string> seen;
+    s.seen = &seen;
+    out = check(s);
+    ASSERT_EQ(out.rc, 0u) << out.error;
+    for (const auto& cmd : seen)
+        EXPECT_NE(cmd.rfind("DELE", 0), 0u) << cmd;
+    EXPECT_NE(std::string(acc_.StatusText).find("not deleted"), std::string::npos);
+}
+
+TEST_F(FakeCheck, AServerWithoutTopStillListsItsNewMail) {
+    FakeServer s;
+    s.top = false;
+    s.msgs = {msg(1), msg(2)};
+    auto out = check(s);
+    ASSERT_EQ(out.rc, 0u) << out.error;
+    EXPECT_EQ(BoxIds(acc_), (std::vector<std::string>{"u1", "u2"}));
+    EXPECT_STREQ(Find(acc_, "u2")->Subject, "Message 2");
+}
+
+TEST_F(FakeCheck, ErrAtEachStepFailsWithTheServersWords) {
+    for (const char* step : {"greeting", "USER", "PASS", "STAT", "UIDL+LIST"}) {
+        SCOPED_TRACE(step);
+        FakeServer s;
+        s.msgs = {msg(1)};
+        const std::string why = std::string("-ERR no ") + step + "\r\n";
+        if (std::string(step) == "greeting")
+            s.greeting = why;
+        else if (std::string(step) == "UIDL+LIST")
+            s.errOn = {{"UIDL", why}, {"LIST", why}};
+        else
+            s.errOn[step] = why;
+        auto out = check(s);
+        EXPECT_EQ(out.rc, ERR_OPERATION);
+        EXPECT_EQ(out.error, std::string("no ") + step);
+    }
+    // APOP refused has its own words; a greeting without a timestamp refuses
+    // APOP instead of sending the password in clear.
+    acc_.ChkAuthType = 1;
+    FakeServer s;
+    s.errOn["APOP"] = "-ERR nope\r\n";
+    EXPECT_EQ(check(s).error,
+              "Login using APOP failed. Either password is wrong or server doesn't support APOP");
+    FakeServer noStamp;
+    noStamp.greeting = "+OK ready <unclosed\r\n";
+    std::vector<std::string> seen;
+    noStamp.seen = &seen;
+    EXPECT_EQ(check(noStamp).error, "APOP authorization is not supported by the server");
+    for (const auto& cmd : seen)
+        EXPECT_NE(cmd.rfind("PASS", 0), 0u);
+}
+
+TEST_F(FakeCheck, AListingThatEndsEarlyDropsNothing) {
+    FakeServer s;
+    s.msgs = {msg(1), msg(2), msg(3)};
+    ASSERT_EQ(check(s).rc, 0u);
+    FakeServer broken;
+    broken.msgs = s.msgs;
+    broken.listing = "1 u1\r\n#garbage\r\n3 u3\r\n.\r\n";
+    const auto out = check(broken);
+    EXPECT_EQ(out.rc, ERR_OPERATION);
+    EXPECT_EQ(out.error, "Message list incomplete");
+    EXPECT_EQ(BoxIds(acc_).size(), 3u);        // u2 and u3 were not reached, so they stay
+    EXPECT_NE(std::string(acc_.LastSTAT), ""); // unchanged from the last complete check
+}
+
+TEST_F(FakeCheck, DeletionsCountOnlyWhenQuitIsConfirmed) {
+    FakeServer s;
+    s.msgs = {msg(1), msg(2)};
+    ASSERT_EQ(check(s).rc, 0u);
+    MsgBox_SetStatus(acc_.hMsgBox, Find(acc_, "u1"), -1, MSG_TO_DELETE, &acc_);
+
+    FakeServer refusing;
+    refusing.msgs = s.msgs;
+    refusing.quitReply = "-ERR could not remove\r\n";
+    auto out = check(refusing);
+    EXPECT_EQ(out.rc, ERR_OPERATION);
+    ASSERT_NE(Find(acc_, "u1"), nullptr); // still marked, retried next time
+    EXPECT_EQ(Find(acc_, "u1")->Status, MSG_TO_DELETE);
+
+    FakeServer hangsUp;
+    hangsUp.msgs = s.msgs;
+    hangsUp.closeOnQuit = true;
+    EXPECT_NE(check(hangsUp).rc, 0u);
+    EXPECT_EQ(Find(acc_, "u1")->Status, MSG_TO_DELETE);
+
+    FakeServer ok;
+    ok.msgs = s.msgs;
+    ASSERT_EQ(check(ok).rc, 0u);
+    EXPECT_EQ(ok.deleted, 1);
+    EXPECT_EQ(BoxIds(acc_), std::vector<std::string>{"u2"});
+}
+
+TEST_F(FakeCheck, StallTimesOutAndAClosedPeerFails) {
+    acc_.ChkTmout = 1;
+    iwtest::FakePeer silent([](iwtest::PeerConn& c) { c.WaitClosed(5000); });
+    acc_.ChkPort = silent.port();
+    iwtest::Stopwatch sw;
+    auto out = RunCheck(acc_);
+    EXPECT_EQ(out.rc, ERR_TIMEOUT);
+    EXPECT_LT(sw.ElapsedMs(), 3000);
+    silent.Join();
+
+    iwtest::FakePeer dropper([](iwtest::PeerConn& c) {
+        c.Send("+OK hi\r\n");
+        c.ReadLine();
+        c.Send("+OK\r\n");
+        c.ReadLine();
+        c.Send("+OK\r\n");
+        c.ReadLine();
+        c.Send("+OK 2 10"); // and the connection ends inside the line
+    });
+    acc_.ChkPort = dropper.port();
+    out = RunCheck(acc_);
+    EXPECT_EQ(out.rc, ERR_OPERATION);
+    EXPECT_FALSE(out.error.empty());
+    dropper.Join();
+}
+
+TEST_F(FakeCheck, CancelAndSkipFromAnotherThreadEndASlowReply) {
+    for (uint32_t code : {ERR_SKIPPED, ERR_CANCELLED}) {
+        SCOPED_TRACE(code);
+        FakeServer s;
+        s.msgs = {msg(1)};
+        s.stallOnRetr = 4;
+        CHECK_SETTINGS whole;
+        whole.AttachCheck = true;
+        iwtest::FakePeer peer([&](iwtest::PeerConn& c) { s.Serve(c); });
+        acc_.ChkPort = peer.port();
+        std::thread aborter([code] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            Pop3_Abort(code);
+        });
+        iwtest::Stopwatch sw;
+        const auto out = RunCheck(acc_, CHECK_TIMED, whole);
+        aborter.join();
+        EXPECT_EQ(out.rc, code);
+        EXPECT_EQ(out.error, "Operation canceled");
+        EXPECT_LT(sw.ElapsedMs(), 1500);
+        EXPECT_EQ(MsgBox_GetCount(acc_.hMsgBox), 0);
+        peer.Join();
+    }
+    // The next worker run starts clean: a cancel does not stick.
+    FakeServer s;
+    s.msgs = {msg(1)};
+    EXPECT_EQ(check(s).rc, 0u);
+}
+
+TEST_F(FakeCheck, UnchangedServerShortcut) {
+    FakeServer s;
+    s.msgs = {msg(1), msg(2)};
+    ASSERT_EQ(check(s).rc, 0u);
+    ASSERT_EQ(check(s).rc, 0u); // LastSTAT now matches and the last result is 0
+    std::vector<std::string> seen;
+    s.seen = &seen;
+    EXPECT_EQ(check(s, CHECK_TIMED | CHECK_STOP_IF_UNCHANGED).rc, CHECK_UNCHANGED);
+    // Only the login and STAT, then QUIT so the maildrop is free again.
+    EXPECT_EQ(seen, (std::vector<std::string>{"USER user", "PASS pw", "STAT", "QUIT"}));
+    EXPECT_EQ(BoxIds(acc_).size(), 2u);
+
+    // Never for a box of fewer than two, nor with deletions pending.
+    FakeServer one;
+    one.msgs = {msg(1)};
+    MsgBox_Destroy(&acc_.hMsgBox);
+    ASSERT_EQ(check(one).rc, 0u);
+    ASSERT_EQ(check(one).rc, 0u);
+    EXPECT_EQ(check(one, CHECK_TIMED | CHECK_STOP_IF_UNCHANGED).rc, 0u);
+}
+
+TEST_F(FakeCheck, FetchOneByIdTouchesNothingElse) {
+    FakeServer s;
+    s.msgs = {msg(1), msg(2), msg(3)};
+    ASSERT_EQ(check(s).rc, 0u);
+    iwtest::FakePeer peer([&](iwtest::PeerConn& c) { s.Serve(c); });
+    acc_.ChkPort = peer.port();
+    GrowBuffer result;
+    CheckRequest req;
+    req.flags = CHECK_FETCH_ONE | CHECK_FETCH_NO_SAVE;
+    req.account = &acc_;
+    req.targetId = "u2";
+    req.result = &result;
+    Pop3_ResetCheckState();
+    EXPECT_EQ(Pop3Acc_Check(&req, nullptr, nullptr), 0u);
+    peer.Join();
+    EXPECT_NE(std::string(result.Data()).find("Subject: Message 2"), std::string::npos);
+    EXPECT_STREQ(acc_.LastSTAT, ""); // the box was not reconciled
+    EXPECT_EQ(BoxIds(acc_).size(), 3u);
+}
+
+// Filter actions, with the test build of the plug-in: each message carries
+// the action it gets in an "X-Test-Action:" line.
+class FilterCheck : public FakeCheck {
+  protected:
+    void SetUp() override {
+        FakeCheck::SetUp();
+        Filter_Unload();
+        setenv("INBOXWARDEN_PLUGIN_DIR", IW_TEST_FILTER_DIR, 1);
+        ASSERT_EQ(Filter_Open(acc_.Name, nullptr, &acc_.FilterHandle), 0u);
+    }
+    void TearDown() override {
+        Filter_Close(&acc_.FilterHandle);
+        Filter_Unload();
+        FakeCheck::TearDown();
+    }
+};
+
+TEST_F(FilterCheck, ActionBits) {
+    std::vector<std::pair<std::string, int>> saved; // id, root setting
+    bool saveWorks = true;
+    POP3ACC_HOOKS h;
+    h.saveMessage = [&](std::string_view text, ACCOUNT*, const char* id, int root, bool, bool) {
+        EXPECT_NE(text.find("Hello."), std::string_view::npos) << "the whole message is saved";
+        if (!saveWorks) return ERR_CREATE;
+        saved.emplace_back(id, root);
+        return 0u;
+    };
+    int bounced = 0;
+    h.bounce = [&](ACCOUNT*, std::string_view) { return ++bounced, 0u; };
+    Pop3Acc_SetHooks(h);
+
+    FakeServer s;
+    s.msgs = {msg(1, "X-Test-Action: 0x01\r\n"), msg(2, "X-Test-Action: 0x03\r\n"),
+              msg(3, "X-Test-Action: 0x81\r\n"), msg(4, "X-Test-Action: 0x40\r\n"),
+              msg(5, "X-Test-Action: 0x20\r\n"), msg(6)};
+    auto out = check(s);
+    ASSERT_EQ(out.rc, 0u) << out.error;
+    // 0x01 deletes unlisted; 0x03 saves, lists, deletes; 0x81 saves to the
+    // quarantine and deletes unlisted; 0x40 is quiet; 0x20 bounces.
+    EXPECT_EQ(BoxIds(acc_), (std::vector<std::string>{"u2", "u4", "u5", "u6"}));
+    EXPECT_EQ(saved, (std::vector<std::pair<std::string, int>>{{"u2", 13}, {"u3", 14}}));
+    EXPECT_EQ(s.deleted, 3);
+    EXPECT_EQ(Find(acc_, "u4")->Status, MSG_QUIET);
+    EXPECT_EQ(bounced, 1);
+
+    // A failed save never deletes the only copy; with 0x10 it cancels every
+    // action and says so.
+    MsgBox_Destroy(&acc_.hMsgBox);
+    saveWorks = false;
+    FakeServer f;
+    f.msgs = {msg(1, "X-Test-Action: 0x03\r\n"), msg(2, "X-Test-Action: 0x11\r\n")};
+    out = check(f);
+    ASSERT_EQ(out.rc, 0u) << out.error;
+    EXPECT_EQ(BoxIds(acc_), (std::vector<std::string>{"u1", "u2"}));
+    EXPECT_EQ(f.deleted, 0);
+    EXPECT_STREQ(acc_.StatusText, "Filter: message save operation failed.");
+}
+
+} // namespace

@@ -1,0 +1,131 @@
+// The account check against a real POP3 server (and real SOCKS proxies).
+#include "check_harness.h"
+#include "common/status.h"
+#include "settings/msgbox_reg.h"
+#include "support/real_peers.h"
+#include "support/temp_env.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace {
+
+using iwtest::BoxIds;
+using iwtest::Find;
+using iwtest::RunCheck;
+using iwtest::SeededUidl;
+
+class RealCheck : public iwtest::RealPeersTest {
+  protected:
+    void SetUp() override {
+        RealPeersTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        ASSERT_EQ(RegStore_Open(iwtest::MakeTempDir("real") + "/registry.db"), REGSTORE_OK);
+        Reg_SetMsgRootKey(nullptr);
+        Pop3Acc_SetHooks({});
+        acc_.Name = "Real";
+        acc_.ChkServer = "127.0.0.1";
+        acc_.ChkPort = peers().pop3_port();
+        acc_.ChkLogin = peers().user().name;
+        acc_.ChkPswd = peers().user().password;
+        acc_.ChkTmout = 10;
+    }
+    void TearDown() override { MsgBox_Destroy(&acc_.hMsgBox); }
+    ACCOUNT acc_;
+};
+
+TEST_F(RealCheck, UserPassThenApopNewKnownMarkedAndGone) {
+    peers().SeedMaildir(acc_.ChkLogin, 4);
+    auto out = RunCheck(acc_);
+    ASSERT_EQ(out.rc, 0u) << out.error;
+    EXPECT_EQ(BoxIds(acc_), (std::vector<std::string>{SeededUidl(1), SeededUidl(2), SeededUidl(3),
+                                                      SeededUidl(4)}));
+    MSG_RECORD* r = Find(acc_, SeededUidl(3));
+    EXPECT_STREQ(r->Subject, "Test message 3");
+    EXPECT_EQ(r->Status, MSG_NEW);
+    EXPECT_GT(r->Size, 200);
+    EXPECT_NE(std::string(r->SizeText).find("KB"), std::string::npos);
+
+    // APOP from now on; mark one for deletion; remove another behind our back.
+    acc_.ChkAuthType = 1;
+    MsgBox_SetStatus(acc_.hMsgBox, Find(acc_, SeededUidl(2)), -1, MSG_TO_DELETE, &acc_);
+    const std::string cur = peers().pop3().Maildir(acc_.ChkLogin);
+    for (const char* sub : {"/new", "/cur"})
+        for (const auto& e : std::filesystem::directory_iterator(cur + sub))
+            if (e.path().filename().string().rfind(SeededUidl(4), 0) == 0)
+                std::filesystem::remove(e.path());
+    out = RunCheck(acc_);
+    ASSERT_EQ(out.rc, 0u) << out.error;
+    EXPECT_EQ(BoxIds(acc_), (std::vector<std::string>{SeededUidl(1), SeededUidl(3)}));
+    EXPECT_EQ(Find(acc_, SeededUidl(1))->Status, MSG_NOTIFIED);
+
+    // The server really deleted it: the next check lists two.
+    out = RunCheck(acc_);
+    ASSERT_EQ(out.rc, 0u) << out.error;
+    EXPECT_EQ(std::string(acc_.LastSTAT).rfind("+OK 2 ", 0), 0u) << acc_.LastSTAT;
+
+    // Fetch one message by its id.
+    GrowBuffer result;
+    CheckRequest req;
+    req.flags = CHECK_FETCH_ONE | CHECK_FETCH_NO_SAVE;
+    req.account = &acc_;
+    req.targetId = SeededUidl(3);
+    req.result = &result;
+    Pop3_ResetCheckState();
+    ASSERT_EQ(Pop3Acc_Check(&req, nullptr, nullptr), 0u);
+    EXPECT_NE(std::string(result.Data()).find("Subject: Test message 3"), std::string::npos);
+}
+
+TEST_F(RealCheck, WrongPasswords) {
+    peers().SeedMaildir(acc_.ChkLogin, 1);
+    acc_.ChkPswd = "wrong";
+    auto out = RunCheck(acc_);
+    EXPECT_EQ(out.rc, ERR_OPERATION);
+    EXPECT_NE(out.error.find("Authentication failed"), std::string::npos) << out.error;
+    acc_.ChkAuthType = 1;
+    out = RunCheck(acc_);
+    EXPECT_EQ(out.rc, ERR_OPERATION);
+    EXPECT_EQ(out.error,
+              "Login using APOP failed. Either password is wrong or server doesn't support APOP");
+    EXPECT_EQ(MsgBox_GetCount(acc_.hMsgBox), 0);
+}
+
+TEST_F(RealCheck, ThroughSocks5ByNameAndSocks4) {
+    peers().SeedMaildir(acc_.ChkLogin, 2);
+    acc_.ChkServer = "localhost"; // SOCKS 5 sends the name; the proxy resolves it
+    CHECK_SETTINGS via;
+    via.ProxySocksServer = "127.0.0.1";
+    via.ProxySocksParam = (5u << 24) | peers().socks_port();
+    auto out = RunCheck(acc_, CHECK_TIMED, via);
+    ASSERT_EQ(out.rc, 0u) << out.error;
+    EXPECT_EQ(MsgBox_GetCount(acc_.hMsgBox), 2);
+
+    MsgBox_Destroy(&acc_.hMsgBox);
+    acc_.ChkServer = "127.0.0.1";
+    via.ProxySocksParam = (4u << 24) | peers().socks_port();
+    out = RunCheck(acc_, CHECK_TIMED, via);
+    ASSERT_EQ(out.rc, 0u) << out.error;
+    EXPECT_EQ(MsgBox_GetCount(acc_.hMsgBox), 2);
+}
+
+TEST_F(RealCheck, UnchangedShortcutFreesTheMaildrop) {
+    // A server that locks the maildrop for the whole session.
+    iwtest::Pop3Options opt;
+    opt.users = "locker:lockpw";
+    opt.extra_conf = "pop3_lock_session = yes";
+    auto server = peers().StartPop3(opt);
+    server->SeedMaildir("locker", 3);
+    acc_.ChkPort = server->port();
+    acc_.ChkLogin = "locker";
+    acc_.ChkPswd = "lockpw";
+    ASSERT_EQ(RunCheck(acc_).rc, 0u);
+    ASSERT_EQ(RunCheck(acc_).rc, 0u);
+    EXPECT_EQ(RunCheck(acc_, CHECK_TIMED | CHECK_STOP_IF_UNCHANGED).rc, CHECK_UNCHANGED);
+    // Another client gets in at once: the shortcut did not keep the session.
+    const auto out = RunCheck(acc_);
+    EXPECT_EQ(out.rc, 0u) << out.error;
+    EXPECT_EQ(MsgBox_GetCount(acc_.hMsgBox), 3);
+}
+
+} // namespace

@@ -83,6 +83,7 @@ using MimePtr = std::unique_ptr<MimeMessage, MimeCloser>;
 struct ListingLine {
     std::string number;
     std::string id;
+    std::string size; // LIST listings: the size digits
 };
 
 // The server's first line of a text, for messages.
@@ -122,6 +123,7 @@ class Check {
     uint32_t fetchNew(const ListingLine& line, int i, int n, std::string* text);
     uint32_t handleNew(const ListingLine& line, const std::string& text, bool whole);
     uint32_t fetchOne(const ListingLine& line);
+    uint32_t readSizes();
     uint32_t closing(uint32_t walkResult);
 
     CheckRequest& req_;
@@ -133,6 +135,9 @@ class Check {
     bool topRefused_ = false;   // the server answers TOP with -ERR: fetch new messages whole
     bool walkComplete_ = false; // the walk reached the listing's last line
     int deletions_ = 0;         // DELEs the server accepted; they take effect at QUIT
+    // Message number -> size digits, from one LIST of the whole maildrop:
+    // one round trip instead of one per new message.
+    std::unordered_map<std::string, std::string> sizes_;
     std::string incompleteText_;
 };
 
@@ -212,10 +217,12 @@ bool Check::readListing(bool uidl, std::vector<ListingLine>* lines) {
         ListingLine l;
         const size_t sp = line.find(' ');
         l.number = std::string(line.substr(0, sp));
-        if (uidl) {
-            const std::string_view id = sp == std::string_view::npos ? "" : line.substr(sp + 1);
-            l.id = std::string(Text_CutUtf8(id, 128));
-        }
+        const std::string_view rest = sp == std::string_view::npos ? "" : line.substr(sp + 1);
+        if (uidl)
+            l.id = std::string(Text_CutUtf8(rest, 128));
+        else
+            l.size = std::string(
+                rest.substr(0, std::min<size_t>(rest.find_first_not_of("0123456789"), 24)));
         lines->push_back(std::move(l));
         pos = eol;
     }
@@ -317,19 +324,23 @@ uint32_t Check::handleNew(const ListingLine& line, const std::string& text, bool
         r.Date = f.Date;
         r.HasAttach = f.HasAttach;
 
-        const char* sizeReply = nullptr;
-        const uint32_t rc = command(&Pop3MessageBuffer, "LIST", line.number.c_str(),
-                                    POP3_SINGLE_LINE, 1, &sizeReply);
-        if (rc != 0) return rc; // ends the walk: the session is closed
-        // "+OK number size": the second number, at most 24 digits.
-        const char* p = sizeReply;
-        while (*p >= '0' && *p <= '9')
-            ++p;
-        while (*p == ' ')
-            ++p;
         std::string digits;
-        while (*p >= '0' && *p <= '9' && digits.size() < 24)
-            digits += *p++;
+        if (const auto it = sizes_.find(line.number); it != sizes_.end()) {
+            digits = it->second;
+        } else {
+            const char* sizeReply = nullptr;
+            const uint32_t rc = command(&Pop3MessageBuffer, "LIST", line.number.c_str(),
+                                        POP3_SINGLE_LINE, 1, &sizeReply);
+            if (rc != 0) return rc; // ends the walk: the session is closed
+            // "+OK number size": the second number, at most 24 digits.
+            const char* p = sizeReply;
+            while (*p >= '0' && *p <= '9')
+                ++p;
+            while (*p == ' ')
+                ++p;
+            while (*p >= '0' && *p <= '9' && digits.size() < 24)
+                digits += *p++;
+        }
         r.Size =
             static_cast<int32_t>(static_cast<uint32_t>(std::strtoull(digits.c_str(), nullptr, 10)));
         MsgRecord_SetText(r.SizeText, r.Size != 0 ? MsgRecord_SizeKB(r.Size) : digits);
@@ -385,6 +396,29 @@ uint32_t Check::fetchOne(const ListingLine& line) {
     return 0;
 }
 
+uint32_t Check::readSizes() {
+    GrowBuffer buf;
+    const char* text = nullptr;
+    // Refused: the sizes are asked one message at a time instead.
+    if (const uint32_t rc = command(&buf, "LIST", nullptr, POP3_MULTI_LINE, 0, &text); rc)
+        return rc;
+    std::string_view all(buf.Data());
+    size_t pos = all.find('\n');
+    while (pos != std::string_view::npos && pos + 1 < all.size() && all[pos + 1] != '.') {
+        const size_t start = pos + 1;
+        pos = all.find('\n', start);
+        std::string_view row = all.substr(start, pos == std::string_view::npos ? pos : pos - start);
+        const size_t sp = row.find(' ');
+        if (sp == std::string_view::npos) continue;
+        std::string digits;
+        for (size_t k = sp + 1;
+             k < row.size() && row[k] >= '0' && row[k] <= '9' && digits.size() < 24; ++k)
+            digits += row[k];
+        sizes_.emplace(std::string(row.substr(0, sp)), std::move(digits));
+    }
+    return 0;
+}
+
 uint32_t Check::walk(const std::vector<ListingLine>& listing, bool uidl) {
     const int n = static_cast<int>(listing.size());
     const bool fetchMode = req_.flags & (CHECK_FETCH_ONE | CHECK_FETCH_TOP);
@@ -416,6 +450,23 @@ uint32_t Check::walk(const std::vector<ListingLine>& listing, bool uidl) {
             Msg_GetRecordFields(headers[i], nullptr, &f);
             lines[i].id = std::string(Text_CutUtf8(f.MsgId, 128));
             ++idCount[lines[i].id];
+        }
+    }
+
+    if (!fetchMode) {
+        bool anyNew = false;
+        for (const ListingLine& l : lines) {
+            int index;
+            if (!MsgBox_FindMsg(acc_.hMsgBox, l.id.c_str(), &index)) {
+                anyNew = true;
+                break;
+            }
+        }
+        if (anyNew && uidl) {
+            if (const uint32_t rc = readSizes(); rc != 0 && rc != ERR_REFUSED) return rc;
+        } else if (anyNew) {
+            for (const ListingLine& l : lines)
+                sizes_.emplace(l.number, l.size); // LIST gave them
         }
     }
 

@@ -1,0 +1,158 @@
+// Account check on a large mailbox, beside a minimal raw POP3 client on the
+// same server for scale. Run through bench/pop3acc-bench.sh, which starts a
+// private POP3 server with N seeded messages and passes it here:
+//   iw_bench_pop3acc HOST PORT USER PASSWORD
+// Prints wall-clock seconds (best of a few runs) for:
+//   raw login + UIDL, raw login + UIDL + one TOP n 0 per message,
+//   the first check (every message new), a steady-state check (all known).
+#include "core/pop3acc.h"
+#include "net/pop3.h"
+#include "platform/registry.h"
+#include "settings/msgbox.h"
+#include "settings/msgbox_reg.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <netinet/in.h>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+double now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// The floor: a client that does nothing but the protocol.
+class Raw {
+  public:
+    Raw(const char* host, int port) {
+        fd_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<uint16_t>(port));
+        inet_pton(AF_INET, host, &a.sin_addr);
+        if (connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) std::exit(2);
+        readUntil("\r\n");
+    }
+    ~Raw() { close(fd_); }
+    void cmd(const std::string& line, bool multi) {
+        const std::string out = line + "\r\n";
+        if (send(fd_, out.data(), out.size(), 0) < 0) std::exit(2);
+        readUntil(multi ? "\r\n.\r\n" : "\r\n");
+    }
+
+  private:
+    void readUntil(const char* end) {
+        const size_t n = std::strlen(end);
+        buf_.clear();
+        char chunk[65536];
+        for (;;) {
+            const ssize_t got = recv(fd_, chunk, sizeof chunk, 0);
+            if (got <= 0) std::exit(2);
+            buf_.append(chunk, static_cast<size_t>(got));
+            if (buf_[0] == '-' && buf_.size() >= 2 && buf_.compare(buf_.size() - 2, 2, "\r\n") == 0)
+                return;
+            if (buf_.size() >= n && buf_.compare(buf_.size() - n, n, end) == 0) return;
+        }
+    }
+    int fd_;
+    std::string buf_;
+};
+
+template <typename F> double best(int runs, F&& f) {
+    double b = 1e9;
+    for (int i = 0; i < runs; ++i) {
+        const double t0 = now();
+        f();
+        b = std::min(b, now() - t0);
+    }
+    return b;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 5) {
+        std::fprintf(stderr, "usage: %s HOST PORT USER PASSWORD\n", argv[0]);
+        return 2;
+    }
+    const char* host = argv[1];
+    const int port = std::atoi(argv[2]);
+    const std::string user = argv[3], pass = argv[4];
+    char tmpl[] = "/tmp/iw-bench-store-XXXXXX";
+    if (!mkdtemp(tmpl)) return 2;
+    RegStore_Open(std::string(tmpl) + "/registry.db");
+
+    int n = 0;
+    const double rawUidl = best(3, [&] {
+        Raw r(host, port);
+        r.cmd("USER " + user, false);
+        r.cmd("PASS " + pass, false);
+        r.cmd("STAT", false);
+        r.cmd("UIDL", true);
+        r.cmd("QUIT", false);
+    });
+    ACCOUNT probe;
+    probe.Name = "probe";
+    probe.ChkServer = host;
+    probe.ChkPort = port;
+    probe.ChkLogin = user;
+    probe.ChkPswd = pass;
+
+    auto runCheck = [&](ACCOUNT& acc) {
+        Pop3_ResetCheckState();
+        acc.PendingDeletes = MsgBox_BeginCheck(acc.hMsgBox, 0, &acc);
+        CheckRequest req;
+        req.flags = CHECK_TIMED;
+        req.account = &acc;
+        const uint32_t rc = Pop3Acc_Check(&req, nullptr, nullptr);
+        MsgBox_EndCheck(acc.hMsgBox, static_cast<int>(rc), &acc);
+        if (rc != 0) {
+            char text[96];
+            Pop3_GetLastError(text, sizeof text);
+            std::fprintf(stderr, "check failed: 0x%X %s\n", rc, text);
+            std::exit(1);
+        }
+    };
+    double first = 1e9, steady = 1e9;
+    for (int run = 0; run < 2; ++run) {
+        ACCOUNT acc = probe;
+        acc.Name = "bench" + std::to_string(run);
+        const double t0 = now();
+        runCheck(acc);
+        first = std::min(first, now() - t0);
+        n = MsgBox_GetCount(acc.hMsgBox);
+        for (int k = 0; k < 3; ++k) {
+            const double t1 = now();
+            runCheck(acc);
+            steady = std::min(steady, now() - t1);
+        }
+        MsgBox_Destroy(&acc.hMsgBox);
+    }
+    // One TOP per message, as the first check sends them.
+    const double rawTopN = best(2, [&] {
+        Raw r(host, port);
+        r.cmd("USER " + user, false);
+        r.cmd("PASS " + pass, false);
+        r.cmd("UIDL", true);
+        for (int i = 1; i <= n; ++i)
+            r.cmd("TOP " + std::to_string(i) + " 0", true);
+        r.cmd("QUIT", false);
+    });
+    std::printf("messages                         %d\n", n);
+    std::printf("raw login + UIDL                 %.3f s\n", rawUidl);
+    std::printf("raw login + UIDL + %d x TOP 0  %.3f s\n", n, rawTopN);
+    std::printf("first check (all new, TOP 0)     %.3f s  (%.2fx the raw TOP pass)\n", first,
+                first / rawTopN);
+    std::printf("steady-state check (all known)   %.3f s  (%.2fx the raw UIDL pass)\n", steady,
+                steady / rawUidl);
+    std::string rm = std::string("rm -rf ") + tmpl;
+    return std::system(rm.c_str()) == 0 ? 0 : 1;
+}

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <unordered_set>
 
 namespace {
 
@@ -217,10 +218,11 @@ class Parser {
     }
 
     void appendText(MimePart* p) {
-        MimePart* tail = m_->textParts;
-        while (tail->next)
-            tail = tail->next;
-        tail->next = p;
+        if (!textTail_) textTail_ = m_->textParts;
+        while (textTail_->next)
+            textTail_ = textTail_->next;
+        textTail_->next = p;
+        textTail_ = p;
     }
 
     void appendAttachment(MimePart* p) {
@@ -279,9 +281,9 @@ class Parser {
         std::string boundary;
         if (extractBoundary(region, &boundary)) {
             const std::string key = Text_FoldAscii(boundary);
-            const bool seen = std::find(expanded_.begin(), expanded_.end(), key) != expanded_.end();
+            const bool seen = expanded_.count(key) != 0;
             if (!seen && depth < MIME_MAX_DEPTH) {
-                expanded_.push_back(key);
+                expanded_.insert(key);
                 multipart(off, len, "\r\n--" + boundary, top, depth);
                 return;
             }
@@ -356,12 +358,20 @@ class Parser {
         const std::string_view body = raw_.substr(part->bodyOffset, part->bodyLength);
         bool cut = false;
         size_t pos = 0;
+        // The next end line after the latest begin line: many begin lines
+        // without an end must not each search the rest of the body again.
+        size_t nextEnd = 0;
+        bool nextEndKnown = false;
         while (true) {
             const size_t begin = ifind(body, "\r\nbegin ", pos);
             if (begin == npos) break;
             const size_t afterBegin = begin + 8;
             pos = afterBegin;
-            size_t endLine = ifind(body, "\r\nend\r\n", afterBegin);
+            if (!nextEndKnown || (nextEnd != npos && nextEnd < afterBegin)) {
+                nextEnd = ifind(body, "\r\nend\r\n", afterBegin);
+                nextEndKnown = true;
+            }
+            size_t endLine = nextEnd;
             if (endLine == npos && body.size() >= 6) {
                 endLine = ifind(body, "\r\nend", body.size() - 6);
                 if (endLine != npos && endLine < afterBegin) endLine = npos;
@@ -408,7 +418,8 @@ class Parser {
     std::string_view raw_;
     MimePart* root_ = nullptr;
     MimePart* attachTail_ = nullptr;
-    std::vector<std::string> expanded_;
+    std::unordered_set<std::string> expanded_;
+    MimePart* textTail_ = nullptr;
     int passes_ = 0;
     long long budget_ = 0;
     bool rootScanned_ = false;

@@ -93,6 +93,17 @@ TEST(MimeOpen, UuencodeBlocksNeedAModeANameAndAnEnd) {
     }
 }
 
+TEST(MimeOpen, ManyBeginLinesWithoutAnEndStayLinear) {
+    std::string body = "Subject: uu\n\nx\n";
+    for (int i = 0; i < 200000; ++i)
+        body += "begin 644 f\n";
+    const auto start = std::chrono::steady_clock::now();
+    auto m = open(body);
+    ASSERT_TRUE(m);
+    EXPECT_EQ(MIME_NextAttachment(m.get(), nullptr), nullptr);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
 const char* kAlternativeWithAttachment = R"(MIME-Version: 1.0
 Content-Type: multipart/mixed; boundary="outer"
 

@@ -134,7 +134,6 @@ class Check {
     std::string statLine_;
     bool topRefused_ = false;   // the server answers TOP with -ERR: fetch new messages whole
     bool walkComplete_ = false; // the walk reached the listing's last line
-    int deletions_ = 0;         // DELEs the server accepted; they take effect at QUIT
     // Message number -> size digits, from one LIST of the whole maildrop:
     // one round trip instead of one per new message.
     std::unordered_map<std::string, std::string> sizes_;
@@ -364,9 +363,7 @@ uint32_t Check::handleNew(const ListingLine& line, const std::string& text, bool
         const char* answer = nullptr;
         const uint32_t rc =
             command(&Pop3MessageBuffer, "DELE", line.number.c_str(), POP3_SINGLE_LINE, 0, &answer);
-        if (rc == 0) {
-            ++deletions_;
-        } else {
+        if (rc != 0) {
             Log_Write(LOG_POP3, "POP3: DELE command failed ret=%d, %s\n", static_cast<int>(rc),
                       answer ? answer : "");
             if (rc != ERR_REFUSED) return rc;
@@ -493,6 +490,7 @@ uint32_t Check::walk(const std::vector<ListingLine>& listing, bool uidl) {
                     MsgRecord_SetText(acc_.StatusText,
                                       "A message marked for deletion shares its id with another "
                                       "one and was not deleted.");
+                    MsgBox_KeepMarked(acc_.hMsgBox, known);
                     continue;
                 }
                 const char* answer = nullptr;
@@ -500,9 +498,9 @@ uint32_t Check::walk(const std::vector<ListingLine>& listing, bool uidl) {
                                             POP3_SINGLE_LINE, 0, &answer);
                 // The record stays marked until the server confirms QUIT; the
                 // end of a complete check then drops it.
-                if (rc == 0)
-                    ++deletions_;
-                else if (rc != ERR_REFUSED)
+                if (rc == ERR_REFUSED)
+                    MsgBox_KeepMarked(acc_.hMsgBox, known);
+                else if (rc != 0)
                     return rc;
             } else if (!acc_.DontCleanOldMsgs) {
                 MsgBox_ConfirmMsg(acc_.hMsgBox, known, -1);

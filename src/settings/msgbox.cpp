@@ -182,6 +182,7 @@ void MsgBox_ConfirmMsg(MSGBOX* box, MSG_RECORD* record, int index) {
 int MsgBox_BeginCheck(MSGBOX* box, int keepOld, ACCOUNT* account) {
     if (!box) return 0;
     BulkPass pass;
+    box->KeepMarked.clear();
     int marked = 0;
     for (int i = 0; i < box->MsgArray.Count(); ++i) {
         MSG_RECORD* r = box->MsgArray.At(i);
@@ -213,6 +214,10 @@ int MsgBox_BeginCheck(MSGBOX* box, int keepOld, ACCOUNT* account) {
         }
     }
     return marked;
+}
+
+void MsgBox_KeepMarked(MSGBOX* box, const MSG_RECORD* record) {
+    if (box && record) box->KeepMarked.insert(record);
 }
 
 void MsgBox_RollbackCheck(MSGBOX* box) {
@@ -262,7 +267,8 @@ void MsgBox_EndCheck(MSGBOX* box, int result, ACCOUNT* account) {
         case MSG_DELETED:
             break;
         default:
-            if (result == 0 && isPendingOrMarked(r.Status)) {
+            if (result == 0 && isPendingOrMarked(r.Status) &&
+                !(r.Status == MSG_TO_DELETE && box->KeepMarked.count(&r))) {
                 // Not listed by a complete check: gone from the server.
                 r.Status = MSG_DELETED;
                 Reg_UpdateMsgStatus(account, &r);
@@ -275,6 +281,7 @@ void MsgBox_EndCheck(MSGBOX* box, int result, ACCOUNT* account) {
         return false;
     });
     if (dropped > 0) box->IdIndexValid = false;
+    box->KeepMarked.clear();
     box->Counts = c;
 }
 

@@ -18,6 +18,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 
 struct ACCOUNT;
 
@@ -80,6 +81,9 @@ struct MSGBOX {
     // MsgId -> lowest index holding it; rebuilt lazily after records move.
     std::unordered_map<std::string, int> IdIndex;
     bool IdIndexValid = true;
+    // Records marked for deletion that the running check found on the server
+    // but could not delete: the end of the check keeps them marked.
+    std::unordered_set<const MSG_RECORD*> KeepMarked;
 };
 using MSGBOX_HANDLE = MSGBOX*;
 
@@ -121,6 +125,11 @@ void MsgBox_ConfirmMsg(MSGBOX* box, MSG_RECORD* record, int index);
 // the number of records in MSG_TO_DELETE or MSG_DELETED. keepOld is the
 // account's DontCleanOldMsgs.
 int MsgBox_BeginCheck(MSGBOX* box, int keepOld, ACCOUNT* account);
+
+// The running check found this record (MSG_TO_DELETE) on the server but the
+// server refused to delete it: MsgBox_EndCheck keeps it marked for the next
+// check instead of taking it for gone.
+void MsgBox_KeepMarked(MSGBOX* box, const MSG_RECORD* record);
 
 // Undoes the pending forms after a check that found the server unchanged.
 void MsgBox_RollbackCheck(MSGBOX* box);

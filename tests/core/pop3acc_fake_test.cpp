@@ -267,6 +267,26 @@ TEST_F(FakeCheck, DeletionsCountOnlyWhenQuitIsConfirmed) {
     EXPECT_EQ(BoxIds(acc_), std::vector<std::string>{"u2"});
 }
 
+TEST_F(FakeCheck, EmptyMaildropAndRefusedDele) {
+    FakeServer s;
+    s.msgs = {msg(1), msg(2)};
+    ASSERT_EQ(check(s).rc, 0u);
+    MsgBox_SetStatus(acc_.hMsgBox, Find(acc_, "u1"), -1, MSG_TO_DELETE, &acc_);
+    FakeServer refusing;
+    refusing.msgs = s.msgs;
+    refusing.errOn["DELE"] = "-ERR locked\r\n";
+    ASSERT_EQ(check(refusing).rc, 0u);
+    EXPECT_EQ(Find(acc_, "u1")->Status, MSG_TO_DELETE); // retried at the next check
+
+    // STAT 0: no listing at all, and the box empties.
+    FakeServer empty;
+    std::vector<std::string> seen;
+    empty.seen = &seen;
+    ASSERT_EQ(check(empty).rc, 0u);
+    EXPECT_EQ(seen, (std::vector<std::string>{"USER user", "PASS pw", "STAT", "STAT", "QUIT"}));
+    EXPECT_EQ(MsgBox_GetCount(acc_.hMsgBox), 0);
+}
+
 TEST_F(FakeCheck, StallTimesOutAndAClosedPeerFails) {
     acc_.ChkTmout = 1;
     iwtest::FakePeer silent([](iwtest::PeerConn& c) { c.WaitClosed(5000); });

@@ -602,6 +602,18 @@ uint32_t RegStore_EndBatch() {
     return result;
 }
 
+uint32_t RegStore_CancelBatch() {
+    Conn* c;
+    if (const uint32_t rc = conn(&c); rc) return rc;
+    if (c->batchDepth != 1) return REGSTORE_E_INVALID;
+    c->batchDepth = 0;
+    if (!sqlite3_get_autocommit(c->db)) {
+        Query rollback(*c, "ROLLBACK");
+        rollback.step();
+    }
+    return REGSTORE_OK;
+}
+
 const char* RegStore_ErrorText(uint32_t code) {
     switch (code) {
     case REGSTORE_OK:

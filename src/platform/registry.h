@@ -107,5 +107,10 @@ uint32_t RegStore_Flush(HREGKEY key);
 uint32_t RegStore_BeginBatch();
 uint32_t RegStore_EndBatch();
 
+// Ends this thread's outermost batch without committing: every write made
+// inside it is undone. REGSTORE_E_INVALID when no batch is open or an inner
+// one is (nothing changes then; the caller ends it with EndBatch).
+uint32_t RegStore_CancelBatch();
+
 // Text for a REGSTORE_* number (or "Unknown error").
 const char* RegStore_ErrorText(uint32_t code);

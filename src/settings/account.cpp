@@ -1,4 +1,111 @@
 #include "settings/account.h"
+#include "common/keyed_array.h"
+#include "common/status.h"
+#include "platform/log.h"
+#include "platform/user_message.h"
+#include "settings/msgbox.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <optional>
+
+namespace {
+
+const ACCOUNT_FILTER_OPS* g_filterOps = nullptr;
+std::unique_ptr<KeyedArray<ACCOUNT>> g_table;
+REGKEY* g_root = nullptr;
+
+// One stored field: its value name, codec type and place in the record.
+struct Field {
+    const char* name;
+    uint32_t type;
+    void* at;
+    uint32_t size = 0; // REG_T_STRBUF / REG_T_BINARY
+};
+
+// Every stored field in record order.
+template <typename F> void forEachField(ACCOUNT& a, F&& f) {
+    f(Field{"FullUserName", REG_T_STR, &a.FullUserName});
+    f(Field{"Email", REG_T_STR, &a.Email});
+    f(Field{"ReplyAdr", REG_T_STR, &a.ReplyAdr});
+    f(Field{"Signature", REG_T_STR, &a.Signature});
+    f(Field{"AutoApplySig", REG_T_BOOL, &a.AutoApplySig});
+    f(Field{"ChkServer", REG_T_STR, &a.ChkServer});
+    f(Field{"ChkPort", REG_T_DWORD, &a.ChkPort});
+    f(Field{"ChkTmout", REG_T_DWORD, &a.ChkTmout});
+    f(Field{"ChkLogin", REG_T_STR, &a.ChkLogin});
+    f(Field{"ChkPswd", REG_T_PSWD, &a.ChkPswd});
+    f(Field{"ChkAuthType", REG_T_DWORD, &a.ChkAuthType});
+    f(Field{"ChkPswdType", REG_T_DWORD, &a.ChkPswdType});
+    f(Field{"SendServer", REG_T_STR, &a.SendServer});
+    f(Field{"SendPort", REG_T_DWORD, &a.SendPort});
+    f(Field{"SendTmout", REG_T_DWORD, &a.SendTmout});
+    f(Field{"SendLogin", REG_T_STR, &a.SendLogin});
+    f(Field{"SendPswd", REG_T_PSWD, &a.SendPswd});
+    f(Field{"SendSecured", REG_T_BOOL, &a.SendSecured});
+    f(Field{"SendAuthType", REG_T_DWORD, &a.SendAuthType});
+    f(Field{"SendPswdType", REG_T_DWORD, &a.SendPswdType});
+    f(Field{"DontCleanOldMsgs", REG_T_BOOL, &a.DontCleanOldMsgs});
+    f(Field{"CheckIt", REG_T_BOOL, &a.CheckIt});
+    f(Field{"UseSchedule", REG_T_BOOL, &a.UseSchedule});
+    f(Field{"ChkTime", REG_T_DWORD, &a.ChkTime});
+    f(Field{"Schedule", REG_T_BINARY, a.Schedule.data(), sizeof a.Schedule});
+    f(Field{"MailClnt", REG_T_STR, &a.MailClnt});
+    f(Field{"NewMailSnd", REG_T_STR, &a.NewMailSnd});
+    f(Field{"DownloadDir", REG_T_STR, &a.DownloadDir});
+    f(Field{"LastSTAT", REG_T_STRBUF, a.LastSTAT, sizeof a.LastSTAT});
+    f(Field{"PendingDeletes", REG_T_DWORD, &a.PendingDeletes});
+}
+
+void loadFields(REGKEY* root, HREGKEY key, ACCOUNT& a) {
+    forEachField(a, [&](const Field& f) {
+        if (f.type == REG_T_PSWD) return; // after the password types, below
+        uint32_t len = f.size;
+        Reg_GetValue(root, key, f.name, f.at, f.size ? &len : nullptr, f.type);
+    });
+    if (a.ChkPswdType == 0) Reg_GetValue(root, key, "ChkPswd", &a.ChkPswd, nullptr, REG_T_PSWD);
+    if (a.SendPswdType == 0) Reg_GetValue(root, key, "SendPswd", &a.SendPswd, nullptr, REG_T_PSWD);
+    if (a.ChkPort == 0) a.ChkPort = 110;
+    if (a.ChkTmout == 0) a.ChkTmout = 30;
+    if (a.SendPort == 0) a.SendPort = 25;
+    if (a.SendTmout == 0) a.SendTmout = 30;
+    if (a.ChkTime <= 1) a.ChkTime = 10; // a negative interval would make a timer that never waits
+}
+
+void openFilter(ACCOUNT& a) {
+    if (!g_filterOps || a.FilterHandle) return;
+    g_filterOps->Open(a.Name, nullptr, &a.FilterHandle);
+    if (a.FilterHandle)
+        g_filterOps->AssignVars(a.FilterHandle, a.ChkLogin.c_str(), a.Email.c_str());
+}
+
+void closeFilter(ACCOUNT& a) {
+    if (g_filterOps && a.FilterHandle) g_filterOps->Close(&a.FilterHandle);
+    a.FilterHandle = nullptr;
+}
+
+void freeAccount(ACCOUNT& a) {
+    closeFilter(a);
+    MsgBox_Destroy(&a.hMsgBox);
+}
+
+int indexOf(const ACCOUNT* a) {
+    return g_table && a ? g_table->FindObject(a) : -1;
+}
+
+void sortTable() {
+    if (g_table) g_table->SortByKey();
+}
+
+} // namespace
+
+void Account_SetFilterOps(const ACCOUNT_FILTER_OPS* ops) {
+    g_filterOps = ops;
+}
+const ACCOUNT_FILTER_OPS* Account_FilterOps() {
+    return g_filterOps;
+}
 
 void Account_SetDefaults(ACCOUNT* account) {
     if (!account) return;
@@ -27,4 +134,279 @@ const char* SmtpAuthTypeName(int32_t value) {
     default:
         return "Unknown SMTP authorization type";
     }
+}
+
+const char* Account_NameProblem(std::string_view name) {
+    if (name.empty()) return "Empty account name.";
+    if (name == "." || name == "..") return "An account cannot be named \".\" or \"..\".";
+    if (name == ACCOUNT_RESERVED_NAME) return "The account name \"_GLB_SETTINGS_\" is reserved.";
+    for (unsigned char c : name) {
+        if (c == '\\' || c == '/' || c == ']')
+            return "An account name cannot contain '\\', '/' or ']'.";
+        if (c < 0x20 || c == 0x7F) return "An account name cannot contain control characters.";
+    }
+    return nullptr;
+}
+
+uint32_t Account_Initialize(REGKEY* root) {
+    Account_FreeAll();
+    if (!root) return ERR_BADARG;
+    DebugLog_WriteText("Starting Account_Initialize to add accounts\n");
+    uint32_t count = 0, longest = 0;
+    if (Reg_QueryInfo(root, &count, &longest) != 0) return ERR_FAILED;
+    try {
+        g_table =
+            std::make_unique<KeyedArray<ACCOUNT>>(true, count == 0 ? 5 : static_cast<int>(count));
+    } catch (const std::bad_alloc&) {
+        return ERR_NOMEM;
+    }
+    g_root = root;
+    for (uint32_t i = 0; i < count; ++i) {
+        std::string name;
+        if (Reg_EnumKey(root, i, &name) != 0) break;
+        if (name == ACCOUNT_RESERVED_NAME) continue;
+        DebugLog_Write(" %s\n", name.c_str());
+        auto acc = std::make_unique<ACCOUNT>();
+        acc->Name = name;
+        ACCOUNT* a = acc.get();
+        if (const uint32_t rc = g_table->Add(name, std::move(acc)); rc != 0) {
+            DebugLog_Write("* * Acc:Add:error:\"%s\": idx=%u, ret = %d.\n", name.c_str(), i,
+                           static_cast<int>(rc));
+            if (rc == ERR_NOMEM) {
+                Account_FreeAll();
+                return ERR_NOMEM;
+            }
+            continue;
+        }
+        HREGKEY key = HREGKEY_NONE;
+        if (RegStore_OpenKey(root->key, name, &key) != REGSTORE_OK) {
+            Account_FreeAll();
+            return ERR_FAILED;
+        }
+        loadFields(root, key, *a);
+        a->TimerState = 555;
+        a->CheckResult = 1;
+        openFilter(*a);
+    }
+    sortTable();
+    DebugLog_WriteText("End of Account_Initialize\r\n");
+    return 0;
+}
+
+ACCOUNT* Account_Add(std::string_view name, uint32_t* status) {
+    uint32_t dummy;
+    if (!status) status = &dummy;
+    if (name.empty()) {
+        *status = ERR_EMPTY_NAME;
+        return nullptr;
+    }
+    if (const char* problem = Account_NameProblem(name)) {
+        DebugLog_Write("Account_Add: \"%.*s\" refused: %s\n", static_cast<int>(name.size()),
+                       name.data(), problem);
+        UserMsg_Show("Inboxwarden", problem, UM_OK | UM_ICONWARNING);
+        *status = ERR_BADARG;
+        return nullptr;
+    }
+    try {
+        if (!g_table) g_table = std::make_unique<KeyedArray<ACCOUNT>>(true, 5);
+        auto acc = std::make_unique<ACCOUNT>();
+        acc->Name.assign(name);
+        ACCOUNT* a = acc.get();
+        int at = -1;
+        if (const uint32_t rc = g_table->Add(name, std::move(acc), &at); rc != 0) {
+            *status = rc;
+            return nullptr;
+        }
+        a->hMsgBox = MsgBox_Create();
+        if (!a->hMsgBox) {
+            g_table->Delete(at);
+            *status = ERR_NOMEM;
+            return nullptr;
+        }
+        openFilter(*a);
+        sortTable();
+        *status = 0;
+        return a;
+    } catch (const std::bad_alloc&) {
+        *status = ERR_NOMEM;
+        return nullptr;
+    }
+}
+
+uint32_t Account_Save(ACCOUNT* account, int index) {
+    if (!g_table) return ERR_NOT_READY;
+    if (account) {
+        if (indexOf(account) < 0) return ERR_NOT_FOUND;
+    } else {
+        account = g_table->At(index);
+        if (!account) return ERR_BADARG;
+    }
+    if (!g_root) return ERR_NOT_READY;
+    ACCOUNT& a = *account;
+    if (a.ChkTime == 1) a.ChkTime = 10;
+    if (RegStore_BeginBatch() != REGSTORE_OK) return ERR_FAILED;
+    HREGKEY key = HREGKEY_NONE;
+    if (RegStore_CreateKey(g_root->key, a.Name, &key) != REGSTORE_OK) {
+        RegStore_EndBatch();
+        return ERR_FAILED;
+    }
+    uint32_t result = 0;
+    forEachField(a, [&](const Field& f) {
+        uint32_t rc = 0;
+        switch (f.type) {
+        case REG_T_STR:
+            rc = Reg_SetValue(g_root, key, f.name, static_cast<std::string*>(f.at)->c_str(), 0,
+                              REG_T_STR);
+            break;
+        case REG_T_PSWD: {
+            const bool keep = (f.at == &a.ChkPswd ? a.ChkPswdType : a.SendPswdType) == 0;
+            rc = Reg_SetValue(g_root, key, f.name,
+                              keep ? static_cast<std::string*>(f.at)->c_str() : nullptr, 0,
+                              REG_T_PSWD);
+            break;
+        }
+        case REG_T_STRBUF:
+            rc = Reg_SetValue(g_root, key, f.name, f.at, 0, REG_T_STR);
+            break;
+        default:
+            rc = Reg_SetValue(g_root, key, f.name, f.at, f.size ? f.size : 4, f.type);
+            break;
+        }
+        if (rc && !result) result = rc;
+    });
+    if (RegStore_EndBatch() != REGSTORE_OK && !result) result = ERR_OPERATION;
+    if (g_filterOps && a.FilterHandle)
+        g_filterOps->AssignVars(a.FilterHandle, a.ChkLogin.c_str(), a.Email.c_str());
+    return result ? ERR_OPERATION : 0;
+}
+
+uint32_t Account_Rename(ACCOUNT* account, std::string_view newName) {
+    if (!g_table) return ERR_NOT_READY;
+    const int at = indexOf(account);
+    if (at < 0) return ERR_BADARG;
+    if (account->Name == newName) return 1;
+    if (newName.empty()) return ERR_EMPTY_NAME;
+    if (const char* problem = Account_NameProblem(newName)) {
+        UserMsg_Show("Account_Rename", problem, UM_OK | UM_ICONWARNING);
+        return ERR_BADARG;
+    }
+    if (g_table->FindKey(newName) >= 0) return ERR_EXISTS;
+
+    const std::string oldName = account->Name;
+    if (const uint32_t rc = g_table->SetKey(at, newName); rc != 0) return rc;
+    account->Name.assign(newName);
+    if (g_filterOps && account->FilterHandle)
+        g_filterOps->ChangePath(account->FilterHandle, account->Name, account->Name, nullptr);
+
+    // Copy and delete in one transaction: a failure leaves the old key whole
+    // and no half-made new one.
+    std::string failure;
+    uint32_t code = REGSTORE_OK;
+    const std::string base = std::string(REG_ROOT_PATH) + "\\";
+    if (!g_root) {
+        failure = "Failed to open old registry key for " + base + oldName;
+        code = REGSTORE_E_INVALID;
+    } else if ((code = RegStore_BeginBatch()) != REGSTORE_OK) {
+        failure = "Failed to open old registry key for " + base + oldName;
+    } else {
+        HREGKEY from = HREGKEY_NONE, to = HREGKEY_NONE;
+        if ((code = RegStore_CreateKey(g_root->key, oldName, &from)) != REGSTORE_OK)
+            failure = "Failed to open old registry key for " + base + oldName;
+        else if ((code = RegStore_CreateKey(g_root->key, account->Name, &to)) != REGSTORE_OK)
+            failure = "Failed to open new registry key for " + base + account->Name;
+        else if ((code = RegStore_CopyTree(from, to)) != REGSTORE_OK)
+            failure = "Failed to copy registry entries from " + oldName + " to " + account->Name;
+        else if ((code = RegStore_DeleteTree(g_root->key, oldName)) != REGSTORE_OK)
+            failure = "Failed to delete registry entries for " + oldName;
+        if (failure.empty()) {
+            if ((code = RegStore_EndBatch()) != REGSTORE_OK)
+                failure =
+                    "Failed to copy registry entries from " + oldName + " to " + account->Name;
+        } else if (RegStore_CancelBatch() != REGSTORE_OK) {
+            RegStore_EndBatch();
+        }
+    }
+    if (!failure.empty()) {
+        const std::string text = failure + "\r\n\r\n" + RegStore_ErrorText(code);
+        DebugLog_Write("Account_Rename: %s\n", text.c_str());
+        g_table->SetKey(at, oldName);
+        account->Name = oldName;
+        if (g_filterOps && account->FilterHandle)
+            g_filterOps->ChangePath(account->FilterHandle, oldName, oldName, nullptr);
+        UserMsg_Show("Account_Rename", text, UM_OK | UM_ICONERROR);
+        sortTable();
+        return ERR_OPERATION;
+    }
+    sortTable();
+    return 0;
+}
+
+uint32_t Account_Delete(ACCOUNT* account) {
+    const int at = indexOf(account);
+    if (at < 0) return ERR_BADARG;
+    closeFilter(*account);
+    if (g_root) Reg_DeleteKey(g_root, account->Name);
+    MsgBox_Destroy(&account->hMsgBox);
+    g_table->Delete(at);
+    return 0;
+}
+
+void Account_FreeAll() {
+    if (g_table) {
+        for (int i = 0; i < g_table->Count(); ++i)
+            freeAccount(*g_table->At(i));
+        g_table.reset();
+    }
+    g_root = nullptr;
+}
+
+int Account_GetCount() {
+    return g_table ? g_table->Count() : 0;
+}
+
+uint32_t Account_IndexOf(const ACCOUNT* account, int* index) {
+    if (!g_table) return ERR_NOT_READY;
+    const int at = indexOf(account);
+    if (at < 0) return ERR_NOT_FOUND;
+    if (index) *index = at;
+    return 0;
+}
+
+ACCOUNT* Account_Get(const char* name, int index) {
+    if (!g_table) return nullptr;
+    if (name) index = g_table->FindKey(name);
+    return g_table->At(index);
+}
+
+const char* Account_GetName(ACCOUNT* account, int index) {
+    if (!g_table) return nullptr;
+    if (account) index = indexOf(account);
+    const ACCOUNT* a = g_table->At(index);
+    return a ? a->Name.c_str() : nullptr;
+}
+
+int Account_AnyConfigured() {
+    for (int i = 0; i < Account_GetCount(); ++i) {
+        const ACCOUNT* a = g_table->At(i);
+        if (!a->ChkServer.empty() && !a->ChkLogin.empty()) return 1;
+    }
+    return 0;
+}
+
+void Account_MarkSkipped() {
+    for (int i = 0; i < Account_GetCount(); ++i) {
+        ACCOUNT* a = g_table->At(i);
+        if (a->CheckIt != 0) continue;
+        std::snprintf(a->StatusText, sizeof a->StatusText, "%s", "Skipped...");
+        a->CheckResult = 1;
+        a->TimerState = 555;
+        if (a->hMsgBox) {
+            MSGBOX_COUNTS& c = a->hMsgBox->Counts;
+            c.New = c.Notified = c.Unread = c.Old = c.Quiet = 0;
+        }
+    }
+}
+
+REGKEY* Account_GetRoot() {
+    return g_table ? g_root : nullptr;
 }

@@ -5,10 +5,12 @@
 #pragma once
 
 #include "common/datetime.h"
+#include "settings/reg.h"
 
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 struct MSGBOX;
 using MSGBOX_HANDLE = MSGBOX*;
@@ -16,6 +18,9 @@ struct FILTER;
 using FILTER_HANDLE = FILTER*;
 
 inline constexpr int ACCOUNT_LASTSTAT_SIZE = 64;
+// The name under which the global filter lives below the root key: never
+// an account (exact comparison, as stores written before rely on).
+inline constexpr const char* ACCOUNT_RESERVED_NAME = "_GLB_SETTINGS_";
 inline constexpr int ACCOUNT_STATUSTEXT_SIZE = 96;
 
 struct ACCOUNT {
@@ -68,8 +73,90 @@ struct ACCOUNT {
     std::string RememberedChkPswd;
 };
 
+// The filter plug-in as this layer sees it (the calls of message/filter.h,
+// which the program installs at start). Without them no filter context is
+// opened and accounts work unfiltered.
+struct ACCOUNT_FILTER_OPS {
+    uint32_t (*Open)(const std::string& name, const char* filterFile, FILTER_HANDLE* out);
+    uint32_t (*Close)(FILTER_HANDLE* handle);
+    uint32_t (*AssignVars)(FILTER_HANDLE h, const char* login, const char* email);
+    uint32_t (*ChangePath)(FILTER_HANDLE h, const std::string& accountName,
+                           const std::string& newName, const char* value);
+};
+void Account_SetFilterOps(const ACCOUNT_FILTER_OPS* ops);
+const ACCOUNT_FILTER_OPS* Account_FilterOps(); // null while none is installed
+
 // Clears the stored part of a record and sets the defaults of a new account.
 void Account_SetDefaults(ACCOUNT* account);
 
 // "PLAIN", "LOGIN", "CRAM_MD5", or "Unknown SMTP authorization type".
 const char* SmtpAuthTypeName(int32_t value);
+
+// ---- The account table ------------------------------------------------------
+// One process-wide table of accounts, unique by name ignoring ASCII case and
+// kept sorted by the locale's case-insensitive collation (the order checks
+// run, menus list and profiles write). Records handed out stay owned by the
+// table and valid until their account is deleted or the table freed. The
+// table belongs to the UI thread; the check worker reads it while the UI
+// waits for the worker before it changes accounts.
+
+// Builds the table from the subkeys of `root` (which must outlive the table):
+// every stored field with its default when absent, the passwords only when
+// their type is 0, ports, time-outs and ChkTime corrected, filter contexts
+// opened. "_GLB_SETTINGS_" (exact case) is never an account; names stored
+// by older versions load even when Account_Add would refuse them.
+//   0, ERR_FAILED (root unreadable, or an account key cannot be opened; the
+//   table is then freed), ERR_NOMEM, ERR_BADARG for a null root.
+uint32_t Account_Initialize(REGKEY* root);
+
+// Why `name` cannot become an account name, or null when it can: empty, a
+// '\', '/' or ']', a control character, "." or "..", or "_GLB_SETTINGS_".
+const char* Account_NameProblem(std::string_view name);
+
+// Adds a new account with the defaults (nothing is written until
+// Account_Save) and returns it, or null with *status:
+//   ERR_EMPTY_NAME, ERR_EXISTS (a name equal ignoring case), ERR_BADARG (a
+//   name Account_NameProblem refuses; the reason is shown), ERR_NOMEM.
+ACCOUNT* Account_Add(std::string_view name, uint32_t* status);
+
+// Writes every stored field of an account (found by pointer, or by index
+// when account is null). A password whose type is not 0 is deleted instead.
+// ChkTime 1 is written as 10. One store transaction.
+//   ERR_NOT_FOUND / ERR_BADARG  no such account / index
+//   ERR_NOT_READY               no table or root key
+//   ERR_FAILED                  the account's key cannot be created
+//   ERR_OPERATION               a value could not be written
+uint32_t Account_Save(ACCOUNT* account, int index);
+
+// Renames an account with its whole stored subtree (settings, message box)
+// in one store transaction.
+//   0 renamed; 1 the new name is identical (nothing done)
+//   ERR_EXISTS     an account (this one included) has the name ignoring case
+//   ERR_BADARG     a name Account_NameProblem refuses, or account unknown
+//   ERR_NOT_READY  no table
+//   ERR_OPERATION  the store refused: everything is as before (table item,
+//                  record name, filter context, stored keys), and the user
+//                  has been told in a box captioned "Account_Rename"
+uint32_t Account_Rename(ACCOUNT* account, std::string_view newName);
+
+// Closes the filter context, deletes the stored branch, destroys the box and
+// removes the account. 0 or ERR_BADARG (no table, or not in it).
+uint32_t Account_Delete(ACCOUNT* account);
+
+// Frees the table (boxes, filter contexts) without writing anything.
+void Account_FreeAll();
+
+int Account_GetCount();
+uint32_t Account_IndexOf(const ACCOUNT* account, int* index); // 0, ERR_NOT_FOUND, ERR_NOT_READY
+ACCOUNT* Account_Get(const char* name, int index); // by name ignoring case, else by index
+const char* Account_GetName(ACCOUNT* account, int index);
+
+// 1 when some account has both ChkServer and ChkLogin, else 0.
+int Account_AnyConfigured();
+
+// Accounts left out of automatic checks: "Skipped...", CheckResult 1,
+// TimerState 555 and the first five box counters 0.
+void Account_MarkSkipped();
+
+// The root handle the table was built on (null without a table).
+REGKEY* Account_GetRoot();

@@ -1,0 +1,233 @@
+#include "../support/temp_env.h"
+#include "common/status.h"
+#include "platform/user_message.h"
+#include "settings/account.h"
+#include "settings/msgbox.h"
+#include "settings/msgbox_reg.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <vector>
+
+namespace {
+
+class AccountTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(RegStore_Open(iwtest::MakeTempDir("acc") + "/registry.db"), REGSTORE_OK);
+        ASSERT_EQ(Reg_OpenRoot(&root_, REG_ROOT_PATH), 0u);
+        Reg_SetMsgRootKey(root_);
+        UserMsg_SetHandler([this](std::string_view cap, std::string_view text, unsigned) {
+            boxes_.push_back(std::string(cap) + ": " + std::string(text));
+            return UM_IDOK;
+        });
+    }
+    void TearDown() override {
+        Account_FreeAll();
+        Reg_SetMsgRootKey(nullptr);
+        Reg_Close(root_);
+        UserMsg_SetHandler(nullptr);
+    }
+    HREGKEY key(const std::string& path) {
+        HREGKEY k = HREGKEY_NONE;
+        EXPECT_EQ(RegStore_CreateKey(root_->key, path, &k), REGSTORE_OK);
+        return k;
+    }
+    bool exists(const std::string& path) {
+        HREGKEY k;
+        return RegStore_OpenKey(root_->key, path, &k) == REGSTORE_OK;
+    }
+    void setDword(const std::string& acc, const char* name, uint32_t v) {
+        ASSERT_EQ(RegStore_SetValue(key(acc), name, REGTYPE_DWORD,
+                                    std::string_view(reinterpret_cast<char*>(&v), 4)),
+                  REGSTORE_OK);
+    }
+    std::vector<std::string> names() {
+        std::vector<std::string> n;
+        for (int i = 0; i < Account_GetCount(); ++i)
+            n.push_back(Account_GetName(nullptr, i));
+        return n;
+    }
+    REGKEY* root_ = nullptr;
+    std::vector<std::string> boxes_;
+};
+
+TEST_F(AccountTest, LoadSortsSkipsReservedAndCorrects) {
+    key("gamma");
+    key("_GLB_SETTINGS_");
+    key("_glb_settings_x");
+    setDword("beta", "ChkTime", 1);
+    setDword("beta", "ChkPort", 0);
+    setDword("Alpha", "ChkTime", 0xFFFFFFFF); // negative: would make a timer that never waits
+    setDword("Alpha", "SendTmout", 0);
+    ASSERT_EQ(Account_Initialize(root_), 0u);
+    EXPECT_EQ(names(), (std::vector<std::string>{"_glb_settings_x", "Alpha", "beta", "gamma"}));
+    EXPECT_EQ(Account_Get("BETA", -1)->ChkTime, 10);
+    EXPECT_EQ(Account_Get("beta", -1)->ChkPort, 110);
+    EXPECT_EQ(Account_Get("alpha", -1)->ChkTime, 10);
+    EXPECT_EQ(Account_Get("alpha", -1)->SendTmout, 30);
+    EXPECT_EQ(Account_Get("alpha", -1)->TimerState, 555);
+    EXPECT_EQ(Account_Get("nobody", -1), nullptr);
+    EXPECT_EQ(Account_Get(nullptr, 9), nullptr);
+    EXPECT_EQ(Account_AnyConfigured(), 0);
+    Account_Get("gamma", -1)->ChkServer = "pop";
+    EXPECT_EQ(Account_AnyConfigured(), 0);
+    Account_Get("gamma", -1)->ChkLogin = "me";
+    EXPECT_EQ(Account_AnyConfigured(), 1);
+}
+
+TEST_F(AccountTest, SaveAndLoadEveryField) {
+    ASSERT_EQ(Account_Initialize(root_), 0u);
+    uint32_t st = 1;
+    ACCOUNT* a = Account_Add("Home", &st);
+    ASSERT_NE(a, nullptr);
+    ASSERT_EQ(st, 0u);
+    a->FullUserName = "Zoë Example";
+    a->Email = "z@example.org";
+    a->ReplyAdr = "r@example.org";
+    a->Signature = "--\r\nZ";
+    a->AutoApplySig = 1;
+    a->ChkServer = "pop.example.org";
+    a->ChkPort = 995;
+    a->ChkTmout = 60;
+    a->ChkLogin = "zoe";
+    a->ChkPswd = "sécret";
+    a->ChkAuthType = 1;
+    a->SendServer = "smtp.example.org";
+    a->SendPort = 587;
+    a->SendTmout = 45;
+    a->SendLogin = "zoe2";
+    a->SendPswd = "other";
+    a->SendSecured = 2;
+    a->SendAuthType = 2;
+    a->SendPswdType = 2; // asked at every check: never stored
+    a->DontCleanOldMsgs = 1;
+    a->CheckIt = 0;
+    a->UseSchedule = 1;
+    a->ChkTime = 1; // written as 10
+    a->Schedule[0] = 0x001;
+    a->Schedule[24] = 0xFFF;
+    a->MailClnt = "mutt";
+    a->NewMailSnd = "/s.oga";
+    a->DownloadDir = "/dl";
+    std::snprintf(a->LastSTAT, sizeof a->LastSTAT, "+OK 3 1200");
+    a->PendingDeletes = 4;
+    ASSERT_EQ(Account_Save(a, -1), 0u);
+    const auto schedule = a->Schedule;
+    HREGKEY k = key("Home");
+    EXPECT_EQ(RegStore_QueryValue(k, "SendPswd", nullptr, nullptr), REGSTORE_E_NOT_FOUND);
+    // A password left from earlier while the type says "ask" is not read.
+    ASSERT_EQ(RegStore_SetValue(k, "SendPswd", REGTYPE_BINARY, Reg_ScramblePassword("stale")),
+              REGSTORE_OK);
+
+    ASSERT_EQ(Account_Initialize(root_), 0u);
+    const ACCOUNT* b = Account_Get("home", -1);
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(b->Name, "Home");
+    EXPECT_EQ(b->FullUserName, "Zoë Example");
+    EXPECT_EQ(b->Signature, "--\r\nZ");
+    EXPECT_EQ(b->ChkPswd, "sécret");
+    EXPECT_EQ(b->SendPswd, "");
+    EXPECT_EQ(b->ChkPort, 995);
+    EXPECT_EQ(b->SendSecured, 2);
+    EXPECT_EQ(b->SendAuthType, 2);
+    EXPECT_EQ(b->CheckIt, 0);
+    EXPECT_EQ(b->ChkTime, 10);
+    EXPECT_EQ(b->Schedule, schedule);
+    EXPECT_STREQ(b->LastSTAT, "+OK 3 1200");
+    EXPECT_EQ(b->PendingDeletes, 4);
+    EXPECT_EQ(b->DownloadDir, "/dl");
+}
+
+TEST_F(AccountTest, NamesAreUniqueAndSafe) {
+    ASSERT_EQ(Account_Initialize(root_), 0u);
+    uint32_t st = 0;
+    ASSERT_NE(Account_Add("home", &st), nullptr);
+    EXPECT_EQ(Account_Add("Home", &st), nullptr);
+    EXPECT_EQ(st, ERR_EXISTS);
+    EXPECT_EQ(Account_Add("", &st), nullptr);
+    EXPECT_EQ(st, ERR_EMPTY_NAME);
+    for (const char* bad : {"a\\b", "../x", "a]", "a\nb", ".", "..", "_GLB_SETTINGS_", "x\x7f"}) {
+        EXPECT_EQ(Account_Add(bad, &st), nullptr) << bad;
+        EXPECT_EQ(st, ERR_BADARG) << bad;
+    }
+    EXPECT_EQ(boxes_.size(), 8u);
+    for (const char* good : {"_glb_settings_", "a.b", "...", "Zoë's mail [old"})
+        EXPECT_NE(Account_Add(good, &st), nullptr) << good;
+    EXPECT_EQ(Account_Rename(Account_Get("home", -1), "a/b"), ERR_BADARG);
+}
+
+TEST_F(AccountTest, RenameMovesTheWholeSubtree) {
+    ASSERT_EQ(Account_Initialize(root_), 0u);
+    uint32_t st;
+    ACCOUNT* a = Account_Add("a", &st);
+    ACCOUNT* z = Account_Add("z", &st);
+    a->ChkServer = "pop.a";
+    ASSERT_EQ(Account_Save(a, -1), 0u);
+    MSG_RECORD r = MsgRecord_Empty();
+    MsgRecord_SetText(r.MsgId, "uid1");
+    ASSERT_EQ(MsgBox_AddMsg(&a->hMsgBox, &r, a, 1), 0u);
+
+    EXPECT_EQ(Account_Rename(a, "a"), 1u);
+    EXPECT_EQ(Account_Rename(a, "A"), ERR_EXISTS); // the uniqueness test finds the account itself
+    EXPECT_EQ(Account_Rename(a, "Z"), ERR_EXISTS);
+    ASSERT_EQ(Account_Rename(a, "zz"), 0u);
+    EXPECT_EQ(a->Name, "zz");
+    EXPECT_EQ(names(), (std::vector<std::string>{"z", "zz"}));
+    EXPECT_FALSE(exists("a"));
+    HREGKEY k = key("zz\\MsgBox");
+    EXPECT_EQ(RegStore_QueryValue(k, "uid1", nullptr, nullptr), REGSTORE_OK);
+    EXPECT_EQ(RegStore_QueryValue(key("zz"), "ChkServer", nullptr, nullptr), REGSTORE_OK);
+    EXPECT_EQ(Account_IndexOf(z, nullptr), 0u);
+}
+
+// The store refuses the delete after the copy: nothing may be lost and the
+// caller must hear of it.
+TEST_F(AccountTest, FailedRenameKeepsEverything) {
+    ASSERT_EQ(Account_Initialize(root_), 0u);
+    uint32_t st;
+    ACCOUNT* a = Account_Add("old", &st);
+    a->ChkServer = "pop.old";
+    ASSERT_EQ(Account_Save(a, -1), 0u);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(RegStore_Path().c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "CREATE TRIGGER nodel BEFORE DELETE ON keys BEGIN "
+                           "SELECT RAISE(ABORT, 'refused'); END;",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    EXPECT_EQ(Account_Rename(a, "new"), ERR_OPERATION);
+    sqlite3_exec(db, "DROP TRIGGER nodel", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    EXPECT_EQ(a->Name, "old");
+    EXPECT_EQ(Account_Get("old", -1), a);
+    EXPECT_EQ(Account_Get("new", -1), nullptr);
+    EXPECT_TRUE(exists("old"));
+    EXPECT_FALSE(exists("new"));
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(boxes_[0].rfind("Account_Rename: Failed to delete registry entries for old", 0), 0u)
+        << boxes_[0];
+}
+
+TEST_F(AccountTest, DeleteAndMarkSkipped) {
+    ASSERT_EQ(Account_Initialize(root_), 0u);
+    uint32_t st;
+    ACCOUNT* a = Account_Add("a", &st);
+    ACCOUNT* b = Account_Add("b", &st);
+    ASSERT_EQ(Account_Save(a, -1), 0u);
+    b->CheckIt = 0;
+    b->hMsgBox->Counts = {1, 2, 3, 4, 5, 6};
+    Account_MarkSkipped();
+    EXPECT_STREQ(b->StatusText, "Skipped...");
+    EXPECT_EQ(b->hMsgBox->Counts.Old, 0);
+    EXPECT_EQ(b->hMsgBox->Counts.Size, 6);
+    EXPECT_STREQ(a->StatusText, "");
+    EXPECT_EQ(Account_Delete(a), 0u);
+    EXPECT_FALSE(exists("a"));
+    EXPECT_EQ(Account_Delete(a), ERR_BADARG);
+    EXPECT_EQ(Account_GetCount(), 1);
+    EXPECT_EQ(Account_Save(nullptr, 5), ERR_BADARG);
+}
+
+} // namespace

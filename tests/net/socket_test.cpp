@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include <netdb.h>
 
 #include <arpa/inet.h>
@@ -288,13 +290,19 @@ TEST(SockSend, LargeBlockArrivesWholeAndAStuckPeerTimesOut) {
     EXPECT_EQ(Sock_Send(s.sock, block.data(), block.size(), 10), 0u);
     peer.Join();
 
-    // Never reads; leaves once the client has given up.
-    FakePeer deaf([](PeerConn&) { std::this_thread::sleep_for(std::chrono::seconds(2)); });
+    // Never reads, and stays until the client has given up: closing earlier
+    // would turn a slow machine's time-out into a reset.
+    std::atomic<bool> gaveUp{false};
+    FakePeer deaf([&](PeerConn&) {
+        for (int i = 0; i < 300 && !gaveUp; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    });
     Closer t;
     ASSERT_EQ(Sock_Connect(&t.sock, "127.0.0.1", deaf.port(), nullptr, 0, nullptr, nullptr, 5), 0u);
     const std::string huge(64 << 20, 'h');
     Stopwatch sw;
     EXPECT_EQ(Sock_Send(t.sock, huge.data(), huge.size(), 1), SOCKERR_TIMEDOUT);
+    gaveUp = true;
     EXPECT_LT(sw.ElapsedMs(), 5000);
 }
 
@@ -381,6 +389,40 @@ TEST(SockAbortTest, EndsConnectSocksWaitAndReceivePromptly) {
         // The socket itself is untouched: its owner closes it.
         EXPECT_NE(fcntl(s.sock, F_GETFD), -1);
     }
+}
+
+TEST(SockAbortTest, AnAbortAlreadyPulledStopsANameLookupAtOnce) {
+    SockAbort abort;
+    abort.Trigger();
+    int sock = SOCK_INVALID;
+    Stopwatch sw;
+    EXPECT_EQ(
+        Sock_Connect(&sock, "mail.example.invalid", 110, nullptr, 0, nullptr, nullptr, 30, &abort),
+        SOCKERR_INTR);
+    EXPECT_LT(sw.ElapsedMs(), 500);
+    EXPECT_EQ(sock, SOCK_INVALID);
+}
+
+TEST(SockConnect, ReachesAnIpv6Peer) {
+    const int listener = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    a.sin6_addr = in6addr_loopback;
+    socklen_t len = sizeof a;
+    if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        listen(listener, 1) != 0 || getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len)) {
+        if (listener >= 0) close(listener);
+        GTEST_SKIP() << "no IPv6 loopback here";
+    }
+    Closer s;
+    EXPECT_EQ(Sock_Connect(&s.sock, "::1", ntohs(a.sin6_port), nullptr, 0, nullptr, nullptr, 5),
+              0u);
+    const int peer = accept(listener, nullptr, nullptr);
+    EXPECT_GE(peer, 0);
+    EXPECT_EQ(send(peer, "v6", 2, 0), 2);
+    EXPECT_EQ(RecvAll(s.sock, 2), "v6");
+    close(peer);
+    close(listener);
 }
 
 TEST(SockStartup, CountsUsersAndRefusesAnUnmatchedCleanup) {

@@ -4,10 +4,9 @@
 // drives the dialogue on top of this.
 //
 // There is one process-wide session: Pop3Socket with its two buffers. They
-// and everything below belong to the mail-check worker; the only functions
-// another thread may call are Pop3_Abort and Pop3_GetLastError's reading of
-// CheckState. Session lines go to the category log (LOG_POP3); a password
-// never does.
+// and everything below belong to the mail-check worker. Another thread may
+// only call Pop3_Abort and read CheckState. Session lines go to the category
+// log (LOG_POP3); a password never does.
 #pragma once
 
 #include "common/grow_buffer.h"

@@ -4,7 +4,6 @@
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 
-#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -57,16 +56,6 @@ TEST(Md5, Rfc1321TestSuite) {
         // One byte at a time crosses every block and padding boundary.
         EXPECT_EQ(Md5Chunked(in, std::vector<size_t>(in.size(), 1)), want) << '"' << in << '"';
     }
-}
-
-TEST(Md5, FinalWipesTheContext) {
-    MD5_CONTEXT ctx;
-    Md5_Init(&ctx);
-    Md5_Update(&ctx, "secret key material", 19);
-    uint8_t digest[MD5_DIGEST_SIZE];
-    Md5_Final(digest, &ctx);
-    const MD5_CONTEXT zero{};
-    EXPECT_EQ(std::memcmp(&ctx, &zero, sizeof ctx), 0);
 }
 
 TEST(HmacMd5, Rfc2202TestCases) {

@@ -321,15 +321,6 @@ TEST_F(Pop3Test, ErrorTextIsCutOnACharacterAndStatesTwoAndZeroReadNoErrors) {
     }
 }
 
-TEST_F(Pop3Test, MessageBufferIsFreedAfterAnAccountOnlyWhenLarge) {
-    ASSERT_TRUE(Pop3MessageBuffer.Reserve(POP3_KEEP_BUFFER));
-    Pop3_ReleaseBuffers();
-    EXPECT_EQ(Pop3MessageBuffer.Capacity(), POP3_KEEP_BUFFER);
-    ASSERT_TRUE(Pop3MessageBuffer.Reserve(POP3_KEEP_BUFFER + 1));
-    Pop3_ReleaseBuffers();
-    EXPECT_EQ(Pop3MessageBuffer.Capacity(), 0u);
-}
-
 // ---------------------------------------------------------------- abort
 
 // Calls Pop3_Abort(code) from another thread after 300 ms.

@@ -5,8 +5,6 @@
 
 #include <atomic>
 
-#include <netdb.h>
-
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -423,26 +421,6 @@ TEST(SockConnect, ReachesAnIpv6Peer) {
     EXPECT_EQ(RecvAll(s.sock, 2), "v6");
     close(peer);
     close(listener);
-}
-
-TEST(SockStartup, CountsUsersAndRefusesAnUnmatchedCleanup) {
-    EXPECT_EQ(Sock_Startup(), 0u);
-    EXPECT_EQ(Sock_Startup(), 0u);
-    EXPECT_EQ(Sock_Cleanup(), 0u);
-    EXPECT_EQ(Sock_Cleanup(), 0u);
-    EXPECT_EQ(Sock_Cleanup(), SOCKERR_NOTCONN);
-}
-
-TEST(SockErrorText, SystemAndResolverErrorsMapToTheirTexts) {
-    EXPECT_STREQ(Sock_ErrorText(Sock_ErrorFromErrno(ECONNREFUSED)), "Connection refused");
-    EXPECT_STREQ(Sock_ErrorText(Sock_ErrorFromErrno(ETIMEDOUT)), "Connection timed out");
-    EXPECT_STREQ(Sock_ErrorText(Sock_ErrorFromErrno(EPIPE)), "Connection reset by peer");
-    EXPECT_STREQ(Sock_ErrorText(Sock_ErrorFromResolver(EAI_NONAME, 0)), "Host not found");
-    EXPECT_STREQ(Sock_ErrorText(Sock_ErrorFromResolver(EAI_SYSTEM, EMFILE)), "Too many open files");
-    EXPECT_STREQ(Sock_ErrorText(11004),
-                 "No DNS server (Valid name but no data record of requested type)");
-    EXPECT_STREQ(Sock_ErrorText(Sock_ErrorFromErrno(EIO)), "Unknown socket error");
-    EXPECT_STREQ(Sock_ErrorText(12345), "Unknown socket error");
 }
 
 } // namespace

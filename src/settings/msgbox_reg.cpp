@@ -5,13 +5,20 @@
 
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
+#include <vector>
 
 namespace {
 
 std::mutex g_mu; // the root handle below is shared by the worker and the UI thread
 REGKEY* g_root = nullptr;
 REGKEY* g_ownRoot = nullptr;
+
+// Values longer than the reader's buffers had room for are foreign: the
+// writer never makes them.
+constexpr size_t kMaxNameBytes = 1024;
+constexpr size_t kMaxDataBytes = 2048;
 
 constexpr std::string_view kMarkers[] = {";Fm=;", ";Rt=;", ";To=;", ";Sj=;", ";Sz=;", ";DS=;"};
 
@@ -47,6 +54,47 @@ void Reg_SetMsgRootKey(REGKEY* root) {
     }
 }
 
+namespace {
+
+constexpr std::string_view kAllMarkers[] = {";Fm=;", ";Rt=;", ";To=;", ";Sj=;",
+                                            ";Sz=;", ";DS=;", ";A=;",  ";En=;"};
+
+// Appends a header text so that no marker can be read out of it: every
+// marker that overlaps the text (also one made with the ';' of a marker
+// around it) gets a character inside the text changed, its ';' to ',' or,
+// when its only ';'s are the ones around the text, its '=' to '-'.
+void appendText(std::string& v, const char* text) {
+    const size_t len = std::strlen(text);
+    if (len == 0) return;
+    if (!std::memchr(text, '=', len)) { // no marker without '=': the common case
+        v.append(text, len);
+        return;
+    }
+    std::string s;
+    s.reserve(len + 2);
+    s += ';';
+    s.append(text, len);
+    s += ';';
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] != ';') continue;
+        for (std::string_view m : kAllMarkers) {
+            if (s.compare(i, m.size(), m) != 0) continue;
+            const size_t last = i + m.size() - 1;
+            if (i > 0) {
+                s[i] = ',';
+            } else if (last < s.size() - 1) {
+                s[last] = ',';
+            } else {
+                s[m.find('=')] = '-';
+            }
+            break;
+        }
+    }
+    v.append(s, 1, len);
+}
+
+} // namespace
+
 std::string MsgRecord_ToValue(const MSG_RECORD& r) {
     char numbers[96];
     std::snprintf(numbers, sizeof numbers, " %d %d %d %d %d %d %d %d ", r.Date.wYear, r.Date.wMonth,
@@ -54,10 +102,14 @@ std::string MsgRecord_ToValue(const MSG_RECORD& r) {
                   r.Status);
     std::string v;
     v.reserve(128 + sizeof r.From + sizeof r.ReplyTo + sizeof r.To + sizeof r.Subject);
-    v.append(";Fm=;").append(r.From);
-    v.append(";Rt=;").append(r.ReplyTo);
-    v.append(";To=;").append(r.To);
-    v.append(";Sj=;").append(r.Subject);
+    v.append(";Fm=;");
+    appendText(v, r.From);
+    v.append(";Rt=;");
+    appendText(v, r.ReplyTo);
+    v.append(";To=;");
+    appendText(v, r.To);
+    v.append(";Sj=;");
+    appendText(v, r.Subject);
     v.append(";Sz=;").append(std::to_string(r.Size));
     v.append(";DS=;").append(numbers);
     v.append(";A=;").append(r.HasAttach ? "1" : "0");
@@ -66,19 +118,27 @@ std::string MsgRecord_ToValue(const MSG_RECORD& r) {
 }
 
 bool MsgRecord_FromValue(std::string_view value, MSG_RECORD* r) {
-    // Each field runs from its marker to the next one, searched left to right.
+    // The numbers come from the tail after the last ";Sz=;", so that a
+    // header text of a value written before the texts were guarded cannot
+    // supply them; the texts run from marker to marker, left to right.
+    const size_t sz = value.rfind(kMarkers[4]);
+    if (sz == std::string_view::npos) return false;
     std::string_view fields[5];
     size_t pos = value.find(kMarkers[0]);
-    if (pos == std::string_view::npos) return false;
-    size_t dsEnd = 0;
-    for (size_t i = 0; i < 5; ++i) {
+    if (pos == std::string_view::npos || pos > sz) return false;
+    for (size_t i = 0; i < 3; ++i) {
         const size_t start = pos + kMarkers[i].size();
         const size_t next = value.find(kMarkers[i + 1], start);
-        if (next == std::string_view::npos) return false;
+        if (next == std::string_view::npos || next > sz) return false;
         fields[i] = value.substr(start, next - start);
         pos = next;
-        dsEnd = next + kMarkers[i + 1].size();
     }
+    fields[3] = value.substr(pos + kMarkers[3].size(), sz - pos - kMarkers[3].size());
+    const size_t szStart = sz + kMarkers[4].size();
+    const size_t ds = value.find(kMarkers[5], szStart);
+    if (ds == std::string_view::npos) return false;
+    fields[4] = value.substr(szStart, ds - szStart);
+    const size_t dsEnd = ds + kMarkers[5].size();
     MsgRecord_SetTextN(r->From, 128, fields[0]);
     MsgRecord_SetTextN(r->ReplyTo, 128, fields[1]);
     MsgRecord_SetTextN(r->To, 256, fields[2]);
@@ -154,5 +214,73 @@ uint32_t Reg_UpdateMsgStatus(ACCOUNT* account, const MSG_RECORD* record) {
         DebugLog_Write("Reg_UpdateMsgStatus: %s\n", boxText.c_str());
         UserMsg_Show("Reg_UpdateMsgStatus", boxText, UM_OK | UM_ICONERROR);
     }
+    return 0;
+}
+
+uint32_t Account_GetMessages(REGKEY* root) {
+    DebugLog_WriteText("Starting Account_GetMessages to read messages from registry\n");
+    if (!root) return ERR_NOT_READY;
+    UserMsgBatch oneBox;
+    for (int i = 0; i < Account_GetCount(); ++i) {
+        ACCOUNT* a = Account_Get(nullptr, i);
+        DebugLog_Write("%s\n", a->Name.c_str());
+        const std::string path = a->Name + "\\MsgBox";
+        HREGKEY key = HREGKEY_NONE;
+        if (const uint32_t rc = RegStore_CreateKey(root->key, path, &key); rc != REGSTORE_OK) {
+            const std::string text = "Failed to open registry key for MsgBox:\r\n\r\n" + path +
+                                     "\r\n\r\n" + RegStore_ErrorText(rc);
+            DebugLog_Write("Account_GetMessages: %s\n", text.c_str());
+            UserMsg_Show("Account_GetMessages", text, UM_OK | UM_ICONERROR);
+            continue;
+        }
+        int enumerated = 0;
+        uint32_t failed = 0;
+        std::vector<int> announced; // indexes of records to be rewritten as unread
+        const uint32_t rc = RegStore_ForEachValue(
+            key, [&](std::string_view name, uint32_t type, std::string_view data) {
+                ++enumerated;
+                // Numeric UIDLs are often one or two characters: only the
+                // empty name and the id of a message without Message-ID are
+                // no messages.
+                if (name.empty() || name == " ") return true;
+                if (name.size() >= kMaxNameBytes || data.size() >= kMaxDataBytes ||
+                    type != REGTYPE_SZ) {
+                    DebugLog_Write("Account_GetMessages: value \"%.*s\" skipped (%zu bytes)\n",
+                                   static_cast<int>(std::min<size_t>(name.size(), 128)),
+                                   name.data(), data.size());
+                    return true;
+                }
+                MSG_RECORD rec = MsgRecord_Empty();
+                MsgRecord_SetTextN(rec.MsgId, 129, name);
+                const std::string_view text = data.substr(0, data.find('\0'));
+                if (!MsgRecord_FromValue(text, &rec)) return true;
+                const bool wasNew = rec.Status == MSG_NEW || rec.Status == MSG_NOTIFIED;
+                if (wasNew) rec.Status = MSG_UNREAD;
+                if (const uint32_t arc = MsgBox_AddMsg(&a->hMsgBox, &rec, a, 0); arc != 0) {
+                    failed = arc;
+                    return arc != ERR_NOMEM;
+                }
+                if (wasNew) announced.push_back(MsgBox_GetCount(a->hMsgBox) - 1);
+                return true;
+            });
+        if (rc != REGSTORE_OK) {
+            const std::string text = std::string("Call to RegEnumValue Failed:\r\n\r\n") + path +
+                                     "\r\n\r\n" + RegStore_ErrorText(rc);
+            DebugLog_Write("Account_GetMessages: %s\n", text.c_str());
+            UserMsg_Show("Account_GetMessages", text, UM_OK | UM_ICONERROR);
+        }
+        if (!announced.empty()) {
+            // Messages announced in an earlier run are only unread now.
+            const bool batch = RegStore_BeginBatch() == REGSTORE_OK;
+            for (int at : announced)
+                Reg_UpdateMsgStatus(a, MsgBox_GetMsg(a->hMsgBox, at));
+            if (batch) RegStore_EndBatch();
+        }
+        DebugLog_Write("   wrote %d messages from registry to internal table\n", enumerated);
+        a->CheckResult = 1;
+        if (enumerated != 0) MsgBox_EndCheck(a->hMsgBox, 1, a);
+        if (failed == ERR_NOMEM) return ERR_NOMEM;
+    }
+    DebugLog_WriteText("End of Account_GetMessages\r\n");
     return 0;
 }

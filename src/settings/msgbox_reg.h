@@ -1,8 +1,10 @@
 // The stored form of message records: one string value per message under
 // root\<account name>\MsgBox, named after the record's MsgId and holding
 //   ;Fm=;From;Rt=;ReplyTo;To=;To;Sj=;Subject;Sz=;Size;DS=; y m dow d h min s status ;A=;0|1;En=;
-// There is no escaping: a text holding the marker that follows it is cut
-// there when read back. Stored files and profiles rely on this exact form.
+// There is no escaping; instead the writer breaks any marker inside the four
+// texts (its ';' becomes ','), and the reader takes the numbers from after
+// the last ";Sz=;", so header text can never set a record's size or status.
+// Stored files and profiles rely on this exact form.
 #pragma once
 
 #include "settings/msgbox.h"
@@ -28,5 +30,15 @@ void Reg_SetMsgRootKey(REGKEY* root);
 std::string MsgRecord_ToValue(const MSG_RECORD& record);
 
 // Reads a value back into a record (MsgId is not touched). False when a
-// marker is missing, so the value is to be skipped.
+// marker is missing, so the value is to be skipped. Fewer than eight
+// numbers after ";DS=;" leave a missing date and MSG_NEW for the rest.
 bool MsgRecord_FromValue(std::string_view value, MSG_RECORD* record);
+
+// Fills the message boxes of all accounts, in table order, from the store
+// below `root` (records are added without being written back; those stored
+// as new or notified become unread, and that is written). A value that
+// cannot be read is skipped, not the rest of its account; an account whose
+// key cannot be opened keeps an empty box (shown in a box captioned
+// "Account_GetMessages"). Each box is recounted, nothing dropped.
+// 0, ERR_NOT_READY without a root, ERR_NOMEM.
+uint32_t Account_GetMessages(REGKEY* root);

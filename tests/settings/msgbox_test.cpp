@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <map>
 
 namespace {
@@ -189,10 +190,6 @@ TEST_F(MsgBoxTest, StoredValueFormat) {
     EXPECT_EQ(back.Date.wDay, 21);
     EXPECT_EQ(back.Date.wSecond, 9);
 
-    // A subject holding the next marker is cut there; no marker, no record.
-    MsgRecord_SetText(r.Subject, "x;Sz=;y");
-    ASSERT_TRUE(MsgRecord_FromValue(MsgRecord_ToValue(r), &back));
-    EXPECT_STREQ(back.Subject, "x");
     EXPECT_FALSE(MsgRecord_FromValue(";Fm=;a;Rt=;b", &back));
     ASSERT_TRUE(MsgRecord_FromValue(";Fm=;;Rt=;;To=;;Sj=;;Sz=;0;DS=; 2010 1 1 1 1 1 1 7 ;A=;0;En=;",
                                     &back));
@@ -200,6 +197,108 @@ TEST_F(MsgBoxTest, StoredValueFormat) {
     EXPECT_EQ(back.Status, MSG_QUIET);
     // Sizes over 2 GB read as unsigned.
     EXPECT_EQ(MsgRecord_SizeKB(static_cast<int32_t>(3000000000u)), "2929687.5KB");
+}
+
+// Header texts must not be able to move a field boundary or supply the
+// numbers: whatever a sender puts in From, Reply-To, To or Subject reads back
+// as text, and the size and status stay the record's own.
+TEST_F(MsgBoxTest, HeaderTextCannotForgeFields) {
+    const char* texts[] = {
+        "Hi;Sz=;1;DS=; 2010 1 5 1 0 0 0 3 ;A=;0;En=;", // a status set through the subject
+        "x;Sz=;y",
+        "Rt=;abc",
+        "a;Rt=",
+        "Rt=",
+        "To=",
+        ";",
+        "=;",
+        ";Sj=;;To=;",
+        "Sz=;DS=;",
+        "a;b;c=d",
+        "plain"};
+    for (const char* t : texts) {
+        for (int field = 0; field < 4; ++field) {
+            MSG_RECORD r = rec("id", MSG_OLD, 4096);
+            r.Date = DATETIME{2011, 2, 2, 3, 4, 5, 6, 0};
+            char* f[] = {r.From, r.ReplyTo, r.To, r.Subject};
+            MsgRecord_SetTextN(f[field], 129, t);
+            MSG_RECORD back = MsgRecord_Empty();
+            ASSERT_TRUE(MsgRecord_FromValue(MsgRecord_ToValue(r), &back)) << t;
+            const char* b[] = {back.From, back.ReplyTo, back.To, back.Subject};
+            for (int other = 0; other < 4; ++other)
+                if (other != field) {
+                    EXPECT_STREQ(b[other], "") << t << " in field " << field;
+                }
+            EXPECT_EQ(std::strlen(b[field]), std::strlen(t)) << t;
+            EXPECT_EQ(back.Status, MSG_OLD) << t;
+            EXPECT_EQ(back.Size, 4096) << t;
+            EXPECT_EQ(back.Date.wYear, 2011) << t;
+        }
+    }
+    MSG_RECORD r = rec("id");
+    MsgRecord_SetText(r.Subject, "plain;text=ok");
+    EXPECT_NE(MsgRecord_ToValue(r).find(";Sj=;plain;text=ok;Sz=;"), std::string::npos);
+    MsgRecord_SetText(r.Subject, "x;Sz=;y");
+    EXPECT_NE(MsgRecord_ToValue(r).find(";Sj=;x,Sz=;y;Sz=;"), std::string::npos);
+
+    // A value stored by an older writer with the forged subject: the
+    // numbers come from the real tail.
+    MSG_RECORD back = MsgRecord_Empty();
+    ASSERT_TRUE(MsgRecord_FromValue(";Fm=;;Rt=;;To=;;Sj=;Hi;Sz=;1;DS=; 2010 1 5 1 0 0 0 3 ;A=;0;"
+                                    "En=;;Sz=;100;DS=; 2012 3 1 4 5 6 7 2 ;A=;1;En=;",
+                                    &back));
+    EXPECT_EQ(back.Size, 100);
+    EXPECT_EQ(back.Status, MSG_OLD);
+    EXPECT_EQ(back.HasAttach, 1);
+    EXPECT_EQ(back.Date.wYear, 2012);
+}
+
+TEST_F(MsgBoxTest, GetMessagesRestoresTheBoxes) {
+    REGKEY* root = nullptr;
+    ASSERT_EQ(Reg_OpenRoot(&root, REG_ROOT_PATH), 0u);
+    HREGKEY box;
+    ASSERT_EQ(RegStore_CreateKey(root->key, "Work\\MsgBox", &box), REGSTORE_OK);
+    const auto put = [&](const std::string& name, const std::string& value) {
+        ASSERT_EQ(RegStore_SetValue(box, name, REGTYPE_SZ,
+                                    std::string_view(value.c_str(), value.size() + 1)),
+                  REGSTORE_OK);
+    };
+    const auto v = [](int status) {
+        return ";Fm=;f;Rt=;;To=;;Sj=;s;Sz=;10;DS=; 2010 1 5 1 0 0 0 " + std::to_string(status) +
+               " ;A=;0;En=;";
+    };
+    put("1", v(MSG_NEW)); // a short numeric UIDL
+    put("ab", v(MSG_TO_DELETE));
+    put(" ", v(MSG_OLD));                                       // no Message-ID: not a message
+    put("nods", ";Fm=;;Rt=;;To=;;Sj=;;Sz=;1;A=;0;En=;");        // no ;DS=;
+    put("huge", ";Fm=;" + std::string(3000, 'x') + v(MSG_OLD)); // over the reader's buffer
+    put("after", v(MSG_NOTIFIED));                              // still read after the skip
+    put("gone", v(MSG_OLD));
+    ASSERT_EQ(Account_Initialize(root), 0u);
+    ACCOUNT* work = Account_Get("Work", -1);
+    ASSERT_NE(work, nullptr);
+    MSG_RECORD gone = MsgRecord_Empty();
+    MsgRecord_SetText(gone.MsgId, "gone");
+    gone.Status = MSG_DELETED;
+    Reg_SetMsgRootKey(root);
+    Reg_UpdateMsgStatus(work, &gone);
+
+    ASSERT_EQ(Account_GetMessages(root), 0u);
+    MSGBOX* b = work->hMsgBox;
+    ASSERT_EQ(MsgBox_GetCount(b), 3);
+    int idx;
+    ASSERT_NE(MsgBox_FindMsg(b, "1", &idx), nullptr);
+    EXPECT_EQ(MsgBox_FindMsg(b, "1", &idx)->Status, MSG_UNREAD);
+    EXPECT_EQ(MsgBox_FindMsg(b, "ab", &idx)->Status, MSG_TO_DELETE);
+    EXPECT_EQ(MsgBox_FindMsg(b, "after", &idx)->Status, MSG_UNREAD);
+    EXPECT_EQ(MsgBox_GetCounts(b)->Unread, 2);
+    EXPECT_EQ(MsgBox_GetCounts(b)->Old, 1); // kept marked, counted as old
+    std::string stored;
+    ASSERT_EQ(RegStore_QueryValue(box, "1", nullptr, &stored), REGSTORE_OK);
+    EXPECT_NE(stored.find(" 0 0 0 1 ;A=;"), std::string::npos); // rewritten as unread
+    Account_FreeAll();
+    Reg_SetMsgRootKey(nullptr);
+    Reg_Close(root);
 }
 
 TEST_F(MsgBoxTest, WritesAndDeletesGoToTheStore) {

@@ -96,23 +96,31 @@ bool PeerConn::WaitClosed(int timeoutMs) {
     }
 }
 
-FakePeer::FakePeer(Script script) {
+FakePeer::FakePeer(Script script, int connections) {
     listen_fd_ = ListenLoopback(8, &port_);
-    thread_ = std::thread([fd = listen_fd_, shared = shared_, script = std::move(script)] {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, 10000) <= 0) return;
-        const int conn = accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (conn < 0) return;
-        {
-            std::lock_guard lock(shared->mu);
-            shared->conn = conn;
-        }
-        PeerConn c(conn);
-        script(c);
-        std::lock_guard lock(shared->mu);
-        close(conn);
-        shared->conn = -1;
-    });
+    thread_ =
+        std::thread([fd = listen_fd_, shared = shared_, script = std::move(script), connections] {
+            for (int i = 0; i < connections; ++i) {
+                pollfd p{fd, POLLIN, 0};
+                if (poll(&p, 1, 10000) <= 0) return;
+                const int conn = accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
+                if (conn < 0) return;
+                {
+                    std::lock_guard lock(shared->mu);
+                    if (shared->stopping) {
+                        close(conn);
+                        return;
+                    }
+                    shared->conn = conn;
+                }
+                PeerConn c(conn);
+                script(c);
+                std::lock_guard lock(shared->mu);
+                close(conn);
+                shared->conn = -1;
+                if (shared->stopping) return;
+            }
+        });
 }
 
 FakePeer FakePeer::NeverAccepting() {
@@ -132,7 +140,10 @@ void FakePeer::Join() {
 FakePeer::~FakePeer() {
     {
         std::lock_guard lock(shared_->mu);
+        shared_->stopping = true;
         if (shared_->conn >= 0) shutdown(shared_->conn, SHUT_RDWR);
+        // Wakes a wait for a connection that will not come.
+        if (listen_fd_ >= 0) shutdown(listen_fd_, SHUT_RDWR);
     }
     Join();
     if (listen_fd_ >= 0) close(listen_fd_);

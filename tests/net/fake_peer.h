@@ -43,8 +43,9 @@ class PeerConn {
 class FakePeer {
   public:
     using Script = std::function<void(PeerConn&)>;
-    // Starts listening at once; the script runs once a client has connected.
-    explicit FakePeer(Script script);
+    // Starts listening at once; the script runs once a client has connected,
+    // and again for each of the next connections up to `connections`.
+    explicit FakePeer(Script script, int connections = 1);
     // Listens with the given backlog and never accepts: connections beyond
     // the backlog stay unanswered.
     static FakePeer NeverAccepting();
@@ -64,6 +65,7 @@ class FakePeer {
     struct Shared {
         std::mutex mu;
         int conn = -1;
+        bool stopping = false;
     };
     int listen_fd_ = -1;
     uint16_t port_ = 0;

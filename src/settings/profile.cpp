@@ -1,0 +1,480 @@
+#include "settings/profile.h"
+#include "common/text.h"
+#include "platform/files.h"
+#include "platform/log.h"
+#include "platform/registry.h"
+#include "platform/user_message.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr const char* kRootNames[] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER",
+                                      "HKEY_LOCAL_MACHINE", "HKEY_USERS"};
+constexpr size_t kMaxLine = 1 << 20;
+// Commit the import every so many values: one transaction for the whole
+// file would keep other processes (a second copy, the CLI) waiting.
+constexpr int kValuesPerBatch = 20000;
+constexpr const char* kCaption = ".iwpf File Load";
+
+ProfileProgressFn g_progress;
+std::string g_lastFile;
+
+bool knownRoot(std::string_view name) {
+    for (const char* r : kRootNames)
+        if (name == r) return true;
+    return false;
+}
+
+// ---- Writer -----------------------------------------------------------------
+
+class Out {
+  public:
+    explicit Out(FILES_WRITER* w) : w_(w) { buf_.reserve(1 << 16); }
+    Out& operator<<(std::string_view s) {
+        buf_.append(s);
+        if (buf_.size() >= (1 << 16)) flush();
+        return *this;
+    }
+    uint32_t flush() {
+        if (!buf_.empty() && Files_Write(w_, buf_.data(), buf_.size()) != 0) failed_ = true;
+        buf_.clear();
+        return failed_ ? PROFILE_E_CREATE : 0;
+    }
+
+  private:
+    FILES_WRITER* w_;
+    std::string buf_;
+    bool failed_ = false;
+};
+
+void writeValue(Out& out, std::string_view name, uint32_t type, std::string_view data) {
+    out << "\"" << Profile_Escape(name) << "\"=";
+    static constexpr char kHex[] = "0123456789abcdef";
+    if (type == REGTYPE_SZ) {
+        out << "\"" << Profile_Escape(data.substr(0, data.find('\0'))) << "\"";
+    } else if (type == REGTYPE_DWORD) {
+        uint32_t v = 0;
+        std::memcpy(&v, data.data(), std::min<size_t>(4, data.size()));
+        char num[16];
+        std::snprintf(num, sizeof num, "dword:%08x", v);
+        out << num;
+    } else if (type == REGTYPE_BINARY) {
+        std::string hex = "hex:";
+        hex.reserve(4 + data.size() * 3);
+        for (size_t i = 0; i < data.size(); ++i) {
+            if (i) hex += ',';
+            const auto b = static_cast<unsigned char>(data[i]);
+            hex += kHex[b >> 4];
+            hex += kHex[b & 15];
+        }
+        out << hex;
+    }
+    out << "\r\n";
+}
+
+uint32_t writeKey(Out& out, HREGKEY key, const std::string& header) {
+    out << "[" << header << "]\r\n";
+    const uint32_t rc = RegStore_ForEachValue(
+        key, [&](std::string_view name, uint32_t type, std::string_view data) {
+            writeValue(out, name, type, data);
+            return true;
+        });
+    if (rc != REGSTORE_OK) return rc;
+    out << "\r\n";
+    for (uint32_t i = 0;; ++i) {
+        std::string name;
+        const uint32_t erc = RegStore_EnumKey(key, i, &name);
+        if (erc == REGSTORE_E_NO_MORE_ITEMS) break;
+        if (erc != REGSTORE_OK) return erc;
+        HREGKEY sub = HREGKEY_NONE;
+        if (const uint32_t orc = RegStore_OpenKey(key, name, &sub); orc != REGSTORE_OK) return orc;
+        if (const uint32_t wrc = writeKey(out, sub, header + "\\" + name); wrc != 0) return wrc;
+    }
+    return 0;
+}
+
+// ---- Readers ----------------------------------------------------------------
+
+const char32_t kCp1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                  0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                  0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                  0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+void appendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+bool parseHex(std::string_view s, uint32_t* out) {
+    if (s.empty() || s.size() > 8) return false;
+    uint32_t v = 0;
+    for (char c : s) {
+        int d;
+        if (c >= '0' && c <= '9')
+            d = c - '0';
+        else if (c >= 'a' && c <= 'f')
+            d = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F')
+            d = c - 'A' + 10;
+        else
+            return false;
+        v = v << 4 | static_cast<uint32_t>(d);
+    }
+    *out = v;
+    return true;
+}
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// Where a section applies: the part of its key path after the program's key
+// ("" for the key itself), or nullopt when it lies outside.
+std::optional<std::string_view> relativePath(std::string_view path, std::string_view keyPath) {
+    if (path.size() < keyPath.size() || !Text_EqualsNoCase(path.substr(0, keyPath.size()), keyPath))
+        return std::nullopt;
+    std::string_view rest = path.substr(keyPath.size());
+    if (rest.empty()) return rest;
+    if (rest.front() != '\\') return std::nullopt;
+    return rest.substr(1);
+}
+
+bool isMessageSection(std::string_view rel) {
+    const size_t slash = rel.find('\\');
+    return slash != std::string_view::npos && slash > 0 &&
+           Text_EqualsNoCase(rel.substr(slash + 1), "MsgBox");
+}
+
+class Importer {
+  public:
+    Importer(bool messages, std::string keyPath)
+        : messages_(messages), keyPath_(std::move(keyPath)) {
+        batch_ = RegStore_BeginBatch() == REGSTORE_OK;
+    }
+    ~Importer() {
+        if (batch_) RegStore_EndBatch();
+    }
+
+    void line(std::string_view raw) {
+        std::string converted;
+        if (!Text_IsValidUtf8(raw)) {
+            converted = Profile_FromCp1252(raw);
+            raw = converted;
+        }
+        std::string owned;
+        if (const size_t z = raw.find('\x1A'); z != std::string_view::npos) {
+            DebugLog_Write("Found CTRL-Z in .iwpf File\r\n%.*s\n", static_cast<int>(raw.size()),
+                           raw.data());
+            owned.assign(raw);
+            owned.erase(z, 1);
+            raw = owned;
+        }
+        if (raw.empty()) return;
+        if (raw.front() == '[') return header(raw);
+        if (raw.front() == '"' && key_ != HREGKEY_NONE) return value(raw);
+    }
+
+  private:
+    void header(std::string_view h) {
+        key_ = HREGKEY_NONE;
+        const size_t close = h.rfind(']');
+        const size_t slash = h.find('\\');
+        if (close == std::string_view::npos || slash == std::string_view::npos || slash > close)
+            return skipSection(h);
+        const std::string_view root = h.substr(1, slash - 1);
+        const std::string_view path = h.substr(slash + 1, close - slash - 1);
+        const auto rel = relativePath(path, keyPath_);
+        if (!Text_EqualsNoCase(root, PROFILE_ROOT_NAME) || !rel) return skipSection(h);
+        if (isMessageSection(*rel) != messages_) return;
+        const uint32_t rc = RegStore_CreateKey(HREGKEY_USER, path, &key_);
+        if (rc != REGSTORE_OK) {
+            key_ = HREGKEY_NONE;
+            char text[64];
+            std::snprintf(text, sizeof text, "RegCreateKeyEx failed with error: %u", rc);
+            DebugLog_Write("%s\n", text);
+            UserMsg_Show(kCaption, text, UM_OK | UM_ICONERROR);
+        }
+    }
+
+    void skipSection(std::string_view h) {
+        // Logged by the settings pass only, so each is reported once.
+        if (!messages_)
+            DebugLog_Write("Profile: section outside the program's settings skipped: %.*s\n",
+                           static_cast<int>(std::min<size_t>(h.size(), 300)), h.data());
+    }
+
+    void value(std::string_view v) {
+        size_t i = 1;
+        while (i < v.size() && v[i] != '"') {
+            if (v[i] == '\\' && i + 1 < v.size()) ++i;
+            ++i;
+        }
+        if (i >= v.size() || i + 1 >= v.size() || v[i + 1] != '=') return;
+        const std::string name = Profile_Unescape(v.substr(1, i - 1));
+        std::string_view data = v.substr(i + 2);
+        uint32_t rc = REGSTORE_OK;
+        if (!data.empty() && data.front() == '"') {
+            if (data.size() < 2 || data.back() != '"') return;
+            std::string text = Profile_Unescape(data.substr(1, data.size() - 2));
+            text += '\0';
+            rc = RegStore_SetValue(key_, name, REGTYPE_SZ, text);
+        } else if (data.substr(0, 6) == "dword:") {
+            uint32_t n;
+            if (!parseHex(data.substr(6), &n)) return;
+            rc = RegStore_SetValue(key_, name, REGTYPE_DWORD,
+                                   std::string_view(reinterpret_cast<const char*>(&n), 4));
+        } else if (data.substr(0, 4) == "hex:") {
+            std::string bytes;
+            for (size_t p = 4; p + 1 < data.size(); p += 3) {
+                const int hi = hexDigit(data[p]), lo = hexDigit(data[p + 1]);
+                if (hi < 0 || lo < 0) return;
+                bytes += static_cast<char>(hi << 4 | lo);
+            }
+            rc = RegStore_SetValue(key_, name, REGTYPE_BINARY, bytes);
+        } else {
+            return;
+        }
+        if (rc != REGSTORE_OK)
+            DebugLog_Write("Profile: value \"%s\" not stored: %s\n", name.c_str(),
+                           RegStore_ErrorText(rc));
+        if (++values_ % kValuesPerBatch == 0 && batch_) {
+            RegStore_EndBatch();
+            batch_ = RegStore_BeginBatch() == REGSTORE_OK;
+        }
+    }
+
+    bool messages_;
+    std::string keyPath_;
+    HREGKEY key_ = HREGKEY_NONE;
+    bool batch_ = false;
+    int values_ = 0;
+};
+
+uint32_t importText(std::string_view text, bool messages, const char* magic,
+                    const std::string& keyPath) {
+    const std::string_view kBom = "\xEF\xBB\xBF";
+    if (text.substr(0, 3) == kBom) text.remove_prefix(3);
+    size_t eol = text.find('\n');
+    std::string_view first = text.substr(0, eol);
+    if (!first.empty() && first.back() == '\r') first.remove_suffix(1);
+    if (first != (magic ? magic : PROFILE_MAGIC)) {
+        DebugLog_WriteText(".iwpf File seems to be wrong format\r\n");
+        UserMsg_Show(kCaption, ".iwpf File seems to be wrong format", UM_OK | UM_ICONERROR);
+        return PROFILE_E_FORMAT;
+    }
+    const char* loadText = messages ? "Message load " : "Profile load ";
+    Importer imp(messages, keyPath);
+    size_t pos = eol == std::string_view::npos ? text.size() : eol + 1;
+    int shown = -1;
+    while (pos < text.size()) {
+        eol = text.find('\n', pos);
+        const size_t end = eol == std::string_view::npos ? text.size() : eol;
+        std::string_view l = text.substr(pos, end - pos);
+        pos = end + 1;
+        if (l.size() > kMaxLine) {
+            DebugLog_Write("Profile: a line of %zu bytes skipped\n", l.size());
+            continue;
+        }
+        if (!l.empty() && l.back() == '\r') l.remove_suffix(1);
+        imp.line(l);
+        if (g_progress) {
+            const int pct =
+                static_cast<int>(100.0 * static_cast<double>(std::min(pos, text.size())) /
+                                 static_cast<double>(text.size()));
+            if (pct != shown) {
+                shown = pct;
+                g_progress(std::string(loadText) + std::to_string(pct) + "% complete");
+            }
+        }
+    }
+    return 0;
+}
+
+uint32_t importFile(const std::string& fileName, bool messages, const char* magic,
+                    const std::string& keyPath, int64_t* fileSize) {
+    const char* what = messages ? "Reading messages from .iwpf file into registry"
+                                : "Reading settings from .iwpf file into registry";
+    DebugLog_Write("%s\r\n", what);
+    Profile_ShowProgress(what);
+    const int fd = open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        DebugLog_WriteText("fopen failed on .iwpf file\r\n");
+        return PROFILE_E_OPEN;
+    }
+    if (!messages) g_lastFile = fileName;
+    struct stat st {};
+    if (fstat(fd, &st) != 0) {
+        DebugLog_WriteText("_filelength failed on .iwpf file\r\n");
+        UserMsg_Show(kCaption, "_filelength failed on .iwpf file", UM_OK | UM_ICONERROR);
+        close(fd);
+        return PROFILE_E_READ;
+    }
+    if (fileSize) *fileSize = st.st_size;
+    DebugLog_Write("File %s - %lld bytes\n", fileName.c_str(), static_cast<long long>(st.st_size));
+    std::string text;
+    try {
+        text.resize(static_cast<size_t>(st.st_size));
+    } catch (const std::bad_alloc&) {
+        close(fd);
+        return PROFILE_E_READ;
+    }
+    size_t got = 0;
+    while (got < text.size()) {
+        const ssize_t n = read(fd, text.data() + got, text.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            DebugLog_Write("Profile: read of %s failed: %s\n", fileName.c_str(), strerror(errno));
+            close(fd);
+            return PROFILE_E_READ;
+        }
+        if (n == 0) break;
+        got += static_cast<size_t>(n);
+    }
+    close(fd);
+    text.resize(got);
+    if (text.empty()) {
+        DebugLog_WriteText("Looks like the .iwpf file is empty\r\n");
+        UserMsg_Show(kCaption, "Looks like the .iwpf file is empty", UM_OK | UM_ICONINFO);
+        return 0;
+    }
+    const uint32_t rc = importText(text, messages, magic, keyPath);
+    if (rc) return rc;
+    if (messages) {
+        DebugLog_WriteText("Finished loading messages into registry\r\n");
+        Profile_ShowProgress("Finished loading messages into registry");
+    } else {
+        DebugLog_WriteText("Finished loading account settings into registry\r\n");
+        Profile_ShowProgress("Finished loading registry");
+    }
+    return 0;
+}
+
+std::string g_lastKeyPath = "Software\\Corvale\\Inboxwarden";
+
+} // namespace
+
+void Profile_SetProgressHandler(ProfileProgressFn fn) {
+    g_progress = std::move(fn);
+}
+
+void Profile_ShowProgress(std::string_view text) {
+    if (g_progress) g_progress(text);
+}
+
+std::string Profile_Escape(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + 8);
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (c == '\r' || c == '\n') {
+            out += "\\n";
+            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string Profile_Unescape(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 1 < text.size()) {
+            const char n = text[i + 1];
+            if (n == '"' || n == '\\') {
+                out += n;
+                ++i;
+                continue;
+            }
+            if (n == 'n') {
+                out += "\r\n";
+                ++i;
+                continue;
+            }
+        }
+        out += text[i];
+    }
+    return out;
+}
+
+std::string Profile_FromCp1252(std::string_view line) {
+    std::string out;
+    out.reserve(line.size() + line.size() / 2);
+    for (unsigned char c : line) {
+        if (c < 0x80)
+            out += static_cast<char>(c);
+        else if (c < 0xA0)
+            appendUtf8(out, kCp1252High[c - 0x80]);
+        else
+            appendUtf8(out, c);
+    }
+    return out;
+}
+
+uint32_t Reg_ExportKey(const char* rootName, const std::string& keyPath, bool withNames,
+                       const char* magic, const std::string& fileName) {
+    (void)withNames;
+    if (!rootName || !knownRoot(rootName)) return PROFILE_E_BAD_ROOT;
+    HREGKEY key = HREGKEY_NONE;
+    if (RegStore_OpenKey(HREGKEY_USER, keyPath, &key) != REGSTORE_OK) return PROFILE_E_NO_KEY;
+    FILES_WRITER w;
+    if (Files_Begin(&w, fileName) != 0) {
+        DebugLog_Write("Reg_ExportKey: cannot create %s: %s\n", fileName.c_str(), strerror(errno));
+        return PROFILE_E_CREATE;
+    }
+    Out out(&w);
+    out << (magic ? magic : "REGEDIT4") << "\r\n\r\n";
+    uint32_t rc = writeKey(out, key, std::string(rootName) + "\\" + keyPath);
+    if (rc == 0) rc = out.flush();
+    if (rc != 0) {
+        Files_Abort(&w);
+        return rc;
+    }
+    if (Files_Commit(&w) != 0) {
+        DebugLog_Write("Reg_ExportKey: cannot write %s: %s\n", fileName.c_str(), strerror(errno));
+        return PROFILE_E_CREATE;
+    }
+    return 0;
+}
+
+uint32_t Profile_ImportSettings(const std::string& fileName, const char* magic,
+                                const char* rootName, const std::string& keyPath,
+                                int64_t* fileSize) {
+    (void)rootName;
+    g_lastKeyPath = keyPath;
+    return importFile(fileName, false, magic, keyPath, fileSize);
+}
+
+uint32_t Profile_ImportMessages(const std::string& fileName) {
+    return importFile(fileName.empty() ? g_lastFile : fileName, true, PROFILE_MAGIC, g_lastKeyPath,
+                      nullptr);
+}
+
+uint32_t Profile_ImportText(std::string_view contents, bool messages, const char* magic,
+                            const char* rootName, const std::string& keyPath) {
+    (void)rootName;
+    return importText(contents, messages, magic, keyPath);
+}

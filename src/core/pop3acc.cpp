@@ -560,7 +560,9 @@ uint32_t Check::closing(uint32_t walkResult) {
             incompleteText_.empty() ? "Message list incomplete" : incompleteText_;
         return Pop3_SetError(why.c_str(), ERR_OPERATION);
     }
-    CheckState.store(0);
+    // A cancel that arrives now still wins over the success.
+    uint32_t seen = state;
+    if (!CheckState.compare_exchange_strong(seen, 0)) return seen;
     return 0;
 }
 

@@ -210,6 +210,10 @@ std::string Charset_ToUtf8(std::string_view text, std::string_view name) {
         break;
     }
     std::string out;
-    if (convertIconv(work, from, &out)) return out;
-    return Charset_RepairUtf8(text);
+    if (!convertIconv(work, from, &out)) return Charset_RepairUtf8(text);
+    // glibc passes obsolete 5- and 6-byte sequences through its UTF-8 reader
+    // (for names it takes as UTF-8, such as "utf=8"), so its output is
+    // checked like any other text from outside.
+    if (!Text_IsValidUtf8(out)) out = Charset_RepairUtf8(out);
+    return out;
 }

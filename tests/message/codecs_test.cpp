@@ -201,6 +201,8 @@ TEST(Charset, OutputIsAlwaysValidUtf8) {
     const std::string sjis = Charset_ToUtf8("a\x81", "shift_jis");
     EXPECT_TRUE(Text_IsValidUtf8(sjis));
     EXPECT_EQ(sjis.substr(0, 1), "a");
+    // iconv reads "utf=8" as UTF-8 and lets an old 5-byte sequence through.
+    EXPECT_TRUE(Text_IsValidUtf8(Charset_ToUtf8("a\xF8\x95\x95\x95\x95", "utf=8")));
     std::mt19937 rng(3);
     for (int i = 0; i < 200; ++i) {
         std::string s(static_cast<size_t>(rng() % 40), '\0');

@@ -1,0 +1,508 @@
+#include "settings/settings.h"
+#include "common/status.h"
+#include "platform/files.h"
+#include "platform/log.h"
+#include "platform/paths.h"
+#include "platform/user_message.h"
+#include "settings/account.h"
+#include "settings/globaldata.h"
+#include "settings/msgbox_reg.h"
+#include "settings/profile.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+bool g_initialized = false;
+bool g_fast = false;
+bool g_importFailed = false;
+std::string g_activePath;
+std::string g_exportPath;
+REGKEY* g_root = nullptr;
+SettingsPickFileFn g_picker;
+
+std::string errText(const char* lead, uint32_t rc) {
+    return std::string(lead) + RegStore_ErrorText(rc);
+}
+
+uint32_t vendorKey(HREGKEY* out) {
+    return RegStore_CreateKey(HREGKEY_USER, REG_VENDOR_PATH, out);
+}
+
+bool fileExists(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0;
+}
+
+int64_t fileSize(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 ? st.st_size : -1;
+}
+
+bool treeExists() {
+    return Reg_Exists(0, 0, REG_ROOT_PATH) == 1;
+}
+
+uint32_t deleteTree() {
+    const uint32_t rc = Reg_DeleteBranch(HREGKEY_USER, REG_ROOT_PATH);
+    if (rc) {
+        char text[64];
+        std::snprintf(text, sizeof text, "Failed to cleanup registry (%u).", rc);
+        DebugLog_Write("%s\n", text);
+        UserMsg_Show("Inboxwarden", text, UM_OK | UM_ICONERROR);
+    }
+    return rc;
+}
+
+uint32_t exportTo(const std::string& path) {
+    return Reg_ExportKey(PROFILE_ROOT_NAME, REG_ROOT_PATH, true, PROFILE_MAGIC, path);
+}
+
+void freeLoaded() {
+    Reg_SetMsgRootKey(nullptr);
+    Account_FreeAll();
+    DialUp_Free();
+    GlobalData_Free(0);
+    if (g_root) Reg_Close(g_root);
+    g_root = nullptr;
+}
+
+uint32_t load(const std::string& path) {
+    uint32_t rc = Reg_OpenRoot(&g_root, REG_ROOT_PATH);
+    if (rc == 0) rc = GlobalData_Load(g_root);
+    if (rc == 0) rc = DialUp_Load(g_root);
+    if (rc == 0) rc = Account_Initialize(g_root);
+    if (rc != 0) {
+        freeLoaded();
+        return rc;
+    }
+    Reg_SetMsgRootKey(g_root);
+    g_activePath = path;
+    g_initialized = true;
+    return 0;
+}
+
+uint32_t checkPath(const std::string& path) {
+    if (g_initialized) {
+        UserMsg_Show("Inboxwarden", "Profile \"" + g_activePath + "\" is active",
+                     UM_OK | UM_ICONWARNING);
+        return ERR_EMPTY_NAME;
+    }
+    if (path.empty()) {
+        UserMsg_Show("Inboxwarden", "Empty account name.", UM_OK | UM_ICONWARNING);
+        return ERR_EMPTY_NAME;
+    }
+    if (path.size() >= PATH_MAX) {
+        UserMsg_Show("Inboxwarden", "The profile path is too long.", UM_OK | UM_ICONERROR);
+        return ERR_BADARG;
+    }
+    return 0;
+}
+
+// Saves the tree somewhere when the profile cannot take it; the user is
+// told where.
+bool exportToRecovery(const std::string& path) {
+    const std::string rec = Settings_RecoveryName(path, time(nullptr));
+    if (exportTo(rec) != 0) return false;
+    DebugLog_Write("Settings_Shutdown: settings saved to %s instead of the profile\n", rec.c_str());
+    UserMsg_Show("Inboxwarden",
+                 "The profile \"" + path +
+                     "\" could not be read at start, so it was left as it is. The settings were "
+                     "saved to \"" +
+                     rec + "\".",
+                 UM_OK | UM_ICONWARNING);
+    return true;
+}
+
+} // namespace
+
+void Settings_SetExportPicker(SettingsPickFileFn fn) {
+    g_picker = std::move(fn);
+}
+void Settings_SetExportPath(const std::string& path) {
+    g_exportPath = path;
+}
+int Settings_IsInitialized() {
+    return g_initialized ? 1 : 0;
+}
+int Settings_IsFastStart() {
+    return g_fast ? 1 : 0;
+}
+const std::string& Settings_ActivePath() {
+    return g_activePath;
+}
+REGKEY* Settings_Root() {
+    return g_root;
+}
+bool Settings_ImportFailed() {
+    return g_importFailed;
+}
+
+std::string Settings_DefaultProfilePath() {
+    return Paths_DataDir() + "/profiles/Inboxwarden.iwpf";
+}
+
+std::string Settings_RecoveryName(const std::string& path, time_t t) {
+    struct tm lt {};
+    localtime_r(&t, &lt);
+    char tail[64];
+    std::snprintf(tail, sizeof tail, "-RECOVERY-%04d%02d%02d-%02d%02d.iwpf",
+                  (lt.tm_year + 1900) % 1000, lt.tm_mon + 1, lt.tm_mday, lt.tm_hour, lt.tm_min);
+    return path + tail;
+}
+
+std::string Settings_FileTimeStamp(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return "";
+    struct tm ut {};
+    gmtime_r(&st.st_mtim.tv_sec, &ut);
+    char text[64];
+    std::snprintf(text, sizeof text, "%4d-%02d-%02d-%02d-%02d-%02d-%03ld", ut.tm_year + 1900,
+                  ut.tm_mon + 1, ut.tm_mday, ut.tm_hour, ut.tm_min, ut.tm_sec,
+                  st.st_mtim.tv_nsec / 1000000);
+    return text;
+}
+
+uint32_t Settings_SetCleanShutdown(int clean) {
+    HREGKEY vendor;
+    if (const uint32_t rc = vendorKey(&vendor); rc) {
+        UserMsg_Show("CleanShutdown",
+                     errText("Failed to open registry key for Software\\Corvale:\r\n\r\n", rc),
+                     UM_OK | UM_ICONERROR);
+        return ERR_OPERATION;
+    }
+    const char b = clean ? 1 : 0;
+    if (const uint32_t rc =
+            RegStore_SetValue(vendor, "CleanShutdown", REGTYPE_BINARY, std::string_view(&b, 1));
+        rc) {
+        UserMsg_Show("CleanShutdown",
+                     errText(clean ? "Failed to reset registry key for CleanShutdown:\r\n\r\n"
+                                   : "Failed to set registry key for CleanShutdown:\r\n\r\n",
+                             rc),
+                     UM_OK | UM_ICONERROR);
+        return ERR_OPERATION;
+    }
+    RegStore_Flush(vendor);
+    return 0;
+}
+
+uint32_t Settings_GetVendorByte(const char* name, uint8_t fallback) {
+    HREGKEY vendor;
+    std::string data;
+    uint32_t type = 0;
+    if (RegStore_OpenKey(HREGKEY_USER, REG_VENDOR_PATH, &vendor) ||
+        RegStore_QueryValue(vendor, name, &type, &data) || data.empty())
+        return fallback;
+    if (type == REGTYPE_DWORD && data.size() >= 4) {
+        uint32_t v;
+        std::memcpy(&v, data.data(), 4);
+        return v;
+    }
+    return static_cast<unsigned char>(data[0]);
+}
+
+std::string Settings_GetVendorText(const char* name) {
+    HREGKEY vendor;
+    std::string data;
+    if (RegStore_OpenKey(HREGKEY_USER, REG_VENDOR_PATH, &vendor) ||
+        RegStore_QueryValue(vendor, name, nullptr, &data))
+        return "";
+    return data.substr(0, data.find('\0'));
+}
+
+uint32_t Settings_SetVendorText(const char* name, const std::string& text) {
+    HREGKEY vendor;
+    if (const uint32_t rc = vendorKey(&vendor); rc) return rc;
+    if (text.empty()) {
+        const uint32_t rc = RegStore_DeleteValue(vendor, name);
+        return rc == REGSTORE_E_NOT_FOUND ? 0 : rc;
+    }
+    return RegStore_SetValue(vendor, name, REGTYPE_SZ,
+                             std::string_view(text.c_str(), text.size() + 1));
+}
+
+uint32_t Settings_Start(const std::string& explicitProfile, int recoveryOverride,
+                        SETTINGS_START* out) {
+    SETTINGS_START s;
+    s.explicitProfile = !explicitProfile.empty();
+    const uint8_t clean = static_cast<uint8_t>(Settings_GetVendorByte("CleanShutdown", 0));
+    DebugLog_Write("CleanShutdown = %u \n", clean);
+    int optimize = Settings_GetVendorByte("OptimizeStartup", 0) == 1 ? 1 : 0;
+    const std::string regStamp = Settings_GetVendorText("TimeStamp");
+    const std::string regStampFile = Settings_GetVendorText("TimeStampProfile");
+    std::string defProfile = Settings_GetVendorText("InboxwardenDefProfile");
+    s.path = s.explicitProfile ? explicitProfile : defProfile;
+    if (s.path.empty()) {
+        DebugLog_WriteText("Didn't get name of config file \n");
+        optimize = 0;
+        s.path = Settings_DefaultProfilePath();
+        Paths_EnsureDir(Paths_DirName(s.path));
+        Settings_SetVendorText("InboxwardenDefProfile", s.path);
+    } else {
+        DebugLog_Write("Config file = %s\n", s.path.c_str());
+        // Only a profile with something in it replaces the backup: an empty
+        // or missing file must not take the last good copy with it.
+        if (fileSize(s.path) > 0) {
+            const std::string contents = [&] {
+                std::string c;
+                const int fd = open(s.path.c_str(), O_RDONLY | O_CLOEXEC);
+                if (fd < 0) return c;
+                char buf[1 << 16];
+                ssize_t n;
+                while ((n = read(fd, buf, sizeof buf)) > 0)
+                    c.append(buf, static_cast<size_t>(n));
+                close(fd);
+                return c;
+            }();
+            const bool ok = !contents.empty() && Files_WriteWhole(s.path + ".BAK", contents) == 0;
+            DebugLog_WriteText(ok ? "Created backup of .iwpf file\n"
+                                  : "Failed to create backup of .iwpf file\n");
+        }
+        std::string fileStamp = Settings_FileTimeStamp(s.path);
+        if (fileStamp.empty()) {
+            DebugLog_Write("Call to GetFileTime Failed:\n%s\n", strerror(errno));
+            fileStamp = "WHAT???";
+        }
+        DebugLog_Write("Read file timestamp: %s\n", fileStamp.c_str());
+        if (regStamp != fileStamp || regStampFile != s.path) {
+            DebugLog_Write("Timestamps don't match \n  Registry: %s, File: %s \n", regStamp.c_str(),
+                           fileStamp.c_str());
+            optimize = 0;
+        } else {
+            DebugLog_WriteText("Timestamps match \n");
+        }
+    }
+    s.recoveryMode = recoveryOverride >= 0
+                         ? recoveryOverride
+                         : static_cast<int>(Settings_GetVendorByte("Recovery", 1));
+    uint32_t rc;
+    GlobalData_SetManageLogon(!s.explicitProfile);
+    if (optimize == 1 && clean == 1 && treeExists()) {
+        DebugLog_Write("Optimize Startup = %u \nSkipping .iwpf file loading \n", optimize);
+        rc = Settings_FastInitialize(s.path, s.recoveryMode);
+        s.fast = rc == 0;
+    } else {
+        DebugLog_WriteText("Doing normal .iwpf file loading \n");
+        rc = Settings_Initialize(s.path, s.recoveryMode);
+    }
+    if (out) *out = s;
+    return rc;
+}
+
+uint32_t Settings_Initialize(const std::string& path, int mode) {
+    DebugLog_WriteText("Passing thru Settings_Initialize\n");
+    if (const uint32_t rc = checkPath(path); rc) return rc;
+    const uint8_t clean = static_cast<uint8_t>(Settings_GetVendorByte("CleanShutdown", 0));
+    if (mode != 0 && clean != 1 && treeExists()) {
+        bool save = true;
+        if (mode == 2) {
+            const int answer = UserMsg_Show(
+                "Inboxwarden",
+                "Settings from previous Inboxwarden start are detected in the registry.\n\n"
+                "Would you like to save a copy of these settings?\n",
+                UM_YESNOCANCEL | UM_ICONQUESTION);
+            if (answer == UM_IDCANCEL) return ERR_NOT_READY;
+            save = answer == UM_IDYES;
+        }
+        if (save) {
+            const std::string rec = Settings_RecoveryName(path, time(nullptr));
+            bool saved = exportTo(rec) == 0;
+            if (!saved && mode == 2) {
+                g_exportPath = rec;
+                saved = Settings_ExportToFile(1) == 1;
+            }
+            if (!saved) {
+                // The leftover tree is the only copy of the last run's
+                // changes: starting would delete it.
+                DebugLog_Write("Settings_Initialize: recovery copy %s failed\n", rec.c_str());
+                UserMsg_Show("Inboxwarden",
+                             "The settings of the previous run could not be saved to \"" + rec +
+                                 "\". They are kept; the program does not start.",
+                             UM_OK | UM_ICONERROR);
+                return ERR_NOT_READY;
+            }
+            DebugLog_Write("Saved a recovery copy to %s\n", rec.c_str());
+        }
+    }
+    DebugLog_WriteText("Settings_Initialize normal start\n");
+    Profile_ShowProgress("Loading .iwpf file");
+    if (deleteTree() != 0) return ERR_NOT_READY;
+    g_importFailed = false;
+    g_fast = false;
+    if (!fileExists(path)) {
+        if (Files_WriteWhole(path, "") != 0) {
+            char code[16];
+            std::snprintf(code, sizeof code, "%u", PROFILE_E_CREATE);
+            UserMsg_Show("Inboxwarden", "Failed to load file \"" + path + "\" (" + code + ")",
+                         UM_OK | UM_ICONERROR);
+            return ERR_NOT_READY;
+        }
+    } else {
+        int64_t size = 0;
+        const uint32_t rc =
+            Profile_ImportSettings(path, PROFILE_MAGIC, PROFILE_ROOT_NAME, REG_ROOT_PATH, &size);
+        if (rc != 0) {
+            g_importFailed = true;
+            DebugLog_Write("Settings_Initialize: %s could not be read (%u); it will not be "
+                           "overwritten in this run\n",
+                           path.c_str(), rc);
+        }
+        Settings_ExpandWorkingSet(size);
+    }
+    return load(path);
+}
+
+uint32_t Settings_FastInitialize(const std::string& path, int mode) {
+    (void)mode;
+    DebugLog_WriteText("Settings_FastInitialize normal start\n");
+    if (const uint32_t rc = checkPath(path); rc) return rc;
+    g_importFailed = false;
+    const uint32_t rc = load(path);
+    g_fast = rc == 0;
+    return rc;
+}
+
+uint32_t Settings_LoadMessages() {
+    if (!g_initialized) return ERR_NOT_READY;
+    if (!g_fast && !g_importFailed && fileSize(g_activePath) > 0) {
+        Profile_ImportMessages(g_activePath);
+    }
+    return Account_GetMessages(g_root);
+}
+
+uint32_t Settings_Shutdown(bool mayKeepTree) {
+    if (!g_initialized) return 0;
+    Profile_ShowProgress("Saving Account Settings");
+    Reg_SetMsgRootKey(nullptr);
+    Account_FreeAll();
+    Profile_ShowProgress("Saving Dialup Settings");
+    DialUp_Free();
+    Profile_ShowProgress("Saving Global Settings");
+    GlobalData_Free(1);
+    Reg_Close(g_root);
+    g_root = nullptr;
+
+    bool saved = false;
+    bool savedToProfile = false;
+    if (g_importFailed) {
+        saved = exportToRecovery(g_activePath);
+    } else {
+        const uint32_t rc = exportTo(g_activePath);
+        savedToProfile = saved = rc == 0;
+        if (!saved)
+            DebugLog_Write("Saving settings from registry to a file %s, failed! err=%u.\n",
+                           g_activePath.c_str(), rc);
+    }
+    if (!saved) {
+        g_exportPath = g_activePath;
+        saved = Settings_ExportToFile(1) == 1;
+        savedToProfile = saved && g_exportPath == g_activePath;
+    }
+
+    std::string stamp = SETTINGS_NOTHING;
+    if (savedToProfile) {
+        stamp = Settings_FileTimeStamp(g_activePath);
+        if (stamp.empty()) {
+            DebugLog_Write("Call to GetFileTime Failed:\n%s\n", strerror(errno));
+            stamp = SETTINGS_NOTHING;
+        }
+        DebugLog_Write("File timestamp: %s\n", stamp.c_str());
+    }
+    HREGKEY vendor;
+    if (const uint32_t rc = vendorKey(&vendor); rc) {
+        UserMsg_Show("Settings_Shutdown",
+                     errText("Failed to open registry key for Software\\Corvale:\r\n\r\n", rc),
+                     UM_OK | UM_ICONERROR);
+    } else if (Settings_SetVendorText("TimeStamp", stamp) ||
+               Settings_SetVendorText("TimeStampProfile", savedToProfile ? g_activePath : "")) {
+        UserMsg_Show("Settings_Shutdown", "Failed to set registry key for TimeStamp:\r\n\r\n",
+                     UM_OK | UM_ICONERROR);
+    }
+
+    const bool keep = Settings_GetVendorByte("OptimizeStartup", 0) == 1 && mayKeepTree;
+    if (!saved) {
+        DebugLog_WriteText("Settings_Shutdown: nothing saved; keeping the registry keys\n");
+    } else if (!keep) {
+        Profile_ShowProgress("Deleting Registry Keys");
+        DebugLog_WriteText("Settings_Shutdown: Deleting Registry Keys \n");
+        deleteTree();
+    } else {
+        Profile_ShowProgress("Keeping Registry Keys to Optimize Startup");
+        DebugLog_WriteText("Settings_Shutdown: Keeping Registry Keys to Optimize Startup\n");
+    }
+    g_activePath.clear();
+    g_initialized = false;
+    g_fast = false;
+    g_importFailed = false;
+    return saved ? 0 : ERR_CREATE;
+}
+
+uint32_t Settings_Abort() {
+    if (!g_initialized) return 0;
+    freeLoaded();
+    HREGKEY vendor;
+    if (const uint32_t rc = vendorKey(&vendor); rc) {
+        UserMsg_Show("Settings_Abort",
+                     errText("Failed to open registry key for Software\\Corvale:\r\n\r\n", rc),
+                     UM_OK | UM_ICONERROR);
+    } else if (const uint32_t src = Settings_SetVendorText("TimeStamp", SETTINGS_NOTHING); src) {
+        UserMsg_Show("Settings_Abort",
+                     errText("Failed to reset registry key for TimeStamp:\r\n\r\n", src),
+                     UM_OK | UM_ICONERROR);
+    }
+    Profile_ShowProgress("Deleting Registry Keys");
+    deleteTree();
+    g_activePath.clear();
+    g_initialized = false;
+    g_fast = false;
+    g_importFailed = false;
+    return 0;
+}
+
+int Settings_ExportToFile(int interactive) {
+    if (interactive) {
+        if (!g_picker) return 0;
+        std::string path = g_exportPath;
+        if (!g_picker(&path)) return 0;
+        g_exportPath = path;
+    }
+    if (g_exportPath.empty()) return 0;
+    const uint32_t rc = exportTo(g_exportPath);
+    if (rc == 0) return 1;
+    if (interactive) {
+        char code[64];
+        std::snprintf(code, sizeof code, "Failed to save settings to file (%u)\n", rc);
+        UserMsg_Show("Inboxwarden", std::string(code) + g_exportPath, UM_OK | UM_ICONERROR);
+    } else {
+        DebugLog_Write("Saving settings from registry to a file %s, failed! err=%u.\n",
+                       g_exportPath.c_str(), rc);
+    }
+    return 0;
+}
+
+uint32_t Settings_ExpandWorkingSet(int64_t size) {
+    long pages = 0;
+    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+        long total = 0;
+        if (std::fscanf(f, "%ld %ld", &total, &pages) != 2) pages = 0;
+        std::fclose(f);
+    }
+    struct rlimit rl {};
+    getrlimit(RLIMIT_AS, &rl);
+    const unsigned long resident = static_cast<unsigned long>(pages) *
+                                   static_cast<unsigned long>(sysconf(_SC_PAGESIZE)) / 1024;
+    const unsigned long limit =
+        rl.rlim_cur == RLIM_INFINITY ? 0 : static_cast<unsigned long>(rl.rlim_cur / 1024);
+    DebugLog_Write("Original Minimum working set: %lu Kbytes\n", resident);
+    DebugLog_Write("Original Maximum working set: %lu Kbytes\n", limit);
+    DebugLog_Write("Profile size: %lld bytes\n", static_cast<long long>(size));
+    return 0;
+}

@@ -1,0 +1,306 @@
+#include "../support/temp_env.h"
+#include "common/status.h"
+#include "platform/user_message.h"
+#include "settings/account.h"
+#include "settings/globaldata.h"
+#include "settings/miscutil.h"
+#include "settings/msgbox.h"
+#include "settings/msgbox_reg.h"
+#include "settings/profile.h"
+#include "settings/settings.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <deque>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class SettingsTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = iwtest::MakeTempDir("life");
+        ASSERT_EQ(RegStore_Open(dir_ + "/registry.db"), REGSTORE_OK);
+        UserMsg_SetHandler([this](std::string_view, std::string_view text, unsigned flags) {
+            boxes_.emplace_back(text);
+            if (!answers_.empty() && (flags & 0x0F) != UM_OK) {
+                const int a = answers_.front();
+                answers_.pop_front();
+                return a;
+            }
+            return UserMsg_DefaultAnswer(flags);
+        });
+        profile_ = dir_ + "/A.iwpf";
+    }
+    void TearDown() override {
+        Settings_Abort();
+        Settings_SetExportPicker(nullptr);
+        UserMsg_SetHandler(nullptr);
+    }
+    bool treeExists() { return Reg_Exists(0, 0, REG_ROOT_PATH) == 1; }
+    bool hasBox(std::string_view part) {
+        for (const auto& b : boxes_)
+            if (b.find(part) != std::string::npos) return true;
+        return false;
+    }
+    // A run that adds one account and ends normally.
+    void runOnce(const std::string& path, const std::string& account, int optimize = 0) {
+        ASSERT_EQ(Settings_Start(path, -1, nullptr), 0u);
+        Settings_SetCleanShutdown(0);
+        uint32_t st;
+        if (!account.empty()) {
+            ACCOUNT* a = Account_Add(account, &st);
+            ASSERT_NE(a, nullptr);
+            ASSERT_EQ(Account_Save(a, -1), 0u);
+        }
+        MiscUtil_SaveOptimizeFlag(optimize);
+        ASSERT_EQ(Settings_Shutdown(), 0u);
+        Settings_SetCleanShutdown(1);
+    }
+    std::vector<std::string> files(const std::string& part) {
+        std::vector<std::string> out;
+        for (const auto& e : fs::directory_iterator(dir_))
+            if (e.path().filename().string().find(part) != std::string::npos)
+                out.push_back(e.path().string());
+        return out;
+    }
+    // A process that starts on `path`, adds an account and dies without
+    // shutting down: CleanShutdown stays 0 and the tree stays behind.
+    void crashAfterAdding(const std::string& path, const std::string& account) {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            if (Settings_Start(path, 0, nullptr) != 0) _exit(1);
+            Settings_SetCleanShutdown(0);
+            uint32_t st;
+            ACCOUNT* a = Account_Add(account, &st);
+            if (!a || Account_Save(a, -1) != 0) _exit(2);
+            raise(SIGKILL);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFSIGNALED(status)) << status;
+        ASSERT_TRUE(treeExists());
+    }
+
+    std::string dir_, profile_;
+    std::vector<std::string> boxes_;
+    std::deque<int> answers_;
+};
+
+TEST_F(SettingsTest, MissingProfileIsCreatedEmpty) {
+    SETTINGS_START s;
+    ASSERT_EQ(Settings_Start(profile_, -1, &s), 0u);
+    EXPECT_FALSE(s.fast);
+    EXPECT_TRUE(s.explicitProfile);
+    EXPECT_TRUE(fs::exists(profile_));
+    EXPECT_EQ(Account_GetCount(), 0);
+    EXPECT_EQ(Settings_ActivePath(), profile_);
+    EXPECT_EQ(Settings_Initialize(profile_, 0), ERR_EMPTY_NAME); // already running
+    EXPECT_TRUE(hasBox("is active"));
+    ASSERT_EQ(Settings_Shutdown(), 0u);
+    EXPECT_FALSE(treeExists());
+    EXPECT_EQ(iwtest::ReadFile(profile_).rfind("<INBOXWARDEN6>\r\n", 0), 0u);
+    EXPECT_EQ(Settings_Initialize("", 0), ERR_EMPTY_NAME);
+    EXPECT_EQ(Settings_Initialize(std::string(5000, 'p'), 0), ERR_BADARG);
+
+    // Without any profile the default one is made and remembered.
+    ASSERT_EQ(Settings_Start("", -1, &s), 0u);
+    EXPECT_EQ(s.path, Settings_DefaultProfilePath());
+    EXPECT_EQ(Settings_GetVendorText("InboxwardenDefProfile"), s.path);
+}
+
+TEST_F(SettingsTest, FastPathOnlyWhenItMayBeTaken) {
+    runOnce(profile_, "Home", 1);
+    EXPECT_TRUE(treeExists()); // kept for the next start
+    SETTINGS_START s;
+    ASSERT_EQ(Settings_Start(profile_, -1, &s), 0u);
+    EXPECT_TRUE(s.fast);
+    EXPECT_NE(Account_Get("Home", -1), nullptr);
+    Settings_SetCleanShutdown(0);
+    ASSERT_EQ(Settings_Shutdown(), 0u);
+    Settings_SetCleanShutdown(1);
+
+    // A profile touched since: full load.
+    struct timespec times[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, profile_.c_str(), times, 0), 0);
+    ASSERT_EQ(Settings_Start(profile_, -1, &s), 0u);
+    EXPECT_FALSE(s.fast);
+    EXPECT_NE(Account_Get("Home", -1), nullptr);
+    ASSERT_EQ(Settings_Shutdown(), 0u);
+
+    // Another profile given on the command line: its own contents, never
+    // the kept tree of the first one, go into it.
+    const std::string other = dir_ + "/B.iwpf";
+    runOnce(other, "Office", 0);
+    runOnce(profile_, "", 1);
+    ASSERT_TRUE(treeExists());
+    ASSERT_EQ(Settings_Start(other, -1, &s), 0u);
+    EXPECT_FALSE(s.fast);
+    EXPECT_EQ(Account_Get("Home", -1), nullptr);
+    EXPECT_NE(Account_Get("Office", -1), nullptr);
+    ASSERT_EQ(Settings_Shutdown(false), 0u);
+    EXPECT_EQ(iwtest::ReadFile(other).find("Home"), std::string::npos);
+
+    // A clean flag of 0 (a crash) also forces the full path.
+    runOnce(profile_, "", 1);
+    Settings_SetCleanShutdown(0);
+    ASSERT_EQ(Settings_Start(profile_, 0, &s), 0u);
+    EXPECT_FALSE(s.fast);
+}
+
+TEST_F(SettingsTest, CrashWithRecoveryModes) {
+    runOnce(profile_, "Home");
+    crashAfterAdding(profile_, "Unsaved");
+
+    // Mode 0: nothing saved, the leftover tree is replaced by the profile.
+    ASSERT_EQ(Settings_Start(profile_, 0, nullptr), 0u);
+    EXPECT_TRUE(files("-RECOVERY-").empty());
+    EXPECT_EQ(Account_Get("Unsaved", -1), nullptr);
+    Settings_Abort();
+
+    // Mode 1: the tree goes silently into a recovery file first.
+    crashAfterAdding(profile_, "Unsaved");
+    boxes_.clear();
+    ASSERT_EQ(Settings_Start(profile_, 1, nullptr), 0u);
+    auto rec = files("-RECOVERY-");
+    ASSERT_EQ(rec.size(), 1u);
+    EXPECT_EQ(rec[0].rfind(profile_ + "-RECOVERY-", 0), 0u);
+    EXPECT_NE(iwtest::ReadFile(rec[0]).find("\\Unsaved]"), std::string::npos);
+    EXPECT_TRUE(boxes_.empty());
+    Settings_Abort();
+    fs::remove(rec[0]);
+
+    // Mode 2: asked; Cancel stops the start and keeps the tree, No drops it.
+    crashAfterAdding(profile_, "Unsaved");
+    answers_ = {UM_IDCANCEL};
+    EXPECT_EQ(Settings_Start(profile_, 2, nullptr), ERR_NOT_READY);
+    EXPECT_TRUE(treeExists());
+    EXPECT_TRUE(hasBox("Would you like to save a copy"));
+    answers_ = {UM_IDYES};
+    ASSERT_EQ(Settings_Start(profile_, 2, nullptr), 0u);
+    EXPECT_EQ(files("-RECOVERY-").size(), 1u);
+    EXPECT_NE(Account_Get("Home", -1), nullptr);
+}
+
+// The leftover tree is the only copy of the crashed run's changes: when its
+// recovery copy cannot be written, the start stops instead of deleting it.
+TEST_F(SettingsTest, FailedRecoveryCopyKeepsTheTree) {
+    const std::string gone = dir_ + "/gone/C.iwpf";
+    fs::create_directory(dir_ + "/gone");
+    runOnce(gone, "Home");
+    crashAfterAdding(gone, "Unsaved");
+    fs::remove_all(dir_ + "/gone");
+    EXPECT_EQ(Settings_Start(gone, 1, nullptr), ERR_NOT_READY);
+    EXPECT_TRUE(treeExists());
+    HREGKEY k;
+    EXPECT_EQ(RegStore_OpenKey(HREGKEY_USER, std::string(REG_ROOT_PATH) + "\\Unsaved", &k),
+              REGSTORE_OK);
+}
+
+TEST_F(SettingsTest, UnreadableProfileIsNeverOverwritten) {
+    const std::string bad =
+        "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Corvale\\Inboxwarden]\r\n";
+    { std::ofstream(profile_, std::ios::binary) << bad; }
+    ASSERT_EQ(Settings_Start(profile_, 0, nullptr), 0u);
+    EXPECT_TRUE(Settings_ImportFailed());
+    uint32_t st;
+    ASSERT_NE(Account_Add("New", &st), nullptr);
+    ASSERT_EQ(Account_Save(Account_Get("New", -1), -1), 0u);
+    ASSERT_EQ(Settings_Shutdown(), 0u);
+    EXPECT_EQ(iwtest::ReadFile(profile_), bad);
+    const auto rec = files("-RECOVERY-");
+    ASSERT_EQ(rec.size(), 1u);
+    EXPECT_NE(iwtest::ReadFile(rec[0]).find("\\New]"), std::string::npos);
+    EXPECT_TRUE(hasBox("could not be read at start"));
+    EXPECT_EQ(iwtest::ReadFile(profile_ + ".BAK"), bad);
+}
+
+TEST_F(SettingsTest, FailedShutdownExportKeepsTheTree) {
+    const std::string sub = dir_ + "/sub";
+    fs::create_directory(sub);
+    const std::string path = sub + "/D.iwpf";
+    ASSERT_EQ(Settings_Start(path, 0, nullptr), 0u);
+    uint32_t st;
+    ASSERT_EQ(Account_Save(Account_Add("Keep", &st), -1), 0u);
+    fs::remove_all(sub);
+    EXPECT_EQ(Settings_Shutdown(), ERR_CREATE); // no picker: the user cannot be asked
+    EXPECT_TRUE(treeExists());
+    EXPECT_EQ(Settings_GetVendorText("TimeStamp"), "NOTHING");
+
+    // With a file picked interactively the tree is saved there.
+    fs::create_directory(sub);
+    ASSERT_EQ(Settings_Start(path, 0, nullptr), 0u);
+    fs::remove_all(sub);
+    const std::string picked = dir_ + "/picked.iwpf";
+    Settings_SetExportPicker([&](std::string* p) {
+        *p = picked;
+        return true;
+    });
+    EXPECT_EQ(Settings_Shutdown(), 0u);
+    EXPECT_TRUE(fs::exists(picked));
+}
+
+TEST_F(SettingsTest, AbortDeletesTheTreeAndForcesAFullLoad) {
+    runOnce(profile_, "Home", 1);
+    ASSERT_EQ(Settings_Start(profile_, -1, nullptr), 0u);
+    uint32_t st;
+    ASSERT_EQ(Account_Save(Account_Add("Dropped", &st), -1), 0u);
+    ASSERT_EQ(Settings_Abort(), 0u);
+    EXPECT_FALSE(treeExists());
+    EXPECT_EQ(Settings_GetVendorText("TimeStamp"), "NOTHING");
+    EXPECT_EQ(iwtest::ReadFile(profile_).find("Dropped"), std::string::npos);
+}
+
+// A process killed while it exports leaves the complete old file or the
+// complete new one, never a mix or a truncated file.
+TEST_F(SettingsTest, KillDuringExportLeavesOldOrNewFile) {
+    HREGKEY box;
+    ASSERT_EQ(RegStore_CreateKey(HREGKEY_USER, std::string(REG_ROOT_PATH) + "\\Big\\MsgBox", &box),
+              REGSTORE_OK);
+    RegStore_BeginBatch();
+    for (int i = 0; i < 20000; ++i) {
+        const std::string v = ";Fm=;sender" + std::to_string(i) +
+                              ";Rt=;;To=;;Sj=;s;Sz=;1;DS=; 2010 1 5 1 0 0 0 2 ;A=;0;En=;";
+        RegStore_SetValue(box, "id" + std::to_string(i), REGTYPE_SZ,
+                          std::string_view(v.c_str(), v.size() + 1));
+    }
+    RegStore_EndBatch();
+    const std::string file = dir_ + "/K.iwpf";
+    ASSERT_EQ(Reg_ExportKey(PROFILE_ROOT_NAME, REG_ROOT_PATH, true, PROFILE_MAGIC, file), 0u);
+    const std::string oldText = iwtest::ReadFile(file);
+    const std::string newFile = dir_ + "/K2.iwpf";
+    HREGKEY root;
+    ASSERT_EQ(RegStore_OpenKey(HREGKEY_USER, REG_ROOT_PATH, &root), REGSTORE_OK);
+    RegStore_SetValue(root, "Changed", REGTYPE_SZ, std::string_view("yes", 4));
+    ASSERT_EQ(Reg_ExportKey(PROFILE_ROOT_NAME, REG_ROOT_PATH, true, PROFILE_MAGIC, newFile), 0u);
+    const std::string newText = iwtest::ReadFile(newFile);
+    ASSERT_NE(oldText, newText);
+
+    for (int delayUs : {0, 2000, 10000, 30000, 60000}) {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            for (;;)
+                if (Reg_ExportKey(PROFILE_ROOT_NAME, REG_ROOT_PATH, true, PROFILE_MAGIC, file))
+                    _exit(1);
+        }
+        usleep(static_cast<useconds_t>(delayUs));
+        kill(pid, SIGKILL);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status));
+        const std::string now = iwtest::ReadFile(file);
+        EXPECT_TRUE(now == oldText || now == newText) << "after " << delayUs << " us";
+    }
+}
+
+} // namespace

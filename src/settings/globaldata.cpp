@@ -230,6 +230,14 @@ uint32_t GlobalData_Save() {
         }
         if (rc && !result) result = rc;
     }
+    // Window geometry is saved too, or "remember window positions" could
+    // never remember anything; unset values are left out.
+    for (size_t i = 0; i < std::size(kGeometryNames); ++i) {
+        if (d.Geometry[i] == GD_UNSET) continue;
+        const uint32_t rc =
+            Reg_SetValue(g_root, HREGKEY_NONE, kGeometryNames[i], &d.Geometry[i], 4, REG_T_DWORD);
+        if (rc && !result) result = rc;
+    }
     if (const uint32_t rc = RegStore_EndBatch(); rc && !result) result = ERR_OPERATION;
     if (g_manageLogon) {
         if (const int err = Autostart_Set(d.StartOnLogon != 0, Paths_ExeFile()); err)

@@ -120,7 +120,8 @@ struct DIALUP_DATA {
 // 0, or ERR_BADARG for a null handle.
 uint32_t GlobalData_Load(REGKEY* root);
 
-// Writes every stored option (except the direct ones) and, when the logon
+// Writes every stored option (except the direct ones; window geometry
+// values only when set) and, when the logon
 // entry is managed (GlobalData_SetManageLogon), updates it.
 // 0, ERR_NOT_READY when not loaded, ERR_OPERATION when a write failed (the
 // others are still attempted).

@@ -303,4 +303,126 @@ TEST_F(SettingsTest, KillDuringExportLeavesOldOrNewFile) {
     }
 }
 
+MSG_RECORD roundTripRecord(int acc, int i) {
+    MSG_RECORD r = MsgRecord_Empty();
+    MsgRecord_SetText(r.MsgId, "uid-" + std::to_string(acc) + "-" + std::to_string(i));
+    MsgRecord_SetText(r.From, "\"Zo\u00eb \\ Co\" <z" + std::to_string(i) + "@example.org>");
+    MsgRecord_SetText(r.ReplyTo, i % 3 ? "" : "r@example.org");
+    MsgRecord_SetText(r.To, "a@b, \u65e5\u672c <c@d>");
+    MsgRecord_SetText(r.Subject, "Re: \"quoted\" back\\slash\r\nline ;Sz=; #" + std::to_string(i));
+    r.Size = i * 37;
+    MsgRecord_SetText(r.SizeText, r.Size ? MsgRecord_SizeKB(r.Size) : "0");
+    r.HasAttach = i % 2;
+    r.Date = i % 7
+                 ? DATETIME{static_cast<uint16_t>(2000 + i % 20), static_cast<uint16_t>(1 + i % 12),
+                            static_cast<uint16_t>(i % 7),         static_cast<uint16_t>(1 + i % 28),
+                            static_cast<uint16_t>(i % 24),        static_cast<uint16_t>(i % 60),
+                            static_cast<uint16_t>(i % 60),        0}
+                 : DateTime_Missing();
+    r.Status = i % 10; // every status a box stores (MSG_DELETED is never stored)
+    return r;
+}
+
+// A whole configuration survives export and import, and the export of the
+// import is the same file byte for byte.
+TEST_F(SettingsTest, FullConfigurationRoundTrip) {
+    constexpr int kRecords = 10000;
+    ASSERT_EQ(Settings_Start(profile_, 0, nullptr), 0u);
+    GLOBAL_DATA& g = *GlobalData_GetRecord();
+    g.ProxySocksServer = "socks.example";
+    g.ProxySocksParam = 0x04000439;
+    g.CheckOnStart = 2;
+    g.NewMailVisual = 3;
+    g.Signature = "Regards,\r\n\"Zo\u00eb\" \\ C:\\notes";
+    g.DwnRtDir = "/home/z/mail \\ saved";
+    g.RFont = "-13 400 0 0 >DejaVu Sans";
+    g.NLinesDwnLoad = 25;
+    g.OptimizeStartup = 0;
+    g.Geometry[6] = 0;
+    ASSERT_EQ(GlobalData_Save(), 0u);
+    DialUp_GetRecord()->UseAutoDial = 1;
+    DialUp_GetRecord()->Entry = "VPN";
+    ASSERT_EQ(DialUp_Save(), 0u);
+    const char* names[] = {"Home", "Work \u00e9t\u00e9", "zeta"};
+    RegStore_BeginBatch();
+    for (int n = 0; n < 3; ++n) {
+        uint32_t st;
+        ACCOUNT* a = Account_Add(names[n], &st);
+        ASSERT_NE(a, nullptr);
+        a->FullUserName = std::string("User \"") + names[n] + "\"";
+        a->Email = "u@example.org";
+        a->Signature = "--\r\n\\o/";
+        a->ChkServer = "pop.example.org";
+        a->ChkLogin = "user" + std::to_string(n);
+        a->ChkPswd = "p\u00e4ss\"\\" + std::to_string(n);
+        a->ChkPort = 995;
+        a->SendServer = "smtp.example.org";
+        a->SendPswd = "s3nd";
+        a->SendAuthType = n;
+        a->UseSchedule = 1;
+        a->Schedule[n] = 0x0F0F;
+        std::snprintf(a->LastSTAT, sizeof a->LastSTAT, "+OK %d 100", n);
+        ASSERT_EQ(Account_Save(a, -1), 0u);
+        for (int i = 0; i < kRecords; ++i) {
+            const MSG_RECORD r = roundTripRecord(n, i);
+            ASSERT_EQ(MsgBox_AddMsg(&a->hMsgBox, &r, a, 1), 0u);
+        }
+    }
+    RegStore_EndBatch();
+    const GLOBAL_DATA saved = g;
+    ASSERT_EQ(Settings_Shutdown(), 0u);
+    const std::string first = iwtest::ReadFile(profile_);
+
+    // Into an empty store, and out again.
+    ASSERT_EQ(RegStore_Open(dir_ + "/second.db"), REGSTORE_OK);
+    ASSERT_EQ(
+        Profile_ImportSettings(profile_, PROFILE_MAGIC, PROFILE_ROOT_NAME, REG_ROOT_PATH, nullptr),
+        0u);
+    ASSERT_EQ(Profile_ImportMessages(profile_), 0u);
+    const std::string again = dir_ + "/again.iwpf";
+    ASSERT_EQ(Reg_ExportKey(PROFILE_ROOT_NAME, REG_ROOT_PATH, true, PROFILE_MAGIC, again), 0u);
+    EXPECT_TRUE(iwtest::ReadFile(again) == first);
+
+    // And what the program reads back from it.
+    ASSERT_EQ(RegStore_Open(dir_ + "/third.db"), REGSTORE_OK);
+    ASSERT_EQ(Settings_Start(again, 0, nullptr), 0u);
+    ASSERT_EQ(Settings_LoadMessages(), 0u);
+    const GLOBAL_DATA& h = *GlobalData_GetRecord();
+    EXPECT_EQ(h.Signature, saved.Signature);
+    EXPECT_EQ(h.DwnRtDir, saved.DwnRtDir);
+    EXPECT_EQ(h.RFont, saved.RFont);
+    EXPECT_EQ(h.ProxySocksParam, saved.ProxySocksParam);
+    EXPECT_EQ(h.NewMailVisual, 3);
+    EXPECT_EQ(h.Geometry[6], 0);
+    EXPECT_EQ(DialUp_GetRecord()->Entry, "VPN");
+    ASSERT_EQ(Account_GetCount(), 3);
+    for (int n = 0; n < 3; ++n) {
+        const ACCOUNT* a = Account_Get(names[n], -1);
+        ASSERT_NE(a, nullptr) << names[n];
+        EXPECT_EQ(a->ChkPswd, "p\u00e4ss\"\\" + std::to_string(n));
+        EXPECT_EQ(a->FullUserName, std::string("User \"") + names[n] + "\"");
+        EXPECT_EQ(a->Signature, "--\r\n\\o/");
+        EXPECT_EQ(a->Schedule[n], 0x0F0F);
+        EXPECT_EQ(a->SendAuthType, n);
+        ASSERT_EQ(MsgBox_GetCount(a->hMsgBox), kRecords);
+        for (int i = 0; i < kRecords; i += 97) {
+            MSG_RECORD want = roundTripRecord(n, i);
+            if (want.Status == MSG_NEW || want.Status == MSG_NOTIFIED) want.Status = MSG_UNREAD;
+            const MSG_RECORD* got = MsgBox_GetMsg(a->hMsgBox, i);
+            EXPECT_STREQ(got->MsgId, want.MsgId);
+            EXPECT_STREQ(got->From, want.From);
+            EXPECT_STREQ(got->ReplyTo, want.ReplyTo);
+            EXPECT_STREQ(got->To, want.To);
+            EXPECT_EQ(
+                std::string(got->Subject),
+                std::string(want.Subject).replace(std::string(want.Subject).find(";Sz=;"), 1, ","));
+            EXPECT_STREQ(got->SizeText, want.SizeText);
+            EXPECT_EQ(got->Size, want.Size);
+            EXPECT_EQ(got->HasAttach, want.HasAttach);
+            EXPECT_EQ(DateTime_Compare(got->Date, want.Date), 0);
+            EXPECT_EQ(got->Status, want.Status);
+        }
+    }
+}
+
 } // namespace

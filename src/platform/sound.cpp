@@ -1,0 +1,101 @@
+#include "platform/sound.h"
+
+#include "platform/log.h"
+
+#include <canberra.h>
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <sys/stat.h>
+
+namespace {
+
+std::mutex g_lock;
+ca_context* g_ctx = nullptr;
+uint32_t g_nextId = 1;
+
+ca_context* _context() {
+    if (!g_ctx && ca_context_create(&g_ctx) != CA_SUCCESS) g_ctx = nullptr;
+    return g_ctx;
+}
+
+struct Done {
+    std::mutex m;
+    std::condition_variable cv;
+    bool finished = false;
+};
+
+void _finished(ca_context*, uint32_t, int, void* userdata) {
+    auto* d = static_cast<Done*>(userdata);
+    std::lock_guard<std::mutex> g(d->m);
+    d->finished = true;
+    d->cv.notify_all();
+}
+
+} // namespace
+
+void Sound_Beep() {
+    std::lock_guard<std::mutex> g(g_lock);
+    ca_context* c = _context();
+    int rc = c ? ca_context_play(c, g_nextId++, CA_PROP_EVENT_ID, "bell-window-system",
+                                 CA_PROP_EVENT_DESCRIPTION, "Inboxwarden", nullptr)
+               : CA_ERROR_NOTAVAILABLE;
+    if (rc != CA_SUCCESS && c)
+        rc = ca_context_play(c, g_nextId++, CA_PROP_EVENT_ID, "bell", nullptr);
+    if (rc != CA_SUCCESS)
+        DebugLog_Write("Sound: default beep not available (%s)\n", ca_strerror(rc));
+}
+
+int Sound_PlayFile(const std::string& path, bool wait) {
+    struct stat st {};
+    if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        DebugLog_Write("Sound: cannot play \"%s\": no such file\n", path.c_str());
+        Sound_Beep();
+        return ENOENT;
+    }
+    // An asynchronous sound gets no callback. A synchronous one that never
+    // reports its end keeps its record alive (leaked) rather than let a late
+    // callback write into freed memory.
+    auto* done = wait ? new Done : nullptr;
+    uint32_t id = 0;
+    int rc;
+    {
+        std::lock_guard<std::mutex> g(g_lock);
+        ca_context* c = _context();
+        if (!c) {
+            rc = CA_ERROR_NOTAVAILABLE;
+        } else {
+            ca_proplist* p = nullptr;
+            ca_proplist_create(&p);
+            ca_proplist_sets(p, CA_PROP_MEDIA_FILENAME, path.c_str());
+            ca_proplist_sets(p, CA_PROP_EVENT_DESCRIPTION, "New mail");
+            id = g_nextId++;
+            rc = ca_context_play_full(c, id, p, wait ? _finished : nullptr, done);
+            ca_proplist_destroy(p);
+        }
+    }
+    if (rc != CA_SUCCESS) {
+        delete done;
+        DebugLog_Write("Sound: cannot play \"%s\" (%s)\n", path.c_str(), ca_strerror(rc));
+        Sound_Beep();
+        return rc;
+    }
+    if (done) {
+        std::unique_lock<std::mutex> g(done->m);
+        if (!done->cv.wait_for(g, std::chrono::seconds(30), [&] { return done->finished; })) {
+            g.unlock();
+            {
+                std::lock_guard<std::mutex> cg(g_lock);
+                if (g_ctx) ca_context_cancel(g_ctx, id);
+            }
+            g.lock();
+            done->cv.wait_for(g, std::chrono::seconds(2), [&] { return done->finished; });
+        }
+        const bool finished = done->finished;
+        g.unlock();
+        if (finished) delete done;
+    }
+    return 0;
+}

@@ -1,0 +1,13 @@
+// Sounds through the desktop's sound theme service (libcanberra).
+#pragma once
+
+#include <string>
+
+// Plays a sound file. With `wait` the call returns when the sound has ended
+// (at most 30 s); otherwise at once. A missing file or a failure to play it
+// gives the default beep instead. 0 when the file played, else the
+// libcanberra error (negative) or ENOENT.
+int Sound_PlayFile(const std::string& path, bool wait);
+
+// The desktop's default alert sound (the "bell" event of the sound theme).
+void Sound_Beep();

@@ -1,29 +1,45 @@
 // inboxwarden-cli: the headless front of Inboxwarden.
 #include "cli/decode_command.h"
+#include "cli/settings_commands.h"
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace {
 
 void printUsage(FILE* out) {
-    std::fputs("Usage: inboxwarden-cli [--help] [--version] COMMAND [ARGS]\n"
+    std::fputs("Usage: inboxwarden-cli [--help] [--version] [--profile:FILE] COMMAND [ARGS]\n"
                "\n"
                "The command-line front of Inboxwarden, the POP3 mail checker.\n"
                "\n"
                "Options:\n"
                "  --help       show this text and exit\n"
                "  --version    show the version and exit\n"
+               "  --profile:FILE  work on this profile instead of the default one\n"
                "\n"
                "Commands:\n"
                "  decode FILE [--json]  parse a message file and print its parts, record\n"
-               "                        fields, display text and attachments\n",
+               "                        fields, display text and attachments\n"
+               "  accounts              list the accounts\n"
+               "  account add|set|rename|delete ...  change an account (see 'account')\n"
+               "  box ACCOUNT [--json]  list an account's message records\n"
+               "  profile export|import FILE  write or read a whole configuration\n",
                out);
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
+    std::string profile;
+    if (argc >= 2 && Cli_ProfileSwitch(argv[1], &profile)) {
+        if (profile.empty()) {
+            std::fputs("inboxwarden-cli: --profile: needs a file\n", stderr);
+            return 2;
+        }
+        --argc;
+        ++argv;
+    }
     if (argc < 2 || std::strcmp(argv[1], "--help") == 0) {
         printUsage(stdout);
         return 0;
@@ -32,7 +48,12 @@ int main(int argc, char** argv) {
         std::printf("inboxwarden-cli %s\n", IW_VERSION);
         return 0;
     }
-    if (std::strcmp(argv[1], "decode") == 0) return Cli_Decode(argc - 2, argv + 2);
+    const char* cmd = argv[1];
+    if (std::strcmp(cmd, "decode") == 0) return Cli_Decode(argc - 2, argv + 2);
+    if (std::strcmp(cmd, "accounts") == 0) return Cli_Accounts(profile, argc - 2, argv + 2);
+    if (std::strcmp(cmd, "account") == 0) return Cli_Account(profile, argc - 2, argv + 2);
+    if (std::strcmp(cmd, "box") == 0) return Cli_Box(profile, argc - 2, argv + 2);
+    if (std::strcmp(cmd, "profile") == 0) return Cli_Profile(profile, argc - 2, argv + 2);
     std::fprintf(stderr, "inboxwarden-cli: unknown command '%s'\n", argv[1]);
     printUsage(stderr);
     return 2;

@@ -1,0 +1,401 @@
+#include "cli/settings_commands.h"
+
+#include "common/status.h"
+#include "common/text.h"
+#include "message/filter.h"
+#include "settings/account.h"
+#include "settings/msgbox.h"
+#include "settings/profile.h"
+#include "settings/settings.h"
+
+#include <nlohmann/json.hpp>
+
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <string>
+
+namespace {
+
+const ACCOUNT_FILTER_OPS kFilterOps{Filter_Open, Filter_Close, Filter_AssignVars,
+                                    Filter_ChangePath};
+
+// Loads the settings for one command and ends them: saved back when the
+// command changed something, otherwise left exactly as they were.
+class Session {
+  public:
+    explicit Session(const std::string& profile) {
+        Account_SetFilterOps(&kFilterOps);
+        rc_ = Settings_Start(profile, 1, &start_);
+        if (rc_ == 0)
+            Settings_SetCleanShutdown(0);
+        else
+            std::fprintf(stderr, "inboxwarden-cli: cannot load the settings (%s)\n",
+                         Status_Name(rc_));
+    }
+    ~Session() {
+        if (rc_ != 0) return;
+        if (Settings_IsInitialized()) {
+            if (changed_) {
+                if (Settings_Shutdown() != 0) {
+                    std::fprintf(stderr, "inboxwarden-cli: the settings could not be saved\n");
+                    return; // the store keeps them; the next start recovers them
+                }
+            } else {
+                abortKeepingStamp();
+            }
+        }
+        Settings_SetCleanShutdown(1);
+    }
+    bool ok() const { return rc_ == 0; }
+    void changed() { changed_ = true; }
+    const SETTINGS_START& start() const { return start_; }
+
+  private:
+    // Nothing changed: a tree rebuilt from the profile is dropped unsaved;
+    // a tree kept from the program's last run goes back as it came.
+    void abortKeepingStamp() {
+        if (start_.fast)
+            Settings_Shutdown();
+        else
+            Settings_Abort();
+    }
+
+    uint32_t rc_ = ERR_NOT_READY;
+    bool changed_ = false;
+    SETTINGS_START start_;
+};
+
+bool parseInt(std::string_view s, int32_t* out) {
+    int64_t v = 0;
+    const auto r = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (r.ec != std::errc() || r.ptr != s.data() + s.size() || v < INT32_MIN || v > UINT32_MAX)
+        return false;
+    *out = static_cast<int32_t>(v);
+    return true;
+}
+
+bool parseByte(std::string_view s, uint8_t* out) {
+    int32_t v;
+    if (!parseInt(s, &v) || v < 0 || v > 255) return false;
+    *out = static_cast<uint8_t>(v);
+    return true;
+}
+
+using Setter = std::function<bool(ACCOUNT&, std::string_view)>;
+
+Setter text(std::string ACCOUNT::*f) {
+    return [f](ACCOUNT& a, std::string_view v) {
+        (a.*f).assign(v);
+        return true;
+    };
+}
+Setter number(int32_t ACCOUNT::*f) {
+    return [f](ACCOUNT& a, std::string_view v) { return parseInt(v, &(a.*f)); };
+}
+Setter byte(uint8_t ACCOUNT::*f) {
+    return [f](ACCOUNT& a, std::string_view v) { return parseByte(v, &(a.*f)); };
+}
+
+// Every stored field but the passwords, which come from standard input.
+const std::map<std::string, Setter>& setters() {
+    static const std::map<std::string, Setter> m = {
+        {"fullusername", text(&ACCOUNT::FullUserName)},
+        {"email", text(&ACCOUNT::Email)},
+        {"replyadr", text(&ACCOUNT::ReplyAdr)},
+        {"signature", text(&ACCOUNT::Signature)},
+        {"autoapplysig", byte(&ACCOUNT::AutoApplySig)},
+        {"chkserver", text(&ACCOUNT::ChkServer)},
+        {"chkport", number(&ACCOUNT::ChkPort)},
+        {"chktmout", number(&ACCOUNT::ChkTmout)},
+        {"chklogin", text(&ACCOUNT::ChkLogin)},
+        {"chkauthtype", number(&ACCOUNT::ChkAuthType)},
+        {"chkpswdtype", number(&ACCOUNT::ChkPswdType)},
+        {"sendserver", text(&ACCOUNT::SendServer)},
+        {"sendport", number(&ACCOUNT::SendPort)},
+        {"sendtmout", number(&ACCOUNT::SendTmout)},
+        {"sendlogin", text(&ACCOUNT::SendLogin)},
+        {"sendsecured", byte(&ACCOUNT::SendSecured)},
+        {"sendauthtype", number(&ACCOUNT::SendAuthType)},
+        {"sendpswdtype", number(&ACCOUNT::SendPswdType)},
+        {"dontcleanoldmsgs", byte(&ACCOUNT::DontCleanOldMsgs)},
+        {"checkit", byte(&ACCOUNT::CheckIt)},
+        {"useschedule", byte(&ACCOUNT::UseSchedule)},
+        {"chktime", number(&ACCOUNT::ChkTime)},
+        {"mailclnt", text(&ACCOUNT::MailClnt)},
+        {"newmailsnd", text(&ACCOUNT::NewMailSnd)},
+        {"downloaddir", text(&ACCOUNT::DownloadDir)},
+        {"pendingdeletes", number(&ACCOUNT::PendingDeletes)},
+        {"laststat",
+         [](ACCOUNT& a, std::string_view v) {
+             const std::string_view cut = Text_CutUtf8(v, sizeof a.LastSTAT - 1);
+             std::memcpy(a.LastSTAT, cut.data(), cut.size());
+             a.LastSTAT[cut.size()] = '\0';
+             return true;
+         }},
+        {"schedule",
+         [](ACCOUNT& a, std::string_view v) {
+             // 25 masks, comma-separated, decimal or 0x-hex; missing ones are 0.
+             std::array<uint16_t, 25> s{};
+             size_t i = 0;
+             while (!v.empty()) {
+                 if (i == s.size()) return false;
+                 const size_t comma = v.find(',');
+                 std::string_view item = Text_TrimBlanks(v.substr(0, comma));
+                 int base = 10;
+                 if (item.size() > 2 && item[0] == '0' && (item[1] == 'x' || item[1] == 'X')) {
+                     item.remove_prefix(2);
+                     base = 16;
+                 }
+                 unsigned m = 0;
+                 const auto r = std::from_chars(item.data(), item.data() + item.size(), m, base);
+                 if (r.ec != std::errc() || r.ptr != item.data() + item.size() || m > 0xFFF)
+                     return false;
+                 s[i++] = static_cast<uint16_t>(m);
+                 v = comma == std::string_view::npos ? std::string_view() : v.substr(comma + 1);
+             }
+             a.Schedule = s;
+             return true;
+         }},
+    };
+    return m;
+}
+
+std::string readLine() {
+    std::string line;
+    std::getline(std::cin, line);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return line;
+}
+
+// FIELD=VALUE arguments and the password options applied to an account.
+int applyFields(ACCOUNT& a, int argc, char** args) {
+    for (int i = 0; i < argc; ++i) {
+        const std::string_view arg = args[i];
+        if (arg == "--chk-password-stdin") {
+            a.ChkPswd = readLine();
+            continue;
+        }
+        if (arg == "--send-password-stdin") {
+            a.SendPswd = readLine();
+            continue;
+        }
+        const size_t eq = arg.find('=');
+        if (eq == std::string_view::npos) {
+            std::fprintf(stderr, "inboxwarden-cli: expected FIELD=VALUE, got '%s'\n", args[i]);
+            return 2;
+        }
+        const std::string field = Text_FoldAscii(arg.substr(0, eq));
+        if (field == "chkpswd" || field == "sendpswd") {
+            std::fprintf(stderr, "inboxwarden-cli: passwords are read from standard input "
+                                 "(--chk-password-stdin, --send-password-stdin)\n");
+            return 2;
+        }
+        const auto it = setters().find(field);
+        if (it == setters().end()) {
+            std::fprintf(stderr, "inboxwarden-cli: no account field '%.*s'\n", static_cast<int>(eq),
+                         args[i]);
+            return 2;
+        }
+        if (!it->second(a, arg.substr(eq + 1))) {
+            std::fprintf(stderr, "inboxwarden-cli: bad value for %.*s\n", static_cast<int>(eq),
+                         args[i]);
+            return 2;
+        }
+    }
+    return 0;
+}
+
+ACCOUNT* findAccount(const char* name) {
+    ACCOUNT* a = Account_Get(name, -1);
+    if (!a) std::fprintf(stderr, "inboxwarden-cli: no account '%s'\n", name);
+    return a;
+}
+
+std::string dateText(const DATETIME& d) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u", d.wYear, d.wMonth, d.wDay,
+                  d.wHour, d.wMinute, d.wSecond);
+    return buf;
+}
+
+// Texts from old stores may not be UTF-8; JSON output must be.
+std::string utf8(const char* s) {
+    return Text_IsValidUtf8(s) ? std::string(s) : Profile_FromCp1252(s);
+}
+
+void accountUsage(FILE* out) {
+    std::fputs("Usage: inboxwarden-cli account add NAME [FIELD=VALUE ...] [--chk-password-stdin]\n"
+               "                                [--send-password-stdin]\n"
+               "       inboxwarden-cli account set NAME FIELD=VALUE ... [password options]\n"
+               "       inboxwarden-cli account rename NAME NEWNAME\n"
+               "       inboxwarden-cli account delete NAME\n"
+               "Fields are the stored account values (ChkServer, ChkPort, ChkLogin, ChkPswdType,\n"
+               "SendServer, CheckIt, ChkTime, Schedule=m0,m1,...,m24, ...). Passwords are read\n"
+               "one line each from standard input, POP3 first.\n",
+               out);
+}
+
+} // namespace
+
+bool Cli_ProfileSwitch(const char* arg, std::string* value) {
+    const std::string_view a = arg;
+    for (std::string_view sw : {std::string_view("--profile:"), std::string_view("/profile:")}) {
+        if (a.size() >= sw.size() && Text_EqualsNoCase(a.substr(0, sw.size()), sw)) {
+            *value = std::string(Text_TrimBlanks(a.substr(sw.size())));
+            return true;
+        }
+    }
+    return false;
+}
+
+int Cli_Accounts(const std::string& profile, int argc, char**) {
+    if (argc != 0) {
+        std::fputs("Usage: inboxwarden-cli accounts\n", stderr);
+        return 2;
+    }
+    Session s(profile);
+    if (!s.ok()) return 1;
+    for (int i = 0; i < Account_GetCount(); ++i) {
+        const ACCOUNT* a = Account_Get(nullptr, i);
+        std::printf("%s\t%s:%d\t%s\n", a->Name.c_str(), a->ChkServer.c_str(), a->ChkPort,
+                    a->ChkLogin.c_str());
+    }
+    return 0;
+}
+
+int Cli_Account(const std::string& profile, int argc, char** args) {
+    if (argc < 2) {
+        accountUsage(stderr);
+        return 2;
+    }
+    const std::string_view verb = args[0];
+    if ((verb == "rename" && argc != 3) || (verb == "delete" && argc != 2) ||
+        (verb != "add" && verb != "set" && verb != "rename" && verb != "delete")) {
+        accountUsage(stderr);
+        return 2;
+    }
+    Session s(profile);
+    if (!s.ok()) return 1;
+    uint32_t rc = 0;
+    if (verb == "add" || verb == "set") {
+        ACCOUNT* a;
+        if (verb == "add") {
+            a = Account_Add(args[1], &rc);
+            if (!a) {
+                std::fprintf(stderr, "inboxwarden-cli: cannot add '%s' (%s)\n", args[1],
+                             Status_Name(rc));
+                return 1;
+            }
+        } else if (!(a = findAccount(args[1]))) {
+            return 1;
+        }
+        if (const int u = applyFields(*a, argc - 2, args + 2); u) {
+            if (verb == "add") Account_Delete(a);
+            return u;
+        }
+        rc = Account_Save(a, -1);
+    } else if (verb == "rename") {
+        ACCOUNT* a = findAccount(args[1]);
+        if (!a) return 1;
+        rc = Account_Rename(a, args[2]);
+        if (rc == 1) rc = 0;
+    } else {
+        ACCOUNT* a = findAccount(args[1]);
+        if (!a) return 1;
+        rc = Account_Delete(a);
+    }
+    if (rc != 0) {
+        std::fprintf(stderr, "inboxwarden-cli: account %s failed (%s)\n", args[0], Status_Name(rc));
+        return 1;
+    }
+    s.changed();
+    return 0;
+}
+
+int Cli_Box(const std::string& profile, int argc, char** args) {
+    bool json = false;
+    const char* name = nullptr;
+    for (int i = 0; i < argc; ++i) {
+        if (std::strcmp(args[i], "--json") == 0)
+            json = true;
+        else if (!name)
+            name = args[i];
+        else
+            name = nullptr, argc = -1;
+    }
+    if (!name || argc < 0) {
+        std::fputs("Usage: inboxwarden-cli box ACCOUNT [--json]\n", stderr);
+        return 2;
+    }
+    Session s(profile);
+    if (!s.ok()) return 1;
+    ACCOUNT* a = findAccount(name);
+    if (!a) return 1;
+    // The records as stored: loading would turn new ones into unread.
+    Settings_LoadMessages();
+    MSGBOX* box = a->hMsgBox;
+    nlohmann::json out = nlohmann::json::array();
+    for (int i = 0; i < MsgBox_GetCount(box); ++i) {
+        const MSG_RECORD* r = MsgBox_GetMsg(box, i);
+        if (!json) {
+            std::printf("%s\t%d\t%s\t%s\t%s\t%s\n", r->MsgId, r->Status, r->SizeText,
+                        DateTime_IsMissing(r->Date) ? "-" : dateText(r->Date).c_str(), r->From,
+                        r->Subject);
+            continue;
+        }
+        out.push_back({{"MsgId", utf8(r->MsgId)},
+                       {"From", utf8(r->From)},
+                       {"ReplyTo", utf8(r->ReplyTo)},
+                       {"To", utf8(r->To)},
+                       {"Subject", utf8(r->Subject)},
+                       {"SizeText", utf8(r->SizeText)},
+                       {"Size", r->Size},
+                       {"HasAttach", r->HasAttach},
+                       {"Date", DateTime_IsMissing(r->Date) ? nlohmann::json(nullptr)
+                                                            : nlohmann::json(dateText(r->Date))},
+                       {"Status", r->Status}});
+    }
+    if (json) std::printf("%s\n", out.dump(2).c_str());
+    return 0;
+}
+
+int Cli_Profile(const std::string& profile, int argc, char** args) {
+    if (argc != 2 || (std::strcmp(args[0], "export") != 0 && std::strcmp(args[0], "import") != 0)) {
+        std::fputs("Usage: inboxwarden-cli profile export FILE\n"
+                   "       inboxwarden-cli profile import FILE\n",
+                   stderr);
+        return 2;
+    }
+    const std::string file = args[1];
+    Session s(profile);
+    if (!s.ok()) return 1;
+    if (std::strcmp(args[0], "export") == 0) {
+        // The profile holds the messages too: read them into the store first.
+        Settings_LoadMessages();
+        Settings_SetExportPath(file);
+        if (Settings_ExportToFile(0) != 1) {
+            std::fprintf(stderr, "inboxwarden-cli: cannot write '%s'\n", file.c_str());
+            return 1;
+        }
+        return 0;
+    }
+    // Import: the file replaces the whole configuration of the active profile.
+    const std::string active = Settings_ActivePath();
+    Settings_Abort();
+    uint32_t rc =
+        Profile_ImportSettings(file, PROFILE_MAGIC, PROFILE_ROOT_NAME, REG_ROOT_PATH, nullptr);
+    if (rc == 0) rc = Profile_ImportMessages(file);
+    if (rc != 0) {
+        std::fprintf(stderr, "inboxwarden-cli: cannot import '%s' (%u); nothing changed\n",
+                     file.c_str(), rc);
+        Settings_Initialize(active, 0); // the profile itself is untouched
+        return 1;
+    }
+    if (Settings_FastInitialize(active, 0) != 0) return 1;
+    s.changed();
+    return 0;
+}

@@ -1,0 +1,19 @@
+// inboxwarden-cli commands on the settings: the account table, a message
+// box and profile files. Each runs on the same store and profile file as the
+// program: the profile given with --profile:FILE (or the default one) is
+// loaded first and, when the command changed something, saved back.
+#pragma once
+
+#include <string>
+
+// Arguments after the command name. Results are exit statuses: 0 done,
+// 1 failed, 2 bad usage.
+int Cli_Accounts(const std::string& profile, int argc, char** args);
+int Cli_Account(const std::string& profile, int argc, char** args);
+int Cli_Box(const std::string& profile, int argc, char** args);
+int Cli_Profile(const std::string& profile, int argc, char** args);
+
+// The value of a "--profile:" or "/profile:" switch (ASCII case ignored,
+// value trimmed of blanks and tabs) when `arg` is one; nullopt-like false
+// otherwise.
+bool Cli_ProfileSwitch(const char* arg, std::string* value);

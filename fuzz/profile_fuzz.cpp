@@ -2,6 +2,7 @@
 // values come back from them. Neither may crash the reader, write outside
 // the program's key, or read back differently after being written again.
 #include "platform/registry.h"
+#include "platform/user_message.h"
 #include "settings/msgbox.h"
 #include "settings/msgbox_reg.h"
 #include "settings/profile.h"
@@ -22,6 +23,7 @@ bool ready() {
             for (const char* tail : {"", "-wal", "-shm"})
                 unlink((path + tail).c_str());
         });
+        UserMsg_SetHandler([](std::string_view, std::string_view, unsigned) { return 1; });
         return RegStore_Open(path) == REGSTORE_OK;
     }();
     return ok;

@@ -373,9 +373,11 @@ int Cli_Profile(const std::string& profile, int argc, char** args) {
     const std::string file = args[1];
     Session s(profile);
     if (!s.ok()) return 1;
+    const std::string active = Settings_ActivePath();
     if (std::strcmp(args[0], "export") == 0) {
-        // The profile holds the messages too: read them into the store first.
-        Settings_LoadMessages();
+        // The profile holds the messages too: bring them into the store as
+        // stored (loading them into boxes would mark new ones unread).
+        if (!s.start().fast && !Settings_ImportFailed()) Profile_ImportMessages(active);
         Settings_SetExportPath(file);
         if (Settings_ExportToFile(0) != 1) {
             std::fprintf(stderr, "inboxwarden-cli: cannot write '%s'\n", file.c_str());
@@ -384,7 +386,6 @@ int Cli_Profile(const std::string& profile, int argc, char** args) {
         return 0;
     }
     // Import: the file replaces the whole configuration of the active profile.
-    const std::string active = Settings_ActivePath();
     Settings_Abort();
     uint32_t rc =
         Profile_ImportSettings(file, PROFILE_MAGIC, PROFILE_ROOT_NAME, REG_ROOT_PATH, nullptr);

@@ -1,0 +1,100 @@
+// inboxwarden-cli's settings commands, run as a user runs them: a separate
+// process on the store and profile files.
+#include "../support/temp_env.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+class CliSettings : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = iwtest::MakeTempDir("cli");
+        setenv("INBOXWARDEN_REGISTRY", (dir_ + "/registry.db").c_str(), 1);
+        profile_ = dir_ + "/P.iwpf";
+    }
+    // Runs the CLI with `args` on the test's profile; returns the exit
+    // status, stdout in out_.
+    int run(const std::string& args, const std::string& input = "") {
+        const std::string cmd = "printf '%s' '" + input + "' | '" + IW_CLI +
+                                "' --profile:" + profile_ + " " + args + " 2>" + dir_ + "/err";
+        out_.clear();
+        FILE* p = popen(cmd.c_str(), "r");
+        char buf[4096];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+            out_.append(buf, n);
+        const int status = pclose(p);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::string dir_, profile_, out_;
+};
+
+TEST_F(CliSettings, AccountsLifecycle) {
+    ASSERT_EQ(run("account add Home ChkServer=pop.example.org ChkLogin=me ChkPort=995 "
+                  "Schedule=0x1,2 --chk-password-stdin",
+                  "s3cret\\n"),
+              0);
+    EXPECT_EQ(iwtest::ReadFile(profile_).find("s3cret"), std::string::npos); // stored scrambled
+    EXPECT_NE(iwtest::ReadFile(profile_).find("\"ChkPswd\"=hex:"), std::string::npos);
+    ASSERT_EQ(run("accounts"), 0);
+    EXPECT_EQ(out_, "Home\tpop.example.org:995\tme\n");
+    EXPECT_EQ(run("account set Home ChkPswd=visible"), 2); // never from the command line
+    EXPECT_EQ(run("account set Home NoSuchField=1"), 2);
+    EXPECT_EQ(run("account set Home ChkPort=abc"), 2);
+    EXPECT_EQ(run("account add ../evil"), 1);
+    EXPECT_EQ(run("account add home"), 1);
+    ASSERT_EQ(run("account rename Home Work"), 0);
+    ASSERT_EQ(run("accounts"), 0);
+    EXPECT_EQ(out_, "Work\tpop.example.org:995\tme\n");
+    ASSERT_EQ(run("account delete Work"), 0);
+    ASSERT_EQ(run("accounts"), 0);
+    EXPECT_EQ(out_, "");
+    EXPECT_EQ(run("account delete Work"), 1);
+}
+
+TEST_F(CliSettings, BoxJsonAndProfileImportExport) {
+    const std::string src = dir_ + "/src.iwpf";
+    FILE* f = std::fopen(src.c_str(), "wb");
+    std::fputs(
+        "<INBOXWARDEN6>\r\n\r\n"
+        "[HKEY_CURRENT_USER\\Software\\Corvale\\Inboxwarden\\Work]\r\n"
+        "\"ChkServer\"=\"pop\"\r\n\r\n"
+        "[HKEY_CURRENT_USER\\Software\\Corvale\\Inboxwarden\\Work\\MsgBox]\r\n"
+        "\"7\"=\";Fm=;\\\"A\\\" <a@b>;Rt=;;To=;x;Sj=;Caf\xc3\xa9;Sz=;2048;DS=; 2010 10 4 21 14 "
+        "5 9 0 ;A=;1;En=;\"\r\n"
+        "\"8\"=\";Fm=;;Rt=;;To=;;Sj=;;Sz=;0;DS=; 65535 0 0 0 0 0 0 2 ;A=;0;En=;\"\r\n",
+        f);
+    std::fclose(f);
+    ASSERT_EQ(run("profile import " + src), 0);
+    ASSERT_EQ(run("box Work --json"), 0);
+    const auto j = nlohmann::json::parse(out_);
+    ASSERT_EQ(j.size(), 2u);
+    EXPECT_EQ(j[0]["MsgId"], "7");
+    EXPECT_EQ(j[0]["From"], "\"A\" <a@b>");
+    EXPECT_EQ(j[0]["Subject"], "Caf\u00e9");
+    EXPECT_EQ(j[0]["SizeText"], "2.0KB");
+    EXPECT_EQ(j[0]["Size"], 2048);
+    EXPECT_EQ(j[0]["HasAttach"], 1);
+    EXPECT_EQ(j[0]["Date"], "2010-10-21 14:05:09");
+    EXPECT_EQ(j[0]["Status"], 1); // stored as new: unread once loaded
+    EXPECT_TRUE(j[1]["Date"].is_null());
+    EXPECT_EQ(j[1]["Status"], 2);
+
+    // Listing the box changed nothing: the next listing still sees "new".
+    EXPECT_NE(iwtest::ReadFile(profile_).find(" 0 ;A=;1;En=;"), std::string::npos);
+
+    const std::string out = dir_ + "/out.iwpf";
+    ASSERT_EQ(run("profile export " + out), 0);
+    EXPECT_EQ(iwtest::ReadFile(out), iwtest::ReadFile(profile_));
+    EXPECT_EQ(run("profile import " + dir_ + "/missing.iwpf"), 1);
+    ASSERT_EQ(run("accounts"), 0);
+    EXPECT_EQ(out_.substr(0, 5), "Work\t"); // a failed import changes nothing
+}
+
+} // namespace

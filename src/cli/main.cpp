@@ -1,5 +1,6 @@
 // inboxwarden-cli: the headless front of Inboxwarden.
 #include "cli/decode_command.h"
+#include "cli/send_command.h"
 #include "cli/settings_commands.h"
 
 #include <cstdio>
@@ -24,7 +25,10 @@ void printUsage(FILE* out) {
                "  accounts              list the accounts\n"
                "  account add|set|rename|delete ...  change an account (see 'account')\n"
                "  box ACCOUNT [--json]  list an account's message records\n"
-               "  profile export|import FILE  write or read a whole configuration\n",
+               "  profile export|import FILE  write or read a whole configuration\n"
+               "  send --account NAME --to ADDRESSES --subject TEXT [...] < body.txt\n"
+               "                        send a message through the account's outgoing\n"
+               "                        server ('send --help' lists the options)\n",
                out);
 }
 
@@ -54,6 +58,7 @@ int main(int argc, char** argv) {
     if (std::strcmp(cmd, "account") == 0) return Cli_Account(profile, argc - 2, argv + 2);
     if (std::strcmp(cmd, "box") == 0) return Cli_Box(profile, argc - 2, argv + 2);
     if (std::strcmp(cmd, "profile") == 0) return Cli_Profile(profile, argc - 2, argv + 2);
+    if (std::strcmp(cmd, "send") == 0) return Cli_Send(profile, argc - 2, argv + 2);
     std::fprintf(stderr, "inboxwarden-cli: unknown command '%s'\n", argv[1]);
     printUsage(stderr);
     return 2;

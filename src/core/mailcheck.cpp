@@ -260,6 +260,9 @@ void _worker(WORKER_RUN run) {
 
     Sock_Cleanup();
     g_ui->SetCheckAnimation(false);
+    // The download box may be waiting for this; the caller joins us with the
+    // windows unblocked, so the steps below cannot hold it up.
+    if (run.completion) run.completion->Finish(lastResult, gotMessage);
 
     SUMS sums;
     if (!fetchOne) sums = _sumCounts();
@@ -317,7 +320,6 @@ void _worker(WORKER_RUN run) {
         Queue_Unlock();
     }
     if (noMemory) g_ui->RequestShutdown();
-    if (run.completion) run.completion->Finish(lastResult, gotMessage);
     g_running.store(0);
 }
 
@@ -366,7 +368,7 @@ uint32_t MailCheck_Start(CheckRequest* request) {
     if (!request) run.settings.globalFilter = reinterpret_cast<FILTER_HANDLE>(_param(GD_GLBFILTER));
     if (request) {
         run.completion = std::make_shared<CHECK_COMPLETION>();
-        if (request->settings.ProxySocksServer.empty()) request->settings = run.settings.check;
+        request->settings = run.settings.check;
     }
     std::shared_ptr<CHECK_COMPLETION> completion = run.completion;
 

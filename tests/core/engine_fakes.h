@@ -70,7 +70,10 @@ class RecordingUi : public ENGINE_UI {
     }
     void ProgressSetStatus(std::string_view, std::string_view) override {}
     void ProgressClose() override { Record("progress close"); }
+    // How long the download box takes to appear (a slow UI thread).
+    std::atomic<int> downloadBoxDelayMs{0};
     int ProgressDownload(std::shared_ptr<CHECK_COMPLETION> completion) override {
+        std::this_thread::sleep_for(std::chrono::milliseconds(downloadBoxDelayMs.load()));
         Record(completion->IsDone() ? "download box: already done" : "download box");
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         while (!completion->IsDone() && std::chrono::steady_clock::now() < end)

@@ -2,13 +2,13 @@
 // run on, with the recording UI and the fake clock installed.
 #pragma once
 
+#include "../support/temp_env.h"
 #include "engine_fakes.h"
 #include "platform/user_message.h"
 #include "settings/account.h"
 #include "settings/globaldata.h"
 #include "settings/msgbox_reg.h"
 #include "settings/reg.h"
-#include "../support/temp_env.h"
 
 #include <gtest/gtest.h>
 

@@ -3,6 +3,7 @@
 #include "common/status.h"
 #include "common/text.h"
 #include "message/filter.h"
+#include "platform/instance.h"
 #include "settings/account.h"
 #include "settings/msgbox.h"
 #include "settings/profile.h"
@@ -28,6 +29,20 @@ const ACCOUNT_FILTER_OPS kFilterOps{Filter_Open, Filter_Close, Filter_AssignVars
 class Session {
   public:
     explicit Session(const std::string& profile) {
+        // The running program owns the working tree; starting here would
+        // take it for a crashed run's and replace it.
+        int err = 0;
+        const int lock = Instance_Acquire(&err);
+        if (lock != INSTANCE_ACQUIRED) {
+            std::fprintf(stderr,
+                         lock == INSTANCE_HELD
+                             ? "inboxwarden-cli: Inboxwarden is running on this store; quit it "
+                               "first\n"
+                             : "inboxwarden-cli: cannot take the store's lock file (%s)\n",
+                         std::strerror(err));
+            return;
+        }
+        locked_ = true;
         Account_SetFilterOps(&kFilterOps);
         rc_ = Settings_Start(profile, 1, &start_);
         if (rc_ == 0)
@@ -37,6 +52,15 @@ class Session {
                          Status_Name(rc_));
     }
     ~Session() {
+        finish();
+        if (locked_) Instance_Release();
+    }
+    bool ok() const { return rc_ == 0; }
+    void changed() { changed_ = true; }
+    const SETTINGS_START& start() const { return start_; }
+
+  private:
+    void finish() {
         if (rc_ != 0) return;
         if (Settings_IsInitialized()) {
             if (changed_) {
@@ -50,11 +74,7 @@ class Session {
         }
         Settings_SetCleanShutdown(1);
     }
-    bool ok() const { return rc_ == 0; }
-    void changed() { changed_ = true; }
-    const SETTINGS_START& start() const { return start_; }
 
-  private:
     // Nothing changed: a tree rebuilt from the profile is dropped unsaved;
     // a tree kept from the program's last run goes back as it came.
     void abortKeepingStamp() {
@@ -65,6 +85,7 @@ class Session {
     }
 
     uint32_t rc_ = ERR_NOT_READY;
+    bool locked_ = false;
     bool changed_ = false;
     SETTINGS_START start_;
 };

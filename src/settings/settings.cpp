@@ -262,7 +262,12 @@ uint32_t Settings_Start(const std::string& explicitProfile, int recoveryOverride
                 close(fd);
                 return c;
             }();
-            const bool ok = !contents.empty() && Files_WriteWhole(s.path + ".BAK", contents) == 0;
+            // A file that will not import either (see Settings_ImportFailed)
+            // must not replace the last good backup.
+            std::string_view head = contents;
+            if (head.substr(0, 3) == "\xEF\xBB\xBF") head.remove_prefix(3);
+            const bool readable = head.substr(0, std::strlen(PROFILE_MAGIC)) == PROFILE_MAGIC;
+            const bool ok = readable && Files_WriteWhole(s.path + ".BAK", contents) == 0;
             DebugLog_WriteText(ok ? "Created backup of .iwpf file\n"
                                   : "Failed to create backup of .iwpf file\n");
         }

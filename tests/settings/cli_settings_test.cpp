@@ -1,6 +1,7 @@
 // inboxwarden-cli's settings commands, run as a user runs them: a separate
 // process on the store and profile files.
 #include "../support/temp_env.h"
+#include "platform/instance.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -95,6 +96,13 @@ TEST_F(CliSettings, BoxJsonAndProfileImportExport) {
     EXPECT_EQ(run("profile import " + dir_ + "/missing.iwpf"), 1);
     ASSERT_EQ(run("accounts"), 0);
     EXPECT_EQ(out_.substr(0, 5), "Work\t"); // a failed import changes nothing
+}
+
+TEST_F(CliSettings, RefusedWhileTheProgramRuns) {
+    ASSERT_EQ(Instance_Acquire(), INSTANCE_ACQUIRED);
+    EXPECT_EQ(run("accounts"), 1);
+    Instance_Release();
+    EXPECT_EQ(run("accounts"), 0);
 }
 
 } // namespace

@@ -221,7 +221,7 @@ TEST_F(SettingsTest, UnreadableProfileIsNeverOverwritten) {
     ASSERT_EQ(rec.size(), 1u);
     EXPECT_NE(iwtest::ReadFile(rec[0]).find("\\New]"), std::string::npos);
     EXPECT_TRUE(hasBox("could not be read at start"));
-    EXPECT_EQ(iwtest::ReadFile(profile_ + ".BAK"), bad);
+    EXPECT_FALSE(fs::exists(profile_ + ".BAK")); // an unreadable file is no backup
 }
 
 TEST_F(SettingsTest, FailedShutdownExportKeepsTheTree) {

@@ -118,7 +118,7 @@ void BM_GMime_LargeToFile(benchmark::State& state) {
         bool saved = false;
         do {
             GMimeObject* cur = g_mime_part_iter_get_current(it);
-            if (cur && GMIME_IS_PART(cur) && g_mime_part_is_attachment(GMIME_PART(cur))) {
+            if (cur && GMIME_IS_PART(cur) && g_mime_part_get_filename(GMIME_PART(cur))) {
                 GMimeStream* out = g_mime_stream_fs_open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                                          0600, nullptr);
                 g_mime_data_wrapper_write_to_stream(g_mime_part_get_content(GMIME_PART(cur)), out);

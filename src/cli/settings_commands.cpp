@@ -5,6 +5,7 @@
 #include "message/filter.h"
 #include "platform/instance.h"
 #include "settings/account.h"
+#include "settings/globaldata.h"
 #include "settings/msgbox.h"
 #include "settings/profile.h"
 #include "settings/settings.h"
@@ -45,6 +46,8 @@ class Session {
         locked_ = true;
         Account_SetFilterOps(&kFilterOps);
         rc_ = Settings_Start(profile, 1, &start_);
+        // The logon entry starts the program, not this tool: leave it to the program.
+        GlobalData_SetManageLogon(false);
         if (rc_ == 0)
             Settings_SetCleanShutdown(0);
         else

@@ -1,0 +1,211 @@
+#include "ui/windows.h"
+
+#include "common/status.h"
+#include "platform/user_message.h"
+#include "ui/newmail_popup.h"
+#include "ui/progress.h"
+
+#include <QApplication>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QInputDialog>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <QWidget>
+
+namespace {
+
+const char* _title(APP_WINDOW w) {
+    switch (w) {
+    case APP_WINDOW::MailBox:
+        return "The MailBox window";
+    case APP_WINDOW::Settings:
+        return "The settings dialog";
+    case APP_WINDOW::Profiles:
+        return "The profiles dialog";
+    case APP_WINDOW::Compose:
+        return "The compose window";
+    case APP_WINDOW::About:
+        return "The about box";
+    case APP_WINDOW::Help:
+        return "The help";
+    case APP_WINDOW::Viewer:
+        return "The message viewer";
+    }
+    return "This window";
+}
+
+QString _q(const std::string& s) {
+    return QString::fromUtf8(s.data(), qsizetype(s.size()));
+}
+
+// Stands in for the tray icon: without it a tray program would run with no
+// way to reach it.
+class StatusPanel : public QWidget {
+  public:
+    StatusPanel() {
+        setWindowTitle(QStringLiteral("Inboxwarden"));
+        setObjectName(QStringLiteral("statusWindow"));
+        icon_ = new QLabel(this);
+        tip_ = new QLabel(this);
+        tip_->setTextFormat(Qt::PlainText);
+        tip_->setObjectName(QStringLiteral("tip"));
+        auto* note = new QLabel(
+            QStringLiteral("No system tray was found on this desktop, so Inboxwarden shows "
+                           "its state here. Closing this window keeps it running; start "
+                           "Inboxwarden again to bring it back."),
+            this);
+        note->setWordWrap(true);
+        QFont small = note->font();
+        small.setPointSizeF(small.pointSizeF() * 0.9);
+        note->setFont(small);
+        menuButton_ = new QPushButton(QStringLiteral("&Menu"), this);
+        auto* top = new QHBoxLayout;
+        top->addWidget(icon_);
+        top->addWidget(tip_, 1);
+        top->addWidget(menuButton_);
+        auto* layout = new QVBoxLayout(this);
+        layout->addLayout(top);
+        layout->addWidget(note);
+        setMinimumWidth(420);
+    }
+    void Update(int icon, const std::string& tip, QMenu* menu) {
+        icon_->setPixmap(QIcon(QStringLiteral(":/icons/tray-%1-32.png").arg(icon)).pixmap(32, 32));
+        tip_->setText(_q(tip));
+        menuButton_->setMenu(menu);
+        menuButton_->setEnabled(menu != nullptr);
+    }
+
+  private:
+    QLabel* icon_;
+    QLabel* tip_;
+    QPushButton* menuButton_;
+};
+
+QPointer<StatusPanel> g_status;
+bool g_statusShownOnce = false;
+
+} // namespace
+
+UiWindows::UiWindows() = default;
+UiWindows::~UiWindows() {
+    delete g_status;
+}
+
+bool UiWindows::Has(APP_WINDOW) {
+    return false;
+}
+
+void UiWindows::Open(APP_WINDOW w) {
+    MessageBox("Inboxwarden", std::string(_title(w)) + " is not available in this version.",
+               UM_OK | UM_ICONINFO);
+}
+
+void UiWindows::ProgressStart(bool hideAllowed) {
+    Progress_Start(hideAllowed);
+}
+void UiWindows::ProgressSetAccount(const std::string& text) {
+    Progress_SetAccount(text);
+}
+void UiWindows::ProgressSetStatus(const std::string& text) {
+    Progress_SetStatus(text);
+}
+void UiWindows::ProgressClose() {
+    Progress_Close();
+}
+int UiWindows::ProgressDownload(std::shared_ptr<CHECK_COMPLETION> completion) {
+    return Progress_StartMessage(nullptr, std::move(completion));
+}
+void UiWindows::CloseMailBox() {}
+
+int UiWindows::MessageBox(const std::string& caption, const std::string& text, unsigned flags) {
+    QMessageBox box;
+    box.setWindowTitle(_q(caption));
+    QString t = _q(text);
+    t.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    box.setText(t);
+    switch (flags & 0xF0) {
+    case UM_ICONERROR:
+        box.setIcon(QMessageBox::Critical);
+        break;
+    case UM_ICONQUESTION:
+        box.setIcon(QMessageBox::Question);
+        break;
+    case UM_ICONWARNING:
+        box.setIcon(QMessageBox::Warning);
+        break;
+    case UM_ICONINFO:
+        box.setIcon(QMessageBox::Information);
+        break;
+    default:
+        break;
+    }
+    switch (flags & 0x0F) {
+    case UM_OKCANCEL:
+        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+        break;
+    case UM_YESNOCANCEL:
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        break;
+    case UM_YESNO:
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        break;
+    default:
+        box.setStandardButtons(QMessageBox::Ok);
+    }
+    switch (box.exec()) {
+    case QMessageBox::Ok:
+        return UM_IDOK;
+    case QMessageBox::Yes:
+        return UM_IDYES;
+    case QMessageBox::No:
+        return UM_IDNO;
+    case QMessageBox::Cancel:
+        return UM_IDCANCEL;
+    default:
+        return UserMsg_DefaultAnswer(flags);
+    }
+}
+
+void UiWindows::NewMailPopup(int count) {
+    NewMail_Popup(count);
+}
+
+uint32_t UiWindows::AskPassword(const std::string& accountName, std::string* password) {
+    bool ok = false;
+    const QString typed = QInputDialog::getText(
+        nullptr, QStringLiteral("Password"),
+        QStringLiteral("Password for the account \"%1\":").arg(_q(accountName)),
+        QLineEdit::Password, QString(), &ok);
+    if (!ok) return ERR_CANCELLED;
+    if (typed.isEmpty()) return ERR_NOT_READY;
+    *password = typed.toStdString();
+    return 0;
+}
+
+void UiWindows::StatusWindow(StatusMode mode, int icon, const std::string& tip, QMenu* menu) {
+    if (mode == STATUS_HIDE) {
+        if (g_status) {
+            if (!menu) g_status->Update(icon, tip, nullptr);
+            g_status->hide();
+        }
+        return;
+    }
+    if (!g_status) g_status = new StatusPanel;
+    g_status->Update(icon, tip, menu);
+    // Shown once on its own; afterwards only when the user asks (a second start).
+    if (!g_statusShownOnce || mode == STATUS_RAISE) {
+        g_statusShownOnce = true;
+        g_status->show();
+        g_status->raise();
+        g_status->activateWindow();
+    }
+}
+
+QWidget* UiWindows_StatusWindow() {
+    return g_status;
+}

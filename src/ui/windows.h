@@ -1,0 +1,29 @@
+// The window layer's side of APP_WINDOWS (core/app_windows.h): the windows
+// the tray program opens, with a message box for windows that later parts
+// of the program provide.
+#pragma once
+
+#include "core/app_windows.h"
+
+class UiWindows final : public APP_WINDOWS {
+  public:
+    UiWindows();
+    ~UiWindows() override;
+    bool Has(APP_WINDOW w) override;
+    void Open(APP_WINDOW w) override;
+    void ProgressStart(bool hideAllowed) override;
+    void ProgressSetAccount(const std::string& text) override;
+    void ProgressSetStatus(const std::string& text) override;
+    void ProgressClose() override;
+    int ProgressDownload(std::shared_ptr<CHECK_COMPLETION> completion) override;
+    void CloseMailBox() override;
+    int MessageBox(const std::string& caption, const std::string& text, unsigned flags) override;
+    void NewMailPopup(int count) override;
+    uint32_t AskPassword(const std::string& accountName, std::string* password) override;
+    void StatusWindow(StatusMode mode, int icon, const std::string& tip, QMenu* menu) override;
+};
+
+// The window that stands in for the tray icon when no tray is available
+// (null when not shown); for tests and screenshots.
+class QWidget;
+QWidget* UiWindows_StatusWindow();

@@ -1,0 +1,27 @@
+// The tray program's executable: the window layer is wired into the core's
+// main window here, the one place that sees both.
+#include "core/app.h"
+#include "core/mailcheck.h"
+#include "core/mainwnd.h"
+#include "ui/newmail_popup.h"
+#include "ui/progress.h"
+#include "ui/windows.h"
+
+int main(int argc, char** argv) {
+    UiWindows windows;
+    MainWnd_SetWindows(&windows);
+    Progress_SetAbortHandler([](uint32_t code) { MailCheck_Abort(code); });
+    NEWMAIL_ACTIONS actions;
+    actions.resultWindow = [] {
+        if (MainWnd* w = MainWnd::Instance()) w->Post(WM_SHOW_MAILBOXES);
+    };
+    actions.mailClient = [] {
+        if (MainWnd* w = MainWnd::Instance()) w->PopupMailClient();
+    };
+    actions.ignore = [] {
+        if (MainWnd* w = MainWnd::Instance()) w->PopupIgnore();
+    };
+    actions.remindLater = [] { MailCheck_SetRemindLater(1); };
+    NewMail_SetActions(actions);
+    return App_Main(argc, argv);
+}

@@ -1,0 +1,136 @@
+// The real program, started as separate processes on the offscreen
+// platform, in this test's sandbox (HOME, XDG folders, store).
+#include "../support/temp_env.h"
+#include "platform/registry.h"
+#include "settings/reg.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string debugLog() {
+    return iwtest::ReadFile(iwtest::SandboxDir() + "/state/inboxwarden/debug_info.txt");
+}
+
+pid_t start(std::vector<std::string> args) {
+    args.insert(args.begin(), IW_PROGRAM);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        setenv("INBOXWARDEN_NO_BOXES", "1", 1);
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(IW_PROGRAM, argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+// Exit status of a process, or -1000 when it has not ended within `limit`.
+int waitExit(pid_t pid, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    for (;;) {
+        const pid_t r = waitpid(pid, &status, WNOHANG);
+        if (r == pid) {
+            if (WIFEXITED(status)) return int(int8_t(WEXITSTATUS(status)));
+            return -WTERMSIG(status);
+        }
+        if (std::chrono::steady_clock::now() >= end) return -1000;
+        std::this_thread::sleep_for(20ms);
+    }
+}
+
+bool waitForLog(const std::string& text, std::chrono::milliseconds limit = 60s) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+        if (debugLog().find(text) != std::string::npos) return true;
+        std::this_thread::sleep_for(50ms);
+    }
+    return false;
+}
+
+int cleanShutdown() {
+    HREGKEY vendor = HREGKEY_NONE;
+    std::string data;
+    if (RegStore_OpenKey(HREGKEY_USER, REG_VENDOR_PATH, &vendor) != REGSTORE_OK) return -1;
+    if (RegStore_QueryValue(vendor, "CleanShutdown", nullptr, &data) != REGSTORE_OK) return -1;
+    return data.empty() ? -1 : data[0];
+}
+
+bool checkCmdStored() {
+    HREGKEY root = HREGKEY_NONE;
+    if (RegStore_OpenKey(HREGKEY_USER, REG_ROOT_PATH, &root) != REGSTORE_OK) return false;
+    return RegStore_QueryValue(root, "CheckCmd", nullptr, nullptr) == REGSTORE_OK;
+}
+
+void killAndReap(pid_t pid) {
+    if (waitExit(pid, 0ms) == -1000) {
+        kill(pid, SIGKILL);
+        waitExit(pid, 10s);
+    }
+}
+
+TEST(Program, SecondStartsHandOverAndShutdownWaitsForTheFirstCopy) {
+    const pid_t first = start({});
+    ASSERT_TRUE(waitForLog("End of Account_GetMessages")) << debugLog();
+
+    // "/check:" is handed over: exit 1, and the first copy runs it.
+    EXPECT_EQ(waitExit(start({"/check:AllInc"}), 30s), 1);
+    EXPECT_TRUE(waitForLog("Processing WM_CHECK_CMD: \"AllInc\"", 20s)) << debugLog();
+    EXPECT_FALSE(checkCmdStored()) << "the value is deleted once read";
+
+    // A plain second start opens the first copy's menu.
+    EXPECT_EQ(waitExit(start({}), 30s), 1);
+    EXPECT_TRUE(waitForLog("Hand-over: request \"menu\"", 20s));
+
+    // Neither second copy rotated the running copy's log.
+    EXPECT_NE(debugLog().find("ExeName:"), std::string::npos);
+    EXPECT_NE(debugLog().find("Processing WM_LOAD_MESSAGES"), std::string::npos);
+
+    // A shutdown request returns only after the first copy has ended.
+    const pid_t third = start({"/uninstall"});
+    EXPECT_EQ(waitExit(third, 120s), 0);
+    EXPECT_NE(debugLog().find("Normal end of program"), std::string::npos)
+        << "the first copy had finished before the request returned";
+    EXPECT_EQ(cleanShutdown(), 1);
+    EXPECT_EQ(waitExit(first, 10s), 0);
+    killAndReap(first);
+}
+
+TEST(Program, CleanShutdownOnlyAfterANormalEnd) {
+    pid_t p = start({});
+    ASSERT_TRUE(waitForLog("End of Account_GetMessages"));
+    EXPECT_EQ(cleanShutdown(), 0) << "0 while running";
+    kill(p, SIGKILL);
+    waitExit(p, 10s);
+    EXPECT_EQ(cleanShutdown(), 0) << "a killed copy leaves it at 0";
+
+    // The next start rotates the log; wait for the new one.
+    ::unlink((iwtest::SandboxDir() + "/state/inboxwarden/debug_info.txt").c_str());
+    p = start({});
+    ASSERT_TRUE(waitForLog("End of Account_GetMessages"));
+    kill(p, SIGTERM); // also how a session's end arrives
+    EXPECT_EQ(waitExit(p, 60s), 0);
+    EXPECT_EQ(cleanShutdown(), 1);
+    EXPECT_NE(debugLog().find("App_Shutdown: MailCheck_Stop"), std::string::npos);
+}
+
+TEST(Program, HelpAndVersionNeedNoDisplayOrLock) {
+    EXPECT_EQ(waitExit(start({"--version"}), 30s), 0);
+    EXPECT_EQ(waitExit(start({"--help"}), 30s), 0);
+}
+
+} // namespace

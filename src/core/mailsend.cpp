@@ -88,12 +88,6 @@ void _sendProcess(SEND_RECORD* r) {
     r->cv.notify_all();
 
     SendJob* job = r->job;
-    if (GlobalData_IsLoaded()) {
-        intptr_t host = 0, param = 0;
-        if (GlobalData_GetParam(3, &host) == 0 && host)
-            job->proxyHost = reinterpret_cast<const char*>(host);
-        if (GlobalData_GetParam(4, &param) == 0) job->proxyParam = static_cast<uint32_t>(param);
-    }
     job->result = Smtp_SendMessage(job, &r->socket, job->errorText, sizeof job->errorText,
                                    progressToUi, r->owner, &r->abort);
     if (job->result == 0)
@@ -158,6 +152,15 @@ uint32_t _startSendProcess(SendJob* job, void* owner, int mode, SEND_RECORD** re
     r->job = job;
     r->owner = owner;
     r->mode = mode;
+    // The global settings belong to the thread that starts the send (the UI
+    // or the check worker); the send thread only sees the copy in its job.
+    if (GlobalData_IsLoaded()) {
+        intptr_t host = 0, param = 0;
+        if (GlobalData_GetParam(GD_PROXYSOCKSSERVER, &host) == 0)
+            job->proxyHost = host ? reinterpret_cast<const char*>(host) : "";
+        if (GlobalData_GetParam(GD_PROXYSOCKSPARAM, &param) == 0)
+            job->proxyParam = static_cast<uint32_t>(param);
+    }
 
     Registry& reg = registry();
     {

@@ -69,8 +69,9 @@ void MailSend_UseMessage(SendJob* job, const MimeMessage* message);
 // In quiet mode the job must come from new; the thread deletes it.
 uint32_t _startSendProcess(SendJob* job, void* owner, int mode, SEND_RECORD** record);
 
-// The thread body: proxy from the global settings when they are loaded,
-// Smtp_SendMessage into the job, progress box closed, quiet leftovers freed.
+// The thread body: Smtp_SendMessage into the job, progress box closed, quiet
+// leftovers freed. The proxy was copied into the job from the global
+// settings (when loaded) by _startSendProcess, on the caller's thread.
 void _sendProcess(SEND_RECORD* record);
 
 // Joins an interactive record's thread and frees the record (not the job).

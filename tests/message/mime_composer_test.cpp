@@ -219,21 +219,6 @@ TEST(MimeCompose, UnreadableOrEmptyLocalFileIsNotAttached) {
     UserMsg_SetHandler(old);
 }
 
-TEST(MimeCompose, RemovedAttachmentIsNotWritten) {
-    Composed m;
-    MimePart* a = nullptr;
-    MimePart* b = nullptr;
-    MIME_AddAttachmentData(m.m, "1", "keep.txt", 1, &a);
-    MIME_AddAttachmentData(m.m, "2", "drop.txt", 2, &b);
-    EXPECT_EQ(MIME_RemoveAttachment(b), 0u);
-    EXPECT_EQ(MIME_RemoveAttachment(nullptr), ERR_BADARG);
-    const std::string out = write(m.m);
-    EXPECT_EQ(out.find("drop.txt"), std::string::npos);
-    EXPECT_NE(out.find("keep.txt"), std::string::npos);
-    EXPECT_EQ(MIME_RemoveAttachment(a), 0u);
-    EXPECT_EQ(MIME_HasAttachments(m.m), 0);
-}
-
 TEST(MimeComposeHeader, ValuesCannotAddLinesAndNonAsciiIsEncoded) {
     MIME_HEADER_FIELDS f;
     f.senderName = "J\xC3\xB6rg \"the\" M\xC3\xBCller";

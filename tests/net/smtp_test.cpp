@@ -326,26 +326,6 @@ TEST_F(SmtpTest, RefusalWithoutReadableReplyIsShownAndNotSilent) {
     UserMsg_SetHandler(old);
 }
 
-TEST(SmtpReply, CompletenessAcceptanceAndAuthMethods) {
-    EXPECT_FALSE(Smtp_ReplyComplete(""));
-    EXPECT_FALSE(Smtp_ReplyComplete("250-a\r\n"));
-    EXPECT_FALSE(Smtp_ReplyComplete("250 ok"));
-    EXPECT_TRUE(Smtp_ReplyComplete("250-a\r\n250 b\r\n"));
-    EXPECT_TRUE(Smtp_ReplyComplete("25\r\n"));
-
-    EXPECT_TRUE(Smtp_ReplyOk(0, "354 go\r\n"));
-    EXPECT_TRUE(Smtp_ReplyOk(0, "250-x\r\n"));
-    EXPECT_FALSE(Smtp_ReplyOk(0, "450 later\r\n"));
-    EXPECT_FALSE(Smtp_ReplyOk(0, "250\r\n"));
-    EXPECT_FALSE(Smtp_ReplyOk(0, "250x ok\r\n"));
-    EXPECT_FALSE(Smtp_ReplyOk(10054, "250 ok\r\n"));
-
-    EXPECT_EQ(Smtp_AuthMethods("250-h\r\n250-AUTH LOGIN\r\n250 SIZE\r\n"), SMTP_OFFERS_LOGIN);
-    EXPECT_EQ(Smtp_AuthMethods("250-h\r\n250 auth plain cram-md5\r\n"),
-              SMTP_OFFERS_PLAIN | SMTP_OFFERS_CRAM_MD5);
-    EXPECT_EQ(Smtp_AuthMethods("250-h\r\n250-X-AUTH PLAIN\r\n250 8BITMIME\r\n"), 0u);
-}
-
 TEST(SmtpDate, ZoneSignAndOffsetFollowTheLocalZone) {
     const char* oldTz = std::getenv("TZ");
     const std::string saved = oldTz ? oldTz : "";

@@ -770,17 +770,18 @@ void MainWnd::PopupMailClient() {
 }
 
 void MainWnd::PopupIgnore() {
-    // Boxes change only while no check holds them.
-    if (!MailCheck_IsRunning()) {
-        for (int i = 0, n = Account_GetCount(); i < n; ++i) {
-            ACCOUNT* a = Account_Get(nullptr, i);
-            if (a && a->hMsgBox) MsgBox_SetAllStatus(a->hMsgBox, MSG_LOOKED_AT, 1, a);
-        }
-        SetNewMailBlink(false);
-        UpdateSummary(nullptr, nullptr, nullptr);
-    } else {
-        DebugLog_Write("NewMail: Ignore while a check runs; the boxes are left to the check\n");
+    // The boxes belong to the worker until it has ended (it recounts them as
+    // its last step): the marking waits for that rather than being lost.
+    if (MailCheck_IsRunning()) {
+        QTimer::singleShot(250, this, [this] { PopupIgnore(); });
+        return;
     }
+    for (int i = 0, n = Account_GetCount(); i < n; ++i) {
+        ACCOUNT* a = Account_Get(nullptr, i);
+        if (a && a->hMsgBox) MsgBox_SetAllStatus(a->hMsgBox, MSG_LOOKED_AT, 1, a);
+    }
+    SetNewMailBlink(false);
+    UpdateSummary(nullptr, nullptr, nullptr);
 }
 
 // ---- Tray_* on the running window ----------------------------------------------------

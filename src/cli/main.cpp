@@ -1,4 +1,5 @@
 // inboxwarden-cli: the headless front of Inboxwarden.
+#include "cli/check_command.h"
 #include "cli/decode_command.h"
 #include "cli/send_command.h"
 #include "cli/settings_commands.h"
@@ -28,7 +29,9 @@ void printUsage(FILE* out) {
                "  profile export|import FILE  write or read a whole configuration\n"
                "  send --account NAME --to ADDRESSES --subject TEXT [...] < body.txt\n"
                "                        send a message through the account's outgoing\n"
-               "                        server ('send --help' lists the options)\n",
+               "                        server ('send --help' lists the options)\n"
+               "  check ACCOUNT|All|AllInc [--json] [--password-stdin]\n"
+               "                        check accounts now and print their results\n",
                out);
 }
 
@@ -59,6 +62,7 @@ int main(int argc, char** argv) {
     if (std::strcmp(cmd, "box") == 0) return Cli_Box(profile, argc - 2, argv + 2);
     if (std::strcmp(cmd, "profile") == 0) return Cli_Profile(profile, argc - 2, argv + 2);
     if (std::strcmp(cmd, "send") == 0) return Cli_Send(profile, argc - 2, argv + 2);
+    if (std::strcmp(cmd, "check") == 0) return Cli_Check(profile, argc - 2, argv + 2);
     std::fprintf(stderr, "inboxwarden-cli: unknown command '%s'\n", argv[1]);
     printUsage(stderr);
     return 2;

@@ -1,0 +1,192 @@
+#include "cli/check_command.h"
+
+#include "common/status.h"
+#include "core/engine_headless.h"
+#include "core/mailcheck.h"
+#include "core/schedule.h"
+#include "message/filter.h"
+#include "platform/instance.h"
+#include "settings/account.h"
+#include "settings/msgbox.h"
+#include "settings/settings.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <iostream>
+#include <mutex>
+#include <string>
+#include <strings.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+const ACCOUNT_FILTER_OPS kFilterOps{Filter_Open, Filter_Close, Filter_AssignVars,
+                                    Filter_ChangePath};
+
+void usage() {
+    std::fputs("Usage: inboxwarden-cli check ACCOUNT|All|AllInc [--json] [--password-stdin]\n"
+               "\n"
+               "Checks one account, all accounts (All) or the accounts included in automatic\n"
+               "checks (AllInc), one after another, and prints each account's result, status\n"
+               "text and message counts. A password that is not saved is asked on the\n"
+               "terminal, or, with --password-stdin, read as one line of standard input per\n"
+               "account that needs one, in check order.\n",
+               stderr);
+}
+
+bool readPasswordFromTerminal(const std::string& prompt, std::string* password) {
+    const int fd = ::open("/dev/tty", O_RDWR | O_CLOEXEC);
+    if (fd < 0) return false;
+    (void)!::write(fd, prompt.data(), prompt.size());
+    termios old{};
+    const bool tty = tcgetattr(fd, &old) == 0;
+    if (tty) {
+        termios quiet = old;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        tcsetattr(fd, TCSAFLUSH, &quiet);
+    }
+    password->clear();
+    char c;
+    while (::read(fd, &c, 1) == 1 && c != '\n')
+        password->push_back(c);
+    if (tty) tcsetattr(fd, TCSAFLUSH, &old);
+    (void)!::write(fd, "\n", 1);
+    ::close(fd);
+    if (!password->empty() && password->back() == '\r') password->pop_back();
+    return true;
+}
+
+std::string resultName(uint32_t rc) {
+    if (rc == CHECK_UNCHANGED) return "UNCHANGED";
+    return Status_Name(rc);
+}
+
+} // namespace
+
+int Cli_Check(const std::string& profile, int argc, char** args) {
+    bool json = false, passwordStdin = false;
+    const char* what = nullptr;
+    for (int i = 0; i < argc; ++i) {
+        if (std::strcmp(args[i], "--json") == 0) {
+            json = true;
+        } else if (std::strcmp(args[i], "--password-stdin") == 0) {
+            passwordStdin = true;
+        } else if (!what && args[i][0] != '-') {
+            what = args[i];
+        } else {
+            usage();
+            return 2;
+        }
+    }
+    if (!what) {
+        usage();
+        return 2;
+    }
+
+    // The running program owns the store: two engines must never check the
+    // same boxes.
+    int err = 0;
+    const int lock = Instance_Acquire(&err);
+    if (lock != INSTANCE_ACQUIRED) {
+        std::fprintf(stderr,
+                     lock == INSTANCE_HELD
+                         ? "inboxwarden-cli: Inboxwarden is running on this store; use "
+                           "'inboxwarden /check:%s' or quit it first\n"
+                         : "inboxwarden-cli: cannot take the store's lock file\n",
+                     what);
+        return 1;
+    }
+    Account_SetFilterOps(&kFilterOps);
+    SETTINGS_START start;
+    if (const uint32_t rc = Settings_Start(profile, 1, &start); rc != 0) {
+        std::fprintf(stderr, "inboxwarden-cli: cannot load the settings (%s)\n", Status_Name(rc));
+        Instance_Release();
+        return 1;
+    }
+    Settings_SetCleanShutdown(0);
+    Settings_LoadMessages();
+
+    std::mutex stdinMu;
+    HEADLESS_UI ui([&](const ACCOUNT& acc, std::string* password) -> uint32_t {
+        if (passwordStdin) {
+            std::lock_guard guard(stdinMu);
+            if (!std::getline(std::cin, *password)) return ERR_NOT_READY;
+            if (!password->empty() && password->back() == '\r') password->pop_back();
+            return password->empty() ? ERR_NOT_READY : 0;
+        }
+        if (!readPasswordFromTerminal("POP3 password for " + acc.Name + ": ", password)) {
+            std::fprintf(stderr,
+                         "inboxwarden-cli check: no terminal to ask the password of %s on; "
+                         "use --password-stdin\n",
+                         acc.Name.c_str());
+            return ERR_NOT_READY;
+        }
+        return 0;
+    });
+    HEADLESS_TIMERS timers;
+    MailCheck_Init(&ui, &timers);
+
+    int status = 0;
+    if (strcasecmp(what, "All") == 0) {
+        Schedule_Update(2);
+    } else if (strcasecmp(what, "AllInc") == 0) {
+        Schedule_Update(1);
+    } else {
+        ACCOUNT* acc = Account_Get(what, -1);
+        int index = -1;
+        if (!acc || Account_IndexOf(acc, &index) != 0) {
+            std::fprintf(stderr, "inboxwarden-cli: no account '%s'\n", what);
+            status = 1;
+        } else {
+            Queue_PushAndCheck(index);
+        }
+    }
+    MailCheck_Wait();
+
+    nlohmann::json list = nlohmann::json::array();
+    const auto results = ui.Results();
+    for (const HEADLESS_RESULT& r : results) {
+        ACCOUNT* acc = Account_Get(r.account.c_str(), -1);
+        if (!acc) continue;
+        MSGBOX_COUNTS c{};
+        if (acc->hMsgBox) c = *MsgBox_GetCounts(acc->hMsgBox);
+        if (acc->CheckResult == 2 || acc->CheckResult == 3) status = 1;
+        if (json) {
+            list.push_back({{"name", acc->Name},
+                            {"result", resultName(r.result)},
+                            {"CheckResult", acc->CheckResult},
+                            {"StatusText", acc->StatusText},
+                            {"counts",
+                             {{"new", c.New},
+                              {"notified", c.Notified},
+                              {"unread", c.Unread},
+                              {"old", c.Old},
+                              {"quiet", c.Quiet},
+                              {"size", c.Size}}}});
+        } else {
+            std::printf("%s\t%s\tCheckResult %d\t%s\tnew %d, notified %d, unread %d, old %d, "
+                        "quiet %d, size %lld\n",
+                        acc->Name.c_str(), resultName(r.result).c_str(), acc->CheckResult,
+                        acc->StatusText, c.New, c.Notified, c.Unread, c.Old, c.Quiet,
+                        static_cast<long long>(c.Size));
+        }
+    }
+    if (json)
+        std::printf("%s\n", nlohmann::json{{"accounts", list}}
+                                .dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
+                                .c_str());
+    if (results.empty() && status == 0) {
+        std::fprintf(stderr, "inboxwarden-cli: no account was checked\n");
+        status = 1;
+    }
+
+    MailCheck_Stop();
+    // The boxes changed: the profile gets them, as at the program's shutdown.
+    if (Settings_Shutdown() == 0) Settings_SetCleanShutdown(1);
+    Instance_Release();
+    return status;
+}

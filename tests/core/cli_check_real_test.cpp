@@ -1,0 +1,102 @@
+// inboxwarden-cli check end to end: the built program, run as a user runs it,
+// against a private Dovecot, on its own store and profile.
+#include "../support/temp_env.h"
+#include "support/real_peers.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+class CliCheck : public iwtest::RealPeersTest {
+  protected:
+    void SetUp() override {
+        RealPeersTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        iwtest::Pop3Options opt;
+        opt.users = "u1:secret u2:secret";
+        server_ = peers().StartPop3(opt);
+        dir_ = iwtest::MakeTempDir("clicheck");
+        setenv("INBOXWARDEN_REGISTRY", (dir_ + "/registry.db").c_str(), 1);
+        profile_ = dir_ + "/P.iwpf";
+    }
+    int run(const std::string& args, const std::string& input = "") {
+        const std::string cmd = "printf '" + input + "' | '" + IW_CLI + "' --profile:" + profile_ +
+                                " " + args + " 2>" + dir_ + "/err";
+        out_.clear();
+        FILE* p = popen(cmd.c_str(), "r");
+        char buf[4096];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+            out_.append(buf, n);
+        const int status = pclose(p);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    void addAccount(const std::string& name, const std::string& login, int port,
+                    const std::string& extra = "") {
+        ASSERT_EQ(run("account add " + name +
+                          " ChkServer=127.0.0.1 ChkPort=" + std::to_string(port) +
+                          " ChkLogin=" + login + " ChkTmout=10 " + extra + " --chk-password-stdin",
+                      "secret\\n"),
+                  0)
+            << iwtest::ReadFile(dir_ + "/err");
+    }
+    std::unique_ptr<iwtest::PrivatePop3> server_;
+    std::string dir_, profile_, out_;
+};
+
+TEST_F(CliCheck, AllWithJsonThenUnchanged) {
+    addAccount("Alpha", "u1", server_->port());
+    addAccount("Beta", "u2", server_->port(), "ChkPswdType=2");
+    server_->SeedMaildir("u1", 3);
+    server_->SeedMaildir("u2", 2);
+
+    ASSERT_EQ(run("check All --json --password-stdin", "secret\\n"), 0)
+        << out_ << iwtest::ReadFile(dir_ + "/err");
+    const auto j = nlohmann::json::parse(out_);
+    ASSERT_EQ(j["accounts"].size(), 2u) << out_;
+    const auto& a = j["accounts"][0];
+    EXPECT_EQ(a["name"], "Alpha");
+    EXPECT_EQ(a["result"], "OK");
+    EXPECT_EQ(a["CheckResult"], 0);
+    EXPECT_EQ(a["StatusText"], "No errors");
+    EXPECT_EQ(a["counts"]["new"], 3);
+    EXPECT_GT(a["counts"]["size"].get<int64_t>(), 600);
+    const auto& b = j["accounts"][1];
+    EXPECT_EQ(b["name"], "Beta");
+    EXPECT_EQ(b["counts"]["new"], 2) << "password read from standard input";
+
+    // The records reached the profile.
+    ASSERT_EQ(run("box Alpha --json"), 0);
+    EXPECT_EQ(nlohmann::json::parse(out_).size(), 3u);
+
+    // A password that cannot be had fails that account only.
+    ASSERT_EQ(run("check All --json --password-stdin", ""), 1);
+    const auto k = nlohmann::json::parse(out_);
+    EXPECT_EQ(k["accounts"][0]["CheckResult"], 0);
+    EXPECT_EQ(k["accounts"][0]["counts"]["new"], 0) << "announced mail is not new again";
+    EXPECT_EQ(k["accounts"][1]["result"], "ERR_NOT_READY");
+    EXPECT_EQ(k["accounts"][1]["CheckResult"], 3);
+}
+
+TEST_F(CliCheck, FailuresAndUsage) {
+    addAccount("Good", "u1", server_->port());
+    addAccount("Refused", "u1", 1);
+    addAccount("Left", "u2", server_->port(), "CheckIt=0");
+    server_->SeedMaildir("u1", 1);
+    EXPECT_EQ(run("check AllInc"), 1);
+    EXPECT_NE(out_.find("Good\tOK\tCheckResult 0\tNo errors\tnew 1,"), std::string::npos) << out_;
+    EXPECT_NE(out_.find("Refused\tERR_"), std::string::npos) << out_;
+    EXPECT_EQ(out_.find("Left"), std::string::npos) << "not included in automatic checks";
+
+    EXPECT_EQ(run("check good"), 0) << "names ignore case";
+    EXPECT_EQ(run("check Nobody"), 1);
+    EXPECT_EQ(run("check"), 2);
+    EXPECT_EQ(run("check Good --bogus"), 2);
+}
+
+} // namespace

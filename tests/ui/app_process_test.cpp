@@ -4,7 +4,11 @@
 #include "platform/registry.h"
 #include "settings/reg.h"
 
+#include <arpa/inet.h>
+#include <atomic>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <chrono>
 #include <csignal>
@@ -83,7 +87,81 @@ void killAndReap(pid_t pid) {
     }
 }
 
+// A POP3 server with an empty maildrop on loopback; counts the sessions
+// that got as far as QUIT.
+class EmptyPop3 {
+  public:
+    EmptyPop3() {
+        fd_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        socklen_t len = sizeof a;
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+        port_ = ntohs(a.sin_port);
+        listen(fd_, 4);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~EmptyPop3() {
+        shutdown(fd_, SHUT_RDWR);
+        close(fd_);
+        thread_.join();
+    }
+    int port() const { return port_; }
+    int sessions() const { return sessions_; }
+
+  private:
+    void serve() {
+        for (;;) {
+            const int c = accept(fd_, nullptr, nullptr);
+            if (c < 0) return;
+            talk(c);
+            close(c);
+        }
+    }
+    void talk(int c) {
+        auto say = [c](const std::string& t) { return send(c, t.data(), t.size(), MSG_NOSIGNAL); };
+        say("+OK ready\r\n");
+        std::string in;
+        char buf[512];
+        for (;;) {
+            const ssize_t n = recv(c, buf, sizeof buf, 0);
+            if (n <= 0) return;
+            in.append(buf, size_t(n));
+            size_t eol;
+            while ((eol = in.find("\r\n")) != std::string::npos) {
+                const std::string cmd = in.substr(0, 4);
+                in.erase(0, eol + 2);
+                if (cmd == "STAT")
+                    say("+OK 0 0\r\n");
+                else if (cmd == "UIDL" || cmd == "LIST")
+                    say("+OK\r\n.\r\n");
+                else if (cmd == "QUIT") {
+                    say("+OK bye\r\n");
+                    ++sessions_;
+                    return;
+                } else
+                    say("+OK\r\n");
+            }
+        }
+    }
+    int fd_ = -1;
+    int port_ = 0;
+    std::atomic<int> sessions_{0};
+    std::thread thread_;
+};
+
+void addAccount(const std::string& name, int port) {
+    const std::string cmd = std::string("printf 'secret\\n' | ") + IW_CLI + " account add '" +
+                            name + "' ChkServer=127.0.0.1 ChkPort=" + std::to_string(port) +
+                            " ChkLogin=ann --chk-password-stdin >/dev/null";
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+}
+
 TEST(Program, SecondStartsHandOverAndShutdownWaitsForTheFirstCopy) {
+    EmptyPop3 server;
+    addAccount("Work Mail", server.port());
     const pid_t first = start({});
     ASSERT_TRUE(waitForLog("End of Account_GetMessages")) << debugLog();
 
@@ -91,6 +169,9 @@ TEST(Program, SecondStartsHandOverAndShutdownWaitsForTheFirstCopy) {
     EXPECT_EQ(waitExit(start({"/check:AllInc"}), 30s), 1);
     EXPECT_TRUE(waitForLog("Processing WM_CHECK_CMD: \"AllInc\"", 20s)) << debugLog();
     EXPECT_FALSE(checkCmdStored()) << "the value is deleted once read";
+    for (int i = 0; i < 300 && server.sessions() == 0; ++i)
+        std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(server.sessions(), 1) << "the first copy checked the account";
 
     // A plain second start opens the first copy's menu.
     EXPECT_EQ(waitExit(start({}), 30s), 1);

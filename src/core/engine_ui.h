@@ -177,6 +177,8 @@ class ENGINE_TIMERS {
     // (ids 32, 151 and 152 are the tray's own and go to the tray instead).
     // Setting a running timer replaces it. May be called on the worker: the
     // implementer then posts it, keeping the order of Set and Kill calls.
+    // Timer 154 may fire a little early or late (it re-arms itself from the
+    // clock), but not minutes late: use a precise timer for it.
     // false when the timer could not be set.
     virtual bool SetTimer(int id, int64_t firstMs, int64_t periodMs) = 0;
     // Stops timer `id`; stopping a timer that does not run is harmless. Any

@@ -229,3 +229,26 @@ TEST_F(Scheduler, WakeRunsOverdueChecksAndRearmsTheRest) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(Scheduler, QueueIsABoundedStackWithoutDuplicates) {
+    std::vector<std::string> names;
+    for (int i = 0; i < 300; ++i)
+        names.push_back("acc" + std::to_string(1000 + i));
+    env_.AddAccounts(names);
+    EXPECT_EQ(Queue_PushAndCheck(5), 1);
+    EXPECT_EQ(Queue_PushAndCheck(7), 1);
+    EXPECT_EQ(Queue_PushAndCheck(5), 1); // moves to the top
+    EXPECT_EQ(Queue_PushAndCheck(300), 0) << "no such account";
+    EXPECT_EQ(Queue_Pop(), 5);
+    EXPECT_EQ(Queue_Pop(), 7);
+    EXPECT_EQ(Queue_Pop(), -1);
+    for (int i = 0; i < 256; ++i)
+        ASSERT_EQ(Queue_PushAndCheck(i), 1) << i;
+    EXPECT_EQ(Queue_PushAndCheck(256), 0) << "the queue holds 256";
+    EXPECT_EQ(Account_Get(nullptr, 256)->TimerState, TS_IDLE);
+    Queue_Clear();
+}
+
+} // namespace

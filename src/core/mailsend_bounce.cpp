@@ -163,10 +163,15 @@ uint32_t MailSend_BuildBounce(const ACCOUNT& account, std::string_view text, tim
     line("Content-Type: message/delivery-status\r\n");
     r += "Reporting-MTA: dns; mail.";
     line(domain);
-    r += "Received-From-MTA: DNS; ";
-    if (hasReceived) line(relay);
-    r += "Arrival-Date: ";
-    if (hasReceived) line(arrival);
+    // Without a Received line the two fields are left out whole: their bare
+    // names would run into one another and into the recipient block, which
+    // readers of the report then cannot parse.
+    if (hasReceived) {
+        r += "Received-From-MTA: DNS; ";
+        line(relay);
+        r += "Arrival-Date: ";
+        line(arrival);
+    }
     r += "\r\nFinal-Recipient: RFC822; <";
     r += user;
     r += ">\r\n";

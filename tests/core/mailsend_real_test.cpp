@@ -3,8 +3,13 @@
 // package.
 #include "core/mailsend.h"
 
+#include "check_harness.h"
+
 #include "common/status.h"
+#include "message/filter.h"
 #include "message/mime_composer.h"
+#include "platform/registry.h"
+#include "settings/msgbox_reg.h"
 #include "support/real_peers.h"
 #include "support/temp_env.h"
 
@@ -200,9 +205,49 @@ TEST_F(RealBounce, ReportReachesTheSenderAsADeliveryStatusReport) {
         // The attached text was still stuffed as POP3 sent it: one dot less.
         EXPECT_NE(got.eml.find("\r\nbuy\r\n.dotted line\r\n \r\n"), std::string::npos);
         const std::string eml = SaveEml(got);
-        EXPECT_EQ(run("/usr/bin/python3 " IW_EMAIL_CHECK " report '" + eml + "' 'cheap watches'"),
-                  "ok\n");
+        EXPECT_EQ(
+            run("/usr/bin/python3 " IW_EMAIL_CHECK " report '" + eml + "' 'cheap watches' 2>&1"),
+            "ok\n");
     }
+}
+
+// Filter action 0x20 during a real check: the account check hands the
+// message to the quiet bounce, which reaches the sender while the check
+// goes on.
+TEST_F(RealBounce, CheckWithBounceActionSendsTheReportQuietly) {
+    ASSERT_EQ(RegStore_Open(iwtest::MakeTempDir("reg") + "/registry.db"), REGSTORE_OK);
+    Reg_SetMsgRootKey(nullptr);
+    acc_.Name = "Bouncer";
+    acc_.ChkServer = "127.0.0.1";
+    acc_.ChkPort = peers().pop3_port();
+    acc_.ChkLogin = peers().user().name;
+    acc_.ChkPswd = peers().user().password;
+    acc_.ChkTmout = 10;
+    peers().SeedMessages(acc_.ChkLogin,
+                         {"Return-Path: <bulk@remote.example>\r\nX-Test-Action: 0x20\r\n"
+                          "From: bulk@remote.example\r\nSubject: bounce me\r\n\r\nbody\r\n",
+                          "From: friend@remote.example\r\nSubject: keep me\r\n\r\nhi\r\n"});
+    Filter_Unload();
+    setenv("INBOXWARDEN_PLUGIN_DIR", IW_TEST_FILTER_DIR, 1);
+    ASSERT_EQ(Filter_Open(acc_.Name, nullptr, &acc_.FilterHandle), 0u);
+    POP3ACC_HOOKS hooks;
+    hooks.bounce = MailSend_QuietBounceHook();
+    Pop3Acc_SetHooks(hooks);
+
+    const auto outcome = iwtest::RunCheck(acc_, CHECK_TIMED);
+    EXPECT_EQ(outcome.rc, 0u) << outcome.error;
+    for (int i = 0; i < 500 && MailSend_QuietCount() > 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    Pop3Acc_SetHooks({});
+    Filter_Close(&acc_.FilterHandle);
+    Filter_Unload();
+    MsgBox_Destroy(&acc_.hMsgBox);
+
+    const auto got = Delivered();
+    EXPECT_EQ(got.rcpt_tos, std::vector<std::string>{"bulk@remote.example"});
+    const std::string eml = SaveEml(got);
+    EXPECT_EQ(run("/usr/bin/python3 " IW_EMAIL_CHECK " report '" + eml + "' 'bounce me' 2>&1"),
+              "ok\n");
 }
 
 // The command-line front: the account from the store, the body from stdin.

@@ -146,6 +146,13 @@ int sendWith(const Options& o) {
         return 1;
     }
 
+    // The first line of stdin is the password whenever --password-stdin is
+    // given, so the body never starts with it, even without a login.
+    std::string stdinPassword;
+    if (o.passwordStdin) {
+        std::getline(std::cin, stdinPassword);
+        if (!stdinPassword.empty() && stdinPassword.back() == '\r') stdinPassword.pop_back();
+    }
     SendJob job;
     job.server = acc->SendServer;
     job.port = acc->SendPort;
@@ -157,8 +164,7 @@ int sendWith(const Options& o) {
         const bool asked = (pop3Login ? acc->ChkPswdType : acc->SendPswdType) != 0;
         job.authMethod = acc->SendAuthType;
         if (o.passwordStdin) {
-            std::getline(std::cin, job.password);
-            if (!job.password.empty() && job.password.back() == '\r') job.password.pop_back();
+            job.password = stdinPassword;
         } else if (asked || job.password.empty()) {
             if (!readPasswordFromTerminal("Password for " + job.login + "@" + job.server + ": ",
                                           &job.password)) {

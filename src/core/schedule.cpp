@@ -98,6 +98,8 @@ int _setTick(const DATETIME& now) {
     return g_timers->SetTimer(TIMER_TICK, 1000, 1000) ? 1 : 0;
 }
 
+void _update(int mode, bool* timerFailed);
+
 } // namespace
 
 void Schedule_SetInterfaces(ENGINE_UI* ui, ENGINE_TIMERS* timers) {
@@ -157,8 +159,20 @@ void Timers_KillAll() {
 }
 
 void Schedule_Update(int mode) {
-    QueueGuard guard;
-    if (!guard.ok()) return;
+    // The box waits for the UI thread, which may itself be waiting for the
+    // queue lock: show it once the lock is given back.
+    bool timerFailed = false;
+    {
+        QueueGuard guard;
+        if (!guard.ok()) return;
+        _update(mode, &timerFailed);
+    }
+    if (timerFailed) UserMsg_Show("Error", "Failed start timer (0)", UM_OK | UM_ICONERROR);
+}
+
+namespace {
+
+void _update(int mode, bool* timerFailed) {
     for (int i = Account_GetCount() - 1; i >= 0; --i) {
         ACCOUNT* acc = Account_Get(nullptr, i);
         if (!acc) continue;
@@ -170,7 +184,7 @@ void Schedule_Update(int mode) {
                     acc->TimerBase = _now();
                     acc->TimerState = TS_WAITING;
                 } else {
-                    UserMsg_Show("Error", "Failed start timer (0)", UM_OK | UM_ICONERROR);
+                    *timerFailed = true;
                 }
             }
             break;
@@ -194,6 +208,8 @@ void Schedule_Update(int mode) {
         }
     }
 }
+
+} // namespace
 
 void CheckOnStart() {
     intptr_t setting = 0;

@@ -21,9 +21,10 @@ class Engine : public iwtest::RealPeersTest {
   protected:
     Engine() : env_(DateTime_Now()) {}
     void SetUp() override {
-        RealPeersTest::SetUp();
-        if (IsSkipped() || HasFatalFailure()) return;
+        // The shared peers are needed only to start the suite's own server.
         if (!s_server) {
+            RealPeersTest::SetUp();
+            if (IsSkipped() || HasFatalFailure()) return;
             iwtest::Pop3Options opt;
             opt.users = "u1:secret u2:secret u3:secret u4:secret u5:secret";
             s_server = peers().StartPop3(opt);

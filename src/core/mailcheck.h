@@ -37,7 +37,9 @@ void MailCheck_SetCheckHooks(POP3ACC_HOOKS hooks);
 //   ERR_EXISTS     a check is already running,
 //   ERR_CANCELLED  fetch-one ended without the message,
 //   ERR_FAILED     the worker could not be started ("Can't start the check
-//                  process" shown).
+//                  process" shown),
+//   ERR_NOT_READY  before MailCheck_Init or once MailCheck_Stop has run.
+// UI thread only (it owns the worker's handle).
 uint32_t MailCheck_Start(CheckRequest* request);
 
 // Cancels (ERR_CANCELLED) or skips (ERR_SKIPPED) the running check from any

@@ -314,4 +314,32 @@ TEST_F(Engine, StopWhileTheWorkerWaitsForTheWindows) {
     EXPECT_EQ(MailCheck_Start(nullptr), ERR_NOT_READY) << "no check after shutdown began";
 }
 
+TEST_F(Engine, WaitIdleBeforeADialogWhileTheWorkerAsksForAPassword) {
+    AskFor(0);
+    env_.ui.onPassword = [](const ACCOUNT&, std::string* pw) {
+        *pw = "secret";
+        return 0u;
+    };
+    Queue_PushAndCheck(0);
+    // The UI thread is busy (not pumping) when the dialog is asked for.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (env_.ui.EventsStartingWith("account a1").empty() &&
+           std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const auto t0 = std::chrono::steady_clock::now();
+    MailCheck_WaitIdle();
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2));
+    EXPECT_EQ(MailCheck_IsRunning(), 0);
+    EXPECT_EQ(accs_[0]->CheckResult, 3) << accs_[0]->StatusText;
+    EXPECT_EQ(accs_[0]->TimerState, TS_WAITING);
+
+    // Afterwards the worker reaches the windows again.
+    env_.ui.ClearEvents();
+    Queue_PushAndCheck(0);
+    ASSERT_TRUE(WaitForCheck());
+    EXPECT_EQ(accs_[0]->CheckResult, 0) << accs_[0]->StatusText;
+    EXPECT_EQ(env_.ui.EventsStartingWith("summary").size(), 1u);
+}
+
 } // namespace

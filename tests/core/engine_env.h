@@ -44,6 +44,8 @@ class EngineEnv {
     }
     void Close() {
         MailCheck_Stop();
+        // Calls the worker gave up on must not reach the next test's UI.
+        QCoreApplication::removePostedEvents(QCoreApplication::instance());
         Queue_Clear();
         Account_FreeAll();
         GlobalData_Free(0);

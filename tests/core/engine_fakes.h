@@ -52,12 +52,9 @@ class RecordingUi : public ENGINE_UI {
     std::atomic<bool> serving{true};
 
     void UnblockWorker(bool on) override {
-        {
-            std::lock_guard lock(mu_);
-            unblocked_ = on;
-            events_.push_back(on ? "unblock on" : "unblock off");
-        }
-        cv_.notify_all();
+        std::lock_guard lock(mu_);
+        unblocked_ = on;
+        events_.push_back(on ? "unblock on" : "unblock off");
     }
     bool IsSettingsDialogOpen() override { return settingsOpen; }
     void BringSettingsDialogToFront() override { Record("dialog front"); }
@@ -128,9 +125,15 @@ class RecordingUi : public ENGINE_UI {
 
   private:
     // The main window's pattern: a queued call to the UI thread and a timed
-    // wait that ends at once while unblocked.
+    // wait that ends at once while unblocked. A call given up on is dropped
+    // when it comes round, so it never runs after its caller has gone.
     bool Blocking(std::function<void()> fn, int timeoutMs) {
-        auto state = std::make_shared<std::pair<std::mutex, bool>>();
+        struct State {
+            std::mutex m;
+            std::condition_variable cv;
+            bool done = false, abandoned = false;
+        };
+        auto state = std::make_shared<State>();
         {
             std::lock_guard lock(mu_);
             if (unblocked_) return false;
@@ -138,23 +141,28 @@ class RecordingUi : public ENGINE_UI {
         if (serving)
             QMetaObject::invokeMethod(
                 QCoreApplication::instance(),
-                [this, fn, state] {
+                [fn, state] {
+                    std::unique_lock lock(state->m);
+                    if (state->abandoned) return;
                     fn();
-                    {
-                        std::lock_guard lock(mu_);
-                        state->second = true;
-                    }
-                    cv_.notify_all();
+                    state->done = true;
+                    state->cv.notify_all();
                 },
                 Qt::QueuedConnection);
-        std::unique_lock lock(mu_);
-        return cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
-            return state->second || unblocked_;
-        }) && state->second;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        std::unique_lock lock(state->m);
+        while (!state->done && std::chrono::steady_clock::now() < end) {
+            {
+                std::lock_guard guard(mu_);
+                if (unblocked_) break;
+            }
+            state->cv.wait_for(lock, std::chrono::milliseconds(10));
+        }
+        if (!state->done) state->abandoned = true;
+        return state->done;
     }
 
     std::mutex mu_;
-    std::condition_variable cv_;
     bool unblocked_ = false;
     std::vector<std::string> events_;
 };

@@ -307,6 +307,9 @@ TEST_F(Engine, StopWhileTheWorkerWaitsForTheWindows) {
     MailCheck_Stop();
     const auto took = std::chrono::steady_clock::now() - t0;
     EXPECT_LT(took, std::chrono::seconds(2));
+    RecordProperty(
+        "stop_us",
+        static_cast<int>(std::chrono::duration_cast<std::chrono::microseconds>(took).count()));
     EXPECT_EQ(MailCheck_IsRunning(), 0);
     // Everything the worker wrote is in the boxes, recounted.
     for (size_t i = 0; i < accs_.size(); ++i)
@@ -329,7 +332,11 @@ TEST_F(Engine, WaitIdleBeforeADialogWhileTheWorkerAsksForAPassword) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     const auto t0 = std::chrono::steady_clock::now();
     MailCheck_WaitIdle();
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2));
+    const auto took = std::chrono::steady_clock::now() - t0;
+    EXPECT_LT(took, std::chrono::seconds(2));
+    RecordProperty(
+        "wait_idle_us",
+        static_cast<int>(std::chrono::duration_cast<std::chrono::microseconds>(took).count()));
     EXPECT_EQ(MailCheck_IsRunning(), 0);
     EXPECT_EQ(accs_[0]->CheckResult, 3) << accs_[0]->StatusText;
     EXPECT_EQ(accs_[0]->TimerState, TS_WAITING);

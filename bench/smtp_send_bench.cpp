@@ -8,6 +8,7 @@
 #include "core/mailsend.h"
 #include "message/mime_composer.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>

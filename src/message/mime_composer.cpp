@@ -7,7 +7,9 @@
 #include "platform/log.h"
 #include "platform/user_message.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>

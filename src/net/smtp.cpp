@@ -8,7 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdarg>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <unistd.h>
@@ -475,10 +475,24 @@ uint32_t Smtp_SendMessage(SendJob* job, int* sock, char* errorText, size_t error
         putText(errorText, errorTextSize, Sock_ErrorText(rc));
     } else {
         const std::string_view reply = s.Reply();
-        if (reply.size() > 4 && (reply[3] == ' ' || reply[3] == '-')) {
-            putText(errorText, errorTextSize, trimLineEnds(reply.substr(4)));
+        // A reply is shown to the user: bytes that would cut or garble the
+        // text (a NUL ends it early) become '?', and a code without words
+        // stands for itself.
+        std::string words;
+        if (reply.size() > 4 && (reply[3] == ' ' || reply[3] == '-'))
+            words = Text_TrimBlanks(trimLineEnds(reply.substr(4)));
+        if (words.empty() && reply.size() > 4 && (reply[3] == ' ' || reply[3] == '-'))
+            words = trimLineEnds(reply);
+        for (char& c : words)
+            if ((static_cast<unsigned char>(c) < 0x20 && c != '\r' && c != '\n' && c != '\t') ||
+                c == 0x7F)
+                c = '?';
+        if (!words.empty()) {
+            putText(errorText, errorTextSize, words);
         } else {
-            const std::string shown(trimLineEnds(reply));
+            std::string shown(trimLineEnds(reply));
+            for (char& c : shown)
+                if (c == '\0') c = '?';
             UserMsg_Show("Inboxwarden", "UNKNOWN SMTP response:\n\n'" + shown + "'",
                          UM_OK | UM_ICONERROR);
             putText(errorText, errorTextSize, "UNKNOWN SMTP response: '" + shown + "'");

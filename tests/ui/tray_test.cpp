@@ -13,8 +13,11 @@
 #include <QCoreApplication>
 #include <QMenu>
 
+#include <atomic>
+#include <chrono>
 #include <gtest/gtest.h>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -219,6 +222,41 @@ TEST_F(TrayWindow, BlinkStoppedOnItsSecondFrameLeavesTheNewMailIcon) {
     wnd_->SetNewMailBlink(false);
     QCoreApplication::processEvents();
     EXPECT_EQ(wnd_->IconShown(), ICON_NEWMAIL);
+}
+
+} // namespace
+
+namespace {
+
+// The worker's blocking calls: carried out on the UI thread while it runs
+// its loop, and given up at once once shutdown unblocks the worker, so the
+// UI thread can join the worker without pumping events.
+TEST(MainWindowSends, WorkerSendRunsOnTheUiThreadOrReturnsWhenUnblocked) {
+    MainWnd wnd(nullptr);
+    std::atomic<bool> returned{false};
+    std::thread worker([&] {
+        wnd.TrayUpdateSummary();
+        returned = true;
+    });
+    for (int i = 0; i < 200 && !returned; ++i) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    worker.join();
+    EXPECT_TRUE(returned);
+    EXPECT_EQ(wnd.Tip(), "Inboxwarden: 0 new, 0 unread and 0 old messages");
+
+    // No event loop runs now: only the unblock can release the worker.
+    const auto t0 = std::chrono::steady_clock::now();
+    std::thread blocked([&] { wnd.NewMailPopup(2); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    wnd.UnblockWorker(true);
+    blocked.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
+    // And from then on a send returns without queueing anything.
+    std::thread later([&] { wnd.NewMailPopup(2); });
+    later.join();
+    wnd.UnblockWorker(false);
 }
 
 } // namespace

@@ -180,6 +180,9 @@ TEST(Program, SecondStartsHandOverAndShutdownWaitsForTheFirstCopy) {
     // Neither second copy rotated the running copy's log.
     EXPECT_NE(debugLog().find("ExeName:"), std::string::npos);
     EXPECT_NE(debugLog().find("Processing WM_LOAD_MESSAGES"), std::string::npos);
+    EXPECT_NE(
+        access((iwtest::SandboxDir() + "/state/inboxwarden/Debug_info_BAK.txt").c_str(), F_OK), 0)
+        << "no copy moved the live log to the backup";
 
     // A shutdown request returns only after the first copy has ended.
     const pid_t third = start({"/uninstall"});

@@ -215,13 +215,14 @@ void App_Shutdown() {
     DebugLog_Write("App_Shutdown\n");
     MainWnd* w = g_wnd.get();
     if (w) w->SetTip("Shutting Down");
-    if (GLOBAL_DATA* gd = GlobalData_GetRecord()) MiscUtil_SaveOptimizeFlag(gd->OptimizeStartup);
 
-    // The worker must be gone before any box or account is touched: it may
-    // be writing a box right now.
+    // The worker must be gone before the store, a box or an account is
+    // touched: it may be writing a box right now, inside a store transaction
+    // that a write from this thread would wait for.
     if (w) w->SetTip("Shutting Down MailCheck");
     DebugLog_Write("App_Shutdown: MailCheck_Stop\n");
     MailCheck_Stop();
+    if (GLOBAL_DATA* gd = GlobalData_GetRecord()) MiscUtil_SaveOptimizeFlag(gd->OptimizeStartup);
 
     if (w && w->IsMailBoxOpen()) {
         DebugLog_Write("App_Shutdown: marking every box as looked at\n");

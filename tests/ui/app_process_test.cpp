@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -87,11 +88,13 @@ void killAndReap(pid_t pid) {
     }
 }
 
-// A POP3 server with an empty maildrop on loopback; counts the sessions
-// that got as far as QUIT.
-class EmptyPop3 {
+// A POP3 server on loopback with `messages` messages ("uid-1" ...); counts
+// the sessions that got as far as QUIT. With `stallAtTop` it stops
+// answering at that message's TOP, as a server that hangs mid-check.
+class FakePop3 {
   public:
-    EmptyPop3() {
+    explicit FakePop3(int messages = 0, int stallAtTop = 0)
+        : messages_(messages), stallAt_(stallAtTop) {
         fd_ = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
@@ -103,13 +106,14 @@ class EmptyPop3 {
         listen(fd_, 4);
         thread_ = std::thread([this] { serve(); });
     }
-    ~EmptyPop3() {
+    ~FakePop3() {
         shutdown(fd_, SHUT_RDWR);
         close(fd_);
         thread_.join();
     }
     int port() const { return port_; }
     int sessions() const { return sessions_; }
+    bool stalled() const { return stalled_; }
 
   private:
     void serve() {
@@ -119,6 +123,12 @@ class EmptyPop3 {
             talk(c);
             close(c);
         }
+    }
+    std::string list(bool uidl) const {
+        std::string out = "+OK\r\n";
+        for (int i = 1; i <= messages_; ++i)
+            out += std::to_string(i) + (uidl ? " uid-" + std::to_string(i) : " 300") + "\r\n";
+        return out + ".\r\n";
     }
     void talk(int c) {
         auto say = [c](const std::string& t) { return send(c, t.data(), t.size(), MSG_NOSIGNAL); };
@@ -131,21 +141,34 @@ class EmptyPop3 {
             in.append(buf, size_t(n));
             size_t eol;
             while ((eol = in.find("\r\n")) != std::string::npos) {
-                const std::string cmd = in.substr(0, 4);
+                const std::string line = in.substr(0, eol);
+                const std::string cmd = line.substr(0, 4);
                 in.erase(0, eol + 2);
-                if (cmd == "STAT")
-                    say("+OK 0 0\r\n");
-                else if (cmd == "UIDL" || cmd == "LIST")
-                    say("+OK\r\n.\r\n");
-                else if (cmd == "QUIT") {
+                if (cmd == "STAT") {
+                    say("+OK " + std::to_string(messages_) + " " + std::to_string(300 * messages_) +
+                        "\r\n");
+                } else if (cmd == "UIDL" || cmd == "LIST") {
+                    say(list(cmd == "UIDL"));
+                } else if (cmd == "TOP ") {
+                    const int m = std::atoi(line.c_str() + 4);
+                    if (m == stallAt_) {
+                        stalled_ = true; // no answer: the client waits
+                        continue;
+                    }
+                    say("+OK\r\nFrom: ann@example.org\r\nSubject: Message " + std::to_string(m) +
+                        "\r\nMessage-ID: <" + std::to_string(m) + "@example.org>\r\n\r\n.\r\n");
+                } else if (cmd == "QUIT") {
                     say("+OK bye\r\n");
                     ++sessions_;
                     return;
-                } else
+                } else {
                     say("+OK\r\n");
+                }
             }
         }
     }
+    int messages_, stallAt_;
+    std::atomic<bool> stalled_{false};
     int fd_ = -1;
     int port_ = 0;
     std::atomic<int> sessions_{0};
@@ -160,7 +183,7 @@ void addAccount(const std::string& name, int port) {
 }
 
 TEST(Program, SecondStartsHandOverAndShutdownWaitsForTheFirstCopy) {
-    EmptyPop3 server;
+    FakePop3 server;
     addAccount("Work Mail", server.port());
     const pid_t first = start({});
     ASSERT_TRUE(waitForLog("End of Account_GetMessages")) << debugLog();
@@ -210,6 +233,27 @@ TEST(Program, CleanShutdownOnlyAfterANormalEnd) {
     EXPECT_EQ(waitExit(p, 60s), 0);
     EXPECT_EQ(cleanShutdown(), 1);
     EXPECT_NE(debugLog().find("App_Shutdown: MailCheck_Stop"), std::string::npos);
+}
+
+TEST(Program, ShutdownDuringACheckKeepsWhatItFound) {
+    FakePop3 server(3, 3);
+    addAccount("Slow", server.port());
+    const pid_t p = start({});
+    ASSERT_TRUE(waitForLog("End of Account_GetMessages"));
+    EXPECT_EQ(waitExit(start({"/check:Slow"}), 30s), 1);
+    for (int i = 0; i < 300 && !server.stalled(); ++i)
+        std::this_thread::sleep_for(100ms);
+    EXPECT_TRUE(server.stalled()) << debugLog();
+
+    kill(p, SIGTERM);
+    EXPECT_EQ(waitExit(p, 20s), 0) << "the shutdown cancels the check instead of waiting for it";
+    killAndReap(p);
+    EXPECT_EQ(cleanShutdown(), 1);
+    const std::string profile =
+        iwtest::ReadFile(iwtest::SandboxDir() + "/data/inboxwarden/profiles/Inboxwarden.iwpf");
+    EXPECT_NE(profile.find("uid-1"), std::string::npos) << profile;
+    EXPECT_NE(profile.find("uid-2"), std::string::npos);
+    EXPECT_EQ(profile.find("uid-3"), std::string::npos);
 }
 
 TEST(Program, HelpAndVersionNeedNoDisplayOrLock) {

@@ -3,6 +3,7 @@
 #include "common/status.h"
 #include "core/engine_headless.h"
 #include "core/mailcheck.h"
+#include "core/mailsend.h"
 #include "core/schedule.h"
 #include "message/filter.h"
 #include "platform/instance.h"
@@ -185,6 +186,7 @@ int Cli_Check(const std::string& profile, int argc, char** args) {
     }
 
     MailCheck_Stop();
+    MailSend_Shutdown();
     // The boxes changed: the profile gets them, as at the program's shutdown.
     if (Settings_Shutdown() == 0) Settings_SetCleanShutdown(1);
     Instance_Release();

@@ -4,6 +4,7 @@
 #include "core/cmdline.h"
 #include "core/handover.h"
 #include "core/mailcheck.h"
+#include "core/mailsend.h"
 #include "core/mainwnd.h"
 #include "core/schedule.h"
 #include "core/tray.h"
@@ -222,6 +223,8 @@ void App_Shutdown() {
     if (w) w->SetTip("Shutting Down MailCheck");
     DebugLog_Write("App_Shutdown: MailCheck_Stop\n");
     MailCheck_Stop();
+    // Quiet bounces a check started still use the settings: stop them first.
+    MailSend_Shutdown();
     if (GLOBAL_DATA* gd = GlobalData_GetRecord()) MiscUtil_SaveOptimizeFlag(gd->OptimizeStartup);
 
     if (w && w->IsMailBoxOpen()) {

@@ -1,6 +1,7 @@
 #include "core/mailcheck.h"
 
 #include "common/status.h"
+#include "core/mailsend.h"
 #include "core/schedule.h"
 #include "message/filter.h"
 #include "net/pop3.h"
@@ -85,6 +86,7 @@ void _installHooks() {
         h.askPassword = [](const ACCOUNT& acc, std::string* pw) -> uint32_t {
             return g_ui ? g_ui->AskPassword(acc, pw) : ERR_NOT_READY;
         };
+    if (!h.bounce) h.bounce = MailSend_QuietBounceHook();
     if (!h.display)
         h.display = [](ACCOUNT* acc, const char* id, std::string_view text) {
             return g_ui && g_ui->FilterShowMessage(acc, id ? id : "", text);

@@ -1,5 +1,6 @@
 #include "cli/check_command.h"
 
+#include "cli/terminal.h"
 #include "common/status.h"
 #include "core/engine_headless.h"
 #include "core/mailcheck.h"
@@ -37,28 +38,6 @@ void usage() {
                "terminal, or, with --password-stdin, read as one line of standard input per\n"
                "account that needs one, in check order.\n",
                stderr);
-}
-
-bool readPasswordFromTerminal(const std::string& prompt, std::string* password) {
-    const int fd = ::open("/dev/tty", O_RDWR | O_CLOEXEC);
-    if (fd < 0) return false;
-    (void)!::write(fd, prompt.data(), prompt.size());
-    termios old{};
-    const bool tty = tcgetattr(fd, &old) == 0;
-    if (tty) {
-        termios quiet = old;
-        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-        tcsetattr(fd, TCSAFLUSH, &quiet);
-    }
-    password->clear();
-    char c;
-    while (::read(fd, &c, 1) == 1 && c != '\n')
-        password->push_back(c);
-    if (tty) tcsetattr(fd, TCSAFLUSH, &old);
-    (void)!::write(fd, "\n", 1);
-    ::close(fd);
-    if (!password->empty() && password->back() == '\r') password->pop_back();
-    return true;
 }
 
 std::string resultName(uint32_t rc) {
@@ -119,7 +98,7 @@ int Cli_Check(const std::string& profile, int argc, char** args) {
             if (!password->empty() && password->back() == '\r') password->pop_back();
             return password->empty() ? ERR_NOT_READY : 0;
         }
-        if (!readPasswordFromTerminal("POP3 password for " + acc.Name + ": ", password)) {
+        if (!Cli_ReadPasswordFromTerminal("POP3 password for " + acc.Name + ": ", password)) {
             std::fprintf(stderr,
                          "inboxwarden-cli check: no terminal to ask the password of %s on; "
                          "use --password-stdin\n",

@@ -1,5 +1,6 @@
 #include "cli/send_command.h"
 
+#include "cli/terminal.h"
 #include "common/status.h"
 #include "core/mailsend.h"
 #include "message/mime_composer.h"
@@ -50,28 +51,6 @@ bool takeValue(int argc, char** args, int* i, const char* name, std::string* val
     }
     if (a[n] != 0 || *i + 1 >= argc) return false;
     *value = args[++*i];
-    return true;
-}
-
-bool readPasswordFromTerminal(const std::string& prompt, std::string* password) {
-    const int fd = ::open("/dev/tty", O_RDWR | O_CLOEXEC);
-    if (fd < 0) return false;
-    (void)!::write(fd, prompt.data(), prompt.size());
-    termios old{};
-    const bool tty = tcgetattr(fd, &old) == 0;
-    if (tty) {
-        termios quiet = old;
-        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-        tcsetattr(fd, TCSAFLUSH, &quiet);
-    }
-    password->clear();
-    char c;
-    while (::read(fd, &c, 1) == 1 && c != '\n')
-        password->push_back(c);
-    if (tty) tcsetattr(fd, TCSAFLUSH, &old);
-    (void)!::write(fd, "\n", 1);
-    ::close(fd);
-    if (!password->empty() && password->back() == '\r') password->pop_back();
     return true;
 }
 
@@ -166,8 +145,8 @@ int sendWith(const Options& o) {
         if (o.passwordStdin) {
             job.password = stdinPassword;
         } else if (asked || job.password.empty()) {
-            if (!readPasswordFromTerminal("Password for " + job.login + "@" + job.server + ": ",
-                                          &job.password)) {
+            if (!Cli_ReadPasswordFromTerminal("Password for " + job.login + "@" + job.server + ": ",
+                                              &job.password)) {
                 std::fprintf(stderr, "inboxwarden-cli send: no terminal to ask the password on; "
                                      "use --password-stdin\n");
                 return 1;

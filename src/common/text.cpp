@@ -41,28 +41,45 @@ size_t utf8SequenceLength(std::string_view s, size_t i) {
 
 const char* Status_Name(uint32_t code) {
     switch (code) {
-    case 0: return "OK";
-    case ERR_FAILED: return "ERR_FAILED";
-    case ERR_NOMEM: return "ERR_NOMEM";
-    case ERR_NOT_READY: return "ERR_NOT_READY";
-    case ERR_BADARG: return "ERR_BADARG";
-    case ERR_NOT_FOUND: return "ERR_NOT_FOUND";
-    case ERR_EMPTY_NAME: return "ERR_EMPTY_NAME";
-    case ERR_EXISTS: return "ERR_EXISTS";
-    case ERR_CANCELLED: return "ERR_CANCELLED";
-    case ERR_SKIPPED: return "ERR_SKIPPED";
-    case ERR_ENCODING: return "ERR_ENCODING";
-    case ERR_CREATE: return "ERR_CREATE";
-    case ERR_TIMEOUT: return "ERR_TIMEOUT";
-    case ERR_OPERATION: return "ERR_OPERATION";
-    case ERR_REFUSED: return "ERR_REFUSED";
-    default: return "unknown status";
+    case 0:
+        return "OK";
+    case ERR_FAILED:
+        return "ERR_FAILED";
+    case ERR_NOMEM:
+        return "ERR_NOMEM";
+    case ERR_NOT_READY:
+        return "ERR_NOT_READY";
+    case ERR_BADARG:
+        return "ERR_BADARG";
+    case ERR_NOT_FOUND:
+        return "ERR_NOT_FOUND";
+    case ERR_EMPTY_NAME:
+        return "ERR_EMPTY_NAME";
+    case ERR_EXISTS:
+        return "ERR_EXISTS";
+    case ERR_CANCELLED:
+        return "ERR_CANCELLED";
+    case ERR_SKIPPED:
+        return "ERR_SKIPPED";
+    case ERR_ENCODING:
+        return "ERR_ENCODING";
+    case ERR_CREATE:
+        return "ERR_CREATE";
+    case ERR_TIMEOUT:
+        return "ERR_TIMEOUT";
+    case ERR_OPERATION:
+        return "ERR_OPERATION";
+    case ERR_REFUSED:
+        return "ERR_REFUSED";
+    default:
+        return "unknown status";
     }
 }
 
 std::string Text_FoldAscii(std::string_view s) {
     std::string out(s);
-    for (auto& ch : out) ch = static_cast<char>(foldByte(static_cast<unsigned char>(ch)));
+    for (auto& ch : out)
+        ch = static_cast<char>(foldByte(static_cast<unsigned char>(ch)));
     return out;
 }
 
@@ -107,6 +124,24 @@ char32_t Text_NextUtf8(std::string_view s, size_t* pos) {
     return c;
 }
 
+void Text_AppendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
 bool Text_IsValidUtf8(std::string_view s) {
     for (size_t i = 0; i < s.size();) {
         const size_t len = utf8SequenceLength(s, i);
@@ -118,7 +153,9 @@ bool Text_IsValidUtf8(std::string_view s) {
 
 std::string_view Text_TrimBlanks(std::string_view s) {
     const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-    while (!s.empty() && blank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && blank(s.back())) s.remove_suffix(1);
+    while (!s.empty() && blank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && blank(s.back()))
+        s.remove_suffix(1);
     return s;
 }

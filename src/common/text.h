@@ -26,6 +26,9 @@ std::string_view Text_CutUtf8(std::string_view s, size_t max_bytes);
 // Precondition: *pos < s.size().
 char32_t Text_NextUtf8(std::string_view s, size_t* pos);
 
+// Appends code point c (at most U+10FFFF, not a surrogate) as UTF-8.
+void Text_AppendUtf8(std::string& out, char32_t c);
+
 // True when s is well-formed UTF-8 (no overlongs, no surrogates, <= U+10FFFF).
 bool Text_IsValidUtf8(std::string_view s);
 

@@ -43,24 +43,6 @@ constexpr std::array<char16_t, 32> kCp1252High = {
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178,
 };
 
-void appendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
 char32_t cp1252(unsigned char b) {
     if (b >= 0x80 && b < 0xA0) return kCp1252High[b - 0x80];
     return b;
@@ -181,7 +163,7 @@ std::string Charset_RepairUtf8(std::string_view text) {
         const size_t start = pos;
         const char32_t c = Text_NextUtf8(text, &pos);
         if (pos - start == 1 && static_cast<unsigned char>(text[start]) >= 0x80)
-            appendUtf8(out, cp1252(static_cast<unsigned char>(text[start])));
+            Text_AppendUtf8(out, cp1252(static_cast<unsigned char>(text[start])));
         else
             out.append(text.data() + start, pos - start);
         (void)c;

@@ -10,19 +10,6 @@ bool startsNoCase(std::string_view s, size_t at, std::string_view prefix) {
     return s.size() - at >= prefix.size() && Text_EqualsNoCase(s.substr(at, prefix.size()), prefix);
 }
 
-void appendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
 } // namespace
 
 std::string MIME_HtmlToText(std::string_view html) {
@@ -100,7 +87,7 @@ std::string MIME_HtmlToText(std::string_view html) {
                 if (k < n && html[k] == ';') ++k;
                 if (code >= 0xD800 && code <= 0xDFFF) code = 0xFFFD;
                 if (code != 0) {
-                    appendUtf8(out, code);
+                    Text_AppendUtf8(out, code);
                     lineFeeds = 0;
                 }
                 i = k;

@@ -108,19 +108,6 @@ const char32_t kCp1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026
                                   0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
                                   0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
-void appendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
 bool parseHex(std::string_view s, uint32_t* out) {
     if (s.empty() || s.size() > 8) return false;
     uint32_t v = 0;
@@ -427,9 +414,9 @@ std::string Profile_FromCp1252(std::string_view line) {
         if (c < 0x80)
             out += static_cast<char>(c);
         else if (c < 0xA0)
-            appendUtf8(out, kCp1252High[c - 0x80]);
+            Text_AppendUtf8(out, kCp1252High[c - 0x80]);
         else
-            appendUtf8(out, c);
+            Text_AppendUtf8(out, c);
     }
     return out;
 }

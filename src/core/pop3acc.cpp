@@ -47,6 +47,26 @@ uint32_t saveMessage(const POP3ACC_HOOKS& h, std::string_view text, ACCOUNT* acc
     return ERR_CREATE;
 }
 
+// Where the password comes from: stored, remembered from a prompt of this
+// run, or asked now.
+uint32_t getPassword(const POP3ACC_HOOKS& h, ACCOUNT* acc, std::string* password, bool* prompted) {
+    *prompted = false;
+    if (acc->ChkPswdType == 0) {
+        *password = acc->ChkPswd;
+        return 0;
+    }
+    if (acc->ChkPswdType == 1 && !acc->RememberedChkPswd.empty()) {
+        *password = acc->RememberedChkPswd;
+        return 0;
+    }
+    const uint32_t rc = askPassword(h, *acc, password);
+    if (rc == ERR_CANCELLED || rc == ERR_NOMEM) return rc;
+    if (rc != 0 || password->empty()) return ERR_NOT_READY;
+    *prompted = true;
+    if (acc->ChkPswdType == 1) acc->RememberedChkPswd = *password;
+    return 0;
+}
+
 // The store writes of one check are grouped into transactions, committed at
 // least every quarter second so that another process (a second copy handing
 // over a command) is never kept waiting for a whole slow session.
@@ -158,38 +178,20 @@ uint32_t Check::connectAndLogin() {
 }
 
 uint32_t Check::login(const std::string& greeting) {
-    // Where the password comes from: stored, remembered from a prompt of this
-    // run, or asked now.
     std::string password;
     bool prompted = false;
-    if (acc_.ChkPswdType == 0) {
-        password = acc_.ChkPswd;
-    } else if (acc_.ChkPswdType == 1 && !acc_.RememberedChkPswd.empty()) {
-        password = acc_.RememberedChkPswd;
-    } else {
-        const uint32_t rc = askPassword(hooks_, acc_, &password);
-        if (rc == ERR_CANCELLED) return Pop3_SetError("Operation canceled", ERR_CANCELLED);
-        if (rc == ERR_NOMEM) return Pop3_SetError(nullptr, ERR_NOMEM);
-        if (rc != 0 || password.empty()) return Pop3_SetError("No password", ERR_NOT_READY);
-        prompted = true;
-        if (acc_.ChkPswdType == 1) acc_.RememberedChkPswd = password;
-    }
+    const uint32_t prc = getPassword(hooks_, &acc_, &password, &prompted);
+    if (prc == ERR_CANCELLED) return Pop3_SetError("Operation canceled", ERR_CANCELLED);
+    if (prc == ERR_NOMEM) return Pop3_SetError(nullptr, ERR_NOMEM);
+    if (prc != 0) return Pop3_SetError("No password", ERR_NOT_READY);
 
-    uint32_t rc;
-    const char* text = nullptr;
-    if (acc_.ChkAuthType == 1) {
-        std::string argument;
-        if (Pop3_ApopArgument(greeting, acc_.ChkLogin, password, &argument) != 0)
-            rc = Pop3_SetError(Pop3_ErrorText(POP3_APOP_UNSUPPORTED), ERR_OPERATION);
-        else if ((rc = command(&Pop3SessionBuffer, "APOP", argument.c_str(), POP3_SINGLE_LINE, 0,
-                               &text)) == ERR_REFUSED)
-            rc = Pop3_SetError(Pop3_ErrorText(POP3_APOP_FAILED), ERR_OPERATION);
-    } else {
-        rc = command(&Pop3SessionBuffer, "USER", acc_.ChkLogin.c_str(), POP3_SINGLE_LINE, 1, &text);
-        if (rc == 0)
-            rc = command(&Pop3SessionBuffer, "PASS", password.c_str(), POP3_SINGLE_LINE, 1, &text);
+    std::string why;
+    uint32_t rc = Pop3_Login(Pop3Socket, &Pop3SessionBuffer, acc_.ChkTmout, acc_.ChkAuthType,
+                             greeting, acc_.ChkLogin, password, &why);
+    if (rc != 0) {
+        if (prompted) acc_.RememberedChkPswd.clear(); // ask again next time
+        rc = Pop3_SetError(why.c_str(), rc);
     }
-    if (rc != 0 && prompted) acc_.RememberedChkPswd.clear(); // ask again next time
     return rc;
 }
 
@@ -616,6 +618,13 @@ uint32_t Check::Run() {
 void Pop3Acc_SetHooks(POP3ACC_HOOKS h) {
     std::lock_guard lock(g_hooksMu);
     g_hooks = std::move(h);
+}
+
+uint32_t Pop3Acc_GetPassword(ACCOUNT* account, std::string* password, bool* prompted) {
+    bool ignored;
+    if (!prompted) prompted = &ignored;
+    if (!account || !password) return ERR_BADARG;
+    return getPassword(hooks(), account, password, prompted);
 }
 
 uint32_t Pop3Acc_Check(CheckRequest* request, SockProgress progress, void* context) {

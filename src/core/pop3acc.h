@@ -70,6 +70,17 @@ struct POP3ACC_HOOKS {
 // Installs the collaborators (empty members keep their defaults).
 void Pop3Acc_SetHooks(POP3ACC_HOOKS hooks);
 
+// The account's POP3 password the way a check gets it: the stored one
+// (ChkPswdType 0), the one remembered from a prompt earlier in this run
+// (type 1), or asked now through the askPassword hook (type 1 then remembers
+// it). Returns 0 with *password (and *prompted true when the user was just
+// asked: a refused login should then clear RememberedChkPswd so that the
+// next attempt asks again); ERR_CANCELLED; ERR_NOMEM; ERR_NOT_READY when
+// nothing was typed or no one can be asked; ERR_BADARG for null arguments.
+// Runs on the calling thread: the hook's prompt may block until the user
+// answers.
+uint32_t Pop3Acc_GetPassword(ACCOUNT* account, std::string* password, bool* prompted);
+
 // Runs the check of request->account. Results:
 //   0              success (a fetch-one whose target is not listed included)
 //   CHECK_UNCHANGED the server is unchanged since the last check; nothing done

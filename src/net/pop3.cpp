@@ -116,18 +116,22 @@ void Pop3_ReleaseBuffers() {
 
 // ---------------------------------------------------------------- session
 
+const SockAbort* Pop3_SessionAbort() {
+    return &g_abort;
+}
+
 uint32_t Pop3_Connect(int* sock, const char* server, uint16_t port, int timeoutSec,
                       const char* proxyHost, uint32_t proxyParam, GrowBuffer* buf,
-                      SockProgress progress, void* context) {
+                      SockProgress progress, void* context, const SockAbort* abort) {
     Log_Write(LOG_POP3, "POP3: Connecting to Server \"%s\":%d *****\n", server ? server : "(null)",
               port);
     if (!sock || !buf) return SOCKERR_INVAL;
     *sock = SOCK_INVALID;
     if (!server) return SOCKERR_FAULT;
     if (const uint32_t rc = Sock_Connect(sock, server, port, proxyHost, proxyParam, progress,
-                                         context, timeoutSec, &g_abort))
+                                         context, timeoutSec, abort))
         return rc;
-    const uint32_t rc = Pop3_GetMessage(*sock, buf, timeoutSec, "\r\n", 2);
+    const uint32_t rc = Pop3_GetMessage(*sock, buf, timeoutSec, "\r\n", 2, abort);
     if (rc != 0) Sock_Close(sock);
     const char* greeting = rc == 0 ? buf->Data() : "";
     Log_Write(LOG_POP3, "POP3: Server reply: \"%.*s\"\n",
@@ -136,7 +140,7 @@ uint32_t Pop3_Connect(int* sock, const char* server, uint16_t port, int timeoutS
 }
 
 uint32_t Pop3_SendCMD(int sock, const char* command, const char* argument, int mode,
-                      GrowBuffer* buf, int timeoutSec) {
+                      GrowBuffer* buf, int timeoutSec, const SockAbort* abort) {
     if (!command) return SOCKERR_INVAL;
     std::string line = command;
     if (argument) {
@@ -151,7 +155,7 @@ uint32_t Pop3_SendCMD(int sock, const char* command, const char* argument, int m
                                                                            : 0;
     if (bad == 0) Log_Write(LOG_POP3, "POP3: SendCMD: \"%s\"\n", logged.c_str());
     line += "\r\n";
-    const uint32_t rc = bad ? bad : Sock_Send(sock, line.data(), line.size(), timeoutSec, &g_abort);
+    const uint32_t rc = bad ? bad : Sock_Send(sock, line.data(), line.size(), timeoutSec, abort);
     if (rc != 0) {
         Log_Write(LOG_POP3, "POP3: Error: on CMD: \"%s\" == %u\n", logged.c_str(), rc);
         return rc;
@@ -160,18 +164,18 @@ uint32_t Pop3_SendCMD(int sock, const char* command, const char* argument, int m
         Log_Write(LOG_POP3, "POP3: success CMD: \"%s\" (no answer requested)\n", logged.c_str());
         return 0;
     }
-    return mode == POP3_MULTI_LINE ? Pop3_GetMessage(sock, buf, timeoutSec, "\r\n.\r\n", 5)
-                                   : Pop3_GetMessage(sock, buf, timeoutSec, "\r\n", 2);
+    return mode == POP3_MULTI_LINE ? Pop3_GetMessage(sock, buf, timeoutSec, "\r\n.\r\n", 5, abort)
+                                   : Pop3_GetMessage(sock, buf, timeoutSec, "\r\n", 2, abort);
 }
 
 uint32_t Pop3_GetMessage(int sock, GrowBuffer* buf, int timeoutSec, const char* terminator,
-                         size_t terminatorLength) {
+                         size_t terminatorLength, const SockAbort* abort) {
     if (!buf) return SOCKERR_INVAL;
     if (!terminator) terminatorLength = 0;
     size_t total = 0;
     for (;;) {
         size_t got = 0;
-        const uint32_t rc = Sock_Recv(sock, buf, total, &got, timeoutSec, &g_abort);
+        const uint32_t rc = Sock_Recv(sock, buf, total, &got, timeoutSec, abort);
         if (rc != 0) {
             if (buf->Capacity() > total) buf->Data()[total] = '\0';
             Log_Write(LOG_POP3, "POP3: GetMessage: == %u, buff=\"%.*s\"\n", rc, _logLength(total),
@@ -191,6 +195,41 @@ uint32_t Pop3_GetMessage(int sock, GrowBuffer* buf, int timeoutSec, const char* 
             std::memcmp(buf->Data() + total - terminatorLength, terminator, terminatorLength) == 0)
             return 0;
     }
+}
+
+uint32_t Pop3_Login(int sock, GrowBuffer* buf, int timeoutSec, int authType,
+                    std::string_view greeting, std::string_view login, std::string_view password,
+                    std::string* errorText, const SockAbort* abort) {
+    std::string ignored;
+    if (!errorText) errorText = &ignored;
+    errorText->clear();
+    // One command: 0 for "+OK", 1 for a refusal, else the transport's result.
+    auto send = [&](const char* command, const std::string& argument) -> uint32_t {
+        const uint32_t rc = Pop3_SendCMD(sock, command, argument.c_str(), POP3_SINGLE_LINE, buf,
+                                         timeoutSec, abort);
+        if (rc != 0) {
+            errorText->assign(Pop3_ErrorText(rc));
+            return rc == SOCKERR_TIMEDOUT ? ERR_TIMEOUT : ERR_OPERATION;
+        }
+        const char* text = nullptr;
+        if (Pop3_ParseResponse(buf->Data(), &text) == 1) return 0;
+        // The server's own words are the reason the user sees.
+        errorText->assign(text, std::strcspn(text, "\r\n"));
+        return 1;
+    };
+    if (authType == 1) {
+        std::string argument;
+        if (Pop3_ApopArgument(greeting, login, password, &argument) != 0) {
+            errorText->assign(Pop3_ErrorText(POP3_APOP_UNSUPPORTED));
+            return ERR_OPERATION;
+        }
+        const uint32_t rc = send("APOP", argument);
+        if (rc == 1) errorText->assign(Pop3_ErrorText(POP3_APOP_FAILED));
+        return rc == 1 ? ERR_OPERATION : rc;
+    }
+    uint32_t rc = send("USER", std::string(login));
+    if (rc == 0) rc = send("PASS", std::string(password));
+    return rc == 1 ? ERR_OPERATION : rc;
 }
 
 int Pop3_ParseResponse(const char* response, const char** text) {

@@ -85,6 +85,11 @@ uint32_t Pop3_GetLastError(char* text, size_t length);
 void Pop3_ReleaseBuffers();
 
 // ---- Session ----------------------------------------------------------------
+// The functions below take the socket, buffer and abort they work on, so
+// that a second session (fast delete) can run beside the check's: the
+// default abort is the process-wide session's, which Pop3_Abort triggers.
+
+const SockAbort* Pop3_SessionAbort();
 
 // Connects to server:port (directly or through the SOCKS proxy of
 // proxyHost/proxyParam, see Sock_Connect), waiting up to timeoutSec for each
@@ -95,7 +100,8 @@ void Pop3_ReleaseBuffers();
 // Pop3_Abort), with *sock SOCK_INVALID.
 uint32_t Pop3_Connect(int* sock, const char* server, uint16_t port, int timeoutSec,
                       const char* proxyHost, uint32_t proxyParam, GrowBuffer* buf,
-                      SockProgress progress, void* context);
+                      SockProgress progress, void* context,
+                      const SockAbort* abort = Pop3_SessionAbort());
 
 // Sends "command[ argument]" CRLF and, when buf is given, reads the response
 // into buf from offset 0 (multi-line for POP3_MULTI_LINE, else one line).
@@ -103,14 +109,29 @@ uint32_t Pop3_Connect(int* sock, const char* server, uint16_t port, int timeoutS
 // line over 241 bytes and SOCKERR_INVAL for one holding CR or LF (neither is
 // sent). PASS is logged as the word and "XXXXXXXX".
 uint32_t Pop3_SendCMD(int sock, const char* command, const char* argument, int mode,
-                      GrowBuffer* buf, int timeoutSec);
+                      GrowBuffer* buf, int timeoutSec, const SockAbort* abort = Pop3_SessionAbort());
 
 // Reads one response into buf from offset 0, NUL-terminated: until it ends
 // with the terminator, or after one read when terminator is null or empty.
 // A response starting with '-' is one line whatever the terminator. Returns 0
 // or the socket error (SOCKERR_NOBUFS when it outgrows the buffer's limit).
 uint32_t Pop3_GetMessage(int sock, GrowBuffer* buf, int timeoutSec, const char* terminator,
-                         size_t terminatorLength);
+                         size_t terminatorLength, const SockAbort* abort = Pop3_SessionAbort());
+
+// Logs in on an open session whose greeting line is `greeting` (RFC 1939
+// §7): authType 1 sends APOP with the digest of Pop3_ApopArgument, anything
+// else USER and PASS. The answers are read into buf. Returns 0 once the
+// server accepted, else
+//   ERR_OPERATION  *errorText is what to show: the APOP texts of
+//                  Pop3_ErrorText (no timestamp, or APOP refused), the
+//                  server's first line for a refused USER or PASS, or the
+//                  socket's text for a transport failure
+//   ERR_TIMEOUT    no answer within timeoutSec (*errorText the socket's text)
+// An APOP account never falls back to USER/PASS. The session stays open
+// whatever the result; the caller closes it.
+uint32_t Pop3_Login(int sock, GrowBuffer* buf, int timeoutSec, int authType,
+                    std::string_view greeting, std::string_view login, std::string_view password,
+                    std::string* errorText, const SockAbort* abort = Pop3_SessionAbort());
 
 // Classifies a response: 1 for "+OK" (*text after "+OK" and its space), 0 for
 // "-ERR" (*text after "-ERR" and its space), 0 for anything else (*text is

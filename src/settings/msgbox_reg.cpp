@@ -191,8 +191,19 @@ uint32_t Reg_UpdateMsgStatus(ACCOUNT* account, const MSG_RECORD* record) {
         if (!root) return 0;
         const std::string path = account->Name + "\\MsgBox";
         const std::string where = path + "\\" + record->MsgId;
+        // A late write for an account deleted or renamed meanwhile must not
+        // bring its key back: it would load as a ghost account next start.
+        HREGKEY accountKey = HREGKEY_NONE;
         HREGKEY box = HREGKEY_NONE;
-        if (const uint32_t rc = RegStore_CreateKey(root->key, path, &box); rc != REGSTORE_OK) {
+        const uint32_t orc = RegStore_OpenKey(root->key, account->Name, &accountKey);
+        if (orc == REGSTORE_E_NOT_FOUND || orc == REGSTORE_E_KEY_DELETED) {
+            DebugLog_Write("Reg_UpdateMsgStatus: account \"%s\" is gone, record %s not written\n",
+                           account->Name.c_str(), record->MsgId);
+            return 0;
+        }
+        uint32_t rc = orc;
+        if (rc == REGSTORE_OK) rc = RegStore_CreateKey(accountKey, "MsgBox", &box);
+        if (rc != REGSTORE_OK) {
             boxText = failureText("Failed to open registry key for message:\r\n", where, rc);
         } else if (record->Status == MSG_DELETED) {
             const uint32_t drc = RegStore_DeleteValue(box, record->MsgId);

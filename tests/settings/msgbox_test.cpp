@@ -25,6 +25,9 @@ class MsgBoxTest : public ::testing::Test {
         ASSERT_EQ(RegStore_Open(iwtest::MakeTempDir("box") + "/registry.db"), REGSTORE_OK);
         Reg_SetMsgRootKey(nullptr); // re-opened in the fresh store on first write
         acc_.Name = "Work";
+        HREGKEY account;
+        ASSERT_EQ(RegStore_CreateKey(HREGKEY_USER, std::string(REG_ROOT_PATH) + "\\Work", &account),
+                  REGSTORE_OK);
     }
     void TearDown() override { MsgBox_Destroy(&acc_.hMsgBox); }
 
@@ -310,6 +313,25 @@ TEST_F(MsgBoxTest, WritesAndDeletesGoToTheStore) {
     EXPECT_TRUE(stored().empty());
     MsgBox_SetStatus(acc_.hMsgBox, nullptr, 7, MSG_OLD, &acc_); // no such record: nothing
     EXPECT_TRUE(stored().empty());
+}
+
+TEST_F(MsgBoxTest, ALateWriteForAGoneAccountDoesNotBringItBack) {
+    add(rec("x1", MSG_NEW), 1);
+    ASSERT_EQ(stored().size(), 1u);
+    // The account was renamed (or deleted) while the worker still held it.
+    HREGKEY root;
+    ASSERT_EQ(RegStore_OpenKey(HREGKEY_USER, REG_ROOT_PATH, &root), REGSTORE_OK);
+    ASSERT_EQ(RegStore_DeleteTree(root, "Work"), REGSTORE_OK);
+    int boxes = 0;
+    auto old = UserMsg_SetHandler([&](std::string_view, std::string_view, unsigned) {
+        ++boxes;
+        return UM_IDOK;
+    });
+    MsgBox_SetStatus(acc_.hMsgBox, nullptr, 0, MSG_OLD, &acc_);
+    UserMsg_SetHandler(std::move(old));
+    HREGKEY ghost;
+    EXPECT_EQ(RegStore_OpenKey(root, "Work", &ghost), REGSTORE_E_NOT_FOUND);
+    EXPECT_EQ(boxes, 0);
 }
 
 TEST_F(MsgBoxTest, AFailingStoreShowsOneBoxPerPass) {

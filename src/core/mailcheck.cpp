@@ -38,7 +38,6 @@ int g_current = -1;           // under g_queueMu: the account being checked
 // 1 from the compare-exchange in MailCheck_Start until the worker's last act.
 std::atomic<int> g_running{0};
 std::atomic<bool> g_stopping{false};
-std::atomic<int> g_remindLater{0};
 
 // The worker handle belongs to the UI thread (started, joined there).
 std::thread g_worker;
@@ -240,7 +239,7 @@ void _worker(WORKER_RUN run) {
         if (acc->hMsgBox && !noMemory) {
             const MSGBOX_COUNTS* c = MsgBox_GetCounts(acc->hMsgBox);
             const bool nothing = (c->New == 0 && c->Notified == 0) ||
-                                 (c->New == 0 && set.notifyOnlyOnce && g_remindLater.load() != 1);
+                                 (c->New == 0 && set.notifyOnlyOnce && MailCheck_GetRemindLater() != 1);
             if (!nothing) {
                 if (!acc->NewMailSnd.empty())
                     g_ui->PlaySound(acc->NewMailSnd, set.sndSync);
@@ -280,8 +279,8 @@ void _worker(WORKER_RUN run) {
         g_ui->SetCancelCheckEnabled(false);
         const bool found = sums.checkedNew > 0 || sums.checkedNotified > 0;
         if (found && !noMemory &&
-            (sums.checkedNew > 0 || !set.notifyOnlyOnce || g_remindLater.load() == 1)) {
-            g_remindLater.store(0);
+            (sums.checkedNew > 0 || !set.notifyOnlyOnce || MailCheck_GetRemindLater() == 1)) {
+            MailCheck_SetRemindLater(0);
             switch (set.newMailVisual) {
             case 1:
                 if (!g_ui->IsComposeOpen()) g_ui->ShowMailBoxes();
@@ -332,7 +331,7 @@ uint32_t MailCheck_Init(ENGINE_UI* ui, ENGINE_TIMERS* timers) {
     g_ui = ui;
     g_timers = timers;
     g_stopping.store(false);
-    g_remindLater.store(0);
+    MailCheck_SetRemindLater(0);
     {
         std::lock_guard lock(g_queueMu);
         g_queue.clear();
@@ -449,11 +448,15 @@ int MailCheck_IsBusy(int index) {
     return busy ? 1 : 0;
 }
 
+// The flag is the runtime global setting 8, so whoever sets that setting
+// reaches the same flag the announcement rules read.
 void MailCheck_SetRemindLater(int on) {
-    g_remindLater.store(on ? 1 : 0);
+    GlobalData_SetParam(GD_RUNTIME8, on ? 1 : 0);
 }
 int MailCheck_GetRemindLater() {
-    return g_remindLater.load();
+    intptr_t v = 0;
+    GlobalData_GetParam(GD_RUNTIME8, &v);
+    return static_cast<int>(v);
 }
 
 bool Queue_Lock() {

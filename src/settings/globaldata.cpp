@@ -4,6 +4,7 @@
 #include "platform/log.h"
 #include "platform/paths.h"
 
+#include <atomic>
 #include <climits>
 #include <cstring>
 #include <memory>
@@ -72,6 +73,9 @@ constexpr Direct kDirect[] = {
 };
 
 std::unique_ptr<GLOBAL_DATA> g_data;
+// The remind-later flag: set by the popup on the UI thread, read and cleared
+// by the mail-check worker, and never stored.
+std::atomic<uint8_t> g_runtime8{0};
 REGKEY* g_root = nullptr;
 bool g_manageLogon = false;
 
@@ -90,8 +94,6 @@ void* field(GLOBAL_DATA& d, int number) {
         return &d.NewMailVisual;
     case GD_NOTIFYONLYONCE:
         return &d.NotifyOnlyOnce;
-    case GD_RUNTIME8:
-        return &d.Runtime8;
     case GD_NEWMAILSOUND:
         return &d.NewMailSound;
     case GD_MAILREADER:
@@ -180,6 +182,7 @@ int32_t GlobalData_IntervalMs(int32_t minutes) {
 uint32_t GlobalData_Load(REGKEY* root) {
     if (!root) return ERR_BADARG;
     if (g_data) closeGlobalFilter(*g_data);
+    g_runtime8.store(0);
     auto d = std::make_unique<GLOBAL_DATA>();
     for (const Option& o : kOptions) {
         void* f = field(*d, o.number);
@@ -276,6 +279,10 @@ void GlobalData_SetManageLogon(bool manage) {
 uint32_t GlobalData_GetParam(int number, intptr_t* value) {
     if (!value) return ERR_BADARG;
     *value = 0;
+    if (number == GD_RUNTIME8) {
+        *value = static_cast<int8_t>(g_runtime8.load());
+        return 0;
+    }
     if (!g_data) return ERR_NOT_READY;
     GLOBAL_DATA& d = *g_data;
     for (const Direct& dr : kDirect) {
@@ -310,10 +317,6 @@ uint32_t GlobalData_GetParam(int number, intptr_t* value) {
         *value = reinterpret_cast<intptr_t>(d.GlbFilter);
         return 0;
     }
-    if (number == GD_RUNTIME8) {
-        *value = static_cast<int8_t>(d.Runtime8);
-        return 0;
-    }
     for (const Option& o : kOptions) {
         if (o.number != number) continue;
         const void* f = field(d, number);
@@ -335,6 +338,10 @@ uint32_t GlobalData_GetParam(int number, intptr_t* value) {
 }
 
 uint32_t GlobalData_SetParam(int number, intptr_t value) {
+    if (number == GD_RUNTIME8) {
+        g_runtime8.store(static_cast<uint8_t>(value));
+        return 0;
+    }
     if (!g_data || !g_root) {
         DebugLog_WriteText("GlobalData_SetParam: registry key IS NULL\n");
         return ERR_NOT_READY;
@@ -380,9 +387,6 @@ uint32_t GlobalData_SetParam(int number, intptr_t value) {
         return 0;
     case GD_GLBFILTER:
         d.GlbFilter = reinterpret_cast<FILTER_HANDLE>(value);
-        return 0;
-    case GD_RUNTIME8:
-        d.Runtime8 = static_cast<uint8_t>(value);
         return 0;
     default:
         if (number >= GD_GEOMETRY_FIRST && number <= GD_GEOMETRY_LAST) {

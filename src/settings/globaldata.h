@@ -70,7 +70,6 @@ struct GLOBAL_DATA {
     uint8_t CheckOnStart = 0;
     int32_t NewMailVisual = 1;
     uint8_t NotifyOnlyOnce = 0;
-    uint8_t Runtime8 = 0;
     std::string NewMailSound;
     std::string MailReader;
     std::string ReplyPrepend;

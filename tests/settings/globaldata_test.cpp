@@ -139,7 +139,7 @@ TEST_F(GlobalDataTest, SaveAndLoadEveryOption) {
     EXPECT_EQ(r.SndSync, 0);
     EXPECT_EQ(r.OptimizeStartup, 1);
     EXPECT_EQ(r.ConfirmMsgSend, 1);
-    EXPECT_EQ(r.Runtime8, 0);
+    EXPECT_EQ(param(GD_RUNTIME8), 0);
     EXPECT_EQ(param(GD_ENABLED), 0);
     EXPECT_STREQ(reinterpret_cast<const char*>(param(GD_LASTTXTSEARCH)), "needle");
 }

@@ -479,12 +479,23 @@ void MainWnd::loadMessages(bool fast) {
     ShowIcon(ICON_OFF);
     loaded_ = false;
     MenuRefresh();
+    const auto started = std::chrono::steady_clock::now();
     const uint32_t rc = Settings_LoadMessages();
     if (rc != 0) DebugLog_Write("Settings_LoadMessages returned 0x%x\n", rc);
     loaded_ = true;
     MenuRefresh();
     ShowIcon(ICON_NORMAL);
     UpdateSummary(nullptr, nullptr, nullptr);
+    int64_t records = 0;
+    for (int i = 0; i < Account_GetCount(); ++i)
+        if (const ACCOUNT* a = Account_Get(nullptr, i); a && a->hMsgBox)
+            records += MsgBox_GetCount(a->hMsgBox);
+    // Slow starts with large boxes are reported by users from this line.
+    DebugLog_Write("Messages loaded: %d accounts, %lld records in %lld ms\n", Account_GetCount(),
+                   static_cast<long long>(records),
+                   static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                              std::chrono::steady_clock::now() - started)
+                                              .count()));
     if (Timers_Init()) CheckOnStart();
 }
 

@@ -1,0 +1,265 @@
+#include "message/savedfile.h"
+
+#include "common/status.h"
+#include "common/text.h"
+#include "platform/user_message.h"
+#include "../support/temp_env.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+DATETIME at(int y, int mo, int d, int h, int mi, int s) {
+    DATETIME t{};
+    t.wYear = static_cast<uint16_t>(y);
+    t.wMonth = static_cast<uint16_t>(mo);
+    t.wDay = static_cast<uint16_t>(d);
+    t.wHour = static_cast<uint16_t>(h);
+    t.wMinute = static_cast<uint16_t>(mi);
+    t.wSecond = static_cast<uint16_t>(s);
+    return t;
+}
+
+std::vector<std::string> filesIn(const std::string& dir) {
+    std::vector<std::string> out;
+    for (const auto& e : fs::directory_iterator(dir)) out.push_back(e.path().filename().native());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+std::string answer(const std::string& date, const std::string& subject, const std::string& body) {
+    return "+OK 123 octets\r\nDate: " + date + "\r\nSubject: " + subject + "\r\n\r\n" + body +
+           "\r\n.\r\n";
+}
+
+class SavedFileTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        setenv("TZ", "UTC", 1);
+        tzset();
+        root_ = iwtest::MakeTempDir("saved") + "/root";
+        UserMsg_SetHandler([this](std::string_view cap, std::string_view text, unsigned) {
+            boxes_.push_back(std::string(cap) + ": " + std::string(text));
+            return UM_IDOK;
+        });
+    }
+    void TearDown() override { UserMsg_SetHandler(nullptr); }
+    std::string root_;
+    std::vector<std::string> boxes_;
+};
+
+TEST(SavedFileName, WriterAndLookupName) {
+    const DATETIME d = at(2010, 10, 21, 14, 5, 9);
+    struct Case {
+        const char* subject;
+        const char* id;
+        bool partial;
+        const char* name;
+    } cases[] = {
+        {"  Re: Hello: world  ", "<1234567890abcdefXYZ>", false,
+         "101021-140509-Re_ Hello_ world-_1234567890abcde.eml"},
+        // Leading blanks do not eat into the 21 bytes of the subject.
+        {"   abcdefghijklmnopqrstuvwxyz", "id", false, "101021-140509-abcdefghijklmnopqrstu-id.eml"},
+        // A cut that leaves a blank at the end is trimmed again.
+        {"abcdefghijklmnopqrst uvw", "id", true, "p101021-140509-abcdefghijklmnopqrst-id.eml"},
+        // Cuts never split a character: "é" is two bytes, "€" three.
+        {"aaaaaaaaaaaaaaaaaaaaé", "abcdefghijklmno€", false,
+         "101021-140509-aaaaaaaaaaaaaaaaaaaa-abcdefghijklmno.eml"},
+        {"a/b\\c*d?e|f\"g<h>i\tj", "../x\r\n", false,
+         "101021-140509-a_b_c_d_e_f_g_h_i_j-.._x__.eml"},
+        {"", "", false, "101021-140509--.eml"},
+    };
+    for (const auto& c : cases) {
+        const std::string n = SavedFile_Name(d, c.subject, c.id, c.partial);
+        EXPECT_EQ(n, c.name) << c.subject;
+        EXPECT_TRUE(Text_IsValidUtf8(n)) << n;
+    }
+    // A message without a date keeps the fixed shape, whatever the other fields hold.
+    DATETIME missing = DateTime_Missing();
+    missing.wMonth = 300;
+    EXPECT_EQ(SavedFile_Name(missing, "x", "y", false), "000000-000000-x-y.eml");
+    EXPECT_EQ(SavedFile_Name(at(1999, 12, 31, 23, 59, 59), "x", "y", true),
+              "p991231-235959-x-y.eml");
+}
+
+TEST(SavedFileName, ParsedNamesGiveBackTheirName) {
+    struct Case {
+        const char* name;
+        bool partial;
+        int year, month;
+        const char* subject;
+        const char* id;
+    } cases[] = {
+        {"101021-140509-Re_ Hello_ world-_1234567890abcde.eml", false, 2010, 10,
+         "Re_ Hello_ world", "_1234567890abcde"},
+        {"p991231-235959-x-y.eml", true, 1999, 12, "x", "y"},
+        {"000101-000000-x-y.eml", false, 2000, 1, "x", "y"},
+        // A "-" in the subject ends the subject; the rest joins the id.
+        {"101021-140509-Re-Re-abc.eml", false, 2010, 10, "Re", "Re-abc"},
+        {"101021-140509- spaced -id.eml", false, 2010, 10, " spaced ", "id"},
+        {"000000-000000-x-y.eml", false, DATETIME_YEAR_MISSING, 0, "x", "y"},
+    };
+    for (const auto& c : cases) {
+        SAVEDFILE_INFO info;
+        ASSERT_TRUE(SavedFile_ParseName(c.name, &info)) << c.name;
+        EXPECT_EQ(info.partial, c.partial) << c.name;
+        EXPECT_EQ(info.date.wYear, c.year) << c.name;
+        EXPECT_EQ(info.date.wMonth, c.month) << c.name;
+        EXPECT_EQ(info.subject, c.subject) << c.name;
+        EXPECT_EQ(info.id, c.id) << c.name;
+        EXPECT_EQ(SavedFile_RecordName(info.date, info.subject, info.id, info.partial), c.name);
+    }
+    SAVEDFILE_INFO info;
+    ASSERT_TRUE(SavedFile_ParseName("991231-235959-x-y.eml", &info));
+    EXPECT_EQ(info.date.wDay, 31);
+    EXPECT_EQ(info.date.wSecond, 59);
+    EXPECT_EQ(info.date.wDayOfWeek, 5); // a Friday
+
+    // Names the writer never makes are not saved files.
+    for (const char* bad : {"101021-140509-nodash.eml", "10102a-140509-x-y.eml", "101021140509-x-y.eml",
+                            "101021-140509-x-y.txt", "P101021-140509-x-y.eml", "101021-140509-a:b-y.eml",
+                            "101021-140509-x-y.eml.iw-tmp", ".iw-tmp-abcdef", "p", ""})
+        EXPECT_FALSE(SavedFile_ParseName(bad, &info)) << bad;
+}
+
+TEST(SavedFileName, RecordNameStaysOneComponent) {
+    const std::string longText(128, 'x');
+    const std::string n = SavedFile_RecordName(at(2010, 1, 2, 3, 4, 5), longText, longText, true);
+    EXPECT_LE(n.size(), 255u);
+    EXPECT_TRUE(n.ends_with("-" + longText + ".eml")) << "the id stays whole";
+}
+
+TEST(SavedFileName, FolderNames) {
+    for (const char* ok : {"Home", "my mail", "a.b", "...", "Ünïcode"})
+        EXPECT_TRUE(SavedFile_FolderNameOk(ok)) << ok;
+    for (std::string_view bad : {std::string_view(""), std::string_view("."),
+                                 std::string_view(".."), std::string_view("a/b"),
+                                 std::string_view("/"), std::string_view("a\0b", 3)})
+        EXPECT_FALSE(SavedFile_FolderNameOk(bad)) << bad;
+    EXPECT_FALSE(SavedFile_FolderNameOk(std::string(256, 'a')));
+}
+
+TEST(SavedFileText, FramingOfTheAnswerIsUndone) {
+    EXPECT_EQ(SavedFile_MessageText("+OK\r\nA: b\r\n\r\n..dot\r\n.\r\n"), "A: b\r\n\r\n.dot\r\n");
+    EXPECT_EQ(SavedFile_MessageText("+OK\r\n.\r\n"), "");
+    // Not a complete multi-line answer: kept as it is.
+    EXPECT_EQ(SavedFile_MessageText("+OK\r\n..x\r\n"), "..x\r\n");
+    EXPECT_EQ(SavedFile_MessageText("no line feed"), "no line feed");
+}
+
+TEST_F(SavedFileTest, SavesUnderTheMessagesOwnDateAndSubject) {
+    const std::string a = answer("Thu, 21 Oct 2010 14:05:09 +0000", "  Re: Hello: world  ",
+                                 "Body\r\n..starts with a dot");
+    std::string path;
+    ASSERT_EQ(SavedFile_Save(root_, "Home", a, "<1234567890abcdefXYZ>", false, true, &path), 0u);
+    EXPECT_EQ(path, root_ + "/Home/101021-140509-Re_ Hello_ world-_1234567890abcde.eml");
+    EXPECT_EQ(iwtest::ReadFile(path),
+              "Date: Thu, 21 Oct 2010 14:05:09 +0000\r\nSubject:   Re: Hello: world  \r\n\r\n"
+              "Body\r\n.starts with a dot\r\n");
+    struct stat st{};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    // A dateless message; a second save of the same name replaces the first.
+    const std::string nodate = "+OK\r\nSubject: x\r\n\r\none\r\n.\r\n";
+    ASSERT_EQ(SavedFile_Save(root_, "Home", nodate, "id", true, true, &path), 0u);
+    EXPECT_EQ(fs::path(path).filename(), "p000000-000000-x-id.eml");
+    ASSERT_EQ(SavedFile_Save(root_, "Home", "+OK\r\nSubject: x\r\n\r\ntwo\r\n.\r\n", "id", true,
+                             true, &path),
+              0u);
+    EXPECT_EQ(iwtest::ReadFile(path), "Subject: x\r\n\r\ntwo\r\n");
+    EXPECT_EQ(filesIn(root_ + "/Home"),
+              (std::vector<std::string>{"101021-140509-Re_ Hello_ world-_1234567890abcde.eml",
+                                        "p000000-000000-x-id.eml"}));
+    EXPECT_TRUE(boxes_.empty());
+
+    std::vector<SAVEDFILE_ENTRY> list;
+    ASSERT_EQ(SavedFile_List(root_ + "/Home", &list), 0u);
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_FALSE(list[0].info.partial);
+    EXPECT_TRUE(list[1].info.partial);
+    EXPECT_EQ(list[1].size, 19u);
+    EXPECT_EQ(SavedFile_CountFull(root_ + "/Home"), 1);
+
+    std::string text;
+    EXPECT_EQ(SavedFile_Load(path, &text), 0u);
+    EXPECT_EQ(text, "Subject: x\r\n\r\ntwo\r\n");
+    EXPECT_EQ(SavedFile_Load(root_ + "/Home/none.eml", &text), ERR_NOT_FOUND);
+}
+
+TEST_F(SavedFileTest, RootAndFolderFailures) {
+    const std::string a = answer("Thu, 21 Oct 2010 14:05:09 +0000", "s", "b");
+    EXPECT_EQ(SavedFile_Save("", "Home", a, "id", false, false), 1u);
+
+    // Account names that cannot be a folder write nothing anywhere.
+    for (const char* bad : {"..", ".", "a/../../b", ""}) {
+        EXPECT_EQ(SavedFile_Save(root_, bad, a, "id", false, true), ERR_CREATE) << bad;
+    }
+    EXPECT_TRUE(filesIn(root_).empty());
+    EXPECT_TRUE(filesIn(fs::path(root_).parent_path()) == std::vector<std::string>{"root"});
+    EXPECT_TRUE(boxes_.empty()) << "quiet";
+
+    // A root that is a file cannot hold folders; not quiet, so the user is told.
+    const std::string fileRoot = root_ + "/plain";
+    { std::ofstream(fileRoot) << "x"; }
+    EXPECT_EQ(SavedFile_Save(fileRoot, "Home", a, "id", false, false), ERR_CREATE);
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(boxes_[0].rfind("_saveMessageIfNeeded: Failed to create \"" + fileRoot + "\" (", 0), 0u)
+        << boxes_[0];
+}
+
+// A write that fails half-way (the file size limit stands in for a full
+// disk) leaves no file, no temporary file, and the earlier copy intact.
+TEST_F(SavedFileTest, FailedWriteLeavesNothingAndKeepsTheOldFile) {
+    const std::string small = answer("Thu, 21 Oct 2010 14:05:09 +0000", "s", "old");
+    std::string path;
+    ASSERT_EQ(SavedFile_Save(root_, "Home", small, "id", false, true, &path), 0u);
+
+    const std::string big = answer("Thu, 21 Oct 2010 14:05:09 +0000", "s", std::string(70000, 'x'));
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit lim = old;
+    lim.rlim_cur = 4096;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &lim), 0);
+    const uint32_t rc = SavedFile_Save(root_, "Home", big, "id", false, true);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_EQ(rc, ERR_CREATE);
+    EXPECT_EQ(filesIn(root_ + "/Home"), std::vector<std::string>{fs::path(path).filename()});
+    EXPECT_NE(iwtest::ReadFile(path).find("old"), std::string::npos);
+    ASSERT_EQ(boxes_.size(), 1u) << "shown even when quiet";
+    EXPECT_EQ(boxes_[0].rfind("_saveMessageIfNeeded: Couldn't save downloaded message \r\nFile Name: " +
+                                  path + " \r\n",
+                              0),
+              0u)
+        << boxes_[0];
+}
+
+TEST_F(SavedFileTest, ReadOnlyFolder) {
+    if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
+    ASSERT_EQ(SavedFile_Save(root_, "Home", answer("Thu, 21 Oct 2010 14:05:09 +0000", "s", "b"),
+                             "id", false, true),
+              0u);
+    fs::permissions(root_ + "/Home", fs::perms::owner_read | fs::perms::owner_exec);
+    EXPECT_EQ(SavedFile_Save(root_, "Home", answer("Fri, 22 Oct 2010 14:05:09 +0000", "s", "b"),
+                             "id", false, true),
+              ERR_CREATE);
+    fs::permissions(root_ + "/Home", fs::perms::owner_all);
+    EXPECT_EQ(filesIn(root_ + "/Home").size(), 1u);
+}
+
+} // namespace

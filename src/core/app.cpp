@@ -8,6 +8,7 @@
 #include "core/mainwnd.h"
 #include "core/schedule.h"
 #include "core/tray.h"
+#include "core/wakeup.h"
 #include "message/filter.h"
 #include "platform/instance.h"
 #include "platform/log.h"
@@ -83,36 +84,26 @@ void _installSignals(QObject* owner) {
     signal(SIGPIPE, SIG_IGN);
 }
 
-// ---- Wake-ups: a suspend shows as boot time running ahead of the monotonic clock --
-
-int64_t _clockMs(clockid_t id) {
-    timespec ts{};
-    clock_gettime(id, &ts);
-    return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
+// ---- Wake-ups ------------------------------------------------------------------------
 
 void _watchWakeUps(QObject* owner) {
+    const bool online =
+        QNetworkInformation::loadBackendByFeatures(QNetworkInformation::Feature::Reachability) &&
+        QNetworkInformation::instance()->reachability() ==
+            QNetworkInformation::Reachability::Online;
+    auto wake = std::make_shared<WakeDetector>(WakeDetector::Read(), online);
     auto* t = new QTimer(owner);
-    auto last = std::make_shared<std::pair<int64_t, int64_t>>(_clockMs(CLOCK_BOOTTIME),
-                                                              _clockMs(CLOCK_MONOTONIC));
-    QObject::connect(t, &QTimer::timeout, owner, [last] {
-        const int64_t boot = _clockMs(CLOCK_BOOTTIME), mono = _clockMs(CLOCK_MONOTONIC);
-        const int64_t slept = (boot - last->first) - (mono - last->second);
-        *last = {boot, mono};
-        if (slept > 5000 && g_wnd) g_wnd->Wake("resumed from suspend");
+    QObject::connect(t, &QTimer::timeout, owner, [wake] {
+        if (wake->Resumed(WakeDetector::Read()) && g_wnd) g_wnd->Wake("resumed from suspend");
     });
     t->start(10000);
-
-    if (QNetworkInformation::loadBackendByFeatures(QNetworkInformation::Feature::Reachability)) {
-        QNetworkInformation* ni = QNetworkInformation::instance();
+    if (QNetworkInformation* ni = QNetworkInformation::instance())
         QObject::connect(ni, &QNetworkInformation::reachabilityChanged, owner,
-                         [](QNetworkInformation::Reachability r) {
-                             static auto previous = QNetworkInformation::Reachability::Unknown;
-                             const bool online = r == QNetworkInformation::Reachability::Online;
-                             if (online && previous != r && g_wnd) g_wnd->Wake("network is back");
-                             previous = r;
+                         [wake](QNetworkInformation::Reachability r) {
+                             if (wake->NetworkChanged(r == QNetworkInformation::Reachability::Online) &&
+                                 g_wnd)
+                                 g_wnd->Wake("network is back");
                          });
-    }
 }
 
 // ---- A tray that appears later -------------------------------------------------------

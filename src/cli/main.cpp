@@ -3,6 +3,7 @@
 #include "cli/decode_command.h"
 #include "cli/send_command.h"
 #include "cli/settings_commands.h"
+#include "cli/tnef_command.h"
 
 #include <cstdio>
 #include <cstring>
@@ -31,7 +32,9 @@ void printUsage(FILE* out) {
                "                        send a message through the account's outgoing\n"
                "                        server ('send --help' lists the options)\n"
                "  check ACCOUNT|All|AllInc [--json] [--password-stdin]\n"
-               "                        check accounts now and print their results\n",
+               "                        check accounts now and print their results\n"
+               "  tnef list|extract FILE [DIR] [--json]\n"
+               "                        list or unpack the files packed in a winmail.dat\n",
                out);
 }
 
@@ -63,6 +66,7 @@ int main(int argc, char** argv) {
     if (std::strcmp(cmd, "profile") == 0) return Cli_Profile(profile, argc - 2, argv + 2);
     if (std::strcmp(cmd, "send") == 0) return Cli_Send(profile, argc - 2, argv + 2);
     if (std::strcmp(cmd, "check") == 0) return Cli_Check(profile, argc - 2, argv + 2);
+    if (std::strcmp(cmd, "tnef") == 0) return Cli_Tnef(argc - 2, argv + 2);
     std::fprintf(stderr, "inboxwarden-cli: unknown command '%s'\n", argv[1]);
     printUsage(stderr);
     return 2;

@@ -9,6 +9,7 @@
 #include "settings/account.h"
 #include "settings/globaldata.h"
 #include "settings/msgbox.h"
+#include "settings/msgbox_reg.h"
 #include "settings/profile.h"
 #include "settings/reg.h"
 

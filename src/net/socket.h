@@ -1,6 +1,9 @@
 // Socket transport shared by POP3, SMTP and the message download: TCP
 // connections (IPv4 and IPv6, every resolved address tried), optionally
 // through a SOCKS 4 or SOCKS 5 proxy, with whole sends and bounded receives.
+// A connection can carry TLS (OpenSSL) from its first byte or from an upgrade
+// the protocol above asked for (STLS, STARTTLS); the handle stays the same
+// int, and Sock_Send/Sock_Recv/Sock_Close go through TLS once it is on.
 //
 // Errors are the Winsock numbers below (0 is success); Sock_ErrorText gives
 // their texts, which the rest of the program shows to the user. Sockets are
@@ -16,6 +19,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <string>
+#include <string_view>
 
 // The Winsock numbers this module returns (the full table is in
 // Sock_ErrorText).
@@ -33,6 +38,9 @@ inline constexpr uint32_t SOCKERR_NAMETOOLONG = 10063; // a name over 255 bytes 
 inline constexpr uint32_t SOCKERR_HOST_NOT_FOUND = 11001;
 inline constexpr uint32_t SOCKERR_TRY_AGAIN = 11002;
 inline constexpr uint32_t SOCKERR_NO_DATA = 11004;
+// Not Winsock numbers: the TLS layer's own.
+inline constexpr uint32_t SOCKERR_TLS = 12001;      // the TLS negotiation or a TLS record failed
+inline constexpr uint32_t SOCKERR_TLS_CERT = 12002; // the server's certificate was refused
 
 inline constexpr int SOCK_INVALID = -1; // a socket handle that is not connected
 
@@ -117,9 +125,44 @@ uint32_t Sock_Send(int sock, const void* data, size_t length, int timeoutSec,
 uint32_t Sock_Recv(int sock, GrowBuffer* buf, size_t offset, size_t* received, int timeoutSec,
                    const SockAbort* abort = nullptr);
 
-// Closes *sock (lingering off) and sets it to SOCK_INVALID; nothing when sock
-// is null or already SOCK_INVALID. Always 0. Owning thread only.
+// Closes *sock (lingering off; with TLS on, a close notice is offered first
+// without waiting) and sets it to SOCK_INVALID; nothing when sock is null or
+// already SOCK_INVALID. Always 0. Owning thread only.
 uint32_t Sock_Close(int* sock);
+
+// ---- TLS ----------------------------------------------------------------------
+
+// How a server's certificate is accepted.
+inline constexpr int SOCK_TLS_VERIFY = 0; // a chain to the system CA store, for this host name
+inline constexpr int SOCK_TLS_PINNED = 1; // exactly the certificate with the pinned fingerprint
+// A fingerprint: SHA-256 of the certificate's DER bytes, 64 lower-case hex digits.
+inline constexpr size_t SOCK_TLS_PIN_LENGTH = 64;
+
+// Starts TLS (1.2 or later) as the client on a connected socket: at once for
+// implicit TLS, or after the protocol's upgrade command was accepted. host is
+// the name the user gave for the server: it is sent as SNI (unless it is an
+// IP address) and, with SOCK_TLS_VERIFY, must match the certificate. With
+// SOCK_TLS_PINNED the certificate is accepted when its fingerprint equals pin
+// (ASCII case ignored) and refused otherwise, whoever issued it. The
+// certificate is judged before this returns, so nothing the caller sends
+// later can reach a server that was refused. The handshake waits up to
+// timeoutSec in all and watches abort.
+// Returns 0; SOCKERR_NOTCONN (no socket), SOCKERR_INVAL (TLS already on, a
+// null host, an unknown policy), SOCKERR_TLS_CERT (refused: *errorText names
+// the reason - expired, not yet valid, host name mismatch, unknown issuer,
+// pin mismatch - followed by ", SHA-256 " and the fingerprint), SOCKERR_TLS
+// (the negotiation failed: *errorText has OpenSSL's reason), or a transport
+// error (SOCKERR_TIMEDOUT, SOCKERR_INTR, SOCKERR_CONNRESET ...; *errorText is
+// its text). errorText may be null. On failure the socket stays open (the
+// caller closes it) but carries nothing more.
+uint32_t Sock_StartTls(int sock, const char* host, int policy, const char* pin, int timeoutSec,
+                       const SockAbort* abort = nullptr, std::string* errorText = nullptr);
+
+// Whether TLS is on for the socket.
+bool Sock_IsTls(int sock);
+
+// Whether text is a fingerprint as stored: 64 hex digits (either case).
+bool Sock_IsValidPin(std::string_view text);
 
 // The text of a Winsock number; "Unknown socket error" for anything else.
 // The text is static.

@@ -424,3 +424,68 @@ TEST(SockConnect, ReachesAnIpv6Peer) {
 }
 
 } // namespace
+
+TEST(SockTls, AHandshakeThatGetsNoAnswerEndsOnAbortOrTimeOutAndGarbageFails) {
+    SockAbort abort;
+    FakePeer mute([](PeerConn& c) { c.WaitClosed(); }, 2);
+    {
+        SCOPED_TRACE("cancel while the ClientHello waits for an answer");
+        Closer s;
+        ASSERT_EQ(Sock_Connect(&s.sock, "127.0.0.1", mute.port(), nullptr, 0, nullptr, nullptr, 5,
+                               &abort),
+                  0u);
+        std::string text;
+        Stopwatch sw;
+        {
+            LateAbort late(abort);
+            EXPECT_EQ(Sock_StartTls(s.sock, "localhost", SOCK_TLS_VERIFY, "", 60, &abort, &text),
+                      SOCKERR_INTR);
+        }
+        EXPECT_LT(sw.ElapsedMs(), 1300);
+        EXPECT_EQ(text, Sock_ErrorText(SOCKERR_INTR));
+        EXPECT_FALSE(Sock_IsTls(s.sock));
+        abort.Reset();
+    }
+    {
+        SCOPED_TRACE("the same without an abort runs into the time-out");
+        Closer s;
+        ASSERT_EQ(Sock_Connect(&s.sock, "127.0.0.1", mute.port(), nullptr, 0, nullptr, nullptr, 5),
+                  0u);
+        Stopwatch sw;
+        EXPECT_EQ(Sock_StartTls(s.sock, "localhost", SOCK_TLS_VERIFY, "", 1), SOCKERR_TIMEDOUT);
+        EXPECT_LT(sw.ElapsedMs(), 2500);
+    }
+    {
+        SCOPED_TRACE("a plain-text server answers the ClientHello");
+        FakePeer plain([](PeerConn& c) {
+            c.Read(5);
+            c.Send("+OK POP3 ready, no TLS here\r\n");
+            c.WaitClosed();
+        });
+        Closer s;
+        ASSERT_EQ(Sock_Connect(&s.sock, "127.0.0.1", plain.port(), nullptr, 0, nullptr, nullptr, 5),
+                  0u);
+        std::string text;
+        EXPECT_EQ(Sock_StartTls(s.sock, "localhost", SOCK_TLS_VERIFY, "", 5, nullptr, &text),
+                  SOCKERR_TLS);
+        EXPECT_TRUE(text.starts_with("TLS negotiation failed: ")) << text;
+    }
+    // Nothing to start TLS on, or nothing valid to start it with.
+    EXPECT_EQ(Sock_StartTls(SOCK_INVALID, "localhost", SOCK_TLS_VERIFY, "", 5), SOCKERR_NOTCONN);
+    Closer s;
+    FakePeer idle([](PeerConn& c) { c.WaitClosed(); });
+    ASSERT_EQ(Sock_Connect(&s.sock, "127.0.0.1", idle.port(), nullptr, 0, nullptr, nullptr, 5), 0u);
+    EXPECT_EQ(Sock_StartTls(s.sock, nullptr, SOCK_TLS_VERIFY, "", 5), SOCKERR_INVAL);
+    EXPECT_EQ(Sock_StartTls(s.sock, "localhost", 7, "", 5), SOCKERR_INVAL);
+}
+
+TEST(SockTls, PinSyntax) {
+    const std::string hex64(64, 'a');
+    EXPECT_TRUE(Sock_IsValidPin(hex64));
+    EXPECT_TRUE(Sock_IsValidPin(std::string(32, 'F') + std::string(32, '0')));
+    EXPECT_FALSE(Sock_IsValidPin(""));
+    EXPECT_FALSE(Sock_IsValidPin(hex64.substr(1)));
+    EXPECT_FALSE(Sock_IsValidPin(hex64 + "a"));
+    EXPECT_FALSE(Sock_IsValidPin(std::string(63, 'a') + "g"));
+    EXPECT_FALSE(Sock_IsValidPin(std::string(62, 'a') + ":a"));
+}

@@ -289,6 +289,24 @@ void MsgBox_Recount(MSGBOX* box, ACCOUNT* account) {
     MsgBox_EndCheck(box, -1, account);
 }
 
+int MsgBox_DropMsgs(MSGBOX* box, const std::vector<std::string>& ids, ACCOUNT* account) {
+    if (!box || ids.empty()) return 0;
+    const std::unordered_set<std::string_view> gone(ids.begin(), ids.end());
+    int dropped = 0;
+    {
+        BulkPass pass;
+        dropped = box->MsgArray.EraseIf([&](MSG_RECORD& r) {
+            if (!gone.count(r.MsgId)) return false;
+            r.Status = MSG_DELETED;
+            Reg_UpdateMsgStatus(account, &r);
+            return true;
+        });
+    }
+    if (dropped > 0) box->IdIndexValid = false;
+    MsgBox_Recount(box, account);
+    return dropped;
+}
+
 void MsgBox_SetAllStatus(MSGBOX* box, int32_t status, int keepMarked, ACCOUNT* account) {
     if (!box) return;
     BulkPass pass;

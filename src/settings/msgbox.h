@@ -19,6 +19,7 @@
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 struct ACCOUNT;
 
@@ -142,6 +143,12 @@ void MsgBox_EndCheck(MSGBOX* box, int result, ACCOUNT* account);
 
 // MsgBox_EndCheck with result -1: recount, never drop.
 void MsgBox_Recount(MSGBOX* box, ACCOUNT* account);
+
+// Drops, in one pass, every record whose MsgId equals one of `ids` (the
+// messages a fast delete removed from the server): each becomes
+// MSG_DELETED, is written (its stored value goes) and leaves the box; the
+// counters are recomputed. Returns the number dropped.
+int MsgBox_DropMsgs(MSGBOX* box, const std::vector<std::string>& ids, ACCOUNT* account);
 
 // Sets every record's status and recomputes the counters. MSG_LOOKED_AT turns
 // new, unread, quiet and notified records into MSG_UNREAD and the others,

@@ -1,4 +1,5 @@
 #include "core/pop3acc.h"
+#include "core/savedmsg.h"
 #include "common/status.h"
 #include "common/text.h"
 #include "message/filter.h"
@@ -43,8 +44,7 @@ uint32_t askPassword(const POP3ACC_HOOKS& h, const ACCOUNT& account, std::string
 uint32_t saveMessage(const POP3ACC_HOOKS& h, std::string_view text, ACCOUNT* account,
                      const char* id, int root) {
     if (h.saveMessage) return h.saveMessage(text, account, id, root, false, true);
-    DebugLog_Write("Pop3Acc_Check: message \"%s\" not saved: saving is not available\n", id);
-    return ERR_CREATE;
+    return SavedMsg_SaveIfNeeded(text, account, id, root, false, true);
 }
 
 // Where the password comes from: stored, remembered from a prompt of this

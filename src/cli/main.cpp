@@ -1,6 +1,7 @@
 // inboxwarden-cli: the headless front of Inboxwarden.
 #include "cli/check_command.h"
 #include "cli/decode_command.h"
+#include "cli/delete_command.h"
 #include "cli/send_command.h"
 #include "cli/settings_commands.h"
 #include "cli/tnef_command.h"
@@ -33,6 +34,8 @@ void printUsage(FILE* out) {
                "                        server ('send --help' lists the options)\n"
                "  check ACCOUNT|All|AllInc [--json] [--password-stdin]\n"
                "                        check accounts now and print their results\n"
+               "  delete ACCOUNT ID... [--password-stdin]\n"
+               "                        delete these messages from the account's server now\n"
                "  tnef list|extract FILE [DIR] [--json]\n"
                "                        list or unpack the files packed in a winmail.dat\n",
                out);
@@ -66,6 +69,7 @@ int main(int argc, char** argv) {
     if (std::strcmp(cmd, "profile") == 0) return Cli_Profile(profile, argc - 2, argv + 2);
     if (std::strcmp(cmd, "send") == 0) return Cli_Send(profile, argc - 2, argv + 2);
     if (std::strcmp(cmd, "check") == 0) return Cli_Check(profile, argc - 2, argv + 2);
+    if (std::strcmp(cmd, "delete") == 0) return Cli_Delete(profile, argc - 2, argv + 2);
     if (std::strcmp(cmd, "tnef") == 0) return Cli_Tnef(argc - 2, argv + 2);
     std::fprintf(stderr, "inboxwarden-cli: unknown command '%s'\n", argv[1]);
     printUsage(stderr);

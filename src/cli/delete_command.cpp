@@ -1,0 +1,137 @@
+#include "cli/delete_command.h"
+
+#include "cli/terminal.h"
+#include "common/status.h"
+#include "core/fastdelete.h"
+#include "message/filter.h"
+#include "platform/instance.h"
+#include "settings/account.h"
+#include "settings/settings.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+const ACCOUNT_FILTER_OPS kFilterOps{Filter_Open, Filter_Close, Filter_AssignVars,
+                                    Filter_ChangePath};
+
+void usage() {
+    std::fputs("Usage: inboxwarden-cli delete ACCOUNT ID... [--password-stdin]\n"
+               "\n"
+               "Deletes the messages with these unique ids from the account's server now and\n"
+               "drops their records. Prints the ids the server confirmed; the others stay\n"
+               "marked for deletion, so the next check deletes them. A password that is not\n"
+               "saved is asked on the terminal, or, with --password-stdin, read as one line\n"
+               "of standard input.\n",
+               stderr);
+}
+
+} // namespace
+
+int Cli_Delete(const std::string& profile, int argc, char** args) {
+    bool passwordStdin = false;
+    const char* name = nullptr;
+    std::vector<std::string> ids;
+    for (int i = 0; i < argc; ++i) {
+        if (std::strcmp(args[i], "--password-stdin") == 0) {
+            passwordStdin = true;
+        } else if (std::strcmp(args[i], "--") == 0) {
+            for (++i; i < argc; ++i)
+                ids.emplace_back(args[i]);
+        } else if (args[i][0] == '-' && args[i][1] != '\0') {
+            usage();
+            return 2;
+        } else if (!name) {
+            name = args[i];
+        } else {
+            ids.emplace_back(args[i]);
+        }
+    }
+    if (!name || ids.empty()) {
+        usage();
+        return 2;
+    }
+
+    // The running program owns the store and its boxes.
+    int err = 0;
+    const int lock = Instance_Acquire(&err);
+    if (lock != INSTANCE_ACQUIRED) {
+        std::fputs(lock == INSTANCE_HELD
+                       ? "inboxwarden-cli: Inboxwarden is running on this store; quit it first\n"
+                       : "inboxwarden-cli: cannot take the store's lock file\n",
+                   stderr);
+        return 1;
+    }
+    Account_SetFilterOps(&kFilterOps);
+    SETTINGS_START start;
+    if (const uint32_t rc = Settings_Start(profile, 1, &start); rc != 0) {
+        std::fprintf(stderr, "inboxwarden-cli: cannot load the settings (%s)\n", Status_Name(rc));
+        Instance_Release();
+        return 1;
+    }
+    Settings_SetCleanShutdown(0);
+    Settings_LoadMessages();
+
+    int status = 1;
+    ACCOUNT* acc = Account_Get(name, -1);
+    if (!acc) {
+        std::fprintf(stderr, "inboxwarden-cli: no account '%s'\n", name);
+    } else {
+        POP3ACC_HOOKS hooks;
+        hooks.askPassword = [&](const ACCOUNT& a, std::string* password) -> uint32_t {
+            if (passwordStdin) {
+                if (!std::getline(std::cin, *password)) return ERR_NOT_READY;
+                if (!password->empty() && password->back() == '\r') password->pop_back();
+                return password->empty() ? ERR_NOT_READY : 0;
+            }
+            if (!Cli_ReadPasswordFromTerminal("POP3 password for " + a.Name + ": ", password)) {
+                std::fprintf(stderr,
+                             "inboxwarden-cli delete: no terminal to ask the password of %s on; "
+                             "use --password-stdin\n",
+                             a.Name.c_str());
+                return ERR_NOT_READY;
+            }
+            return 0;
+        };
+        Pop3Acc_SetHooks(hooks);
+        FASTDELETE_OPTIONS options;
+        options.showBoxes = false;
+        FASTPOP3_RESULT result;
+        const uint32_t rc = FastDelete_Run(acc, ids, nullptr, options, &result);
+        Pop3Acc_SetHooks({});
+        for (const std::string& id : result.deleted)
+            std::printf("%s\n", id.c_str());
+        FASTPOP3_SESSION where;
+        where.authType = acc->ChkAuthType;
+        for (const FASTPOP3_BOX& box : FastPOP3_Boxes(where, result)) {
+            std::string text = box.text;
+            for (size_t p; (p = text.find('\r')) != std::string::npos;)
+                text.erase(p, 1);
+            while (!text.empty() && text.back() == '\n')
+                text.pop_back();
+            std::fprintf(stderr, "%s: %s\n", box.title.c_str(), text.c_str());
+        }
+        if (rc == ERR_EXISTS)
+            std::fprintf(stderr, "inboxwarden-cli: %s is being checked; try again\n", name);
+        else if (rc == ERR_NOT_READY)
+            std::fprintf(stderr, "inboxwarden-cli: no password for %s\n", name);
+        else if (rc != 0 && result.errorText.empty())
+            std::fprintf(stderr, "inboxwarden-cli: %s\n", Status_Name(rc));
+        // An id named twice on the command line counts once.
+        std::vector<std::string> wanted = ids;
+        std::sort(wanted.begin(), wanted.end());
+        wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
+        if (rc == 0 && result.deleted.size() == wanted.size()) status = 0;
+    }
+
+    // LastSTAT and the boxes changed: the profile gets them, as at the
+    // program's shutdown.
+    if (Settings_Shutdown() == 0) Settings_SetCleanShutdown(1);
+    Instance_Release();
+    return status;
+}

@@ -117,7 +117,8 @@ bool SavedFile_ParseName(std::string_view name, SAVEDFILE_INFO* info) {
         out.partial = true;
         name.remove_prefix(1);
     }
-    if (name.size() < kDateLen + 2 + kExt.size() || !name.ends_with(kExt) ||
+    if (name.size() > FILES_NAME_MAX - (out.partial ? 1 : 0) ||
+        name.size() < kDateLen + 2 + kExt.size() || !name.ends_with(kExt) ||
         name[6] != '-' || name[kDateLen] != '-')
         return false;
     int f[6];

@@ -11,9 +11,12 @@
 #include <sys/socket.h>
 
 #include <chrono>
+#include <fcntl.h>
+#include <poll.h>
 #include <csignal>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -27,12 +30,16 @@ std::string debugLog() {
     return iwtest::ReadFile(iwtest::SandboxDir() + "/state/inboxwarden/debug_info.txt");
 }
 
-pid_t start(std::vector<std::string> args) {
+using Env = std::vector<std::pair<std::string, std::string>>;
+
+pid_t start(std::vector<std::string> args, const Env& env = {}) {
     args.insert(args.begin(), IW_PROGRAM);
     const pid_t pid = fork();
     if (pid == 0) {
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
         setenv("INBOXWARDEN_NO_BOXES", "1", 1);
+        for (const auto& [name, value] : env)
+            setenv(name.c_str(), value.c_str(), 1);
         std::vector<char*> argv;
         for (auto& a : args)
             argv.push_back(a.data());
@@ -254,6 +261,104 @@ TEST(Program, ShutdownDuringACheckKeepsWhatItFound) {
     EXPECT_NE(profile.find("uid-1"), std::string::npos) << profile;
     EXPECT_NE(profile.find("uid-2"), std::string::npos);
     EXPECT_EQ(profile.find("uid-3"), std::string::npos);
+}
+
+// Runs a command in the background with its output discarded.
+pid_t spawn(std::vector<std::string> args, const Env& env = {}) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        for (const auto& [name, value] : env)
+            setenv(name.c_str(), value.c_str(), 1);
+        const int null = open("/dev/null", O_RDWR);
+        dup2(null, 1);
+        dup2(null, 2);
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+bool onPath(const char* tool) {
+    return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// A private X server; the display number it picked, or -1.
+struct Xvfb {
+    pid_t pid = -1;
+    int display = -1;
+    Xvfb() {
+        int fds[2];
+        if (pipe(fds) != 0) return;
+        pid = fork();
+        if (pid == 0) {
+            close(fds[0]);
+            const int null = open("/dev/null", O_RDWR);
+            dup2(null, 2);
+            const std::string fd = std::to_string(fds[1]);
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "640x480x24",
+                   "-nolisten", "tcp", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(fds[1]);
+        char buf[16] = {};
+        pollfd p{fds[0], POLLIN, 0};
+        if (poll(&p, 1, 20000) == 1 && read(fds[0], buf, sizeof buf - 1) > 0)
+            display = std::atoi(buf);
+        close(fds[0]);
+    }
+    ~Xvfb() {
+        if (pid > 0) {
+            kill(pid, SIGTERM);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+    std::string name() const { return ":" + std::to_string(display); }
+};
+
+// Whether a window of that exact title is mapped on the display.
+bool windowShown(const std::string& display, const std::string& title) {
+    const std::string cmd = "DISPLAY=" + display + " xdotool search --onlyvisible --name '^" +
+                            title + "$' >/dev/null 2>&1";
+    return std::system(cmd.c_str()) == 0;
+}
+
+// The most common way to lose the icon: the panel starts after the program
+// (or restarts). The stand-in window must give way to the real icon.
+TEST(Program, ATrayThatAppearsLaterGetsTheIcon) {
+    const bool tools = onPath("Xvfb") && onPath("trayer") && onPath("xdotool");
+    if (!tools) {
+        if (std::getenv("IW_REQUIRE_PEERS")) FAIL() << "Xvfb, trayer and xdotool are required";
+        GTEST_SKIP() << "needs Xvfb, trayer and xdotool";
+    }
+    Xvfb x;
+    ASSERT_GE(x.display, 0);
+    // No session bus: the icon can only go into an XEmbed tray.
+    const Env env{{"QT_QPA_PLATFORM", "xcb"},
+                  {"DISPLAY", x.name()},
+                  {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent"}};
+    const pid_t p = start({}, env);
+    ASSERT_TRUE(waitForLog("End of Account_GetMessages")) << debugLog();
+    ASSERT_TRUE(waitForLog("no system tray on this desktop", 10s)) << debugLog();
+    EXPECT_TRUE(windowShown(x.name(), "Inboxwarden")) << "the status window stands in";
+
+    const pid_t tray = spawn({"trayer", "--edge", "top", "--align", "right", "--widthtype",
+                              "pixel", "--width", "64", "--height", "24"},
+                             {{"DISPLAY", x.name()}});
+    EXPECT_TRUE(waitForLog("Tray: a tray appeared; adding the icon again", 30s)) << debugLog();
+    bool gone = false;
+    for (int i = 0; i < 100 && !(gone = !windowShown(x.name(), "Inboxwarden")); ++i)
+        std::this_thread::sleep_for(100ms);
+    EXPECT_TRUE(gone) << "the status window goes once the icon has a tray";
+
+    kill(p, SIGTERM);
+    EXPECT_EQ(waitExit(p, 60s), 0);
+    killAndReap(p);
+    kill(tray, SIGTERM);
+    waitExit(tray, 10s);
 }
 
 TEST(Program, HelpAndVersionNeedNoDisplayOrLock) {

@@ -43,6 +43,14 @@ void CheckApop(std::string_view greeting) {
     }
 }
 
+// CAPA listings: only the known bits, and a listing that names nothing past
+// its status line gives none.
+void CheckCapa(std::string_view listing) {
+    const uint32_t caps = Pop3_ParseCapa(listing);
+    Check((caps & ~uint32_t{31}) == 0);
+    if (listing.find('\n') == std::string_view::npos) Check(caps == 0);
+}
+
 // Sends the bytes through a socket pair and reads them back as one response.
 void CheckReassembly(const std::string& data, bool multiLine, size_t chunk) {
     // Every write is queued whole before the reader starts; a few dozen fit.
@@ -76,6 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string body(reinterpret_cast<const char*>(data) + 1, size - 1);
     CheckParse(body);
     CheckApop(body);
+    CheckCapa(body);
     CheckReassembly(body, control & 1, 1 + (control >> 1));
     return 0;
 }

@@ -139,6 +139,128 @@ uint32_t Pop3_Connect(int* sock, const char* server, uint16_t port, int timeoutS
     return rc;
 }
 
+namespace {
+
+// STLS on a session whose greeting was "+OK": CAPA first where the server
+// knows it, then the upgrade.
+uint32_t _startTls(int sock, const char* server, const Pop3Security& sec, GrowBuffer* buf,
+                   int timeoutSec, std::string* errorText, const SockAbort* abort) {
+    uint32_t caps = 0;
+    const uint32_t capa = Pop3_Capa(sock, buf, timeoutSec, &caps, abort);
+    if (capa != 0 && capa != ERR_REFUSED) return capa;
+    if (capa == 0 && !(caps & POP3_CAPA_STLS)) {
+        Log_Write(LOG_POP3, "POP3: STLS required, but CAPA does not list it\n");
+        return POP3_STLS_UNAVAILABLE;
+    }
+    if (const uint32_t rc = Pop3_SendCMD(sock, "STLS", nullptr, POP3_SINGLE_LINE, buf,
+                                         timeoutSec, abort))
+        return rc;
+    if (Pop3_ParseResponse(buf->Data(), nullptr) != 1) return POP3_STLS_UNAVAILABLE;
+    // Bytes after the answer came before TLS, from anyone on the path; taken
+    // as the server's they would be read as answers to commands sent later.
+    if (std::strlen(buf->Data()) != std::strcspn(buf->Data(), "\n") + 1) {
+        Log_Write(LOG_POP3, "POP3: data after the STLS answer, before TLS\n");
+        return POP3_STLS_UNAVAILABLE;
+    }
+    return Sock_StartTls(sock, server, sec.certPolicy, sec.certPin.c_str(), timeoutSec, abort,
+                         errorText);
+}
+
+bool _putText(GrowBuffer* buf, std::string_view text) {
+    if (!buf->Reserve(text.size() + 1)) return false;
+    std::memcpy(buf->Data(), text.data(), text.size());
+    buf->Data()[text.size()] = '\0';
+    return true;
+}
+
+} // namespace
+
+uint32_t Pop3_ConnectSecure(int* sock, const char* server, uint16_t port, int timeoutSec,
+                            const char* proxyHost, uint32_t proxyParam, const Pop3Security& sec,
+                            GrowBuffer* buf, SockProgress progress, void* context,
+                            std::string* errorText, const SockAbort* abort) {
+    std::string ignored;
+    if (!errorText) errorText = &ignored;
+    errorText->clear();
+    if (sock) *sock = SOCK_INVALID;
+    // An unknown choice (a damaged profile) must not mean clear text.
+    if (sec.mode != POP3_SECURITY_NONE && sec.mode != POP3_SECURITY_TLS &&
+        sec.mode != POP3_SECURITY_STLS) {
+        *errorText = "Unknown connection security setting";
+        return SOCKERR_INVAL;
+    }
+    if (sec.mode == POP3_SECURITY_NONE) {
+        const uint32_t rc =
+            Pop3_Connect(sock, server, port, timeoutSec, proxyHost, proxyParam, buf, progress,
+                         context, abort);
+        if (rc) *errorText = Pop3_ErrorText(rc);
+        return rc;
+    }
+    Log_Write(LOG_POP3, "POP3: Connecting to Server \"%s\":%d (%s) *****\n",
+              server ? server : "(null)", port, sec.mode == POP3_SECURITY_TLS ? "TLS" : "STLS");
+    if (!sock || !buf) return SOCKERR_INVAL;
+    *sock = SOCK_INVALID;
+    uint32_t rc = server ? Sock_Connect(sock, server, port, proxyHost, proxyParam, progress,
+                                        context, timeoutSec, abort)
+                         : SOCKERR_FAULT;
+    if (rc == 0 && sec.mode == POP3_SECURITY_TLS)
+        rc = Sock_StartTls(*sock, server, sec.certPolicy, sec.certPin.c_str(), timeoutSec, abort,
+                           errorText);
+    if (rc == 0) rc = Pop3_GetMessage(*sock, buf, timeoutSec, "\r\n", 2, abort);
+    if (rc == 0 && sec.mode == POP3_SECURITY_STLS && Pop3_ParseResponse(buf->Data(), nullptr)) {
+        const std::string greeting(buf->Data(), std::strcspn(buf->Data(), "\r\n"));
+        rc = _startTls(*sock, server, sec, buf, timeoutSec, errorText, abort);
+        if (rc == 0 && !_putText(buf, greeting + "\r\n")) rc = SOCKERR_NOBUFS;
+    }
+    if (rc != 0) {
+        if (errorText->empty()) *errorText = Pop3_ErrorText(rc);
+        Log_Write(LOG_POP3, "POP3: secure connection failed == %u: %s\n", rc, errorText->c_str());
+        Sock_Close(sock);
+        return rc;
+    }
+    Log_Write(LOG_POP3, "POP3: Server reply: \"%.*s\"\n",
+              _logLength(std::strcspn(buf->Data(), "\r\n")), buf->Data());
+    return 0;
+}
+
+uint32_t Pop3_Capa(int sock, GrowBuffer* buf, int timeoutSec, uint32_t* caps,
+                   const SockAbort* abort) {
+    uint32_t ignored;
+    if (!caps) caps = &ignored;
+    *caps = 0;
+    if (const uint32_t rc =
+            Pop3_SendCMD(sock, "CAPA", nullptr, POP3_MULTI_LINE, buf, timeoutSec, abort))
+        return rc;
+    if (Pop3_ParseResponse(buf->Data(), nullptr) != 1) return ERR_REFUSED;
+    *caps = Pop3_ParseCapa(buf->Data());
+    return 0;
+}
+
+uint32_t Pop3_ParseCapa(std::string_view listing) {
+    static constexpr struct {
+        std::string_view word;
+        uint32_t bit;
+    } kKnown[] = {{"STLS", POP3_CAPA_STLS},
+                  {"UIDL", POP3_CAPA_UIDL},
+                  {"TOP", POP3_CAPA_TOP},
+                  {"PIPELINING", POP3_CAPA_PIPELINING},
+                  {"USER", POP3_CAPA_USER}};
+    uint32_t caps = 0;
+    // The first line is the "+OK" status; the listing ends at the "." line.
+    size_t pos = listing.find('\n');
+    while (pos != std::string_view::npos && ++pos < listing.size()) {
+        const size_t eol = listing.find('\n', pos);
+        std::string_view line = listing.substr(pos, eol == std::string_view::npos ? eol : eol - pos);
+        pos = eol;
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (line == ".") break;
+        const std::string_view word = line.substr(0, line.find(' '));
+        for (const auto& k : kKnown)
+            if (Text_EqualsNoCase(word, k.word)) caps |= k.bit;
+    }
+    return caps;
+}
+
 uint32_t Pop3_SendCMD(int sock, const char* command, const char* argument, int mode,
                       GrowBuffer* buf, int timeoutSec, const SockAbort* abort) {
     if (!command) return SOCKERR_INVAL;
@@ -255,6 +377,8 @@ const char* Pop3_ErrorText(uint32_t code) {
         return "APOP authorization is not supported by the server";
     case POP3_APOP_FAILED:
         return "Login using APOP failed. Either password is wrong or server doesn't support APOP";
+    case POP3_STLS_UNAVAILABLE:
+        return "The server does not offer STLS; the login was not sent";
     default:
         return Sock_ErrorText(code);
     }

@@ -22,6 +22,25 @@
 // the socket numbers).
 inline constexpr uint32_t POP3_APOP_UNSUPPORTED = 1; // the greeting offers no timestamp
 inline constexpr uint32_t POP3_APOP_FAILED = 2;      // the server refused the APOP login
+inline constexpr uint32_t POP3_STLS_UNAVAILABLE = 3; // STLS is required but not offered or refused
+
+// Transport security of a session (the account's ChkSecurity).
+inline constexpr int POP3_SECURITY_NONE = 0;
+inline constexpr int POP3_SECURITY_STLS = 1; // STLS (RFC 2595) before the login, required
+inline constexpr int POP3_SECURITY_TLS = 2;  // TLS from the first byte (POP3S)
+
+struct Pop3Security {
+    int mode = POP3_SECURITY_NONE;
+    int certPolicy = SOCK_TLS_VERIFY; // see Sock_StartTls
+    std::string certPin;
+};
+
+// Capabilities a CAPA listing (RFC 2449) names.
+inline constexpr uint32_t POP3_CAPA_STLS = 1;
+inline constexpr uint32_t POP3_CAPA_UIDL = 2;
+inline constexpr uint32_t POP3_CAPA_TOP = 4;
+inline constexpr uint32_t POP3_CAPA_PIPELINING = 8;
+inline constexpr uint32_t POP3_CAPA_USER = 16;
 
 // Modes of Pop3_SendCMD and Pop3_Command.
 inline constexpr int POP3_SINGLE_LINE = 1;
@@ -117,6 +136,37 @@ uint32_t Pop3_SendCMD(int sock, const char* command, const char* argument, int m
 // or the socket error (SOCKERR_NOBUFS when it outgrows the buffer's limit).
 uint32_t Pop3_GetMessage(int sock, GrowBuffer* buf, int timeoutSec, const char* terminator,
                          size_t terminatorLength, const SockAbort* abort = Pop3_SessionAbort());
+
+// Connects like Pop3_Connect and secures the session as sec asks before
+// anything else is sent: POP3_SECURITY_TLS starts TLS before the greeting;
+// POP3_SECURITY_STLS reads the greeting, asks CAPA and, unless a CAPA
+// listing lacks STLS, sends STLS and starts TLS on "+OK". With TLS on, buf
+// holds the greeting again (the one line the server sent first, which is
+// what APOP needs). A greeting that is not "+OK" is returned as it is (0:
+// the caller classifies it) and nothing is sent. Results besides
+// Pop3_Connect's:
+//   POP3_STLS_UNAVAILABLE  STLS is required but CAPA does not list it, the
+//                          server refused it, or sent more than its answer
+//                          before TLS began
+//   SOCKERR_TLS_CERT, SOCKERR_TLS  see Sock_StartTls
+//   SOCKERR_INVAL          sec.mode is none of the three (nothing is sent)
+// On failure the session is closed, nothing else was sent (no credential
+// ever goes out in clear) and *errorText, when given, is the text to show
+// (the certificate's reason and fingerprint for SOCKERR_TLS_CERT).
+uint32_t Pop3_ConnectSecure(int* sock, const char* server, uint16_t port, int timeoutSec,
+                            const char* proxyHost, uint32_t proxyParam, const Pop3Security& sec,
+                            GrowBuffer* buf, SockProgress progress, void* context,
+                            std::string* errorText, const SockAbort* abort = Pop3_SessionAbort());
+
+// CAPA (RFC 2449 §5): 0 and the POP3_CAPA_* bits of the listing in *caps;
+// ERR_REFUSED when the server answers "-ERR" (an older server: nothing is
+// known); else the socket error. The listing is read into buf.
+uint32_t Pop3_Capa(int sock, GrowBuffer* buf, int timeoutSec, uint32_t* caps,
+                   const SockAbort* abort = Pop3_SessionAbort());
+
+// The POP3_CAPA_* bits of a CAPA answer ("+OK" line, capability lines, "."):
+// each line's first word, ignoring case; anything else is ignored.
+uint32_t Pop3_ParseCapa(std::string_view listing);
 
 // Logs in on an open session whose greeting line is `greeting` (RFC 1939
 // §7): authType 1 sends APOP with the digest of Pop3_ApopArgument, anything

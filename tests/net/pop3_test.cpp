@@ -430,3 +430,83 @@ TEST_F(Pop3Test, AbortTakesOnlyCancelAndSkipAndSkipDoesNotReplaceACancel) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(Pop3ParseCapa, FirstWordsOfTheListingIgnoringCaseUpToTheDot) {
+    const struct {
+        const char* listing;
+        uint32_t caps;
+    } cases[] = {
+        {"+OK\r\nCAPA\r\nTOP\r\nUIDL\r\nSTLS\r\nPIPELINING\r\nUSER\r\n.\r\n",
+         POP3_CAPA_TOP | POP3_CAPA_UIDL | POP3_CAPA_STLS | POP3_CAPA_PIPELINING | POP3_CAPA_USER},
+        {"+OK Capability list follows\r\nstls\r\nSASL PLAIN\r\n.\r\n", POP3_CAPA_STLS},
+        // A word inside another line, or after the end, is no capability.
+        {"+OK\r\nX-STLS\r\nIMPLEMENTATION STLS TOP\r\n.\r\nSTLS\r\n", 0},
+        {"+OK STLS TOP\r\n.\r\n", 0},
+        {"+OK\nUIDL\n.\n", POP3_CAPA_UIDL},
+        {"", 0},
+        {"+OK\r\nSTLSX\r\nTOP \r\n", POP3_CAPA_TOP},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Pop3_ParseCapa(c.listing), c.caps) << c.listing;
+}
+
+// The client's half of a required STLS against servers that do not do it
+// right: it ends before any credential, and never takes text that came
+// before TLS as the server's answer.
+TEST(Pop3ConnectSecure, RequiredStlsNeverFallsBackAndRefusesInjectedAnswers) {
+    const struct {
+        const char* what;
+        std::vector<std::pair<std::string, std::string>> dialogue;
+        uint32_t rc;
+    } cases[] = {
+        {"CAPA without STLS", {{"CAPA", "+OK\r\nUIDL\r\nTOP\r\n.\r\n"}}, POP3_STLS_UNAVAILABLE},
+        {"no CAPA, STLS refused",
+         {{"CAPA", "-ERR what?\r\n"}, {"STLS", "-ERR not here\r\n"}},
+         POP3_STLS_UNAVAILABLE},
+        {"an answer injected behind +OK",
+         {{"CAPA", "+OK\r\nSTLS\r\n.\r\n"}, {"STLS", "+OK go\r\n+OK logged in\r\n"}},
+         POP3_STLS_UNAVAILABLE},
+        {"+OK and then plain text instead of TLS",
+         {{"CAPA", "-ERR\r\n"}, {"STLS", "+OK go\r\n"}, {"", "+OK no TLS after all\r\n"}},
+         SOCKERR_TLS},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakePeer peer([&c](PeerConn& conn) {
+            conn.Send("+OK ready <1.2@host>\r\n");
+            for (const auto& [expect, answer] : c.dialogue) {
+                if (expect.empty())
+                    conn.Read(5); // the ClientHello's record header
+                else
+                    EXPECT_EQ(conn.ReadLine(), expect + "\r\n");
+                conn.Send(answer);
+            }
+            // Whatever comes now must not be a login in clear.
+            const std::string rest = conn.Read(64);
+            EXPECT_EQ(rest.find("USER"), std::string::npos) << rest;
+            EXPECT_EQ(rest.find("APOP"), std::string::npos) << rest;
+            conn.WaitClosed();
+        });
+        int sock = SOCK_INVALID;
+        GrowBuffer buf;
+        std::string text;
+        EXPECT_EQ(Pop3_ConnectSecure(&sock, "127.0.0.1", peer.port(), 3, nullptr, 0,
+                                     {POP3_SECURITY_STLS, SOCK_TLS_VERIFY, {}}, &buf, nullptr,
+                                     nullptr, &text),
+                  c.rc);
+        EXPECT_EQ(sock, SOCK_INVALID);
+        EXPECT_FALSE(text.empty());
+    }
+    // An unknown choice is refused before connecting, never taken as "none".
+    int sock = SOCK_INVALID;
+    GrowBuffer buf;
+    std::string text;
+    EXPECT_EQ(Pop3_ConnectSecure(&sock, "127.0.0.1", 1, 3, nullptr, 0, {5, SOCK_TLS_VERIFY, {}},
+                                 &buf, nullptr, nullptr, &text),
+              SOCKERR_INVAL);
+    EXPECT_EQ(text, "Unknown connection security setting");
+}
+
+} // namespace

@@ -474,7 +474,9 @@ std::unique_ptr<PrivatePop3> RealPeers::StartPop3(const Pop3Options& opt) const 
     std::map<std::string, std::string> env = {{"DOVECOT_USERS", opt.users},
                                               {"DOVECOT_UIDL_FORMAT", opt.uidl_format},
                                               {"DOVECOT_EXTRA_CONF", opt.extra_conf},
-                                              {"DOVECOT_AUTH_DELAYS", opt.auth_delays ? "1" : "0"}};
+                                              {"DOVECOT_AUTH_DELAYS", opt.auth_delays ? "1" : "0"},
+                                              {"DOVECOT_TLS_CERT", opt.tls_cert},
+                                              {"DOVECOT_TLS_KEY", opt.tls_key}};
     std::string out;
     // A port can be taken between choosing and binding it; the script then
     // refuses it and the next attempt takes others.
@@ -509,6 +511,32 @@ std::unique_ptr<PrivateSmtp> RealPeers::StartSmtp(const SmtpOptions& opt) const 
                                                  opt.implicit_tls ? ports[1] : 0, pid);
     }
     throw std::runtime_error("could not start a private SMTP sink in " + dir + ":\n" + out);
+}
+
+// ------------------------------------------------------------------ TestPki
+
+const TestPki& TestPki::Get() {
+    static const TestPki pki = [] {
+        TestPki p;
+        const char* tmp = std::getenv("TMPDIR");
+        std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/iw-pki-XXXXXX";
+        if (!mkdtemp(tmpl.data()))
+            throw std::runtime_error("mkdtemp " + tmpl + ": " + std::strerror(errno));
+        p.dir_ = tmpl;
+        const fs::path script = fs::path(IW_PEERS_SCRIPTS) / "make-test-pki.sh";
+        RunOrThrow({kBash, script.string(), p.dir_});
+        setenv("SSL_CERT_FILE", (p.dir_ + "/ca.pem").c_str(), 1);
+        setenv("SSL_CERT_DIR", p.dir_.c_str(), 1);
+        return p;
+    }();
+    return pki;
+}
+
+std::string TestPki::Fingerprint(const std::string& name) const {
+    std::ifstream in(dir_ + "/" + name + ".sha256");
+    std::string hex;
+    in >> hex;
+    return hex;
 }
 
 // ------------------------------------------------------------- RealPeersTest

@@ -125,6 +125,9 @@ struct Pop3Options {
     std::string uidl_format = "%f";
     std::string extra_conf;   // dovecot.conf lines appended verbatim
     bool tls = false;         // self-signed cert, STLS, and a POP3S port
+    // With tls: serve these PEM files instead of the self-signed pair (see
+    // TestPki).
+    std::string tls_cert, tls_key;
     bool auth_delays = false; // keep dovecot's slow replies to failed logins
 };
 
@@ -144,6 +147,30 @@ class PrivateSmtp : public SmtpServer {
   public:
     using SmtpServer::SmtpServer;
     ~PrivateSmtp() override;
+};
+
+// A test CA and server certificates made with openssl for this process
+// (tests/peers/make-test-pki.sh), each certificate named:
+//   "good"      from the CA, for localhost and 127.0.0.1
+//   "good2"     the same names with another key (a certificate that changed)
+//   "wronghost" from the CA, for wrong.example only
+//   "expired"   like good, expired
+//   "stranger"  for localhost and 127.0.0.1 from a CA nobody trusts
+// Making it points SSL_CERT_FILE at the CA, so the client's default CA store
+// is exactly that CA; it must happen before the process's first TLS
+// connection.
+class TestPki {
+  public:
+    // Made once per process (throws std::runtime_error on failure).
+    static const TestPki& Get();
+    const std::string& dir() const { return dir_; }
+    std::string Cert(const std::string& name) const { return dir_ + "/" + name + ".pem"; }
+    std::string Key(const std::string& name) const { return dir_ + "/" + name + ".key"; }
+    // SHA-256 of the certificate's DER bytes, 64 lower-case hex digits.
+    std::string Fingerprint(const std::string& name) const;
+
+  private:
+    std::string dir_;
 };
 
 class RealPeers {

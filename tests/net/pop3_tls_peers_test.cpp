@@ -1,0 +1,242 @@
+// POP3 over TLS against real Dovecot instances that serve certificates of a
+// test CA made for this run: POP3S, STLS, the certificate refusals, pinning,
+// directly and through the real SOCKS 5 proxy.
+#include "net/pop3.h"
+
+#include "common/status.h"
+#include "fake_peer.h"
+#include "support/real_peers.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+using iwtest::Stopwatch;
+using iwtest::TestPki;
+
+constexpr int kTimeout = 10;
+
+Pop3Security Sec(int mode, int policy = SOCK_TLS_VERIFY, std::string pin = {}) {
+    return {mode, policy, std::move(pin)};
+}
+
+// A TCP relay on loopback that records what the client sent: the bytes a
+// server (or anyone on the path) would have seen.
+class Relay {
+  public:
+    explicit Relay(uint16_t target) : target_(target) {
+        listen_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+            listen(listen_, 4) != 0 || getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len))
+            throw std::runtime_error("relay: cannot listen");
+        port_ = ntohs(a.sin_port);
+        thread_ = std::thread([this] { Run(); });
+    }
+    ~Relay() {
+        Finish();
+        close(listen_);
+    }
+    uint16_t port() const { return port_; }
+    // Waits until the client has closed its connection; then what it sent.
+    std::string Finish() {
+        shutdown(listen_, SHUT_RDWR);
+        if (thread_.joinable()) thread_.join();
+        std::lock_guard lock(mu_);
+        return fromClient_;
+    }
+
+  private:
+    void Run() {
+        const int client = accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (client < 0) return;
+        const int server = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(target_);
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (connect(server, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+            pollfd p[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
+            char buf[16384];
+            while (poll(p, 2, 10000) > 0) {
+                const bool up = p[0].revents != 0;
+                const ssize_t n = read(up ? client : server, buf, sizeof buf);
+                if (n <= 0) break;
+                if (up) {
+                    std::lock_guard lock(mu_);
+                    fromClient_.append(buf, static_cast<size_t>(n));
+                }
+                if (write(up ? server : client, buf, static_cast<size_t>(n)) != n) break;
+            }
+        }
+        close(server);
+        close(client);
+    }
+
+    uint16_t target_;
+    int listen_ = -1;
+    uint16_t port_ = 0;
+    std::thread thread_;
+    std::mutex mu_;
+    std::string fromClient_;
+};
+
+class Pop3Tls : public iwtest::RealPeersTest {
+  protected:
+    static void SetUpTestSuite() { TestPki::Get(); }
+    void SetUp() override {
+        RealPeersTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        Pop3_ResetCheckState();
+    }
+    void TearDown() override { Sock_Close(&sock_); }
+
+    std::unique_ptr<iwtest::PrivatePop3> Serve(const std::string& cert) {
+        iwtest::Pop3Options opt;
+        opt.users = "tls:tlspw";
+        opt.tls = true;
+        opt.tls_cert = TestPki::Get().Cert(cert);
+        opt.tls_key = TestPki::Get().Key(cert);
+        auto server = peers().StartPop3(opt);
+        server->SeedMaildir("tls", 2);
+        return server;
+    }
+
+    uint32_t Connect(uint16_t port, const Pop3Security& sec, bool viaSocks5 = false,
+                     const char* host = "127.0.0.1") {
+        Sock_Close(&sock_);
+        text_.clear();
+        return Pop3_ConnectSecure(&sock_, host, port, kTimeout, viaSocks5 ? "127.0.0.1" : nullptr,
+                                  viaSocks5 ? (5u << 24) | peers().socks_port() : 0, sec, &buf_,
+                                  nullptr, nullptr, &text_);
+    }
+
+    // Logs in and asks STAT on the open session.
+    void ExpectLoginAndStat(int authType = 0) {
+        const std::string greeting(buf_.Data(), std::strcspn(buf_.Data(), "\r\n"));
+        ASSERT_TRUE(greeting.starts_with("+OK")) << greeting;
+        std::string why;
+        ASSERT_EQ(Pop3_Login(sock_, &buf_, kTimeout, authType, greeting, "tls", "tlspw", &why), 0u)
+            << why;
+        ASSERT_EQ(Pop3_SendCMD(sock_, "STAT", nullptr, POP3_SINGLE_LINE, &buf_, kTimeout), 0u);
+        EXPECT_TRUE(std::string(buf_.Data()).starts_with("+OK 2 ")) << buf_.Data();
+    }
+
+    int sock_ = SOCK_INVALID;
+    GrowBuffer buf_{POP3_BUFFER_LIMIT};
+    std::string text_;
+};
+
+TEST_F(Pop3Tls, Pop3sAndStlsLogInWithAVerifiedCertificateDirectlyAndThroughSocks5) {
+    auto server = Serve("good");
+    for (const bool socks : {false, true}) {
+        SCOPED_TRACE(socks ? "through SOCKS 5" : "direct");
+        ASSERT_EQ(Connect(server->tls_port(), Sec(POP3_SECURITY_TLS), socks), 0u) << text_;
+        EXPECT_TRUE(Sock_IsTls(sock_));
+        ExpectLoginAndStat();
+
+        // STLS on the plain port; the greeting's timestamp still serves APOP.
+        ASSERT_EQ(Connect(server->port(), Sec(POP3_SECURITY_STLS), socks, "localhost"), 0u) << text_;
+        EXPECT_TRUE(Sock_IsTls(sock_));
+        ExpectLoginAndStat(1);
+    }
+}
+
+TEST_F(Pop3Tls, RefusedCertificatesNameTheReasonAndTheFingerprint) {
+    const TestPki& pki = TestPki::Get();
+    const struct {
+        const char* cert;
+        const char* host;
+        std::string reason;
+    } cases[] = {
+        {"wronghost", "127.0.0.1", "Host name mismatch"},
+        {"expired", "127.0.0.1", "Certificate expired"},
+        {"stranger", "localhost", "Unknown issuer"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.cert) + " as " + c.host);
+        auto server = Serve(c.cert);
+        for (const bool socks : {false, true}) {
+            SCOPED_TRACE(socks ? "through SOCKS 5" : "direct");
+            EXPECT_EQ(Connect(server->tls_port(), Sec(POP3_SECURITY_TLS), socks, c.host),
+                      SOCKERR_TLS_CERT);
+            EXPECT_EQ(text_, c.reason + ", SHA-256 " + pki.Fingerprint(c.cert));
+            EXPECT_EQ(sock_, SOCK_INVALID);
+            // The same certificate behind STLS.
+            EXPECT_EQ(Connect(server->port(), Sec(POP3_SECURITY_STLS), socks, c.host),
+                      SOCKERR_TLS_CERT);
+            EXPECT_EQ(text_, c.reason + ", SHA-256 " + pki.Fingerprint(c.cert));
+        }
+    }
+}
+
+TEST_F(Pop3Tls, APinnedCertificateIsAcceptedWhoeverIssuedItAndAChangedOneIsRefused) {
+    const TestPki& pki = TestPki::Get();
+    auto server = Serve("stranger");
+    for (const bool socks : {false, true}) {
+        SCOPED_TRACE(socks ? "through SOCKS 5" : "direct");
+        std::string pin = pki.Fingerprint("stranger");
+        for (char& ch : pin)
+            ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+        ASSERT_EQ(Connect(server->tls_port(), Sec(POP3_SECURITY_TLS, SOCK_TLS_PINNED, pin), socks),
+                  0u)
+            << text_;
+        ExpectLoginAndStat();
+
+        // The pin of the certificate the server used to have; the text shows
+        // the new one, which the user may decide to pin.
+        EXPECT_EQ(Connect(server->port(),
+                          Sec(POP3_SECURITY_STLS, SOCK_TLS_PINNED, pki.Fingerprint("good2")), socks),
+                  SOCKERR_TLS_CERT);
+        EXPECT_EQ(text_, "Pin mismatch, SHA-256 " + pki.Fingerprint("stranger"));
+        // Pinned but no pin: nothing matches.
+        EXPECT_EQ(Connect(server->tls_port(), Sec(POP3_SECURITY_TLS, SOCK_TLS_PINNED, ""), socks),
+                  SOCKERR_TLS_CERT);
+    }
+    // A pinned certificate that verifies is still held to its pin.
+    auto good = Serve("good");
+    EXPECT_EQ(Connect(good->tls_port(),
+                      Sec(POP3_SECURITY_TLS, SOCK_TLS_PINNED, pki.Fingerprint("good2"))),
+              SOCKERR_TLS_CERT);
+}
+
+TEST_F(Pop3Tls, RequiredStlsThatIsNotOfferedEndsBeforeAnyCredentialIsSent) {
+    iwtest::Pop3Options opt;
+    opt.users = "tls:tlspw";
+    auto plain = peers().StartPop3(opt); // no TLS: CAPA lists no STLS, STLS is refused
+    Relay relay(plain->port());
+    EXPECT_EQ(Connect(relay.port(), Sec(POP3_SECURITY_STLS)), POP3_STLS_UNAVAILABLE);
+    EXPECT_EQ(text_, Pop3_ErrorText(POP3_STLS_UNAVAILABLE));
+    EXPECT_EQ(sock_, SOCK_INVALID);
+    EXPECT_EQ(relay.Finish(), "CAPA\r\n");
+}
+
+TEST_F(Pop3Tls, CancelEndsATlsReadPromptly) {
+    auto server = Serve("good");
+    ASSERT_EQ(Connect(server->tls_port(), Sec(POP3_SECURITY_TLS)), 0u) << text_;
+    // Nothing more comes after the greeting until a command is sent.
+    size_t got = 0;
+    std::thread late([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        Pop3_Abort(ERR_CANCELLED);
+    });
+    Stopwatch sw;
+    EXPECT_EQ(Sock_Recv(sock_, &buf_, 0, &got, 60, Pop3_SessionAbort()), SOCKERR_INTR);
+    late.join();
+    EXPECT_LT(sw.ElapsedMs(), 1300);
+}
+
+} // namespace

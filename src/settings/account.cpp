@@ -56,6 +56,18 @@ template <typename F> void forEachField(ACCOUNT& a, F&& f) {
     f(Field{"DownloadDir", REG_T_STR, &a.DownloadDir});
     f(Field{"LastSTAT", REG_T_STRBUF, a.LastSTAT, sizeof a.LastSTAT});
     f(Field{"PendingDeletes", REG_T_DWORD, &a.PendingDeletes});
+    f(Field{"ChkSecurity", REG_T_DWORD, &a.ChkSecurity});
+    f(Field{"ChkCertPolicy", REG_T_DWORD, &a.ChkCertPolicy});
+    f(Field{"ChkCertPin", REG_T_STR, &a.ChkCertPin});
+    f(Field{"SendSecurity", REG_T_DWORD, &a.SendSecurity});
+    f(Field{"SendCertPolicy", REG_T_DWORD, &a.SendCertPolicy});
+    f(Field{"SendCertPin", REG_T_STR, &a.SendCertPin});
+}
+
+// A port the user set: stored and not 0.
+bool portStored(REGKEY* root, HREGKEY key, const char* name) {
+    int32_t port = 0;
+    return Reg_GetValue(root, key, name, &port, nullptr, REG_T_DWORD) == 0 && port != 0;
 }
 
 void loadFields(REGKEY* root, HREGKEY key, ACCOUNT& a) {
@@ -66,9 +78,9 @@ void loadFields(REGKEY* root, HREGKEY key, ACCOUNT& a) {
     });
     if (a.ChkPswdType == 0) Reg_GetValue(root, key, "ChkPswd", &a.ChkPswd, nullptr, REG_T_PSWD);
     if (a.SendPswdType == 0) Reg_GetValue(root, key, "SendPswd", &a.SendPswd, nullptr, REG_T_PSWD);
-    if (a.ChkPort == 0) a.ChkPort = 110;
+    if (!portStored(root, key, "ChkPort")) a.ChkPort = Account_DefaultChkPort(a.ChkSecurity);
     if (a.ChkTmout == 0) a.ChkTmout = 30;
-    if (a.SendPort == 0) a.SendPort = 25;
+    if (!portStored(root, key, "SendPort")) a.SendPort = Account_DefaultSendPort(a.SendSecurity);
     if (a.SendTmout == 0) a.SendTmout = 30;
     if (a.ChkTime <= 1) a.ChkTime = 10; // a negative interval would make a timer that never waits
 }
@@ -121,6 +133,14 @@ void Account_SetDefaults(ACCOUNT* account) {
               std::begin(fresh.StatusText));
     fresh.RememberedChkPswd = std::move(account->RememberedChkPswd);
     *account = std::move(fresh);
+}
+
+int32_t Account_DefaultChkPort(int32_t security) {
+    return security == ACCOUNT_SECURITY_TLS ? 995 : 110;
+}
+
+int32_t Account_DefaultSendPort(int32_t security) {
+    return security == ACCOUNT_SECURITY_TLS ? 465 : security == ACCOUNT_SECURITY_STARTTLS ? 587 : 25;
 }
 
 const char* SmtpAuthTypeName(int32_t value) {

@@ -23,6 +23,14 @@ inline constexpr int ACCOUNT_LASTSTAT_SIZE = 64;
 inline constexpr const char* ACCOUNT_RESERVED_NAME = "_GLB_SETTINGS_";
 inline constexpr int ACCOUNT_STATUSTEXT_SIZE = 96;
 
+// ChkSecurity / SendSecurity.
+inline constexpr int32_t ACCOUNT_SECURITY_NONE = 0;
+inline constexpr int32_t ACCOUNT_SECURITY_STARTTLS = 1; // STLS (POP3) or STARTTLS (SMTP), required
+inline constexpr int32_t ACCOUNT_SECURITY_TLS = 2;      // TLS from the first byte
+// ChkCertPolicy / SendCertPolicy.
+inline constexpr int32_t ACCOUNT_CERT_VERIFY = 0; // the system CA store and the host name
+inline constexpr int32_t ACCOUNT_CERT_PINNED = 1; // only the certificate of the stored pin
+
 struct ACCOUNT {
     // The account's name: its key in the account table and in the settings
     // tree. Kept here as well so that a record can name its own store key.
@@ -59,6 +67,16 @@ struct ACCOUNT {
     std::string DownloadDir;
     char LastSTAT[ACCOUNT_LASTSTAT_SIZE] = {};
     int32_t PendingDeletes = 0;
+    // Transport security (ACCOUNT_SECURITY_*), and how the server's
+    // certificate is accepted (ACCOUNT_CERT_*) with its pinned fingerprint
+    // (SHA-256 of the DER bytes, 64 lower-case hex digits). Stores written
+    // before these existed have none: plain text, as then.
+    int32_t ChkSecurity = 0;
+    int32_t ChkCertPolicy = 0;
+    std::string ChkCertPin;
+    int32_t SendSecurity = 0;
+    int32_t SendCertPolicy = 0;
+    std::string SendCertPin;
 
     // ---- Runtime fields ----------------------------------------------------
     FILTER_HANDLE FilterHandle = nullptr;
@@ -89,6 +107,12 @@ const ACCOUNT_FILTER_OPS* Account_FilterOps(); // null while none is installed
 // Clears the stored part of a record and sets the defaults of a new account.
 void Account_SetDefaults(ACCOUNT* account);
 
+// The port a server listens on for a security choice, used when the user
+// has set none: POP3 110 or 995 (implicit TLS); SMTP 25, 587 (STARTTLS) or
+// 465 (implicit TLS).
+int32_t Account_DefaultChkPort(int32_t security);
+int32_t Account_DefaultSendPort(int32_t security);
+
 // "PLAIN", "LOGIN", "CRAM_MD5", or "Unknown SMTP authorization type".
 const char* SmtpAuthTypeName(int32_t value);
 
@@ -102,8 +126,8 @@ const char* SmtpAuthTypeName(int32_t value);
 
 // Builds the table from the subkeys of `root` (which must outlive the table):
 // every stored field with its default when absent, the passwords only when
-// their type is 0, ports, time-outs and ChkTime corrected, filter contexts
-// opened. "_GLB_SETTINGS_" (exact case) is never an account; names stored
+// their type is 0, ports, time-outs and ChkTime corrected (an absent or zero
+// port is the default of the account's security), filter contexts opened. "_GLB_SETTINGS_" (exact case) is never an account; names stored
 // by older versions load even when Account_Add would refuse them.
 //   0, ERR_FAILED (root unreadable, or an account key cannot be opened; the
 //   table is then freed), ERR_NOMEM, ERR_BADARG for a null root.

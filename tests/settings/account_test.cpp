@@ -140,6 +140,49 @@ TEST_F(AccountTest, SaveAndLoadEveryField) {
     EXPECT_EQ(b->DownloadDir, "/dl");
 }
 
+TEST_F(AccountTest, TransportSecurityRoundTripsAndAbsentValuesKeepPlainText) {
+    // Stores written before the security values existed: plain text on the
+    // ports they had; only a port never set follows the security.
+    setDword("old", "ChkPort", 110);
+    setDword("pop3s", "ChkSecurity", 2);
+    setDword("pop3s", "SendSecurity", 1);
+    setDword("smtps", "SendSecurity", 2);
+    setDword("smtps", "SendPort", 2525);
+    setDword("smtps", "ChkPort", 0);
+    ASSERT_EQ(Account_Initialize(root_), 0u);
+    const ACCOUNT* old = Account_Get("old", -1);
+    EXPECT_EQ(old->ChkSecurity, 0);
+    EXPECT_EQ(old->SendSecurity, 0);
+    EXPECT_EQ(old->ChkCertPolicy, 0);
+    EXPECT_EQ(old->ChkCertPin, "");
+    EXPECT_EQ(old->ChkPort, 110);
+    EXPECT_EQ(old->SendPort, 25);
+    EXPECT_EQ(Account_Get("pop3s", -1)->ChkPort, 995);
+    EXPECT_EQ(Account_Get("pop3s", -1)->SendPort, 587);
+    EXPECT_EQ(Account_Get("smtps", -1)->SendPort, 2525);
+    EXPECT_EQ(Account_Get("smtps", -1)->ChkPort, 110);
+
+    ACCOUNT* a = Account_Get("old", -1);
+    a->ChkSecurity = 1;
+    a->ChkCertPolicy = 1;
+    a->ChkCertPin = std::string(64, 'a');
+    a->SendSecurity = 2;
+    a->SendCertPolicy = 1;
+    a->SendCertPin = std::string(64, '0');
+    ASSERT_EQ(Account_Save(a, -1), 0u);
+    ASSERT_EQ(Account_Initialize(root_), 0u);
+    const ACCOUNT* b = Account_Get("old", -1);
+    EXPECT_EQ(b->ChkSecurity, 1);
+    EXPECT_EQ(b->ChkCertPolicy, 1);
+    EXPECT_EQ(b->ChkCertPin, std::string(64, 'a'));
+    EXPECT_EQ(b->SendSecurity, 2);
+    EXPECT_EQ(b->SendCertPolicy, 1);
+    EXPECT_EQ(b->SendCertPin, std::string(64, '0'));
+    // Saved ports are the user's from now on.
+    EXPECT_EQ(b->ChkPort, 110);
+    EXPECT_EQ(b->SendPort, 25);
+}
+
 TEST_F(AccountTest, NamesAreUniqueAndSafe) {
     ASSERT_EQ(Account_Initialize(root_), 0u);
     uint32_t st = 0;

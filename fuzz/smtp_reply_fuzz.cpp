@@ -38,6 +38,8 @@ void CheckPure(std::string_view reply) {
     }
     Check(!Smtp_ReplyOk(10054, reply));
     Check((Smtp_AuthMethods(reply) & ~7u) == 0);
+    // A STARTTLS offer is a whole 250 line, never a word inside another.
+    if (Smtp_OffersStartTls(reply)) Check(reply.find("250") != std::string::npos);
     for (const std::string& a : Smtp_SplitRecipients(reply)) {
         Check(a.find('@') != std::string::npos);
         Check(a.find_first_of("<>,; \"") == std::string::npos);

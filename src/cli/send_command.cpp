@@ -136,6 +136,7 @@ int sendWith(const Options& o) {
     job.server = acc->SendServer;
     job.port = acc->SendPort;
     job.timeout = acc->SendTmout;
+    MailSend_UseAccountSecurity(&job, *acc);
     if (acc->SendSecured) {
         const bool pop3Login = acc->SendSecured == 2;
         job.login = pop3Login ? acc->ChkLogin : acc->SendLogin;

@@ -61,6 +61,13 @@ void MailSend_SetUi(MAILSEND_UI u) {
     g_ui = std::move(u);
 }
 
+void MailSend_UseAccountSecurity(SendJob* job, const ACCOUNT& account) {
+    if (!job) return;
+    job->security = account.SendSecurity;
+    job->certPolicy = account.SendCertPolicy;
+    job->certPin = account.SendCertPin;
+}
+
 void MailSend_UseMessage(SendJob* job, const MimeMessage* message) {
     if (!job) return;
     job->mode = SEND_MIME;

@@ -54,6 +54,10 @@ struct MAILSEND_UI {
 };
 void MailSend_SetUi(MAILSEND_UI ui);
 
+// Copies the account's outgoing security (SendSecurity, SendCertPolicy,
+// SendCertPin) into the job.
+void MailSend_UseAccountSecurity(SendJob* job, const ACCOUNT& account);
+
 // Makes a SEND_MIME job write `message` (which must outlive the send) after
 // the header lines from the job's fields, a Date, and a Message-ID.
 void MailSend_UseMessage(SendJob* job, const MimeMessage* message);

@@ -190,6 +190,7 @@ uint32_t MailSend_BuildBounce(const ACCOUNT& account, std::string_view text, tim
     job->server = account.SendServer;
     job->port = account.SendPort;
     job->timeout = account.SendTmout;
+    MailSend_UseAccountSecurity(job, account);
     if (account.SendSecured) {
         if (account.SendSecured == 2) {
             job->login = account.ChkLogin;

@@ -80,6 +80,16 @@ class Session {
     uint32_t command(std::string_view text, std::string_view arg = {}, bool bracket = false,
                      bool secret = false);
     uint32_t authenticate(const std::string& host);
+    uint32_t startTls() {
+        progress("Starting TLS");
+        const uint32_t rc =
+            Sock_StartTls(*sock_, job_->server.c_str(), job_->certPolicy, job_->certPin.c_str(),
+                          job_->timeout, abort_, &localText);
+        if (rc == 0) localText.clear();
+        Log_Write(LOG_SMTP, "SMTP: TLS %s %s\n", rc ? "failed:" : "started",
+                  rc ? localText.c_str() : "");
+        return rc;
+    }
     uint32_t recipients(std::string_view list, bool* keptRefusal, std::string* refusal);
     uint32_t flush();
     void lineEnd();
@@ -305,6 +315,13 @@ uint32_t Session::Run() {
         localText = Sock_ErrorText(started);
         return started;
     }
+    if (job_->security != SMTP_SECURITY_NONE && job_->security != SMTP_SECURITY_STARTTLS &&
+        job_->security != SMTP_SECURITY_TLS) {
+        // A damaged setting must not mean clear text.
+        localText = "Unknown connection security setting";
+        Sock_Cleanup();
+        return SOCKERR_INVAL;
+    }
     uint32_t rc = Sock_Connect(sock_, job_->server.c_str(), static_cast<uint16_t>(job_->port),
                                job_->proxyHost.empty() ? nullptr : job_->proxyHost.c_str(),
                                job_->proxyParam, progress_, context_, job_->timeout, abort_);
@@ -313,12 +330,37 @@ uint32_t Session::Run() {
         return rc;
     }
     rc = [&]() -> uint32_t {
+        if (job_->security == SMTP_SECURITY_TLS)
+            if (uint32_t r = startTls()) return r;
         if (uint32_t r = readReply()) return r;
         if (!Smtp_ReplyOk(0, Reply())) return SMTP_REFUSED;
         Log_Write(LOG_SMTP, "SMPT: Connected to the server: %s\n", reply_.Data());
         progress("Authorizing");
         const std::string host = hostName();
-        if (job_->login.empty()) {
+        if (job_->security == SMTP_SECURITY_STARTTLS) {
+            if (uint32_t r = command("EHLO ", host)) return r;
+            if (!Smtp_OffersStartTls(Reply())) {
+                localText = "The server does not offer STARTTLS; nothing was sent";
+                return SMTP_REFUSED;
+            }
+            if (uint32_t r = command("STARTTLS")) {
+                if (r == SMTP_REFUSED)
+                    localText = "The server refused STARTTLS: " +
+                                std::string(trimLineEnds(firstLine(Reply())));
+                return r;
+            }
+            // A second reply in the same read came before TLS, from anyone
+            // on the path, and would pass for the answer to a later command.
+            if (firstLine(Reply()).size() + 2 < Reply().size()) {
+                localText = "The server sent data before TLS started";
+                return SMTP_REFUSED;
+            }
+            if (uint32_t r = startTls()) return r;
+            // What the server offered in clear does not count (RFC 3207 §4.2).
+            if (uint32_t r = command("EHLO ", host)) return r;
+            if (!job_->login.empty())
+                if (uint32_t r = authenticate(host)) return r;
+        } else if (job_->login.empty()) {
             if (uint32_t r = command("HELO ", host)) return r;
         } else {
             if (uint32_t r = command("EHLO ", host)) return r;
@@ -403,6 +445,21 @@ bool Smtp_ReplyComplete(std::string_view data) {
     const size_t prev = body.rfind('\n');
     const std::string_view last = prev == std::string_view::npos ? body : body.substr(prev + 1);
     return last.size() < 4 || last[3] != '-';
+}
+
+bool Smtp_OffersStartTls(std::string_view ehloReply) {
+    size_t pos = 0;
+    while (pos < ehloReply.size()) {
+        size_t end = ehloReply.find('\n', pos);
+        if (end == std::string_view::npos) end = ehloReply.size();
+        std::string_view line = ehloReply.substr(pos, end - pos);
+        pos = end + 1;
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (line.size() >= 4 && line.substr(0, 3) == "250" && (line[3] == '-' || line[3] == ' ') &&
+            Text_EqualsNoCase(Text_TrimBlanks(line.substr(4)), "STARTTLS"))
+            return true;
+    }
+    return false;
 }
 
 bool Smtp_ReplyOk(uint32_t transport, std::string_view reply) {

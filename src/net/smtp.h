@@ -22,6 +22,11 @@
 inline constexpr int32_t SEND_MIME = 101; // the job's writer makes the data
 inline constexpr int32_t SEND_RAW = 102;  // rawText is the whole message
 
+// SendJob::security.
+inline constexpr int32_t SMTP_SECURITY_NONE = 0;
+inline constexpr int32_t SMTP_SECURITY_STARTTLS = 1; // STARTTLS (RFC 3207) before anything else
+inline constexpr int32_t SMTP_SECURITY_TLS = 2;      // TLS from the first byte (RFC 8314)
+
 // Results of Smtp_SendMessage besides 0 and the Winsock numbers.
 inline constexpr uint32_t SMTP_REFUSED = 0xFFFFFFFF;        // the server refused a step
 inline constexpr uint32_t SMTP_UNKNOWN_AUTH = 99;           // an authentication method not 0..2
@@ -50,6 +55,9 @@ struct SendJob {
     int32_t authMethod = SMTP_AUTH_PLAIN;
     std::string proxyHost; // empty: connect directly
     uint32_t proxyParam = 0;
+    int32_t security = SMTP_SECURITY_NONE;
+    int32_t certPolicy = SOCK_TLS_VERIFY; // see Sock_StartTls
+    std::string certPin;
     std::string senderAddress; // MAIL FROM
     std::string to;            // addresses as typed: separated by "<>,; "
     int32_t mode = SEND_MIME;
@@ -90,6 +98,12 @@ void Smtp_SetCodec(const SMTP_CODEC* codec);
 //   a Winsock number   the connection failed or broke
 //   SMTP_REFUSED       the server refused a step; the text is its reply
 //   SMTP_UNKNOWN_AUTH  the job's method is not 0, 1 or 2
+//   SOCKERR_TLS_CERT, SOCKERR_TLS  TLS could not start (see Sock_StartTls);
+//                      the text names the reason and, for a certificate,
+//                      its fingerprint
+//   SMTP_REFUSED       also: STARTTLS is required and the server does not
+//                      offer it or refuses it (nothing else was sent)
+//   SOCKERR_INVAL      also: a security choice that is none of the three
 // The data's end mark is sent only when every byte before it went out.
 uint32_t Smtp_SendMessage(SendJob* job, int* sock, char* errorText, size_t errorTextSize,
                           SockProgress progress, void* context, const SockAbort* abort = nullptr);
@@ -97,6 +111,10 @@ uint32_t Smtp_SendMessage(SendJob* job, int* sock, char* errorText, size_t error
 // True when `data` holds a whole reply: it ends with a line feed and its last
 // line has no '-' as its fourth character (RFC 5321 §4.2.1).
 bool Smtp_ReplyComplete(std::string_view data);
+
+// Whether an EHLO reply has a "250-STARTTLS" / "250 STARTTLS" line (ignoring
+// case).
+bool Smtp_OffersStartTls(std::string_view ehloReply);
 
 // Whether a step succeeded: no transport error, at least 5 characters, a
 // space or '-' fourth, and a first line starting with 1, 2 or 3.

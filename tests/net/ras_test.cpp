@@ -1,0 +1,127 @@
+// The NetworkManager dial-up hooks against a stand-in nmcli on the PATH.
+#include "fake_nmcli.h"
+#include "fake_peer.h"
+#include "net/ras.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace {
+
+using iwtest::FakeNmcli;
+
+class RasTest : public ::testing::Test {
+  protected:
+    void SetUp() override { Ras_Forget(); }
+    void TearDown() override { Ras_Forget(); }
+};
+
+TEST_F(RasTest, WithoutNmcliEverythingIsNotAvailable) {
+    FakeNmcli none(false);
+    EXPECT_EQ(Ras_Load(), 0);
+    EXPECT_EQ(Ras_IsConnected("ISP"), 0);
+    int error = 0;
+    EXPECT_EQ(Ras_Dial("ISP", &error), 0);
+    EXPECT_EQ(error, RAS_NOT_AVAILABLE);
+    EXPECT_EQ(Ras_Dialled(), "");
+    std::vector<std::string> names{"stale"};
+    EXPECT_EQ(Ras_EnumEntries(&names), RAS_NOT_AVAILABLE);
+    EXPECT_TRUE(names.empty());
+    Ras_HangUp(); // nothing dialled, nothing to run
+}
+
+TEST_F(RasTest, DialsWithOneArgumentPerWordAndHangsUpOnlyWhatItDialled) {
+    FakeNmcli nm;
+    EXPECT_EQ(Ras_Load(), 1);
+    // A name with blanks, quotes and shell characters reaches nmcli as one
+    // argument, never through a shell.
+    const std::string name = "My ISP; 'x' $(id)";
+    int error = -1;
+    ASSERT_EQ(Ras_Dial(name, &error), 1);
+    EXPECT_EQ(error, 0);
+    EXPECT_EQ(nm.Calls(), "-t|-f|NAME,TYPE,STATE|connection|show|--active|LC_ALL=C\n"
+                          "--wait|90|connection|up|id|" + name + "|LC_ALL=C\n");
+    EXPECT_EQ(Ras_Dialled(), name);
+    nm.ClearCalls();
+    Ras_HangUp();
+    EXPECT_EQ(nm.Calls(), "connection|down|id|" + name + "|LC_ALL=C\n");
+    EXPECT_EQ(Ras_Dialled(), "");
+
+    // A line that is already up is neither dialled nor hung up.
+    nm.Write("active", "Wired:802-3-ethernet:activated\nISP:gsm:activated\n");
+    nm.ClearCalls();
+    EXPECT_EQ(Ras_Dial("ISP"), 1);
+    Ras_HangUp();
+    EXPECT_EQ(nm.Calls(), "-t|-f|NAME,TYPE,STATE|connection|show|--active|LC_ALL=C\n");
+}
+
+TEST_F(RasTest, FailedDialTakesTheEntryDownAndKeepsNothing) {
+    FakeNmcli nm;
+    nm.Write("up_status", "4\n");
+    int error = 0;
+    EXPECT_EQ(Ras_Dial("ISP", &error), 0);
+    EXPECT_EQ(error, 4);
+    EXPECT_STREQ(Ras_ErrorText(error), "The connection could not be activated");
+    EXPECT_NE(nm.Calls().find("connection|down|id|ISP|"), std::string::npos) << nm.Calls();
+    EXPECT_EQ(Ras_Dialled(), "");
+    EXPECT_EQ(Ras_Dial("", &error), 0);
+    EXPECT_EQ(error, RAS_BAD_NAME);
+    EXPECT_EQ(Ras_Dial(std::string("a\nb"), &error), 0);
+    EXPECT_EQ(error, RAS_BAD_NAME);
+    EXPECT_STREQ(Ras_ErrorText(77), "Undefined RAS Error.");
+}
+
+TEST_F(RasTest, ConnectedReadsTerseLinesAndHangsUpALineThatDropped) {
+    FakeNmcli nm;
+    const struct {
+        const char* active;
+        const char* entry;
+        int connected;
+    } cases[] = {
+        {"My\\:ISP:gsm:activated\n", "My:ISP", 1}, // ':' comes escaped
+        {"My\\\\ISP:gsm:activated\n", "My\\ISP", 1},
+        {"ISP:gsm:activating\n", "ISP", 0},
+        {"Wired:802-3-ethernet:activated\n", "ISP", 0},
+        // Without a name: the first active connection of a dial-up type.
+        {"Wired:802-3-ethernet:activated\nDSL:pppoe:activated\n", "", 1},
+        {"Wired:802-3-ethernet:activated\n", "", 0},
+        {"", "", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.active);
+        nm.Write("active", c.active);
+        EXPECT_EQ(Ras_IsConnected(c.entry), c.connected);
+    }
+
+    ASSERT_EQ(Ras_Dial("ISP"), 1);
+    nm.Write("active", "ISP:gsm:deactivated\n");
+    nm.ClearCalls();
+    EXPECT_EQ(Ras_IsConnected("ISP"), 0);
+    EXPECT_NE(nm.Calls().find("connection|down|id|ISP|"), std::string::npos) << nm.Calls();
+    EXPECT_EQ(Ras_Dialled(), "");
+}
+
+TEST_F(RasTest, EnumeratesEntriesAndCancelStopsADialAtOnce) {
+    FakeNmcli nm;
+    nm.Write("names", "Wired\nMy\\:ISP\n");
+    std::vector<std::string> names;
+    ASSERT_EQ(Ras_EnumEntries(&names), 0);
+    EXPECT_EQ(names, (std::vector<std::string>{"Wired", "My:ISP"}));
+
+    nm.Write("up_sleep", "30\n");
+    SockAbort abort;
+    std::thread canceller([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        abort.Trigger();
+    });
+    iwtest::Stopwatch sw;
+    int error = 0;
+    EXPECT_EQ(Ras_Dial("ISP", &error, &abort), 0);
+    canceller.join();
+    EXPECT_LT(sw.ElapsedMs(), 3000);
+    EXPECT_EQ(error, RAS_CANCELLED);
+    EXPECT_EQ(Ras_Dialled(), "");
+}
+
+} // namespace

@@ -1,6 +1,7 @@
 #include "core/engine_headless.h"
 
 #include "common/status.h"
+#include "core/dialup.h"
 #include "settings/account.h"
 
 std::vector<HEADLESS_RESULT> HEADLESS_UI::Results() {
@@ -21,4 +22,8 @@ void HEADLESS_UI::AccountChecked(uint32_t result, ACCOUNT* account) {
 
 uint32_t HEADLESS_UI::AskPassword(const ACCOUNT& account, std::string* password) {
     return askPassword_ ? askPassword_(account, password) : ERR_NOT_READY;
+}
+
+bool HEADLESS_UI::NetworkUsable() {
+    return DialUp_ConnectionUsable(true);
 }

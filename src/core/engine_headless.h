@@ -34,7 +34,8 @@ class HEADLESS_UI : public ENGINE_UI {
     // terminal: none.
     bool IsMailBoxOpen() override { return true; }
     bool IsComposeOpen() override { return false; }
-    bool NetworkUsable() override { return true; }
+    // No system network state to ask; a dial-up line in mode 2 still counts.
+    bool NetworkUsable() override;
     void ProgressStart() override {}
     void ProgressSetAccount(std::string_view) override {}
     void ProgressSetStatus(std::string_view, std::string_view) override {}

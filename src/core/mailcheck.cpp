@@ -1,6 +1,7 @@
 #include "core/mailcheck.h"
 
 #include "common/status.h"
+#include "core/dialup.h"
 #include "core/mailsend.h"
 #include "core/schedule.h"
 #include "message/filter.h"
@@ -164,6 +165,9 @@ void _worker(WORKER_RUN run) {
     g_ui->SetNewMailBlink(false);
     g_ui->SetCheckAnimation(true);
     Sock_Startup();
+    DialUp_OnCheckStart(
+        [](std::string_view entry, std::string_view text) { g_ui->ProgressSetStatus(entry, text); },
+        Pop3_SessionAbort());
 
     uint32_t lastResult = 0;
     bool gotMessage = false;
@@ -270,7 +274,9 @@ void _worker(WORKER_RUN run) {
     g_ui->TrayUpdateSummary();
 
     if (playGlobal) g_ui->PlaySound(set.newMailSound, set.sndSync);
-    (void)launched; // the dial-up end hook takes it once dial-up exists
+    if (!fetchOne)
+        DialUp_OnCheckEnd(!cancelled && (launched || sums.checkedNew > 0 ||
+                                         sums.checkedNotified > 0 || sums.others > 0));
 
     Schedule_Update(cancelled ? 4 : 3);
     g_ui->ProgressClose();
@@ -434,6 +440,7 @@ void MailCheck_Stop() {
     if (g_ui) g_ui->UnblockWorker(true);
     MailCheck_Abort(ERR_CANCELLED);
     if (g_worker.joinable()) g_worker.join();
+    DialUp_OnCheckEnd(false);
 }
 
 int MailCheck_IsRunning() {

@@ -2,6 +2,7 @@
 
 #include "common/status.h"
 #include "common/text.h"
+#include "core/dialup.h"
 #include "core/mailcheck.h"
 #include "core/schedule.h"
 #include "core/tray.h"
@@ -551,7 +552,8 @@ bool MainWnd::NetworkUsable() {
     // Unknown counts as present: only a backend that says "disconnected"
     // holds a check back.
     QNetworkInformation* ni = QNetworkInformation::instance();
-    return !ni || ni->reachability() != QNetworkInformation::Reachability::Disconnected;
+    return DialUp_ConnectionUsable(
+        !ni || ni->reachability() != QNetworkInformation::Reachability::Disconnected);
 }
 
 int MainWnd::ShowBox(std::string_view caption, std::string_view text, unsigned flags) {

@@ -97,6 +97,9 @@ uint32_t FastDelete_Run(ACCOUNT* account, const std::vector<std::string>& ids,
     session.authType = account->ChkAuthType;
     session.login = account->ChkLogin;
     session.timeoutSec = account->ChkTmout;
+    session.security = account->ChkSecurity;
+    session.certPolicy = account->ChkCertPolicy;
+    session.certPin = account->ChkCertPin;
 
     FASTDELETE_JOB job;
     Sock_Startup();

@@ -112,10 +112,16 @@ uint32_t run(Session& s, const std::vector<std::string>& ids) {
     const FASTPOP3_SESSION& c = s.cfg;
     FASTPOP3_RESULT& out = s.out;
 
-    if (const uint32_t rc =
-            Pop3_Connect(&s.sock, c.server.c_str(), c.port, c.timeoutSec, c.proxyHost.c_str(),
-                         c.proxyParam, &s.buf, s.progress, s.context, s.abort))
-        return s.fail(FastPop3Stage::Connect, rc);
+    std::string tlsText;
+    if (const uint32_t rc = Pop3_ConnectSecure(
+            &s.sock, c.server.c_str(), c.port, c.timeoutSec, c.proxyHost.c_str(), c.proxyParam,
+            {c.security, c.certPolicy, c.certPin}, &s.buf, s.progress, s.context, &tlsText,
+            s.abort)) {
+        s.fail(FastPop3Stage::Connect, rc);
+        // The certificate's reason and fingerprint, or why STLS failed.
+        if (!tlsText.empty()) out.errorText = tlsText;
+        return out.status;
+    }
     const char* text = nullptr;
     if (Pop3_ParseResponse(s.buf.Data(), &text) != 1)
         return s.refuse(FastPop3Stage::Connect, std::string(text, std::strcspn(text, "\r\n")));

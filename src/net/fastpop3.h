@@ -5,7 +5,8 @@
 // It has its own socket, buffer and abort, so it may run on any thread while
 // the mail-check worker runs its session; it never touches Pop3Socket, the
 // session buffers or CheckState. The account's server, port, SOCKS proxy,
-// login type and time-out are used as the check uses them; an APOP account
+// security (POP3S or required STLS), login type and time-out are used as the
+// check uses them; an APOP account
 // is never sent its password in clear. Plain C++: the caller (core) gets the
 // password, runs this off the UI thread and updates the message box.
 #pragma once
@@ -26,6 +27,11 @@ struct FASTPOP3_SESSION {
     std::string login;
     std::string password;
     int timeoutSec = 30; // each wait of the session
+    // The account's transport security and certificate acceptance, as the
+    // check uses them (see Pop3_ConnectSecure).
+    int security = 0; // POP3_SECURITY_*
+    int certPolicy = SOCK_TLS_VERIFY;
+    std::string certPin;
 };
 
 // How far a session got before it failed.

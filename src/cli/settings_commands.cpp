@@ -3,6 +3,7 @@
 #include "common/status.h"
 #include "common/text.h"
 #include "message/filter.h"
+#include "net/socket.h"
 #include "platform/instance.h"
 #include "settings/account.h"
 #include "settings/globaldata.h"
@@ -123,6 +124,29 @@ Setter number(int32_t ACCOUNT::*f) {
 Setter byte(uint8_t ACCOUNT::*f) {
     return [f](ACCOUNT& a, std::string_view v) { return parseByte(v, &(a.*f)); };
 }
+// A number from first to last.
+Setter choice(int32_t ACCOUNT::*f, int32_t first, int32_t last) {
+    return [f, first, last](ACCOUNT& a, std::string_view v) {
+        int32_t n;
+        if (!parseInt(v, &n) || n < first || n > last) return false;
+        a.*f = n;
+        return true;
+    };
+}
+// A certificate fingerprint: 64 hex digits (colons allowed, as tools print
+// them), stored in lower case; empty clears it.
+Setter pin(std::string ACCOUNT::*f) {
+    return [f](ACCOUNT& a, std::string_view v) {
+        std::string hex;
+        for (const char c : v) {
+            if (c == ':') continue;
+            hex += c >= 'A' && c <= 'F' ? static_cast<char>(c - 'A' + 'a') : c;
+        }
+        if (!hex.empty() && !Sock_IsValidPin(hex)) return false;
+        a.*f = hex;
+        return true;
+    };
+}
 
 // Every stored field but the passwords, which come from standard input.
 const std::map<std::string, Setter>& setters() {
@@ -153,6 +177,12 @@ const std::map<std::string, Setter>& setters() {
         {"newmailsnd", text(&ACCOUNT::NewMailSnd)},
         {"downloaddir", text(&ACCOUNT::DownloadDir)},
         {"pendingdeletes", number(&ACCOUNT::PendingDeletes)},
+        {"chksecurity", choice(&ACCOUNT::ChkSecurity, 0, 2)},
+        {"chkcertpolicy", choice(&ACCOUNT::ChkCertPolicy, 0, 1)},
+        {"chkcertpin", pin(&ACCOUNT::ChkCertPin)},
+        {"sendsecurity", choice(&ACCOUNT::SendSecurity, 0, 2)},
+        {"sendcertpolicy", choice(&ACCOUNT::SendCertPolicy, 0, 1)},
+        {"sendcertpin", pin(&ACCOUNT::SendCertPin)},
         {"laststat",
          [](ACCOUNT& a, std::string_view v) {
              const std::string_view cut = Text_CutUtf8(v, sizeof a.LastSTAT - 1);
@@ -195,8 +225,24 @@ std::string readLine() {
     return line;
 }
 
+// A port left at the default of the old security follows the new one; a
+// port the user chose (or sets in the same command) stays.
+void followSecurity(ACCOUNT& a, const ACCOUNT& before, bool chkPortGiven, bool sendPortGiven) {
+    if (!chkPortGiven && a.ChkSecurity != before.ChkSecurity &&
+        a.ChkPort == Account_DefaultChkPort(before.ChkSecurity))
+        a.ChkPort = Account_DefaultChkPort(a.ChkSecurity);
+    if (!sendPortGiven && a.SendSecurity != before.SendSecurity &&
+        a.SendPort == Account_DefaultSendPort(before.SendSecurity))
+        a.SendPort = Account_DefaultSendPort(a.SendSecurity);
+}
+
 // FIELD=VALUE arguments and the password options applied to an account.
 int applyFields(ACCOUNT& a, int argc, char** args) {
+    ACCOUNT before;
+    before.ChkSecurity = a.ChkSecurity;
+    before.SendSecurity = a.SendSecurity;
+    bool chkPortGiven = false;
+    bool sendPortGiven = false;
     for (int i = 0; i < argc; ++i) {
         const std::string_view arg = args[i];
         if (arg == "--chk-password-stdin") {
@@ -229,7 +275,10 @@ int applyFields(ACCOUNT& a, int argc, char** args) {
                          args[i]);
             return 2;
         }
+        chkPortGiven = chkPortGiven || field == "chkport";
+        sendPortGiven = sendPortGiven || field == "sendport";
     }
+    followSecurity(a, before, chkPortGiven, sendPortGiven);
     return 0;
 }
 
@@ -259,7 +308,10 @@ void accountUsage(FILE* out) {
                "       inboxwarden-cli account delete NAME\n"
                "Fields are the stored account values (ChkServer, ChkPort, ChkLogin, ChkPswdType,\n"
                "SendServer, CheckIt, ChkTime, Schedule=m0,m1,...,m24, ...). Passwords are read\n"
-               "one line each from standard input, POP3 first.\n",
+               "one line each from standard input, POP3 first.\n"
+               "ChkSecurity/SendSecurity: 0 none, 1 STLS/STARTTLS required, 2 TLS from the\n"
+               "start (ports follow: 995, 587, 465, unless set). ChkCertPolicy/SendCertPolicy:\n"
+               "0 verify, 1 accept only the certificate whose SHA-256 is ChkCertPin/SendCertPin.\n",
                out);
 }
 

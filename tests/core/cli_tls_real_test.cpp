@@ -1,0 +1,104 @@
+// inboxwarden-cli with the account security values: `account set` takes and
+// checks them (ports follow the choice), and `check` shows why a server's
+// certificate was refused, with the fingerprint a user may then pin.
+#include "../support/temp_env.h"
+#include "support/real_peers.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+using iwtest::TestPki;
+
+class CliTls : public iwtest::RealPeersTest {
+  protected:
+    // Before the first run: the program finds the test CA through the
+    // environment it inherits.
+    static void SetUpTestSuite() { TestPki::Get(); }
+    void SetUp() override {
+        RealPeersTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        dir_ = iwtest::MakeTempDir("clitls");
+        setenv("INBOXWARDEN_REGISTRY", (dir_ + "/registry.db").c_str(), 1);
+        profile_ = dir_ + "/P.iwpf";
+    }
+    int run(const std::string& args, const std::string& input = "") {
+        const std::string cmd = "printf '" + input + "' | '" + IW_CLI + "' --profile:" + profile_ +
+                                " " + args + " 2>" + dir_ + "/err";
+        out_.clear();
+        FILE* p = popen(cmd.c_str(), "r");
+        char buf[4096];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+            out_.append(buf, n);
+        const int status = pclose(p);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::string portOf(const std::string& name) {
+        EXPECT_EQ(run("accounts"), 0);
+        const size_t at = out_.find(name + "\t");
+        if (at == std::string::npos) return "";
+        const size_t colon = out_.find(':', at);
+        return out_.substr(colon + 1, out_.find('\t', colon) - colon - 1);
+    }
+    std::string dir_, profile_, out_;
+};
+
+TEST_F(CliTls, SecurityFieldsAreCheckedAndPortsFollowOnlyTheirDefaults) {
+    ASSERT_EQ(run("account add A ChkServer=pop.example ChkSecurity=2 SendSecurity=1"), 0)
+        << iwtest::ReadFile(dir_ + "/err");
+    EXPECT_EQ(portOf("A"), "995");
+    ASSERT_EQ(run("account set A ChkSecurity=1"), 0);
+    EXPECT_EQ(portOf("A"), "110");
+    ASSERT_EQ(run("account set A ChkPort=1995 ChkSecurity=2"), 0);
+    EXPECT_EQ(portOf("A"), "1995") << "a port the user set stays";
+    ASSERT_EQ(run("account set A ChkSecurity=0"), 0);
+    EXPECT_EQ(portOf("A"), "1995");
+
+    for (const char* bad : {"ChkSecurity=3", "SendSecurity=-1", "ChkCertPolicy=2",
+                            "ChkCertPin=abc", "SendCertPin=" /* 64 x 'g' below */}) {
+        std::string arg = bad;
+        if (arg == "SendCertPin=") arg += std::string(64, 'g');
+        EXPECT_EQ(run("account set A " + arg), 2) << arg;
+    }
+}
+
+TEST_F(CliTls, CheckShowsTheRefusalAndAPinnedFingerprintLetsItThrough) {
+    iwtest::Pop3Options opt;
+    opt.users = "tls:tlspw";
+    opt.tls = true;
+    opt.tls_cert = TestPki::Get().Cert("stranger");
+    opt.tls_key = TestPki::Get().Key("stranger");
+    auto server = peers().StartPop3(opt);
+    server->SeedMaildir("tls", 2);
+    ASSERT_EQ(run("account add S ChkServer=127.0.0.1 ChkLogin=tls ChkTmout=10 ChkSecurity=2 "
+                  "ChkPort=" +
+                      std::to_string(server->tls_port()) + " --chk-password-stdin",
+                  "tlspw\\n"),
+              0)
+        << iwtest::ReadFile(dir_ + "/err");
+    const std::string fp = TestPki::Get().Fingerprint("stranger");
+
+    EXPECT_EQ(run("check S --json"), 1);
+    auto j = nlohmann::json::parse(out_);
+    EXPECT_EQ(j["accounts"][0]["StatusText"], "Unknown issuer, SHA-256 " + fp) << out_;
+
+    // Pinned as tools print fingerprints: upper case with colons.
+    std::string printed;
+    for (size_t i = 0; i < fp.size(); i += 2)
+        printed += (i ? ":" : "") + fp.substr(i, 2);
+    for (char& c : printed)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    ASSERT_EQ(run("account set S ChkCertPolicy=1 ChkCertPin=" + printed), 0)
+        << iwtest::ReadFile(dir_ + "/err");
+    EXPECT_EQ(run("check S --json"), 0) << out_;
+    j = nlohmann::json::parse(out_);
+    EXPECT_EQ(j["accounts"][0]["counts"]["new"], 2) << out_;
+}
+
+} // namespace

@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
     REGKEY* root = nullptr;
     if (Reg_OpenRoot(&root, REG_ROOT_PATH) != 0) return 1;
     GlobalData_Load(root);
-    GlobalData_SetParam(GD_OPTIMIZESTARTUP, 1);
+    GlobalData_GetRecord()->OptimizeStartup = 1;
     GlobalData_SetParam(GD_ENABLED, 0);
     GlobalData_Save();
     Account_Initialize(root);

@@ -70,44 +70,6 @@ struct Session {
     }
 };
 
-struct Match {
-    std::string number; // of the first listing line with this id
-    int lines = 0;
-};
-
-// Reads "number SP id" lines after the status line up to the lone ".". The
-// listing is taken only when that line was there; nothing is deleted from a
-// listing that stopped short.
-bool matchListing(std::string_view all, std::unordered_map<std::string, Match>* wanted,
-                  std::vector<std::pair<std::string, std::string>>* order) {
-    size_t pos = all.find('\n');
-    while (pos != std::string_view::npos) {
-        const size_t start = pos + 1;
-        pos = all.find('\n', start);
-        if (pos == std::string_view::npos) return false; // no complete line left
-        std::string_view line = all.substr(start, pos - start);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        if (line == ".") return true;
-        const size_t sp = line.find(' ');
-        const std::string_view number = line.substr(0, sp);
-        if (sp == std::string_view::npos || number.empty() || number.size() > kNumberMax ||
-            number.find_first_not_of("0123456789") != std::string_view::npos ||
-            sp + 1 >= line.size()) {
-            Log_Write(LOG_POP3, "FastPOP3: listing line skipped: \"%.*s\"\n",
-                      static_cast<int>(std::min<size_t>(line.size(), 256)), line.data());
-            continue;
-        }
-        const std::string id(Text_CutUtf8(line.substr(sp + 1), kIdMax));
-        const auto it = wanted->find(id);
-        if (it == wanted->end()) continue;
-        if (it->second.lines++ == 0) {
-            it->second.number = std::string(number);
-            order->emplace_back(it->second.number, id);
-        }
-    }
-    return false;
-}
-
 uint32_t run(Session& s, const std::vector<std::string>& ids) {
     const FASTPOP3_SESSION& c = s.cfg;
     FASTPOP3_RESULT& out = s.out;
@@ -146,18 +108,13 @@ uint32_t run(Session& s, const std::vector<std::string>& ids) {
         out.uidlReply = words;
         return s.refuse(FastPop3Stage::Listing, words);
     }
-    std::unordered_map<std::string, Match> wanted;
-    wanted.reserve(ids.size());
-    for (const std::string& id : ids)
-        wanted.try_emplace(id);
-    std::vector<std::pair<std::string, std::string>> order; // (number, id) in listing order
-    if (!matchListing(s.buf.Data(), &wanted, &order))
+    std::vector<FASTPOP3_MATCH> matches;
+    if (!FastPOP3_MatchListing(s.buf.Data(), ids, &matches))
         return s.refuse(FastPop3Stage::Listing, "Message list incomplete");
 
     s.report("Deleting messages");
     std::vector<std::string> accepted;
-    for (const auto& [number, id] : order) {
-        const Match& m = wanted[id];
+    for (const FASTPOP3_MATCH& m : matches) {
         ++out.found;
         if (m.lines > 1) {
             // Two messages would answer to it once cut: deleting either might
@@ -165,12 +122,12 @@ uint32_t run(Session& s, const std::vector<std::string>& ids) {
             ++out.ambiguous;
             continue;
         }
-        if (s.command("DELE", number.c_str(), POP3_SINGLE_LINE, &words, &err))
-            accepted.push_back(id);
+        if (s.command("DELE", m.number.c_str(), POP3_SINGLE_LINE, &words, &err))
+            accepted.push_back(m.id);
         else if (err)
             return s.fail(FastPop3Stage::Delete, err);
         else
-            out.refused.push_back({number, id, words});
+            out.refused.push_back({m.number, m.id, words});
     }
 
     s.report("Disconnecting");
@@ -193,6 +150,43 @@ std::string badCommand(const char* word, const std::string& reply) {
 }
 
 } // namespace
+
+bool FastPOP3_MatchListing(std::string_view all, const std::vector<std::string>& ids,
+                           std::vector<FASTPOP3_MATCH>* matches) {
+    matches->clear();
+    // Requested id -> its place in matches (-1 while not seen): one hash
+    // look-up per listing line, whatever the number of ids.
+    std::unordered_map<std::string_view, int> wanted;
+    wanted.reserve(ids.size());
+    for (const std::string& id : ids)
+        wanted.try_emplace(id, -1);
+    size_t pos = all.find('\n');
+    while (pos != std::string_view::npos) {
+        const size_t start = pos + 1;
+        pos = all.find('\n', start);
+        if (pos == std::string_view::npos) return false; // no complete line left
+        std::string_view line = all.substr(start, pos - start);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (line == ".") return true;
+        const size_t sp = line.find(' ');
+        const std::string_view number = line.substr(0, sp);
+        if (sp == std::string_view::npos || number.empty() || number.size() > kNumberMax ||
+            number.find_first_not_of("0123456789") != std::string_view::npos ||
+            sp + 1 >= line.size()) {
+            Log_Write(LOG_POP3, "FastPOP3: listing line skipped: \"%.*s\"\n",
+                      static_cast<int>(std::min<size_t>(line.size(), 256)), line.data());
+            continue;
+        }
+        const auto it = wanted.find(Text_CutUtf8(line.substr(sp + 1), kIdMax));
+        if (it == wanted.end()) continue;
+        if (it->second < 0) {
+            it->second = static_cast<int>(matches->size());
+            matches->push_back({std::string(number), std::string(it->first), 0});
+        }
+        ++(*matches)[static_cast<size_t>(it->second)].lines;
+    }
+    return false;
+}
 
 uint32_t FastPOP3_Delete(const FASTPOP3_SESSION& session, const std::vector<std::string>& ids,
                          FASTPOP3_RESULT* result, const SockAbort* abort, SockProgress progress,

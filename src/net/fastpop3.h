@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Where a session to delete messages goes and how it logs in.
@@ -77,6 +78,20 @@ struct FASTPOP3_RESULT {
 uint32_t FastPOP3_Delete(const FASTPOP3_SESSION& session, const std::vector<std::string>& ids,
                          FASTPOP3_RESULT* result, const SockAbort* abort = nullptr,
                          SockProgress progress = nullptr, void* context = nullptr);
+
+// A listing line whose id was asked for.
+struct FASTPOP3_MATCH {
+    std::string number; // of the first line carrying the id
+    std::string id;
+    int lines = 0; // lines carrying it; more than 1 leaves it alone
+};
+
+// Matches a UIDL answer (its status line first) against ids, as
+// FastPOP3_Delete does: the requested ids found, each once, in listing order.
+// Returns true only when the listing ended with its lone "." line; a listing
+// that stopped short must not be acted on.
+bool FastPOP3_MatchListing(std::string_view listing, const std::vector<std::string>& ids,
+                           std::vector<FASTPOP3_MATCH>* matches);
 
 // One message box telling the user what became of a fast delete.
 struct FASTPOP3_BOX {

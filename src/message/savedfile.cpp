@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sys/stat.h>
@@ -65,6 +67,15 @@ int _digits2(std::string_view s, size_t at) {
     const auto a = static_cast<unsigned char>(s[at]), b = static_cast<unsigned char>(s[at + 1]);
     if (a < '0' || a > '9' || b < '0' || b > '9') return -1;
     return (a - '0') * 10 + (b - '0');
+}
+
+// Day of the week of a calendar date (0 = Sunday), by arithmetic alone: a
+// folder of thousands of names must not cost a time-zone look-up each.
+uint16_t _dayOfWeek(const DATETIME& d) {
+    if (d.wMonth < 1 || d.wMonth > 12) return 0;
+    static constexpr int kOffset[12] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
+    const int y = d.wYear - (d.wMonth < 3 ? 1 : 0);
+    return static_cast<uint16_t>((y + y / 4 - y / 100 + y / 400 + kOffset[d.wMonth - 1] + d.wDay) % 7);
 }
 
 std::string _errnoText(int e) {
@@ -143,36 +154,49 @@ bool SavedFile_ParseName(std::string_view name, SAVEDFILE_INFO* info) {
         out.date.wHour = static_cast<uint16_t>(f[3]);
         out.date.wMinute = static_cast<uint16_t>(f[4]);
         out.date.wSecond = static_cast<uint16_t>(f[5]);
-        if (const time_t t = DateTime_ToTime(out.date); t != -1)
-            out.date.wDayOfWeek = DateTime_FromTime(t).wDayOfWeek;
+        out.date.wDayOfWeek = _dayOfWeek(out.date);
     }
     *info = std::move(out);
     return true;
 }
 
+namespace {
+
+// Calls fn(name, size) for every regular file of a folder whose name is a
+// saved-file name. Reads the folder once with readdir and asks each file's
+// size relative to the open folder, so a folder of 50,000 files costs no path
+// look-ups. Returns 0 or the errno of opening the folder.
+template <typename Fn> int _eachSavedFile(const std::string& folder, bool wantSize, Fn&& fn) {
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) return errno;
+    const int dfd = dirfd(dir);
+    SAVEDFILE_INFO info;
+    while (const dirent* d = readdir(dir)) {
+        const std::string_view name(d->d_name);
+        if (d->d_type != DT_REG && d->d_type != DT_UNKNOWN) continue;
+        if (!SavedFile_ParseName(name, &info)) continue;
+        struct stat st{};
+        const bool statted = (wantSize || d->d_type == DT_UNKNOWN) &&
+                             fstatat(dfd, d->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0;
+        if (d->d_type == DT_UNKNOWN && (!statted || !S_ISREG(st.st_mode))) continue;
+        fn(name, info, statted ? static_cast<uint64_t>(st.st_size) : 0);
+    }
+    closedir(dir);
+    return 0;
+}
+
+} // namespace
+
 uint32_t SavedFile_List(const std::string& folder, std::vector<SAVEDFILE_ENTRY>* entries) {
     entries->clear();
-    std::error_code ec;
-    fs::directory_iterator it(fs::path(folder), ec);
-    if (ec) {
+    const int e = _eachSavedFile(folder, true, [&](std::string_view name, SAVEDFILE_INFO& info,
+                                                   uint64_t size) {
+        entries->push_back(SAVEDFILE_ENTRY{std::string(name), std::move(info), size});
+    });
+    if (e) {
         DebugLog_Write("SavedFile_List: cannot list \"%s\": %s\n", folder.c_str(),
-                       ec.message().c_str());
+                       std::strerror(e));
         return ERR_NOT_READY;
-    }
-    for (; it != fs::directory_iterator(); it.increment(ec)) {
-        if (ec) break;
-        std::error_code fe;
-        if (!it->is_regular_file(fe)) continue;
-        SAVEDFILE_ENTRY e;
-        e.name = it->path().filename().native();
-        if (!SavedFile_ParseName(e.name, &e.info)) continue;
-        const auto size = it->file_size(fe);
-        e.size = fe ? 0 : size;
-        entries->push_back(std::move(e));
-    }
-    if (ec) {
-        DebugLog_Write("SavedFile_List: listing \"%s\" stopped: %s\n", folder.c_str(),
-                       ec.message().c_str());
     }
     std::sort(entries->begin(), entries->end(), [](const auto& a, const auto& b) {
         if (a.info.partial != b.info.partial) return !a.info.partial;
@@ -182,16 +206,10 @@ uint32_t SavedFile_List(const std::string& folder, std::vector<SAVEDFILE_ENTRY>*
 }
 
 int SavedFile_CountFull(const std::string& folder) {
-    std::error_code ec;
     int n = 0;
-    SAVEDFILE_INFO info;
-    for (fs::directory_iterator it(fs::path(folder), ec), end; !ec && it != end;
-         it.increment(ec)) {
-        std::error_code fe;
-        if (it->is_regular_file(fe) &&
-            SavedFile_ParseName(it->path().filename().native(), &info) && !info.partial)
-            ++n;
-    }
+    _eachSavedFile(folder, false, [&](std::string_view, const SAVEDFILE_INFO& info, uint64_t) {
+        if (!info.partial) ++n;
+    });
     return n;
 }
 

@@ -1,0 +1,309 @@
+#include "../support/temp_env.h"
+#include "common/status.h"
+#include "message/tnef.h"
+#include "platform/user_message.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <string>
+#include <sys/resource.h>
+#include <vector>
+
+namespace {
+
+std::string le16(uint16_t v) {
+    return {static_cast<char>(v), static_cast<char>(v >> 8)};
+}
+
+std::string le32(uint32_t v) {
+    return le16(static_cast<uint16_t>(v)) + le16(static_cast<uint16_t>(v >> 16));
+}
+
+// Counted values of a string, binary or object property: lengths and bytes
+// padded to 4.
+std::string counted(const std::vector<std::string>& values) {
+    std::string out = le32(static_cast<uint32_t>(values.size()));
+    for (const std::string& v : values)
+        out +=
+            le32(static_cast<uint32_t>(v.size())) + v + std::string((4 - v.size() % 4) % 4, '\0');
+    return out;
+}
+
+std::string prop(uint16_t type, uint16_t id, const std::string& values) {
+    return le16(type) + le16(id) + values;
+}
+
+std::string utf16(std::u16string_view s) {
+    std::string out;
+    for (const char16_t c : s)
+        out += le16(c);
+    return out;
+}
+
+// A TNEF stream built attribute by attribute.
+struct Stream {
+    std::string bytes = std::string("\x78\x9F\x3E\x22", 4) + le16(0x0101);
+
+    Stream& attr(uint8_t level, uint16_t id, const std::string& data, int checksumError = 0) {
+        uint16_t sum = 0;
+        for (const char c : data)
+            sum = static_cast<uint16_t>(sum + static_cast<unsigned char>(c));
+        bytes += static_cast<char>(level) + le32(0x00060000u | id) + le32(uint32_t(data.size())) +
+                 data + le16(static_cast<uint16_t>(sum + checksumError));
+        return *this;
+    }
+    Stream& file(const std::string& title, const std::string& data) {
+        attr(2, 0x9002, std::string(14, '\0'));
+        if (!title.empty()) attr(2, 0x8010, title + '\0');
+        return attr(2, 0x800F, data);
+    }
+    Stream& mapi(uint32_t count, const std::string& props) {
+        return attr(2, 0x9005, le32(count) + props);
+    }
+};
+
+class Tnef : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        previous_ =
+            UserMsg_SetHandler([this](std::string_view caption, std::string_view text, unsigned) {
+                boxes_.push_back(std::string(caption) + ": " + std::string(text));
+                return UM_IDOK;
+            });
+        dir_ = iwtest::MakeTempDir("tnef");
+    }
+    void TearDown() override { UserMsg_SetHandler(previous_); }
+
+    uint32_t list(const Stream& s) {
+        names_.clear();
+        boxes_.clear();
+        return TNEF_Parse({reinterpret_cast<const uint8_t*>(s.bytes.data()), s.bytes.size()},
+                          TNEF_MODE::List, "", &names_);
+    }
+    uint32_t write(const Stream& s, const std::string& dir) {
+        names_.clear();
+        boxes_.clear();
+        return TNEF_Parse({reinterpret_cast<const uint8_t*>(s.bytes.data()), s.bytes.size()},
+                          TNEF_MODE::Write, dir, &names_);
+    }
+    std::vector<std::string> displayNames() const {
+        std::vector<std::string> out;
+        for (const TNEF_NAME& n : names_)
+            out.push_back(n.display);
+        return out;
+    }
+    std::string box() const { return boxes_.empty() ? "" : boxes_.front(); }
+    std::string read(const std::string& name) const { return iwtest::ReadFile(dir_ + "/" + name); }
+    std::vector<std::string> folder() const {
+        std::vector<std::string> out;
+        for (const auto& e : std::filesystem::directory_iterator(dir_))
+            out.push_back(e.path().filename().string());
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+
+    UserMsgHandler previous_;
+    std::vector<std::string> boxes_;
+    std::vector<TNEF_NAME> names_;
+    std::string dir_;
+};
+
+using Names = std::vector<std::string>;
+
+TEST(TnefDiskName, EscapesWhatAFileSystemOrShellWouldMisread) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"report:q3.doc", "report%3Aq3.doc"},
+        {"50%.txt", "50%25.txt"},
+        {"dir\\file.txt", "dir%5Cfile.txt"},
+        {"../../.config/autostart/x.desktop", "..%2F..%2F.config%2Fautostart%2Fx.desktop"},
+        {"a\x01"
+         "b\x7F\n",
+         "a%01b%7F%0A"},
+        {"*?\"<>|", "%2A%3F%22%3C%3E%7C"},
+        {"caf\xC3\xA9.txt", "caf\xC3\xA9.txt"},
+        {".", "ath00003.dat"},
+        {"..", "ath00003.dat"},
+        {"", "tnef-tmp"},
+        {std::string(300, 'a'), std::string(255, 'a')},
+    };
+    for (const auto& [name, disk] : cases)
+        EXPECT_EQ(TNEF_DiskName(name, 3), disk) << name;
+}
+
+TEST_F(Tnef, SignatureDecidesWhetherTheDataIsTnef) {
+    EXPECT_EQ(list(Stream{}), 0u);
+    EXPECT_TRUE(names_.empty());
+    Stream other;
+    other.bytes[0] = 'y';
+    EXPECT_EQ(list(other), TNEF_NOT_TNEF);
+    EXPECT_EQ(box(), "TNEF Parse File: Seems not to be a TNEF file");
+    Stream tooShort;
+    tooShort.bytes.resize(5);
+    EXPECT_EQ(list(tooShort), ERR_OPERATION);
+    EXPECT_EQ(box(), "getbuf: Unexpected end of input");
+}
+
+TEST_F(Tnef, WritesEveryFileInStreamOrderAndOnlyThose) {
+    Stream s;
+    s.attr(1, 0x800C, "message body, not a file").attr(2, 0x8010, std::string("early\0", 6));
+    s.file("a.txt", "alpha").file("", "nameless").file("a.txt", "second a");
+    ASSERT_EQ(list(s), 0u);
+    EXPECT_EQ(displayNames(), (Names{"a.txt", "tnef-tmp", "a.txt"}));
+
+    ASSERT_EQ(write(s, dir_), 0u);
+    EXPECT_EQ(folder(), (Names{"a.txt", "tnef-tmp"})); // no temporary file left
+    EXPECT_EQ(read("a.txt"), "second a");
+    EXPECT_EQ(read("tnef-tmp"), "nameless");
+}
+
+TEST_F(Tnef, MapiPropertiesReplaceNameAndDataAfterEveryValueLayout) {
+    const std::string guid(16, 'G');
+    const std::string skipped =
+        prop(0x0003, 0x0E20, le32(7)) +                       // integer
+        prop(0x1002, 0x0E21, le32(5)) +                       // multi-valued short: one slot
+        prop(0x1003, 0x0E22, le32(2) + le32(1) + le32(2)) +   // multi-valued integer
+        prop(0x0040, 0x3007, std::string(8, 't')) +           // time
+        prop(0x1040, 0x3008, le32(1) + std::string(8, 't')) + // multi-valued time
+        prop(0x0048, 0x3009, guid) +                          // GUID
+        le16(0x0003) + le16(0x8001) + guid + le32(0) + le32(0x1234) + le32(9) + // named by number
+        le16(0x0003) + le16(0x8002) + guid + le32(2) + le32(3) + std::string("abc\0", 4) + le32(0) +
+        le32(9);
+    Stream s;
+    s.file("SHORT~1.DOC", "old")
+        .mapi(10, skipped + prop(0x001E, 0x3707, counted({std::string("Long name.doc\0", 14)})) +
+                      prop(0x0102, 0x3701, counted({"new bytes"})));
+    s.file("U~1.TXT", "u")
+        .mapi(1, prop(0x001F, 0x3707, counted({utf16(u"\u00FCber \U0001F600.txt") + le16(0)})));
+    ASSERT_EQ(write(s, dir_), 0u) << box();
+    EXPECT_EQ(displayNames(), (Names{"Long name.doc", "\xC3\xBC"
+                                                      "ber \xF0\x9F\x98\x80.txt"}));
+    EXPECT_EQ(read("Long name.doc"), "new bytes");
+    EXPECT_TRUE(boxes_.empty());
+}
+
+TEST_F(Tnef, ForgivesTrailingGarbageAndBadChecksumsAndSaysSo) {
+    Stream s;
+    s.file("a", "alpha").bytes += "\r\n";
+    EXPECT_EQ(write(s, dir_), 0u);
+    EXPECT_EQ(box(), "TNEF data_left: ERROR: garbage at end of file.");
+    EXPECT_EQ(read("a"), "alpha");
+
+    Stream bad;
+    bad.attr(2, 0x9002, "").attr(2, 0x8010, std::string("b\0", 2)).attr(2, 0x800F, "beta", 1);
+    EXPECT_EQ(write(bad, dir_), 0u);
+    EXPECT_EQ(box(), "attr_read: ERROR: invalid checksum, attachment may be corrupted");
+    EXPECT_EQ(read("b"), "beta");
+}
+
+// Property lists whose counts and lengths do not fit their attribute: the
+// list is dropped when the data simply runs out, the decoding is abandoned
+// when a size is over the limit, computed without 32-bit wrap-around.
+TEST_F(Tnef, HostilePropertyListsNeverReadPastTheirAttribute) {
+    const std::string guid(16, 'G');
+    struct Case {
+        const char* what;
+        uint32_t count;
+        std::string props;
+        uint32_t rc;
+        const char* box;
+    };
+    const Case cases[] = {
+        {"value longer than the attribute", 1, prop(0x0102, 0x3701, le32(1) + le32(100) + "short"),
+         0, "mapi_attr_read: Invalid attribute, attachment may be corrupted"},
+        {"value just under the limit", 1, prop(0x0102, 0x3701, le32(1) + le32(9'999'999)), 0,
+         "mapi_attr_read: Invalid attribute, attachment may be corrupted"},
+        {"padding missing", 1, prop(0x001E, 0x3707, le32(1) + le32(3) + "abc"), 0,
+         "mapi_attr_read: Invalid attribute, attachment may be corrupted"},
+        {"more properties than bytes", 1000, prop(0x0003, 0x0E20, le32(1)), 0,
+         "mapi_attr_read: Invalid attribute, attachment may be corrupted"},
+        {"GUID cut short", 1, le16(0x0003) + le16(0x8001) + "GUID", 0,
+         "mapi_attr_read: Invalid attribute, attachment may be corrupted"},
+        {"null type", 1, prop(0x0001, 0x3707, le32(0)), 0,
+         "mapi_attr_read: Invalid attribute, attachment may be corrupted"},
+        {"unknown type", 1, prop(0x0099, 0x3707, le32(0)), 0,
+         "mapi_attr_read: Undefined attribute, attachment may be corrupted"},
+        {"empty list", 0, "", 0, ""},
+        {"property count over the limit", 0xFFFFFFFF, "", ERR_OPERATION,
+         "alloc_limit_assert: Size over allocation limit"},
+        {"value count wrapping to 0", 1, prop(0x0102, 0x3701, le32(0x10000000)), ERR_OPERATION,
+         "alloc_limit_assert: Size over allocation limit"},
+        {"length plus padding wrapping to 0", 1, prop(0x0102, 0x3701, le32(1) + le32(0xFFFFFFFD)),
+         ERR_OPERATION, "alloc_limit_assert: Size over allocation limit"},
+        {"multi-valued integers wrapping", 1, prop(0x1003, 0x0E20, le32(0x40000000)), ERR_OPERATION,
+         "alloc_limit_assert: Size over allocation limit"},
+        {"name count over the limit", 1, le16(0x0003) + le16(0x8001) + guid + le32(0x7FFFFFFF),
+         ERR_OPERATION, "alloc_limit_assert: Size over allocation limit"},
+        {"unpaired surrogate", 1, prop(0x001F, 0x3707, counted({utf16(u"a") + le16(0xD800)})),
+         ERR_OPERATION, "unicode_to_utf8: ERROR: UTF16 conversion failed"},
+    };
+    for (const Case& c : cases) {
+        Stream s;
+        s.file("title.doc", "data").mapi(c.count, c.props).file("next.doc", "more");
+        EXPECT_EQ(list(s), c.rc) << c.what;
+        EXPECT_EQ(box(), c.box) << c.what;
+        // A dropped list changes nothing, and the file after it is still read.
+        if (c.rc == 0) {
+            EXPECT_EQ(displayNames(), (Names{"title.doc", "next.doc"})) << c.what;
+        }
+    }
+}
+
+TEST_F(Tnef, DamagedAttributesStopTheDecodingButKeepWhatWasWritten) {
+    Stream over;
+    over.file("kept", "k").attr(2, 0x9002, "").bytes +=
+        std::string(1, 2) + le32(0x800F) + le32(10'000'001);
+    EXPECT_EQ(write(over, dir_), ERR_OPERATION);
+    EXPECT_EQ(box(), "alloc_limit_assert: Size over allocation limit");
+    EXPECT_EQ(read("kept"), "k");
+
+    Stream cut;
+    cut.file("one", "1").file("two", "22");
+    cut.bytes.resize(cut.bytes.size() - 3);
+    EXPECT_EQ(write(cut, dir_), ERR_OPERATION);
+    EXPECT_EQ(box(), "getbuf: Unexpected end of input");
+    EXPECT_EQ(displayNames(), Names{"one"});
+
+    Stream level;
+    level.file("first", "1").file("lost", "2").attr(3, 0x800F, "x");
+    EXPECT_EQ(list(level), TNEF_NOT_TNEF);
+    EXPECT_EQ(box(), "attr_read: Inboxwarden is having difficulty with this attachment");
+    EXPECT_EQ(displayNames(), Names{"first"});
+}
+
+TEST_F(Tnef, AFailedWriteReportsErrCreateAndLeavesTheOldFileWhole) {
+    Stream s;
+    s.file("a", "alpha");
+    EXPECT_EQ(write(s, dir_ + "/missing"), ERR_CREATE);
+    EXPECT_EQ(box(), "TNEF file_write: Couldn't open file");
+
+    ASSERT_EQ(write(s, dir_), 0u);
+    Stream big;
+    big.file("a", std::string(64 * 1024, 'x'));
+    // A file size limit makes the write itself fail, as a full disk would.
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = 4096;
+    setrlimit(RLIMIT_FSIZE, &small);
+    const uint32_t rc = write(big, dir_);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(rc, ERR_CREATE);
+    EXPECT_EQ(box(), "TNEF file_write: Problem writing to file.");
+    EXPECT_EQ(read("a"), "alpha");
+    EXPECT_EQ(folder(), Names{"a"});
+}
+
+TEST_F(Tnef, FilesThatCannotBeReadAreReported) {
+    std::vector<TNEF_NAME> names;
+    EXPECT_EQ(TNEF_list(dir_ + "/none.dat", &names), ERR_OPERATION);
+    EXPECT_EQ(TNEF_dir(dir_ + "/none.dat", dir_), ERR_OPERATION);
+    ASSERT_FALSE(boxes_.empty());
+    EXPECT_EQ(boxes_.back(), "TNEF_dir: Couldn't open file.");
+}
+
+} // namespace

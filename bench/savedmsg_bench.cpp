@@ -18,13 +18,18 @@ constexpr int kFiles = 50000;
 const std::string& benchRoot() {
     static const std::string root = [] {
         const char* tmp = std::getenv("TMPDIR");
-        const std::string dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/iw-bench-saved-" +
-                                std::to_string(getpid());
+        const std::string dir =
+            std::string(tmp && *tmp ? tmp : "/tmp") + "/iw-bench-saved-" + std::to_string(getpid());
         std::filesystem::create_directories(dir + "/Big");
         for (int i = 0; i < kFiles; ++i) {
-            DATETIME d{static_cast<uint16_t>(2000 + i % 25), static_cast<uint16_t>(1 + i % 12), 0,
-                       static_cast<uint16_t>(1 + i % 28), static_cast<uint16_t>(i % 24),
-                       static_cast<uint16_t>(i % 60), static_cast<uint16_t>(i / 60 % 60), 0};
+            DATETIME d{static_cast<uint16_t>(2000 + i % 25),
+                       static_cast<uint16_t>(1 + i % 12),
+                       0,
+                       static_cast<uint16_t>(1 + i % 28),
+                       static_cast<uint16_t>(i % 24),
+                       static_cast<uint16_t>(i % 60),
+                       static_cast<uint16_t>(i / 60 % 60),
+                       0};
             const std::string name = SavedFile_Name(d, "Subject number " + std::to_string(i),
                                                     "uidl-" + std::to_string(i), i % 10 == 0);
             std::ofstream(dir + "/Big/" + name) << "Subject: x\r\n\r\nbody\r\n";
@@ -46,14 +51,16 @@ BENCHMARK(BM_OpenRoot)->Unit(benchmark::kMillisecond);
 
 void BM_ListFolder(benchmark::State& state) {
     std::vector<SAVEDFILE_ENTRY> entries;
-    for (auto _ : state) SavedFile_List(benchRoot() + "/Big", &entries);
+    for (auto _ : state)
+        SavedFile_List(benchRoot() + "/Big", &entries);
     state.counters["files"] = static_cast<double>(entries.size());
 }
 BENCHMARK(BM_ListFolder)->Unit(benchmark::kMillisecond);
 
 void BM_LoadFolder(benchmark::State& state) {
     SavedMsg_Open(benchRoot());
-    for (auto _ : state) benchmark::DoNotOptimize(SavedMsg_LoadFolder("Big", -1));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(SavedMsg_LoadFolder("Big", -1));
     state.counters["records"] = MsgBox_GetCount(SavedMsg_GetBox("Big", -1));
     SavedMsg_Close();
 }

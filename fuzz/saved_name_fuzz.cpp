@@ -34,8 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string rest = in.substr(8);
     const size_t half = rest.size() / 2;
     const std::string subject = rest.substr(0, half), id = rest.substr(half);
-    for (const std::string& name : {SavedFile_Name(d, subject, id, partial),
-                                    SavedFile_RecordName(d, subject, id, partial)}) {
+    for (const std::string& name :
+         {SavedFile_Name(d, subject, id, partial), SavedFile_RecordName(d, subject, id, partial)}) {
         check(name.size() <= 255 && name.find('/') == std::string::npos);
         check(SavedFile_ParseName(name, &info) && info.partial == partial);
         check(SavedFile_RecordName(info.date, info.subject, info.id, info.partial) == name);

@@ -97,9 +97,8 @@ uint32_t SavedMsg_FindCopy(const ACCOUNT& account, const MSG_RECORD& record, boo
 uint32_t SavedMsg_Open(const std::string& root) {
     if (root.empty() || g_store) return ERR_NOT_READY;
     std::error_code ec;
-    if (!fs::exists(root, ec)) return ec && ec != std::errc::no_such_file_or_directory
-                                          ? ERR_NOT_READY
-                                          : ERR_OPERATION;
+    if (!fs::exists(root, ec))
+        return ec && ec != std::errc::no_such_file_or_directory ? ERR_NOT_READY : ERR_OPERATION;
     auto store = std::make_unique<STORE>();
     store->root = root.ends_with('/') ? root : root + "/";
     std::vector<std::string> names;

@@ -79,8 +79,7 @@ std::string SavedMsg_FileName(std::string_view folder, const MSG_RECORD& record)
 
 // Loads a record's file. ERR_NOT_READY when the table, folder or record is
 // missing; otherwise the results of SavedFile_Load.
-uint32_t SavedMsg_LoadMsg(const char* name, int index, const MSG_RECORD* record,
-                          std::string* text);
+uint32_t SavedMsg_LoadMsg(const char* name, int index, const MSG_RECORD* record, std::string* text);
 
 // Deletes a record's file, then the record, and counts it off. ERR_NOT_READY
 // when the table, folder or record is missing; ERR_OPERATION when the file

@@ -32,14 +32,15 @@ bool _replaced(unsigned char c) {
 }
 
 void _appendPart(std::string& out, std::string_view part) {
-    for (const char c : part) out += _replaced(static_cast<unsigned char>(c)) ? '_' : c;
+    for (const char c : part)
+        out += _replaced(static_cast<unsigned char>(c)) ? '_' : c;
 }
 
 // The date part; a missing date, or one whose fields do not fit two digits
 // each, is written as zeros so every name keeps the fixed shape.
 void _appendDate(std::string& out, const DATETIME& d) {
-    unsigned f[6] = {static_cast<unsigned>(d.wYear % 100), d.wMonth, d.wDay, d.wHour, d.wMinute,
-                     d.wSecond};
+    unsigned f[6] = {
+        static_cast<unsigned>(d.wYear % 100), d.wMonth, d.wDay, d.wHour, d.wMinute, d.wSecond};
     if (DateTime_IsMissing(d) || std::any_of(f, f + 6, [](unsigned v) { return v > 99; }))
         std::fill(f, f + 6, 0u);
     char buf[16];
@@ -75,7 +76,8 @@ uint16_t _dayOfWeek(const DATETIME& d) {
     if (d.wMonth < 1 || d.wMonth > 12) return 0;
     static constexpr int kOffset[12] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
     const int y = d.wYear - (d.wMonth < 3 ? 1 : 0);
-    return static_cast<uint16_t>((y + y / 4 - y / 100 + y / 400 + kOffset[d.wMonth - 1] + d.wDay) % 7);
+    return static_cast<uint16_t>((y + y / 4 - y / 100 + y / 400 + kOffset[d.wMonth - 1] + d.wDay) %
+                                 7);
 }
 
 std::string _errnoText(int e) {
@@ -93,7 +95,7 @@ void _showFolderFailure(const std::string& path, int e, bool quiet) {
 
 // The root or the account folder: 0, or the errno of the failure.
 int _ensureFolder(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     if (stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
     return Paths_EnsureDir(path);
 }
@@ -129,8 +131,8 @@ bool SavedFile_ParseName(std::string_view name, SAVEDFILE_INFO* info) {
         name.remove_prefix(1);
     }
     if (name.size() > FILES_NAME_MAX - (out.partial ? 1 : 0) ||
-        name.size() < kDateLen + 2 + kExt.size() || !name.ends_with(kExt) ||
-        name[6] != '-' || name[kDateLen] != '-')
+        name.size() < kDateLen + 2 + kExt.size() || !name.ends_with(kExt) || name[6] != '-' ||
+        name[kDateLen] != '-')
         return false;
     int f[6];
     for (int i = 0; i < 6; ++i)
@@ -175,7 +177,7 @@ template <typename Fn> int _eachSavedFile(const std::string& folder, bool wantSi
         const std::string_view name(d->d_name);
         if (d->d_type != DT_REG && d->d_type != DT_UNKNOWN) continue;
         if (!SavedFile_ParseName(name, &info)) continue;
-        struct stat st{};
+        struct stat st {};
         const bool statted = (wantSize || d->d_type == DT_UNKNOWN) &&
                              fstatat(dfd, d->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0;
         if (d->d_type == DT_UNKNOWN && (!statted || !S_ISREG(st.st_mode))) continue;
@@ -189,10 +191,10 @@ template <typename Fn> int _eachSavedFile(const std::string& folder, bool wantSi
 
 uint32_t SavedFile_List(const std::string& folder, std::vector<SAVEDFILE_ENTRY>* entries) {
     entries->clear();
-    const int e = _eachSavedFile(folder, true, [&](std::string_view name, SAVEDFILE_INFO& info,
-                                                   uint64_t size) {
-        entries->push_back(SAVEDFILE_ENTRY{std::string(name), std::move(info), size});
-    });
+    const int e = _eachSavedFile(
+        folder, true, [&](std::string_view name, SAVEDFILE_INFO& info, uint64_t size) {
+            entries->push_back(SAVEDFILE_ENTRY{std::string(name), std::move(info), size});
+        });
     if (e) {
         DebugLog_Write("SavedFile_List: cannot list \"%s\": %s\n", folder.c_str(),
                        std::strerror(e));
@@ -256,7 +258,7 @@ std::string SavedFile_MessageText(std::string_view answer) {
 uint32_t SavedFile_Save(const std::string& root, std::string_view account, std::string_view answer,
                         std::string_view id, bool partial, bool quiet, std::string* path) {
     if (root.empty()) return 1;
-    struct stat st{};
+    struct stat st {};
     if (stat(root.c_str(), &st) != 0 && errno == EACCES) {
         DebugLog_Write("_saveMessageIfNeeded: \"%s\": access denied.\n", root.c_str());
         if (!quiet)

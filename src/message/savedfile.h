@@ -44,9 +44,9 @@ bool SavedFile_FolderNameOk(std::string_view name);
 // What a saved file's name says about its message.
 struct SAVEDFILE_INFO {
     bool partial = false;
-    DATETIME date{};      // year yy+2000 below 99, else yy+1900; missing for 000000-000000
-    std::string subject;  // the text between the time and the next '-'
-    std::string id;       // the rest up to ".eml"
+    DATETIME date{};     // year yy+2000 below 99, else yy+1900; missing for 000000-000000
+    std::string subject; // the text between the time and the next '-'
+    std::string id;      // the rest up to ".eml"
 };
 
 // Reads a file name of the form the writer makes. Returns false, and leaves

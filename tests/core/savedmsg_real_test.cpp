@@ -1,5 +1,6 @@
 // The filter save actions of a real account check write real files, and a
 // save that cannot be written never costs the message on the server.
+#include "../support/temp_env.h"
 #include "check_harness.h"
 #include "common/status.h"
 #include "core/savedmsg.h"
@@ -11,7 +12,6 @@
 #include "settings/msgbox_reg.h"
 #include "settings/reg.h"
 #include "support/real_peers.h"
-#include "../support/temp_env.h"
 
 #include <gtest/gtest.h>
 

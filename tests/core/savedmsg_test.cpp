@@ -42,7 +42,8 @@ TEST_F(SavedMsgTest, FoldersRebuiltIntoMessageBoxes) {
     fs::create_directories(root_ + "/Home");
     fs::create_directories(root_ + "/Work");
     touch(root_ + "/loose-file.eml");
-    touch(root_ + "/Home/101021-140509-Re_ Hello_ world-_1234567890abcde.eml", std::string(2048, 'a'));
+    touch(root_ + "/Home/101021-140509-Re_ Hello_ world-_1234567890abcde.eml",
+          std::string(2048, 'a'));
     touch(root_ + "/Home/p101021-140509-Re_ Hello_ world-_1234567890abcde.eml", "part");
     touch(root_ + "/Home/000000-000000-no date-id.eml", "");
     touch(root_ + "/Home/notes.txt");
@@ -150,8 +151,10 @@ TEST_F(SavedMsgSettings, WriterAndLookupAgree) {
     GlobalData_GetRecord()->SpamRtDir = spam;
 
     const char* messages[] = {
-        "+OK\r\nDate: Thu, 21 Oct 2010 14:05:09 +0000\r\nSubject:    abcdefghijklmnopqrstuvwxyz\r\n\r\nb\r\n.\r\n",
-        "+OK\r\nDate: Thu, 21 Oct 2010 14:05:09 +0000\r\nSubject: =?UTF-8?B?w6nDqcOpw6nDqcOpw6nDqcOpw6nDqQ==?=\r\n\r\nb\r\n.\r\n",
+        "+OK\r\nDate: Thu, 21 Oct 2010 14:05:09 +0000\r\nSubject:    "
+        "abcdefghijklmnopqrstuvwxyz\r\n\r\nb\r\n.\r\n",
+        "+OK\r\nDate: Thu, 21 Oct 2010 14:05:09 +0000\r\nSubject: "
+        "=?UTF-8?B?w6nDqcOpw6nDqcOpw6nDqcOpw6nDqQ==?=\r\n\r\nb\r\n.\r\n",
         "+OK\r\nSubject: no date: a/b\r\n\r\nb\r\n.\r\n",
     };
     for (const char* m : messages) {
@@ -168,7 +171,8 @@ TEST_F(SavedMsgSettings, WriterAndLookupAgree) {
         ASSERT_EQ(SavedMsg_FindCopy(acc_, r, true, &path), 0u) << m;
         EXPECT_EQ(fs::path(path).parent_path(), down + "/Home");
     }
-    EXPECT_TRUE(fs::exists(down + "/Home/101021-140509-abcdefghijklmnopqrstu-_uid_with_odd_ch.eml"));
+    EXPECT_TRUE(
+        fs::exists(down + "/Home/101021-140509-abcdefghijklmnopqrstu-_uid_with_odd_ch.eml"));
     EXPECT_TRUE(fs::exists(down + "/Home/000000-000000-no date_ a_b-_uid_with_odd_ch.eml"));
 
     // A partial save is found only when the whole message is not wanted.

@@ -9,6 +9,7 @@
 #include "core/schedule.h"
 #include "core/tray.h"
 #include "core/wakeup.h"
+#include "crash/crash.h"
 #include "message/filter.h"
 #include "platform/instance.h"
 #include "platform/log.h"
@@ -299,6 +300,10 @@ int App_Main(int argc, char** argv) {
                      Instance_LockPath().c_str(), std::strerror(lockErr));
 
     DebugLog_Open();
+    const std::string crashMarker = Paths_StateDir() + "/crashed";
+    std::string crashed;
+    const bool crashedBefore = Crash_TakeMarker(crashMarker, &crashed);
+    Crash_Install(DebugLog_Fd(), crashMarker);
     if (cl.profile.empty() && !cl.defprofile.empty())
         Settings_SetVendorText("InboxwardenDefProfile", cl.defprofile);
 
@@ -312,6 +317,17 @@ int App_Main(int argc, char** argv) {
     QApplication::setWindowIcon(appIcon);
     _installMessageHandler();
     _installSignals(&app);
+    if (crashedBefore) {
+        // The report went into the log that this start has just rotated.
+        const std::string bak = Paths_StateDir() + "/Debug_info_BAK.txt";
+        DebugLog_Write("MAIN: the previous run ended by a fault (%s)\n", crashed.c_str());
+        QTimer::singleShot(0, [crashed, bak] {
+            UserMsg_Show("Inboxwarden Abort",
+                         "Something went wrong in Inboxwarden...\r\n\r\nException: " + crashed +
+                             "\r\n\r\nThe stack dump was written to " + bak + ".",
+                         UM_OK | UM_ICONWARNING);
+        });
+    }
 
     if (!App_Initialize(cl.profile, cl.recovery, cl.logfile)) {
         App_Shutdown();

@@ -361,6 +361,26 @@ TEST(Program, ATrayThatAppearsLaterGetsTheIcon) {
     waitExit(tray, 10s);
 }
 
+TEST(Program, AFaultIsReportedAndTheNextStartSaysSo) {
+    pid_t p = start({});
+    ASSERT_TRUE(waitForLog("End of Account_GetMessages"));
+    kill(p, SIGSEGV);
+    EXPECT_EQ(waitExit(p, 30s), -SIGSEGV) << "the fault still ends the process";
+    EXPECT_NE(debugLog().find("Exception: Illegal Storage Access"), std::string::npos)
+        << debugLog();
+    EXPECT_EQ(debugLog().find("App_Shutdown"), std::string::npos) << "no shutdown after a fault";
+    EXPECT_EQ(cleanShutdown(), 0);
+
+    ::unlink((iwtest::SandboxDir() + "/state/inboxwarden/debug_info.txt").c_str());
+    p = start({});
+    ASSERT_TRUE(waitForLog("End of Account_GetMessages"));
+    EXPECT_TRUE(waitForLog("Message box \"Inboxwarden Abort\"", 10s)) << debugLog();
+    EXPECT_NE(debugLog().find("Debug_info_BAK.txt"), std::string::npos);
+    kill(p, SIGTERM);
+    EXPECT_EQ(waitExit(p, 60s), 0);
+    EXPECT_EQ(cleanShutdown(), 1);
+}
+
 TEST(Program, HelpAndVersionNeedNoDisplayOrLock) {
     EXPECT_EQ(waitExit(start({"--version"}), 30s), 0);
     EXPECT_EQ(waitExit(start({"--help"}), 30s), 0);

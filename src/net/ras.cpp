@@ -2,6 +2,7 @@
 
 #include "platform/log.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -25,6 +26,8 @@ constexpr size_t kOutputMax = size_t{1} << 20;
 
 std::mutex g_mu;
 std::string g_dialled; // the entry this program brought up
+std::atomic<int> g_dialTimeout{RAS_DIAL_TIMEOUT};
+std::atomic<int> g_queryTimeout{RAS_QUERY_TIMEOUT};
 
 struct RUN_RESULT {
     int status = RAS_NOT_AVAILABLE; // exit status, RAS_NOT_AVAILABLE, RAS_TIMED_OUT, RAS_CANCELLED
@@ -217,10 +220,15 @@ bool dialUpType(std::string_view type) {
 }
 
 void takeDown(const std::string& entry) {
-    runNmcli({"connection", "down", "id", entry}, RAS_QUERY_TIMEOUT);
+    runNmcli({"connection", "down", "id", entry}, g_queryTimeout.load());
 }
 
 } // namespace
+
+void Ras_SetTimeouts(int dialSec, int querySec) {
+    g_dialTimeout.store(std::max(1, dialSec));
+    g_queryTimeout.store(std::max(1, querySec));
+}
 
 int Ras_Load() {
     return findOnPath("nmcli").empty() ? 0 : 1;
@@ -230,7 +238,7 @@ int Ras_IsConnected(std::string_view entry) {
     if (!entry.empty() && !usableName(entry)) return 0;
     const RUN_RESULT r =
         runNmcli({"-t", "-f", "NAME,TYPE,STATE", "connection", "show", "--active"},
-                 RAS_QUERY_TIMEOUT);
+                 g_queryTimeout.load());
     if (r.status == RAS_NOT_AVAILABLE) return 0;
     std::string state; // empty: not listed as active
     bool readable = r.status == 0;
@@ -272,9 +280,10 @@ int Ras_Dial(std::string_view entry, int* error, const SockAbort* abort) {
     }
     if (Ras_IsConnected(entry)) return 1;
     const std::string name(entry);
-    const RUN_RESULT r =
-        runNmcli({"--wait", std::to_string(RAS_DIAL_TIMEOUT), "connection", "up", "id", name},
-                 RAS_DIAL_TIMEOUT + 5, abort);
+    // nmcli gives up by itself first; our limit only catches one that hangs.
+    const int limit = g_dialTimeout.load();
+    const RUN_RESULT r = runNmcli(
+        {"--wait", std::to_string(limit), "connection", "up", "id", name}, limit + 5, abort);
     if (r.status == 0) {
         std::lock_guard lock(g_mu);
         g_dialled = name;
@@ -306,7 +315,8 @@ std::string Ras_Dialled() {
 
 int Ras_EnumEntries(std::vector<std::string>* names) {
     if (names) names->clear();
-    const RUN_RESULT r = runNmcli({"-t", "-f", "NAME", "connection", "show"}, RAS_QUERY_TIMEOUT);
+    const RUN_RESULT r =
+        runNmcli({"-t", "-f", "NAME", "connection", "show"}, g_queryTimeout.load());
     if (r.status != 0) return r.status;
     if (names)
         for (const auto& f : terseLines(r.out))

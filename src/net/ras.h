@@ -25,10 +25,13 @@ inline constexpr int RAS_TIMED_OUT = 1001;     // nmcli did not finish in time a
 inline constexpr int RAS_BAD_NAME = 1002;      // an empty entry name, or one with a NUL or line break
 inline constexpr int RAS_CANCELLED = 1003;     // the abort was triggered while dialling
 
-// How long one nmcli call may take (seconds): bringing a line up, and any
-// other call.
+// How long one nmcli call may take by default (seconds): bringing a line
+// up, and any other call.
 inline constexpr int RAS_DIAL_TIMEOUT = 90;
 inline constexpr int RAS_QUERY_TIMEOUT = 15;
+
+// Changes those two limits (values below 1 count as 1); tests shorten them.
+void Ras_SetTimeouts(int dialSec, int querySec);
 
 // 1 when nmcli is on PATH and can be run, else 0.
 int Ras_Load();
@@ -42,7 +45,7 @@ int Ras_IsConnected(std::string_view entry);
 
 // Brings `entry` up: 1 at once when Ras_IsConnected(entry) (nothing is
 // remembered, so it will not be hung up by this program); else runs
-// "nmcli --wait N connection up id ENTRY" and remembers the entry as dialled
+// "nmcli --wait N connection up id ENTRY" (N the dial limit) and remembers the entry as dialled
 // by this program. Returns 1 when connected, 0 when not; *error (may be
 // null) gets nmcli's exit status or a RAS_ code, 0 on success. A failed dial
 // takes the entry down again. abort (may be null) stops a dial in progress

@@ -7,6 +7,7 @@
 //   up_status  exit status of "connection up" (default 0, which also adds
 //              "NAME:gsm:activated" to active)
 //   up_sleep   seconds "connection up" takes first
+//   show_sleep seconds "connection show --active" takes first
 // "connection down" empties active.
 #pragma once
 
@@ -50,6 +51,7 @@ class FakeNmcli {
                "printf 'LC_ALL=%s\\n' \"$LC_ALL\" >> \"$d/calls\"\n"
                "case \"$*\" in\n"
                "*'connection show --active')\n"
+               "  [ -f \"$d/show_sleep\" ] && read -r s < \"$d/show_sleep\" && /bin/sleep \"$s\"\n"
                "  [ -f \"$d/active\" ] && while IFS= read -r l; do printf '%s\\n' \"$l\"; done < \"$d/active\"\n"
                "  exit 0;;\n"
                "*'connection show')\n"

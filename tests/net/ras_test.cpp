@@ -14,7 +14,10 @@ using iwtest::FakeNmcli;
 class RasTest : public ::testing::Test {
   protected:
     void SetUp() override { Ras_Forget(); }
-    void TearDown() override { Ras_Forget(); }
+    void TearDown() override {
+        Ras_Forget();
+        Ras_SetTimeouts(RAS_DIAL_TIMEOUT, RAS_QUERY_TIMEOUT);
+    }
 };
 
 TEST_F(RasTest, WithoutNmcliEverythingIsNotAvailable) {
@@ -121,6 +124,19 @@ TEST_F(RasTest, EnumeratesEntriesAndCancelStopsADialAtOnce) {
     canceller.join();
     EXPECT_LT(sw.ElapsedMs(), 3000);
     EXPECT_EQ(error, RAS_CANCELLED);
+    EXPECT_EQ(Ras_Dialled(), "");
+}
+
+TEST_F(RasTest, AnNmcliThatHangsIsStoppedAndCountsAsNoAnswer) {
+    FakeNmcli nm;
+    ASSERT_EQ(Ras_Dial("ISP"), 1);
+    nm.Write("show_sleep", "30\n");
+    Ras_SetTimeouts(RAS_DIAL_TIMEOUT, 1);
+    iwtest::Stopwatch sw;
+    EXPECT_EQ(Ras_IsConnected("ISP"), 0);
+    EXPECT_LT(sw.ElapsedMs(), 5000);
+    // The state of our line cannot be read: it is taken down and forgotten.
+    EXPECT_NE(nm.Calls().find("connection|down|id|ISP|"), std::string::npos) << nm.Calls();
     EXPECT_EQ(Ras_Dialled(), "");
 }
 

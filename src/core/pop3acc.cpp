@@ -1,7 +1,7 @@
 #include "core/pop3acc.h"
-#include "core/savedmsg.h"
 #include "common/status.h"
 #include "common/text.h"
+#include "core/savedmsg.h"
 #include "message/filter.h"
 #include "message/mime_decoder.h"
 #include "message/msg_header.h"
@@ -42,9 +42,9 @@ uint32_t askPassword(const POP3ACC_HOOKS& h, const ACCOUNT& account, std::string
 }
 
 uint32_t saveMessage(const POP3ACC_HOOKS& h, std::string_view text, ACCOUNT* account,
-                     const char* id, int root) {
-    if (h.saveMessage) return h.saveMessage(text, account, id, root, false, true);
-    return SavedMsg_SaveIfNeeded(text, account, id, root, false, true);
+                     const char* id, int root, bool partial = false) {
+    if (h.saveMessage) return h.saveMessage(text, account, id, root, partial, true);
+    return SavedMsg_SaveIfNeeded(text, account, id, root, partial, true);
 }
 
 // Where the password comes from: stored, remembered from a prompt of this
@@ -388,8 +388,10 @@ uint32_t Check::fetchOne(const ListingLine& line) {
     }
     if (rc != 0) return rc;
     if (!(req_.flags & CHECK_FETCH_NO_SAVE)) {
-        const uint32_t src =
-            saveMessage(hooks_, out->Data(), &acc_, line.id.c_str(), kRootDownloads);
+        // Only the first lines: saved as a partial copy, so that opening the
+        // whole message later does not take it for the message.
+        const uint32_t src = saveMessage(hooks_, out->Data(), &acc_, line.id.c_str(),
+                                         kRootDownloads, (req_.flags & CHECK_FETCH_TOP) != 0);
         if (src != 0 && src != 1)
             DebugLog_Write("Pop3Acc_Check: the fetched message was not saved (0x%X)\n", src);
     }

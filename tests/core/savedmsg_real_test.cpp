@@ -122,6 +122,17 @@ TEST_F(RealSave, FilterSaveActionsWriteFiles) {
     req.account = &acc_;
     req.targetId = SeededUidl(4);
     req.result = &result;
+    // Its first lines only: a partial copy, never taken for the whole message.
+    req.flags = CHECK_FETCH_ONE | CHECK_FETCH_TOP;
+    req.lines = 0;
+    Pop3_ResetCheckState();
+    ASSERT_EQ(Pop3Acc_Check(&req, nullptr, nullptr), 0u);
+    EXPECT_EQ(SavedMsg_FindCopy(acc_, *r, true, &path), ERR_NOT_FOUND);
+    ASSERT_EQ(SavedMsg_FindCopy(acc_, *r, false, &path), 0u);
+    EXPECT_EQ(fs::path(path).filename().native()[0], 'p');
+    EXPECT_EQ(iwtest::ReadFile(path).find("body of"), std::string::npos);
+
+    req.flags = CHECK_FETCH_ONE;
     Pop3_ResetCheckState();
     ASSERT_EQ(Pop3Acc_Check(&req, nullptr, nullptr), 0u);
     ASSERT_EQ(SavedMsg_FindCopy(acc_, *r, true, &path), 0u);

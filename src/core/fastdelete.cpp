@@ -9,6 +9,7 @@
 #include "settings/msgbox.h"
 
 #include <chrono>
+#include <system_error>
 #include <thread>
 
 bool FASTDELETE_JOB::IsDone() {
@@ -89,6 +90,9 @@ uint32_t FastDelete_Run(ACCOUNT* account, const std::vector<std::string>& ids,
         DebugLog_Write("FastDelete: no password for \"%s\" (0x%X)\n", account->Name.c_str(), rc);
         return out.status = rc;
     }
+    // A prompt keeps the UI's event loop running: a timer may have queued
+    // the account meanwhile. Its check now deletes the marked messages.
+    if (accountBusy(account)) return out.status = ERR_EXISTS;
     const CHECK_SETTINGS s = settings ? *settings : globalSettings();
     session.server = account->ChkServer;
     session.port = static_cast<uint16_t>(account->ChkPort);

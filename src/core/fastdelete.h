@@ -20,7 +20,8 @@ class FASTDELETE_JOB;
 struct FASTDELETE_OPTIONS {
     // Called on the caller's thread while the session runs; returns once
     // job.IsDone() (calling job.Cancel() first when the user cancels). The
-    // MailBox window shows its progress box here. Empty: wait.
+    // MailBox window shows its progress box here. The job lives only during
+    // the call. Empty: wait.
     std::function<void(FASTDELETE_JOB& job)> wait;
     // Show the outcome's boxes (FastPOP3_Boxes) through UserMsg_Show.
     bool showBoxes = true;

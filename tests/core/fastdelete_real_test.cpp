@@ -3,6 +3,8 @@
 #include "check_harness.h"
 #include "common/status.h"
 #include "core/fastdelete.h"
+#include "core/mailcheck.h"
+#include "settings/reg.h"
 #include "platform/registry.h"
 #include "platform/user_message.h"
 #include "settings/msgbox_reg.h"
@@ -170,6 +172,38 @@ TEST_F(RealFastDelete, PasswordIsAskedOnceForTypeOneAndAnUnknownIdIsAlreadyGone)
     Pop3Acc_SetHooks(h);
     EXPECT_EQ(FastDelete_Run(&acc_, {SeededUidl(2)}, nullptr, {}, &r), ERR_CANCELLED);
     EXPECT_EQ(Find(acc_, SeededUidl(2))->Status, MSG_TO_DELETE);
+}
+
+// The worker owns a box while its account is queued or checked: nothing is
+// marked, asked or sent then.
+TEST(FastDeleteBusy, AnAccountQueuedForACheckIsLeftToThatCheck) {
+    ASSERT_EQ(RegStore_Open(iwtest::MakeTempDir("busy") + "/registry.db"), REGSTORE_OK);
+    REGKEY* root = nullptr;
+    ASSERT_EQ(Reg_OpenRoot(&root, REG_ROOT_PATH), 0u);
+    ASSERT_EQ(Account_Initialize(root), 0u);
+    uint32_t st = 0;
+    ACCOUNT* acc = Account_Add("Busy", &st);
+    ASSERT_NE(acc, nullptr);
+    MSG_RECORD r = MsgRecord_Empty();
+    MsgRecord_SetText(r.MsgId, "x");
+    ASSERT_EQ(MsgBox_AddMsg(&acc->hMsgBox, &r, acc, 0), 0u);
+    int index = -1;
+    ASSERT_EQ(Account_IndexOf(acc, &index), 0u);
+    ASSERT_EQ(Queue_PushAndCheck(index), 1);
+
+    int asked = 0;
+    POP3ACC_HOOKS h;
+    h.askPassword = [&](const ACCOUNT&, std::string*) { return ++asked, ERR_CANCELLED; };
+    Pop3Acc_SetHooks(h);
+    acc->ChkPswdType = 2;
+    EXPECT_EQ(FastDelete_Run(acc, {"x"}, nullptr, {}, nullptr), ERR_EXISTS);
+    EXPECT_EQ(asked, 0);
+    EXPECT_EQ(Find(*acc, "x")->Status, MSG_NEW);
+
+    Queue_Clear();
+    Pop3Acc_SetHooks({});
+    Account_FreeAll();
+    Reg_Close(root);
 }
 
 } // namespace

@@ -70,29 +70,6 @@ TEST_F(DialUpTest, AutoDialHangsUpUnlessNewMailKeepsTheLine) {
     Start();
     DialUp_OnCheckEnd(true);
     EXPECT_TRUE(Called(nm, "connection|down|id|ISP|"));
-
-    // Without auto hang-up it stays up.
-    nm.Write("active", "");
-    nm.ClearCalls();
-    Options(1, false, false, "ISP");
-    Start();
-    DialUp_OnCheckEnd(false);
-    EXPECT_TRUE(Called(nm, "connection|up|id|ISP|"));
-    EXPECT_FALSE(Called(nm, "connection|down"));
-}
-
-TEST_F(DialUpTest, OtherModesDialNothing) {
-    FakeNmcli nm;
-    for (int mode : {0, 2}) {
-        Options(mode, true, false, "ISP");
-        std::string shown;
-        Start(&shown);
-        DialUp_OnCheckEnd(false);
-        EXPECT_EQ(shown, "");
-    }
-    Options(1, true, false, ""); // mode 1 without an entry
-    Start();
-    EXPECT_EQ(nm.Calls(), "");
 }
 
 TEST_F(DialUpTest, ModeTwoChecksOnlyWhileALineIsUpOrAsModeZeroWithoutNetworkManager) {

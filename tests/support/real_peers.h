@@ -127,7 +127,8 @@ struct Pop3Options {
     bool tls = false;         // self-signed cert, STLS, and a POP3S port
     // With tls: serve these PEM files instead of the self-signed pair (see
     // TestPki).
-    std::string tls_cert, tls_key;
+    std::string tls_cert{};
+    std::string tls_key{};
     bool auth_delays = false; // keep dovecot's slow replies to failed logins
 };
 

@@ -32,7 +32,7 @@ inline constexpr int POP3_SECURITY_TLS = 2;  // TLS from the first byte (POP3S)
 struct Pop3Security {
     int mode = POP3_SECURITY_NONE;
     int certPolicy = SOCK_TLS_VERIFY; // see Sock_StartTls
-    std::string certPin;
+    std::string certPin{};
 };
 
 // Capabilities a CAPA listing (RFC 2449) names.

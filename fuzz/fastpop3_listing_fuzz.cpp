@@ -29,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             listing.substr(pos, eol == std::string_view::npos ? eol : eol - pos);
         const size_t sp = l.find(' ');
         if (line % 3 == 0 && sp != std::string_view::npos)
-            ids.emplace_back(l.substr(sp + 1, l.find('\r') == l.npos ? l.npos : l.find('\r') - sp - 1));
+            ids.emplace_back(
+                l.substr(sp + 1, l.find('\r') == l.npos ? l.npos : l.find('\r') - sp - 1));
         if (eol == std::string_view::npos) break;
         pos = eol + 1;
     }
@@ -39,8 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::set<std::string> asked(ids.begin(), ids.end());
     std::set<std::string> seen;
     for (const FASTPOP3_MATCH& m : matches) {
-        Check(asked.count(m.id) == 1);         // only what was asked for
-        Check(seen.insert(m.id).second);       // each id once
+        Check(asked.count(m.id) == 1);   // only what was asked for
+        Check(seen.insert(m.id).second); // each id once
         Check(m.lines >= 1);
         Check(!m.number.empty() && m.number.size() <= 10 &&
               m.number.find_first_not_of("0123456789") == std::string::npos);

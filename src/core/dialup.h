@@ -18,8 +18,9 @@
 // name and the text) and brings the entry up. A failed dial is only logged:
 // the check goes on and its accounts fail with their own errors. abort (may
 // be null) ends a dial in progress.
-void DialUp_OnCheckStart(const std::function<void(std::string_view entry, std::string_view text)>& status,
-                         const SockAbort* abort);
+void DialUp_OnCheckStart(
+    const std::function<void(std::string_view entry, std::string_view text)>& status,
+    const SockAbort* abort);
 
 // After the last account, after a cancel (newMail false) and on the
 // out-of-memory exit: in mode 1 with UseAutoHangUp, the line this program

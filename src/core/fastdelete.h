@@ -41,9 +41,8 @@ class FASTDELETE_JOB {
     std::string Status();
 
   private:
-    friend uint32_t FastDelete_Run(ACCOUNT*, const std::vector<std::string>&,
-                                   const CHECK_SETTINGS*, const FASTDELETE_OPTIONS&,
-                                   FASTPOP3_RESULT*);
+    friend uint32_t FastDelete_Run(ACCOUNT*, const std::vector<std::string>&, const CHECK_SETTINGS*,
+                                   const FASTDELETE_OPTIONS&, FASTPOP3_RESULT*);
     static int onProgress(const char* text, void* context);
     void finish();
 

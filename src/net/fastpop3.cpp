@@ -75,10 +75,10 @@ uint32_t run(Session& s, const std::vector<std::string>& ids) {
     FASTPOP3_RESULT& out = s.out;
 
     std::string tlsText;
-    if (const uint32_t rc = Pop3_ConnectSecure(
-            &s.sock, c.server.c_str(), c.port, c.timeoutSec, c.proxyHost.c_str(), c.proxyParam,
-            {c.security, c.certPolicy, c.certPin}, &s.buf, s.progress, s.context, &tlsText,
-            s.abort)) {
+    if (const uint32_t rc =
+            Pop3_ConnectSecure(&s.sock, c.server.c_str(), c.port, c.timeoutSec, c.proxyHost.c_str(),
+                               c.proxyParam, {c.security, c.certPolicy, c.certPin}, &s.buf,
+                               s.progress, s.context, &tlsText, s.abort)) {
         s.fail(FastPop3Stage::Connect, rc);
         // The certificate's reason and fingerprint, or why STLS failed.
         if (!tlsText.empty()) out.errorText = tlsText;
@@ -220,8 +220,8 @@ std::vector<FASTPOP3_BOX> FastPOP3_Boxes(const FASTPOP3_SESSION& session,
             boxes.push_back({"FastPOP3 Error", socketErrorText("connect to server", r.sockError)});
         return boxes;
     case FastPop3Stage::Login:
-        boxes.push_back(
-            {"SendCmd Error", badCommand(session.authType == 1 ? "APOP" : "USER/PASS", r.errorText)});
+        boxes.push_back({"SendCmd Error",
+                         badCommand(session.authType == 1 ? "APOP" : "USER/PASS", r.errorText)});
         return boxes;
     case FastPop3Stage::Listing:
         if (transport)
@@ -246,7 +246,8 @@ std::vector<FASTPOP3_BOX> FastPOP3_Boxes(const FASTPOP3_SESSION& session,
         boxes.push_back({"Message Deleted", "Message is already gone."});
         return boxes;
     }
-    if (!r.refused.empty()) boxes.push_back({"SendCmd Error", badCommand("DELE", r.refused[0].reply)});
+    if (!r.refused.empty())
+        boxes.push_back({"SendCmd Error", badCommand("DELE", r.refused[0].reply)});
     if (!r.refused.empty() || r.ambiguous > 0) {
         std::string text = "Failed to delete message - \r\n\r\n";
         for (size_t i = 0; i < r.refused.size() && i < kBoxLinesMax; ++i)

@@ -62,8 +62,8 @@ struct FASTPOP3_RESULT {
     // "+OK": these, and only these, are gone from the server.
     std::vector<std::string> deleted;
     std::vector<FASTPOP3_REFUSAL> refused; // DELEs answered "-ERR"
-    int found = 0;      // requested ids found in the listing
-    int ambiguous = 0;  // requested ids that matched several listing lines (not deleted)
+    int found = 0;                         // requested ids found in the listing
+    int ambiguous = 0;     // requested ids that matched several listing lines (not deleted)
     std::string uidlReply; // the UIDL answer when it was not "+OK"
 };
 

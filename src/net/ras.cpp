@@ -106,10 +106,10 @@ RUN_RESULT runNmcli(const std::vector<std::string>& args, int timeoutSec,
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::seconds(std::max(1, timeoutSec));
     auto msLeft = [&] {
-        return static_cast<int>(std::max<long long>(
-            0, std::chrono::duration_cast<std::chrono::milliseconds>(
-                   deadline - std::chrono::steady_clock::now())
-                   .count()));
+        return static_cast<int>(
+            std::max<long long>(0, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                       deadline - std::chrono::steady_clock::now())
+                                       .count()));
     };
     const int abortFd = abort ? abort->WaitFd() : -1;
     pollfd fds[3] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}, {abortFd, POLLIN, 0}};
@@ -176,8 +176,7 @@ RUN_RESULT runNmcli(const std::vector<std::string>& args, int timeoutSec,
     for (const std::string& a : args)
         line += " " + a;
     DebugLog_Write("RAS: nmcli%s -> %d\n", line.c_str(), r.status);
-    if (r.status != 0 && !r.err.empty())
-        DebugLog_Write("RAS: nmcli says: %.256s\n", r.err.c_str());
+    if (r.status != 0 && !r.err.empty()) DebugLog_Write("RAS: nmcli says: %.256s\n", r.err.c_str());
     return r;
 }
 
@@ -212,7 +211,8 @@ std::vector<std::vector<std::string>> terseLines(const std::string& out) {
 }
 
 bool usableName(std::string_view entry) {
-    return !entry.empty() && entry.find_first_of(std::string_view("\0\r\n", 3)) == std::string_view::npos;
+    return !entry.empty() &&
+           entry.find_first_of(std::string_view("\0\r\n", 3)) == std::string_view::npos;
 }
 
 bool dialUpType(std::string_view type) {
@@ -236,9 +236,8 @@ int Ras_Load() {
 
 int Ras_IsConnected(std::string_view entry) {
     if (!entry.empty() && !usableName(entry)) return 0;
-    const RUN_RESULT r =
-        runNmcli({"-t", "-f", "NAME,TYPE,STATE", "connection", "show", "--active"},
-                 g_queryTimeout.load());
+    const RUN_RESULT r = runNmcli({"-t", "-f", "NAME,TYPE,STATE", "connection", "show", "--active"},
+                                  g_queryTimeout.load());
     if (r.status == RAS_NOT_AVAILABLE) return 0;
     std::string state; // empty: not listed as active
     bool readable = r.status == 0;
@@ -259,9 +258,9 @@ int Ras_IsConnected(std::string_view entry) {
     }
     // Our line dropped (or cannot be asked about): it is hung up, so that a
     // later check dials afresh.
-    const bool oursGone = !readable || (!ours.empty() && (entry.empty() || ours == entry) &&
-                                        (state.empty() || state == "deactivating" ||
-                                         state == "deactivated"));
+    const bool oursGone =
+        !readable || (!ours.empty() && (entry.empty() || ours == entry) &&
+                      (state.empty() || state == "deactivating" || state == "deactivated"));
     if (!ours.empty() && oursGone) Ras_HangUp();
     return 0;
 }
@@ -282,8 +281,8 @@ int Ras_Dial(std::string_view entry, int* error, const SockAbort* abort) {
     const std::string name(entry);
     // nmcli gives up by itself first; our limit only catches one that hangs.
     const int limit = g_dialTimeout.load();
-    const RUN_RESULT r = runNmcli(
-        {"--wait", std::to_string(limit), "connection", "up", "id", name}, limit + 5, abort);
+    const RUN_RESULT r = runNmcli({"--wait", std::to_string(limit), "connection", "up", "id", name},
+                                  limit + 5, abort);
     if (r.status == 0) {
         std::lock_guard lock(g_mu);
         g_dialled = name;

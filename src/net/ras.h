@@ -22,8 +22,8 @@
 // 5 deactivation failed, 8 NetworkManager not running, 10 no such connection).
 inline constexpr int RAS_NOT_AVAILABLE = 1000; // no nmcli on PATH, or it cannot be started
 inline constexpr int RAS_TIMED_OUT = 1001;     // nmcli did not finish in time and was stopped
-inline constexpr int RAS_BAD_NAME = 1002;      // an empty entry name, or one with a NUL or line break
-inline constexpr int RAS_CANCELLED = 1003;     // the abort was triggered while dialling
+inline constexpr int RAS_BAD_NAME = 1002;  // an empty entry name, or one with a NUL or line break
+inline constexpr int RAS_CANCELLED = 1003; // the abort was triggered while dialling
 
 // How long one nmcli call may take by default (seconds): bringing a line
 // up, and any other call.

@@ -1,11 +1,11 @@
 // The engine's dial-up steps on the dial-up options, with a stand-in nmcli.
 #include "../net/fake_nmcli.h"
+#include "../support/temp_env.h"
 #include "core/dialup.h"
 #include "net/ras.h"
 #include "platform/registry.h"
 #include "settings/globaldata.h"
 #include "settings/reg.h"
-#include "../support/temp_env.h"
 
 #include <gtest/gtest.h>
 

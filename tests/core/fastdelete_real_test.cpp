@@ -4,10 +4,10 @@
 #include "common/status.h"
 #include "core/fastdelete.h"
 #include "core/mailcheck.h"
-#include "settings/reg.h"
 #include "platform/registry.h"
 #include "platform/user_message.h"
 #include "settings/msgbox_reg.h"
+#include "settings/reg.h"
 #include "support/real_peers.h"
 #include "support/temp_env.h"
 
@@ -33,11 +33,11 @@ class RealFastDelete : public iwtest::RealPeersTest {
         ASSERT_EQ(RegStore_CreateKey(HREGKEY_USER, std::string(REG_ROOT_PATH) + "\\Real", &account),
                   REGSTORE_OK);
         Pop3Acc_SetHooks({});
-        previous_ = UserMsg_SetHandler([this](std::string_view caption, std::string_view text,
-                                              unsigned) {
-            boxes_.push_back(std::string(caption) + ": " + std::string(text));
-            return UM_IDOK;
-        });
+        previous_ =
+            UserMsg_SetHandler([this](std::string_view caption, std::string_view text, unsigned) {
+                boxes_.push_back(std::string(caption) + ": " + std::string(text));
+                return UM_IDOK;
+            });
         acc_.Name = "Real";
         acc_.ChkServer = "127.0.0.1";
         acc_.ChkPort = peers().pop3_port(); // a free port, never 110

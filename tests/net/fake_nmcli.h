@@ -46,16 +46,20 @@ class FakeNmcli {
   private:
     std::string Script() const {
         return "#!/bin/sh\n"
-               "d='" + dir_ + "'\n"
+               "d='" +
+               dir_ +
+               "'\n"
                "for a in \"$@\"; do printf '%s|' \"$a\"; done >> \"$d/calls\"\n"
                "printf 'LC_ALL=%s\\n' \"$LC_ALL\" >> \"$d/calls\"\n"
                "case \"$*\" in\n"
                "*'connection show --active')\n"
                "  [ -f \"$d/show_sleep\" ] && read -r s < \"$d/show_sleep\" && /bin/sleep \"$s\"\n"
-               "  [ -f \"$d/active\" ] && while IFS= read -r l; do printf '%s\\n' \"$l\"; done < \"$d/active\"\n"
+               "  [ -f \"$d/active\" ] && while IFS= read -r l; do printf '%s\\n' \"$l\"; done < "
+               "\"$d/active\"\n"
                "  exit 0;;\n"
                "*'connection show')\n"
-               "  [ -f \"$d/names\" ] && while IFS= read -r l; do printf '%s\\n' \"$l\"; done < \"$d/names\"\n"
+               "  [ -f \"$d/names\" ] && while IFS= read -r l; do printf '%s\\n' \"$l\"; done < "
+               "\"$d/names\"\n"
                "  exit 0;;\n"
                "*'connection up id '*)\n"
                "  [ -f \"$d/up_sleep\" ] && read -r s < \"$d/up_sleep\" && /bin/sleep \"$s\"\n"

@@ -67,15 +67,15 @@ TEST(FastPop3, DeletesOnlyLinesWhoseIdIsEqualAndReportsConfirmedIds) {
         {"case counts", {"abc"}, "1 ABC\r\n2 abc\r\n", {"2"}, {"abc"}},
         // A status text or id ending in "." does not end the listing.
         {"ids ending in a dot", {"z"}, "1 a.\r\n2 .b.\r\n3 z\r\n", {"3"}, {"z"}},
-        {"several, in listing order", {"c", "a"}, "1 a\r\n2 b\r\n3 c\r\n", {"1", "3"},
-         {"a", "c"}},
+        {"several, in listing order", {"c", "a"}, "1 a\r\n2 b\r\n3 c\r\n", {"1", "3"}, {"a", "c"}},
         {"malformed lines are skipped", {"x"}, "junk\r\n1\r\nA x\r\n4 x\r\n", {"4"}, {"x"}},
         {"an id named twice is deleted once", {"q", "q"}, "7 q\r\n", {"7"}, {"q"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Script script;
-        script.dialogue = {kUser, kPass, {"UIDL", "+OK listing follows.\r\n" + c.listing + ".\r\n"}};
+        script.dialogue = {
+            kUser, kPass, {"UIDL", "+OK listing follows.\r\n" + c.listing + ".\r\n"}};
         for (const std::string& n : c.dele)
             script.dialogue.push_back({"DELE " + n, "+OK marked\r\n"});
         script.dialogue.push_back({"QUIT", "+OK bye\r\n"});
@@ -145,13 +145,25 @@ TEST(FastPop3, FailuresBeforeDeletingSendNoDele) {
         FastPop3Stage stage;
         const char* title;
     } cases[] = {
-        {"UIDL refused", {{kUser, kPass, {"UIDL", "-ERR not supported\r\n"}}}, {"a"},
-         FastPop3Stage::Listing, "UIDL Error"},
-        {"listing cut short", {{kUser, kPass, {"UIDL", "+OK\r\n1 a\r\n2 b"}}}, {"a"},
-         FastPop3Stage::Listing, "RecvData Error"},
-        {"password refused", {{kUser, {"PASS pw", "-ERR [AUTH] wrong\r\n"}}}, {"a"},
-         FastPop3Stage::Login, "SendCmd Error"},
-        {"greeting refused", {{}, "-ERR go away\r\n"}, {"a"}, FastPop3Stage::Connect,
+        {"UIDL refused",
+         {{kUser, kPass, {"UIDL", "-ERR not supported\r\n"}}},
+         {"a"},
+         FastPop3Stage::Listing,
+         "UIDL Error"},
+        {"listing cut short",
+         {{kUser, kPass, {"UIDL", "+OK\r\n1 a\r\n2 b"}}},
+         {"a"},
+         FastPop3Stage::Listing,
+         "RecvData Error"},
+        {"password refused",
+         {{kUser, {"PASS pw", "-ERR [AUTH] wrong\r\n"}}},
+         {"a"},
+         FastPop3Stage::Login,
+         "SendCmd Error"},
+        {"greeting refused",
+         {{}, "-ERR go away\r\n"},
+         {"a"},
+         FastPop3Stage::Connect,
          "FastPOP3 Error"},
     };
     for (const auto& c : cases) {

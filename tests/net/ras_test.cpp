@@ -44,7 +44,8 @@ TEST_F(RasTest, DialsWithOneArgumentPerWordAndHangsUpOnlyWhatItDialled) {
     ASSERT_EQ(Ras_Dial(name, &error), 1);
     EXPECT_EQ(error, 0);
     EXPECT_EQ(nm.Calls(), "-t|-f|NAME,TYPE,STATE|connection|show|--active|LC_ALL=C\n"
-                          "--wait|90|connection|up|id|" + name + "|LC_ALL=C\n");
+                          "--wait|90|connection|up|id|" +
+                              name + "|LC_ALL=C\n");
     EXPECT_EQ(Ras_Dialled(), name);
     nm.ClearCalls();
     Ras_HangUp();

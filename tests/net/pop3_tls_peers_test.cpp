@@ -148,11 +148,14 @@ TEST_F(Pop3Tls, RequiredStlsThatIsNotOfferedEndsBeforeAnyCredentialIsSent) {
     iwtest::Pop3Options opt;
     opt.users = "tls:tlspw";
     auto plain = peers().StartPop3(opt); // no TLS: CAPA lists no STLS, STLS is refused
-    Relay relay(plain->port());
-    EXPECT_EQ(Connect(relay.port(), Sec(POP3_SECURITY_STLS)), POP3_STLS_UNAVAILABLE);
-    EXPECT_EQ(text_, Pop3_ErrorText(POP3_STLS_UNAVAILABLE));
-    EXPECT_EQ(sock_, SOCK_INVALID);
-    EXPECT_EQ(relay.Finish(), "CAPA\r\n");
+    for (const bool socks : {false, true}) {
+        SCOPED_TRACE(socks ? "through SOCKS 5" : "direct");
+        Relay relay(plain->port());
+        EXPECT_EQ(Connect(relay.port(), Sec(POP3_SECURITY_STLS), socks), POP3_STLS_UNAVAILABLE);
+        EXPECT_EQ(text_, Pop3_ErrorText(POP3_STLS_UNAVAILABLE));
+        EXPECT_EQ(sock_, SOCK_INVALID);
+        EXPECT_EQ(relay.Finish(), "CAPA\r\n");
+    }
 }
 
 TEST_F(Pop3Tls, CancelEndsATlsReadPromptly) {

@@ -361,4 +361,46 @@ TEST(SmtpDate, ZoneSignAndOffsetFollowTheLocalZone) {
     tzset();
 }
 
+// Required STARTTLS against servers that do not do it right: nothing but
+// EHLO and STARTTLS goes out in clear, never a login or a message.
+TEST_F(SmtpTest, RequiredStartTlsNeverFallsBackAndRefusesInjectedReplies) {
+    const struct {
+        const char* what;
+        const char* ehlo;
+        const char* starttls;
+        const char* text;
+    } cases[] = {
+        {"not offered", "250-fake\r\n250 AUTH PLAIN\r\n", "",
+         "The server does not offer STARTTLS; nothing was sent"},
+        {"offered but refused", "250-fake\r\n250-STARTTLS\r\n250 AUTH PLAIN\r\n",
+         "454 4.7.0 TLS not available\r\n",
+         "The server refused STARTTLS: 454 4.7.0 TLS not available"},
+        {"a reply injected behind 220", "250-fake\r\n250 starttls\r\n",
+         "220 go ahead\r\n250 2.7.0 authenticated\r\n", "The server sent data before TLS started"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        log_ = std::make_shared<FakeSmtpLog>();
+        job_.security = SMTP_SECURITY_STARTTLS;
+        job_.login = "me";
+        job_.password = "pw";
+        auto peer = FakeSmtp(log_, [&c](const std::string& line) -> std::string {
+            if (line.rfind("EHLO", 0) == 0) return c.ehlo;
+            if (line == "STARTTLS") return c.starttls;
+            return "";
+        });
+        EXPECT_EQ(Send(peer), SMTP_REFUSED);
+        EXPECT_STREQ(job_.errorText, c.text);
+        for (const std::string& l : Lines())
+            EXPECT_TRUE(l.rfind("EHLO ", 0) == 0 || l == "STARTTLS") << l;
+    }
+    // An unknown choice is refused before connecting, never taken as "none".
+    job_.security = 3;
+    int sock = SOCK_INVALID;
+    EXPECT_EQ(Smtp_SendMessage(&job_, &sock, job_.errorText, sizeof job_.errorText, nullptr,
+                               nullptr),
+              SOCKERR_INVAL);
+    EXPECT_STREQ(job_.errorText, "Unknown connection security setting");
+}
+
 } // namespace

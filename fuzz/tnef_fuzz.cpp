@@ -16,17 +16,17 @@ void check(bool ok) {
     if (!ok) std::abort();
 }
 
-// The warnings a hostile stream produces are expected; showing them on
-// stderr would only slow the fuzzer down.
-const bool kQuiet = [] {
-    UserMsg_SetHandler([](std::string_view, std::string_view, unsigned) { return UM_IDOK; });
-    return true;
-}();
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    (void)kQuiet;
+    // The warnings a hostile stream produces are expected; showing them on
+    // stderr would only slow the fuzzer down. Set on first use: the
+    // handler's own storage may not be constructed yet while statics are.
+    static const bool quiet = [] {
+        UserMsg_SetHandler([](std::string_view, std::string_view, unsigned) { return UM_IDOK; });
+        return true;
+    }();
+    (void)quiet;
     std::vector<TNEF_NAME> names;
     TNEF_Parse({data, size}, TNEF_MODE::List, "", &names);
     for (const TNEF_NAME& n : names) {

@@ -150,10 +150,14 @@ RUN_RESULT runNmcli(const std::vector<std::string>& args, int timeoutSec,
         if (fds[i].fd >= 0) close(fds[i].fd);
 
     int status = 0;
+    bool reaped = false;
     while (!timedOut && !aborted) {
         const pid_t w = waitpid(pid, &status, WNOHANG);
-        if (w == pid) break;
-        if (w < 0 && errno != EINTR) break;
+        if (w == pid) {
+            reaped = true;
+            break;
+        }
+        if (w < 0 && errno != EINTR) break; // someone else reaped it: no answer to trust
         if (abort && abort->Triggered()) {
             aborted = true;
             break;
@@ -170,7 +174,7 @@ RUN_RESULT runNmcli(const std::vector<std::string>& args, int timeoutSec,
         }
         r.status = aborted ? RAS_CANCELLED : RAS_TIMED_OUT;
     } else {
-        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+        r.status = reaped && WIFEXITED(status) ? WEXITSTATUS(status) : 1;
     }
     std::string line;
     for (const std::string& a : args)

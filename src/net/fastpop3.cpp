@@ -79,8 +79,11 @@ uint32_t run(Session& s, const std::vector<std::string>& ids) {
             Pop3_ConnectSecure(&s.sock, c.server.c_str(), c.port, c.timeoutSec, c.proxyHost.c_str(),
                                c.proxyParam, {c.security, c.certPolicy, c.certPin}, &s.buf,
                                s.progress, s.context, &tlsText, s.abort)) {
+        // A server without the STLS the account requires refused, as a
+        // "-ERR" greeting does.
+        if (rc == POP3_STLS_UNAVAILABLE) return s.refuse(FastPop3Stage::Connect, tlsText);
         s.fail(FastPop3Stage::Connect, rc);
-        // The certificate's reason and fingerprint, or why STLS failed.
+        // The certificate's reason and fingerprint.
         if (!tlsText.empty()) out.errorText = tlsText;
         return out.status;
     }
@@ -211,7 +214,8 @@ std::vector<FASTPOP3_BOX> FastPOP3_Boxes(const FASTPOP3_SESSION& session,
     const bool transport = r.sockError != 0;
     switch (r.status == 0 ? FastPop3Stage::Done : r.stage) {
     case FastPop3Stage::Connect:
-        if (!transport)
+        // A refused certificate's text names the reason and the fingerprint.
+        if (!transport || r.sockError == SOCKERR_TLS || r.sockError == SOCKERR_TLS_CERT)
             boxes.push_back({"FastPOP3 Error", "connect to server: " + r.errorText});
         else if (r.sockError == SOCKERR_HOST_NOT_FOUND || r.sockError == SOCKERR_TRY_AGAIN ||
                  r.sockError == SOCKERR_NO_DATA || r.sockError == SOCKERR_FAULT)

@@ -35,7 +35,8 @@ class TlsCheck : public iwtest::RealPeersTest {
         ASSERT_EQ(RegStore_CreateKey(HREGKEY_USER, std::string(REG_ROOT_PATH) + "\\Tls", &account),
                   REGSTORE_OK);
         Pop3Acc_SetHooks({});
-        previous_ = UserMsg_SetHandler([](std::string_view, std::string_view, unsigned) {
+        previous_ = UserMsg_SetHandler([this](std::string_view, std::string_view text, unsigned) {
+            boxes_.emplace_back(text);
             return UM_IDOK;
         });
         acc_.Name = "Tls";
@@ -62,6 +63,7 @@ class TlsCheck : public iwtest::RealPeersTest {
 
     ACCOUNT acc_;
     UserMsgHandler previous_;
+    std::vector<std::string> boxes_;
 };
 
 TEST_F(TlsCheck, Pop3sAndStlsCheckFetchOneAndFastDelete) {
@@ -107,6 +109,8 @@ TEST_F(TlsCheck, Pop3sAndStlsCheckFetchOneAndFastDelete) {
     FASTPOP3_RESULT r;
     EXPECT_EQ(FastDelete_Run(&acc_, {SeededUidl(1)}, nullptr, {}, &r), ERR_OPERATION);
     EXPECT_EQ(r.errorText, "Unknown issuer, SHA-256 " + TestPki::Get().Fingerprint("stranger"));
+    ASSERT_FALSE(boxes_.empty());
+    EXPECT_EQ(boxes_.back(), "connect to server: " + r.errorText);
 }
 
 TEST_F(TlsCheck, FailuresNameTheCauseAndNeverSendTheLogin) {

@@ -213,8 +213,6 @@ TEST_F(Tnef, HostilePropertyListsNeverReadPastTheirAttribute) {
     const Case cases[] = {
         {"value longer than the attribute", 1, prop(0x0102, 0x3701, le32(1) + le32(100) + "short"),
          0, "mapi_attr_read: Invalid attribute, attachment may be corrupted"},
-        {"value just under the limit", 1, prop(0x0102, 0x3701, le32(1) + le32(9'999'999)), 0,
-         "mapi_attr_read: Invalid attribute, attachment may be corrupted"},
         {"padding missing", 1, prop(0x001E, 0x3707, le32(1) + le32(3) + "abc"), 0,
          "mapi_attr_read: Invalid attribute, attachment may be corrupted"},
         {"more properties than bytes", 1000, prop(0x0003, 0x0E20, le32(1)), 0,
@@ -296,14 +294,6 @@ TEST_F(Tnef, AFailedWriteReportsErrCreateAndLeavesTheOldFileWhole) {
     EXPECT_EQ(box(), "TNEF file_write: Problem writing to file.");
     EXPECT_EQ(read("a"), "alpha");
     EXPECT_EQ(folder(), Names{"a"});
-}
-
-TEST_F(Tnef, FilesThatCannotBeReadAreReported) {
-    std::vector<TNEF_NAME> names;
-    EXPECT_EQ(TNEF_list(dir_ + "/none.dat", &names), ERR_OPERATION);
-    EXPECT_EQ(TNEF_dir(dir_ + "/none.dat", dir_), ERR_OPERATION);
-    ASSERT_FALSE(boxes_.empty());
-    EXPECT_EQ(boxes_.back(), "TNEF_dir: Couldn't open file.");
 }
 
 } // namespace

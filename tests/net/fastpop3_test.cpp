@@ -194,6 +194,17 @@ TEST(FastPop3, FailuresBeforeDeletingSendNoDele) {
     }
 }
 
+TEST(FastPop3, UnreachableServerIsToldWithTheSocketsWords) {
+    FASTPOP3_SESSION acc = Account(iwtest::ClosedPort());
+    FASTPOP3_RESULT r;
+    EXPECT_EQ(FastPOP3_Delete(acc, {"a"}, &r), ERR_OPERATION);
+    EXPECT_EQ(r.stage, FastPop3Stage::Connect);
+    const auto boxes = FastPOP3_Boxes(acc, r);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].title, "FastPOP3 Error");
+    EXPECT_EQ(boxes[0].text, "connect to server: Connection refused (10061)");
+}
+
 TEST(FastPop3, ApopAccountIsNeverSentItsPasswordInClear) {
     // A greeting without a timestamp (or a '<' without '>') refuses APOP.
     for (const char* greeting : {"+OK ready\r\n", "+OK ready <1.2@host\r\n"}) {

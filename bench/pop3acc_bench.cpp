@@ -169,8 +169,8 @@ int main(int argc, char** argv) {
     std::printf("steady-state check (all known)   %.3f s  (%.2fx the raw UIDL pass)\n", steady,
                 steady / rawUidl);
     if (tls)
-        std::printf("steady-state check over POP3S    %.3f s  (%.2fx the plain check)\n",
-                    steadyTls, steadyTls / steady);
+        std::printf("steady-state check over POP3S    %.3f s  (%.2fx the plain check)\n", steadyTls,
+                    steadyTls / steady);
     std::string rm = std::string("rm -rf ") + tmpl;
     return std::system(rm.c_str()) == 0 ? 0 : 1;
 }

@@ -164,10 +164,10 @@ uint32_t Check::connectAndLogin() {
     const CHECK_SETTINGS& s = req_.settings;
     const Pop3Security sec{acc_.ChkSecurity, acc_.ChkCertPolicy, acc_.ChkCertPin};
     std::string why;
-    uint32_t rc = Pop3_ConnectSecure(&Pop3Socket, acc_.ChkServer.c_str(),
-                                     static_cast<uint16_t>(acc_.ChkPort), acc_.ChkTmout,
-                                     s.ProxySocksServer.c_str(), s.ProxySocksParam, sec,
-                                     &Pop3SessionBuffer, progress_, ctx_, &why);
+    uint32_t rc =
+        Pop3_ConnectSecure(&Pop3Socket, acc_.ChkServer.c_str(), static_cast<uint16_t>(acc_.ChkPort),
+                           acc_.ChkTmout, s.ProxySocksServer.c_str(), s.ProxySocksParam, sec,
+                           &Pop3SessionBuffer, progress_, ctx_, &why);
     if (rc != 0)
         return Pop3_SetError(why.c_str(), rc == SOCKERR_TIMEDOUT ? ERR_TIMEOUT : ERR_OPERATION);
     const std::string greeting = firstLine(Pop3SessionBuffer.Data());

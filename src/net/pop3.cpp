@@ -152,8 +152,8 @@ uint32_t _startTls(int sock, const char* server, const Pop3Security& sec, GrowBu
         Log_Write(LOG_POP3, "POP3: STLS required, but CAPA does not list it\n");
         return POP3_STLS_UNAVAILABLE;
     }
-    if (const uint32_t rc = Pop3_SendCMD(sock, "STLS", nullptr, POP3_SINGLE_LINE, buf,
-                                         timeoutSec, abort))
+    if (const uint32_t rc =
+            Pop3_SendCMD(sock, "STLS", nullptr, POP3_SINGLE_LINE, buf, timeoutSec, abort))
         return rc;
     if (Pop3_ParseResponse(buf->Data(), nullptr) != 1) return POP3_STLS_UNAVAILABLE;
     // Bytes after the answer came before TLS, from anyone on the path; taken
@@ -190,9 +190,8 @@ uint32_t Pop3_ConnectSecure(int* sock, const char* server, uint16_t port, int ti
         return SOCKERR_INVAL;
     }
     if (sec.mode == POP3_SECURITY_NONE) {
-        const uint32_t rc =
-            Pop3_Connect(sock, server, port, timeoutSec, proxyHost, proxyParam, buf, progress,
-                         context, abort);
+        const uint32_t rc = Pop3_Connect(sock, server, port, timeoutSec, proxyHost, proxyParam, buf,
+                                         progress, context, abort);
         if (rc) *errorText = Pop3_ErrorText(rc);
         return rc;
     }
@@ -250,7 +249,8 @@ uint32_t Pop3_ParseCapa(std::string_view listing) {
     size_t pos = listing.find('\n');
     while (pos != std::string_view::npos && ++pos < listing.size()) {
         const size_t eol = listing.find('\n', pos);
-        std::string_view line = listing.substr(pos, eol == std::string_view::npos ? eol : eol - pos);
+        std::string_view line =
+            listing.substr(pos, eol == std::string_view::npos ? eol : eol - pos);
         pos = eol;
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         if (line == ".") break;
@@ -327,8 +327,8 @@ uint32_t Pop3_Login(int sock, GrowBuffer* buf, int timeoutSec, int authType,
     errorText->clear();
     // One command: 0 for "+OK", 1 for a refusal, else the transport's result.
     auto send = [&](const char* command, const std::string& argument) -> uint32_t {
-        const uint32_t rc = Pop3_SendCMD(sock, command, argument.c_str(), POP3_SINGLE_LINE, buf,
-                                         timeoutSec, abort);
+        const uint32_t rc =
+            Pop3_SendCMD(sock, command, argument.c_str(), POP3_SINGLE_LINE, buf, timeoutSec, abort);
         if (rc != 0) {
             errorText->assign(Pop3_ErrorText(rc));
             return rc == SOCKERR_TIMEDOUT ? ERR_TIMEOUT : ERR_OPERATION;

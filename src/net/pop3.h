@@ -128,7 +128,8 @@ uint32_t Pop3_Connect(int* sock, const char* server, uint16_t port, int timeoutS
 // line over 241 bytes and SOCKERR_INVAL for one holding CR or LF (neither is
 // sent). PASS is logged as the word and "XXXXXXXX".
 uint32_t Pop3_SendCMD(int sock, const char* command, const char* argument, int mode,
-                      GrowBuffer* buf, int timeoutSec, const SockAbort* abort = Pop3_SessionAbort());
+                      GrowBuffer* buf, int timeoutSec,
+                      const SockAbort* abort = Pop3_SessionAbort());
 
 // Reads one response into buf from offset 0, NUL-terminated: until it ends
 // with the terminator, or after one read when terminator is null or empty.

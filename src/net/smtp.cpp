@@ -82,9 +82,8 @@ class Session {
     uint32_t authenticate(const std::string& host);
     uint32_t startTls() {
         progress("Starting TLS");
-        const uint32_t rc =
-            Sock_StartTls(*sock_, job_->server.c_str(), job_->certPolicy, job_->certPin.c_str(),
-                          job_->timeout, abort_, &localText);
+        const uint32_t rc = Sock_StartTls(*sock_, job_->server.c_str(), job_->certPolicy,
+                                          job_->certPin.c_str(), job_->timeout, abort_, &localText);
         if (rc == 0) localText.clear();
         Log_Write(LOG_SMTP, "SMTP: TLS %s %s\n", rc ? "failed:" : "started",
                   rc ? localText.c_str() : "");

@@ -16,11 +16,11 @@
 #include <openssl/x509v3.h>
 #include <poll.h>
 #include <string>
-#include <unordered_map>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
+#include <unordered_map>
 #include <utility>
 
 namespace {
@@ -357,7 +357,8 @@ uint32_t _tlsRetry(SSL* ssl, int ret, int fd, const Deadline& deadline, const So
         return savedErrno ? Sock_ErrorFromErrno(savedErrno) : SOCKERR_CONNRESET;
     default: {
         const unsigned long e = ERR_peek_last_error();
-        if (ERR_GET_LIB(e) == ERR_LIB_SSL && ERR_GET_REASON(e) == SSL_R_UNEXPECTED_EOF_WHILE_READING) {
+        if (ERR_GET_LIB(e) == ERR_LIB_SSL &&
+            ERR_GET_REASON(e) == SSL_R_UNEXPECTED_EOF_WHILE_READING) {
             ERR_clear_error();
             return SOCKERR_CONNRESET;
         }

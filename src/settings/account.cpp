@@ -140,7 +140,9 @@ int32_t Account_DefaultChkPort(int32_t security) {
 }
 
 int32_t Account_DefaultSendPort(int32_t security) {
-    return security == ACCOUNT_SECURITY_TLS ? 465 : security == ACCOUNT_SECURITY_STARTTLS ? 587 : 25;
+    return security == ACCOUNT_SECURITY_TLS        ? 465
+           : security == ACCOUNT_SECURITY_STARTTLS ? 587
+                                                   : 25;
 }
 
 const char* SmtpAuthTypeName(int32_t value) {

@@ -127,8 +127,9 @@ const char* SmtpAuthTypeName(int32_t value);
 // Builds the table from the subkeys of `root` (which must outlive the table):
 // every stored field with its default when absent, the passwords only when
 // their type is 0, ports, time-outs and ChkTime corrected (an absent or zero
-// port is the default of the account's security), filter contexts opened. "_GLB_SETTINGS_" (exact case) is never an account; names stored
-// by older versions load even when Account_Add would refuse them.
+// port is the default of the account's security), filter contexts opened.
+// "_GLB_SETTINGS_" (exact case) is never an account; names stored by older
+// versions load even when Account_Add would refuse them.
 //   0, ERR_FAILED (root unreadable, or an account key cannot be opened; the
 //   table is then freed), ERR_NOMEM, ERR_BADARG for a null root.
 uint32_t Account_Initialize(REGKEY* root);

@@ -60,8 +60,8 @@ TEST_F(CliTls, SecurityFieldsAreCheckedAndPortsFollowOnlyTheirDefaults) {
     ASSERT_EQ(run("account set A ChkSecurity=0"), 0);
     EXPECT_EQ(portOf("A"), "1995");
 
-    for (const char* bad : {"ChkSecurity=3", "SendSecurity=-1", "ChkCertPolicy=2",
-                            "ChkCertPin=abc", "SendCertPin=" /* 64 x 'g' below */}) {
+    for (const char* bad : {"ChkSecurity=3", "SendSecurity=-1", "ChkCertPolicy=2", "ChkCertPin=abc",
+                            "SendCertPin=" /* 64 x 'g' below */}) {
         std::string arg = bad;
         if (arg == "SendCertPin=") arg += std::string(64, 'g');
         EXPECT_EQ(run("account set A " + arg), 2) << arg;

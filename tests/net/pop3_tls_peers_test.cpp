@@ -80,7 +80,8 @@ TEST_F(Pop3Tls, Pop3sAndStlsLogInWithAVerifiedCertificateDirectlyAndThroughSocks
         ExpectLoginAndStat();
 
         // STLS on the plain port; the greeting's timestamp still serves APOP.
-        ASSERT_EQ(Connect(server->port(), Sec(POP3_SECURITY_STLS), socks, "localhost"), 0u) << text_;
+        ASSERT_EQ(Connect(server->port(), Sec(POP3_SECURITY_STLS), socks, "localhost"), 0u)
+            << text_;
         EXPECT_TRUE(Sock_IsTls(sock_));
         ExpectLoginAndStat(1);
     }
@@ -130,7 +131,8 @@ TEST_F(Pop3Tls, APinnedCertificateIsAcceptedWhoeverIssuedItAndAChangedOneIsRefus
         // The pin of the certificate the server used to have; the text shows
         // the new one, which the user may decide to pin.
         EXPECT_EQ(Connect(server->port(),
-                          Sec(POP3_SECURITY_STLS, SOCK_TLS_PINNED, pki.Fingerprint("good2")), socks),
+                          Sec(POP3_SECURITY_STLS, SOCK_TLS_PINNED, pki.Fingerprint("good2")),
+                          socks),
                   SOCKERR_TLS_CERT);
         EXPECT_EQ(text_, "Pin mismatch, SHA-256 " + pki.Fingerprint("stranger"));
         // Pinned but no pin: nothing matches.

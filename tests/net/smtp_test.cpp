@@ -397,9 +397,9 @@ TEST_F(SmtpTest, RequiredStartTlsNeverFallsBackAndRefusesInjectedReplies) {
     // An unknown choice is refused before connecting, never taken as "none".
     job_.security = 3;
     int sock = SOCK_INVALID;
-    EXPECT_EQ(Smtp_SendMessage(&job_, &sock, job_.errorText, sizeof job_.errorText, nullptr,
-                               nullptr),
-              SOCKERR_INVAL);
+    EXPECT_EQ(
+        Smtp_SendMessage(&job_, &sock, job_.errorText, sizeof job_.errorText, nullptr, nullptr),
+        SOCKERR_INVAL);
     EXPECT_STREQ(job_.errorText, "Unknown connection security setting");
 }
 

@@ -63,9 +63,8 @@ TEST_F(SmtpTls, StartTlsAndSmtpsWithEveryAuthMethod) {
     const struct {
         int32_t method;
         const char* name;
-    } methods[] = {{SMTP_AUTH_PLAIN, "PLAIN"},
-                   {SMTP_AUTH_LOGIN, "LOGIN"},
-                   {SMTP_AUTH_CRAM_MD5, "CRAM-MD5"}};
+    } methods[] = {
+        {SMTP_AUTH_PLAIN, "PLAIN"}, {SMTP_AUTH_LOGIN, "LOGIN"}, {SMTP_AUTH_CRAM_MD5, "CRAM-MD5"}};
     for (const auto& m : methods) {
         for (const bool implicit : {false, true}) {
             SCOPED_TRACE(std::string(m.name) + (implicit ? " over SMTPS" : " after STARTTLS"));

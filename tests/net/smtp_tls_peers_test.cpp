@@ -80,6 +80,19 @@ TEST_F(SmtpTls, StartTlsAndSmtpsWithEveryAuthMethod) {
             EXPECT_NE(got[0].eml.find("Subject: over TLS"), std::string::npos);
         }
     }
+    // Both through the SOCKS 5 proxy.
+    for (const bool implicit : {false, true}) {
+        SCOPED_TRACE(implicit ? "SMTPS through SOCKS 5" : "STARTTLS through SOCKS 5");
+        SendJob job = implicit ? Job(sink->tls_port(), SMTP_SECURITY_TLS, SMTP_AUTH_PLAIN)
+                               : Job(sink->port(), SMTP_SECURITY_STARTTLS, SMTP_AUTH_PLAIN);
+        job.server = "localhost"; // the proxy resolves it; the certificate names it
+        job.proxyHost = "127.0.0.1";
+        job.proxyParam = (5u << 24) | peers().socks_port();
+        const int before = sink->LastSeq();
+        ASSERT_EQ(Send(job), 0u) << job.errorText;
+        ASSERT_EQ(sink->Received(before).size(), 1u);
+        EXPECT_FALSE(sink->Received(before)[0].tls.empty());
+    }
     // Without a login too: EHLO again after STARTTLS, then the mail.
     SendJob job = Job(sink->port(), SMTP_SECURITY_STARTTLS, 0);
     job.login.clear();

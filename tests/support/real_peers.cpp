@@ -527,6 +527,12 @@ const TestPki& TestPki::Get() {
         RunOrThrow({kBash, script.string(), p.dir_});
         setenv("SSL_CERT_FILE", (p.dir_ + "/ca.pem").c_str(), 1);
         setenv("SSL_CERT_DIR", p.dir_.c_str(), 1);
+        static std::string made;
+        made = p.dir_;
+        std::atexit([] {
+            std::error_code ec;
+            fs::remove_all(made, ec);
+        });
         return p;
     }();
     return pki;

@@ -25,23 +25,14 @@ class CliCheck : public iwtest::RealPeersTest {
         profile_ = dir_ + "/P.iwpf";
     }
     int run(const std::string& args, const std::string& input = "") {
-        const std::string cmd = "printf '" + input + "' | '" + IW_CLI + "' --profile:" + profile_ +
-                                " " + args + " 2>" + dir_ + "/err";
-        out_.clear();
-        FILE* p = popen(cmd.c_str(), "r");
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-            out_.append(buf, n);
-        const int status = pclose(p);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return iwtest::RunCli(IW_CLI, profile_, args, input, dir_, &out_);
     }
     void addAccount(const std::string& name, const std::string& login, int port,
                     const std::string& extra = "") {
         ASSERT_EQ(run("account add " + name +
                           " ChkServer=127.0.0.1 ChkPort=" + std::to_string(port) +
                           " ChkLogin=" + login + " ChkTmout=10 " + extra + " --chk-password-stdin",
-                      "secret\\n"),
+                      "secret\n"),
                   0)
             << iwtest::ReadFile(dir_ + "/err");
     }
@@ -55,7 +46,7 @@ TEST_F(CliCheck, AllWithJsonThenUnchanged) {
     server_->SeedMaildir("u1", 3);
     server_->SeedMaildir("u2", 2);
 
-    ASSERT_EQ(run("check All --json --password-stdin", "secret\\n"), 0)
+    ASSERT_EQ(run("check All --json --password-stdin", "secret\n"), 0)
         << out_ << iwtest::ReadFile(dir_ + "/err");
     const auto j = nlohmann::json::parse(out_);
     ASSERT_EQ(j["accounts"].size(), 2u) << out_;

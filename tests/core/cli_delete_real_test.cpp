@@ -23,16 +23,7 @@ class CliDelete : public iwtest::RealPeersTest {
         profile_ = dir_ + "/P.iwpf";
     }
     int run(const std::string& args, const std::string& input = "") {
-        const std::string cmd = "printf '" + input + "' | '" + IW_CLI + "' --profile:" + profile_ +
-                                " " + args + " 2>" + dir_ + "/err";
-        out_.clear();
-        FILE* p = popen(cmd.c_str(), "r");
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-            out_.append(buf, n);
-        const int status = pclose(p);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return iwtest::RunCli(IW_CLI, profile_, args, input, dir_, &out_);
     }
     std::string err() { return iwtest::ReadFile(dir_ + "/err"); }
     std::unique_ptr<iwtest::PrivatePop3> server_;
@@ -45,11 +36,11 @@ TEST_F(CliDelete, DeletesNamedIdsWithAPromptedPasswordAndKeepsTheRest) {
               0)
         << err();
     server_->SeedMaildir("test", 3);
-    ASSERT_EQ(run("check Alpha --password-stdin", "secret\\n"), 0) << out_ << err();
+    ASSERT_EQ(run("check Alpha --password-stdin", "secret\n"), 0) << out_ << err();
 
     using iwtest::SeededUidl;
     ASSERT_EQ(run("delete Alpha " + SeededUidl(1) + " " + SeededUidl(3) + " --password-stdin",
-                  "secret\\n"),
+                  "secret\n"),
               0)
         << err();
     EXPECT_EQ(out_, SeededUidl(1) + "\n" + SeededUidl(3) + "\n");
@@ -59,7 +50,7 @@ TEST_F(CliDelete, DeletesNamedIdsWithAPromptedPasswordAndKeepsTheRest) {
     EXPECT_NE(box.dump().find(SeededUidl(2)), std::string::npos) << out_;
 
     // Gone already: nothing deleted, the user is told, the status says so.
-    EXPECT_EQ(run("delete Alpha " + SeededUidl(1) + " --password-stdin", "secret\\n"), 1);
+    EXPECT_EQ(run("delete Alpha " + SeededUidl(1) + " --password-stdin", "secret\n"), 1);
     EXPECT_EQ(out_, "");
     EXPECT_NE(err().find("Message Deleted: Message is already gone."), std::string::npos) << err();
 

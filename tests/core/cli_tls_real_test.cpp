@@ -28,16 +28,7 @@ class CliTls : public iwtest::RealPeersTest {
         profile_ = dir_ + "/P.iwpf";
     }
     int run(const std::string& args, const std::string& input = "") {
-        const std::string cmd = "printf '" + input + "' | '" + IW_CLI + "' --profile:" + profile_ +
-                                " " + args + " 2>" + dir_ + "/err";
-        out_.clear();
-        FILE* p = popen(cmd.c_str(), "r");
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-            out_.append(buf, n);
-        const int status = pclose(p);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return iwtest::RunCli(IW_CLI, profile_, args, input, dir_, &out_);
     }
     std::string portOf(const std::string& name) {
         EXPECT_EQ(run("accounts"), 0);
@@ -79,7 +70,7 @@ TEST_F(CliTls, CheckShowsTheRefusalAndAPinnedFingerprintLetsItThrough) {
     ASSERT_EQ(run("account add S ChkServer=127.0.0.1 ChkLogin=tls ChkTmout=10 ChkSecurity=2 "
                   "ChkPort=" +
                       std::to_string(server->tls_port()) + " --chk-password-stdin",
-                  "tlspw\\n"),
+                  "tlspw\n"),
               0)
         << iwtest::ReadFile(dir_ + "/err");
     const std::string fp = TestPki::Get().Fingerprint("stranger");

@@ -22,16 +22,7 @@ class CliSettings : public ::testing::Test {
     // Runs the CLI with `args` on the test's profile; returns the exit
     // status, stdout in out_.
     int run(const std::string& args, const std::string& input = "") {
-        const std::string cmd = "printf '%s' '" + input + "' | '" + IW_CLI +
-                                "' --profile:" + profile_ + " " + args + " 2>" + dir_ + "/err";
-        out_.clear();
-        FILE* p = popen(cmd.c_str(), "r");
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-            out_.append(buf, n);
-        const int status = pclose(p);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return iwtest::RunCli(IW_CLI, profile_, args, input, dir_, &out_);
     }
     std::string dir_, profile_, out_;
 };
@@ -39,7 +30,7 @@ class CliSettings : public ::testing::Test {
 TEST_F(CliSettings, AccountsLifecycle) {
     ASSERT_EQ(run("account add Home ChkServer=pop.example.org ChkLogin=me ChkPort=995 "
                   "Schedule=0x1,2 --chk-password-stdin",
-                  "s3cret\\n"),
+                  "s3cret\n"),
               0);
     EXPECT_EQ(iwtest::ReadFile(profile_).find("s3cret"), std::string::npos); // stored scrambled
     EXPECT_NE(iwtest::ReadFile(profile_).find("\"ChkPswd\"=hex:"), std::string::npos);

@@ -1,10 +1,12 @@
 #include "temp_env.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -71,6 +73,26 @@ std::string ReadFile(const std::string& path) {
 void RemoveTree(const std::string& path) {
     std::error_code ec;
     fs::remove_all(path, ec);
+}
+
+int RunCli(const std::string& cli, const std::string& profile, const std::string& args,
+           const std::string& input, const std::string& dir, std::string* out) {
+    const std::string in = dir + "/in";
+    if (FILE* f = std::fopen(in.c_str(), "wb")) {
+        std::fwrite(input.data(), 1, input.size(), f);
+        std::fclose(f);
+    }
+    const std::string cmd = "'" + cli + "' --profile:" + profile + " " + args + " <" + in +
+                            " 2>" + dir + "/err";
+    out->clear();
+    FILE* p = popen(cmd.c_str(), "r");
+    if (!p) return -1;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
+        out->append(buf, n);
+    const int status = pclose(p);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 } // namespace iwtest

@@ -19,4 +19,11 @@ std::string ReadFile(const std::string& path);
 // Removes a folder tree (no error when it is absent).
 void RemoveTree(const std::string& path);
 
+// Runs the command-line program `cli` as "cli --profile:<profile> <args>"
+// (args split by the shell) with `input` on its standard input. Standard
+// output goes to *out, standard error to <dir>/err. Returns the exit status,
+// or -1 when it did not exit normally.
+int RunCli(const std::string& cli, const std::string& profile, const std::string& args,
+           const std::string& input, const std::string& dir, std::string* out);
+
 } // namespace iwtest

@@ -1,13 +1,12 @@
 #include "cli/check_command.h"
 
+#include "cli/session.h"
 #include "cli/terminal.h"
 #include "common/status.h"
 #include "core/engine_headless.h"
 #include "core/mailcheck.h"
 #include "core/mailsend.h"
 #include "core/schedule.h"
-#include "message/filter.h"
-#include "platform/instance.h"
 #include "settings/account.h"
 #include "settings/msgbox.h"
 #include "settings/settings.h"
@@ -25,9 +24,6 @@
 #include <unistd.h>
 
 namespace {
-
-const ACCOUNT_FILTER_OPS kFilterOps{Filter_Open, Filter_Close, Filter_AssignVars,
-                                    Filter_ChangePath};
 
 void usage() {
     std::fputs("Usage: inboxwarden-cli check ACCOUNT|All|AllInc [--json] [--password-stdin]\n"
@@ -69,43 +65,13 @@ int Cli_Check(const std::string& profile, int argc, char** args) {
 
     // The running program owns the store: two engines must never check the
     // same boxes.
-    int err = 0;
-    const int lock = Instance_Acquire(&err);
-    if (lock != INSTANCE_ACQUIRED) {
-        std::fprintf(stderr,
-                     lock == INSTANCE_HELD
-                         ? "inboxwarden-cli: Inboxwarden is running on this store; use "
-                           "'inboxwarden /check:%s' or quit it first\n"
-                         : "inboxwarden-cli: cannot take the store's lock file\n",
-                     what);
-        return 1;
-    }
-    Account_SetFilterOps(&kFilterOps);
-    SETTINGS_START start;
-    if (const uint32_t rc = Settings_Start(profile, 1, &start); rc != 0) {
-        std::fprintf(stderr, "inboxwarden-cli: cannot load the settings (%s)\n", Status_Name(rc));
-        Instance_Release();
-        return 1;
-    }
-    Settings_SetCleanShutdown(0);
+    const std::string hint = "use 'inboxwarden /check:" + std::string(what) + "' or quit it first";
+    CliSession session(profile, hint.c_str());
+    if (!session.ok()) return 1;
     Settings_LoadMessages();
 
-    std::mutex stdinMu;
     HEADLESS_UI ui([&](const ACCOUNT& acc, std::string* password) -> uint32_t {
-        if (passwordStdin) {
-            std::lock_guard guard(stdinMu);
-            if (!std::getline(std::cin, *password)) return ERR_NOT_READY;
-            if (!password->empty() && password->back() == '\r') password->pop_back();
-            return password->empty() ? ERR_NOT_READY : 0;
-        }
-        if (!Cli_ReadPasswordFromTerminal("POP3 password for " + acc.Name + ": ", password)) {
-            std::fprintf(stderr,
-                         "inboxwarden-cli check: no terminal to ask the password of %s on; "
-                         "use --password-stdin\n",
-                         acc.Name.c_str());
-            return ERR_NOT_READY;
-        }
-        return 0;
+        return Cli_AskPop3Password(acc.Name, passwordStdin, "check", password) ? 0 : ERR_NOT_READY;
     });
     HEADLESS_TIMERS timers;
     MailCheck_Init(&ui, &timers);
@@ -167,7 +133,6 @@ int Cli_Check(const std::string& profile, int argc, char** args) {
     MailCheck_Stop();
     MailSend_Shutdown();
     // The boxes changed: the profile gets them, as at the program's shutdown.
-    if (Settings_Shutdown() == 0) Settings_SetCleanShutdown(1);
-    Instance_Release();
+    session.changed();
     return status;
 }

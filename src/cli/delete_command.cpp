@@ -1,10 +1,9 @@
 #include "cli/delete_command.h"
 
+#include "cli/session.h"
 #include "cli/terminal.h"
 #include "common/status.h"
 #include "core/fastdelete.h"
-#include "message/filter.h"
-#include "platform/instance.h"
 #include "settings/account.h"
 #include "settings/settings.h"
 
@@ -16,9 +15,6 @@
 #include <vector>
 
 namespace {
-
-const ACCOUNT_FILTER_OPS kFilterOps{Filter_Open, Filter_Close, Filter_AssignVars,
-                                    Filter_ChangePath};
 
 void usage() {
     std::fputs("Usage: inboxwarden-cli delete ACCOUNT ID... [--password-stdin]\n"
@@ -57,24 +53,8 @@ int Cli_Delete(const std::string& profile, int argc, char** args) {
         return 2;
     }
 
-    // The running program owns the store and its boxes.
-    int err = 0;
-    const int lock = Instance_Acquire(&err);
-    if (lock != INSTANCE_ACQUIRED) {
-        std::fputs(lock == INSTANCE_HELD
-                       ? "inboxwarden-cli: Inboxwarden is running on this store; quit it first\n"
-                       : "inboxwarden-cli: cannot take the store's lock file\n",
-                   stderr);
-        return 1;
-    }
-    Account_SetFilterOps(&kFilterOps);
-    SETTINGS_START start;
-    if (const uint32_t rc = Settings_Start(profile, 1, &start); rc != 0) {
-        std::fprintf(stderr, "inboxwarden-cli: cannot load the settings (%s)\n", Status_Name(rc));
-        Instance_Release();
-        return 1;
-    }
-    Settings_SetCleanShutdown(0);
+    CliSession session(profile);
+    if (!session.ok()) return 1;
     Settings_LoadMessages();
 
     int status = 1;
@@ -84,19 +64,8 @@ int Cli_Delete(const std::string& profile, int argc, char** args) {
     } else {
         POP3ACC_HOOKS hooks;
         hooks.askPassword = [&](const ACCOUNT& a, std::string* password) -> uint32_t {
-            if (passwordStdin) {
-                if (!std::getline(std::cin, *password)) return ERR_NOT_READY;
-                if (!password->empty() && password->back() == '\r') password->pop_back();
-                return password->empty() ? ERR_NOT_READY : 0;
-            }
-            if (!Cli_ReadPasswordFromTerminal("POP3 password for " + a.Name + ": ", password)) {
-                std::fprintf(stderr,
-                             "inboxwarden-cli delete: no terminal to ask the password of %s on; "
-                             "use --password-stdin\n",
-                             a.Name.c_str());
-                return ERR_NOT_READY;
-            }
-            return 0;
+            return Cli_AskPop3Password(a.Name, passwordStdin, "delete", password) ? 0
+                                                                                  : ERR_NOT_READY;
         };
         Pop3Acc_SetHooks(hooks);
         FASTDELETE_OPTIONS options;
@@ -131,7 +100,6 @@ int Cli_Delete(const std::string& profile, int argc, char** args) {
 
     // LastSTAT and the boxes changed: the profile gets them, as at the
     // program's shutdown.
-    if (Settings_Shutdown() == 0) Settings_SetCleanShutdown(1);
-    Instance_Release();
+    session.changed();
     return status;
 }

@@ -1,4 +1,5 @@
 #include "cli/send_command.h"
+#include "cli/session.h"
 
 #include "cli/terminal.h"
 #include "common/status.h"
@@ -94,21 +95,10 @@ int Cli_Send(const std::string& profile, int argc, char** args) {
     if (!o.log.empty() && Log_Open(o.log.c_str(), LOG_ALL) != 0)
         std::fprintf(stderr, "inboxwarden-cli send: cannot open the log %s\n", o.log.c_str());
 
-    SETTINGS_START start;
-    if (const uint32_t rc = Settings_Start(profile, 1, &start)) {
-        std::fprintf(stderr, "inboxwarden-cli send: cannot load the settings (%s)\n",
-                     Status_Name(rc));
-        return 1;
-    }
-    Settings_SetCleanShutdown(0);
-    const int status = sendWith(o);
-    // Nothing was changed: the settings go back as they came.
-    if (start.fast)
-        Settings_Shutdown();
-    else
-        Settings_Abort();
-    Settings_SetCleanShutdown(1);
-    return status;
+    // Nothing is changed: the session leaves the settings as they came.
+    CliSession session(profile);
+    if (!session.ok()) return 1;
+    return sendWith(o);
 }
 
 namespace {

@@ -1,10 +1,9 @@
 #include "cli/settings_commands.h"
+#include "cli/session.h"
 
 #include "common/status.h"
 #include "common/text.h"
-#include "message/filter.h"
 #include "net/socket.h"
-#include "platform/instance.h"
 #include "settings/account.h"
 #include "settings/globaldata.h"
 #include "settings/msgbox.h"
@@ -22,77 +21,6 @@
 #include <string>
 
 namespace {
-
-const ACCOUNT_FILTER_OPS kFilterOps{Filter_Open, Filter_Close, Filter_AssignVars,
-                                    Filter_ChangePath};
-
-// Loads the settings for one command and ends them: saved back when the
-// command changed something, otherwise left exactly as they were.
-class Session {
-  public:
-    explicit Session(const std::string& profile) {
-        // The running program owns the working tree; starting here would
-        // take it for a crashed run's and replace it.
-        int err = 0;
-        const int lock = Instance_Acquire(&err);
-        if (lock != INSTANCE_ACQUIRED) {
-            std::fprintf(stderr,
-                         lock == INSTANCE_HELD
-                             ? "inboxwarden-cli: Inboxwarden is running on this store; quit it "
-                               "first\n"
-                             : "inboxwarden-cli: cannot take the store's lock file (%s)\n",
-                         std::strerror(err));
-            return;
-        }
-        locked_ = true;
-        Account_SetFilterOps(&kFilterOps);
-        rc_ = Settings_Start(profile, 1, &start_);
-        // The logon entry starts the program, not this tool: leave it to the program.
-        GlobalData_SetManageLogon(false);
-        if (rc_ == 0)
-            Settings_SetCleanShutdown(0);
-        else
-            std::fprintf(stderr, "inboxwarden-cli: cannot load the settings (%s)\n",
-                         Status_Name(rc_));
-    }
-    ~Session() {
-        finish();
-        if (locked_) Instance_Release();
-    }
-    bool ok() const { return rc_ == 0; }
-    void changed() { changed_ = true; }
-    const SETTINGS_START& start() const { return start_; }
-
-  private:
-    void finish() {
-        if (rc_ != 0) return;
-        if (Settings_IsInitialized()) {
-            if (changed_) {
-                if (Settings_Shutdown() != 0) {
-                    std::fprintf(stderr, "inboxwarden-cli: the settings could not be saved\n");
-                    return; // the store keeps them; the next start recovers them
-                }
-            } else {
-                abortKeepingStamp();
-            }
-        }
-        Settings_SetCleanShutdown(1);
-    }
-
-    // Nothing changed: a tree rebuilt from the profile is dropped unsaved;
-    // a tree kept from the program's last run goes back as it came.
-    void abortKeepingStamp() {
-        if (start_.fast)
-            Settings_Shutdown();
-        else
-            Settings_Abort();
-    }
-
-    uint32_t rc_ = ERR_NOT_READY;
-    bool locked_ = false;
-    bool changed_ = false;
-    SETTINGS_START start_;
-};
 
 bool parseInt(std::string_view s, int32_t* out) {
     int64_t v = 0;
@@ -333,7 +261,7 @@ int Cli_Accounts(const std::string& profile, int argc, char**) {
         std::fputs("Usage: inboxwarden-cli accounts\n", stderr);
         return 2;
     }
-    Session s(profile);
+    CliSession s(profile);
     if (!s.ok()) return 1;
     for (int i = 0; i < Account_GetCount(); ++i) {
         const ACCOUNT* a = Account_Get(nullptr, i);
@@ -354,7 +282,7 @@ int Cli_Account(const std::string& profile, int argc, char** args) {
         accountUsage(stderr);
         return 2;
     }
-    Session s(profile);
+    CliSession s(profile);
     if (!s.ok()) return 1;
     uint32_t rc = 0;
     if (verb == "add" || verb == "set") {
@@ -407,7 +335,7 @@ int Cli_Box(const std::string& profile, int argc, char** args) {
         std::fputs("Usage: inboxwarden-cli box ACCOUNT [--json]\n", stderr);
         return 2;
     }
-    Session s(profile);
+    CliSession s(profile);
     if (!s.ok()) return 1;
     ACCOUNT* a = findAccount(name);
     if (!a) return 1;
@@ -447,7 +375,7 @@ int Cli_Profile(const std::string& profile, int argc, char** args) {
         return 2;
     }
     const std::string file = args[1];
-    Session s(profile);
+    CliSession s(profile);
     if (!s.ok()) return 1;
     const std::string active = Settings_ActivePath();
     if (std::strcmp(args[0], "export") == 0) {

@@ -1,6 +1,9 @@
 #include "cli/terminal.h"
 
+#include <cstdio>
 #include <fcntl.h>
+#include <iostream>
+#include <mutex>
 #include <termios.h>
 #include <unistd.h>
 
@@ -23,5 +26,25 @@ bool Cli_ReadPasswordFromTerminal(const std::string& prompt, std::string* passwo
     (void)!::write(fd, "\n", 1);
     ::close(fd);
     if (!password->empty() && password->back() == '\r') password->pop_back();
+    return true;
+}
+
+bool Cli_AskPop3Password(const std::string& name, bool fromStdin, const char* command,
+                         std::string* password) {
+    if (fromStdin) {
+        // One line per account asked, in turn.
+        static std::mutex stdinMu;
+        std::lock_guard guard(stdinMu);
+        if (!std::getline(std::cin, *password)) return false;
+        if (!password->empty() && password->back() == '\r') password->pop_back();
+        return !password->empty();
+    }
+    if (!Cli_ReadPasswordFromTerminal("POP3 password for " + name + ": ", password)) {
+        std::fprintf(stderr,
+                     "inboxwarden-cli %s: no terminal to ask the password of %s on; use "
+                     "--password-stdin\n",
+                     command, name.c_str());
+        return false;
+    }
     return true;
 }

@@ -1,0 +1,65 @@
+#include "cli/session.h"
+
+#include "common/status.h"
+#include "message/filter.h"
+#include "platform/instance.h"
+#include "settings/account.h"
+#include "settings/globaldata.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+const ACCOUNT_FILTER_OPS kFilterOps{Filter_Open, Filter_Close, Filter_AssignVars,
+                                    Filter_ChangePath};
+
+} // namespace
+
+CliSession::CliSession(const std::string& profile, const char* whileRunning) : rc_(ERR_NOT_READY) {
+    // Without the lock a crashed run's leftover tree and the running
+    // program's live one look the same.
+    int err = 0;
+    const int lock = Instance_Acquire(&err);
+    if (lock == INSTANCE_HELD) {
+        std::fprintf(stderr, "inboxwarden-cli: Inboxwarden is running on this store; %s\n",
+                     whileRunning);
+        return;
+    }
+    if (lock != INSTANCE_ACQUIRED) {
+        std::fprintf(stderr, "inboxwarden-cli: cannot take the store's lock file (%s)\n",
+                     std::strerror(err));
+        return;
+    }
+    locked_ = true;
+    Account_SetFilterOps(&kFilterOps);
+    rc_ = Settings_Start(profile, 1, &start_);
+    // The logon entry starts the program, not this tool: leave it to the program.
+    GlobalData_SetManageLogon(false);
+    if (rc_ == 0)
+        Settings_SetCleanShutdown(0);
+    else
+        std::fprintf(stderr, "inboxwarden-cli: cannot load the settings (%s)\n", Status_Name(rc_));
+}
+
+CliSession::~CliSession() {
+    if (rc_ == 0) {
+        bool saved = true;
+        if (Settings_IsInitialized()) {
+            if (changed_) {
+                saved = Settings_Shutdown() == 0;
+                // The store keeps them; the next start recovers them.
+                if (!saved)
+                    std::fprintf(stderr, "inboxwarden-cli: the settings could not be saved\n");
+            } else if (start_.fast) {
+                // Nothing changed: a tree kept from the program's last run
+                // goes back as it came, one rebuilt from the profile is dropped.
+                Settings_Shutdown();
+            } else {
+                Settings_Abort();
+            }
+        }
+        if (saved) Settings_SetCleanShutdown(1);
+    }
+    if (locked_) Instance_Release();
+}

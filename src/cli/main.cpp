@@ -27,6 +27,7 @@ void printUsage(FILE* out) {
                "                        fields, display text and attachments\n"
                "  accounts              list the accounts\n"
                "  account add|set|rename|delete ...  change an account (see 'account')\n"
+               "  options [set NAME=VALUE...]  list or change the global options\n"
                "  box ACCOUNT [--json]  list an account's message records\n"
                "  profile export|import FILE  write or read a whole configuration\n"
                "  send --account NAME --to ADDRESSES --subject TEXT [...] < body.txt\n"
@@ -65,6 +66,7 @@ int main(int argc, char** argv) {
     if (std::strcmp(cmd, "decode") == 0) return Cli_Decode(argc - 2, argv + 2);
     if (std::strcmp(cmd, "accounts") == 0) return Cli_Accounts(profile, argc - 2, argv + 2);
     if (std::strcmp(cmd, "account") == 0) return Cli_Account(profile, argc - 2, argv + 2);
+    if (std::strcmp(cmd, "options") == 0) return Cli_Options(profile, argc - 2, argv + 2);
     if (std::strcmp(cmd, "box") == 0) return Cli_Box(profile, argc - 2, argv + 2);
     if (std::strcmp(cmd, "profile") == 0) return Cli_Profile(profile, argc - 2, argv + 2);
     if (std::strcmp(cmd, "send") == 0) return Cli_Send(profile, argc - 2, argv + 2);

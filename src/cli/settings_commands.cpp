@@ -271,6 +271,43 @@ int Cli_Accounts(const std::string& profile, int argc, char**) {
     return 0;
 }
 
+int Cli_Options(const std::string& profile, int argc, char** args) {
+    const bool set = argc >= 2 && std::string_view(args[0]) == "set";
+    if (argc != 0 && !set) {
+        std::fputs("Usage: inboxwarden-cli options                    list the global options\n"
+                   "       inboxwarden-cli options set NAME=VALUE...  change them\n"
+                   "Booleans are 0 or 1; a name with blanks is quoted (\"Check On Start=1\").\n",
+                   stderr);
+        return 2;
+    }
+    CliSession s(profile);
+    if (!s.ok()) return 1;
+    if (!set) {
+        for (const auto& [name, value] : GlobalData_ListOptions())
+            std::printf("%s=%s\n", name.c_str(), value.c_str());
+        return 0;
+    }
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = args[i];
+        const size_t eq = arg.find('=');
+        const uint32_t rc = eq == std::string_view::npos
+                                ? ERR_BADARG
+                                : GlobalData_SetOptionText(arg.substr(0, eq), arg.substr(eq + 1));
+        if (rc != 0) {
+            std::fprintf(stderr, "inboxwarden-cli: %s: %s\n", args[i],
+                         rc == ERR_NOT_FOUND ? "no such option" : "not a value this option takes");
+            return 2;
+        }
+    }
+    if (const uint32_t rc = GlobalData_Save(); rc != 0) {
+        std::fprintf(stderr, "inboxwarden-cli: the options could not be stored (%s)\n",
+                     Status_Name(rc));
+        return 1;
+    }
+    s.changed();
+    return 0;
+}
+
 int Cli_Account(const std::string& profile, int argc, char** args) {
     if (argc < 2) {
         accountUsage(stderr);

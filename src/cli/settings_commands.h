@@ -10,6 +10,7 @@
 // 1 failed, 2 bad usage.
 int Cli_Accounts(const std::string& profile, int argc, char** args);
 int Cli_Account(const std::string& profile, int argc, char** args);
+int Cli_Options(const std::string& profile, int argc, char** args);
 int Cli_Box(const std::string& profile, int argc, char** args);
 int Cli_Profile(const std::string& profile, int argc, char** args);
 

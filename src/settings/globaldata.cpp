@@ -1,11 +1,14 @@
 #include "settings/globaldata.h"
 #include "common/status.h"
+#include "common/text.h"
 #include "platform/autostart.h"
 #include "platform/log.h"
 #include "platform/paths.h"
 
 #include <atomic>
+#include <charconv>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
@@ -433,4 +436,66 @@ void DialUp_Free() {
 
 DIALUP_DATA* DialUp_GetRecord() {
     return g_dialup.get();
+}
+
+std::vector<std::pair<std::string, std::string>> GlobalData_ListOptions() {
+    std::vector<std::pair<std::string, std::string>> out;
+    if (!g_data) return out;
+    GLOBAL_DATA& d = *g_data;
+    for (const Option& o : kOptions) {
+        const void* f = field(d, o.number);
+        switch (o.type) {
+        case REG_T_STR:
+        case REG_T_STRBUF:
+            out.emplace_back(o.name, *static_cast<const std::string*>(f));
+            break;
+        case REG_T_DWORD:
+            if (o.number == GD_PROXYSOCKSPARAM) {
+                // Port in the low 16 bits, SOCKS version in the top byte.
+                char hex[16];
+                std::snprintf(hex, sizeof hex, "0x%08x", d.ProxySocksParam);
+                out.emplace_back(o.name, hex);
+            } else {
+                out.emplace_back(o.name, std::to_string(*static_cast<const int32_t*>(f)));
+            }
+            break;
+        case REG_T_BOOL:
+            out.emplace_back(o.name, std::to_string(*static_cast<const uint8_t*>(f)));
+            break;
+        }
+    }
+    return out;
+}
+
+uint32_t GlobalData_SetOptionText(std::string_view name, std::string_view value) {
+    if (!g_data) return ERR_NOT_READY;
+    const Option* option = nullptr;
+    for (const Option& o : kOptions)
+        if (Text_EqualsNoCase(name, o.name)) option = &o;
+    if (!option) return ERR_NOT_FOUND;
+    void* f = field(*g_data, option->number);
+    if (option->type == REG_T_STR || option->type == REG_T_STRBUF) {
+        for (unsigned char c : value)
+            if (c < 0x20 || c == 0x7F) return ERR_BADARG;
+        if (option->type == REG_T_STRBUF && value.size() >= GD_RFONT_SIZE) return ERR_BADARG;
+        *static_cast<std::string*>(f) = std::string(value);
+        return 0;
+    }
+    int64_t v = 0;
+    const bool hex = value.size() > 2 && value[0] == '0' && (value[1] == 'x' || value[1] == 'X');
+    const std::string_view digits = hex ? value.substr(2) : value;
+    const auto r = std::from_chars(digits.data(), digits.data() + digits.size(), v, hex ? 16 : 10);
+    if (digits.empty() || r.ec != std::errc() || r.ptr != digits.data() + digits.size())
+        return ERR_BADARG;
+    if (option->type == REG_T_BOOL) {
+        if (v != 0 && v != 1) return ERR_BADARG;
+        *static_cast<uint8_t*>(f) = static_cast<uint8_t>(v);
+        return 0;
+    }
+    if (v < INT32_MIN || v > UINT32_MAX) return ERR_BADARG;
+    if (option->number == GD_NEWMAILVISUAL && (v < 0 || v > 4)) return ERR_BADARG;
+    if ((option->number == GD_BUTTONSIZE || option->number == GD_LOGOSIZE) && v != 1 && v != 2)
+        return ERR_BADARG;
+    *static_cast<int32_t*>(f) = static_cast<int32_t>(static_cast<uint32_t>(v));
+    return 0;
 }

@@ -16,6 +16,9 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 // Parameter numbers (the interface of GlobalData_GetParam/SetParam).
 enum : int {
@@ -155,6 +158,20 @@ uint32_t GlobalData_GetParam(int number, intptr_t* value);
 // the others change the record only. ERR_NOT_READY when not loaded,
 // ERR_BADARG for a number that cannot be set.
 uint32_t GlobalData_SetParam(int number, intptr_t value);
+
+// The stored options of the record by their store names (for the command
+// line; the settings dialog edits the record): every name in store order
+// with its value as text (numbers in decimal, booleans 0 or 1).
+std::vector<std::pair<std::string, std::string>> GlobalData_ListOptions();
+
+// Sets one option of the record from text; GlobalData_Save stores it. The
+// name is compared ignoring ASCII case; numbers are decimal or 0x hex.
+//   ERR_NOT_READY  not loaded
+//   ERR_NOT_FOUND  no option of that name
+//   ERR_BADARG     a value the option cannot hold (a boolean other than 0 or
+//                  1, a number out of range, NewMailVisual outside 0..4, a
+//                  text with a control character)
+uint32_t GlobalData_SetOptionText(std::string_view name, std::string_view value);
 
 // Whether GlobalData_Save keeps the logon entry in step with StartOnLogon.
 // Only a run on the default profile manages it; off by default.

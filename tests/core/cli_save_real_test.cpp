@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -17,12 +16,9 @@ namespace {
 class CliSave : public iwtest::RealPeersTest {
   protected:
     int run(const std::string& args, const std::string& input = "") {
-        const std::string cmd = "printf '" + input + "' | '" + IW_CLI + "' --profile:" + profile_ +
-                                " " + args + " >/dev/null 2>" + dir_ + "/err";
-        const int status = std::system(cmd.c_str());
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return iwtest::RunCli(IW_CLI, profile_, args, input, dir_, &out_);
     }
-    std::string dir_, profile_;
+    std::string dir_, profile_, out_;
 };
 
 TEST_F(CliSave, CheckWritesTheFilesTheFilterKeeps) {
@@ -34,21 +30,22 @@ TEST_F(CliSave, CheckWritesTheFilesTheFilterKeeps) {
     ASSERT_EQ(
         run("account add Alpha ChkServer=127.0.0.1 ChkPort=" + std::to_string(peers().pop3_port()) +
                 " ChkLogin=" + user.name + " ChkTmout=10 --chk-password-stdin",
-            user.password + "\\n"),
+            user.password + "\n"),
         0)
         << iwtest::ReadFile(dir_ + "/err");
 
-    // The download root is a global value of the profile.
+    // The download root is a global option; a bad one changes nothing.
     const std::string down = dir_ + "/down";
-    std::string profile = iwtest::ReadFile(profile_);
-    const std::string root = "[HKEY_CURRENT_USER\\Software\\Corvale\\Inboxwarden]\r\n";
-    const size_t at = profile.find(root);
-    ASSERT_NE(at, std::string::npos) << profile;
-    profile.insert(at + root.size(), "\"DwnRtDir\"=\"" + down + "\"\r\n");
-    FILE* f = std::fopen(profile_.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    std::fwrite(profile.data(), 1, profile.size(), f);
-    std::fclose(f);
+    EXPECT_EQ(run("options set DwnRtDir=" + down + " NoSuchOption=1"), 2);
+    EXPECT_EQ(run("options set NewMailVisual=7"), 2);
+    EXPECT_EQ(run("options set AttachCheck=yes"), 2);
+    ASSERT_EQ(run("options"), 0);
+    EXPECT_NE(out_.find("\nDwnRtDir=\n"), std::string::npos) << out_;
+    ASSERT_EQ(run("options set dwnrtdir=" + down + " 'Check On Start=0'"), 0)
+        << iwtest::ReadFile(dir_ + "/err");
+    ASSERT_EQ(run("options"), 0);
+    EXPECT_NE(out_.find("\nDwnRtDir=" + down + "\n"), std::string::npos) << out_;
+    EXPECT_NE(out_.find("ProxySocksParam=0x05000438\n"), std::string::npos) << out_;
 
     peers().SeedMessages(user.name, {"X-Test-Action: 0x11\r\nSubject: keep me\r\n\r\nkept\r\n",
                                      "Subject: plain\r\n\r\nnot kept\r\n"});

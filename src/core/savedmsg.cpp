@@ -66,7 +66,7 @@ bool _exists(const std::string& path, const char* attempt) {
     const int e = ec ? ec.value() : ENOENT;
     DebugLog_Write("In _downloadSelectedMessage - %s try:\n", attempt);
     DebugLog_Write("File Name: %s \n", path.c_str());
-    DebugLog_Write("Windows Error: %s \n%s \n\n", std::to_string(e).c_str(), std::strerror(e));
+    DebugLog_Write("System error: %s \n%s \n\n", std::to_string(e).c_str(), std::strerror(e));
     return false;
 }
 

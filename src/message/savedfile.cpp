@@ -297,11 +297,11 @@ uint32_t SavedFile_Save(const std::string& root, std::string_view account, std::
         const std::string why = _errnoText(e);
         DebugLog_Write("_saveMessageIfNeeded: Unable to save message \n");
         DebugLog_Write("File Name: %s \n", file.c_str());
-        DebugLog_Write("Windows Error: %d \n", e);
+        DebugLog_Write("System error: %d \n", e);
         DebugLog_Write("%s \n", why.c_str());
         UserMsg_Show(kCaption,
                      "Couldn't save downloaded message \r\nFile Name: " + file +
-                         " \r\nWindows Error: " + std::to_string(e) + " \r\n" + why,
+                         " \r\nSystem error: " + std::to_string(e) + " \r\n" + why,
                      UM_OK | UM_ICONERROR);
         return ERR_CREATE;
     }

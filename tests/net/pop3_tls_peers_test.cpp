@@ -8,7 +8,15 @@
 #include "support/real_peers.h"
 #include "support/relay.h"
 
+#include <arpa/inet.h>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <thread>
@@ -157,6 +165,80 @@ TEST_F(Pop3Tls, RequiredStlsThatIsNotOfferedEndsBeforeAnyCredentialIsSent) {
         EXPECT_EQ(text_, Pop3_ErrorText(POP3_STLS_UNAVAILABLE));
         EXPECT_EQ(sock_, SOCK_INVALID);
         EXPECT_EQ(relay.Finish(), "CAPA\r\n");
+    }
+}
+
+TEST_F(Pop3Tls, TheServerNameGoesOutAsSniButAnAddressDoesNot) {
+    auto server = Serve("good");
+    for (const char* host : {"localhost", "127.0.0.1"}) {
+        SCOPED_TRACE(host);
+        Relay relay(server->tls_port());
+        ASSERT_EQ(Connect(relay.port(), Sec(POP3_SECURITY_TLS), false, host), 0u) << text_;
+        Sock_Close(&sock_);
+        // The ClientHello is the only clear text: the name is there or nowhere.
+        EXPECT_EQ(relay.Finish().find(host) != std::string::npos, std::string(host) == "localhost");
+    }
+}
+
+// openssl's own server, speaking only the given protocol version.
+struct OpensslServer {
+    pid_t pid = -1;
+    uint16_t port = 0;
+    OpensslServer(const std::string& version, const TestPki& pki) {
+        const int probe = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        bind(probe, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        getsockname(probe, reinterpret_cast<sockaddr*>(&a), &len);
+        port = ntohs(a.sin_port);
+        close(probe);
+        pid = fork();
+        if (pid == 0) {
+            const int null = open("/dev/null", O_RDWR);
+            dup2(null, 1);
+            dup2(null, 2);
+            const std::string accept = std::to_string(port), cert = pki.Cert("good"),
+                              key = pki.Key("good");
+            // The old protocol needs the old ciphers allowed on the server side.
+            execlp("openssl", "openssl", "s_server", "-quiet", "-accept", accept.c_str(), "-cert",
+                   cert.c_str(), "-key", key.c_str(), version.c_str(), "-cipher",
+                   "DEFAULT:@SECLEVEL=0", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+    }
+    ~OpensslServer() {
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+    }
+    // Connects once the server listens (it takes a moment to start).
+    int Connect() const {
+        for (int i = 0; i < 100; ++i) {
+            int sock = SOCK_INVALID;
+            if (Sock_Connect(&sock, "127.0.0.1", port, nullptr, 0, nullptr, nullptr, kTimeout) == 0)
+                return sock;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return SOCK_INVALID;
+    }
+};
+
+TEST_F(Pop3Tls, AServerThatSpeaksNothingNewerThanTls11IsRefused) {
+    const TestPki& pki = TestPki::Get();
+    for (const char* version : {"-tls1_2", "-tls1_1"}) {
+        SCOPED_TRACE(version);
+        OpensslServer server(version, pki);
+        sock_ = server.Connect();
+        ASSERT_NE(sock_, SOCK_INVALID);
+        std::string why;
+        const uint32_t rc =
+            Sock_StartTls(sock_, "localhost", SOCK_TLS_VERIFY, nullptr, kTimeout, nullptr, &why);
+        if (std::string(version) == "-tls1_2")
+            EXPECT_EQ(rc, 0u) << why; // the same server and certificate are fine on TLS 1.2
+        else
+            EXPECT_EQ(rc, SOCKERR_TLS) << why;
+        Sock_Close(&sock_);
     }
 }
 

@@ -1,4 +1,5 @@
 #include "net/socket.h"
+#include "common/text.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -407,15 +408,6 @@ std::string _verifyReason(long result) {
     }
 }
 
-bool _equalsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i])) return false;
-    }
-    return true;
-}
-
 bool _isIpLiteral(const char* host) {
     in6_addr a6;
     in_addr a4;
@@ -432,7 +424,7 @@ uint32_t _judgeCertificate(SSL* ssl, int policy, const char* pin, std::string* t
     }
     const std::string fp = _fingerprint(cert);
     if (policy == SOCK_TLS_PINNED) {
-        if (pin && Sock_IsValidPin(pin) && _equalsNoCase(fp, pin)) return 0;
+        if (pin && Sock_IsValidPin(pin) && Text_EqualsNoCase(fp, pin)) return 0;
         *text = "Pin mismatch, SHA-256 " + fp;
         return SOCKERR_TLS_CERT;
     }

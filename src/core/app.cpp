@@ -99,12 +99,12 @@ void _watchWakeUps(QObject* owner) {
     });
     t->start(10000);
     if (QNetworkInformation* ni = QNetworkInformation::instance())
-        QObject::connect(ni, &QNetworkInformation::reachabilityChanged, owner,
-                         [wake](QNetworkInformation::Reachability r) {
-                             if (wake->NetworkChanged(r == QNetworkInformation::Reachability::Online) &&
-                                 g_wnd)
-                                 g_wnd->Wake("network is back");
-                         });
+        QObject::connect(
+            ni, &QNetworkInformation::reachabilityChanged, owner,
+            [wake](QNetworkInformation::Reachability r) {
+                if (wake->NetworkChanged(r == QNetworkInformation::Reachability::Online) && g_wnd)
+                    g_wnd->Wake("network is back");
+            });
 }
 
 // ---- A tray that appears later -------------------------------------------------------

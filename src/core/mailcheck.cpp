@@ -242,8 +242,9 @@ void _worker(WORKER_RUN run) {
 
         if (acc->hMsgBox && !noMemory) {
             const MSGBOX_COUNTS* c = MsgBox_GetCounts(acc->hMsgBox);
-            const bool nothing = (c->New == 0 && c->Notified == 0) ||
-                                 (c->New == 0 && set.notifyOnlyOnce && MailCheck_GetRemindLater() != 1);
+            const bool nothing =
+                (c->New == 0 && c->Notified == 0) ||
+                (c->New == 0 && set.notifyOnlyOnce && MailCheck_GetRemindLater() != 1);
             if (!nothing) {
                 if (!acc->NewMailSnd.empty())
                     g_ui->PlaySound(acc->NewMailSnd, set.sndSync);

@@ -552,8 +552,8 @@ bool MainWnd::NetworkUsable() {
     // Unknown counts as present: only a backend that says "disconnected"
     // holds a check back.
     QNetworkInformation* ni = QNetworkInformation::instance();
-    return DialUp_ConnectionUsable(
-        !ni || ni->reachability() != QNetworkInformation::Reachability::Disconnected);
+    return DialUp_ConnectionUsable(!ni || ni->reachability() !=
+                                              QNetworkInformation::Reachability::Disconnected);
 }
 
 int MainWnd::ShowBox(std::string_view caption, std::string_view text, unsigned flags) {

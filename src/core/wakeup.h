@@ -20,8 +20,7 @@ inline constexpr int64_t WAKE_MIN_SLEEP_MS = 5000;
 
 class WakeDetector {
   public:
-    explicit WakeDetector(WAKE_CLOCKS start, bool online = false)
-        : last_(start), online_(online) {}
+    explicit WakeDetector(WAKE_CLOCKS start, bool online = false) : last_(start), online_(online) {}
 
     // The clocks now.
     static WAKE_CLOCKS Read();

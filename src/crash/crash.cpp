@@ -26,7 +26,8 @@ struct Line {
     char buf[1024];
     size_t n = 0;
     void add(const char* s) {
-        while (s && *s && n < sizeof buf) buf[n++] = *s++;
+        while (s && *s && n < sizeof buf)
+            buf[n++] = *s++;
     }
     void addHex(uintptr_t v) {
         char tmp[2 + 2 * sizeof v];

@@ -40,11 +40,12 @@ std::string findOnPath(const char* name) {
     std::string_view rest = path ? path : "/usr/bin:/bin";
     while (true) {
         const size_t colon = rest.find(':');
-        std::string dir(rest.substr(0, colon));
-        if (dir.empty()) dir = ".";
+        const std::string dir(rest.substr(0, colon));
+        // An empty or relative entry would run whatever "nmcli" the current
+        // folder holds.
         const std::string candidate = dir + "/" + name;
         struct stat st {};
-        if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+        if (dir.starts_with('/') && stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
             access(candidate.c_str(), X_OK) == 0)
             return candidate;
         if (colon == std::string_view::npos) return "";

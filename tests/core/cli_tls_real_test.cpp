@@ -7,9 +7,11 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -51,15 +53,14 @@ TEST_F(CliTls, SecurityFieldsAreCheckedAndPortsFollowOnlyTheirDefaults) {
     ASSERT_EQ(run("account set A ChkSecurity=0"), 0);
     EXPECT_EQ(portOf("A"), "1995");
 
-    for (const char* bad : {"ChkSecurity=3", "SendSecurity=-1", "ChkCertPolicy=2", "ChkCertPin=abc",
-                            "SendCertPin=" /* 64 x 'g' below */}) {
-        std::string arg = bad;
-        if (arg == "SendCertPin=") arg += std::string(64, 'g');
-        EXPECT_EQ(run("account set A " + arg), 2) << arg;
-    }
+    for (const std::string& bad :
+         std::vector<std::string>{"ChkSecurity=3", "SendSecurity=-1", "ChkCertPolicy=2",
+                                  "ChkCertPin=abc", "SendCertPin=" + std::string(64, 'g')})
+        EXPECT_EQ(run("account set A " + bad), 2) << bad;
 }
 
 TEST_F(CliTls, CheckShowsTheRefusalAndAPinnedFingerprintLetsItThrough) {
+    const std::string fp = TestPki::Get().Fingerprint("stranger");
     iwtest::Pop3Options opt;
     opt.users = "tls:tlspw";
     opt.tls = true;
@@ -73,8 +74,6 @@ TEST_F(CliTls, CheckShowsTheRefusalAndAPinnedFingerprintLetsItThrough) {
                   "tlspw\n"),
               0)
         << iwtest::ReadFile(dir_ + "/err");
-    const std::string fp = TestPki::Get().Fingerprint("stranger");
-
     EXPECT_EQ(run("check S --json"), 1);
     auto j = nlohmann::json::parse(out_);
     EXPECT_EQ(j["accounts"][0]["StatusText"], "Unknown issuer, SHA-256 " + fp) << out_;
@@ -83,8 +82,7 @@ TEST_F(CliTls, CheckShowsTheRefusalAndAPinnedFingerprintLetsItThrough) {
     std::string printed;
     for (size_t i = 0; i < fp.size(); i += 2)
         printed += (i ? ":" : "") + fp.substr(i, 2);
-    for (char& c : printed)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    std::ranges::transform(printed, printed.begin(), ::toupper);
     ASSERT_EQ(run("account set S ChkCertPolicy=1 ChkCertPin=" + printed), 0)
         << iwtest::ReadFile(dir_ + "/err");
     EXPECT_EQ(run("check S --json"), 0) << out_;

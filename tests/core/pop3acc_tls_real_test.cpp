@@ -82,7 +82,6 @@ TEST_F(TlsCheck, Pop3sAndStlsCheckFetchOneAndFastDelete) {
         ASSERT_EQ(out.rc, 0u) << out.error;
         ASSERT_EQ(MsgBox_GetCount(acc_.hMsgBox), left);
 
-        // Fetch-one over the same security.
         const std::string id = BoxIds(acc_).back();
         GrowBuffer result;
         CheckRequest req;
@@ -94,14 +93,13 @@ TEST_F(TlsCheck, Pop3sAndStlsCheckFetchOneAndFastDelete) {
         ASSERT_EQ(Pop3Acc_Check(&req, nullptr, nullptr), 0u);
         EXPECT_NE(std::string(result.Data()).find("Subject: Test message"), std::string::npos);
 
-        // Fast delete takes the account's security too.
         FASTPOP3_RESULT r;
         ASSERT_EQ(FastDelete_Run(&acc_, {id}, nullptr, {}, &r), 0u) << r.errorText;
         EXPECT_EQ(r.deleted, std::vector<std::string>{id});
         --left;
     }
-    // A fast delete that meets a certificate it may not trust deletes nothing
-    // and says why.
+    // A certificate it may not trust: nothing deleted, and the whole
+    // fingerprint in the text the user may pin from.
     auto stranger = Serve("stranger", 1);
     acc_.ChkSecurity = 2;
     acc_.ChkPort = stranger->tls_port();
@@ -110,22 +108,6 @@ TEST_F(TlsCheck, Pop3sAndStlsCheckFetchOneAndFastDelete) {
     EXPECT_EQ(r.errorText, "Unknown issuer, SHA-256 " + TestPki::Get().Fingerprint("stranger"));
     ASSERT_FALSE(boxes_.empty());
     EXPECT_EQ(boxes_.back(), "connect to server: " + r.errorText);
-}
-
-TEST_F(TlsCheck, ARefusedCertificateFailsTheCheckWithItsReasonAndWholeFingerprint) {
-    auto stranger = Serve("stranger", 1);
-    acc_.ChkSecurity = 2;
-    acc_.ChkPort = stranger->tls_port();
-    auto out = RunCheck(acc_);
-    EXPECT_EQ(out.rc, ERR_OPERATION);
-    // The check's text is short; the fingerprint must still fit whole.
-    EXPECT_EQ(out.error, "Unknown issuer, SHA-256 " + TestPki::Get().Fingerprint("stranger"));
-    EXPECT_EQ(MsgBox_GetCount(acc_.hMsgBox), 0);
-    acc_.ChkCertPolicy = 1;
-    acc_.ChkCertPin = TestPki::Get().Fingerprint("stranger");
-    out = RunCheck(acc_);
-    EXPECT_EQ(out.rc, 0u) << out.error;
-    EXPECT_EQ(MsgBox_GetCount(acc_.hMsgBox), 1);
 }
 
 TEST_F(TlsCheck, SkipAndCancelEndAHandshakeThatGetsNoAnswer) {

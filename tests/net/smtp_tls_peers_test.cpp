@@ -33,12 +33,13 @@ class SmtpTls : public iwtest::RealPeersTest {
         return peers().StartSmtp(opt);
     }
 
-    static SendJob Job(uint16_t port, int32_t security, int32_t method) {
+    // SMTPS on the TLS port, or STARTTLS on the plain one.
+    static SendJob Job(const iwtest::PrivateSmtp& sink, bool implicit, int32_t method) {
         SendJob job;
         job.server = "127.0.0.1";
-        job.port = port;
+        job.port = implicit ? sink.tls_port() : sink.port();
         job.timeout = 10;
-        job.security = security;
+        job.security = implicit ? SMTP_SECURITY_TLS : SMTP_SECURITY_STARTTLS;
         job.login = "tls";
         job.password = "tlspw";
         job.authMethod = method;
@@ -69,70 +70,48 @@ TEST_F(SmtpTls, StartTlsAndSmtpsWithEveryAuthMethod) {
         for (const bool implicit : {false, true}) {
             SCOPED_TRACE(std::string(m.name) + (implicit ? " over SMTPS" : " after STARTTLS"));
             const int before = sink->LastSeq();
-            SendJob job = implicit ? Job(sink->tls_port(), SMTP_SECURITY_TLS, m.method)
-                                   : Job(sink->port(), SMTP_SECURITY_STARTTLS, m.method);
+            SendJob job = Job(*sink, implicit, m.method);
             ASSERT_EQ(Send(job), 0u) << job.errorText;
             const auto got = sink->Received(before);
             ASSERT_EQ(got.size(), 1u);
             EXPECT_EQ(got[0].auth_mechanism, m.name);
-            EXPECT_EQ(got[0].auth_login, "tls");
             EXPECT_TRUE(got[0].tls.starts_with("TLSv1.")) << got[0].tls;
             EXPECT_NE(got[0].eml.find("Subject: over TLS"), std::string::npos);
         }
     }
-    // Both through the SOCKS 5 proxy.
+    // Both through the SOCKS 5 proxy, where the certificate must match the
+    // name the proxy resolved. STARTTLS goes without a login: EHLO again after
+    // the upgrade, then the mail.
     for (const bool implicit : {false, true}) {
         SCOPED_TRACE(implicit ? "SMTPS through SOCKS 5" : "STARTTLS through SOCKS 5");
-        SendJob job = implicit ? Job(sink->tls_port(), SMTP_SECURITY_TLS, SMTP_AUTH_PLAIN)
-                               : Job(sink->port(), SMTP_SECURITY_STARTTLS, SMTP_AUTH_PLAIN);
-        job.server = "localhost"; // the proxy resolves it; the certificate names it
+        SendJob job = Job(*sink, implicit, implicit ? SMTP_AUTH_PLAIN : 0);
+        if (!implicit) job.login.clear();
+        job.server = "localhost";
         job.proxyHost = "127.0.0.1";
         job.proxyParam = (5u << 24) | peers().socks_port();
         const int before = sink->LastSeq();
         ASSERT_EQ(Send(job), 0u) << job.errorText;
-        ASSERT_EQ(sink->Received(before).size(), 1u);
-        EXPECT_FALSE(sink->Received(before)[0].tls.empty());
+        const auto got = sink->Received(before);
+        ASSERT_EQ(got.size(), 1u);
+        EXPECT_FALSE(got[0].tls.empty());
     }
-    // Without a login too: EHLO again after STARTTLS, then the mail.
-    SendJob job = Job(sink->port(), SMTP_SECURITY_STARTTLS, 0);
-    job.login.clear();
-    const int before = sink->LastSeq();
-    ASSERT_EQ(Send(job), 0u) << job.errorText;
-    ASSERT_EQ(sink->Received(before).size(), 1u);
-    EXPECT_FALSE(sink->Received(before)[0].tls.empty());
 }
 
-TEST_F(SmtpTls, RequiredStartTlsThatIsNotOfferedAndRefusedCertificatesSendNothing) {
-    {
-        SCOPED_TRACE("the shared sink offers no STARTTLS");
-        SendJob job = Job(peers().smtp_port(), SMTP_SECURITY_STARTTLS, SMTP_AUTH_PLAIN);
-        job.login = peers().user().name;
-        job.password = peers().user().password;
-        EXPECT_EQ(Send(job), SMTP_REFUSED);
-        EXPECT_STREQ(job.errorText, "The server does not offer STARTTLS; nothing was sent");
-        EXPECT_TRUE(peers().SmtpReceived().empty());
+// A refused certificate sends nothing; the same one pinned goes through,
+// whoever issued it. The missing-STARTTLS case is the scripted server's.
+TEST_F(SmtpTls, ARefusedCertificateSendsNothingUnlessPinned) {
+    const std::string fp = TestPki::Get().Fingerprint("stranger");
+    auto sink = Serve("stranger");
+    for (const bool implicit : {false, true}) {
+        SCOPED_TRACE(implicit ? "SMTPS" : "STARTTLS");
+        SendJob job = Job(*sink, implicit, SMTP_AUTH_PLAIN);
+        EXPECT_EQ(Send(job), SOCKERR_TLS_CERT);
+        EXPECT_EQ(std::string(job.errorText), "Unknown issuer, SHA-256 " + fp);
+        job.certPolicy = SOCK_TLS_PINNED;
+        job.certPin = fp;
+        EXPECT_EQ(Send(job), 0u) << job.errorText;
     }
-    const TestPki& pki = TestPki::Get();
-    const struct {
-        const char* cert;
-        const char* reason;
-    } certs[] = {{"stranger", "Unknown issuer"}, {"expired", "Certificate expired"}};
-    for (const auto& c : certs) {
-        auto sink = Serve(c.cert);
-        for (const bool implicit : {false, true}) {
-            SCOPED_TRACE(std::string(c.cert) + (implicit ? " over SMTPS" : " after STARTTLS"));
-            SendJob job = implicit ? Job(sink->tls_port(), SMTP_SECURITY_TLS, SMTP_AUTH_PLAIN)
-                                   : Job(sink->port(), SMTP_SECURITY_STARTTLS, SMTP_AUTH_PLAIN);
-            EXPECT_EQ(Send(job), SOCKERR_TLS_CERT);
-            EXPECT_EQ(std::string(job.errorText),
-                      std::string(c.reason) + ", SHA-256 " + pki.Fingerprint(c.cert));
-            // The pinned certificate goes through, whoever issued it.
-            job.certPolicy = SOCK_TLS_PINNED;
-            job.certPin = pki.Fingerprint(c.cert);
-            EXPECT_EQ(Send(job), 0u) << job.errorText;
-        }
-        EXPECT_EQ(sink->Received().size(), 2u);
-    }
+    EXPECT_EQ(sink->Received().size(), 2u);
 }
 
 } // namespace

@@ -41,37 +41,33 @@ class FakeNmcli {
     }
     std::string Calls() const { return ReadFile(dir_ + "/calls"); }
     void ClearCalls() const { Write("calls", ""); }
-    const std::string& dir() const { return dir_; }
 
   private:
+    // Only builtins and absolute paths: the script's folder is the whole PATH.
     std::string Script() const {
-        return "#!/bin/sh\n"
-               "d='" +
-               dir_ +
-               "'\n"
-               "for a in \"$@\"; do printf '%s|' \"$a\"; done >> \"$d/calls\"\n"
-               "printf 'LC_ALL=%s\\n' \"$LC_ALL\" >> \"$d/calls\"\n"
-               "case \"$*\" in\n"
-               "*'connection show --active')\n"
-               "  [ -f \"$d/show_sleep\" ] && read -r s < \"$d/show_sleep\" && /bin/sleep \"$s\"\n"
-               "  [ -f \"$d/active\" ] && while IFS= read -r l; do printf '%s\\n' \"$l\"; done < "
-               "\"$d/active\"\n"
-               "  exit 0;;\n"
-               "*'connection show')\n"
-               "  [ -f \"$d/names\" ] && while IFS= read -r l; do printf '%s\\n' \"$l\"; done < "
-               "\"$d/names\"\n"
-               "  exit 0;;\n"
-               "*'connection up id '*)\n"
-               "  [ -f \"$d/up_sleep\" ] && read -r s < \"$d/up_sleep\" && /bin/sleep \"$s\"\n"
-               "  st=0; [ -f \"$d/up_status\" ] && read -r st < \"$d/up_status\"\n"
-               "  for last; do :; done\n"
-               "  [ \"$st\" = 0 ] && printf '%s:gsm:activated\\n' \"$last\" >> \"$d/active\"\n"
-               "  [ \"$st\" = 0 ] || echo 'Error: Connection activation failed.' >&2\n"
-               "  exit \"$st\";;\n"
-               "*'connection down id '*)\n"
-               "  : > \"$d/active\"; exit 0;;\n"
-               "esac\n"
-               "exit 2\n";
+        return "#!/bin/sh\nd='" + dir_ + R"('
+for a in "$@"; do printf '%s|' "$a"; done >> "$d/calls"
+printf 'LC_ALL=%s\n' "$LC_ALL" >> "$d/calls"
+case "$*" in
+*'connection show --active')
+  [ -f "$d/show_sleep" ] && read -r s < "$d/show_sleep" && /bin/sleep "$s"
+  [ -f "$d/active" ] && /bin/cat "$d/active"
+  exit 0;;
+*'connection show')
+  [ -f "$d/names" ] && /bin/cat "$d/names"
+  exit 0;;
+*'connection up id '*)
+  [ -f "$d/up_sleep" ] && read -r s < "$d/up_sleep" && /bin/sleep "$s"
+  st=0; [ -f "$d/up_status" ] && read -r st < "$d/up_status"
+  for last; do :; done
+  [ "$st" = 0 ] && printf '%s:gsm:activated\n' "$last" >> "$d/active"
+  [ "$st" = 0 ] || echo 'Error: Connection activation failed.' >&2
+  exit "$st";;
+*'connection down id '*)
+  : > "$d/active"; exit 0;;
+esac
+exit 2
+)";
     }
     std::string dir_;
     std::string oldPath_;

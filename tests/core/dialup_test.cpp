@@ -80,10 +80,6 @@ TEST_F(DialUpTest, ModeTwoChecksOnlyWhileALineIsUpOrAsModeZeroWithoutNetworkMana
         EXPECT_FALSE(DialUp_ConnectionUsable(true));
         nm.Write("active", "ISP:gsm:activated\n");
         EXPECT_TRUE(DialUp_ConnectionUsable(false)) << "the dial-up line is the network";
-        Options(2, true, false, ""); // any dial-up line will do
-        EXPECT_TRUE(DialUp_ConnectionUsable(true));
-        nm.Write("active", "Wired:802-3-ethernet:activated\n");
-        EXPECT_FALSE(DialUp_ConnectionUsable(true));
     }
     {
         FakeNmcli none(false);

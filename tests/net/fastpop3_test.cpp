@@ -49,7 +49,9 @@ FakePeer Server(Dialogue dialogue, std::vector<std::string>* sent,
     });
 }
 
-uint32_t Delete(const Dialogue& dialogue, const std::vector<std::string>& ids, FASTPOP3_RESULT* r) {
+// One session that logs in and then follows the dialogue.
+uint32_t Delete(Dialogue dialogue, const std::vector<std::string>& ids, FASTPOP3_RESULT* r) {
+    dialogue.insert(dialogue.begin(), {kUser, kPass});
     std::vector<std::string> sent;
     FakePeer peer = Server(dialogue, &sent);
     const uint32_t rc = FastPOP3_Delete(Account(peer.port()), ids, r);
@@ -77,7 +79,7 @@ TEST(FastPop3, DeletesOnlyLinesWhoseIdIsEqualAndReportsConfirmedIds) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        Dialogue d{kUser, kPass, {"UIDL", "+OK listing follows.\r\n" + c.listing + ".\r\n"}};
+        Dialogue d{{"UIDL", "+OK listing follows.\r\n" + c.listing + ".\r\n"}};
         for (const std::string& n : c.dele)
             d.push_back({"DELE " + n, "+OK marked\r\n"});
         d.push_back({"QUIT", "+OK bye\r\n"});
@@ -94,9 +96,7 @@ TEST(FastPop3, DeletesOnlyLinesWhoseIdIsEqualAndReportsConfirmedIds) {
 
 TEST(FastPop3, RefusedDeleKeepsThatIdAndUnconfirmedQuitReportsNothing) {
     FASTPOP3_RESULT r;
-    EXPECT_EQ(Delete({kUser,
-                      kPass,
-                      {"UIDL", "+OK\r\n1 a\r\n2 b\r\n.\r\n"},
+    EXPECT_EQ(Delete({{"UIDL", "+OK\r\n1 a\r\n2 b\r\n.\r\n"},
                       {"DELE 1", "-ERR message locked\r\n"},
                       {"DELE 2", "+OK\r\n"},
                       {"QUIT", "+OK\r\n"}},
@@ -112,9 +112,7 @@ TEST(FastPop3, RefusedDeleKeepsThatIdAndUnconfirmedQuitReportsNothing) {
 
     // The server kept its maildrop: nothing may be reported gone.
     r = {};
-    EXPECT_EQ(Delete({kUser,
-                      kPass,
-                      {"UIDL", "+OK\r\n1 a\r\n.\r\n"},
+    EXPECT_EQ(Delete({{"UIDL", "+OK\r\n1 a\r\n.\r\n"},
                       {"DELE 1", "+OK\r\n"},
                       {"QUIT", "-ERR some deleted messages not removed\r\n"}},
                      {"a"}, &r),
@@ -230,11 +228,9 @@ TEST(FastPop3, StallTimesOutAndCancelEndsTheSessionAtOnce) {
 TEST(FastPop3, LeavesTheCheckSessionAlone) {
     // A fast delete must not disturb a check that runs at the same time.
     Pop3_ResetCheckState();
-    std::vector<std::string> sent;
-    FakePeer peer = Server({kUser, kPass, {"UIDL", "+OK\r\n.\r\n"}, {"QUIT", "+OK\r\n"}}, &sent);
     Pop3_Abort(ERR_CANCELLED); // the check's abort does not reach this session
     FASTPOP3_RESULT r;
-    EXPECT_EQ(FastPOP3_Delete(Account(peer.port()), {"a"}, &r), 0u);
+    EXPECT_EQ(Delete({{"UIDL", "+OK\r\n.\r\n"}, {"QUIT", "+OK\r\n"}}, {"a"}, &r), 0u);
     EXPECT_EQ(CheckState.load(), ERR_CANCELLED);
     EXPECT_EQ(Pop3Socket, SOCK_INVALID);
     Pop3_ResetCheckState();

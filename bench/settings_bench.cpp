@@ -5,9 +5,9 @@
 #include "platform/user_message.h"
 #include "settings/account.h"
 #include "settings/msgbox.h"
-#include "settings/msgbox_reg.h"
 #include "settings/profile.h"
 #include "settings/reg.h"
+#include "stored_records.h"
 
 #include <benchmark/benchmark.h>
 
@@ -36,18 +36,7 @@ void fillStore(const std::string& dir) {
     HREGKEY box = HREGKEY_NONE;
     RegStore_CreateKey(HREGKEY_USER, std::string(REG_ROOT_PATH) + "\\Big\\MsgBox", &box);
     RegStore_BeginBatch();
-    for (int i = 0; i < kRecords; ++i) {
-        MSG_RECORD r = MsgRecord_Empty();
-        MsgRecord_SetText(r.From, "Sender " + std::to_string(i) + " <sender@example.invalid>");
-        MsgRecord_SetText(r.To, "me@example.invalid");
-        MsgRecord_SetText(r.Subject, "Subject of message number " + std::to_string(i));
-        r.Size = 12345 + i;
-        r.Date = DATETIME{2024, 1, 1, 1, 10, 0, 0, 0};
-        r.Status = MSG_OLD;
-        const std::string v = MsgRecord_ToValue(r);
-        RegStore_SetValue(box, "uidl-" + std::to_string(i), REGTYPE_SZ,
-                          std::string_view(v.c_str(), v.size() + 1));
-    }
+    Bench_StoreRecords(box, "uidl-", kRecords);
     RegStore_EndBatch();
 }
 

@@ -9,9 +9,9 @@
 #include "settings/account.h"
 #include "settings/globaldata.h"
 #include "settings/msgbox.h"
-#include "settings/msgbox_reg.h"
 #include "settings/profile.h"
 #include "settings/reg.h"
+#include "stored_records.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -44,21 +44,11 @@ int main(int argc, char** argv) {
         if (Account_Save(acc, -1) != 0) return 1;
         HREGKEY box = HREGKEY_NONE;
         RegStore_CreateKey(root->key, acc->Name + "\\MsgBox", &box);
-        for (int i = 0; i < records; ++i) {
-            MSG_RECORD r = MsgRecord_Empty();
-            MsgRecord_SetText(r.From, "Sender " + std::to_string(i) + " <sender@example.invalid>");
-            MsgRecord_SetText(r.To, "me@example.invalid");
-            MsgRecord_SetText(r.Subject, "Subject of message number " + std::to_string(i));
-            r.Size = 12345 + i;
-            r.Date = DATETIME{2024, 1, 1, 1, 10, 0, 0, 0};
-            r.Status = MSG_OLD;
-            const std::string v = MsgRecord_ToValue(r);
-            RegStore_SetValue(box, "uidl-" + std::to_string(a) + "-" + std::to_string(i),
-                              REGTYPE_SZ, std::string_view(v.c_str(), v.size() + 1));
-        }
+        Bench_StoreRecords(box, "uidl-" + std::to_string(a) + "-", records);
     }
     RegStore_EndBatch();
-    const uint32_t rc = Reg_ExportKey(PROFILE_ROOT_NAME, REG_ROOT_PATH, true, PROFILE_MAGIC, profile);
+    const uint32_t rc =
+        Reg_ExportKey(PROFILE_ROOT_NAME, REG_ROOT_PATH, true, PROFILE_MAGIC, profile);
     Account_FreeAll();
     GlobalData_Free(0);
     Reg_Close(root);

@@ -1,5 +1,6 @@
 #include "cli/settings_commands.h"
 #include "cli/session.h"
+#include "cli/terminal.h"
 
 #include "common/status.h"
 #include "common/text.h"
@@ -342,7 +343,9 @@ int Cli_Account(const std::string& profile, int argc, char** args) {
     } else if (verb == "rename") {
         ACCOUNT* a = findAccount(args[1]);
         if (!a) return 1;
-        rc = Account_Rename(a, args[2]);
+        // The records move with the account only when they are in the store.
+        rc = Settings_ImportMessages();
+        if (rc == 0) rc = Account_Rename(a, args[2]);
         if (rc == 1) rc = 0;
     } else {
         ACCOUNT* a = findAccount(args[1]);
@@ -376,16 +379,17 @@ int Cli_Box(const std::string& profile, int argc, char** args) {
     if (!s.ok()) return 1;
     ACCOUNT* a = findAccount(name);
     if (!a) return 1;
-    // The records as stored: loading would turn new ones into unread.
-    Settings_LoadMessages();
+    // Shown as loaded, left as stored: a kept tree goes back to the profile
+    // as it is, and the next start must still announce what is new.
+    Settings_LoadMessages(false);
     MSGBOX* box = a->hMsgBox;
     nlohmann::json out = nlohmann::json::array();
     for (int i = 0; i < MsgBox_GetCount(box); ++i) {
         const MSG_RECORD* r = MsgBox_GetMsg(box, i);
         if (!json) {
-            std::printf("%s\t%d\t%s\t%s\t%s\t%s\n", r->MsgId, r->Status, r->SizeText,
-                        DateTime_IsMissing(r->Date) ? "-" : dateText(r->Date).c_str(), r->From,
-                        r->Subject);
+            std::printf("%s\t%d\t%s\t%s\t%s\t%s\n", Cli_Printable(r->MsgId).c_str(), r->Status,
+                        r->SizeText, DateTime_IsMissing(r->Date) ? "-" : dateText(r->Date).c_str(),
+                        Cli_Printable(r->From).c_str(), Cli_Printable(r->Subject).c_str());
             continue;
         }
         out.push_back({{"MsgId", utf8(r->MsgId)},
@@ -416,9 +420,6 @@ int Cli_Profile(const std::string& profile, int argc, char** args) {
     if (!s.ok()) return 1;
     const std::string active = Settings_ActivePath();
     if (std::strcmp(args[0], "export") == 0) {
-        // The profile holds the messages too: bring them into the store as
-        // stored (loading them into boxes would mark new ones unread).
-        if (!s.start().fast && !Settings_ImportFailed()) Profile_ImportMessages(active);
         Settings_SetExportPath(file);
         if (Settings_ExportToFile(0) != 1) {
             std::fprintf(stderr, "inboxwarden-cli: cannot write '%s'\n", file.c_str());

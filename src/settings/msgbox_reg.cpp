@@ -228,7 +228,7 @@ uint32_t Reg_UpdateMsgStatus(ACCOUNT* account, const MSG_RECORD* record) {
     return 0;
 }
 
-uint32_t Account_GetMessages(REGKEY* root) {
+uint32_t Account_GetMessages(REGKEY* root, bool storeUnread) {
     DebugLog_WriteText("Starting Account_GetMessages to read messages from registry\n");
     if (!root) return ERR_NOT_READY;
     UserMsgBatch oneBox;
@@ -280,7 +280,7 @@ uint32_t Account_GetMessages(REGKEY* root) {
             DebugLog_Write("Account_GetMessages: %s\n", text.c_str());
             UserMsg_Show("Account_GetMessages", text, UM_OK | UM_ICONERROR);
         }
-        if (!announced.empty()) {
+        if (storeUnread && !announced.empty()) {
             // Messages announced in an earlier run are only unread now.
             const bool batch = RegStore_BeginBatch() == REGSTORE_OK;
             for (int at : announced)

@@ -36,9 +36,11 @@ bool MsgRecord_FromValue(std::string_view value, MSG_RECORD* record);
 
 // Fills the message boxes of all accounts, in table order, from the store
 // below `root` (records are added without being written back; those stored
-// as new or notified become unread, and that is written). A value that
+// as new or notified become unread, and that is written unless
+// `storeUnread` is false: a listing that must leave the store as it was).
+// A value that
 // cannot be read is skipped, not the rest of its account; an account whose
 // key cannot be opened keeps an empty box (shown in a box captioned
 // "Account_GetMessages"). Each box is recounted, nothing dropped.
 // 0, ERR_NOT_READY without a root, ERR_NOMEM.
-uint32_t Account_GetMessages(REGKEY* root);
+uint32_t Account_GetMessages(REGKEY* root, bool storeUnread = true);

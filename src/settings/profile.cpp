@@ -192,6 +192,13 @@ class Importer {
         const auto rel = relativePath(path, keyPath_);
         if (!Text_EqualsNoCase(root, PROFILE_ROOT_NAME) || !rel) return skipSection(h);
         if (isMessageSection(*rel) != messages_) return;
+        if (messages_ && !accountExists(path)) {
+            // Deleted since the settings were read: its records would bring
+            // it back as an account without settings.
+            DebugLog_Write("Profile: messages of an account that is gone skipped: %.*s\n",
+                           static_cast<int>(std::min<size_t>(path.size(), 300)), path.data());
+            return;
+        }
         const uint32_t rc = RegStore_CreateKey(HREGKEY_USER, path, &key_);
         if (rc != REGSTORE_OK) {
             key_ = HREGKEY_NONE;
@@ -200,6 +207,12 @@ class Importer {
             DebugLog_Write("%s\n", text);
             UserMsg_Show(kCaption, text, UM_OK | UM_ICONERROR);
         }
+    }
+
+    static bool accountExists(std::string_view msgBoxPath) {
+        HREGKEY account = HREGKEY_NONE;
+        return RegStore_OpenKey(HREGKEY_USER, msgBoxPath.substr(0, msgBoxPath.rfind('\\')),
+                                &account) == REGSTORE_OK;
     }
 
     void skipSection(std::string_view h) {

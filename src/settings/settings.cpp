@@ -24,6 +24,10 @@ namespace {
 bool g_initialized = false;
 bool g_fast = false;
 bool g_importFailed = false;
+// The profile's message sections are in the tree. A full start imports only
+// the settings (the boxes follow once the windows are up); until the
+// messages are in, a save of the tree alone would drop every record.
+bool g_messagesInTree = false;
 std::string g_activePath;
 std::string g_exportPath;
 REGKEY* g_root = nullptr;
@@ -342,6 +346,7 @@ uint32_t Settings_Initialize(const std::string& path, int mode) {
     if (deleteTree() != 0) return ERR_NOT_READY;
     g_importFailed = false;
     g_fast = false;
+    g_messagesInTree = false;
     if (!fileExists(path)) {
         if (Files_WriteWhole(path, "") != 0) {
             char code[16];
@@ -370,21 +375,40 @@ uint32_t Settings_FastInitialize(const std::string& path, int mode) {
     DebugLog_WriteText("Settings_FastInitialize normal start\n");
     if (const uint32_t rc = checkPath(path); rc) return rc;
     g_importFailed = false;
+    g_messagesInTree = true;
     const uint32_t rc = load(path);
     g_fast = rc == 0;
     return rc;
 }
 
-uint32_t Settings_LoadMessages() {
+uint32_t Settings_ImportMessages() {
     if (!g_initialized) return ERR_NOT_READY;
-    if (!g_fast && !g_importFailed && fileSize(g_activePath) > 0) {
-        Profile_ImportMessages(g_activePath);
+    if (g_messagesInTree || g_importFailed || fileSize(g_activePath) <= 0) {
+        g_messagesInTree = true;
+        return 0;
     }
-    return Account_GetMessages(g_root);
+    const uint32_t rc = Profile_ImportMessages(g_activePath);
+    if (rc != 0) {
+        DebugLog_Write("Settings_ImportMessages: the messages of %s could not be read (%u)\n",
+                       g_activePath.c_str(), rc);
+        return rc;
+    }
+    g_messagesInTree = true;
+    return 0;
+}
+
+uint32_t Settings_LoadMessages(bool storeUnread) {
+    if (!g_initialized) return ERR_NOT_READY;
+    Settings_ImportMessages();
+    return Account_GetMessages(g_root, storeUnread);
 }
 
 uint32_t Settings_Shutdown(bool mayKeepTree) {
     if (!g_initialized) return 0;
+    // The profile is about to be replaced by the tree: a tree without the
+    // records would take them with it, so such a save goes to a recovery
+    // file beside the profile instead.
+    if (Settings_ImportMessages() != 0) g_importFailed = true;
     Profile_ShowProgress("Saving Account Settings");
     Reg_SetMsgRootKey(nullptr);
     Account_FreeAll();
@@ -447,6 +471,7 @@ uint32_t Settings_Shutdown(bool mayKeepTree) {
     g_initialized = false;
     g_fast = false;
     g_importFailed = false;
+    g_messagesInTree = false;
     return saved ? 0 : ERR_CREATE;
 }
 
@@ -469,6 +494,7 @@ uint32_t Settings_Abort() {
     g_initialized = false;
     g_fast = false;
     g_importFailed = false;
+    g_messagesInTree = false;
     return 0;
 }
 
@@ -480,6 +506,11 @@ int Settings_ExportToFile(int interactive) {
         g_exportPath = path;
     }
     if (g_exportPath.empty()) return 0;
+    if (g_initialized && Settings_ImportMessages() != 0) {
+        DebugLog_Write("Settings_ExportToFile: the records are not in the store; %s not written\n",
+                       g_exportPath.c_str());
+        return 0;
+    }
     const uint32_t rc = exportTo(g_exportPath);
     if (rc == 0) return 1;
     if (interactive) {

@@ -72,9 +72,19 @@ uint32_t Settings_Initialize(const std::string& path, int mode);
 // deletion, no import). Results as Settings_Initialize from the load on.
 uint32_t Settings_FastInitialize(const std::string& path, int mode);
 
-// Fills the message boxes: after a full start the profile's message
-// sections are imported first, then Account_GetMessages.
-uint32_t Settings_LoadMessages();
+// Brings the active profile's message sections into the tree, once per
+// start (a fast start already has them). Every save of the tree and every
+// rename of an account needs them there first, or the records would be
+// dropped or left under the old name. Sections of accounts the tree no
+// longer has are skipped.
+//   0               the records are in the tree (or there are none)
+//   ERR_NOT_READY   not initialised
+//   PROFILE_E_*     the profile could not be read now; nothing changed
+uint32_t Settings_ImportMessages();
+
+// Fills the message boxes: Settings_ImportMessages, then Account_GetMessages
+// (`storeUnread` as there).
+uint32_t Settings_LoadMessages(bool storeUnread = true);
 
 // ---- End ------------------------------------------------------------------
 

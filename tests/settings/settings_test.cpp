@@ -7,6 +7,7 @@
 #include "settings/msgbox.h"
 #include "settings/msgbox_reg.h"
 #include "settings/profile.h"
+#include "settings/profiles.h"
 #include "settings/settings.h"
 
 #include <gtest/gtest.h>
@@ -423,6 +424,49 @@ TEST_F(SettingsTest, FullConfigurationRoundTrip) {
             EXPECT_EQ(got->Status, want.Status);
         }
     }
+}
+
+// The tray program's saves before the boxes were loaded (an export from the
+// menu, a profile switch, a quit right after the start) keep every record.
+TEST_F(SettingsTest, SavesBeforeTheBoxesAreLoadedKeepEveryRecord) {
+    ASSERT_EQ(Settings_Start(profile_, 0, nullptr), 0u);
+    for (const char* name : {"Home", "Work", "Gone"}) {
+        uint32_t st;
+        ACCOUNT* a = Account_Add(name, &st);
+        ASSERT_NE(a, nullptr);
+        ASSERT_EQ(Account_Save(a, -1), 0u);
+        for (int i = 0; i < 10; ++i) {
+            const MSG_RECORD r = roundTripRecord(name[0], i);
+            ASSERT_EQ(MsgBox_AddMsg(&a->hMsgBox, &r, a, 1), 0u);
+        }
+    }
+    ASSERT_EQ(Settings_Shutdown(), 0u);
+    const std::string first = iwtest::ReadFile(profile_);
+    ASSERT_NE(first.find("Work\\MsgBox]"), std::string::npos);
+
+    ASSERT_EQ(Settings_Start(profile_, 0, nullptr), 0u);
+    Settings_SetExportPath(dir_ + "/menu-export.iwpf");
+    ASSERT_EQ(Settings_ExportToFile(0), 1);
+    EXPECT_TRUE(iwtest::ReadFile(dir_ + "/menu-export.iwpf") == first);
+    ASSERT_EQ(Profiles_Activate(dir_ + "/other.iwpf"), 0u);
+    EXPECT_TRUE(iwtest::ReadFile(profile_) == first);
+    ASSERT_EQ(Settings_Shutdown(), 0u);
+
+    ASSERT_EQ(Settings_Start(profile_, 0, nullptr), 0u);
+    ASSERT_EQ(Settings_Shutdown(), 0u);
+    EXPECT_TRUE(iwtest::ReadFile(profile_) == first);
+
+    // A deleted account's records do not bring it back; a renamed one keeps them.
+    ASSERT_EQ(Settings_Start(profile_, 0, nullptr), 0u);
+    ASSERT_EQ(Account_Delete(Account_Get("Gone", -1)), 0u);
+    ASSERT_EQ(Settings_ImportMessages(), 0u);
+    ASSERT_EQ(Account_Rename(Account_Get("Home", -1), "House"), 0u);
+    ASSERT_EQ(Settings_Shutdown(), 0u);
+    ASSERT_EQ(Settings_Start(profile_, 0, nullptr), 0u);
+    ASSERT_EQ(Settings_LoadMessages(), 0u);
+    EXPECT_EQ(Account_GetCount(), 2);
+    EXPECT_EQ(MsgBox_GetCount(Account_Get("House", -1)->hMsgBox), 10);
+    EXPECT_EQ(MsgBox_GetCount(Account_Get("Work", -1)->hMsgBox), 10);
 }
 
 } // namespace

@@ -116,9 +116,9 @@ int Cli_Check(const std::string& profile, int argc, char** args) {
         } else {
             std::printf("%s\t%s\tCheckResult %d\t%s\tnew %d, notified %d, unread %d, old %d, "
                         "quiet %d, size %lld\n",
-                        acc->Name.c_str(), resultName(r.result).c_str(), acc->CheckResult,
-                        acc->StatusText, c.New, c.Notified, c.Unread, c.Old, c.Quiet,
-                        static_cast<long long>(c.Size));
+                        Cli_Printable(acc->Name).c_str(), resultName(r.result).c_str(),
+                        acc->CheckResult, Cli_Printable(acc->StatusText).c_str(), c.New, c.Notified,
+                        c.Unread, c.Old, c.Quiet, static_cast<long long>(c.Size));
         }
     }
     if (json)

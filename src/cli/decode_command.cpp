@@ -1,4 +1,5 @@
 #include "cli/decode_command.h"
+#include "cli/terminal.h"
 
 #include "common/status.h"
 #include "message/charset.h"
@@ -137,18 +138,25 @@ int Cli_Decode(int argc, char** args) {
         std::puts(out.dump(2, ' ', false, json::error_handler_t::replace).c_str());
         return 0;
     }
+    // Everything below comes from the message: its control bytes must not
+    // reach the terminal as commands.
+    auto shown = [](std::string_view t) { return Cli_Printable(t); };
     std::printf("kind: %u\ncontent_type: %s\ncharset: %s (%u)\nencoding: %u\nflags: %u%s\n",
-                m->desc.kind, Charset_RepairUtf8(m->desc.contentType).c_str(),
-                Charset_RepairUtf8(m->desc.charsetName).c_str(), m->desc.charset, m->desc.encoding,
-                flags, flagsText(flags).c_str());
+                m->desc.kind, shown(Charset_RepairUtf8(m->desc.contentType)).c_str(),
+                shown(Charset_RepairUtf8(m->desc.charsetName)).c_str(), m->desc.charset,
+                m->desc.encoding, flags, flagsText(flags).c_str());
     std::printf("From: %s\nReplyTo: %s\nTo: %s\nSubject: %s\nDate: %s\nHasAttach: %d\n",
-                rec.From.c_str(), rec.ReplyTo.c_str(), rec.To.c_str(), rec.Subject.c_str(),
+                shown(rec.From).c_str(), shown(rec.ReplyTo).c_str(), shown(rec.To).c_str(),
+                shown(rec.Subject).c_str(),
                 DateTime_IsMissing(rec.Date) ? "(none)" : dateText(rec.Date).c_str(),
                 rec.HasAttach);
     for (const auto& a : atts)
-        std::printf("attachment: %s %zu %s\n", a.sha256.c_str(), a.size, a.name.c_str());
+        std::printf("attachment: %s %zu %s\n", a.sha256.c_str(), a.size, shown(a.name).c_str());
     std::printf("text:%s\n", hasText ? "" : " (none)");
-    if (hasText) std::fwrite(body.data(), 1, body.size(), stdout);
+    if (hasText) {
+        body = Cli_Printable(body, true);
+        std::fwrite(body.data(), 1, body.size(), stdout);
+    }
     if (hasText && !body.empty() && body.back() != '\n') std::fputc('\n', stdout);
     return 0;
 }

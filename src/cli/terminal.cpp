@@ -48,3 +48,33 @@ bool Cli_AskPop3Password(const std::string& name, bool fromStdin, const char* co
     }
     return true;
 }
+
+std::string Cli_Printable(std::string_view text, bool lines) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    auto escape = [&](unsigned char b) {
+        out += "\\x";
+        out += kHex[b >> 4];
+        out += kHex[b & 15];
+    };
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (lines &&
+                   (c == '\n' || (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))) {
+            out += static_cast<char>(c);
+        } else if ((c < 0x20 && c != '\t') || c == 0x7F) {
+            escape(c);
+        } else if (c == 0xC2 && i + 1 < text.size() &&
+                   static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                   static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+            escape(c);
+            escape(static_cast<unsigned char>(text[++i]));
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}

@@ -1,7 +1,9 @@
-// Reading a secret from the user's terminal for the command-line front.
+// The user's terminal for the command-line front: reading a secret, and
+// writing text that came from mail or a server.
 #pragma once
 
 #include <string>
+#include <string_view>
 
 // Writes `prompt` to /dev/tty and reads one line there with echo off. False
 // when the process has no terminal. A trailing CR is dropped.
@@ -13,3 +15,11 @@ bool Cli_ReadPasswordFromTerminal(const std::string& prompt, std::string* passwo
 // (said on stderr).
 bool Cli_AskPop3Password(const std::string& name, bool fromStdin, const char* command,
                          std::string* password);
+
+// `text` safe to print on a terminal: control bytes (C0 but TAB, DEL, and
+// the UTF-8 forms of C1, which some terminals obey as escapes) become
+// "\xHH" with the C1 ones as their two bytes, and a backslash becomes "\\"
+// so that the form cannot be forged. With `lines`, LF and a CR before it
+// are kept. Invalid UTF-8 passes as it is: a terminal shows it as
+// replacement characters.
+std::string Cli_Printable(std::string_view text, bool lines = false);

@@ -2,12 +2,16 @@
 // process on the store and profile files.
 #include "../support/temp_env.h"
 #include "platform/instance.h"
+#include "platform/registry.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <map>
+#include <regex>
 #include <string>
 
 namespace {
@@ -87,6 +91,194 @@ TEST_F(CliSettings, BoxJsonAndProfileImportExport) {
     EXPECT_EQ(run("profile import " + dir_ + "/missing.iwpf"), 1);
     ASSERT_EQ(run("accounts"), 0);
     EXPECT_EQ(out_.substr(0, 5), "Work\t"); // a failed import changes nothing
+}
+
+// The message sections of a profile: "<account>" -> id -> stored value.
+using Records = std::map<std::string, std::map<std::string, std::string>>;
+
+Records recordsOf(const std::string& profileText) {
+    static const std::regex kBox(
+        R"(^\[HKEY_CURRENT_USER\\Software\\Corvale\\Inboxwarden\\(.+)\\MsgBox\]$)");
+    Records out;
+    std::map<std::string, std::string>* box = nullptr;
+    size_t pos = 0;
+    while (pos < profileText.size()) {
+        size_t eol = profileText.find("\r\n", pos);
+        if (eol == std::string::npos) eol = profileText.size();
+        const std::string line = profileText.substr(pos, eol - pos);
+        pos = eol + 2;
+        std::smatch m;
+        if (line.rfind('[', 0) == 0)
+            box = std::regex_match(line, m, kBox) ? &out[m[1]] : nullptr;
+        else if (box && line.rfind('"', 0) == 0)
+            (*box)[line.substr(1, line.find("\"=\"") - 1)] = line.substr(line.find("\"=\"") + 2);
+    }
+    return out;
+}
+
+// The records that differ, for a readable failure.
+std::string differences(const Records& got, const Records& want) {
+    std::string out;
+    for (const auto& [account, box] : want) {
+        if (!got.count(account)) {
+            out += "missing box " + account + "\n";
+            continue;
+        }
+        for (const auto& [id, value] : box)
+            if (!got.at(account).count(id))
+                out += account + "/" + id + " missing\n";
+            else if (got.at(account).at(id) != value)
+                out += account + "/" + id + ": " + got.at(account).at(id) + " instead of " + value +
+                       "\n";
+        if (got.at(account).size() != box.size()) out += account + ": extra records\n";
+    }
+    for (const auto& [account, box] : got)
+        if (!want.count(account)) out += "extra box " + account + "\n";
+    return out;
+}
+
+// Three accounts with a record of every status each, some with texts that
+// need escaping.
+std::string profileWithRecords() {
+    std::string p = "<INBOXWARDEN6>\r\n\r\n";
+    for (const std::string account : {"Work", "Home", "Old Mail"}) {
+        const std::string key = "[HKEY_CURRENT_USER\\Software\\Corvale\\Inboxwarden\\" + account;
+        p += key + "]\r\n\"ChkServer\"=\"127.0.0.1\"\r\n\"ChkPort\"=dword:00000001\r\n"
+                   "\"ChkTmout\"=dword:00000001\r\n\r\n";
+        p += key + "\\MsgBox]\r\n";
+        for (int status = 0; status <= 10; ++status) {
+            const std::string n = std::to_string(status);
+            p += "\"" + account.substr(0, 1) + "-" + n + "\"=\";Fm=;Sender " + n + " <s" + n +
+                 "@example.org>;Rt=;;To=;me@example.org;Sj=;Caf\xc3\xa9 \\\"" + n + "\\\";Sz=;" +
+                 std::to_string(1000 + status) + ";DS=; 2024 3 " + std::to_string(status % 7) +
+                 " 4 5 6 7 " + n + " ;A=;" + std::to_string(status % 2) + ";En=;\"\r\n";
+        }
+        p += "\r\n";
+    }
+    return p;
+}
+
+// The stored status of a record value, replaced.
+std::string withStatus(const std::string& value, int status) {
+    static const std::regex kStatus(R"((;DS=;(?: -?\d+){7}) -?\d+ ;A=;)");
+    return std::regex_replace(value, kStatus, "$1 " + std::to_string(status) + " ;A=;");
+}
+
+// Every command that saves keeps every record it was not meant to change,
+// whether the settings come from the profile or from the store's kept tree.
+TEST_F(CliSettings, SavesKeepEveryRecordTheyDidNotChange) {
+    const std::string original = profileWithRecords();
+    const Records before = recordsOf(original);
+    ASSERT_EQ(before.size(), 3u);
+    ASSERT_EQ(before.at("Home").size(), 11u);
+
+    // Statuses as the boxes load them (new becomes unread, ...): what a
+    // command that loads and saves the boxes leaves behind.
+    std::map<std::string, int> loaded;
+    auto loadedRecords = [&](Records r) {
+        for (auto& [account, box] : r)
+            for (auto& [id, value] : box)
+                value = withStatus(value, loaded.at(id));
+        return r;
+    };
+
+    struct Case {
+        std::string command;
+        int rc;
+        std::function<Records(Records)> expected;
+    };
+    const std::string exported = dir_ + "/exported.iwpf";
+    const Case cases[] = {
+        {"account set Work ChkTime=5", 0, [](Records r) { return r; }},
+        {"account add New ChkServer=pop.example.org", 0, [](Records r) { return r; }},
+        {"account rename Work Job", 0,
+         [](Records r) {
+             r["Job"] = r.at("Work");
+             r.erase("Work");
+             return r;
+         }},
+        {"account delete Home", 0,
+         [](Records r) {
+             r.erase("Home");
+             return r;
+         }},
+        {"options set DwnRtDir=/tmp", 0, [](Records r) { return r; }},
+        {"account set Work ChkPort=abc", 2, [](Records r) { return r; }},
+        {"box Home --json", 0, [](Records r) { return r; }},
+        {"accounts", 0, [](Records r) { return r; }},
+        {"profile export " + exported, 0, [](Records r) { return r; }},
+        // A check that fails (nothing listens on port 1) keeps the boxes it loaded.
+        {"check Home --json", 1, loadedRecords},
+        {"delete Old\\ Mail O-1", 1,
+         [&](Records r) {
+             r = loadedRecords(r);
+             r["Old Mail"]["O-1"] = withStatus(r["Old Mail"]["O-1"], 3); // marked, kept
+             return r;
+         }},
+    };
+
+    for (const bool keptTree : {false, true}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.command + (keptTree ? " (kept tree)" : " (profile)"));
+            // A store of its own for each case.
+            static int n = 0;
+            const std::string store = dir_ + "/store-" + std::to_string(++n) + ".db";
+            setenv("INBOXWARDEN_REGISTRY", store.c_str(), 1);
+            FILE* f = std::fopen(profile_.c_str(), "wb");
+            std::fwrite(original.data(), 1, original.size(), f);
+            std::fclose(f);
+            if (loaded.empty()) {
+                for (const char* account : {"Work", "Home", "Old\\ Mail"}) {
+                    ASSERT_EQ(run(std::string("box ") + account + " --json"), 0);
+                    for (const auto& r : nlohmann::json::parse(out_))
+                        loaded[r["MsgId"].get<std::string>()] = r["Status"].get<int>();
+                }
+                ASSERT_EQ(loaded.size(), 33u);
+            }
+            if (keptTree) {
+                ASSERT_EQ(RegStore_Open(store), 0u);
+                HREGKEY vendor;
+                ASSERT_EQ(RegStore_CreateKey(HREGKEY_USER, "Software\\Corvale", &vendor), 0u);
+                ASSERT_EQ(RegStore_SetValue(vendor, "OptimizeStartup", REGTYPE_BINARY, "\x01"), 0u);
+                ASSERT_EQ(RegStore_Open(dir_ + "/unused.db"), 0u); // let go of the case's store
+                // A saving command leaves the tree in the store for the next one.
+                ASSERT_EQ(run("profile import " + profile_), 0);
+            }
+            EXPECT_EQ(run(c.command), c.rc) << iwtest::ReadFile(dir_ + "/err") << out_;
+            EXPECT_EQ(differences(recordsOf(iwtest::ReadFile(profile_)), c.expected(before)), "");
+            // The store holds what the profile holds (the next start may use either).
+            if (keptTree) {
+                ASSERT_EQ(run("profile export " + dir_ + "/store.iwpf"), 0);
+                EXPECT_EQ(recordsOf(iwtest::ReadFile(dir_ + "/store.iwpf")), c.expected(before));
+            }
+        }
+    }
+    EXPECT_EQ(differences(recordsOf(iwtest::ReadFile(exported)), before), "");
+}
+
+// Control bytes from mail never reach the terminal as they are; --json keeps
+// the exact texts.
+TEST_F(CliSettings, DecodeEscapesControlBytesFromMail) {
+    const std::string file = dir_ + "/m.eml";
+    FILE* f = std::fopen(file.c_str(), "wb");
+    std::fputs("From: a@b\r\nSubject: =?utf-8?q?red=1B[31m_bell=07_c1=C2=9B?=\r\n"
+               "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=B\r\n\r\n"
+               "--B\r\nContent-Type: text/plain\r\n\r\nline one\x1b]0;title\x07\r\nline two\r\n"
+               "--B\r\nContent-Type: application/octet-stream\r\nContent-Disposition: "
+               "attachment; filename=\"x\x1b[2J\x07y.txt\"\r\n\r\nabc\r\n--B--\r\n",
+               f);
+    std::fclose(f);
+    ASSERT_EQ(run("decode " + file), 0);
+    EXPECT_EQ(out_.find('\x1b'), std::string::npos) << out_;
+    EXPECT_EQ(out_.find('\x07'), std::string::npos);
+    EXPECT_EQ(out_.find("\xc2\x9b"), std::string::npos);
+    EXPECT_NE(out_.find("Subject: red\\x1b[31m bell\\x07 c1\\xc2\\x9b\n"), std::string::npos);
+    EXPECT_NE(out_.find(" x\\x1b[2J\\x07y.txt\n"), std::string::npos);
+    EXPECT_NE(out_.find("line one\\x1b]0;title\\x07\r\nline two"), std::string::npos);
+    ASSERT_EQ(run("decode " + file + " --json"), 0);
+    const auto j = nlohmann::json::parse(out_);
+    EXPECT_EQ(j["attachments"][0]["name"], "x\x1b[2J\x07y.txt");
+    EXPECT_EQ(j["record"]["Subject"], "red\x1b[31m bell\x07 c1\xc2\x9b");
 }
 
 TEST_F(CliSettings, RefusedWhileTheProgramRuns) {

@@ -348,7 +348,9 @@ uint32_t Settings_Initialize(const std::string& path, int mode) {
     g_fast = false;
     g_messagesInTree = false;
     if (!fileExists(path)) {
-        if (Files_WriteWhole(path, "") != 0) {
+        // With its first line, so that the next start reads an empty
+        // profile rather than reporting an empty file.
+        if (Files_WriteWhole(path, std::string(PROFILE_MAGIC) + "\r\n\r\n") != 0) {
             char code[16];
             std::snprintf(code, sizeof code, "%u", PROFILE_E_CREATE);
             UserMsg_Show("Inboxwarden", "Failed to load file \"" + path + "\" (" + code + ")",

@@ -102,7 +102,7 @@ TEST_F(SettingsTest, MissingProfileIsCreatedEmpty) {
     ASSERT_EQ(Settings_Start(profile_, -1, &s), 0u);
     EXPECT_FALSE(s.fast);
     EXPECT_TRUE(s.explicitProfile);
-    EXPECT_TRUE(fs::exists(profile_));
+    EXPECT_EQ(iwtest::ReadFile(profile_), "<INBOXWARDEN6>\r\n\r\n"); // no "empty file" next time
     EXPECT_EQ(Account_GetCount(), 0);
     EXPECT_EQ(Settings_ActivePath(), profile_);
     EXPECT_EQ(Settings_Initialize(profile_, 0), ERR_EMPTY_NAME); // already running

@@ -25,17 +25,6 @@
 
 namespace {
 
-void usage() {
-    std::fputs("Usage: inboxwarden-cli check ACCOUNT|All|AllInc [--json] [--password-stdin]\n"
-               "\n"
-               "Checks one account, all accounts (All) or the accounts included in automatic\n"
-               "checks (AllInc), one after another, and prints each account's result, status\n"
-               "text and message counts. A password that is not saved is asked on the\n"
-               "terminal, or, with --password-stdin, read as one line of standard input per\n"
-               "account that needs one, in check order.\n",
-               stderr);
-}
-
 std::string resultName(uint32_t rc) {
     if (rc == CHECK_UNCHANGED) return "UNCHANGED";
     return Status_Name(rc);
@@ -43,26 +32,9 @@ std::string resultName(uint32_t rc) {
 
 } // namespace
 
-int Cli_Check(const std::string& profile, int argc, char** args) {
-    bool json = false, passwordStdin = false;
-    const char* what = nullptr;
-    for (int i = 0; i < argc; ++i) {
-        if (std::strcmp(args[i], "--json") == 0) {
-            json = true;
-        } else if (std::strcmp(args[i], "--password-stdin") == 0) {
-            passwordStdin = true;
-        } else if (!what && args[i][0] != '-') {
-            what = args[i];
-        } else {
-            usage();
-            return 2;
-        }
-    }
-    if (!what) {
-        usage();
-        return 2;
-    }
-
+int Cli_Check(const std::string& profile, const std::string& account, bool json,
+              bool passwordStdin) {
+    const char* what = account.c_str();
     // The running program owns the store: two engines must never check the
     // same boxes.
     const std::string hint = "use 'inboxwarden /check:" + std::string(what) + "' or quit it first";
@@ -85,7 +57,10 @@ int Cli_Check(const std::string& profile, int argc, char** args) {
         ACCOUNT* acc = Account_Get(what, -1);
         int index = -1;
         if (!acc || Account_IndexOf(acc, &index) != 0) {
-            std::fprintf(stderr, "inboxwarden-cli: no account '%s'\n", what);
+            std::fprintf(stderr,
+                         "inboxwarden-cli: there is no account '%s'; 'inboxwarden-cli accounts' "
+                         "lists them\n",
+                         Cli_Printable(account).c_str());
             status = 1;
         } else {
             Queue_PushAndCheck(index);

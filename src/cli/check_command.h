@@ -4,7 +4,8 @@
 
 #include <string>
 
-// Arguments after "check": ACCOUNT|All|AllInc [--json] [--password-stdin].
+// `account` is an account, All or AllInc.
 // Exit status: 0 every checked account succeeded (or found its server
 // unchanged), 1 an account failed or nothing could be checked, 2 bad usage.
-int Cli_Check(const std::string& profile, int argc, char** args);
+int Cli_Check(const std::string& profile, const std::string& account, bool json,
+              bool passwordStdin);

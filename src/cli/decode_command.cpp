@@ -52,35 +52,14 @@ std::string flagsText(uint32_t flags) {
     return s.empty() ? "" : " (" + s.substr(1) + ")";
 }
 
-void usage(FILE* out) {
-    std::fputs("Usage: inboxwarden-cli decode FILE [--json]\n", out);
-}
-
 } // namespace
 
-int Cli_Decode(int argc, char** args) {
-    bool json = false;
-    const char* file = nullptr;
-    for (int i = 0; i < argc; ++i) {
-        if (std::strcmp(args[i], "--json") == 0) {
-            json = true;
-        } else if (std::strcmp(args[i], "--help") == 0) {
-            usage(stdout);
-            return 0;
-        } else if (!file && args[i][0] != '-') {
-            file = args[i];
-        } else {
-            usage(stderr);
-            return 2;
-        }
-    }
-    if (!file) {
-        usage(stderr);
-        return 2;
-    }
+int Cli_Decode(const std::string& path, bool json) {
+    const char* file = path.c_str();
     std::ifstream in(file, std::ios::binary);
     if (!in) {
-        std::fprintf(stderr, "inboxwarden-cli: cannot read '%s'\n", file);
+        std::fprintf(stderr, "inboxwarden-cli: cannot read '%s': %s\n", Cli_Printable(path).c_str(),
+                     Cli_LastSystemError().c_str());
         return 1;
     }
     // A file holds the message without the server's "+OK" line; the empty
@@ -90,7 +69,8 @@ int Cli_Decode(int argc, char** args) {
         "\r\n" + MIME_ToCrLf(std::string(std::istreambuf_iterator<char>(in), {}));
     MimeMessagePtr m(MIME_Open(text.data(), text.size()));
     if (!m) {
-        std::fprintf(stderr, "inboxwarden-cli: '%s' cannot be parsed\n", file);
+        std::fprintf(stderr, "inboxwarden-cli: '%s' cannot be read as a message\n",
+                     Cli_Printable(path).c_str());
         return 1;
     }
 

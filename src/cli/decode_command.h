@@ -2,6 +2,7 @@
 // file, for users' scripts and for differential tests.
 #pragma once
 
-// `args` are the arguments after "decode". Returns the exit status: 0 done,
-// 1 the file cannot be read or parsed, 2 bad usage.
-int Cli_Decode(int argc, char** args);
+#include <string>
+
+// Returns the exit status: 0 done, 1 the file cannot be read or parsed.
+int Cli_Decode(const std::string& file, bool json);

@@ -14,45 +14,9 @@
 #include <string>
 #include <vector>
 
-namespace {
-
-void usage() {
-    std::fputs("Usage: inboxwarden-cli delete ACCOUNT ID... [--password-stdin]\n"
-               "\n"
-               "Deletes the messages with these unique ids from the account's server now and\n"
-               "drops their records. Prints the ids the server confirmed; the others stay\n"
-               "marked for deletion, so the next check deletes them. A password that is not\n"
-               "saved is asked on the terminal, or, with --password-stdin, read as one line\n"
-               "of standard input.\n",
-               stderr);
-}
-
-} // namespace
-
-int Cli_Delete(const std::string& profile, int argc, char** args) {
-    bool passwordStdin = false;
-    const char* name = nullptr;
-    std::vector<std::string> ids;
-    for (int i = 0; i < argc; ++i) {
-        if (std::strcmp(args[i], "--password-stdin") == 0) {
-            passwordStdin = true;
-        } else if (std::strcmp(args[i], "--") == 0) {
-            for (++i; i < argc; ++i)
-                ids.emplace_back(args[i]);
-        } else if (args[i][0] == '-' && args[i][1] != '\0') {
-            usage();
-            return 2;
-        } else if (!name) {
-            name = args[i];
-        } else {
-            ids.emplace_back(args[i]);
-        }
-    }
-    if (!name || ids.empty()) {
-        usage();
-        return 2;
-    }
-
+int Cli_Delete(const std::string& profile, const std::string& account,
+               const std::vector<std::string>& ids, bool passwordStdin) {
+    const char* name = account.c_str();
     CliSession session(profile);
     if (!session.ok()) return 1;
     Settings_LoadMessages();
@@ -60,7 +24,10 @@ int Cli_Delete(const std::string& profile, int argc, char** args) {
     int status = 1;
     ACCOUNT* acc = Account_Get(name, -1);
     if (!acc) {
-        std::fprintf(stderr, "inboxwarden-cli: no account '%s'\n", name);
+        std::fprintf(stderr,
+                     "inboxwarden-cli: there is no account '%s'; 'inboxwarden-cli accounts' lists "
+                     "them\n",
+                     Cli_Printable(account).c_str());
     } else {
         POP3ACC_HOOKS hooks;
         hooks.askPassword = [&](const ACCOUNT& a, std::string* password) -> uint32_t {
@@ -83,14 +50,18 @@ int Cli_Delete(const std::string& profile, int argc, char** args) {
                 text.erase(p, 1);
             while (!text.empty() && text.back() == '\n')
                 text.pop_back();
-            std::fprintf(stderr, "%s: %s\n", box.title.c_str(), text.c_str());
+            for (char& c : text)
+                if (c == '\n') c = ' ';
+            std::fprintf(stderr, "inboxwarden-cli: %s\n", Cli_Printable(text).c_str());
         }
         if (rc == ERR_EXISTS)
-            std::fprintf(stderr, "inboxwarden-cli: %s is being checked; try again\n", name);
+            std::fprintf(stderr, "inboxwarden-cli: %s is being checked; try again\n",
+                         Cli_Printable(account).c_str());
         else if (rc == ERR_NOT_READY)
-            std::fprintf(stderr, "inboxwarden-cli: no password for %s\n", name);
+            std::fprintf(stderr, "inboxwarden-cli: no password for %s\n",
+                         Cli_Printable(account).c_str());
         else if (rc != 0 && result.errorText.empty())
-            std::fprintf(stderr, "inboxwarden-cli: %s\n", Status_Name(rc));
+            Cli_Failed("cannot delete on the server of " + Cli_Printable(account), rc);
         // An id named twice on the command line counts once.
         std::vector<std::string> wanted = ids;
         std::sort(wanted.begin(), wanted.end());

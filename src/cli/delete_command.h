@@ -3,9 +3,11 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
-// Arguments after "delete": ACCOUNT ID... [--password-stdin]. Prints each id
+// Prints each id
 // the server confirmed deleted on its own line; what went wrong goes to
 // stderr. Exit status: 0 every id was deleted, 1 some or all were not (they
 // stay marked, so the next check deletes them), 2 bad usage.
-int Cli_Delete(const std::string& profile, int argc, char** args);
+int Cli_Delete(const std::string& profile, const std::string& account,
+               const std::vector<std::string>& ids, bool passwordStdin);

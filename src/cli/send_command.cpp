@@ -22,78 +22,16 @@
 
 namespace {
 
-struct Options {
-    std::string account, to, cc, bcc, subject, log;
-    bool subjectGiven = false;
-    bool passwordStdin = false;
-    std::vector<std::string> attach;
-};
-
-void usage(FILE* out) {
-    std::fputs("Usage: inboxwarden-cli send --account NAME --to ADDRESSES [--cc ADDRESSES]\n"
-               "         [--bcc ADDRESSES] --subject TEXT [--attach FILE]... [--password-stdin]\n"
-               "         [--log FILE] < body.txt\n"
-               "\n"
-               "Sends the text on standard input (UTF-8) through the account's outgoing\n"
-               "server. With --password-stdin the first line of standard input is the\n"
-               "password and the body follows it; otherwise a password that is not saved\n"
-               "is asked on the terminal. Attachments are sent in the order given.\n",
-               out);
-}
-
-// "--name VALUE" or "--name=VALUE".
-bool takeValue(int argc, char** args, int* i, const char* name, std::string* value) {
-    const size_t n = std::strlen(name);
-    const char* a = args[*i];
-    if (std::strncmp(a, name, n) != 0) return false;
-    if (a[n] == '=') {
-        *value = a + n + 1;
-        return true;
-    }
-    if (a[n] != 0 || *i + 1 >= argc) return false;
-    *value = args[++*i];
-    return true;
-}
+using Options = CLI_SEND_ARGS;
 
 int sendWith(const Options& o);
 
 } // namespace
 
-int Cli_Send(const std::string& profile, int argc, char** args) {
-    Options o;
-    for (int i = 0; i < argc; ++i) {
-        std::string v;
-        if (takeValue(argc, args, &i, "--account", &o.account)) continue;
-        if (takeValue(argc, args, &i, "--to", &o.to)) continue;
-        if (takeValue(argc, args, &i, "--cc", &o.cc)) continue;
-        if (takeValue(argc, args, &i, "--bcc", &o.bcc)) continue;
-        if (takeValue(argc, args, &i, "--log", &o.log)) continue;
-        if (takeValue(argc, args, &i, "--subject", &o.subject)) {
-            o.subjectGiven = true;
-            continue;
-        }
-        if (takeValue(argc, args, &i, "--attach", &v)) {
-            o.attach.push_back(v);
-            continue;
-        }
-        if (std::strcmp(args[i], "--password-stdin") == 0) {
-            o.passwordStdin = true;
-            continue;
-        }
-        if (std::strcmp(args[i], "--help") == 0) {
-            usage(stdout);
-            return 0;
-        }
-        std::fprintf(stderr, "inboxwarden-cli send: unexpected argument '%s'\n", args[i]);
-        usage(stderr);
-        return 2;
-    }
-    if (o.account.empty() || o.to.empty() || !o.subjectGiven) {
-        usage(stderr);
-        return 2;
-    }
+int Cli_Send(const std::string& profile, const CLI_SEND_ARGS& o) {
     if (!o.log.empty() && Log_Open(o.log.c_str(), LOG_ALL) != 0)
-        std::fprintf(stderr, "inboxwarden-cli send: cannot open the log %s\n", o.log.c_str());
+        std::fprintf(stderr, "inboxwarden-cli send: cannot open the log '%s': %s\n",
+                     Cli_Printable(o.log).c_str(), Cli_LastSystemError().c_str());
 
     // Nothing is changed: the session leaves the settings as they came.
     CliSession session(profile);

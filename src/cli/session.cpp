@@ -1,4 +1,5 @@
 #include "cli/session.h"
+#include "cli/terminal.h"
 
 #include "common/status.h"
 #include "message/filter.h"
@@ -39,7 +40,7 @@ CliSession::CliSession(const std::string& profile, const char* whileRunning) : r
     if (rc_ == 0)
         Settings_SetCleanShutdown(0);
     else
-        std::fprintf(stderr, "inboxwarden-cli: cannot load the settings (%s)\n", Status_Name(rc_));
+        Cli_Failed("cannot load the settings", rc_);
 }
 
 CliSession::~CliSession() {

@@ -165,43 +165,46 @@ void followSecurity(ACCOUNT& a, const ACCOUNT& before, bool chkPortGiven, bool s
         a.SendPort = Account_DefaultSendPort(a.SendSecurity);
 }
 
-// FIELD=VALUE arguments and the password options applied to an account.
-int applyFields(ACCOUNT& a, int argc, char** args) {
+// FIELD=VALUE arguments and the passwords applied to an account.
+int applyFields(ACCOUNT& a, const CLI_ACCOUNT_ARGS& args) {
     ACCOUNT before;
     before.ChkSecurity = a.ChkSecurity;
     before.SendSecurity = a.SendSecurity;
+    if (args.chkPasswordStdin) a.ChkPswd = readLine();
+    if (args.sendPasswordStdin) a.SendPswd = readLine();
     bool chkPortGiven = false;
     bool sendPortGiven = false;
-    for (int i = 0; i < argc; ++i) {
-        const std::string_view arg = args[i];
-        if (arg == "--chk-password-stdin") {
-            a.ChkPswd = readLine();
-            continue;
-        }
-        if (arg == "--send-password-stdin") {
-            a.SendPswd = readLine();
-            continue;
-        }
+    for (const std::string& arg : args.fields) {
         const size_t eq = arg.find('=');
-        if (eq == std::string_view::npos) {
-            std::fprintf(stderr, "inboxwarden-cli: expected FIELD=VALUE, got '%s'\n", args[i]);
+        if (eq == std::string::npos) {
+            std::fprintf(stderr,
+                         "inboxwarden-cli: '%s' is not FIELD=VALUE; see 'inboxwarden-cli account "
+                         "--help' for the fields\n",
+                         Cli_Printable(arg).c_str());
             return 2;
         }
-        const std::string field = Text_FoldAscii(arg.substr(0, eq));
+        const std::string shown = Cli_Printable(std::string_view(arg).substr(0, eq));
+        const std::string field = Text_FoldAscii(std::string_view(arg).substr(0, eq));
         if (field == "chkpswd" || field == "sendpswd") {
             std::fprintf(stderr, "inboxwarden-cli: passwords are read from standard input "
-                                 "(--chk-password-stdin, --send-password-stdin)\n");
+                                 "(--chk-password-stdin, --send-password-stdin), never from the "
+                                 "command line\n");
             return 2;
         }
         const auto it = setters().find(field);
         if (it == setters().end()) {
-            std::fprintf(stderr, "inboxwarden-cli: no account field '%.*s'\n", static_cast<int>(eq),
-                         args[i]);
+            std::fprintf(stderr,
+                         "inboxwarden-cli: there is no account field '%s'; see 'inboxwarden-cli "
+                         "account --help' for the fields\n",
+                         shown.c_str());
             return 2;
         }
-        if (!it->second(a, arg.substr(eq + 1))) {
-            std::fprintf(stderr, "inboxwarden-cli: bad value for %.*s\n", static_cast<int>(eq),
-                         args[i]);
+        if (!it->second(a, std::string_view(arg).substr(eq + 1))) {
+            std::fprintf(stderr,
+                         "inboxwarden-cli: '%s' is not a value %s takes; see 'inboxwarden-cli "
+                         "account --help'\n",
+                         Cli_Printable(std::string_view(arg).substr(eq + 1)).c_str(),
+                         shown.c_str());
             return 2;
         }
         chkPortGiven = chkPortGiven || field == "chkport";
@@ -211,9 +214,13 @@ int applyFields(ACCOUNT& a, int argc, char** args) {
     return 0;
 }
 
-ACCOUNT* findAccount(const char* name) {
-    ACCOUNT* a = Account_Get(name, -1);
-    if (!a) std::fprintf(stderr, "inboxwarden-cli: no account '%s'\n", name);
+ACCOUNT* findAccount(const std::string& name) {
+    ACCOUNT* a = Account_Get(name.c_str(), -1);
+    if (!a)
+        std::fprintf(stderr,
+                     "inboxwarden-cli: there is no account '%s'; 'inboxwarden-cli accounts' "
+                     "lists them\n",
+                     Cli_Printable(name).c_str());
     return a;
 }
 
@@ -229,21 +236,6 @@ std::string utf8(const char* s) {
     return Text_IsValidUtf8(s) ? std::string(s) : Profile_FromCp1252(s);
 }
 
-void accountUsage(FILE* out) {
-    std::fputs("Usage: inboxwarden-cli account add NAME [FIELD=VALUE ...] [--chk-password-stdin]\n"
-               "                                [--send-password-stdin]\n"
-               "       inboxwarden-cli account set NAME FIELD=VALUE ... [password options]\n"
-               "       inboxwarden-cli account rename NAME NEWNAME\n"
-               "       inboxwarden-cli account delete NAME\n"
-               "Fields are the stored account values (ChkServer, ChkPort, ChkLogin, ChkPswdType,\n"
-               "SendServer, CheckIt, ChkTime, Schedule=m0,m1,...,m24, ...). Passwords are read\n"
-               "one line each from standard input, POP3 first.\n"
-               "ChkSecurity/SendSecurity: 0 none, 1 STLS/STARTTLS required, 2 TLS from the\n"
-               "start (ports follow: 995, 587, 465, unless set). ChkCertPolicy/SendCertPolicy:\n"
-               "0 verify, 1 accept only the certificate whose SHA-256 is ChkCertPin/SendCertPin.\n",
-               out);
-}
-
 } // namespace
 
 bool Cli_ProfileSwitch(const char* arg, std::string* value) {
@@ -257,11 +249,16 @@ bool Cli_ProfileSwitch(const char* arg, std::string* value) {
     return false;
 }
 
-int Cli_Accounts(const std::string& profile, int argc, char**) {
-    if (argc != 0) {
-        std::fputs("Usage: inboxwarden-cli accounts\n", stderr);
-        return 2;
-    }
+std::string Cli_AccountFieldsHelp() {
+    return "Fields are the stored account values (ChkServer, ChkPort, ChkLogin, ChkPswdType,\n"
+           "SendServer, CheckIt, ChkTime, Schedule=m0,m1,...,m24, ...), names in any case.\n"
+           "Passwords are read one line each from standard input, POP3 first.\n"
+           "ChkSecurity/SendSecurity: 0 none, 1 STLS/STARTTLS required, 2 TLS from the\n"
+           "start (ports follow: 995, 587, 465, unless set). ChkCertPolicy/SendCertPolicy:\n"
+           "0 verify, 1 accept only the certificate whose SHA-256 is ChkCertPin/SendCertPin.";
+}
+
+int Cli_Accounts(const std::string& profile) {
     CliSession s(profile);
     if (!s.ok()) return 1;
     for (int i = 0; i < Account_GetCount(); ++i) {
@@ -272,53 +269,48 @@ int Cli_Accounts(const std::string& profile, int argc, char**) {
     return 0;
 }
 
-int Cli_Options(const std::string& profile, int argc, char** args) {
-    const bool set = argc >= 2 && std::string_view(args[0]) == "set";
-    if (argc != 0 && !set) {
-        std::fputs("Usage: inboxwarden-cli options                    list the global options\n"
-                   "       inboxwarden-cli options set NAME=VALUE...  change them\n"
-                   "Booleans are 0 or 1; a name with blanks is quoted (\"Check On Start=1\").\n",
-                   stderr);
-        return 2;
-    }
+int Cli_Options(const std::string& profile, const std::vector<std::string>* assignments) {
     CliSession s(profile);
     if (!s.ok()) return 1;
-    if (!set) {
+    if (!assignments) {
         for (const auto& [name, value] : GlobalData_ListOptions())
             std::printf("%s=%s\n", name.c_str(), value.c_str());
         return 0;
     }
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = args[i];
+    for (const std::string& arg : *assignments) {
         const size_t eq = arg.find('=');
-        const uint32_t rc = eq == std::string_view::npos
+        const uint32_t rc = eq == std::string::npos
                                 ? ERR_BADARG
-                                : GlobalData_SetOptionText(arg.substr(0, eq), arg.substr(eq + 1));
+                                : GlobalData_SetOptionText(std::string_view(arg).substr(0, eq),
+                                                           std::string_view(arg).substr(eq + 1));
         if (rc != 0) {
-            std::fprintf(stderr, "inboxwarden-cli: %s: %s\n", args[i],
-                         rc == ERR_NOT_FOUND ? "no such option" : "not a value this option takes");
+            std::fprintf(stderr,
+                         "inboxwarden-cli: '%s': %s; 'inboxwarden-cli options' lists them\n",
+                         Cli_Printable(arg).c_str(),
+                         eq == std::string::npos ? "expected NAME=VALUE"
+                         : rc == ERR_NOT_FOUND   ? "there is no such option"
+                                                 : "not a value this option takes");
             return 2;
         }
     }
     if (const uint32_t rc = GlobalData_Save(); rc != 0) {
-        std::fprintf(stderr, "inboxwarden-cli: the options could not be stored (%s)\n",
-                     Status_Name(rc));
+        Cli_Failed("the options could not be stored", rc);
         return 1;
     }
     s.changed();
     return 0;
 }
 
-int Cli_Account(const std::string& profile, int argc, char** args) {
-    if (argc < 2) {
-        accountUsage(stderr);
-        return 2;
-    }
-    const std::string_view verb = args[0];
-    if ((verb == "rename" && argc != 3) || (verb == "delete" && argc != 2) ||
-        (verb != "add" && verb != "set" && verb != "rename" && verb != "delete")) {
-        accountUsage(stderr);
-        return 2;
+int Cli_Account(const std::string& profile, const CLI_ACCOUNT_ARGS& args) {
+    const std::string& verb = args.verb;
+    // Said before the store is opened, in the command's words.
+    const std::string& newName = verb == "rename" ? args.newName : args.name;
+    if (verb == "add" || verb == "rename") {
+        if (const char* problem = Account_NameProblem(newName)) {
+            std::fprintf(stderr, "inboxwarden-cli: cannot %s '%s': %s\n", verb.c_str(),
+                         Cli_Printable(newName).c_str(), problem);
+            return 2;
+        }
     }
     CliSession s(profile);
     if (!s.ok()) return 1;
@@ -326,55 +318,40 @@ int Cli_Account(const std::string& profile, int argc, char** args) {
     if (verb == "add" || verb == "set") {
         ACCOUNT* a;
         if (verb == "add") {
-            a = Account_Add(args[1], &rc);
+            a = Account_Add(args.name, &rc);
             if (!a) {
-                std::fprintf(stderr, "inboxwarden-cli: cannot add '%s' (%s)\n", args[1],
-                             Status_Name(rc));
+                Cli_Failed("cannot add '" + Cli_Printable(args.name) + "'", rc);
                 return 1;
             }
-        } else if (!(a = findAccount(args[1]))) {
+        } else if (!(a = findAccount(args.name))) {
             return 1;
         }
-        if (const int u = applyFields(*a, argc - 2, args + 2); u) {
+        if (const int u = applyFields(*a, args); u) {
             if (verb == "add") Account_Delete(a);
             return u;
         }
         rc = Account_Save(a, -1);
     } else if (verb == "rename") {
-        ACCOUNT* a = findAccount(args[1]);
+        ACCOUNT* a = findAccount(args.name);
         if (!a) return 1;
         // The records move with the account only when they are in the store.
         rc = Settings_ImportMessages();
-        if (rc == 0) rc = Account_Rename(a, args[2]);
+        if (rc == 0) rc = Account_Rename(a, args.newName);
         if (rc == 1) rc = 0;
     } else {
-        ACCOUNT* a = findAccount(args[1]);
+        ACCOUNT* a = findAccount(args.name);
         if (!a) return 1;
         rc = Account_Delete(a);
     }
     if (rc != 0) {
-        std::fprintf(stderr, "inboxwarden-cli: account %s failed (%s)\n", args[0], Status_Name(rc));
+        Cli_Failed("cannot " + verb + " '" + Cli_Printable(args.name) + "'", rc);
         return 1;
     }
     s.changed();
     return 0;
 }
 
-int Cli_Box(const std::string& profile, int argc, char** args) {
-    bool json = false;
-    const char* name = nullptr;
-    for (int i = 0; i < argc; ++i) {
-        if (std::strcmp(args[i], "--json") == 0)
-            json = true;
-        else if (!name)
-            name = args[i];
-        else
-            name = nullptr, argc = -1;
-    }
-    if (!name || argc < 0) {
-        std::fputs("Usage: inboxwarden-cli box ACCOUNT [--json]\n", stderr);
-        return 2;
-    }
+int Cli_Box(const std::string& profile, const std::string& name, bool json) {
     CliSession s(profile);
     if (!s.ok()) return 1;
     ACCOUNT* a = findAccount(name);
@@ -408,21 +385,15 @@ int Cli_Box(const std::string& profile, int argc, char** args) {
     return 0;
 }
 
-int Cli_Profile(const std::string& profile, int argc, char** args) {
-    if (argc != 2 || (std::strcmp(args[0], "export") != 0 && std::strcmp(args[0], "import") != 0)) {
-        std::fputs("Usage: inboxwarden-cli profile export FILE\n"
-                   "       inboxwarden-cli profile import FILE\n",
-                   stderr);
-        return 2;
-    }
-    const std::string file = args[1];
+int Cli_Profile(const std::string& profile, const std::string& verb, const std::string& file) {
     CliSession s(profile);
     if (!s.ok()) return 1;
     const std::string active = Settings_ActivePath();
-    if (std::strcmp(args[0], "export") == 0) {
+    if (verb == "export") {
         Settings_SetExportPath(file);
         if (Settings_ExportToFile(0) != 1) {
-            std::fprintf(stderr, "inboxwarden-cli: cannot write '%s'\n", file.c_str());
+            std::fprintf(stderr, "inboxwarden-cli: cannot write '%s': %s\n",
+                         Cli_Printable(file).c_str(), Cli_LastSystemError().c_str());
             return 1;
         }
         return 0;
@@ -433,8 +404,8 @@ int Cli_Profile(const std::string& profile, int argc, char** args) {
         Profile_ImportSettings(file, PROFILE_MAGIC, PROFILE_ROOT_NAME, REG_ROOT_PATH, nullptr);
     if (rc == 0) rc = Profile_ImportMessages(file);
     if (rc != 0) {
-        std::fprintf(stderr, "inboxwarden-cli: cannot import '%s' (%u); nothing changed\n",
-                     file.c_str(), rc);
+        std::fprintf(stderr, "inboxwarden-cli: cannot import '%s': %s; nothing changed\n",
+                     Cli_Printable(file).c_str(), Cli_ProfileProblem(rc).c_str());
         Settings_Initialize(active, 0); // the profile itself is untouched
         return 1;
     }

@@ -5,14 +5,29 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // Arguments after the command name. Results are exit statuses: 0 done,
 // 1 failed, 2 bad usage.
-int Cli_Accounts(const std::string& profile, int argc, char** args);
-int Cli_Account(const std::string& profile, int argc, char** args);
-int Cli_Options(const std::string& profile, int argc, char** args);
-int Cli_Box(const std::string& profile, int argc, char** args);
-int Cli_Profile(const std::string& profile, int argc, char** args);
+int Cli_Accounts(const std::string& profile);
+
+// account add|set|rename|delete, as parsed.
+struct CLI_ACCOUNT_ARGS {
+    std::string verb; // "add", "set", "rename", "delete"
+    std::string name, newName;
+    std::vector<std::string> fields; // FIELD=VALUE
+    bool chkPasswordStdin = false;   // read first
+    bool sendPasswordStdin = false;
+};
+int Cli_Account(const std::string& profile, const CLI_ACCOUNT_ARGS& args);
+// The fields `account add|set` takes, for its help.
+std::string Cli_AccountFieldsHelp();
+
+// Lists the global options, or sets `assignments` (NAME=VALUE) when given.
+int Cli_Options(const std::string& profile, const std::vector<std::string>* assignments);
+int Cli_Box(const std::string& profile, const std::string& account, bool json);
+// `verb` "export" or "import".
+int Cli_Profile(const std::string& profile, const std::string& verb, const std::string& file);
 
 // The value of a "--profile:" or "/profile:" switch (ASCII case ignored,
 // value trimmed of blanks and tabs) when `arg` is one; nullopt-like false

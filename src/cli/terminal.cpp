@@ -1,6 +1,13 @@
 #include "cli/terminal.h"
 
+#include "common/status.h"
+#include "platform/log.h"
+#include "platform/user_message.h"
+#include "settings/profile.h"
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <iostream>
 #include <mutex>
@@ -60,10 +67,7 @@ std::string Cli_Printable(std::string_view text, bool lines) {
     };
     for (size_t i = 0; i < text.size(); ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
-        if (c == '\\') {
-            out += "\\\\";
-        } else if (lines &&
-                   (c == '\n' || (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))) {
+        if (lines && (c == '\n' || (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))) {
             out += static_cast<char>(c);
         } else if ((c < 0x20 && c != '\t') || c == 0x7F) {
             escape(c);
@@ -77,4 +81,68 @@ std::string Cli_Printable(std::string_view text, bool lines) {
         }
     }
     return out;
+}
+
+void Cli_InstallMessageHandler() {
+    UserMsg_SetHandler([](std::string_view caption, std::string_view text, unsigned flags) {
+        DebugLog_Write("Message box \"%.*s\": %.*s\n", static_cast<int>(caption.size()),
+                       caption.data(), static_cast<int>(text.size()), text.data());
+        std::string line;
+        for (const char c : text) {
+            const bool blank = c == '\r' || c == '\n' || c == ' ' || c == '\t';
+            if (!blank)
+                line += c;
+            else if (!line.empty() && line.back() != ' ')
+                line += ' ';
+        }
+        while (!line.empty() && line.back() == ' ')
+            line.pop_back();
+        std::fprintf(stderr, "inboxwarden-cli: %s\n", Cli_Printable(line).c_str());
+        return UserMsg_DefaultAnswer(flags);
+    });
+}
+
+void Cli_Failed(const std::string& what, uint32_t rc) {
+    DebugLog_Write("inboxwarden-cli: %s: %s (0x%x)\n", what.c_str(), Status_Name(rc), rc);
+    const char* reason;
+    switch (rc) {
+    case ERR_EXISTS:
+        reason = "an account of that name exists (names compare without regard to case)";
+        break;
+    case ERR_NOMEM:
+        reason = "out of memory";
+        break;
+    case ERR_NOT_FOUND:
+        reason = "it does not exist";
+        break;
+    case ERR_EMPTY_NAME:
+        reason = "the name is empty";
+        break;
+    case ERR_BADARG:
+        reason = "the settings do not take this name or value";
+        break;
+    case ERR_CREATE:
+        reason = "a file could not be written";
+        break;
+    default:
+        reason = "the settings store refused it (is the disk full or the store damaged?)";
+    }
+    std::fprintf(stderr, "inboxwarden-cli: %s: %s\n", what.c_str(), reason);
+}
+
+std::string Cli_ProfileProblem(uint32_t rc) {
+    switch (rc) {
+    case PROFILE_E_OPEN:
+        return "it cannot be opened (" + Cli_LastSystemError() + ")";
+    case PROFILE_E_READ:
+        return "it cannot be read (" + Cli_LastSystemError() + ")";
+    case PROFILE_E_FORMAT:
+        return std::string("it is not a profile (its first line is not ") + PROFILE_MAGIC + ")";
+    default:
+        return "the settings store refused it (is the disk full or the store damaged?)";
+    }
+}
+
+std::string Cli_LastSystemError() {
+    return errno ? std::strerror(errno) : "the system gave no reason";
 }

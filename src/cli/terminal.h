@@ -2,6 +2,7 @@
 // writing text that came from mail or a server.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -18,8 +19,25 @@ bool Cli_AskPop3Password(const std::string& name, bool fromStdin, const char* co
 
 // `text` safe to print on a terminal: control bytes (C0 but TAB, DEL, and
 // the UTF-8 forms of C1, which some terminals obey as escapes) become
-// "\xHH" with the C1 ones as their two bytes, and a backslash becomes "\\"
-// so that the form cannot be forged. With `lines`, LF and a CR before it
+// "\xHH" with the C1 ones as their two bytes. This is for reading, not
+// parsing: --json gives the exact texts. With `lines`, LF and a CR before it
 // are kept. Invalid UTF-8 passes as it is: a terminal shows it as
 // replacement characters.
 std::string Cli_Printable(std::string_view text, bool lines = false);
+
+// Shows the message boxes of the layers below as one line each on standard
+// error ("inboxwarden-cli: " and the text, its line breaks made blanks),
+// without the window's caption; caption and text go to the debug log.
+// Questions get their default answer.
+void Cli_InstallMessageHandler();
+
+// Prints "inboxwarden-cli: <what>: <reason>" for status `rc` in words (the
+// code itself goes to the debug log).
+void Cli_Failed(const std::string& what, uint32_t rc);
+
+// Why a profile file could not be read (PROFILE_E_* and the system's reason).
+std::string Cli_ProfileProblem(uint32_t rc);
+
+// The reason the last system call failed, in words ("No space left on
+// device"), or a pointer to the debug log when errno is not set.
+std::string Cli_LastSystemError();

@@ -1,4 +1,5 @@
 #include "cli/tnef_command.h"
+#include "cli/terminal.h"
 
 #include "message/tnef.h"
 
@@ -12,17 +13,6 @@
 #include <vector>
 
 namespace {
-
-void usage(FILE* out) {
-    std::fputs("Usage: inboxwarden-cli tnef list FILE [--json]\n"
-               "       inboxwarden-cli tnef extract FILE [DIR] [--json]\n"
-               "\n"
-               "list     print the files packed in a TNEF (winmail.dat) file, one a line,\n"
-               "         under the names extract writes them as\n"
-               "extract  unpack them into DIR (default: the current folder; made when missing)\n"
-               "--json   print [{\"name\": as packed, \"file\": as written}, ...] instead\n",
-               out);
-}
 
 void printNames(const std::vector<TNEF_NAME>& names, bool json) {
     if (!json) {
@@ -40,38 +30,18 @@ void printNames(const std::vector<TNEF_NAME>& names, bool json) {
 
 } // namespace
 
-int Cli_Tnef(int argc, char** args) {
-    bool json = false;
-    std::vector<const char*> words;
-    for (int i = 0; i < argc; ++i) {
-        if (std::strcmp(args[i], "--json") == 0) {
-            json = true;
-        } else if (std::strcmp(args[i], "--help") == 0) {
-            usage(stdout);
-            return 0;
-        } else {
-            words.push_back(args[i]);
-        }
-    }
-    const bool list = words.size() == 2 && std::strcmp(words[0], "list") == 0;
-    const bool extract =
-        (words.size() == 2 || words.size() == 3) && std::strcmp(words[0], "extract") == 0;
-    if (!list && !extract) {
-        usage(stderr);
-        return 2;
-    }
+int Cli_Tnef(const std::string& verb, const std::string& file, const std::string& dir, bool json) {
     std::vector<TNEF_NAME> names;
     uint32_t rc = 0;
-    if (list) {
-        rc = TNEF_list(words[1], &names);
+    if (verb == "list") {
+        rc = TNEF_list(file, &names);
     } else {
-        const std::string dir = words.size() == 3 ? words[2] : ".";
         if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
-            std::fprintf(stderr, "inboxwarden-cli: cannot make folder '%s': %s\n", dir.c_str(),
-                         std::strerror(errno));
+            std::fprintf(stderr, "inboxwarden-cli: cannot make the folder '%s': %s\n",
+                         Cli_Printable(dir).c_str(), std::strerror(errno));
             return 1;
         }
-        rc = TNEF_dir(words[1], dir, &names);
+        rc = TNEF_dir(file, dir, &names);
     }
     printNames(names, json);
     return rc == 0 ? 0 : 1;

@@ -2,6 +2,9 @@
 // winmail.dat attachment, for users' scripts and for differential tests.
 #pragma once
 
-// `args` are the arguments after "tnef". Returns the exit status: 0 done,
-// 1 the file is not TNEF, is damaged or a file cannot be written, 2 bad usage.
-int Cli_Tnef(int argc, char** args);
+#include <string>
+
+// `verb` "list" or "extract" (into `dir`, made when missing). Returns the
+// exit status: 0 done, 1 the file is not TNEF, is damaged or a file cannot
+// be written.
+int Cli_Tnef(const std::string& verb, const std::string& file, const std::string& dir, bool json);

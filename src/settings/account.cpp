@@ -1,6 +1,7 @@
 #include "settings/account.h"
 #include "common/keyed_array.h"
 #include "common/status.h"
+#include "common/text.h"
 #include "platform/log.h"
 #include "platform/user_message.h"
 #include "settings/msgbox.h"
@@ -11,6 +12,9 @@
 #include <optional>
 
 namespace {
+
+// A store key name: an account name is one.
+constexpr size_t kMaxNameBytes = 255;
 
 const ACCOUNT_FILTER_OPS* g_filterOps = nullptr;
 std::unique_ptr<KeyedArray<ACCOUNT>> g_table;
@@ -161,7 +165,10 @@ const char* SmtpAuthTypeName(int32_t value) {
 const char* Account_NameProblem(std::string_view name) {
     if (name.empty()) return "Empty account name.";
     if (name == "." || name == "..") return "An account cannot be named \".\" or \"..\".";
-    if (name == ACCOUNT_RESERVED_NAME) return "The account name \"_GLB_SETTINGS_\" is reserved.";
+    // Store names compare without case: "_glb_settings_" is the same key.
+    if (Text_EqualsNoCase(name, ACCOUNT_RESERVED_NAME))
+        return "The account name \"_GLB_SETTINGS_\" is reserved (in any letter case).";
+    if (name.size() > kMaxNameBytes) return "An account name can be at most 255 bytes long.";
     for (unsigned char c : name) {
         if (c == '\\' || c == '/' || c == ']')
             return "An account name cannot contain '\\', '/' or ']'.";
@@ -186,7 +193,7 @@ uint32_t Account_Initialize(REGKEY* root) {
     for (uint32_t i = 0; i < count; ++i) {
         std::string name;
         if (Reg_EnumKey(root, i, &name) != 0) break;
-        if (name == ACCOUNT_RESERVED_NAME) continue;
+        if (Text_EqualsNoCase(name, ACCOUNT_RESERVED_NAME)) continue;
         DebugLog_Write(" %s\n", name.c_str());
         auto acc = std::make_unique<ACCOUNT>();
         acc->Name = name;

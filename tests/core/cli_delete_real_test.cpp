@@ -52,7 +52,7 @@ TEST_F(CliDelete, DeletesNamedIdsWithAPromptedPasswordAndKeepsTheRest) {
     // Gone already: nothing deleted, the user is told, the status says so.
     EXPECT_EQ(run("delete Alpha " + SeededUidl(1) + " --password-stdin", "secret\n"), 1);
     EXPECT_EQ(out_, "");
-    EXPECT_NE(err().find("Message Deleted: Message is already gone."), std::string::npos) << err();
+    EXPECT_NE(err().find("inboxwarden-cli: Message is already gone."), std::string::npos) << err();
 
     // No password: nothing is sent.
     EXPECT_EQ(run("delete Alpha " + SeededUidl(2) + " --password-stdin", ""), 1);

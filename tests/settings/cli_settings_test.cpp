@@ -43,7 +43,7 @@ TEST_F(CliSettings, AccountsLifecycle) {
     EXPECT_EQ(run("account set Home ChkPswd=visible"), 2); // never from the command line
     EXPECT_EQ(run("account set Home NoSuchField=1"), 2);
     EXPECT_EQ(run("account set Home ChkPort=abc"), 2);
-    EXPECT_EQ(run("account add ../evil"), 1);
+    EXPECT_EQ(run("account add ../evil"), 2); // refused before the store is opened
     EXPECT_EQ(run("account add home"), 1);
     ASSERT_EQ(run("account rename Home Work"), 0);
     ASSERT_EQ(run("accounts"), 0);
@@ -279,6 +279,54 @@ TEST_F(CliSettings, DecodeEscapesControlBytesFromMail) {
     const auto j = nlohmann::json::parse(out_);
     EXPECT_EQ(j["attachments"][0]["name"], "x\x1b[2J\x07y.txt");
     EXPECT_EQ(j["record"]["Subject"], "red\x1b[31m bell\x07 c1\xc2\x9b");
+}
+
+// Every command answers --help on standard output; a usage error is one
+// line on standard error with exit status 2; both option spellings work.
+TEST_F(CliSettings, UsageHelpAndOptionSpellings) {
+    for (const char* command :
+         {"decode", "accounts", "account add", "account rename", "options", "options set", "box",
+          "profile export", "send", "check", "delete", "tnef extract"}) {
+        SCOPED_TRACE(command);
+        EXPECT_EQ(run(std::string(command) + " -h"), 0);
+        EXPECT_NE(out_.find("Usage: inboxwarden-cli"), std::string::npos);
+        EXPECT_EQ(iwtest::ReadFile(dir_ + "/err"), "");
+    }
+    for (const char* wrong : {"", "bogus", "box", "box A B", "account add", "check A --nope",
+                              "send --to a@b --subject x", "tnef unpack f"}) {
+        SCOPED_TRACE(wrong);
+        EXPECT_EQ(run(wrong), 2);
+        EXPECT_EQ(out_, "");
+        const std::string err = iwtest::ReadFile(dir_ + "/err");
+        EXPECT_EQ(err.rfind("inboxwarden-cli: ", 0), 0u) << err;
+        EXPECT_EQ(err.find('\n'), err.size() - 1) << err;
+    }
+    // Errors say what is wrong in words: no internal code, no window title.
+    for (const char* refused : {"account add Work\\\\Sub", "account add _glb_settings_",
+                                "account set Nobody ChkTime=1"}) {
+        SCOPED_TRACE(refused);
+        EXPECT_NE(run(refused), 0);
+        const std::string err = iwtest::ReadFile(dir_ + "/err");
+        EXPECT_EQ(err.find("ERR_"), std::string::npos) << err;
+        EXPECT_EQ(err.find("Message box"), std::string::npos) << err;
+        EXPECT_EQ(err.find('\n'), err.size() - 1) << err;
+    }
+    EXPECT_EQ(run("account add " + std::string(300, 'a')), 2);
+    EXPECT_NE(iwtest::ReadFile(dir_ + "/err").find("at most 255 bytes"), std::string::npos);
+
+    ASSERT_EQ(run("account add A --chk-password-stdin ChkServer=pop.example.org", "pw\n"), 0);
+    const std::string other = dir_ + "/other.iwpf";
+    ASSERT_EQ(run("--profile=" + other + " account add B"), 0);
+    ASSERT_EQ(run("--profile " + other + " accounts"), 0);
+    EXPECT_EQ(out_, "B\t:110\t\n");
+    ASSERT_EQ(run("accounts"), 0);
+    EXPECT_EQ(out_, "A\tpop.example.org:110\t\n");
+    // The same send refusal whichever way the values are written.
+    EXPECT_EQ(run("send --account=Nobody --to a@b --subject=Hi --attach=x --attach y"), 1);
+    const std::string joined = iwtest::ReadFile(dir_ + "/err");
+    EXPECT_EQ(run("send --account Nobody --to=a@b --subject Hi"), 1);
+    EXPECT_EQ(iwtest::ReadFile(dir_ + "/err"), joined);
+    EXPECT_NE(joined.find("'Nobody'"), std::string::npos);
 }
 
 TEST_F(CliSettings, RefusedWhileTheProgramRuns) {

@@ -35,7 +35,7 @@ void printUsage(FILE* out) {
                "                        server ('send --help' lists the options)\n"
                "  check ACCOUNT|All|AllInc [--json] [--password-stdin]\n"
                "                        check accounts now and print their results\n"
-               "  delete ACCOUNT ID... [--password-stdin]\n"
+               "  delete ACCOUNT ID... [--hex] [--password-stdin]\n"
                "                        delete these messages from the account's server now\n"
                "  tnef list|extract FILE [DIR] [--json]\n"
                "                        list or unpack the files packed in a winmail.dat\n",

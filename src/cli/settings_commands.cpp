@@ -228,6 +228,19 @@ std::string utf8(const char* s) {
     return Text_IsValidUtf8(s) ? std::string(s) : Profile_FromCp1252(s);
 }
 
+// An id exactly as the server sent it, whatever its bytes: what
+// `delete --hex` takes.
+std::string hexBytes(std::string_view s) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(s.size() * 2);
+    for (const unsigned char c : s) {
+        out += kHex[c >> 4];
+        out += kHex[c & 15];
+    }
+    return out;
+}
+
 void accountUsage(FILE* out) {
     std::fputs("Usage: inboxwarden-cli account add NAME [FIELD=VALUE ...] [--chk-password-stdin]\n"
                "                                [--send-password-stdin]\n"
@@ -389,6 +402,7 @@ int Cli_Box(const std::string& profile, int argc, char** args) {
             continue;
         }
         out.push_back({{"MsgId", utf8(r->MsgId)},
+                       {"MsgIdHex", hexBytes(r->MsgId)},
                        {"From", utf8(r->From)},
                        {"ReplyTo", utf8(r->ReplyTo)},
                        {"To", utf8(r->To)},

@@ -11,6 +11,9 @@
 int Cli_Accounts(const std::string& profile, int argc, char** args);
 int Cli_Account(const std::string& profile, int argc, char** args);
 int Cli_Options(const std::string& profile, int argc, char** args);
+// `box --json` gives each record's id twice: "MsgId" as text (an id that is
+// not UTF-8 is shown read as Windows-1252) and "MsgIdHex", its exact bytes
+// in hex, which `delete --hex` takes.
 int Cli_Box(const std::string& profile, int argc, char** args);
 int Cli_Profile(const std::string& profile, int argc, char** args);
 

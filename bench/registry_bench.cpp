@@ -1,10 +1,13 @@
 // Settings store throughput: committed writes of message-sized values (what a
-// check does for every new or changed message) and one pass over a key of
-// 100,000 values (what loading a large message box does).
+// check does for every new or changed message), one pass over a key of
+// 100,000 values (what loading a large message box does) and the first open
+// of a store of an older schema (what an update does once).
 #include "platform/registry.h"
 #include "settings/reg.h"
+#include "stored_records.h"
 
 #include <benchmark/benchmark.h>
+#include <sqlite3.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -15,8 +18,8 @@ namespace {
 
 std::string storeFile(const char* name) {
     const char* tmp = std::getenv("TMPDIR");
-    const std::string dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/iw-bench-" +
-                            std::to_string(getpid());
+    const std::string dir =
+        std::string(tmp && *tmp ? tmp : "/tmp") + "/iw-bench-" + std::to_string(getpid());
     std::filesystem::create_directories(dir);
     const std::string path = dir + "/" + name;
     std::filesystem::remove(path);
@@ -77,6 +80,45 @@ void BM_EnumerateValues(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * n);
 }
 BENCHMARK(BM_EnumerateValues)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Opening a store written by the version whose value names all ignored case:
+// 10 accounts of 10,000 records each, migrated on the first open.
+void BM_MigrateOlderStore(benchmark::State& state) {
+    const std::string older = storeFile("older.db");
+    RegStore_Open(older);
+    RegStore_BeginBatch();
+    for (int a = 0; a < 10; ++a) {
+        HREGKEY box = HREGKEY_NONE;
+        RegStore_CreateKey(
+            HREGKEY_USER,
+            "Software\\Corvale\\Inboxwarden\\Account" + std::to_string(a) + "\\MsgBox", &box);
+        Bench_StoreRecords(box, "UIDL-" + std::to_string(a) + "-", 10000);
+    }
+    RegStore_EndBatch();
+    const std::string work = storeFile("migrated.db");
+    RegStore_Open(work); // lets go of the older file
+    sqlite3* db = nullptr;
+    sqlite3_open(older.c_str(), &db);
+    sqlite3_exec(db,
+                 "DROP INDEX vals_by_name; CREATE UNIQUE INDEX vals_by_name ON vals(key, name);"
+                 "PRAGMA user_version = 1; PRAGMA wal_checkpoint(TRUNCATE);",
+                 nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    for (auto _ : state) {
+        state.PauseTiming();
+        RegStore_Open(storeFile("empty.db"));
+        storeFile("migrated.db");
+        std::filesystem::copy_file(older, work);
+        state.ResumeTiming();
+        if (RegStore_Open(work) != REGSTORE_OK) state.SkipWithError("open failed");
+    }
+    uint32_t values = 0;
+    HREGKEY box = HREGKEY_NONE;
+    RegStore_OpenKey(HREGKEY_USER, "Software\\Corvale\\Inboxwarden\\Account9\\MsgBox", &box);
+    RegStore_QueryInfoKey(box, nullptr, nullptr, &values, nullptr, nullptr);
+    if (values != 10000) state.SkipWithError("records missing after the migration");
+}
+BENCHMARK(BM_MigrateOlderStore)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 

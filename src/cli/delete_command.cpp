@@ -11,12 +11,50 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <map>
 #include <string>
 #include <vector>
 
+namespace {
+
+// The bytes of an id given in hex; false when `hex` is not pairs of hex digits.
+bool fromHex(std::string_view hex, std::string* out) {
+    const auto digit = [](char c) {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    };
+    if (hex.empty() || hex.size() % 2) return false;
+    out->clear();
+    for (size_t i = 0; i < hex.size(); i += 2) {
+        const int hi = digit(hex[i]), lo = digit(hex[i + 1]);
+        if (hi < 0 || lo < 0) return false;
+        *out += static_cast<char>(hi << 4 | lo);
+    }
+    return true;
+}
+
+} // namespace
+
 int Cli_Delete(const std::string& profile, const std::string& account,
-               const std::vector<std::string>& ids, bool passwordStdin) {
+               const std::vector<std::string>& named, bool hex, bool passwordStdin) {
     const char* name = account.c_str();
+    // Id bytes -> the argument that named them, for the printed confirmations.
+    std::map<std::string, std::string> given;
+    std::vector<std::string> ids;
+    for (const std::string& id : named) {
+        std::string bytes = id;
+        if (hex && !fromHex(id, &bytes)) {
+            std::fprintf(stderr,
+                         "inboxwarden-cli: '%s' is not an id in hex (pairs of hex digits, as "
+                         "MsgIdHex of 'box --json')\n",
+                         Cli_Printable(id).c_str());
+            return 2;
+        }
+        given[bytes] = id;
+        ids.push_back(std::move(bytes));
+    }
     CliSession session(profile);
     if (!session.ok()) return 1;
     Settings_LoadMessages();
@@ -41,7 +79,7 @@ int Cli_Delete(const std::string& profile, const std::string& account,
         const uint32_t rc = FastDelete_Run(acc, ids, nullptr, options, &result);
         Pop3Acc_SetHooks({});
         for (const std::string& id : result.deleted)
-            std::printf("%s\n", id.c_str());
+            std::printf("%s\n", given.count(id) ? given[id].c_str() : id.c_str());
         FASTPOP3_SESSION where;
         where.authType = acc->ChkAuthType;
         for (const FASTPOP3_BOX& box : FastPOP3_Boxes(where, result)) {

@@ -168,11 +168,16 @@ int main(int argc, char** argv) {
                      "unique ids as 'box' lists them; put '--' before ids that "
                      "start with '-'")
         ->required();
+    bool hex = false;
+    delCmd->add_flag("--hex", hex,
+                     "each ID is the hex digits of its bytes (MsgIdHex of 'box "
+                     "--json'); confirmed ids are printed so");
     delCmd->add_flag("--password-stdin", passwordStdin,
                      "read the password as a line of standard input");
     delCmd->footer("Prints the ids the server confirmed; the others stay marked, so the next "
                    "check deletes them.");
-    delCmd->callback([&] { run = [&] { return Cli_Delete(profile, name, ids, passwordStdin); }; });
+    delCmd->callback(
+        [&] { run = [&] { return Cli_Delete(profile, name, ids, hex, passwordStdin); }; });
 
     // tnef
     std::string dir = ".";

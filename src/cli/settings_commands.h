@@ -25,6 +25,9 @@ std::string Cli_AccountFieldsHelp();
 
 // Lists the global options, or sets `assignments` (NAME=VALUE) when given.
 int Cli_Options(const std::string& profile, const std::vector<std::string>* assignments);
+// `box --json` gives each record's id twice: "MsgId" as text (an id that is
+// not UTF-8 is shown read as Windows-1252) and "MsgIdHex", its exact bytes
+// in hex, which `delete --hex` takes.
 int Cli_Box(const std::string& profile, const std::string& account, bool json);
 // `verb` "export" or "import".
 int Cli_Profile(const std::string& profile, const std::string& verb, const std::string& file);

@@ -450,7 +450,7 @@ uint32_t Check::walk(const std::vector<ListingLine>& listing, bool uidl) {
             headers[i] = text;
             MSG_FIELDS f;
             Msg_GetRecordFields(headers[i], nullptr, &f);
-            lines[i].id = std::string(Text_CutUtf8(f.MsgId, 128));
+            lines[i].id = f.MsgId;
             ++idCount[lines[i].id];
         }
     }

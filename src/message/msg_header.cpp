@@ -1,7 +1,6 @@
 #include "message/msg_header.h"
 
 #include "common/text.h"
-#include "message/charset.h"
 
 #include <algorithm>
 #include <ctime>
@@ -218,9 +217,10 @@ void Msg_GetRecordFields(std::string_view text, const MimeMessage* parsed, MSG_F
     fields->ReplyTo = decoded("\nReply-To:", MSG_FIELD_MAX);
     fields->To = decoded("\nTo:", MSG_TO_MAX);
     fields->Subject = decoded("\nSubject:", MSG_FIELD_MAX);
+    // The id as the server sent it, never repaired: that would be another id.
     std::string id;
     if (MIME_GetUnfoldedHeader(h, "\nMessage-ID:", &id, 4 * MSG_FIELD_MAX))
-        fields->MsgId = std::string(Text_CutUtf8(Charset_RepairUtf8(id), MSG_FIELD_MAX));
+        fields->MsgId = std::string(Text_CutUtf8(id, MSG_FIELD_MAX));
     if (fields->MsgId.empty()) fields->MsgId = " ";
     Msg_GetDate(text, &fields->Date);
     uint32_t flags = 0;

@@ -12,16 +12,16 @@
 #include <string_view>
 
 // Largest number of bytes a record keeps of each text field (cut on a UTF-8
-// character boundary).
-inline constexpr size_t MSG_FIELD_MAX = 128; // From, ReplyTo, Subject, MsgId
-inline constexpr size_t MSG_TO_MAX = 256;    // To
+// character boundary): one less than the field's buffer of 128 or 256.
+inline constexpr size_t MSG_FIELD_MAX = 127; // From, ReplyTo, Subject, MsgId
+inline constexpr size_t MSG_TO_MAX = 255;    // To
 
 struct MSG_FIELDS {
     std::string From;    // decoded From
     std::string ReplyTo; // decoded Reply-To
     std::string To;      // decoded To
     std::string Subject; // decoded Subject
-    std::string MsgId;   // raw Message-ID, folds joined; " " when absent
+    std::string MsgId;   // raw Message-ID bytes, folds joined; " " when absent
     DATETIME Date;       // Msg_GetDate
     int32_t HasAttach;   // 1 when the parsed message has an attachment
 };

@@ -10,6 +10,7 @@
 #include <pthread.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 #include <unordered_map>
 #include <vector>
@@ -22,7 +23,11 @@ constexpr size_t kMaxKeyNameBytes = 255;
 constexpr size_t kMaxValueNameBytes = 16383;
 
 // Names compare with SQLite's NOCASE collation, which folds ASCII letters
-// only: the same rule as every other name in the program.
+// only: the same rule as every other name in the program. The values of
+// MsgBox keys are named by message ids, which servers tell apart by case
+// ("CaseId" and "caseid" are two messages): their names compare exactly.
+// So the unique index is exact, and the write path keeps the names of every
+// other key unique ignoring case.
 constexpr const char* kSchema = R"SQL(
 CREATE TABLE IF NOT EXISTS keys(
   id INTEGER PRIMARY KEY,
@@ -35,10 +40,19 @@ CREATE TABLE IF NOT EXISTS vals(
   name TEXT NOT NULL COLLATE NOCASE,
   type INTEGER NOT NULL,
   data BLOB NOT NULL);
-CREATE UNIQUE INDEX IF NOT EXISTS vals_by_name ON vals(key, name);
+CREATE UNIQUE INDEX IF NOT EXISTS vals_by_name ON vals(key, name COLLATE BINARY);
 INSERT OR IGNORE INTO keys(id, parent, name) VALUES(1, NULL, '');
-PRAGMA user_version = 1;
+PRAGMA user_version = 2;
 )SQL";
+
+// Version 1 had the value index ignore case. Its names are unique ignoring
+// case, so they are unique exactly as well: only the index is rebuilt.
+constexpr const char* kMigrate1To2 = R"SQL(
+DROP INDEX IF EXISTS vals_by_name;
+CREATE UNIQUE INDEX vals_by_name ON vals(key, name COLLATE BINARY);
+PRAGMA user_version = 2;
+)SQL";
+constexpr int kSchemaVersion = 2;
 
 struct Conn {
     sqlite3* db = nullptr;
@@ -178,6 +192,31 @@ uint32_t prepareFile(const std::string& path) {
     return REGSTORE_OK;
 }
 
+int schemaVersion(Conn& c) {
+    Query q(c, "PRAGMA user_version");
+    return q.step() == SQLITE_ROW ? static_cast<int>(q.i64(0)) : -1;
+}
+
+// Creates the schema of a new store or brings an older one up to date.
+uint32_t upgradeSchema(Conn& c) {
+    if (schemaVersion(c) >= kSchemaVersion) return REGSTORE_OK;
+    // BEGIN IMMEDIATE, then look again: two processes starting at once must
+    // not both create or migrate the schema.
+    if (const uint32_t e = execScript(c, "BEGIN IMMEDIATE", "create schema"); e) return e;
+    const int version = schemaVersion(c);
+    const char* script = version < 1 ? kSchema : version < kSchemaVersion ? kMigrate1To2 : "";
+    uint32_t e = execScript(c, script, version < 1 ? "create schema" : "migrate schema");
+    if (e == REGSTORE_OK) e = execScript(c, "COMMIT", "create schema");
+    if (e == REGSTORE_OK) return REGSTORE_OK;
+    sqlite3_exec(c.db, "ROLLBACK", nullptr, nullptr, nullptr);
+    if (version < 1) return e;
+    // A full disk or a long-held lock must not take the older store away:
+    // it is read as it is (message ids cannot be written) and the next
+    // connection tries again.
+    DebugLog_Write("RegStore: the store keeps its older schema for now\n");
+    return REGSTORE_OK;
+}
+
 uint32_t openConn(const std::string& path, uint64_t generation, std::unique_ptr<Conn>* out) {
     if (const uint32_t rc = prepareFile(path); rc != REGSTORE_OK) return rc;
     auto c = std::make_unique<Conn>();
@@ -200,24 +239,7 @@ uint32_t openConn(const std::string& path, uint64_t generation, std::unique_ptr<
                        "configure");
         e != REGSTORE_OK)
         return e;
-    int version = 0;
-    {
-        Query q(*c, "PRAGMA user_version");
-        if (q.step() == SQLITE_ROW) version = static_cast<int>(q.i64(0));
-    }
-    if (version < 1) {
-        // BEGIN IMMEDIATE: two processes starting at once must not both
-        // decide to create the schema and then collide.
-        if (const uint32_t e = execScript(*c, "BEGIN IMMEDIATE", "create schema"); e) return e;
-        if (const uint32_t e = execScript(*c, kSchema, "create schema"); e) {
-            sqlite3_exec(c->db, "ROLLBACK", nullptr, nullptr, nullptr);
-            return e;
-        }
-        if (const uint32_t e = execScript(*c, "COMMIT", "create schema"); e) {
-            sqlite3_exec(c->db, "ROLLBACK", nullptr, nullptr, nullptr);
-            return e;
-        }
-    }
+    if (const uint32_t e = upgradeSchema(*c); e != REGSTORE_OK) return e;
     *out = std::move(c);
     return REGSTORE_OK;
 }
@@ -339,10 +361,44 @@ uint32_t walk(Conn& c, HREGKEY parent, const std::vector<std::string_view>& part
     return REGSTORE_OK;
 }
 
+// Whether the values of `key` compare their names exactly: those of a
+// MsgBox key, named by message ids. REGSTORE_E_KEY_DELETED when it is gone.
+uint32_t exactNames(Conn& c, HREGKEY key, bool* exact) {
+    Query q(c, "SELECT name = 'MsgBox' FROM keys WHERE id = ?1");
+    if (!q.ok()) return fail(c, "find key", sqlite3_errcode(c.db));
+    q.bind(1, key);
+    const int rc = q.step();
+    if (rc == SQLITE_ROW) {
+        *exact = q.i64(0) != 0;
+        return REGSTORE_OK;
+    }
+    return rc == SQLITE_DONE ? REGSTORE_E_KEY_DELETED : fail(c, "find key", rc);
+}
+
 uint32_t upsertValue(Conn& c, HREGKEY key, std::string_view name, uint32_t type,
                      std::string_view data) {
-    Query q(c, "INSERT INTO vals(key, name, type, data) VALUES(?1, ?2, ?3, ?4) "
-               "ON CONFLICT(key, name) DO UPDATE SET type = excluded.type, data = excluded.data");
+    bool exact = false;
+    if (const uint32_t rc = exactNames(c, key, &exact); rc != REGSTORE_OK) return rc;
+    if (exact) {
+        Query q(c, "INSERT INTO vals(key, name, type, data) VALUES(?1, ?2, ?3, ?4) "
+                   "ON CONFLICT(key, name COLLATE BINARY) DO UPDATE "
+                   "SET type = excluded.type, data = excluded.data");
+        if (!q.ok()) return fail(c, "set value", sqlite3_errcode(c.db));
+        q.bind(1, key).bindText(2, name).bind(3, type).bindBlob(4, data);
+        const int rc = q.step();
+        return rc == SQLITE_DONE ? REGSTORE_OK : fail(c, "set value", rc);
+    }
+    // The exact index cannot keep these names unique ignoring case: an
+    // existing value of the name in any case is overwritten in place.
+    {
+        Query q(c, "UPDATE vals SET type = ?3, data = ?4 WHERE key = ?1 AND name = ?2 COLLATE "
+                   "NOCASE");
+        if (!q.ok()) return fail(c, "set value", sqlite3_errcode(c.db));
+        q.bind(1, key).bindText(2, name).bind(3, type).bindBlob(4, data);
+        if (const int rc = q.step(); rc != SQLITE_DONE) return fail(c, "set value", rc);
+        if (sqlite3_changes(c.db) > 0) return REGSTORE_OK;
+    }
+    Query q(c, "INSERT INTO vals(key, name, type, data) VALUES(?1, ?2, ?3, ?4)");
     if (!q.ok()) return fail(c, "set value", sqlite3_errcode(c.db));
     q.bind(1, key).bindText(2, name).bind(3, type).bindBlob(4, data);
     const int rc = q.step();
@@ -350,13 +406,29 @@ uint32_t upsertValue(Conn& c, HREGKEY key, std::string_view name, uint32_t type,
 }
 
 uint32_t copyInto(Conn& c, HREGKEY src, HREGKEY dst) {
-    {
-        Query q(c,
-                "INSERT INTO vals(key, name, type, data) "
-                "SELECT ?2, name, type, data FROM vals WHERE key = ?1 ORDER BY id "
-                "ON CONFLICT(key, name) DO UPDATE SET type = excluded.type, data = excluded.data");
+    bool exact = false;
+    if (const uint32_t rc = exactNames(c, dst, &exact); rc != REGSTORE_OK) return rc;
+    if (exact) {
+        Query q(c, "INSERT INTO vals(key, name, type, data) "
+                   "SELECT ?2, name, type, data FROM vals WHERE key = ?1 ORDER BY id "
+                   "ON CONFLICT(key, name COLLATE BINARY) DO UPDATE "
+                   "SET type = excluded.type, data = excluded.data");
         q.bind(1, src).bind(2, dst);
         if (const int rc = q.step(); rc != SQLITE_DONE) return fail(c, "copy values", rc);
+    } else {
+        // A key of settings holds a few dozen values: one by one, so that
+        // names merge ignoring case.
+        std::vector<std::tuple<std::string, uint32_t, std::string>> values;
+        {
+            Query q(c, "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY id");
+            q.bind(1, src);
+            int rc;
+            while ((rc = q.step()) == SQLITE_ROW)
+                values.emplace_back(q.bytes(0), static_cast<uint32_t>(q.i64(1)), q.bytes(2));
+            if (rc != SQLITE_DONE) return fail(c, "copy values", rc);
+        }
+        for (const auto& [name, type, data] : values)
+            if (const uint32_t rc = upsertValue(c, dst, name, type, data); rc) return rc;
     }
     // Collect first: the recursion reuses the same cached statements.
     std::vector<std::pair<HREGKEY, std::string>> children;
@@ -499,7 +571,11 @@ uint32_t RegStore_QueryValue(HREGKEY key, std::string_view name, uint32_t* type,
     if (key == HREGKEY_NONE || !validName(name, kMaxValueNameBytes)) return REGSTORE_E_INVALID;
     Conn* c;
     if (const uint32_t rc = conn(&c); rc) return rc;
-    Query q(*c, "SELECT type, data FROM vals WHERE key = ?1 AND name = ?2");
+    bool exact = false;
+    if (const uint32_t rc = exactNames(*c, key, &exact); rc != REGSTORE_OK)
+        return rc == REGSTORE_E_KEY_DELETED ? REGSTORE_E_NOT_FOUND : rc;
+    Query q(*c, exact ? "SELECT type, data FROM vals WHERE key = ?1 AND name = ?2 COLLATE BINARY"
+                      : "SELECT type, data FROM vals WHERE key = ?1 AND name = ?2 COLLATE NOCASE");
     q.bind(1, key).bindText(2, name);
     const int rc = q.step();
     if (rc == SQLITE_ROW) {
@@ -523,7 +599,11 @@ uint32_t RegStore_DeleteValue(HREGKEY key, std::string_view name) {
     Conn* c;
     if (const uint32_t rc = conn(&c); rc) return rc;
     return write(*c, "delete value", [&]() -> uint32_t {
-        Query q(*c, "DELETE FROM vals WHERE key = ?1 AND name = ?2");
+        bool exact = false;
+        if (const uint32_t rc = exactNames(*c, key, &exact); rc != REGSTORE_OK)
+            return rc == REGSTORE_E_KEY_DELETED ? REGSTORE_E_NOT_FOUND : rc;
+        Query q(*c, exact ? "DELETE FROM vals WHERE key = ?1 AND name = ?2 COLLATE BINARY"
+                          : "DELETE FROM vals WHERE key = ?1 AND name = ?2 COLLATE NOCASE");
         q.bind(1, key).bindText(2, name);
         if (const int rc = q.step(); rc != SQLITE_DONE) return fail(*c, "delete value", rc);
         return sqlite3_changes(c->db) > 0 ? REGSTORE_OK : REGSTORE_E_NOT_FOUND;

@@ -5,9 +5,10 @@
 // killed in the middle of a write leaves no half-written value behind.
 //
 // Key and value names compare ignoring ASCII letter case and keep the case
-// they were created with. Subkeys enumerate in case-insensitive name order,
-// values in the order they were first written (overwriting keeps the place).
-// Key paths separate their levels with '\\'; empty levels are skipped.
+// they were created with; only the values of keys named MsgBox, which are
+// named by message ids, compare their names exactly (byte for byte). Subkeys enumerate in
+// case-insensitive name order, values in the order they were first written (overwriting keeps the
+// place). Key paths separate their levels with '\\'; empty levels are skipped.
 //
 // Every call may be made from any thread; each thread gets its own database
 // connection. Results are REGSTORE_OK or one of the error numbers below

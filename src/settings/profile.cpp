@@ -56,7 +56,7 @@ class Out {
 };
 
 void writeValue(Out& out, std::string_view name, uint32_t type, std::string_view data) {
-    out << "\"" << Profile_Escape(name) << "\"=";
+    out << "\"" << Profile_EscapeName(name) << "\"=";
     static constexpr char kHex[] = "0123456789abcdef";
     if (type == REGTYPE_SZ) {
         out << "\"" << Profile_Escape(data.substr(0, data.find('\0'))) << "\"";
@@ -134,6 +134,37 @@ int hexDigit(char c) {
     return -1;
 }
 
+// Inverse of Profile_Escape, and with `bytes` of Profile_EscapeName too.
+std::string unescape(std::string_view text, bool bytes) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (bytes && text[i] == '\\' && i + 3 < text.size() && text[i + 1] == 'x') {
+            const int hi = hexDigit(text[i + 2]), lo = hexDigit(text[i + 3]);
+            if (hi >= 0 && lo >= 0) {
+                out += static_cast<char>(hi << 4 | lo);
+                i += 3;
+                continue;
+            }
+        }
+        if (text[i] == '\\' && i + 1 < text.size()) {
+            const char n = text[i + 1];
+            if (n == '"' || n == '\\') {
+                out += n;
+                ++i;
+                continue;
+            }
+            if (n == 'n') {
+                out += "\r\n";
+                ++i;
+                continue;
+            }
+        }
+        out += text[i];
+    }
+    return out;
+}
+
 // Where a section applies: the part of its key path after the program's key
 // ("" for the key itself), or nullopt when it lies outside.
 std::optional<std::string_view> relativePath(std::string_view path, std::string_view keyPath) {
@@ -162,11 +193,6 @@ class Importer {
     }
 
     void line(std::string_view raw) {
-        std::string converted;
-        if (!Text_IsValidUtf8(raw)) {
-            converted = Profile_FromCp1252(raw);
-            raw = converted;
-        }
         std::string owned;
         if (const size_t z = raw.find('\x1A'); z != std::string_view::npos) {
             DebugLog_Write("Found CTRL-Z in .iwpf File\r\n%.*s\n", static_cast<int>(raw.size()),
@@ -176,8 +202,18 @@ class Importer {
             raw = owned;
         }
         if (raw.empty()) return;
+        // A value's name is taken as written (message ids are bytes, decided
+        // by the server); only its text is read as Windows-1252 when not UTF-8.
+        if (raw.front() == '"') {
+            if (key_ != HREGKEY_NONE) value(raw);
+            return;
+        }
+        std::string converted;
+        if (!Text_IsValidUtf8(raw)) {
+            converted = Profile_FromCp1252(raw);
+            raw = converted;
+        }
         if (raw.front() == '[') return header(raw);
-        if (raw.front() == '"' && key_ != HREGKEY_NONE) return value(raw);
     }
 
   private:
@@ -229,8 +265,13 @@ class Importer {
             ++i;
         }
         if (i >= v.size() || i + 1 >= v.size() || v[i + 1] != '=') return;
-        const std::string name = Profile_Unescape(v.substr(1, i - 1));
+        const std::string name = Profile_UnescapeName(v.substr(1, i - 1));
         std::string_view data = v.substr(i + 2);
+        std::string converted;
+        if (!Text_IsValidUtf8(data)) {
+            converted = Profile_FromCp1252(data);
+            data = converted;
+        }
         uint32_t rc = REGSTORE_OK;
         if (!data.empty() && data.front() == '"') {
             if (data.size() < 2 || data.back() != '"') return;
@@ -399,25 +440,33 @@ std::string Profile_Escape(std::string_view text) {
 }
 
 std::string Profile_Unescape(std::string_view text) {
+    return unescape(text, false);
+}
+
+std::string Profile_EscapeName(std::string_view name) {
+    static constexpr char kHex[] = "0123456789abcdef";
     std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\\' && i + 1 < text.size()) {
-            const char n = text[i + 1];
-            if (n == '"' || n == '\\') {
-                out += n;
-                ++i;
-                continue;
-            }
-            if (n == 'n') {
-                out += "\r\n";
-                ++i;
-                continue;
-            }
+    out.reserve(name.size() + 8);
+    for (size_t pos = 0; pos < name.size();) {
+        const size_t start = pos;
+        Text_NextUtf8(name, &pos);
+        const auto b = static_cast<unsigned char>(name[start]);
+        if (pos - start == 1 && (b >= 0x80 || b < 0x20 || b == 0x7F)) {
+            out += "\\x";
+            out += kHex[b >> 4];
+            out += kHex[b & 15];
+        } else if (b == '"' || b == '\\') {
+            out += '\\';
+            out += static_cast<char>(b);
+        } else {
+            out.append(name, start, pos - start);
         }
-        out += text[i];
     }
     return out;
+}
+
+std::string Profile_UnescapeName(std::string_view text) {
+    return unescape(text, true);
 }
 
 std::string Profile_FromCp1252(std::string_view line) {

@@ -14,8 +14,10 @@
 //   (empty line)
 //   [HKEY_CURRENT_USER\Software\Corvale\Inboxwarden\Work]
 //   ...
-// Names and texts escape '"' as \", '\' as \\ and a line break (CR LF, CR
-// or LF) as \n, which reads back as CR LF.
+// Names and texts escape '"' as \", '\' as \\; texts write a line break (CR
+// LF, CR or LF) as \n, which reads back as CR LF. Value names are kept byte
+// for byte (message ids): a byte outside valid UTF-8 and a control character
+// are written \xHH. Older files hold no \xHH in names and read as before.
 #pragma once
 
 #include <cstdint>
@@ -53,8 +55,9 @@ uint32_t Reg_ExportKey(const char* rootName, const std::string& keyPath, bool wi
 // case) are applied; others are logged and skipped. A message section is
 // exactly <keyPath>\<account>\MsgBox. *fileSize (optional) receives the
 // file's length. Lines are read whole (up to 1 MiB; longer ones are skipped
-// and logged); a line that is not UTF-8 is read as Windows-1252. The first
-// line may carry a UTF-8 byte-order mark and may end in LF alone.
+// and logged); a section line or value text that is not UTF-8 is read as
+// Windows-1252, value names are taken as written. The first line may carry a
+// UTF-8 byte-order mark and may end in LF alone.
 //   0                 read (an empty file, 0 bytes, is no error)
 //   PROFILE_E_OPEN    cannot be opened
 //   PROFILE_E_READ    a read failed
@@ -74,9 +77,14 @@ using ProfileProgressFn = std::function<void(std::string_view text)>;
 void Profile_SetProgressHandler(ProfileProgressFn fn);
 void Profile_ShowProgress(std::string_view text);
 
-// Escaping of names and texts in value lines, and its inverse.
+// Escaping of texts in value lines, and its inverse.
 std::string Profile_Escape(std::string_view text);
 std::string Profile_Unescape(std::string_view text);
+
+// Escaping of value names, lossless for any bytes, and its inverse (which
+// also reads the names of older files).
+std::string Profile_EscapeName(std::string_view name);
+std::string Profile_UnescapeName(std::string_view text);
 
 // A line from an old profile that is not UTF-8, read as Windows-1252.
 std::string Profile_FromCp1252(std::string_view line);

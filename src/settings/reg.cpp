@@ -1,5 +1,6 @@
 #include "settings/reg.h"
 #include "common/status.h"
+#include "common/text.h"
 #include "platform/log.h"
 #include "platform/paths.h"
 #include "platform/user_message.h"
@@ -126,15 +127,17 @@ uint32_t Reg_GetValue(REGKEY* handle, HREGKEY subkey, const char* name, void* fi
             buf[0] = '\0';
             return ERR_BADARG;
         }
-        const size_t n = std::min<size_t>(*len, stored);
-        if (n == 0) {
+        if (*len == 0 || stored == 0) {
             if (*len > 0) buf[0] = '\0';
             *len = 0;
             return 0;
         }
-        std::memcpy(buf, data.data(), n);
-        buf[n - 1] = '\0';
-        *len = static_cast<uint32_t>(n);
+        // Never half a character: the cut ends on a UTF-8 boundary.
+        const std::string_view text(data.c_str());
+        const std::string_view cut = Text_CutUtf8(text, *len - 1);
+        std::memcpy(buf, cut.data(), cut.size());
+        buf[cut.size()] = '\0';
+        *len = static_cast<uint32_t>(cut.size() + 1);
         return 0;
     }
     case REG_T_STR: {

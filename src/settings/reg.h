@@ -27,8 +27,9 @@ struct REGKEY {
 };
 
 // Field types of the codec. What `field` points to in Reg_GetValue / Reg_SetValue:
-//   REG_T_STRBUF  get: char[*len]; at most *len-1 characters and a NUL are
-//                 written, *len returns the bytes copied.  set: const char* text
+//   REG_T_STRBUF  get: char[*len]; at most *len-1 bytes, cut on a UTF-8
+//                 character boundary, and a NUL are written, *len returns the
+//                 bytes copied with the NUL.  set: const char* text
 //   REG_T_STR     get: std::string*; *len (optional) returns the stored length
 //                 with its NUL.  set: const char* text
 //   REG_T_PSWD    get: std::string* unscrambled; *len (optional) its length.

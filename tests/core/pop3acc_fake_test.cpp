@@ -9,6 +9,7 @@
 #include "settings/msgbox_reg.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <atomic>
 #include <cstdlib>
@@ -182,6 +183,69 @@ TEST_F(FakeCheck, WithoutUidlMessageIdsAreTheIds) {
     for (const auto& cmd : seen)
         EXPECT_NE(cmd.rfind("DELE", 0), 0u) << cmd;
     EXPECT_NE(std::string(acc_.StatusText).find("not deleted"), std::string::npos);
+}
+
+// Ids are the server's bytes: ids that differ only in case, that are not
+// UTF-8 or hold a lone CR, a quote or a backslash each stay one message of
+// their own through the store and the profile, run after run of the CLI,
+// and `box --json` names every one so that `delete` reaches it.
+TEST_F(FakeCheck, IdsStayExactAcrossRunsOfTheCli) {
+    const std::vector<std::string> ids = {"CaseId", "caseid", "a\rb", "\xff\xfe\xfd", "q\"b\\s"};
+    FakeServer s;
+    for (size_t i = 0; i < ids.size(); ++i) {
+        s.msgs.push_back(msg(static_cast<int>(i) + 1));
+        s.msgs.back().uidl = ids[i];
+    }
+    std::vector<std::string> sessions[5]; // commands of each connection
+    int n = 0;
+    iwtest::FakePeer peer(
+        [&](iwtest::PeerConn& c) {
+            s.seen = &sessions[n];
+            s.errOn.clear();
+            if (n++ == 2) s.errOn["DELE"] = "-ERR busy\r\n"; // the first delete is refused
+            s.Serve(c);
+        },
+        5);
+    const std::string dir = iwtest::MakeTempDir("cliids");
+    setenv("INBOXWARDEN_REGISTRY", (dir + "/registry.db").c_str(), 1);
+    std::string out;
+    const auto run = [&](const std::string& args, const std::string& input = "") {
+        return iwtest::RunCli(IW_CLI, dir + "/P.iwpf", args, input, dir, &out);
+    };
+    const auto newCount = [&] {
+        return nlohmann::json::parse(out)["accounts"][0]["counts"]["new"];
+    };
+    ASSERT_EQ(run("account add Fake ChkServer=127.0.0.1 ChkLogin=user ChkTmout=5 ChkPort=" +
+                      std::to_string(peer.port()) + " --chk-password-stdin",
+                  "pw\n"),
+              0);
+    ASSERT_EQ(run("check Fake --json"), 0) << iwtest::ReadFile(dir + "/err");
+    EXPECT_EQ(newCount(), 5);
+    ASSERT_EQ(run("check Fake --json"), 0);
+    EXPECT_EQ(newCount(), 0) << "every id was known again";
+
+    ASSERT_EQ(run("box Fake --json"), 0);
+    std::set<std::string> listed;
+    for (const auto& r : nlohmann::json::parse(out))
+        listed.insert(r.value("MsgIdHex", std::string()));
+    EXPECT_EQ(listed, (std::set<std::string>{"436173654964", "636173656964", "610d62", "fffefd",
+                                             "7122625c73"}));
+
+    // The refused delete leaves its mark on "caseid" alone: the next check
+    // deletes message 2 and not "CaseId".
+    EXPECT_EQ(run("delete Fake caseid"), 1);
+    ASSERT_EQ(run("check Fake --json"), 0);
+    EXPECT_EQ(run("delete Fake --hex fffefd"), 0) << iwtest::ReadFile(dir + "/err");
+    EXPECT_EQ(out, "fffefd\n");
+    peer.Join();
+    const auto deles = [&](int session) {
+        std::vector<std::string> d;
+        for (const std::string& cmd : sessions[session])
+            if (cmd.rfind("DELE", 0) == 0) d.push_back(cmd);
+        return d;
+    };
+    EXPECT_EQ(deles(3), std::vector<std::string>{"DELE 2"});
+    EXPECT_EQ(deles(4), std::vector<std::string>{"DELE 4"});
 }
 
 TEST_F(FakeCheck, AServerWithoutTopStillListsItsNewMail) {

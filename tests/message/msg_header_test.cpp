@@ -170,14 +170,19 @@ TEST(MsgRecordFields, FilledFromTheHeaderDecodedAndCut) {
     Msg_GetRecordFields(text, m.get(), &f);
     EXPECT_EQ(f.From, "J\xC3\xB6rg <j@example.org>");
     EXPECT_EQ(f.ReplyTo, "r@example.org");
-    EXPECT_EQ(f.To, std::string(256, 'x'));
-    EXPECT_EQ(f.Subject.size(), 128u); // 64 two-byte characters, none split
+    EXPECT_EQ(f.To, std::string(255, 'x'));
+    EXPECT_EQ(f.Subject.size(), 126u); // 63 two-byte characters, none split
     EXPECT_EQ(f.MsgId, "<id@example.org>");
     EXPECT_EQ(show(f.Date), "2010-10-21 12:05:09 w4");
     EXPECT_EQ(f.HasAttach, 1);
 
     Msg_GetRecordFields(text, nullptr, &f);
     EXPECT_EQ(f.HasAttach, 0);
+
+    // The id keeps the server's bytes, UTF-8 or not, up to 127 of them.
+    Msg_GetRecordFields(MIME_ToCrLf("\nMessage-ID: <\xff" + std::string(200, 'a') + ">\n\n"),
+                        nullptr, &f);
+    EXPECT_EQ(f.MsgId, "<\xff" + std::string(125, 'a'));
 }
 
 TEST(MsgRecordFields, AbsentFieldsAreEmptyAndBodyLinesDoNotCount) {

@@ -2,6 +2,7 @@
 #include "platform/registry.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <csignal>
 #include <string>
@@ -71,6 +72,68 @@ TEST_F(RegistryStore, NamesIgnoreCaseAndKeepTheirOwn) {
 
     HREGKEY missing = HREGKEY_NONE;
     EXPECT_EQ(RegStore_OpenKey(HREGKEY_USER, "Software\\Nobody", &missing), REGSTORE_E_NOT_FOUND);
+}
+
+// Message ids are told apart by case: the values of a MsgBox key compare
+// their names exactly, wherever they are written, copied or deleted.
+TEST_F(RegistryStore, MessageIdsCompareExactly) {
+    const HREGKEY box = key("Root\\Acc\\msgbox");
+    ASSERT_EQ(RegStore_SetValue(box, "CaseId", REGTYPE_SZ, "upper"), REGSTORE_OK);
+    ASSERT_EQ(RegStore_SetValue(box, "caseid", REGTYPE_SZ, "lower"), REGSTORE_OK);
+    EXPECT_EQ(get(box, "CaseId"), "upper");
+    EXPECT_EQ(get(box, "caseid"), "lower");
+    EXPECT_EQ(RegStore_QueryValue(box, "CASEID", nullptr, nullptr), REGSTORE_E_NOT_FOUND);
+    EXPECT_EQ(RegStore_DeleteValue(box, "CASEID"), REGSTORE_E_NOT_FOUND);
+
+    const HREGKEY copy = key("Root\\Copy");
+    ASSERT_EQ(RegStore_CopyTree(key("Root\\Acc"), copy), REGSTORE_OK);
+    HREGKEY copied = HREGKEY_NONE;
+    ASSERT_EQ(RegStore_OpenKey(copy, "MsgBox", &copied), REGSTORE_OK);
+    EXPECT_EQ(valueNames(copied), (std::vector<std::string>{"CaseId", "caseid"}));
+    ASSERT_EQ(RegStore_DeleteValue(box, "caseid"), REGSTORE_OK);
+    EXPECT_EQ(valueNames(box), std::vector<std::string>{"CaseId"});
+
+    // Copied into a key of settings, names that differ in case are one value.
+    const HREGKEY plain = key("Root\\Plain");
+    ASSERT_EQ(RegStore_SetValue(plain, "CASEID", REGTYPE_SZ, "old"), REGSTORE_OK);
+    ASSERT_EQ(RegStore_CopyTree(copied, plain), REGSTORE_OK);
+    EXPECT_EQ(valueNames(plain), std::vector<std::string>{"CASEID"});
+    EXPECT_EQ(get(plain, "caseid"), "lower");
+}
+
+// A store written by the version that compared every value name ignoring
+// case opens with its records, whose names then compare exactly.
+TEST_F(RegistryStore, AnOlderStoreKeepsItsRecords) {
+    const std::string old = dir_ + "/v1.db";
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(old.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, R"SQL(
+        CREATE TABLE keys(id INTEGER PRIMARY KEY,
+          parent INTEGER REFERENCES keys(id) ON DELETE CASCADE, name TEXT NOT NULL COLLATE NOCASE);
+        CREATE UNIQUE INDEX keys_by_name ON keys(parent, name);
+        CREATE TABLE vals(id INTEGER PRIMARY KEY,
+          key INTEGER NOT NULL REFERENCES keys(id) ON DELETE CASCADE,
+          name TEXT NOT NULL COLLATE NOCASE, type INTEGER NOT NULL, data BLOB NOT NULL);
+        CREATE UNIQUE INDEX vals_by_name ON vals(key, name);
+        INSERT INTO keys VALUES(1, NULL, ''), (2, 1, 'Acc'), (3, 2, 'MsgBox');
+        INSERT INTO vals(key, name, type, data) VALUES(2, 'ChkServer', 1, 'pop'),
+          (3, 'CaseId', 1, 'one'), (3, 'u2', 1, 'two');
+        PRAGMA user_version = 1;)SQL",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+
+    ASSERT_EQ(RegStore_Open(old), REGSTORE_OK);
+    HREGKEY acc = HREGKEY_NONE, box = HREGKEY_NONE;
+    ASSERT_EQ(RegStore_OpenKey(HREGKEY_USER, "acc", &acc), REGSTORE_OK);
+    ASSERT_EQ(RegStore_OpenKey(acc, "MsgBox", &box), REGSTORE_OK);
+    EXPECT_EQ(valueNames(box), (std::vector<std::string>{"CaseId", "u2"}));
+    ASSERT_EQ(RegStore_SetValue(box, "caseid", REGTYPE_SZ, "three"), REGSTORE_OK);
+    EXPECT_EQ(get(box, "CaseId"), "one");
+    EXPECT_EQ(get(box, "caseid"), "three");
+    ASSERT_EQ(RegStore_SetValue(acc, "CHKSERVER", REGTYPE_SZ, "pop2"), REGSTORE_OK);
+    EXPECT_EQ(valueNames(acc), std::vector<std::string>{"ChkServer"});
+    EXPECT_EQ(get(acc, "chkserver"), "pop2");
 }
 
 TEST_F(RegistryStore, EnumerationOrders) {

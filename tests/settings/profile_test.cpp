@@ -200,6 +200,42 @@ TEST_F(ProfileTest, LongLinesOldCodePagesAndOddLines) {
     EXPECT_EQ(sz(kRoot, "After"), "ok");
 }
 
+// Message ids are the server's bytes: every one comes back from the profile
+// exactly, and none collapses into another.
+TEST_F(ProfileTest, ValueNamesKeepEveryByte) {
+    const std::string box = kRoot + "\\Work\\MsgBox";
+    const std::vector<std::string> ids = {"CaseId", "caseid",  "\xff\xfe\xfd", "a\rb",
+                                          "l\nf",   "q\"b\\s", "J\xc3\xb6rg",  "z\x1a"};
+    for (const std::string& id : ids)
+        setSz(box, id, ";Fm=;" + id.substr(0, 1) + ";En=;");
+    const std::string file = dir_ + "/ids.iwpf";
+    ASSERT_EQ(Reg_ExportKey(PROFILE_ROOT_NAME, kRoot, true, PROFILE_MAGIC, file), 0u);
+    const std::string text = iwtest::ReadFile(file);
+    EXPECT_NE(text.find("\"\\xff\\xfe\\xfd\"=\";Fm=;\xff;En=;\""), std::string::npos) << text;
+    EXPECT_NE(text.find("\"a\\x0db\"="), std::string::npos);
+
+    RegStore_DeleteTree(HREGKEY_USER, "Software");
+    ASSERT_EQ(importBoth(file), 0u);
+    std::vector<std::string> names;
+    RegStore_ForEachValue(key(box), [&](std::string_view n, uint32_t, std::string_view) {
+        names.emplace_back(n);
+        return true;
+    });
+    EXPECT_EQ(names, ids);
+    EXPECT_EQ(sz(box, "\xff\xfe\xfd"), ";Fm=;\xc3\xbf;En=;"); // the text is read as Windows-1252
+
+    // Older files hold no \xHH in names: a name keeps its bytes, \n is CR LF.
+    RegStore_DeleteTree(HREGKEY_USER, "Software");
+    ASSERT_EQ(importBoth(write("old.iwpf", "<INBOXWARDEN6>\r\n\r\n[HKEY_CURRENT_USER\\" + kRoot +
+                                               "\\Work]\r\n\r\n[HKEY_CURRENT_USER\\" + box +
+                                               "]\r\n\"J\xfcrgen\"=\"\xe9t\xe9\"\r\n"
+                                               "\"a\\nb\"=\"x\"\r\n\"c:\\\\x41\"=\"y\"\r\n")),
+              0u);
+    EXPECT_EQ(sz(box, "J\xfcrgen"), "\xc3\xa9t\xc3\xa9");
+    EXPECT_EQ(sz(box, "a\r\nb"), "x");
+    EXPECT_EQ(sz(box, "c:\\x41"), "y");
+}
+
 // Whatever goes wrong while exporting, the file that was there stays whole.
 TEST_F(ProfileTest, FailedExportKeepsTheOldFile) {
     const std::string file = write("keep.iwpf", "<INBOXWARDEN6>\r\n\r\nold\r\n");

@@ -65,6 +65,15 @@ TEST_F(Reg, StringBufferReadsCutAndCount) {
     EXPECT_EQ(std::strlen(buf), 73u);
     EXPECT_EQ(len, 74u);
 
+    // Never half a character: 72 letters and an "é" do not fit in 74 bytes
+    // with the NUL, so the "é" goes whole.
+    const std::string font = std::string(72, 'f') + "\u00e9";
+    ASSERT_EQ(Reg_SetValue(root_, HREGKEY_NONE, "RFont", font.c_str(), 0, REG_T_STRBUF), 0u);
+    len = sizeof buf;
+    ASSERT_EQ(Reg_GetValue(root_, HREGKEY_NONE, "RFont", buf, &len, REG_T_STRBUF), 0u);
+    EXPECT_EQ(std::string(buf), std::string(72, 'f'));
+    EXPECT_EQ(len, 73u);
+
     // A roomy buffer gets the whole text; the length counts its NUL.
     char big[200];
     len = sizeof big;

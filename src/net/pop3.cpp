@@ -295,9 +295,10 @@ uint32_t Pop3_GetMessage(int sock, GrowBuffer* buf, int timeoutSec, const char* 
     if (!buf) return SOCKERR_INVAL;
     if (!terminator) terminatorLength = 0;
     size_t total = 0;
+    SockLinePace pace(timeoutSec);
     for (;;) {
         size_t got = 0;
-        const uint32_t rc = Sock_Recv(sock, buf, total, &got, timeoutSec, abort);
+        const uint32_t rc = Sock_RecvUntil(sock, buf, total, &got, pace.Deadline(), abort);
         if (rc != 0) {
             if (buf->Capacity() > total) buf->Data()[total] = '\0';
             Log_Write(LOG_POP3, "POP3: GetMessage: == %u, buff=\"%.*s\"\n", rc, _logLength(total),
@@ -305,6 +306,7 @@ uint32_t Pop3_GetMessage(int sock, GrowBuffer* buf, int timeoutSec, const char* 
             return rc;
         }
         const char* fresh = buf->Data() + total;
+        pace.Received({fresh, got});
         total += got;
         Log_Write(LOG_POP3, "POP3: Read: bytes=%zu, buff=\"%.*s\"\n", got, _logLength(got), fresh);
         // An error reply is one line even where a listing was asked for.

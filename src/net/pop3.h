@@ -133,8 +133,10 @@ uint32_t Pop3_SendCMD(int sock, const char* command, const char* argument, int m
 
 // Reads one response into buf from offset 0, NUL-terminated: until it ends
 // with the terminator, or after one read when terminator is null or empty.
-// A response starting with '-' is one line whatever the terminator. Returns 0
-// or the socket error (SOCKERR_NOBUFS when it outgrows the buffer's limit).
+// A response starting with '-' is one line whatever the terminator. Each line
+// must arrive within timeoutSec as SockLinePace counts it, however steadily
+// its bytes trickle in. Returns 0 or the socket error (SOCKERR_TIMEDOUT;
+// SOCKERR_NOBUFS when it outgrows the buffer's limit).
 uint32_t Pop3_GetMessage(int sock, GrowBuffer* buf, int timeoutSec, const char* terminator,
                          size_t terminatorLength, const SockAbort* abort = Pop3_SessionAbort());
 

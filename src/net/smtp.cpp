@@ -128,10 +128,13 @@ uint32_t Session::sendLine(std::string_view text, std::string_view arg, bool bra
 uint32_t Session::readReply() {
     replyLen_ = 0;
     if (reply_.Data()) reply_.Data()[0] = 0;
+    SockLinePace pace(job_->timeout);
     for (;;) {
         size_t got = 0;
-        const uint32_t rc = Sock_Recv(*sock_, &reply_, replyLen_, &got, job_->timeout, abort_);
+        const uint32_t rc =
+            Sock_RecvUntil(*sock_, &reply_, replyLen_, &got, pace.Deadline(), abort_);
         if (rc) return rc;
+        pace.Received({reply_.Data() + replyLen_, got});
         replyLen_ += got;
         if (Smtp_ReplyComplete(Reply())) break;
     }

@@ -49,7 +49,7 @@ using SMTP_WRITE = std::function<uint32_t(std::string_view text)>;
 struct SendJob {
     std::string server;
     int32_t port = 25;
-    int32_t timeout = 30; // seconds for each reply and each blocked send
+    int32_t timeout = 30; // seconds for each reply line (see SockLinePace) and blocked send
     std::string login;    // empty: HELO and no authentication; else EHLO and AUTH
     std::string password;
     int32_t authMethod = SMTP_AUTH_PLAIN;

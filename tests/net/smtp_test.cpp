@@ -259,7 +259,7 @@ TEST_F(SmtpTest, CrLfInTheSenderAddressCannotAddACommand) {
               1);
 }
 
-TEST_F(SmtpTest, StalledReplyTimesOutAndAbortEndsTheWaitAtOnce) {
+TEST_F(SmtpTest, StalledOrTrickledReplyTimesOutAndAbortEndsTheWaitAtOnce) {
     job_.timeout = 1;
     {
         auto peer = FakeSmtp(
@@ -268,6 +268,13 @@ TEST_F(SmtpTest, StalledReplyTimesOutAndAbortEndsTheWaitAtOnce) {
         EXPECT_EQ(Send(peer), SOCKERR_TIMEDOUT);
         EXPECT_STREQ(job_.errorText, Sock_ErrorText(SOCKERR_TIMEDOUT));
         EXPECT_LT(sw.ElapsedMs(), 5000);
+    }
+    {
+        iwtest::FakePeer peer(
+            [](iwtest::PeerConn& c) { c.Trickle("220 a greeting that takes its time\r\n", 300); });
+        Stopwatch sw;
+        EXPECT_EQ(Send(peer), SOCKERR_TIMEDOUT);
+        EXPECT_LT(sw.ElapsedMs(), 3000);
     }
     job_.timeout = 30;
     log_ = std::make_shared<FakeSmtpLog>();

@@ -191,7 +191,9 @@ uint32_t Check::login(const std::string& greeting) {
                              greeting, acc_.ChkLogin, password, &why);
     if (rc != 0) {
         if (prompted) acc_.RememberedChkPswd.clear(); // ask again next time
-        rc = Pop3_SetError(why.c_str(), rc);
+        // Past the greeting a silence is the command's failure, not a
+        // connection that timed out.
+        rc = Pop3_SetError(why.c_str(), rc == ERR_TIMEOUT ? ERR_OPERATION : rc);
     }
     return rc;
 }

@@ -407,9 +407,7 @@ uint32_t Pop3_Command(int timeoutSec, GrowBuffer* buf, const char* command, cons
     if (!text) text = &ignored;
     *text = "";
     const uint32_t rc = Pop3_SendCMD(Pop3Socket, command, argument, mode, buf, timeoutSec);
-    if (rc != 0)
-        return Pop3_SetError(Pop3_ErrorText(rc),
-                             rc == SOCKERR_TIMEDOUT ? ERR_TIMEOUT : ERR_OPERATION);
+    if (rc != 0) return Pop3_SetError(Pop3_ErrorText(rc), ERR_OPERATION);
     if (!buf) return 0;
     if (Pop3_ParseResponse(buf->Data(), text) == 1) return 0;
     if (!failOnErr) return ERR_REFUSED;

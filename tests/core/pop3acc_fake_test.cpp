@@ -40,6 +40,7 @@ struct FakeServer {
     std::string quitReply = "+OK bye\r\n";
     bool closeOnQuit = false;
     int stallOnRetr = 0;                      // seconds to wait before answering RETR
+    std::string silentOn;                     // command word never answered
     std::vector<std::string>* seen = nullptr; // commands received, in order
     std::atomic<int> deleted{0};
 
@@ -55,6 +56,10 @@ struct FakeServer {
             if (seen) seen->push_back(line);
             const std::string word = line.substr(0, line.find(' '));
             const int arg = std::atoi(line.c_str() + std::min(line.size(), word.size() + 1));
+            if (word == silentOn) {
+                c.WaitClosed(5000);
+                return;
+            }
             if (auto it = errOn.find(word); it != errOn.end()) {
                 c.Send(it->second);
                 continue;
@@ -287,16 +292,49 @@ TEST_F(FakeCheck, EmptyMaildropAndRefusedDele) {
     EXPECT_EQ(MsgBox_GetCount(acc_.hMsgBox), 0);
 }
 
-TEST_F(FakeCheck, StallTimesOutAndAClosedPeerFails) {
+// Only a connection or greeting that does not come in time is a time-out
+// (CheckResult 2); a server that stops answering later fails the command
+// (CheckResult 3), and the box keeps what the walk did not reach.
+TEST_F(FakeCheck, SilenceOrTrickleTimesOut) {
+    FakeServer s;
+    s.msgs = {msg(1), msg(2)};
+    ASSERT_EQ(check(s).rc, 0u);
     acc_.ChkTmout = 1;
-    iwtest::FakePeer silent([](iwtest::PeerConn& c) { c.WaitClosed(5000); });
-    acc_.ChkPort = silent.port();
-    iwtest::Stopwatch sw;
-    auto out = RunCheck(acc_);
-    EXPECT_EQ(out.rc, ERR_TIMEOUT);
-    EXPECT_LT(sw.ElapsedMs(), 3000);
-    silent.Join();
+    for (const bool trickle : {false, true}) {
+        SCOPED_TRACE(trickle ? "greeting a byte every 800 ms" : "no greeting");
+        iwtest::FakePeer peer([trickle](iwtest::PeerConn& c) {
+            if (trickle)
+                c.Trickle("+OK a greeting that takes its time\r\n", 800);
+            else
+                c.WaitClosed(5000);
+        });
+        acc_.ChkPort = peer.port();
+        iwtest::Stopwatch sw;
+        const auto out = RunCheck(acc_);
+        EXPECT_EQ(out.rc, ERR_TIMEOUT);
+        EXPECT_EQ(acc_.CheckResult, 2);
+        EXPECT_LT(sw.ElapsedMs(), 3000); // the rule allows two time-outs
+        peer.Join();
+    }
+    const struct {
+        const char* word;
+        bool uidl;
+    } silences[] = {{"PASS", true}, {"UIDL", true}, {"LIST", false}, {"TOP", false}};
+    for (const auto& k : silences) {
+        SCOPED_TRACE(k.word);
+        FakeServer silent;
+        silent.msgs = {msg(1), msg(2), msg(3)};
+        silent.uidl = k.uidl;
+        silent.silentOn = k.word;
+        const auto out = check(silent);
+        EXPECT_EQ(out.rc, ERR_OPERATION);
+        EXPECT_EQ(out.error, "Connection timed out");
+        EXPECT_EQ(acc_.CheckResult, 3);
+        EXPECT_EQ(BoxIds(acc_), (std::vector<std::string>{"u1", "u2"}));
+    }
+}
 
+TEST_F(FakeCheck, AClosedPeerFails) {
     iwtest::FakePeer dropper([](iwtest::PeerConn& c) {
         c.Send("+OK hi\r\n");
         c.ReadLine();
@@ -307,7 +345,7 @@ TEST_F(FakeCheck, StallTimesOutAndAClosedPeerFails) {
         c.Send("+OK 2 10"); // and the connection ends inside the line
     });
     acc_.ChkPort = dropper.port();
-    out = RunCheck(acc_);
+    const auto out = RunCheck(acc_);
     EXPECT_EQ(out.rc, ERR_OPERATION);
     EXPECT_FALSE(out.error.empty());
     dropper.Join();

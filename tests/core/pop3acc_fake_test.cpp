@@ -231,18 +231,32 @@ TEST_F(FakeCheck, ErrAtEachStepFailsWithTheServersWords) {
         EXPECT_NE(cmd.rfind("PASS", 0), 0u);
 }
 
-TEST_F(FakeCheck, AListingThatEndsEarlyDropsNothing) {
+TEST_F(FakeCheck, AListingThatEndsEarlyOrAStatWithoutCountDropsNothing) {
     FakeServer s;
     s.msgs = {msg(1), msg(2), msg(3)};
     ASSERT_EQ(check(s).rc, 0u);
     FakeServer broken;
     broken.msgs = s.msgs;
     broken.listing = "1 u1\r\n#garbage\r\n3 u3\r\n.\r\n";
-    const auto out = check(broken);
+    auto out = check(broken);
     EXPECT_EQ(out.rc, ERR_OPERATION);
     EXPECT_EQ(out.error, "Message list incomplete");
     EXPECT_EQ(BoxIds(acc_).size(), 3u);        // u2 and u3 were not reached, so they stay
     EXPECT_NE(std::string(acc_.LastSTAT), ""); // unchanged from the last complete check
+
+    // Read as 0 messages, these would have emptied the box.
+    for (const char* stat : {"+OK abc\r\n", "+OK\r\n", "+OK -1 0\r\n", "+OK 99999999999 1\r\n"}) {
+        SCOPED_TRACE(stat);
+        FakeServer garbled;
+        garbled.msgs = s.msgs;
+        garbled.errOn["STAT"] = stat;
+        out = check(garbled);
+        EXPECT_EQ(out.rc, ERR_OPERATION);
+        EXPECT_EQ(out.error + "\r\n", stat);
+        EXPECT_EQ(BoxIds(acc_).size(), 3u);
+    }
+    EXPECT_EQ(check(s).rc, 0u);
+    EXPECT_EQ(Find(acc_, "u1")->Status, MSG_NOTIFIED); // not new again
 }
 
 TEST_F(FakeCheck, DeletionsCountOnlyWhenQuitIsConfirmed) {

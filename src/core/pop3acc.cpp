@@ -11,6 +11,7 @@
 #include "settings/msgbox.h"
 #include "settings/msgbox_reg.h"
 
+#include <charconv>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -106,6 +107,15 @@ struct ListingLine {
     std::string size; // LIST listings: the size digits
 };
 
+// The message count of a STAT answer (the text after "+OK "): its leading
+// number (RFC 1939 §5). False when there is none or it does not fit.
+bool statCount(std::string_view text, int* count) {
+    const size_t start = std::min(text.find_first_not_of(' '), text.size());
+    const char* first = text.data() + start;
+    const char* last = text.data() + text.size();
+    return std::from_chars(first, last, *count).ec == std::errc() && *count >= 0;
+}
+
 // The server's first line of a text, for messages.
 std::string firstLine(std::string_view text) {
     const size_t lf = text.find('\n');
@@ -152,6 +162,7 @@ class Check {
     void* ctx_;
     POP3ACC_HOOKS hooks_;
     std::string statLine_;
+    int statCount_ = 0;         // the message count of STAT
     bool topRefused_ = false;   // the server answers TOP with -ERR: fetch new messages whole
     bool walkComplete_ = false; // the walk reached the listing's last line
     // Message number -> size digits, from one LIST of the whole maildrop:
@@ -191,7 +202,9 @@ uint32_t Check::login(const std::string& greeting) {
                              greeting, acc_.ChkLogin, password, &why);
     if (rc != 0) {
         if (prompted) acc_.RememberedChkPswd.clear(); // ask again next time
-        rc = Pop3_SetError(why.c_str(), rc);
+        // Past the greeting a silence is the command's failure, not a
+        // connection that timed out.
+        rc = Pop3_SetError(why.c_str(), rc == ERR_TIMEOUT ? ERR_OPERATION : rc);
     }
     return rc;
 }
@@ -202,7 +215,7 @@ uint32_t Check::login(const std::string& greeting) {
 bool Check::readListing(bool uidl, std::vector<ListingLine>* lines) {
     std::string_view all(Pop3SessionBuffer.Data());
     size_t pos = all.find('\n');
-    const int n = std::atoi(statLine_.c_str() + 4);
+    const int n = statCount_;
     while (pos != std::string_view::npos && pos + 1 < all.size()) {
         ++pos;
         if (all[pos] == '.') return true;
@@ -582,7 +595,11 @@ uint32_t Check::Run() {
         rc != 0)
         return rc;
     statLine_.assign(std::string_view(Pop3SessionBuffer.Data()).substr(0, kStatLineMax));
-    const int n = std::atoi(text);
+    if (!statCount(text, &statCount_)) {
+        // Taken for 0, it would drop every record as gone from the server.
+        return Pop3_SetError(firstLine(Pop3SessionBuffer.Data()).c_str(), ERR_OPERATION);
+    }
+    const int n = statCount_;
 
     const bool fetchMode = req_.flags & (CHECK_FETCH_ONE | CHECK_FETCH_TOP);
     if (!fetchMode && n == MsgBox_GetCount(acc_.hMsgBox) && n >= 2 && acc_.CheckResult == 0 &&

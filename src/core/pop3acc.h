@@ -87,11 +87,13 @@ uint32_t Pop3Acc_GetPassword(ACCOUNT* account, std::string* password, bool* prom
 //   ERR_NOT_READY  no password (or a bad request)
 //   ERR_CANCELLED, ERR_SKIPPED  the user cancelled the whole check / skipped this account
 //   ERR_TIMEOUT    the connection or the greeting timed out
-//   ERR_OPERATION  any other failure, including a listing that ended before
-//                  its last line or a QUIT the server did not confirm; the
-//                  text is in the check state (Pop3_GetLastError). Records
-//                  the walk did not reach, and deletions the server did not
-//                  commit, are kept for the next check.
+//   ERR_OPERATION  any other failure, including a server that stops
+//                  answering after the greeting ("Connection timed out"), a
+//                  STAT answer without a message count, a listing that ended
+//                  before its last line or a QUIT the server did not confirm;
+//                  the text is in the check state (Pop3_GetLastError).
+//                  Records the walk did not reach, and deletions the server
+//                  did not commit, are kept for the next check.
 // A filter save that failed for an action that requires it leaves the text
 // "Filter: message save operation failed." in account->StatusText while the
 // check still succeeds.

@@ -295,9 +295,10 @@ uint32_t Pop3_GetMessage(int sock, GrowBuffer* buf, int timeoutSec, const char* 
     if (!buf) return SOCKERR_INVAL;
     if (!terminator) terminatorLength = 0;
     size_t total = 0;
+    SockLinePace pace(timeoutSec);
     for (;;) {
         size_t got = 0;
-        const uint32_t rc = Sock_Recv(sock, buf, total, &got, timeoutSec, abort);
+        const uint32_t rc = Sock_RecvUntil(sock, buf, total, &got, pace.Deadline(), abort);
         if (rc != 0) {
             if (buf->Capacity() > total) buf->Data()[total] = '\0';
             Log_Write(LOG_POP3, "POP3: GetMessage: == %u, buff=\"%.*s\"\n", rc, _logLength(total),
@@ -305,6 +306,7 @@ uint32_t Pop3_GetMessage(int sock, GrowBuffer* buf, int timeoutSec, const char* 
             return rc;
         }
         const char* fresh = buf->Data() + total;
+        pace.Received({fresh, got});
         total += got;
         Log_Write(LOG_POP3, "POP3: Read: bytes=%zu, buff=\"%.*s\"\n", got, _logLength(got), fresh);
         // An error reply is one line even where a listing was asked for.
@@ -405,9 +407,7 @@ uint32_t Pop3_Command(int timeoutSec, GrowBuffer* buf, const char* command, cons
     if (!text) text = &ignored;
     *text = "";
     const uint32_t rc = Pop3_SendCMD(Pop3Socket, command, argument, mode, buf, timeoutSec);
-    if (rc != 0)
-        return Pop3_SetError(Pop3_ErrorText(rc),
-                             rc == SOCKERR_TIMEDOUT ? ERR_TIMEOUT : ERR_OPERATION);
+    if (rc != 0) return Pop3_SetError(Pop3_ErrorText(rc), ERR_OPERATION);
     if (!buf) return 0;
     if (Pop3_ParseResponse(buf->Data(), text) == 1) return 0;
     if (!failOnErr) return ERR_REFUSED;

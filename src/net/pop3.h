@@ -133,8 +133,10 @@ uint32_t Pop3_SendCMD(int sock, const char* command, const char* argument, int m
 
 // Reads one response into buf from offset 0, NUL-terminated: until it ends
 // with the terminator, or after one read when terminator is null or empty.
-// A response starting with '-' is one line whatever the terminator. Returns 0
-// or the socket error (SOCKERR_NOBUFS when it outgrows the buffer's limit).
+// A response starting with '-' is one line whatever the terminator. Each line
+// must arrive within timeoutSec as SockLinePace counts it, however steadily
+// its bytes trickle in. Returns 0 or the socket error (SOCKERR_TIMEDOUT;
+// SOCKERR_NOBUFS when it outgrows the buffer's limit).
 uint32_t Pop3_GetMessage(int sock, GrowBuffer* buf, int timeoutSec, const char* terminator,
                          size_t terminatorLength, const SockAbort* abort = Pop3_SessionAbort());
 
@@ -202,8 +204,7 @@ uint32_t Pop3_Quit(int* sock, int sendQuit);
 // closes the session. A server deletes messages only when it answers QUIT
 // with "+OK" (RFC 1939 §6), so 0 means the DELEs of this session took effect.
 // Otherwise returns what Pop3_Command returns for a failure (ERR_OPERATION
-// with the server's or the socket's words, ERR_TIMEOUT, or the user's cancel
-// or skip).
+// with the server's or the socket's words, or the user's cancel or skip).
 uint32_t Pop3_QuitAndConfirm(int timeoutSec, GrowBuffer* buf);
 
 // Sends a command on the session and classifies the answer:
@@ -213,8 +214,9 @@ uint32_t Pop3_QuitAndConfirm(int timeoutSec, GrowBuffer* buf);
 //                  words (or "UNKNOWN POP3 response")
 //   ERR_OPERATION  the same with failOnErr non-zero: the server's first line
 //                  becomes the check text; or a transport failure, whose
-//                  socket text becomes the check text
-//   ERR_TIMEOUT    the server did not answer within timeoutSec
+//                  socket text becomes the check text ("Connection timed
+//                  out" when the answer did not come in time: only a connect
+//                  or greeting time-out is ERR_TIMEOUT)
 //   ERR_CANCELLED, ERR_SKIPPED  the user aborted (text "Operation canceled")
 // Every result but 0 and ERR_REFUSED has closed the session (Pop3_SetError).
 // Without buf no answer is read and 0 means the command was sent.

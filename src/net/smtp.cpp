@@ -89,7 +89,16 @@ class Session {
                   rc ? localText.c_str() : "");
         return rc;
     }
-    uint32_t recipients(std::string_view list, bool* keptRefusal, std::string* refusal);
+    // The addresses of To (and of Cc and Bcc for SEND_MIME), list by list;
+    // those the client refuses itself go to job->refused instead.
+    std::vector<std::vector<std::string>> recipientLists();
+    // RCPT TO for each address, counting the accepted ones. The first list
+    // whose last reply is a refusal leaves that reply in *refusal: it says
+    // more than a refused DATA would.
+    uint32_t recipients(const std::vector<std::string>& addresses, int* accepted, bool* keptRefusal,
+                        std::string* refusal);
+    // The failure text naming every refused address.
+    void noRecipient();
     uint32_t flush();
     void lineEnd();
 
@@ -128,10 +137,13 @@ uint32_t Session::sendLine(std::string_view text, std::string_view arg, bool bra
 uint32_t Session::readReply() {
     replyLen_ = 0;
     if (reply_.Data()) reply_.Data()[0] = 0;
+    SockLinePace pace(job_->timeout);
     for (;;) {
         size_t got = 0;
-        const uint32_t rc = Sock_Recv(*sock_, &reply_, replyLen_, &got, job_->timeout, abort_);
+        const uint32_t rc =
+            Sock_RecvUntil(*sock_, &reply_, replyLen_, &got, pace.Deadline(), abort_);
         if (rc) return rc;
+        pace.Received({reply_.Data() + replyLen_, got});
         replyLen_ += got;
         if (Smtp_ReplyComplete(Reply())) break;
     }
@@ -213,27 +225,48 @@ uint32_t Session::authenticate(const std::string& host) {
     return command("EHLO ", host);
 }
 
-uint32_t Session::recipients(std::string_view list, bool* keptRefusal, std::string* refusal) {
-    replyLen_ = 0;
-    bool any = false;
-    bool lastOk = true;
-    for (const std::string& address : Smtp_SplitRecipients(list)) {
-        if (hasControl(address)) {
-            job_->refused.push_back(cleanArg(address) + ": the address holds control characters");
-            continue;
+std::vector<std::vector<std::string>> Session::recipientLists() {
+    std::vector<const std::string*> fields{&job_->to};
+    if (job_->mode == SEND_MIME) fields.insert(fields.end(), {&job_->cc, &job_->bcc});
+    std::vector<std::vector<std::string>> lists;
+    for (const std::string* list : fields) {
+        std::vector<std::string>& addresses = lists.emplace_back();
+        for (std::string& address : Smtp_SplitRecipients(*list)) {
+            if (hasControl(address))
+                job_->refused.push_back(cleanArg(address) +
+                                        ": the address holds control characters");
+            else
+                addresses.push_back(std::move(address));
         }
-        any = true;
+    }
+    return lists;
+}
+
+uint32_t Session::recipients(const std::vector<std::string>& addresses, int* accepted,
+                             bool* keptRefusal, std::string* refusal) {
+    replyLen_ = 0;
+    bool lastOk = true;
+    for (const std::string& address : addresses) {
         uint32_t rc = sendLine("RCPT TO:", address, true);
         if (rc == 0) rc = readReply();
         if (rc) return rc;
         lastOk = Smtp_ReplyOk(0, Reply());
-        if (!lastOk) job_->refused.push_back(address + ": " + std::string(trimLineEnds(Reply())));
+        if (lastOk)
+            ++*accepted;
+        else
+            job_->refused.push_back(address + ": " + std::string(trimLineEnds(Reply())));
     }
-    if (any && !lastOk && !*keptRefusal) {
+    if (!addresses.empty() && !lastOk && !*keptRefusal) {
         *keptRefusal = true;
         refusal->assign(Reply());
     }
     return 0;
+}
+
+void Session::noRecipient() {
+    localText = "No recipient was accepted";
+    for (size_t i = 0; i < job_->refused.size(); ++i)
+        localText += (i == 0 ? ": " : "; ") + job_->refused[i];
 }
 
 uint32_t Session::flush() {
@@ -309,17 +342,21 @@ uint32_t Session::FinishData() {
 }
 
 uint32_t Session::Run() {
-    const uint32_t started = Sock_Startup();
-    if (started) {
-        localText = Sock_ErrorText(started);
-        return started;
-    }
     if (job_->security != SMTP_SECURITY_NONE && job_->security != SMTP_SECURITY_STARTTLS &&
         job_->security != SMTP_SECURITY_TLS) {
         // A damaged setting must not mean clear text.
         localText = "Unknown connection security setting";
-        Sock_Cleanup();
         return SOCKERR_INVAL;
+    }
+    const std::vector<std::vector<std::string>> lists = recipientLists();
+    if (std::all_of(lists.begin(), lists.end(), [](const auto& l) { return l.empty(); })) {
+        noRecipient();
+        return SMTP_REFUSED;
+    }
+    const uint32_t started = Sock_Startup();
+    if (started) {
+        localText = Sock_ErrorText(started);
+        return started;
     }
     uint32_t rc = Sock_Connect(sock_, job_->server.c_str(), static_cast<uint16_t>(job_->port),
                                job_->proxyHost.empty() ? nullptr : job_->proxyHost.c_str(),
@@ -370,10 +407,16 @@ uint32_t Session::Run() {
         Log_Write(LOG_SMTP, "SMTP:----------------sending recipients----------------\n");
         bool kept = false;
         std::string refusal;
-        if (uint32_t r = recipients(job_->to, &kept, &refusal)) return r;
-        if (job_->mode == SEND_MIME) {
-            if (uint32_t r = recipients(job_->cc, &kept, &refusal)) return r;
-            if (uint32_t r = recipients(job_->bcc, &kept, &refusal)) return r;
+        int accepted = 0;
+        for (const std::vector<std::string>& list : lists)
+            if (uint32_t r = recipients(list, &accepted, &kept, &refusal)) return r;
+        if (accepted == 0) {
+            // DATA now would hand the message to a transaction that delivers
+            // it to no one, and some servers would still say it went.
+            command("RSET");
+            sendLine("QUIT");
+            noRecipient();
+            return SMTP_REFUSED;
         }
         progress("Sending header...");
         Log_Write(LOG_SMTP, "SMTP:----------------sending header----------------\n");

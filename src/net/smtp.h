@@ -49,7 +49,7 @@ using SMTP_WRITE = std::function<uint32_t(std::string_view text)>;
 struct SendJob {
     std::string server;
     int32_t port = 25;
-    int32_t timeout = 30; // seconds for each reply and each blocked send
+    int32_t timeout = 30; // seconds for each reply line (see SockLinePace) and blocked send
     std::string login;    // empty: HELO and no authentication; else EHLO and AUTH
     std::string password;
     int32_t authMethod = SMTP_AUTH_PLAIN;
@@ -73,9 +73,9 @@ struct SendJob {
 
     uint32_t result = 0;
     char errorText[SMTP_ERROR_TEXT_SIZE] = {};
-    // Recipients the server (or the client, for addresses holding control
-    // characters) refused while the message went to the others:
-    // "address: reason".
+    // Recipients the server (or the client, before connecting, for addresses
+    // holding control characters) refused: "address: reason". With a sent
+    // message these did not get it; when none was accepted the send failed.
     std::vector<std::string> refused;
 };
 
@@ -97,6 +97,11 @@ void Smtp_SetCodec(const SMTP_CODEC* codec);
 //   0                  sent (possibly to only some recipients: job->refused)
 //   a Winsock number   the connection failed or broke
 //   SMTP_REFUSED       the server refused a step; the text is its reply
+//   SMTP_REFUSED       also: no recipient was accepted. The transaction was
+//                      reset (RSET, QUIT) before DATA, or nothing was sent
+//                      when no address was left to try; the text is "No
+//                      recipient was accepted" and, after ": ", every entry
+//                      of job->refused, separated by "; "
 //   SMTP_UNKNOWN_AUTH  the job's method is not 0, 1 or 2
 //   SOCKERR_TLS_CERT, SOCKERR_TLS  TLS could not start (see Sock_StartTls);
 //                      the text names the reason and, for a certificate,

@@ -28,14 +28,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-struct Deadline {
-    bool none = true;
-    Clock::time_point at{};
-};
+using Deadline = SockDeadline;
 
 Deadline _deadlineIn(int seconds) {
-    if (seconds <= 0) return {};
-    return {false, Clock::now() + std::chrono::seconds(seconds)};
+    return SockDeadline::In(seconds);
 }
 
 // Without an eventfd the abort flag is looked at this often.
@@ -555,11 +551,15 @@ uint32_t Sock_Send(int sock, const void* data, size_t length, int timeoutSec,
 
 uint32_t Sock_Recv(int sock, GrowBuffer* buf, size_t offset, size_t* received, int timeoutSec,
                    const SockAbort* abort) {
+    return Sock_RecvUntil(sock, buf, offset, received, _deadlineIn(timeoutSec), abort);
+}
+
+uint32_t Sock_RecvUntil(int sock, GrowBuffer* buf, size_t offset, size_t* received,
+                        const SockDeadline& deadline, const SockAbort* abort) {
     if (received) *received = 0;
     if (!buf || !received) return SOCKERR_INVAL;
     if (sock == SOCK_INVALID) return SOCKERR_NOTCONN;
     if (buf->Capacity() <= offset + 1 && !buf->Reserve(offset + 2)) return SOCKERR_NOBUFS;
-    const Deadline deadline = _deadlineIn(timeoutSec);
     if (SSL* ssl = _tlsOf(sock)) {
         for (;;) {
             if (abort && abort->Triggered()) return SOCKERR_INTR;
@@ -596,6 +596,20 @@ uint32_t Sock_Recv(int sock, GrowBuffer* buf, size_t offset, size_t* received, i
             return Sock_ErrorFromErrno(errno);
         }
     }
+}
+
+SockDeadline SockDeadline::In(int timeoutSec) {
+    if (timeoutSec <= 0) return {};
+    return {false, Clock::now() + std::chrono::seconds(timeoutSec)};
+}
+
+void SockLinePace::Received(std::string_view fresh) {
+    if (fresh.empty()) return;
+    // A line that ended opens the next one's time; so does the very first
+    // byte, which ends the wait for the peer to start.
+    if (!m_started || fresh.find('\n') != std::string_view::npos)
+        m_deadline = SockDeadline::In(m_timeoutSec);
+    m_started = true;
 }
 
 uint32_t Sock_Close(int* sock) {

@@ -16,6 +16,7 @@
 #include "common/grow_buffer.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -114,6 +115,15 @@ uint32_t Sock_Connect(int* sock, const char* host, uint16_t port, const char* pr
 uint32_t Sock_Send(int sock, const void* data, size_t length, int timeoutSec,
                    const SockAbort* abort = nullptr);
 
+// The moment a wait gives up (steady clock); `none` waits without limit.
+struct SockDeadline {
+    bool none = true;
+    std::chrono::steady_clock::time_point at{};
+
+    // timeoutSec from now; <= 0 gives none.
+    static SockDeadline In(int timeoutSec);
+};
+
 // Receives what has arrived (waiting up to timeoutSec for something; <= 0:
 // no time-out) into buf at offset and stores the count in *received. The
 // buffer is grown first when it has no room past offset + 1 (twice the size,
@@ -124,6 +134,31 @@ uint32_t Sock_Send(int sock, const void* data, size_t length, int timeoutSec,
 // closed; or the receive error. *received is 0 on failure.
 uint32_t Sock_Recv(int sock, GrowBuffer* buf, size_t offset, size_t* received, int timeoutSec,
                    const SockAbort* abort = nullptr);
+// The same, waiting for something until deadline at the latest (bytes that
+// are there already are taken even after it).
+uint32_t Sock_RecvUntil(int sock, GrowBuffer* buf, size_t offset, size_t* received,
+                        const SockDeadline& deadline, const SockAbort* abort = nullptr);
+
+// The deadlines of a reply read in lines (POP3, SMTP), so that a peer
+// trickling a byte now and then cannot hold a session for ever: the first
+// byte must come within timeoutSec, each line must end within timeoutSec of
+// its first byte, and after a line has ended the next one must end within
+// timeoutSec. Construct it before the first receive of a reply; <= 0 never
+// times out.
+class SockLinePace {
+  public:
+    explicit SockLinePace(int timeoutSec)
+        : m_timeoutSec(timeoutSec), m_deadline(SockDeadline::In(timeoutSec)) {}
+    // For the next Sock_RecvUntil.
+    const SockDeadline& Deadline() const { return m_deadline; }
+    // Takes the bytes that receive brought.
+    void Received(std::string_view fresh);
+
+  private:
+    int m_timeoutSec;
+    bool m_started = false;
+    SockDeadline m_deadline;
+};
 
 // Closes *sock (lingering off; with TLS on, a close notice is offered first
 // without waiting) and sets it to SOCK_INVALID; nothing when sock is null or

@@ -292,6 +292,14 @@ TEST_F(RealSend, CliSendsStdinWithTheAccountsIdentity) {
         << out;
     EXPECT_NE(out.find("status=3"), std::string::npos) << out;
     EXPECT_EQ(sink->Received().size(), 1u);
+
+    // Nobody accepted: the transaction ends before DATA and the send fails.
+    const std::string none = "(cat '" + pw + "' '" + body + "') | " + cli +
+                             " send --account Work --to gone@remote.example --subject s "
+                             "--password-stdin 2>&1; echo status=$?";
+    EXPECT_EQ(run(none), "inboxwarden-cli send: not sent: No recipient was accepted: "
+                         "gone@remote.example: 550 5.1.1 no such user\nstatus=1\n");
+    EXPECT_EQ(sink->Received().size(), 1u);
 }
 
 } // namespace

@@ -41,6 +41,7 @@ struct FakeServer {
     std::string quitReply = "+OK bye\r\n";
     bool closeOnQuit = false;
     int stallOnRetr = 0;                      // seconds to wait before answering RETR
+    std::string silentOn;                     // command word never answered
     std::vector<std::string>* seen = nullptr; // commands received, in order
     std::atomic<int> deleted{0};
 
@@ -56,6 +57,10 @@ struct FakeServer {
             if (seen) seen->push_back(line);
             const std::string word = line.substr(0, line.find(' '));
             const int arg = std::atoi(line.c_str() + std::min(line.size(), word.size() + 1));
+            if (word == silentOn) {
+                c.WaitClosed(5000);
+                return;
+            }
             if (auto it = errOn.find(word); it != errOn.end()) {
                 c.Send(it->second);
                 continue;
@@ -290,18 +295,32 @@ TEST_F(FakeCheck, ErrAtEachStepFailsWithTheServersWords) {
         EXPECT_NE(cmd.rfind("PASS", 0), 0u);
 }
 
-TEST_F(FakeCheck, AListingThatEndsEarlyDropsNothing) {
+TEST_F(FakeCheck, AListingThatEndsEarlyOrAStatWithoutCountDropsNothing) {
     FakeServer s;
     s.msgs = {msg(1), msg(2), msg(3)};
     ASSERT_EQ(check(s).rc, 0u);
     FakeServer broken;
     broken.msgs = s.msgs;
     broken.listing = "1 u1\r\n#garbage\r\n3 u3\r\n.\r\n";
-    const auto out = check(broken);
+    auto out = check(broken);
     EXPECT_EQ(out.rc, ERR_OPERATION);
     EXPECT_EQ(out.error, "Message list incomplete");
     EXPECT_EQ(BoxIds(acc_).size(), 3u);        // u2 and u3 were not reached, so they stay
     EXPECT_NE(std::string(acc_.LastSTAT), ""); // unchanged from the last complete check
+
+    // Read as 0 messages, these would have emptied the box.
+    for (const char* stat : {"+OK abc\r\n", "+OK\r\n", "+OK -1 0\r\n", "+OK 99999999999 1\r\n"}) {
+        SCOPED_TRACE(stat);
+        FakeServer garbled;
+        garbled.msgs = s.msgs;
+        garbled.errOn["STAT"] = stat;
+        out = check(garbled);
+        EXPECT_EQ(out.rc, ERR_OPERATION);
+        EXPECT_EQ(out.error + "\r\n", stat);
+        EXPECT_EQ(BoxIds(acc_).size(), 3u);
+    }
+    EXPECT_EQ(check(s).rc, 0u);
+    EXPECT_EQ(Find(acc_, "u1")->Status, MSG_NOTIFIED); // not new again
 }
 
 TEST_F(FakeCheck, DeletionsCountOnlyWhenQuitIsConfirmed) {
@@ -351,16 +370,49 @@ TEST_F(FakeCheck, EmptyMaildropAndRefusedDele) {
     EXPECT_EQ(MsgBox_GetCount(acc_.hMsgBox), 0);
 }
 
-TEST_F(FakeCheck, StallTimesOutAndAClosedPeerFails) {
+// Only a connection or greeting that does not come in time is a time-out
+// (CheckResult 2); a server that stops answering later fails the command
+// (CheckResult 3), and the box keeps what the walk did not reach.
+TEST_F(FakeCheck, SilenceOrTrickleTimesOut) {
+    FakeServer s;
+    s.msgs = {msg(1), msg(2)};
+    ASSERT_EQ(check(s).rc, 0u);
     acc_.ChkTmout = 1;
-    iwtest::FakePeer silent([](iwtest::PeerConn& c) { c.WaitClosed(5000); });
-    acc_.ChkPort = silent.port();
-    iwtest::Stopwatch sw;
-    auto out = RunCheck(acc_);
-    EXPECT_EQ(out.rc, ERR_TIMEOUT);
-    EXPECT_LT(sw.ElapsedMs(), 3000);
-    silent.Join();
+    for (const bool trickle : {false, true}) {
+        SCOPED_TRACE(trickle ? "greeting a byte every 800 ms" : "no greeting");
+        iwtest::FakePeer peer([trickle](iwtest::PeerConn& c) {
+            if (trickle)
+                c.Trickle("+OK a greeting that takes its time\r\n", 800);
+            else
+                c.WaitClosed(5000);
+        });
+        acc_.ChkPort = peer.port();
+        iwtest::Stopwatch sw;
+        const auto out = RunCheck(acc_);
+        EXPECT_EQ(out.rc, ERR_TIMEOUT);
+        EXPECT_EQ(acc_.CheckResult, 2);
+        EXPECT_LT(sw.ElapsedMs(), 3000); // the rule allows two time-outs
+        peer.Join();
+    }
+    const struct {
+        const char* word;
+        bool uidl;
+    } silences[] = {{"PASS", true}, {"UIDL", true}, {"LIST", false}, {"TOP", false}};
+    for (const auto& k : silences) {
+        SCOPED_TRACE(k.word);
+        FakeServer silent;
+        silent.msgs = {msg(1), msg(2), msg(3)};
+        silent.uidl = k.uidl;
+        silent.silentOn = k.word;
+        const auto out = check(silent);
+        EXPECT_EQ(out.rc, ERR_OPERATION);
+        EXPECT_EQ(out.error, "Connection timed out");
+        EXPECT_EQ(acc_.CheckResult, 3);
+        EXPECT_EQ(BoxIds(acc_), (std::vector<std::string>{"u1", "u2"}));
+    }
+}
 
+TEST_F(FakeCheck, AClosedPeerFails) {
     iwtest::FakePeer dropper([](iwtest::PeerConn& c) {
         c.Send("+OK hi\r\n");
         c.ReadLine();
@@ -371,7 +423,7 @@ TEST_F(FakeCheck, StallTimesOutAndAClosedPeerFails) {
         c.Send("+OK 2 10"); // and the connection ends inside the line
     });
     acc_.ChkPort = dropper.port();
-    out = RunCheck(acc_);
+    const auto out = RunCheck(acc_);
     EXPECT_EQ(out.rc, ERR_OPERATION);
     EXPECT_FALSE(out.error.empty());
     dropper.Join();

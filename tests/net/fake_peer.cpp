@@ -82,6 +82,18 @@ void PeerConn::SendInChunks(std::string_view data, size_t chunk) {
     }
 }
 
+bool PeerConn::Trickle(std::string_view data, int everyMs) {
+    const int one = 1;
+    setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    for (const char c : data) {
+        // The pause ends early when the client hangs up, so the script does too.
+        pollfd p{fd_, POLLRDHUP, 0};
+        if (poll(&p, 1, everyMs) > 0) return false;
+        if (!Send(std::string_view(&c, 1))) return false;
+    }
+    return true;
+}
+
 bool PeerConn::WaitClosed(int timeoutMs) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     char tmp[4096];

@@ -29,6 +29,10 @@ class PeerConn {
     // Sends data in pieces of `chunk` bytes with a short pause between them,
     // so that the client sees them arrive separately.
     void SendInChunks(std::string_view data, size_t chunk);
+    // Sends data one byte every `everyMs`, the way a server can keep a
+    // client waiting without ever going quiet; false once the client has
+    // gone away.
+    bool Trickle(std::string_view data, int everyMs);
     // Waits until the client closes the connection; true when it did within
     // the given time.
     bool WaitClosed(int timeoutMs = 10000);

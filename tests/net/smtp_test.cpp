@@ -197,22 +197,56 @@ TEST_F(SmtpTest, RefusedRecipientsAreReportedWhileTheOthersGetTheMessage) {
         return l == "RCPT TO:<bad@x.example>" ? "550 5.1.1 no such user\r\n" : "";
     });
     ASSERT_EQ(Send(peer), 0u) << job_.errorText;
-    EXPECT_EQ(job_.refused, (std::vector<std::string>{"bad@x.example: 550 5.1.1 no such user",
-                                                      "evil\x01@x.example: the address holds "
-                                                      "control characters"}));
+    // The client's own refusal comes first: it is made before connecting.
+    EXPECT_EQ(job_.refused, (std::vector<std::string>{"evil\x01@x.example: the address holds "
+                                                      "control characters",
+                                                      "bad@x.example: 550 5.1.1 no such user"}));
     const auto lines = Lines();
     EXPECT_NE(std::find(lines.begin(), lines.end(), "RCPT TO:<hidden@x.example>"), lines.end());
     EXPECT_EQ(log_->data.find("hidden"), std::string::npos);
 }
 
 TEST_F(SmtpTest, DataRefusedAfterARefusedRecipientShowsTheRecipientsReason) {
+    job_.to = "ok@example.org, you@example.org";
     auto peer = FakeSmtp(log_, [](const std::string& l) -> std::string {
-        if (l.rfind("RCPT", 0) == 0) return "550 5.1.1 <you@example.org>: mailbox unknown\r\n";
+        if (l == "RCPT TO:<you@example.org>")
+            return "550 5.1.1 <you@example.org>: mailbox unknown\r\n";
         if (l == "DATA") return "554 5.5.1 no valid recipients\r\n";
         return "";
     });
     EXPECT_EQ(Send(peer), SMTP_REFUSED);
     EXPECT_STREQ(job_.errorText, "5.1.1 <you@example.org>: mailbox unknown");
+}
+
+TEST_F(SmtpTest, WithoutAnAcceptedRecipientNoDataIsSent) {
+    job_.mode = SEND_MIME;
+    job_.to = "a@x.example";
+    job_.cc = "b@x.example";
+    job_.writeMessage = [](const SendJob&, const SMTP_WRITE& w) { return w("Subject: s\r\n"); };
+    auto peer = FakeSmtp(log_, [](const std::string& l) -> std::string {
+        return l.rfind("RCPT", 0) == 0 ? "550 5.1.1 unknown\r\n" : "";
+    });
+    EXPECT_EQ(Send(peer), SMTP_REFUSED);
+    EXPECT_STREQ(job_.errorText,
+                 "No recipient was accepted: a@x.example: 550 5.1.1 unknown; b@x.example: 550 "
+                 "5.1.1 unknown");
+    const auto lines = Lines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(std::vector<std::string>(lines.begin() + 2, lines.end()),
+              (std::vector<std::string>{"RCPT TO:<a@x.example>", "RCPT TO:<b@x.example>", "RSET",
+                                        "QUIT"}));
+    EXPECT_EQ(log_->data, "");
+
+    // Nothing left to send to: no connection at all (nothing listens there).
+    job_.port = iwtest::ClosedPort();
+    job_.to = "x@y.example\n";
+    job_.cc = "";
+    int sock = SOCK_INVALID;
+    EXPECT_EQ(
+        Smtp_SendMessage(&job_, &sock, job_.errorText, sizeof job_.errorText, nullptr, nullptr),
+        SMTP_REFUSED);
+    EXPECT_STREQ(job_.errorText,
+                 "No recipient was accepted: x@y.example : the address holds control characters");
 }
 
 TEST_F(SmtpTest, DataIsDotStuffedAndLineEndsMadeWhole) {
@@ -259,7 +293,7 @@ TEST_F(SmtpTest, CrLfInTheSenderAddressCannotAddACommand) {
               1);
 }
 
-TEST_F(SmtpTest, StalledReplyTimesOutAndAbortEndsTheWaitAtOnce) {
+TEST_F(SmtpTest, StalledOrTrickledReplyTimesOutAndAbortEndsTheWaitAtOnce) {
     job_.timeout = 1;
     {
         auto peer = FakeSmtp(
@@ -268,6 +302,13 @@ TEST_F(SmtpTest, StalledReplyTimesOutAndAbortEndsTheWaitAtOnce) {
         EXPECT_EQ(Send(peer), SOCKERR_TIMEDOUT);
         EXPECT_STREQ(job_.errorText, Sock_ErrorText(SOCKERR_TIMEDOUT));
         EXPECT_LT(sw.ElapsedMs(), 5000);
+    }
+    {
+        iwtest::FakePeer peer(
+            [](iwtest::PeerConn& c) { c.Trickle("220 a greeting that takes its time\r\n", 300); });
+        Stopwatch sw;
+        EXPECT_EQ(Send(peer), SOCKERR_TIMEDOUT);
+        EXPECT_LT(sw.ElapsedMs(), 3000);
     }
     job_.timeout = 30;
     log_ = std::make_shared<FakeSmtpLog>();

@@ -596,7 +596,7 @@ uint32_t Check::walk() {
                 else if (rc != 0)
                     return rc;
             } else if (!acc_.DontCleanOldMsgs) {
-                MsgBox_ConfirmMsg(acc_.hMsgBox, known, -1);
+                MsgBox_ConfirmMsg(acc_.hMsgBox, nullptr, index);
             }
             continue;
         }

@@ -11,11 +11,14 @@
 #include "settings/msgbox.h"
 #include "settings/msgbox_reg.h"
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <numeric>
 #include <unordered_map>
 #include <vector>
 
@@ -100,11 +103,11 @@ struct MimeCloser {
 };
 using MimePtr = std::unique_ptr<MimeMessage, MimeCloser>;
 
-// One line of the UIDL or LIST listing.
+// One line of the UIDL or LIST listing, as texts inside the listing.
 struct ListingLine {
-    std::string number;
-    std::string id;
-    std::string size; // LIST listings: the size digits
+    const char* number;
+    const char* id;
+    const char* size; // the size digits the whole-maildrop LIST gave, or null
 };
 
 // The message count of a STAT answer (the text after "+OK "): its leading
@@ -115,6 +118,14 @@ bool statCount(std::string_view text, int* count) {
     const char* last = text.data() + text.size();
     return std::from_chars(first, last, *count).ec == std::errc() && *count >= 0;
 }
+
+// Where the fields of one listing line start in the listing's text.
+struct ListingRow {
+    uint32_t number;
+    uint32_t field; // the id (UIDL) or the size digits (LIST)
+};
+
+constexpr uint32_t kNoSize = UINT32_MAX;
 
 // The server's first line of a text, for messages.
 std::string firstLine(std::string_view text) {
@@ -148,8 +159,12 @@ class Check {
 
     uint32_t connectAndLogin();
     uint32_t login(const std::string& greeting);
-    bool readListing(bool uidl, std::vector<ListingLine>* lines);
-    uint32_t walk(const std::vector<ListingLine>& lines, bool uidl);
+    bool readListing();
+    ListingLine lineAt(size_t i) const;
+    std::string_view number(size_t i) const { return listing_.Data() + rows_[i].number; }
+    void indexNumbers();
+    void giveSize(std::string_view number, uint32_t digits);
+    uint32_t walk();
     uint32_t fetchNew(const ListingLine& line, int i, int n, std::string* text);
     uint32_t handleNew(const ListingLine& line, const std::string& text, bool whole);
     uint32_t fetchOne(const ListingLine& line);
@@ -165,10 +180,28 @@ class Check {
     int statCount_ = 0;         // the message count of STAT
     bool topRefused_ = false;   // the server answers TOP with -ERR: fetch new messages whole
     bool walkComplete_ = false; // the walk reached the listing's last line
-    // Message number -> size digits, from one LIST of the whole maildrop:
-    // one round trip instead of one per new message.
-    std::unordered_map<std::string, std::string> sizes_;
     std::string incompleteText_;
+    // The UIDL (or, without UIDL, LIST) answer, split where it was read: a
+    // NUL ends each field and only the fields' offsets are kept, so that a
+    // listing of a million lines costs its own bytes and 8 more a line
+    // rather than strings per line. Freed with the check.
+    GrowBuffer listing_{POP3_BUFFER_LIMIT};
+    std::vector<ListingRow> rows_;
+    bool uidl_ = true;
+    // Without UIDL: the Message-IDs, each ended by a NUL, and where each
+    // line's starts.
+    std::string ids_;
+    std::vector<size_t> idAt_;
+    // Sizes from one LIST of the whole maildrop (one round trip instead of
+    // one per new message): for each line, where its digits start in
+    // *sizeText_, or kNoSize. Empty while none were read.
+    GrowBuffer sizeList_{POP3_BUFFER_LIMIT};
+    const GrowBuffer* sizeText_ = nullptr;
+    std::vector<uint32_t> sizeAt_;
+    // Listing lines in the order of their number texts, for giveSize when
+    // the listing does not number them 1, 2, 3...
+    bool numbersInOrder_ = true;
+    std::vector<uint32_t> byNumber_;
 };
 
 uint32_t Check::connectAndLogin() {
@@ -209,17 +242,21 @@ uint32_t Check::login(const std::string& greeting) {
     return rc;
 }
 
-// Splits the listing in the session buffer (from the line after "+OK") into
-// its lines. Returns whether it ended with the "." line; lines past the
-// count of STAT, or one that does not start with a digit, end it early.
-bool Check::readListing(bool uidl, std::vector<ListingLine>* lines) {
-    std::string_view all(Pop3SessionBuffer.Data());
-    size_t pos = all.find('\n');
+// Splits the listing in listing_ (from the line after "+OK") into rows_.
+// Returns whether it ended with the "." line; lines past the count of STAT,
+// or one that does not start with a digit, end it early.
+bool Check::readListing() {
+    char* const text = listing_.Data();
+    const std::string_view all(text);
     const int n = statCount_;
+    // Exactly the room needed: growing by doubling could hold twice as much.
+    rows_.reserve(std::min<size_t>(std::count(all.begin(), all.end(), '\n'),
+                                   static_cast<size_t>(std::max(n, 0))));
+    size_t pos = all.find('\n');
     while (pos != std::string_view::npos && pos + 1 < all.size()) {
         ++pos;
         if (all[pos] == '.') return true;
-        if (static_cast<int>(lines->size()) >= n) break;
+        if (static_cast<int>(rows_.size()) >= n) break;
         if (all[pos] < '0' || all[pos] > '9') {
             const size_t eol = all.find('\n', pos);
             Log_Write(LOG_POP3, "POP3: Message list ended with invalid characters: \"%s\"\n",
@@ -229,19 +266,65 @@ bool Check::readListing(bool uidl, std::vector<ListingLine>* lines) {
         size_t eol = all.find('\n', pos);
         std::string_view line = all.substr(pos, eol == std::string_view::npos ? eol : eol - pos);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        ListingLine l;
         const size_t sp = line.find(' ');
-        l.number = std::string(line.substr(0, sp));
+        const std::string_view num = line.substr(0, sp);
         const std::string_view rest = sp == std::string_view::npos ? "" : line.substr(sp + 1);
-        if (uidl)
-            l.id = std::string(Text_CutUtf8(rest, 128));
-        else
-            l.size = std::string(
-                rest.substr(0, std::min<size_t>(rest.find_first_not_of("0123456789"), 24)));
-        lines->push_back(std::move(l));
+        const std::string_view field =
+            uidl_ ? Text_CutUtf8(rest, 128)
+                  : rest.substr(0, std::min<size_t>(rest.find_first_not_of("0123456789"), 24));
+        // Both ends lie inside the line or on the NUL after the text; a line
+        // without a field gets the empty text after its number.
+        const size_t fieldAt = sp == std::string_view::npos ? pos + num.size() : pos + sp + 1;
+        text[pos + num.size()] = '\0';
+        text[fieldAt + field.size()] = '\0';
+        rows_.push_back({static_cast<uint32_t>(pos), static_cast<uint32_t>(fieldAt)});
         pos = eol;
     }
     return false;
+}
+
+ListingLine Check::lineAt(size_t i) const {
+    const char* field = listing_.Data() + rows_[i].field;
+    const char* id = uidl_ ? field : i < idAt_.size() ? ids_.c_str() + idAt_[i] : "";
+    const char* size =
+        i < sizeAt_.size() && sizeAt_[i] != kNoSize ? sizeText_->Data() + sizeAt_[i] : nullptr;
+    return {listing_.Data() + rows_[i].number, id, size};
+}
+
+// Prepares giveSize: no line has a size yet.
+void Check::indexNumbers() {
+    sizeAt_.assign(rows_.size(), kNoSize);
+    char digits[16];
+    numbersInOrder_ = true;
+    for (size_t i = 0; i < rows_.size() && numbersInOrder_; ++i) {
+        const auto end = std::to_chars(digits, digits + sizeof digits, i + 1).ptr;
+        numbersInOrder_ = number(i) == std::string_view(digits, end);
+    }
+    if (numbersInOrder_) return;
+    byNumber_.resize(rows_.size());
+    std::iota(byNumber_.begin(), byNumber_.end(), 0u);
+    std::stable_sort(byNumber_.begin(), byNumber_.end(),
+                     [this](uint32_t a, uint32_t b) { return number(a) < number(b); });
+}
+
+// Every listing line numbered `num` that has no size yet gets the digits at
+// offset `digits` of *sizeText_: the first size given for a number stands.
+void Check::giveSize(std::string_view num, uint32_t digits) {
+    if (numbersInOrder_) {
+        // Only the canonical spelling of 1..count can match.
+        const char* const end = num.data() + num.size();
+        size_t v = 0;
+        const auto [stop, error] = std::from_chars(num.data(), end, v);
+        if (num.empty() || num[0] == '0' || stop != end || error != std::errc() ||
+            v > sizeAt_.size())
+            return;
+        if (sizeAt_[v - 1] == kNoSize) sizeAt_[v - 1] = digits;
+        return;
+    }
+    auto it = std::lower_bound(byNumber_.begin(), byNumber_.end(), num,
+                               [this](uint32_t a, std::string_view b) { return number(a) < b; });
+    for (; it != byNumber_.end() && number(*it) == num; ++it)
+        if (sizeAt_[*it] == kNoSize) sizeAt_[*it] = digits;
 }
 
 uint32_t Check::fetchNew(const ListingLine& line, int i, int n, std::string* text) {
@@ -250,16 +333,15 @@ uint32_t Check::fetchNew(const ListingLine& line, int i, int n, std::string* tex
     const char* body = nullptr;
     uint32_t rc;
     if (whole) {
-        rc = command(&Pop3MessageBuffer, "RETR", line.number.c_str(), POP3_MULTI_LINE, 0, &body);
+        rc = command(&Pop3MessageBuffer, "RETR", line.number, POP3_MULTI_LINE, 0, &body);
     } else {
-        const std::string arg = line.number + " 0";
+        const std::string arg = std::string(line.number) + " 0";
         rc = command(&Pop3MessageBuffer, "TOP", arg.c_str(), POP3_MULTI_LINE, 0, &body);
         if (rc == ERR_REFUSED) {
             // A server without TOP still gets its new mail listed.
             Log_Write(LOG_POP3, "POP3: TOP refused; reading whole messages instead\n");
             topRefused_ = true;
-            rc =
-                command(&Pop3MessageBuffer, "RETR", line.number.c_str(), POP3_MULTI_LINE, 0, &body);
+            rc = command(&Pop3MessageBuffer, "RETR", line.number, POP3_MULTI_LINE, 0, &body);
         }
     }
     if (rc == 0) text->assign(body);
@@ -273,8 +355,7 @@ uint32_t Check::handleNew(const ListingLine& line, const std::string& text, bool
     if (action & IWF_ACT_BOUNCE) {
         const uint32_t rc = hooks_.bounce ? hooks_.bounce(&acc_, text) : ERR_NOT_READY;
         if (rc != 0)
-            DebugLog_Write("Pop3Acc_Check: message \"%s\" not bounced (0x%X)\n", line.id.c_str(),
-                           rc);
+            DebugLog_Write("Pop3Acc_Check: message \"%s\" not bounced (0x%X)\n", line.id, rc);
     }
 
     bool handledBySave = false;
@@ -289,15 +370,14 @@ uint32_t Check::handleNew(const ListingLine& line, const std::string& text, bool
             // Only the header is at hand: the whole message is saved, whatever
             // the delete bit says, or a save-and-delete would lose its body.
             const char* body = nullptr;
-            rc =
-                command(&Pop3MessageBuffer, "RETR", line.number.c_str(), POP3_MULTI_LINE, 0, &body);
+            rc = command(&Pop3MessageBuffer, "RETR", line.number, POP3_MULTI_LINE, 0, &body);
             if (rc == 0)
                 full = "+OK " + std::string(body);
             else if (rc != ERR_REFUSED)
                 return rc; // the session is gone
         }
         if (rc == 0)
-            rc = saveMessage(hooks_, full, &acc_, line.id.c_str(), root);
+            rc = saveMessage(hooks_, full, &acc_, line.id, root);
         else
             rc = ERR_CREATE;
         if (rc != 0 && rc != 1 && rc != ERR_CREATE)
@@ -309,8 +389,7 @@ uint32_t Check::handleNew(const ListingLine& line, const std::string& text, bool
         } else if (rc != 0 && (action & IWF_ACT_DELETE)) {
             // The only copy would be gone: a message is deleted on the server
             // only once it is safely saved.
-            DebugLog_Write("Pop3Acc_Check: message \"%s\" not saved, so not deleted\n",
-                           line.id.c_str());
+            DebugLog_Write("Pop3Acc_Check: message \"%s\" not saved, so not deleted\n", line.id);
             action &= ~IWF_ACT_DELETE;
         }
         handledBySave = true;
@@ -318,13 +397,12 @@ uint32_t Check::handleNew(const ListingLine& line, const std::string& text, bool
 
     bool shown = false;
     if (action & IWF_ACT_SHOW) {
-        DebugLog_Write("Pop3Acc_Check: Filter says we should display this message: %s \n",
-                       line.id.c_str());
-        shown = hooks_.display && hooks_.display(&acc_, line.id.c_str(), text);
+        DebugLog_Write("Pop3Acc_Check: Filter says we should display this message: %s \n", line.id);
+        shown = hooks_.display && hooks_.display(&acc_, line.id, text);
     }
 
     if (!((action & IWF_ACT_DELETE) && (!handledBySave || (action & IWF_ACT_SPAM)))) {
-        Log_Write(LOG_POP3, "POP3: add message as NEW: ID=%s.", line.id.c_str());
+        Log_Write(LOG_POP3, "POP3: add message as NEW: ID=%s.", line.id);
         DebugLog_WriteText("Pop3Acc_Check: Preparing to add new message\n");
         MSG_RECORD r = MsgRecord_Empty();
         MSG_FIELDS f;
@@ -340,12 +418,12 @@ uint32_t Check::handleNew(const ListingLine& line, const std::string& text, bool
         r.HasAttach = f.HasAttach;
 
         std::string digits;
-        if (const auto it = sizes_.find(line.number); it != sizes_.end()) {
-            digits = it->second;
+        if (line.size) {
+            digits = line.size;
         } else {
             const char* sizeReply = nullptr;
-            const uint32_t rc = command(&Pop3MessageBuffer, "LIST", line.number.c_str(),
-                                        POP3_SINGLE_LINE, 1, &sizeReply);
+            const uint32_t rc =
+                command(&Pop3MessageBuffer, "LIST", line.number, POP3_SINGLE_LINE, 1, &sizeReply);
             if (rc != 0) return rc; // ends the walk: the session is closed
             // "+OK number size": the second number, at most 24 digits.
             const char* p = sizeReply;
@@ -378,7 +456,7 @@ uint32_t Check::handleNew(const ListingLine& line, const std::string& text, bool
                   action, static_cast<int>(std::min(text.size(), kLoggedMessageMax)), text.c_str());
         const char* answer = nullptr;
         const uint32_t rc =
-            command(&Pop3MessageBuffer, "DELE", line.number.c_str(), POP3_SINGLE_LINE, 0, &answer);
+            command(&Pop3MessageBuffer, "DELE", line.number, POP3_SINGLE_LINE, 0, &answer);
         if (rc != 0) {
             Log_Write(LOG_POP3, "POP3: DELE command failed ret=%d, %s\n", static_cast<int>(rc),
                       answer ? answer : "");
@@ -394,17 +472,18 @@ uint32_t Check::fetchOne(const ListingLine& line) {
     const char* text = nullptr;
     uint32_t rc;
     if (req_.flags & CHECK_FETCH_TOP) {
-        const std::string arg = line.number + " " + std::to_string(std::max(0, req_.lines));
+        const std::string arg =
+            std::string(line.number) + " " + std::to_string(std::max(0, req_.lines));
         rc = command(out, "TOP", arg.c_str(), POP3_MULTI_LINE, 1, &text);
     } else {
-        rc = command(out, "RETR", line.number.c_str(), POP3_MULTI_LINE, 1, &text);
+        rc = command(out, "RETR", line.number, POP3_MULTI_LINE, 1, &text);
     }
     if (rc != 0) return rc;
     if (!(req_.flags & CHECK_FETCH_NO_SAVE)) {
         // Only the first lines: saved as a partial copy, so that opening the
         // whole message later does not take it for the message.
-        const uint32_t src = saveMessage(hooks_, out->Data(), &acc_, line.id.c_str(),
-                                         kRootDownloads, (req_.flags & CHECK_FETCH_TOP) != 0);
+        const uint32_t src = saveMessage(hooks_, out->Data(), &acc_, line.id, kRootDownloads,
+                                         (req_.flags & CHECK_FETCH_TOP) != 0);
         if (src != 0 && src != 1)
             DebugLog_Write("Pop3Acc_Check: the fetched message was not saved (0x%X)\n", src);
     }
@@ -412,12 +491,16 @@ uint32_t Check::fetchOne(const ListingLine& line) {
 }
 
 uint32_t Check::readSizes() {
-    GrowBuffer buf;
     const char* text = nullptr;
     // Refused: the sizes are asked one message at a time instead.
-    if (const uint32_t rc = command(&buf, "LIST", nullptr, POP3_MULTI_LINE, 0, &text); rc)
+    if (const uint32_t rc = command(&sizeList_, "LIST", nullptr, POP3_MULTI_LINE, 0, &text); rc)
         return rc;
-    std::string_view all(buf.Data());
+    indexNumbers();
+    sizeText_ = &sizeList_;
+    // The digits stay where they are, ended by a NUL, and each listed
+    // message keeps only their offset.
+    char* const rows = sizeList_.Data();
+    const std::string_view all(rows);
     size_t pos = all.find('\n');
     while (pos != std::string_view::npos && pos + 1 < all.size() && all[pos + 1] != '.') {
         const size_t start = pos + 1;
@@ -425,36 +508,37 @@ uint32_t Check::readSizes() {
         std::string_view row = all.substr(start, pos == std::string_view::npos ? pos : pos - start);
         const size_t sp = row.find(' ');
         if (sp == std::string_view::npos) continue;
-        std::string digits;
-        for (size_t k = sp + 1;
-             k < row.size() && row[k] >= '0' && row[k] <= '9' && digits.size() < 24; ++k)
-            digits += row[k];
-        sizes_.emplace(std::string(row.substr(0, sp)), std::move(digits));
+        size_t k = sp + 1;
+        while (k < row.size() && row[k] >= '0' && row[k] <= '9' && k - sp <= 24)
+            ++k;
+        rows[start + k] = '\0';
+        giveSize(row.substr(0, sp), static_cast<uint32_t>(start + sp + 1));
     }
     return 0;
 }
 
-uint32_t Check::walk(const std::vector<ListingLine>& listing, bool uidl) {
-    const int n = static_cast<int>(listing.size());
+uint32_t Check::walk() {
+    const int n = static_cast<int>(rows_.size());
     const bool fetchMode = req_.flags & (CHECK_FETCH_ONE | CHECK_FETCH_TOP);
+    const bool uidl = uidl_;
 
     // Without UIDL the ids are Message-IDs, read with one TOP each before the
     // walk: a message marked for deletion may only be deleted by an id that
     // no other listed message shares.
-    std::vector<ListingLine> lines = listing;
     std::vector<std::string> headers;
     std::unordered_map<std::string, int> idCount;
     if (!uidl) {
-        headers.resize(lines.size());
+        headers.resize(rows_.size());
+        idAt_.reserve(rows_.size());
         for (int i = 0; i < n; ++i) {
-            const std::string arg = lines[i].number + " 0";
+            const std::string arg = std::string(number(i)) + " 0";
             const char* text = nullptr;
             uint32_t rc =
                 command(&Pop3MessageBuffer, "TOP", arg.c_str(), POP3_MULTI_LINE, 0, &text);
             if (rc == ERR_REFUSED) {
                 topRefused_ = true;
-                rc = command(&Pop3MessageBuffer, "RETR", lines[i].number.c_str(), POP3_MULTI_LINE,
-                             0, &text);
+                rc = command(&Pop3MessageBuffer, "RETR", lineAt(i).number, POP3_MULTI_LINE, 0,
+                             &text);
             }
             if (rc != 0) {
                 incompleteText_ = rc == ERR_REFUSED ? firstLine(text ? text : "") : "";
@@ -463,42 +547,45 @@ uint32_t Check::walk(const std::vector<ListingLine>& listing, bool uidl) {
             headers[i] = text;
             MSG_FIELDS f;
             Msg_GetRecordFields(headers[i], nullptr, &f);
-            lines[i].id = f.MsgId;
-            ++idCount[lines[i].id];
+            const std::string_view id = f.MsgId;
+            idAt_.push_back(ids_.size());
+            ids_.append(id).push_back('\0');
+            ++idCount[std::string(id)];
         }
     }
 
     if (!fetchMode) {
         bool anyNew = false;
-        for (const ListingLine& l : lines) {
+        for (int i = 0; i < n && !anyNew; ++i) {
             int index;
-            if (!MsgBox_FindMsg(acc_.hMsgBox, l.id.c_str(), &index)) {
-                anyNew = true;
-                break;
-            }
+            anyNew = !MsgBox_FindMsg(acc_.hMsgBox, lineAt(i).id, &index);
         }
         if (anyNew && uidl) {
             if (const uint32_t rc = readSizes(); rc != 0 && rc != ERR_REFUSED) return rc;
         } else if (anyNew) {
-            for (const ListingLine& l : lines)
-                sizes_.emplace(l.number, l.size); // LIST gave them
+            indexNumbers(); // LIST gave them
+            sizeText_ = &listing_;
+            for (int i = 0; i < n; ++i)
+                giveSize(number(i), rows_[i].field);
         }
+        byNumber_ = {};
     }
 
     StoreBatch batch;
     for (int i = 1; i <= n; ++i) {
-        const ListingLine& line = lines[static_cast<size_t>(i - 1)];
+        const ListingLine line = lineAt(static_cast<size_t>(i - 1));
         reportf("Process message %d of %d", i, n);
         batch.Tick();
         if (fetchMode) {
-            if (line.id.compare(0, 128, req_.targetId, 0, 128) == 0) {
+            if (std::string_view(line.id).substr(0, 128) ==
+                std::string_view(req_.targetId).substr(0, 128)) {
                 if (const uint32_t rc = fetchOne(line); rc) return rc;
                 return 0; // the walk is left on purpose: nothing to reconcile
             }
             continue;
         }
         int index = -1;
-        MSG_RECORD* known = MsgBox_FindMsg(acc_.hMsgBox, line.id.c_str(), &index);
+        MSG_RECORD* known = MsgBox_FindMsg(acc_.hMsgBox, line.id, &index);
         if (known) {
             if (known->Status == MSG_DELETED) {
                 Reg_UpdateMsgStatus(&acc_, known);
@@ -512,8 +599,8 @@ uint32_t Check::walk(const std::vector<ListingLine>& listing, bool uidl) {
                     continue;
                 }
                 const char* answer = nullptr;
-                const uint32_t rc = command(&Pop3MessageBuffer, "DELE", line.number.c_str(),
-                                            POP3_SINGLE_LINE, 0, &answer);
+                const uint32_t rc =
+                    command(&Pop3MessageBuffer, "DELE", line.number, POP3_SINGLE_LINE, 0, &answer);
                 // The record stays marked until the server confirms QUIT; the
                 // end of a complete check then drops it.
                 if (rc == ERR_REFUSED)
@@ -521,7 +608,7 @@ uint32_t Check::walk(const std::vector<ListingLine>& listing, bool uidl) {
                 else if (rc != 0)
                     return rc;
             } else if (!acc_.DontCleanOldMsgs) {
-                MsgBox_ConfirmMsg(acc_.hMsgBox, known, -1);
+                MsgBox_ConfirmMsg(acc_.hMsgBox, nullptr, index);
             }
             continue;
         }
@@ -618,16 +705,14 @@ uint32_t Check::Run() {
     if (n == 0) {
         walkComplete_ = true;
     } else {
-        bool uidl = true;
-        uint32_t rc = command(&Pop3SessionBuffer, "UIDL", nullptr, POP3_MULTI_LINE, 0, &text);
+        uint32_t rc = command(&listing_, "UIDL", nullptr, POP3_MULTI_LINE, 0, &text);
         if (rc == ERR_REFUSED) {
-            uidl = false;
-            rc = command(&Pop3SessionBuffer, "LIST", nullptr, POP3_MULTI_LINE, 1, &text);
+            uidl_ = false;
+            rc = command(&listing_, "LIST", nullptr, POP3_MULTI_LINE, 1, &text);
         }
         if (rc != 0) return rc;
-        std::vector<ListingLine> lines;
-        const bool ended = readListing(uidl, &lines);
-        walkResult = walk(lines, uidl);
+        const bool ended = readListing();
+        walkResult = walk();
         if (!ended) walkComplete_ = false;
     }
     return closing(walkResult);

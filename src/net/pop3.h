@@ -56,7 +56,8 @@ inline constexpr size_t CHECK_ERROR_TEXT_SIZE = 96; // 95 bytes and a NUL
 
 // The session socket (SOCK_INVALID between sessions).
 extern int Pop3Socket;
-// Greeting, login, STAT and the UIDL/LIST listings.
+// Greeting, login and STAT (the account check reads its listings into
+// buffers of its own, freed after each check).
 extern GrowBuffer Pop3SessionBuffer;
 // TOP, RETR, LIST n and DELE responses.
 extern GrowBuffer Pop3MessageBuffer;

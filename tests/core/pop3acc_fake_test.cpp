@@ -11,8 +11,10 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <set>
 #include <thread>
@@ -38,6 +40,9 @@ struct FakeServer {
     std::string greeting = "+OK ready <1.2@fake>\r\n";
     std::map<std::string, std::string> errOn; // command word -> "-ERR ..." line
     std::string listing;                      // replaces the UIDL/LIST listing when set
+    std::string sizeListing;                  // replaces the LIST listing when set
+    std::string statReply;                    // replaces the STAT answer when set
+    std::string closeAfter;                   // the command word after whose answer it hangs up
     std::string quitReply = "+OK bye\r\n";
     bool closeOnQuit = false;
     int stallOnRetr = 0;                      // seconds to wait before answering RETR
@@ -71,7 +76,9 @@ struct FakeServer {
                 size_t total = 0;
                 for (auto& m : msgs)
                     total += full(m).size();
-                c.Send("+OK " + std::to_string(msgs.size()) + " " + std::to_string(total) + "\r\n");
+                c.Send(!statReply.empty() ? statReply
+                                          : "+OK " + std::to_string(msgs.size()) + " " +
+                                                std::to_string(total) + "\r\n");
             } else if (word == "UIDL" && uidl) {
                 std::string out = "+OK\r\n";
                 for (size_t i = 0; i < msgs.size(); ++i)
@@ -85,7 +92,9 @@ struct FakeServer {
                 for (size_t i = 0; i < msgs.size(); ++i)
                     out +=
                         std::to_string(i + 1) + " " + std::to_string(full(msgs[i]).size()) + "\r\n";
-                c.Send(listing.empty() ? out + ".\r\n" : "+OK\r\n" + listing);
+                c.Send(!sizeListing.empty() ? "+OK\r\n" + sizeListing
+                       : listing.empty()    ? out + ".\r\n"
+                                            : "+OK\r\n" + listing);
             } else if (word == "TOP" && top) {
                 c.Send("+OK\r\n" + msgs[arg - 1].header + "\r\n\r\n.\r\n");
             } else if (word == "RETR") {
@@ -102,6 +111,7 @@ struct FakeServer {
             } else {
                 c.Send("-ERR unknown command\r\n");
             }
+            if (word == closeAfter) return;
         }
     }
 };
@@ -295,26 +305,108 @@ TEST_F(FakeCheck, ErrAtEachStepFailsWithTheServersWords) {
         EXPECT_NE(cmd.rfind("PASS", 0), 0u);
 }
 
-TEST_F(FakeCheck, AListingThatEndsEarlyOrAStatWithoutCountDropsNothing) {
+TEST_F(FakeCheck, ListingLinesAndSizesKeepTheirRules) {
+    FakeServer s;
+    s.msgs = {msg(1), msg(2), msg(3), msg(4)};
+    // An id is cut to 128 bytes on a character boundary and keeps its
+    // spaces; a line may end in a bare LF or carry no id at all.
+    const std::string longId = std::string(127, 'a') + "\xC3\xA9" + "zz";
+    s.listing = "1 " + longId + "\r\n2 two words\n3\r\n4 u4\r\n.\r\n";
+    // The first line of a number gives its size; digits end at the first
+    // other character; "04" is not 4, whose size is then asked alone.
+    s.sizeListing =
+        "2 200\r\n1 100 octets\r\n2 999\r\n04 400\r\n3  7\r\n123456789012345678901 5\r\n.\r\n";
+    std::vector<std::string> seen;
+    s.seen = &seen;
+    auto out = check(s);
+    ASSERT_EQ(out.rc, 0u) << out.error;
+    EXPECT_EQ(BoxIds(acc_),
+              (std::vector<std::string>{std::string(127, 'a'), "two words", "", "u4"}));
+    EXPECT_EQ(Find(acc_, std::string(127, 'a'))->Size, 100);
+    EXPECT_EQ(Find(acc_, "two words")->Size, 200);
+    EXPECT_EQ(Find(acc_, "")->Size, 0);
+    EXPECT_STREQ(Find(acc_, "")->SizeText, "");
+    EXPECT_EQ(Find(acc_, "u4")->Size, static_cast<int32_t>(s.full(s.msgs[3]).size()));
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), "LIST 4"), 1);
+
+    // Numbers are matched as text, even where the listing does not count
+    // 1, 2, 3...
+    MsgBox_Destroy(&acc_.hMsgBox);
+    s.listing = "2 b\r\n01 a\r\n2 c\r\n.\r\n";
+    s.sizeListing = "1 100\r\n2 200\r\n01 150\r\n.\r\n";
+    s.msgs.pop_back();
+    ASSERT_EQ(check(s).rc, 0u);
+    EXPECT_EQ(BoxIds(acc_), (std::vector<std::string>{"b", "a", "c"}));
+    EXPECT_EQ(Find(acc_, "a")->Size, 150);
+    EXPECT_EQ(Find(acc_, "c")->Size, 200);
+
+    // Without UIDL the LIST listing gives the sizes, its first line of a
+    // number winning. Lines past the count of STAT, or one not starting
+    // with a digit, end it early: the records it did not reach stay.
+    const std::string lastStat = acc_.LastSTAT;
+    s.uidl = false;
+    s.sizeListing.clear();
+    s.listing = "1 100\r\n2 0\r\n1 300\r\n3 50\r\n.\r\n";
+    out = check(s);
+    EXPECT_EQ(out.error, "Message list incomplete");
+    EXPECT_EQ(BoxIds(acc_), (std::vector<std::string>{"b", "a", "c", "<m1@example.invalid>",
+                                                      "<m2@example.invalid>"}));
+    EXPECT_EQ(Find(acc_, "<m1@example.invalid>")->Size, 100);
+    EXPECT_STREQ(Find(acc_, "<m2@example.invalid>")->SizeText, "0");
+    s.listing = "1 100\r\n#garbage\r\n3 50\r\n.\r\n";
+    EXPECT_EQ(check(s).error, "Message list incomplete");
+    EXPECT_EQ(BoxIds(acc_).size(), 5u);
+    EXPECT_EQ(acc_.LastSTAT, lastStat);
+}
+
+TEST_F(FakeCheck, AHangUpAfterAHugeListingLosesNothing) {
+    // The box of earlier checks: the first ids of the listing, one of them
+    // marked for deletion, and one the listing never reaches.
+    constexpr int kListed = 100000, kKnown = 300;
+    for (int i = 1; i <= kKnown + 1; ++i) {
+        MSG_RECORD r = MsgRecord_Empty();
+        MsgRecord_SetText(r.MsgId, i > kKnown ? "unlisted" : "id-" + std::to_string(i));
+        r.Status = i == 7 ? MSG_TO_DELETE : MSG_OLD;
+        ASSERT_EQ(MsgBox_AddMsg(&acc_.hMsgBox, &r, &acc_, 1), 0u);
+    }
+    std::strcpy(acc_.LastSTAT, "+OK 1 1\r\n");
+    std::string uidl, sizes;
+    for (int i = 1; i <= kListed; ++i) {
+        uidl += std::to_string(i) + " id-" + std::to_string(i) + "\r\n";
+        sizes += std::to_string(i) + " 1000\r\n";
+    }
+    // Cut inside the listing, after it (at the whole-maildrop LIST), and
+    // after that LIST (at the DELE of the marked message).
+    const std::string cut = uidl.substr(0, uidl.size() / 2);
+    for (const auto& [listing, closeAfter] :
+         {std::pair{cut, "UIDL"}, std::pair{uidl + ".\r\n", "UIDL"},
+          std::pair{uidl + ".\r\n", "LIST"}}) {
+        SCOPED_TRACE(closeAfter);
+        FakeServer s;
+        s.statReply = "+OK " + std::to_string(kListed) + " 100000000\r\n";
+        s.listing = listing;
+        s.sizeListing = sizes + ".\r\n";
+        s.closeAfter = closeAfter;
+        const auto out = check(s);
+        EXPECT_EQ(out.rc, ERR_OPERATION);
+        EXPECT_EQ(MsgBox_GetCount(acc_.hMsgBox), kKnown + 1);
+        EXPECT_EQ(Find(acc_, "id-7")->Status, MSG_TO_DELETE);
+        EXPECT_NE(Find(acc_, "unlisted"), nullptr);
+        EXPECT_STREQ(acc_.LastSTAT, "+OK 1 1\r\n");
+    }
+}
+
+TEST_F(FakeCheck, AStatWithoutCountDropsNothing) {
     FakeServer s;
     s.msgs = {msg(1), msg(2), msg(3)};
     ASSERT_EQ(check(s).rc, 0u);
-    FakeServer broken;
-    broken.msgs = s.msgs;
-    broken.listing = "1 u1\r\n#garbage\r\n3 u3\r\n.\r\n";
-    auto out = check(broken);
-    EXPECT_EQ(out.rc, ERR_OPERATION);
-    EXPECT_EQ(out.error, "Message list incomplete");
-    EXPECT_EQ(BoxIds(acc_).size(), 3u);        // u2 and u3 were not reached, so they stay
-    EXPECT_NE(std::string(acc_.LastSTAT), ""); // unchanged from the last complete check
-
     // Read as 0 messages, these would have emptied the box.
     for (const char* stat : {"+OK abc\r\n", "+OK\r\n", "+OK -1 0\r\n", "+OK 99999999999 1\r\n"}) {
         SCOPED_TRACE(stat);
         FakeServer garbled;
         garbled.msgs = s.msgs;
         garbled.errOn["STAT"] = stat;
-        out = check(garbled);
+        const auto out = check(garbled);
         EXPECT_EQ(out.rc, ERR_OPERATION);
         EXPECT_EQ(out.error + "\r\n", stat);
         EXPECT_EQ(BoxIds(acc_).size(), 3u);

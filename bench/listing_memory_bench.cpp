@@ -10,7 +10,7 @@
 // before the check starts. The server runs in a child process, so its own
 // memory is not counted.
 #include "common/status.h"
-#include "core/pop3acc.h"
+#include "engine/pop3acc.h"
 #include "net/pop3.h"
 #include "platform/registry.h"
 #include "settings/msgbox.h"

@@ -7,7 +7,7 @@
 //   the first check (every message new), a steady-state check (all known),
 //   and with POP3S_PORT the steady-state check over POP3S (the certificate
 //   verified against the CA store the environment names).
-#include "core/pop3acc.h"
+#include "engine/pop3acc.h"
 #include "net/pop3.h"
 #include "platform/registry.h"
 #include "settings/msgbox.h"

@@ -1,6 +1,6 @@
 // A saved-message folder of 50,000 files: opening the root (counting the
 // full saves) and rebuilding the folder's message box from the file names.
-#include "core/savedmsg.h"
+#include "engine/savedmsg.h"
 #include "message/savedfile.h"
 
 #include <benchmark/benchmark.h>

@@ -5,7 +5,7 @@
 // Prints the time to attach (read + base64), to compose into a null sink,
 // and to send the whole message (AUTH PLAIN, composed and stuffed on the fly),
 // each best of three, and the process's peak resident size.
-#include "core/mailsend.h"
+#include "engine/mailsend.h"
 #include "message/mime_composer.h"
 
 #include <algorithm>

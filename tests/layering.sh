@@ -1,8 +1,11 @@
 #!/bin/bash
-# Checks the layer rule on the sources: a layer includes only its own headers
-# and those of the layers below it, and the layers below core/ include no Qt.
+# Checks the layer rule: a layer includes only its own headers and those of
+# the layers below it; the engine and everything below it include no Qt
+# header and, once built, reference no Qt symbol; the command-line program
+# links no Qt library at all.
 set -u
-src=${1:?usage: layering.sh SRC_DIR}
+src=${1:?usage: layering.sh SRC_DIR [BUILD_DIR]}
+build=${2:-}
 declare -A allowed=(
   [common]="common"
   [platform]="platform common"
@@ -10,11 +13,12 @@ declare -A allowed=(
   [net]="net platform common"
   [message]="message platform common"
   [crash]="crash platform common"
-  [core]="core settings net message crash platform common"
-  [ui]="ui core settings net message crash platform common"
-  [cli]="cli core settings net message crash platform common"
+  [engine]="engine settings net message crash platform common"
+  [ui]="ui engine settings net message crash platform common"
+  [app]="app ui engine settings net message crash platform common"
+  [cli]="cli engine settings net message crash platform common"
 )
-noqt="common platform settings net message crash"
+noqt="common platform settings net message crash engine cli"
 bad=0
 for layer in "${!allowed[@]}"; do
   [[ -d $src/$layer ]] || continue
@@ -31,5 +35,26 @@ for layer in "${!allowed[@]}"; do
     fi
   fi
 done
+for dir in "$src"/*/; do
+  layer=$(basename "$dir")
+  [[ -n ${allowed[$layer]:-} || $layer == cmake ]] && continue
+  echo "layering: $layer/ is no known layer"; bad=1
+done
+
+# What was linked, not only what was included.
+if [[ -n $build ]]; then
+  for layer in $noqt; do
+    lib=$(find "$build/src/$layer" -maxdepth 1 -name "libiw_$layer.a" 2>/dev/null | head -1)
+    [[ -z $lib ]] && continue
+    if nm -C --undefined-only "$lib" 2>/dev/null | grep -qE '\bQ[A-Z][A-Za-z]*::'; then
+      echo "layering: libiw_$layer.a uses Qt symbols"; bad=1
+    fi
+  done
+  cli=$build/src/cli/inboxwarden-cli
+  if [[ -x $cli ]] && readelf -d "$cli" | grep -E 'NEEDED.*libQt'; then
+    echo "layering: inboxwarden-cli links Qt"; bad=1
+  fi
+  [[ -x $cli ]] || { echo "layering: $cli not built"; bad=1; }
+fi
 if (( bad )); then echo "1 failed"; exit 1; fi
 echo "layering: ok"

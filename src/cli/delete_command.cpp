@@ -3,7 +3,7 @@
 #include "cli/session.h"
 #include "cli/terminal.h"
 #include "common/status.h"
-#include "core/fastdelete.h"
+#include "engine/fastdelete.h"
 #include "settings/account.h"
 #include "settings/settings.h"
 

@@ -3,7 +3,7 @@
 
 #include "cli/terminal.h"
 #include "common/status.h"
-#include "core/mailsend.h"
+#include "engine/mailsend.h"
 #include "message/mime_composer.h"
 #include "platform/log.h"
 #include "settings/account.h"

@@ -10,7 +10,7 @@
 // waiting for a close that came before it existed.
 #pragma once
 
-#include "core/engine_ui.h"
+#include "engine/engine_ui.h"
 
 #include <cstdint>
 #include <functional>

@@ -3,7 +3,7 @@
 // of the program provide.
 #pragma once
 
-#include "core/app_windows.h"
+#include "ui/app_windows.h"
 
 class UiWindows final : public APP_WINDOWS {
   public:

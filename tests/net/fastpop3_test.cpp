@@ -1,6 +1,6 @@
 // Fast delete against a scripted server: what a real one will not produce
 // (ids inside other ids, a refused DELE, an unconfirmed QUIT, a stall).
-#include "fake_peer.h"
+#include "../support/fake_peer.h"
 #include "net/fastpop3.h"
 
 #include "common/status.h"

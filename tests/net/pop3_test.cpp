@@ -1,4 +1,4 @@
-#include "fake_peer.h"
+#include "../support/fake_peer.h"
 #include "net/pop3.h"
 
 #include "../support/temp_env.h"

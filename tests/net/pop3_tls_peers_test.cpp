@@ -3,7 +3,7 @@
 #include "net/pop3.h"
 
 #include "common/status.h"
-#include "fake_peer.h"
+#include "../support/fake_peer.h"
 #include "support/real_peers.h"
 #include "support/relay.h"
 

@@ -1,6 +1,6 @@
 // The NetworkManager dial-up hooks against a stand-in nmcli on the PATH.
-#include "fake_nmcli.h"
-#include "fake_peer.h"
+#include "../support/fake_nmcli.h"
+#include "../support/fake_peer.h"
 #include "net/ras.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "fake_smtp.h"
+#include "../support/fake_smtp.h"
 #include "net/md5.h"
 #include "net/smtp.h"
 

@@ -1,4 +1,4 @@
-#include "fake_peer.h"
+#include "../support/fake_peer.h"
 #include "net/socket.h"
 
 #include <gtest/gtest.h>

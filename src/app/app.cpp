@@ -1,0 +1,358 @@
+#include "app/app.h"
+
+#include "common/status.h"
+#include "app/cmdline.h"
+#include "app/handover.h"
+#include "engine/mailcheck.h"
+#include "engine/mailsend.h"
+#include "app/mainwnd.h"
+#include "engine/schedule.h"
+#include "app/tray.h"
+#include "engine/wakeup.h"
+#include "crash/crash.h"
+#include "message/filter.h"
+#include "platform/instance.h"
+#include "platform/log.h"
+#include "platform/paths.h"
+#include "platform/user_message.h"
+#include "settings/account.h"
+#include "settings/globaldata.h"
+#include "settings/miscutil.h"
+#include "settings/msgbox.h"
+#include "settings/reg.h"
+#include "settings/settings.h"
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDBusServiceWatcher>
+#include <QIcon>
+#include <QNetworkInformation>
+#include <QSocketNotifier>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+const ACCOUNT_FILTER_OPS kFilterOps{Filter_Open, Filter_Close, Filter_AssignVars,
+                                    Filter_ChangePath};
+
+std::unique_ptr<MainWnd> g_wnd;
+bool g_shutdownDone = false;
+bool g_saved = false;
+int g_sigPipe[2] = {-1, -1};
+
+constexpr int kHandoverMs = 10000;
+constexpr int kShutdownWaitMs = 90000;
+
+// ---- Signals: only a byte into a pipe inside the handler -----------------------
+
+void _onSignal(int sig) {
+    const int saved = errno;
+    const unsigned char b = static_cast<unsigned char>(sig);
+    if (g_sigPipe[1] >= 0) {
+        [[maybe_unused]] const ssize_t n = ::write(g_sigPipe[1], &b, 1);
+    }
+    errno = saved;
+}
+
+void _installSignals(QObject* owner) {
+    if (::pipe2(g_sigPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        DebugLog_Write("MAIN: no signal pipe (%s)\n", std::strerror(errno));
+        return;
+    }
+    auto* n = new QSocketNotifier(g_sigPipe[0], QSocketNotifier::Read, owner);
+    QObject::connect(n, &QSocketNotifier::activated, owner, [] {
+        unsigned char b = 0;
+        while (::read(g_sigPipe[0], &b, 1) == 1) {
+            DebugLog_Write("MAIN: signal %d: shutting down\n", int(b));
+            if (g_wnd) g_wnd->Post(WM_APP_SHUTDOWN);
+        }
+    });
+    struct sigaction sa {};
+    sa.sa_handler = _onSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    for (int sig : {SIGTERM, SIGINT, SIGHUP})
+        sigaction(sig, &sa, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+}
+
+// ---- Wake-ups ------------------------------------------------------------------------
+
+void _watchWakeUps(QObject* owner) {
+    const bool online =
+        QNetworkInformation::loadBackendByFeatures(QNetworkInformation::Feature::Reachability) &&
+        QNetworkInformation::instance()->reachability() ==
+            QNetworkInformation::Reachability::Online;
+    auto wake = std::make_shared<WakeDetector>(WakeDetector::Read(), online);
+    auto* t = new QTimer(owner);
+    QObject::connect(t, &QTimer::timeout, owner, [wake] {
+        if (wake->Resumed(WakeDetector::Read()) && g_wnd) g_wnd->Wake("resumed from suspend");
+    });
+    t->start(10000);
+    if (QNetworkInformation* ni = QNetworkInformation::instance())
+        QObject::connect(
+            ni, &QNetworkInformation::reachabilityChanged, owner,
+            [wake](QNetworkInformation::Reachability r) {
+                if (wake->NetworkChanged(r == QNetworkInformation::Reachability::Online) && g_wnd)
+                    g_wnd->Wake("network is back");
+            });
+}
+
+// ---- A tray that appears later -------------------------------------------------------
+
+void _watchTray(QObject* owner) {
+    auto* w = new QDBusServiceWatcher(QStringLiteral("org.kde.StatusNotifierWatcher"),
+                                      QDBusConnection::sessionBus(),
+                                      QDBusServiceWatcher::WatchForRegistration, owner);
+    QObject::connect(w, &QDBusServiceWatcher::serviceRegistered, owner, [] {
+        if (g_wnd) QTimer::singleShot(500, g_wnd.get(), [] { g_wnd->RecreateTrayIcon(); });
+    });
+    // An XEmbed tray announces itself on X only; look now and then while none is there.
+    auto* poll = new QTimer(owner);
+    auto hadTray = std::make_shared<bool>(QSystemTrayIcon::isSystemTrayAvailable());
+    QObject::connect(poll, &QTimer::timeout, owner, [hadTray] {
+        const bool now = QSystemTrayIcon::isSystemTrayAvailable();
+        if (now && !*hadTray && g_wnd) g_wnd->RecreateTrayIcon();
+        *hadTray = now;
+    });
+    poll->start(5000);
+}
+
+void _onHandover(const std::string& request) {
+    if (!g_wnd) return;
+    if (request == "check")
+        g_wnd->Post(WM_CHECK_CMD);
+    else if (request == "shutdown")
+        g_wnd->Post(WM_APP_SHUTDOWN);
+    else if (request == "menu")
+        g_wnd->PopupMenu();
+}
+
+void _buildDate(int* y, int* m, int* d) {
+    static const char* kMonths = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    char mon[4] = {};
+    *y = *m = *d = 0;
+    if (std::sscanf(__DATE__, "%3s %d %d", mon, d, y) == 3)
+        if (const char* p = std::strstr(kMonths, mon)) *m = int(p - kMonths) / 3 + 1;
+}
+
+// A box from any thread is shown on the UI thread (the worker waits for the answer).
+void _installMessageHandler() {
+    UserMsg_SetHandler([](std::string_view caption, std::string_view text, unsigned flags) {
+        DebugLog_Write("Message box \"%.*s\": %.*s\n", int(caption.size()), caption.data(),
+                       int(text.size()), text.data());
+        if (!g_wnd || QCoreApplication::closingDown() || std::getenv("INBOXWARDEN_NO_BOXES"))
+            return UserMsg_DefaultAnswer(flags);
+        return g_wnd->ShowBox(caption, text, flags);
+    });
+}
+
+} // namespace
+
+bool App_ShutdownSaved() {
+    return g_saved;
+}
+
+int App_Initialize(const std::string& profile, int recovery, const std::string& logfile) {
+    if (!logfile.empty()) Log_Open(logfile.c_str(), LOG_ALL);
+    Log_Write(LOG_APP, "Initializing...\n* settings...\n");
+    int y, m, d;
+    _buildDate(&y, &m, &d);
+    Log_Write(LOG_APP, "* file version date: %d.%d.%d\n", y, m, d);
+
+    g_wnd = std::make_unique<MainWnd>(MainWnd_Windows());
+    g_wnd->SetShutdownHandler([] { App_Shutdown(); });
+    Log_Write(LOG_APP, "* main window ok.\n");
+    g_wnd->AddTrayIcon(ICON_OFF, "Inboxwarden");
+
+    Account_SetFilterOps(&kFilterOps);
+    SETTINGS_START start;
+    const uint32_t rc = Settings_Start(profile, recovery, &start);
+    if (rc != 0) {
+        DebugLog_Write("Settings_Start failed (0x%x)\n", rc);
+        if (rc != ERR_CANCELLED && rc != ERR_NOT_READY) {
+            char text[64];
+            std::snprintf(text, sizeof text, "Failed to initialize settings (0x%x).", rc);
+            UserMsg_Show("Inboxwarden", text, UM_OK | UM_ICONERROR);
+        }
+        return 0;
+    }
+    GlobalData_SetManageLogon(!start.explicitProfile);
+    Log_Write(LOG_APP, "* settings ok.\n");
+
+    if (MailCheck_Init(g_wnd.get(), g_wnd.get()) != 0) {
+        UserMsg_Show("Inboxwarden", "Failed to initialise mail subsystem.", UM_OK | UM_ICONERROR);
+        return 0;
+    }
+    Log_Write(LOG_APP, "* mailsystem ok.\n");
+
+    g_wnd->MenuRefresh();
+    g_wnd->UpdateSummary(nullptr, nullptr, nullptr);
+    Log_Write(LOG_APP, "* initialization is done.\n=========================\n\n");
+    g_wnd->Post(start.fast ? WM_LOAD_MESSAGES_FAST : WM_LOAD_MESSAGES);
+    return 1;
+}
+
+void App_Shutdown() {
+    if (g_shutdownDone) return;
+    g_shutdownDone = true;
+    DebugLog_Write("App_Shutdown\n");
+    MainWnd* w = g_wnd.get();
+    if (w) w->SetTip("Shutting Down");
+
+    // The worker must be gone before the store, a box or an account is
+    // touched: it may be writing a box right now, inside a store transaction
+    // that a write from this thread would wait for.
+    if (w) w->SetTip("Shutting Down MailCheck");
+    DebugLog_Write("App_Shutdown: MailCheck_Stop\n");
+    MailCheck_Stop();
+    // Quiet bounces a check started still use the settings: stop them first.
+    MailSend_Shutdown();
+    if (GLOBAL_DATA* gd = GlobalData_GetRecord()) MiscUtil_SaveOptimizeFlag(gd->OptimizeStartup);
+
+    if (w && w->IsMailBoxOpen()) {
+        DebugLog_Write("App_Shutdown: marking every box as looked at\n");
+        for (int i = 0, n = Account_GetCount(); i < n; ++i) {
+            ACCOUNT* a = Account_Get(nullptr, i);
+            if (a && a->hMsgBox) MsgBox_SetAllStatus(a->hMsgBox, MSG_LOOKED_AT, 1, a);
+        }
+        if (APP_WINDOWS* win = MainWnd_Windows()) win->CloseMailBox();
+    }
+    if (w) w->DestroyMenu();
+    Timers_Shutdown();
+    if (w) w->ShowIcon(ICON_OFF);
+
+    if (Settings_IsInitialized()) {
+        if (w && w->QuitWithoutSaving()) {
+            DebugLog_Write("App_Shutdown: Settings_Abort\n");
+            Settings_Abort();
+            g_saved = true;
+        } else {
+            const uint32_t rc = Settings_Shutdown();
+            g_saved = rc == 0;
+            DebugLog_Write("App_Shutdown: Settings_Shutdown returned 0x%x\n", rc);
+        }
+    } else {
+        g_saved = true;
+    }
+    if (w) w->RemoveTrayIcon();
+    QCoreApplication::quit();
+}
+
+int App_Main(int argc, char** argv) {
+    const CMDLINE cl = CmdLine_Parse(argc, argv);
+    if (cl.help) {
+        std::fputs(CmdLine_Usage("inboxwarden").c_str(), stdout);
+        return 0;
+    }
+    if (cl.version) {
+        std::printf("inboxwarden %s\n", IW_VERSION);
+        return 0;
+    }
+    if (cl.delorig) return 0; // the removal's temporary copy: nothing of it is built
+
+    // The lock decides first: a copy that only hands over must not touch
+    // the running copy's debug log.
+    int lockErr = 0;
+    const int lock = Instance_Acquire(&lockErr);
+    if (lock == INSTANCE_HELD) {
+        QCoreApplication app(argc, argv);
+        if (cl.uninstall) {
+            if (!Handover_Send("shutdown", kHandoverMs) && !Instance_WaitReleased(0)) {
+                std::fprintf(stderr, "inboxwarden: the running copy did not answer\n");
+                return 1;
+            }
+            if (!Instance_WaitReleased(kShutdownWaitMs)) {
+                std::fprintf(stderr, "inboxwarden: the running copy did not end in time\n");
+                return 1;
+            }
+            std::fprintf(stderr, "inboxwarden: the running copy has ended; removal is not "
+                                 "available in this version\n");
+            return 0;
+        }
+        if (cl.hasCheck) {
+            HREGKEY root = HREGKEY_NONE;
+            if (RegStore_OpenKey(HREGKEY_USER, REG_ROOT_PATH, &root) == REGSTORE_OK)
+                RegStore_SetValue(root, "CheckCmd", REGTYPE_SZ,
+                                  std::string_view(cl.check.c_str(), cl.check.size() + 1));
+            Handover_Send("check", kHandoverMs);
+        } else {
+            Handover_Send("menu", kHandoverMs);
+        }
+        return 1;
+    }
+    if (cl.uninstall) {
+        std::fprintf(stderr, "inboxwarden: removal is not available in this version\n");
+        Instance_Release();
+        return 0;
+    }
+    if (lock == INSTANCE_ERROR)
+        std::fprintf(stderr, "inboxwarden: cannot lock %s (%s); starting anyway\n",
+                     Instance_LockPath().c_str(), std::strerror(lockErr));
+
+    DebugLog_Open();
+    const std::string crashMarker = Paths_StateDir() + "/crashed";
+    std::string crashed;
+    const bool crashedBefore = Crash_TakeMarker(crashMarker, &crashed);
+    Crash_Install(DebugLog_Fd(), crashMarker);
+    if (cl.profile.empty() && !cl.defprofile.empty())
+        Settings_SetVendorText("InboxwardenDefProfile", cl.defprofile);
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Inboxwarden"));
+    QApplication::setDesktopFileName(QStringLiteral("inboxwarden"));
+    QApplication::setQuitOnLastWindowClosed(false);
+    QIcon appIcon;
+    for (int s : {32, 48, 64, 128, 256})
+        appIcon.addFile(QStringLiteral(":/icons/inboxwarden-%1.png").arg(s), QSize(s, s));
+    QApplication::setWindowIcon(appIcon);
+    _installMessageHandler();
+    _installSignals(&app);
+    if (crashedBefore) {
+        // The report went into the log that this start has just rotated.
+        const std::string bak = Paths_StateDir() + "/Debug_info_BAK.txt";
+        DebugLog_Write("MAIN: the previous run ended by a fault (%s)\n", crashed.c_str());
+        QTimer::singleShot(0, [crashed, bak] {
+            UserMsg_Show("Inboxwarden Abort",
+                         "Something went wrong in Inboxwarden...\r\n\r\nException: " + crashed +
+                             "\r\n\r\nThe stack dump was written to " + bak + ".",
+                         UM_OK | UM_ICONWARNING);
+        });
+    }
+
+    if (!App_Initialize(cl.profile, cl.recovery, cl.logfile)) {
+        App_Shutdown();
+        g_wnd.reset();
+        Log_Close();
+        DebugLog_Close();
+        Instance_Release();
+        return -1;
+    }
+    Settings_SetCleanShutdown(0);
+    Handover_Listen(_onHandover);
+    _watchWakeUps(&app);
+    _watchTray(&app);
+
+    app.exec();
+    App_Shutdown(); // the loop may have ended some other way (a session end)
+    Handover_Close();
+    if (g_saved)
+        Settings_SetCleanShutdown(1);
+    else
+        DebugLog_Write("MAIN: the settings were not saved; CleanShutdown stays 0\n");
+    g_wnd.reset();
+    Log_Close();
+    DebugLog_Write("\nNormal end of program \n");
+    DebugLog_Close();
+    Instance_Release();
+    return 0;
+}

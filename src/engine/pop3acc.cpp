@@ -1,0 +1,739 @@
+#include "engine/pop3acc.h"
+#include "common/status.h"
+#include "common/text.h"
+#include "engine/savedmsg.h"
+#include "message/filter.h"
+#include "message/mime_decoder.h"
+#include "message/msg_header.h"
+#include "net/pop3.h"
+#include "platform/log.h"
+#include "platform/registry.h"
+#include "settings/msgbox.h"
+#include "settings/msgbox_reg.h"
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <numeric>
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+constexpr int kRootDownloads = 13;
+constexpr int kRootQuarantine = 14;
+constexpr size_t kStatLineMax = 63;
+constexpr size_t kLoggedMessageMax = 64 * 1024;
+constexpr const char* kSaveFailed = "Filter: message save operation failed.";
+
+std::mutex g_hooksMu;
+POP3ACC_HOOKS g_hooks;
+
+POP3ACC_HOOKS hooks() {
+    std::lock_guard lock(g_hooksMu);
+    return g_hooks;
+}
+
+uint32_t askPassword(const POP3ACC_HOOKS& h, const ACCOUNT& account, std::string* password) {
+    if (h.askPassword) return h.askPassword(account, password);
+    DebugLog_Write("Pop3Acc_Check: no one to ask for the password of \"%s\"\n",
+                   account.Name.c_str());
+    return ERR_NOT_READY;
+}
+
+uint32_t saveMessage(const POP3ACC_HOOKS& h, std::string_view text, ACCOUNT* account,
+                     const char* id, int root, bool partial = false) {
+    if (h.saveMessage) return h.saveMessage(text, account, id, root, partial, true);
+    return SavedMsg_SaveIfNeeded(text, account, id, root, partial, true);
+}
+
+// Where the password comes from: stored, remembered from a prompt of this
+// run, or asked now.
+uint32_t getPassword(const POP3ACC_HOOKS& h, ACCOUNT* acc, std::string* password, bool* prompted) {
+    *prompted = false;
+    if (acc->ChkPswdType == 0) {
+        *password = acc->ChkPswd;
+        return 0;
+    }
+    if (acc->ChkPswdType == 1 && !acc->RememberedChkPswd.empty()) {
+        *password = acc->RememberedChkPswd;
+        return 0;
+    }
+    const uint32_t rc = askPassword(h, *acc, password);
+    if (rc == ERR_CANCELLED || rc == ERR_NOMEM) return rc;
+    if (rc != 0 || password->empty()) return ERR_NOT_READY;
+    *prompted = true;
+    if (acc->ChkPswdType == 1) acc->RememberedChkPswd = *password;
+    return 0;
+}
+
+// The store writes of one check are grouped into transactions, committed at
+// least every quarter second so that another process (a second copy handing
+// over a command) is never kept waiting for a whole slow session.
+class StoreBatch {
+  public:
+    StoreBatch() { begin(); }
+    ~StoreBatch() { end(); }
+    void Tick() {
+        if (std::chrono::steady_clock::now() - started_ > std::chrono::milliseconds(250)) {
+            end();
+            begin();
+        }
+    }
+
+  private:
+    void begin() {
+        open_ = RegStore_BeginBatch() == REGSTORE_OK;
+        started_ = std::chrono::steady_clock::now();
+    }
+    void end() {
+        if (open_) RegStore_EndBatch();
+        open_ = false;
+    }
+    bool open_ = false;
+    std::chrono::steady_clock::time_point started_;
+};
+
+struct MimeCloser {
+    void operator()(MimeMessage* m) const { MIME_Close(m); }
+};
+using MimePtr = std::unique_ptr<MimeMessage, MimeCloser>;
+
+// One line of the UIDL or LIST listing, as texts inside the listing.
+struct ListingLine {
+    const char* number;
+    const char* id;
+    const char* size; // the size digits the whole-maildrop LIST gave, or null
+};
+
+// The message count of a STAT answer (the text after "+OK "): its leading
+// number (RFC 1939 §5). False when there is none or it does not fit.
+bool statCount(std::string_view text, int* count) {
+    const size_t start = std::min(text.find_first_not_of(' '), text.size());
+    const char* first = text.data() + start;
+    const char* last = text.data() + text.size();
+    return std::from_chars(first, last, *count).ec == std::errc() && *count >= 0;
+}
+
+// Where the fields of one listing line start in the listing's text.
+struct ListingRow {
+    uint32_t number;
+    uint32_t field; // the id (UIDL) or the size digits (LIST)
+};
+
+constexpr uint32_t kNoSize = UINT32_MAX;
+
+// The server's first line of a text, for messages.
+std::string firstLine(std::string_view text) {
+    const size_t lf = text.find('\n');
+    std::string_view line = text.substr(0, lf);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    return std::string(line);
+}
+
+class Check {
+  public:
+    Check(CheckRequest* req, SockProgress progress, void* ctx)
+        : req_(*req), acc_(*req->account), progress_(progress), ctx_(ctx), hooks_(hooks()) {}
+
+    uint32_t Run();
+
+  private:
+    void report(const char* text) {
+        if (progress_) progress_(text, ctx_);
+    }
+    void reportf(const char* fmt, int a, int b) {
+        char text[96];
+        std::snprintf(text, sizeof text, fmt, a, b);
+        report(text);
+    }
+    bool sessionOpen() const { return Pop3Socket != SOCK_INVALID; }
+    uint32_t command(GrowBuffer* buf, const char* cmd, const char* arg, int mode, int failOnErr,
+                     const char** text) {
+        return Pop3_Command(acc_.ChkTmout, buf, cmd, arg, mode, failOnErr, text);
+    }
+
+    uint32_t connectAndLogin();
+    uint32_t login(const std::string& greeting);
+    bool readListing();
+    ListingLine lineAt(size_t i) const;
+    std::string_view number(size_t i) const { return listing_.Data() + rows_[i].number; }
+    void indexNumbers();
+    void giveSize(std::string_view number, uint32_t digits);
+    uint32_t walk();
+    uint32_t fetchNew(const ListingLine& line, int i, int n, std::string* text);
+    uint32_t handleNew(const ListingLine& line, const std::string& text, bool whole);
+    uint32_t fetchOne(const ListingLine& line);
+    uint32_t readSizes();
+    uint32_t closing(uint32_t walkResult);
+
+    CheckRequest& req_;
+    ACCOUNT& acc_;
+    SockProgress progress_;
+    void* ctx_;
+    POP3ACC_HOOKS hooks_;
+    std::string statLine_;
+    int statCount_ = 0;         // the message count of STAT
+    bool topRefused_ = false;   // the server answers TOP with -ERR: fetch new messages whole
+    bool walkComplete_ = false; // the walk reached the listing's last line
+    std::string incompleteText_;
+    // The UIDL (or, without UIDL, LIST) answer, split where it was read: a
+    // NUL ends each field and only the fields' offsets are kept, so that a
+    // listing of a million lines costs its own bytes and 8 more a line
+    // rather than strings per line. Freed with the check.
+    GrowBuffer listing_{POP3_BUFFER_LIMIT};
+    std::vector<ListingRow> rows_;
+    bool uidl_ = true;
+    // Without UIDL: the Message-IDs, each ended by a NUL, and where each
+    // line's starts.
+    std::string ids_;
+    std::vector<size_t> idAt_;
+    // Sizes from one LIST of the whole maildrop (one round trip instead of
+    // one per new message): for each line, where its digits start in
+    // *sizeText_, or kNoSize. Empty while none were read.
+    GrowBuffer sizeList_{POP3_BUFFER_LIMIT};
+    const GrowBuffer* sizeText_ = nullptr;
+    std::vector<uint32_t> sizeAt_;
+    // Listing lines in the order of their number texts, for giveSize when
+    // the listing does not number them 1, 2, 3...
+    bool numbersInOrder_ = true;
+    std::vector<uint32_t> byNumber_;
+};
+
+uint32_t Check::connectAndLogin() {
+    const CHECK_SETTINGS& s = req_.settings;
+    const Pop3Security sec{acc_.ChkSecurity, acc_.ChkCertPolicy, acc_.ChkCertPin};
+    std::string why;
+    uint32_t rc =
+        Pop3_ConnectSecure(&Pop3Socket, acc_.ChkServer.c_str(), static_cast<uint16_t>(acc_.ChkPort),
+                           acc_.ChkTmout, s.ProxySocksServer.c_str(), s.ProxySocksParam, sec,
+                           &Pop3SessionBuffer, progress_, ctx_, &why);
+    if (rc != 0)
+        return Pop3_SetError(why.c_str(), rc == SOCKERR_TIMEDOUT ? ERR_TIMEOUT : ERR_OPERATION);
+    const std::string greeting = firstLine(Pop3SessionBuffer.Data());
+    const char* text = nullptr;
+    if (Pop3_ParseResponse(Pop3SessionBuffer.Data(), &text) != 1)
+        return Pop3_SetError(firstLine(text).c_str(), ERR_OPERATION);
+    report("Authorizing");
+    return login(greeting);
+}
+
+uint32_t Check::login(const std::string& greeting) {
+    std::string password;
+    bool prompted = false;
+    const uint32_t prc = getPassword(hooks_, &acc_, &password, &prompted);
+    if (prc == ERR_CANCELLED) return Pop3_SetError("Operation canceled", ERR_CANCELLED);
+    if (prc == ERR_NOMEM) return Pop3_SetError(nullptr, ERR_NOMEM);
+    if (prc != 0) return Pop3_SetError("No password", ERR_NOT_READY);
+
+    std::string why;
+    uint32_t rc = Pop3_Login(Pop3Socket, &Pop3SessionBuffer, acc_.ChkTmout, acc_.ChkAuthType,
+                             greeting, acc_.ChkLogin, password, &why);
+    if (rc != 0) {
+        if (prompted) acc_.RememberedChkPswd.clear(); // ask again next time
+        // Past the greeting a silence is the command's failure, not a
+        // connection that timed out.
+        rc = Pop3_SetError(why.c_str(), rc == ERR_TIMEOUT ? ERR_OPERATION : rc);
+    }
+    return rc;
+}
+
+// Splits the listing in listing_ (from the line after "+OK") into rows_.
+// Returns whether it ended with the "." line; lines past the count of STAT,
+// or one that does not start with a digit, end it early.
+bool Check::readListing() {
+    char* const text = listing_.Data();
+    const std::string_view all(text);
+    const int n = statCount_;
+    // Exactly the room needed: growing by doubling could hold twice as much.
+    rows_.reserve(std::min<size_t>(std::count(all.begin(), all.end(), '\n'),
+                                   static_cast<size_t>(std::max(n, 0))));
+    size_t pos = all.find('\n');
+    while (pos != std::string_view::npos && pos + 1 < all.size()) {
+        ++pos;
+        if (all[pos] == '.') return true;
+        if (static_cast<int>(rows_.size()) >= n) break;
+        if (all[pos] < '0' || all[pos] > '9') {
+            const size_t eol = all.find('\n', pos);
+            Log_Write(LOG_POP3, "POP3: Message list ended with invalid characters: \"%s\"\n",
+                      std::string(all.substr(pos, std::min<size_t>(eol - pos, 256))).c_str());
+            return false;
+        }
+        size_t eol = all.find('\n', pos);
+        std::string_view line = all.substr(pos, eol == std::string_view::npos ? eol : eol - pos);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        const size_t sp = line.find(' ');
+        const std::string_view num = line.substr(0, sp);
+        const std::string_view rest = sp == std::string_view::npos ? "" : line.substr(sp + 1);
+        const std::string_view field =
+            uidl_ ? Text_CutUtf8(rest, 128)
+                  : rest.substr(0, std::min<size_t>(rest.find_first_not_of("0123456789"), 24));
+        // Both ends lie inside the line or on the NUL after the text; a line
+        // without a field gets the empty text after its number.
+        const size_t fieldAt = sp == std::string_view::npos ? pos + num.size() : pos + sp + 1;
+        text[pos + num.size()] = '\0';
+        text[fieldAt + field.size()] = '\0';
+        rows_.push_back({static_cast<uint32_t>(pos), static_cast<uint32_t>(fieldAt)});
+        pos = eol;
+    }
+    return false;
+}
+
+ListingLine Check::lineAt(size_t i) const {
+    const char* field = listing_.Data() + rows_[i].field;
+    const char* id = uidl_ ? field : i < idAt_.size() ? ids_.c_str() + idAt_[i] : "";
+    const char* size =
+        i < sizeAt_.size() && sizeAt_[i] != kNoSize ? sizeText_->Data() + sizeAt_[i] : nullptr;
+    return {listing_.Data() + rows_[i].number, id, size};
+}
+
+// Prepares giveSize: no line has a size yet.
+void Check::indexNumbers() {
+    sizeAt_.assign(rows_.size(), kNoSize);
+    char digits[16];
+    numbersInOrder_ = true;
+    for (size_t i = 0; i < rows_.size() && numbersInOrder_; ++i) {
+        const auto end = std::to_chars(digits, digits + sizeof digits, i + 1).ptr;
+        numbersInOrder_ = number(i) == std::string_view(digits, end);
+    }
+    if (numbersInOrder_) return;
+    byNumber_.resize(rows_.size());
+    std::iota(byNumber_.begin(), byNumber_.end(), 0u);
+    std::stable_sort(byNumber_.begin(), byNumber_.end(),
+                     [this](uint32_t a, uint32_t b) { return number(a) < number(b); });
+}
+
+// Every listing line numbered `num` that has no size yet gets the digits at
+// offset `digits` of *sizeText_: the first size given for a number stands.
+void Check::giveSize(std::string_view num, uint32_t digits) {
+    if (numbersInOrder_) {
+        // Only the canonical spelling of 1..count can match.
+        const char* const end = num.data() + num.size();
+        size_t v = 0;
+        const auto [stop, error] = std::from_chars(num.data(), end, v);
+        if (num.empty() || num[0] == '0' || stop != end || error != std::errc() ||
+            v > sizeAt_.size())
+            return;
+        if (sizeAt_[v - 1] == kNoSize) sizeAt_[v - 1] = digits;
+        return;
+    }
+    auto it = std::lower_bound(byNumber_.begin(), byNumber_.end(), num,
+                               [this](uint32_t a, std::string_view b) { return number(a) < b; });
+    for (; it != byNumber_.end() && number(*it) == num; ++it)
+        if (sizeAt_[*it] == kNoSize) sizeAt_[*it] = digits;
+}
+
+uint32_t Check::fetchNew(const ListingLine& line, int i, int n, std::string* text) {
+    reportf("Retrieving message %d of %d", i, n);
+    const bool whole = req_.settings.AttachCheck || topRefused_;
+    const char* body = nullptr;
+    uint32_t rc;
+    if (whole) {
+        rc = command(&Pop3MessageBuffer, "RETR", line.number, POP3_MULTI_LINE, 0, &body);
+    } else {
+        const std::string arg = std::string(line.number) + " 0";
+        rc = command(&Pop3MessageBuffer, "TOP", arg.c_str(), POP3_MULTI_LINE, 0, &body);
+        if (rc == ERR_REFUSED) {
+            // A server without TOP still gets its new mail listed.
+            Log_Write(LOG_POP3, "POP3: TOP refused; reading whole messages instead\n");
+            topRefused_ = true;
+            rc = command(&Pop3MessageBuffer, "RETR", line.number, POP3_MULTI_LINE, 0, &body);
+        }
+    }
+    if (rc == 0) text->assign(body);
+    return rc;
+}
+
+uint32_t Check::handleNew(const ListingLine& line, const std::string& text, bool whole) {
+    uint32_t action = Filter_GetMsgAction(acc_.FilterHandle, text.c_str());
+    Log_Write(LOG_POP3, "POP3: Filter action: 0x%X.\n", action);
+
+    if (action & IWF_ACT_BOUNCE) {
+        const uint32_t rc = hooks_.bounce ? hooks_.bounce(&acc_, text) : ERR_NOT_READY;
+        if (rc != 0)
+            DebugLog_Write("Pop3Acc_Check: message \"%s\" not bounced (0x%X)\n", line.id, rc);
+    }
+
+    bool handledBySave = false;
+    if (action & 0x96) {
+        if (action & 0x90) action |= IWF_ACT_SAVE;
+        const bool spam =
+            (action & IWF_ACT_DELETE) && (action & IWF_ACT_SPAM) && !(action & IWF_ACT_SAVE_STRICT);
+        const int root = spam ? kRootQuarantine : kRootDownloads;
+        uint32_t rc = 0;
+        std::string full = "+OK " + text;
+        if (!whole) {
+            // Only the header is at hand: the whole message is saved, whatever
+            // the delete bit says, or a save-and-delete would lose its body.
+            const char* body = nullptr;
+            rc = command(&Pop3MessageBuffer, "RETR", line.number, POP3_MULTI_LINE, 0, &body);
+            if (rc == 0)
+                full = "+OK " + std::string(body);
+            else if (rc != ERR_REFUSED)
+                return rc; // the session is gone
+        }
+        if (rc == 0)
+            rc = saveMessage(hooks_, full, &acc_, line.id, root);
+        else
+            rc = ERR_CREATE;
+        if (rc != 0 && rc != 1 && rc != ERR_CREATE)
+            return Pop3_SetError("Saving a message failed", rc);
+        if ((rc == 1 || rc == ERR_CREATE) && (action & IWF_ACT_SAVE_STRICT)) {
+            MsgRecord_SetText(acc_.StatusText, kSaveFailed);
+            DebugLog_Write("Pop3Acc_Check: %s\n", kSaveFailed);
+            action = 0;
+        } else if (rc != 0 && (action & IWF_ACT_DELETE)) {
+            // The only copy would be gone: a message is deleted on the server
+            // only once it is safely saved.
+            DebugLog_Write("Pop3Acc_Check: message \"%s\" not saved, so not deleted\n", line.id);
+            action &= ~IWF_ACT_DELETE;
+        }
+        handledBySave = true;
+    }
+
+    bool shown = false;
+    if (action & IWF_ACT_SHOW) {
+        DebugLog_Write("Pop3Acc_Check: Filter says we should display this message: %s \n", line.id);
+        shown = hooks_.display && hooks_.display(&acc_, line.id, text);
+    }
+
+    if (!((action & IWF_ACT_DELETE) && (!handledBySave || (action & IWF_ACT_SPAM)))) {
+        Log_Write(LOG_POP3, "POP3: add message as NEW: ID=%s.", line.id);
+        DebugLog_WriteText("Pop3Acc_Check: Preparing to add new message\n");
+        MSG_RECORD r = MsgRecord_Empty();
+        MSG_FIELDS f;
+        MimePtr parsed(whole ? MIME_Open(text.data(), text.size()) : nullptr);
+        if (whole && !parsed) Log_Write(LOG_POP3, "POP3: ERROR: MIME_Open -- no memory!!!.\n");
+        Msg_GetRecordFields(text, parsed.get(), &f);
+        MsgRecord_SetText(r.MsgId, line.id);
+        MsgRecord_SetText(r.From, f.From);
+        MsgRecord_SetText(r.ReplyTo, f.ReplyTo);
+        MsgRecord_SetText(r.To, f.To);
+        MsgRecord_SetText(r.Subject, f.Subject);
+        r.Date = f.Date;
+        r.HasAttach = f.HasAttach;
+
+        std::string digits;
+        if (line.size) {
+            digits = line.size;
+        } else {
+            const char* sizeReply = nullptr;
+            const uint32_t rc =
+                command(&Pop3MessageBuffer, "LIST", line.number, POP3_SINGLE_LINE, 1, &sizeReply);
+            if (rc != 0) return rc; // ends the walk: the session is closed
+            // "+OK number size": the second number, at most 24 digits.
+            const char* p = sizeReply;
+            while (*p >= '0' && *p <= '9')
+                ++p;
+            while (*p == ' ')
+                ++p;
+            while (*p >= '0' && *p <= '9' && digits.size() < 24)
+                digits += *p++;
+        }
+        r.Size =
+            static_cast<int32_t>(static_cast<uint32_t>(std::strtoull(digits.c_str(), nullptr, 10)));
+        MsgRecord_SetText(r.SizeText, r.Size != 0 ? MsgRecord_SizeKB(r.Size) : digits);
+
+        if (action & IWF_ACT_QUIET) {
+            r.Status = MSG_QUIET;
+            Log_Write(LOG_POP3,
+                      "POP3: NEW message: filtered: notification is off for this message.");
+        } else {
+            r.Status = shown ? MSG_OLD : MSG_NEW;
+        }
+        if (const uint32_t arc = MsgBox_AddMsg(&acc_.hMsgBox, &r, &acc_, 1); arc != 0)
+            return Pop3_SetError("Cannot add the message to the message box", arc);
+    }
+
+    if (action & IWF_ACT_DELETE) {
+        Log_Write(LOG_POP3,
+                  "POP3: Filter matched msg to be deleted:POP3: \tfltAct=0x%x; \nPOP3: deleted msg "
+                  "start--->\n%.*s\nPOP3: <---- deleted msg end\n",
+                  action, static_cast<int>(std::min(text.size(), kLoggedMessageMax)), text.c_str());
+        const char* answer = nullptr;
+        const uint32_t rc =
+            command(&Pop3MessageBuffer, "DELE", line.number, POP3_SINGLE_LINE, 0, &answer);
+        if (rc != 0) {
+            Log_Write(LOG_POP3, "POP3: DELE command failed ret=%d, %s\n", static_cast<int>(rc),
+                      answer ? answer : "");
+            if (rc != ERR_REFUSED) return rc;
+        }
+    }
+    return 0;
+}
+
+uint32_t Check::fetchOne(const ListingLine& line) {
+    report("Retrieving messages...");
+    GrowBuffer* out = req_.result ? req_.result : &Pop3MessageBuffer;
+    const char* text = nullptr;
+    uint32_t rc;
+    if (req_.flags & CHECK_FETCH_TOP) {
+        const std::string arg =
+            std::string(line.number) + " " + std::to_string(std::max(0, req_.lines));
+        rc = command(out, "TOP", arg.c_str(), POP3_MULTI_LINE, 1, &text);
+    } else {
+        rc = command(out, "RETR", line.number, POP3_MULTI_LINE, 1, &text);
+    }
+    if (rc != 0) return rc;
+    if (!(req_.flags & CHECK_FETCH_NO_SAVE)) {
+        // Only the first lines: saved as a partial copy, so that opening the
+        // whole message later does not take it for the message.
+        const uint32_t src = saveMessage(hooks_, out->Data(), &acc_, line.id, kRootDownloads,
+                                         (req_.flags & CHECK_FETCH_TOP) != 0);
+        if (src != 0 && src != 1)
+            DebugLog_Write("Pop3Acc_Check: the fetched message was not saved (0x%X)\n", src);
+    }
+    return 0;
+}
+
+uint32_t Check::readSizes() {
+    const char* text = nullptr;
+    // Refused: the sizes are asked one message at a time instead.
+    if (const uint32_t rc = command(&sizeList_, "LIST", nullptr, POP3_MULTI_LINE, 0, &text); rc)
+        return rc;
+    indexNumbers();
+    sizeText_ = &sizeList_;
+    // The digits stay where they are, ended by a NUL, and each listed
+    // message keeps only their offset.
+    char* const rows = sizeList_.Data();
+    const std::string_view all(rows);
+    size_t pos = all.find('\n');
+    while (pos != std::string_view::npos && pos + 1 < all.size() && all[pos + 1] != '.') {
+        const size_t start = pos + 1;
+        pos = all.find('\n', start);
+        std::string_view row = all.substr(start, pos == std::string_view::npos ? pos : pos - start);
+        const size_t sp = row.find(' ');
+        if (sp == std::string_view::npos) continue;
+        size_t k = sp + 1;
+        while (k < row.size() && row[k] >= '0' && row[k] <= '9' && k - sp <= 24)
+            ++k;
+        rows[start + k] = '\0';
+        giveSize(row.substr(0, sp), static_cast<uint32_t>(start + sp + 1));
+    }
+    return 0;
+}
+
+uint32_t Check::walk() {
+    const int n = static_cast<int>(rows_.size());
+    const bool fetchMode = req_.flags & (CHECK_FETCH_ONE | CHECK_FETCH_TOP);
+    const bool uidl = uidl_;
+
+    // Without UIDL the ids are Message-IDs, read with one TOP each before the
+    // walk: a message marked for deletion may only be deleted by an id that
+    // no other listed message shares.
+    std::vector<std::string> headers;
+    std::unordered_map<std::string, int> idCount;
+    if (!uidl) {
+        headers.resize(rows_.size());
+        idAt_.reserve(rows_.size());
+        for (int i = 0; i < n; ++i) {
+            const std::string arg = std::string(number(i)) + " 0";
+            const char* text = nullptr;
+            uint32_t rc =
+                command(&Pop3MessageBuffer, "TOP", arg.c_str(), POP3_MULTI_LINE, 0, &text);
+            if (rc == ERR_REFUSED) {
+                topRefused_ = true;
+                rc = command(&Pop3MessageBuffer, "RETR", lineAt(i).number, POP3_MULTI_LINE, 0,
+                             &text);
+            }
+            if (rc != 0) {
+                incompleteText_ = rc == ERR_REFUSED ? firstLine(text ? text : "") : "";
+                return rc == ERR_REFUSED ? 0 : rc; // the walk ends here
+            }
+            headers[i] = text;
+            MSG_FIELDS f;
+            Msg_GetRecordFields(headers[i], nullptr, &f);
+            const std::string_view id = f.MsgId;
+            idAt_.push_back(ids_.size());
+            ids_.append(id).push_back('\0');
+            ++idCount[std::string(id)];
+        }
+    }
+
+    if (!fetchMode) {
+        bool anyNew = false;
+        for (int i = 0; i < n && !anyNew; ++i) {
+            int index;
+            anyNew = !MsgBox_FindMsg(acc_.hMsgBox, lineAt(i).id, &index);
+        }
+        if (anyNew && uidl) {
+            if (const uint32_t rc = readSizes(); rc != 0 && rc != ERR_REFUSED) return rc;
+        } else if (anyNew) {
+            indexNumbers(); // LIST gave them
+            sizeText_ = &listing_;
+            for (int i = 0; i < n; ++i)
+                giveSize(number(i), rows_[i].field);
+        }
+        byNumber_ = {};
+    }
+
+    StoreBatch batch;
+    for (int i = 1; i <= n; ++i) {
+        const ListingLine line = lineAt(static_cast<size_t>(i - 1));
+        reportf("Process message %d of %d", i, n);
+        batch.Tick();
+        if (fetchMode) {
+            if (std::string_view(line.id).substr(0, 128) ==
+                std::string_view(req_.targetId).substr(0, 128)) {
+                if (const uint32_t rc = fetchOne(line); rc) return rc;
+                return 0; // the walk is left on purpose: nothing to reconcile
+            }
+            continue;
+        }
+        int index = -1;
+        MSG_RECORD* known = MsgBox_FindMsg(acc_.hMsgBox, line.id, &index);
+        if (known) {
+            if (known->Status == MSG_DELETED) {
+                Reg_UpdateMsgStatus(&acc_, known);
+                MsgBox_DeleteMsg(acc_.hMsgBox, known, -1);
+            } else if (known->Status == MSG_TO_DELETE) {
+                if (!uidl && idCount[line.id] > 1) {
+                    MsgRecord_SetText(acc_.StatusText,
+                                      "A message marked for deletion shares its id with another "
+                                      "one and was not deleted.");
+                    MsgBox_KeepMarked(acc_.hMsgBox, known);
+                    continue;
+                }
+                const char* answer = nullptr;
+                const uint32_t rc =
+                    command(&Pop3MessageBuffer, "DELE", line.number, POP3_SINGLE_LINE, 0, &answer);
+                // The record stays marked until the server confirms QUIT; the
+                // end of a complete check then drops it.
+                if (rc == ERR_REFUSED)
+                    MsgBox_KeepMarked(acc_.hMsgBox, known);
+                else if (rc != 0)
+                    return rc;
+            } else if (!acc_.DontCleanOldMsgs) {
+                MsgBox_ConfirmMsg(acc_.hMsgBox, nullptr, index);
+            }
+            continue;
+        }
+        std::string text;
+        bool whole = req_.settings.AttachCheck || topRefused_;
+        uint32_t rc = 0;
+        if (!uidl && !req_.settings.AttachCheck) {
+            text = headers[static_cast<size_t>(i - 1)];
+            whole = topRefused_;
+        } else {
+            rc = fetchNew(line, i, n, &text);
+            whole = req_.settings.AttachCheck || topRefused_;
+        }
+        if (rc == ERR_REFUSED) continue; // this message is skipped
+        if (rc != 0) return rc;
+        if (const uint32_t hrc = handleNew(line, text, whole); hrc) return hrc;
+    }
+    walkComplete_ = true;
+    return 0;
+}
+
+uint32_t Check::closing(uint32_t walkResult) {
+    const bool fetchMode = req_.flags & (CHECK_FETCH_ONE | CHECK_FETCH_TOP);
+    if (sessionOpen()) {
+        const char* text = nullptr;
+        if (command(&Pop3SessionBuffer, "STAT", nullptr, POP3_SINGLE_LINE, 0, &text) == 0) {
+            // Only a walk that reconciled the whole listing may stand for the
+            // server's state; otherwise the next check must look again.
+            if (fetchMode)
+                acc_.LastSTAT[0] = '\0';
+            else if (walkComplete_)
+                MsgRecord_SetTextN(
+                    acc_.LastSTAT, sizeof acc_.LastSTAT,
+                    std::string_view(Pop3SessionBuffer.Data()).substr(0, kStatLineMax));
+        }
+    }
+    uint32_t rc = walkResult;
+    if (sessionOpen() && CheckState.load() == 0) {
+        report("Disconnecting");
+        // Deletions take effect only when the server answers QUIT.
+        rc = Pop3_QuitAndConfirm(acc_.ChkTmout, &Pop3SessionBuffer);
+        if (rc == 0) rc = walkResult;
+    }
+    Pop3_Quit(&Pop3Socket, 0);
+    Pop3_ReleaseBuffers();
+
+    const uint32_t state = CheckState.load();
+    if (state == ERR_CANCELLED || state == ERR_SKIPPED) return state;
+    if (rc != 0) return rc;
+    if (!fetchMode && !walkComplete_) {
+        // Records the walk never reached must not be taken for messages gone
+        // from the server.
+        const std::string why =
+            incompleteText_.empty() ? "Message list incomplete" : incompleteText_;
+        return Pop3_SetError(why.c_str(), ERR_OPERATION);
+    }
+    // A cancel that arrives now still wins over the success.
+    uint32_t seen = state;
+    if (!CheckState.compare_exchange_strong(seen, 0)) return seen;
+    return 0;
+}
+
+uint32_t Check::Run() {
+    if (const uint32_t rc = Pop3_BeginCheck(); rc != 0) return rc;
+    if (const uint32_t rc = connectAndLogin(); rc != 0) return rc;
+    report("Checking mail");
+
+    const char* text = nullptr;
+    if (const uint32_t rc =
+            command(&Pop3SessionBuffer, "STAT", nullptr, POP3_SINGLE_LINE, 1, &text);
+        rc != 0)
+        return rc;
+    statLine_.assign(std::string_view(Pop3SessionBuffer.Data()).substr(0, kStatLineMax));
+    if (!statCount(text, &statCount_)) {
+        // Taken for 0, it would drop every record as gone from the server.
+        return Pop3_SetError(firstLine(Pop3SessionBuffer.Data()).c_str(), ERR_OPERATION);
+    }
+    const int n = statCount_;
+
+    const bool fetchMode = req_.flags & (CHECK_FETCH_ONE | CHECK_FETCH_TOP);
+    if (!fetchMode && n == MsgBox_GetCount(acc_.hMsgBox) && n >= 2 && acc_.CheckResult == 0 &&
+        statLine_ == acc_.LastSTAT && acc_.PendingDeletes == 0 &&
+        (req_.flags & CHECK_STOP_IF_UNCHANGED)) {
+        // Nothing was deleted in this session, so QUIT changes nothing on the
+        // server; it frees the maildrop for the user's other mail programs.
+        Pop3_Quit(&Pop3Socket, 1);
+        uint32_t expected = 0;
+        CheckState.compare_exchange_strong(expected, CHECK_UNCHANGED);
+        const uint32_t state = CheckState.load();
+        return state == CHECK_UNCHANGED ? CHECK_UNCHANGED : state;
+    }
+
+    uint32_t walkResult = 0;
+    if (n == 0) {
+        walkComplete_ = true;
+    } else {
+        uint32_t rc = command(&listing_, "UIDL", nullptr, POP3_MULTI_LINE, 0, &text);
+        if (rc == ERR_REFUSED) {
+            uidl_ = false;
+            rc = command(&listing_, "LIST", nullptr, POP3_MULTI_LINE, 1, &text);
+        }
+        if (rc != 0) return rc;
+        const bool ended = readListing();
+        walkResult = walk();
+        if (!ended) walkComplete_ = false;
+    }
+    return closing(walkResult);
+}
+
+} // namespace
+
+void Pop3Acc_SetHooks(POP3ACC_HOOKS h) {
+    std::lock_guard lock(g_hooksMu);
+    g_hooks = std::move(h);
+}
+
+uint32_t Pop3Acc_GetPassword(ACCOUNT* account, std::string* password, bool* prompted) {
+    bool ignored;
+    if (!prompted) prompted = &ignored;
+    if (!account || !password) return ERR_BADARG;
+    return getPassword(hooks(), account, password, prompted);
+}
+
+uint32_t Pop3Acc_Check(CheckRequest* request, SockProgress progress, void* context) {
+    if (!request || !request->account) return ERR_NOT_READY;
+    Check check(request, progress, context);
+    return check.Run();
+}

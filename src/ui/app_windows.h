@@ -1,0 +1,54 @@
+// The windows the tray program opens, as the core sees them. The window
+// layer (src/ui) implements this interface and the program installs it at
+// start (MainWnd_SetWindows); core never includes a window header itself.
+// Every member is called on the UI thread.
+#pragma once
+
+#include "engine/engine_ui.h"
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+class QMenu;
+
+// Windows that later parts of the program provide.
+enum class APP_WINDOW { MailBox, Settings, Profiles, Compose, About, Help, Viewer };
+
+class APP_WINDOWS {
+  public:
+    virtual ~APP_WINDOWS() = default;
+
+    // Whether the window exists in this build. The tray greys nothing for a
+    // missing one: its command says so in a box (Open does).
+    virtual bool Has(APP_WINDOW w) = 0;
+    // Opens the window (modal dialogs return when closed). A missing window
+    // shows "... is not available in this version." instead.
+    virtual void Open(APP_WINDOW w) = 0;
+
+    // The check progress window and the download box (src/ui/progress.h).
+    virtual void ProgressStart(bool hideAllowed) = 0;
+    virtual void ProgressSetAccount(const std::string& text) = 0;
+    virtual void ProgressSetStatus(const std::string& text) = 0;
+    virtual void ProgressClose() = 0;
+    virtual int ProgressDownload(std::shared_ptr<CHECK_COMPLETION> completion) = 0;
+
+    // Closes the MailBox window at shutdown (its boxes are already marked).
+    virtual void CloseMailBox() = 0;
+
+    // A message box; returns the answer (user_message.h numbers).
+    virtual int MessageBox(const std::string& caption, const std::string& text, unsigned flags) = 0;
+
+    // The new-mail popup; a count of 0 closes it.
+    virtual void NewMailPopup(int count) = 0;
+
+    // The POP3 password prompt. 0 and *password, ERR_CANCELLED.
+    virtual uint32_t AskPassword(const std::string& accountName, std::string* password) = 0;
+
+    // The small status window shown when no tray can hold the icon: the
+    // icon, the tooltip text and a button that opens `menu`. It shows itself
+    // once; later calls update it, STATUS_RAISE shows it again (a second
+    // start), STATUS_HIDE hides it (a tray appeared, shutdown).
+    enum StatusMode { STATUS_HIDE, STATUS_UPDATE, STATUS_RAISE };
+    virtual void StatusWindow(StatusMode mode, int icon, const std::string& tip, QMenu* menu) = 0;
+};

@@ -1,0 +1,54 @@
+// Runs account checks the way the mail-check engine brackets them, for the
+// account-check tests against fake and real servers.
+#pragma once
+
+#include "common/status.h"
+#include "engine/pop3acc.h"
+#include "net/pop3.h"
+#include "settings/account.h"
+#include "settings/msgbox.h"
+
+#include <string>
+#include <vector>
+
+namespace iwtest {
+
+struct CheckOutcome {
+    uint32_t rc = 0;
+    std::string error; // Pop3_GetLastError
+};
+
+// BeginCheck, Pop3Acc_Check, RollbackCheck on "unchanged", EndCheck; the
+// account's CheckResult follows the result as the engine sets it.
+inline CheckOutcome RunCheck(ACCOUNT& acc, uint32_t flags = CHECK_TIMED,
+                             const CHECK_SETTINGS& settings = {}) {
+    Pop3_ResetCheckState();
+    acc.PendingDeletes = MsgBox_BeginCheck(acc.hMsgBox, acc.DontCleanOldMsgs, &acc);
+    CheckRequest req;
+    req.flags = flags;
+    req.account = &acc;
+    req.settings = settings;
+    CheckOutcome out;
+    out.rc = Pop3Acc_Check(&req, nullptr, nullptr);
+    if (out.rc == CHECK_UNCHANGED) MsgBox_RollbackCheck(acc.hMsgBox);
+    MsgBox_EndCheck(acc.hMsgBox, static_cast<int>(out.rc), &acc);
+    acc.CheckResult = out.rc == 0 || out.rc == CHECK_UNCHANGED ? 0 : out.rc == ERR_TIMEOUT ? 2 : 3;
+    char text[96];
+    Pop3_GetLastError(text, sizeof text);
+    out.error = text;
+    return out;
+}
+
+inline std::vector<std::string> BoxIds(ACCOUNT& acc) {
+    std::vector<std::string> ids;
+    for (int i = 0; i < MsgBox_GetCount(acc.hMsgBox); ++i)
+        ids.push_back(MsgBox_GetMsg(acc.hMsgBox, i)->MsgId);
+    return ids;
+}
+
+inline MSG_RECORD* Find(ACCOUNT& acc, const std::string& id) {
+    int index;
+    return MsgBox_FindMsg(acc.hMsgBox, id.c_str(), &index);
+}
+
+} // namespace iwtest

@@ -1,0 +1,131 @@
+// The account check, fetch-one and fast delete over TLS against real Dovecot
+// instances serving certificates of the run's test CA, with the account's
+// security values as a user sets them.
+#include "check_harness.h"
+#include "common/status.h"
+#include "engine/fastdelete.h"
+#include "platform/user_message.h"
+#include "settings/msgbox_reg.h"
+#include "support/real_peers.h"
+#include "support/temp_env.h"
+
+#include "../support/fake_peer.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace {
+
+using iwtest::BoxIds;
+using iwtest::RunCheck;
+using iwtest::SeededUidl;
+using iwtest::TestPki;
+
+class TlsCheck : public iwtest::RealPeersTest {
+  protected:
+    static void SetUpTestSuite() { TestPki::Get(); }
+    void SetUp() override {
+        RealPeersTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        ASSERT_EQ(RegStore_Open(iwtest::MakeTempDir("tls") + "/registry.db"), REGSTORE_OK);
+        Reg_SetMsgRootKey(nullptr);
+        HREGKEY account; // records are written only for an account that exists
+        ASSERT_EQ(RegStore_CreateKey(HREGKEY_USER, std::string(REG_ROOT_PATH) + "\\Tls", &account),
+                  REGSTORE_OK);
+        Pop3Acc_SetHooks({});
+        previous_ = UserMsg_SetHandler([this](std::string_view, std::string_view text, unsigned) {
+            boxes_.emplace_back(text);
+            return UM_IDOK;
+        });
+        acc_.Name = "Tls";
+        acc_.ChkServer = "127.0.0.1";
+        acc_.ChkLogin = "tls";
+        acc_.ChkPswd = "tlspw";
+        acc_.ChkTmout = 10;
+    }
+    void TearDown() override {
+        UserMsg_SetHandler(previous_);
+        MsgBox_Destroy(&acc_.hMsgBox);
+    }
+
+    std::unique_ptr<iwtest::PrivatePop3> Serve(const std::string& cert, int messages) {
+        iwtest::Pop3Options opt;
+        opt.users = "tls:tlspw";
+        opt.tls = true;
+        opt.tls_cert = TestPki::Get().Cert(cert);
+        opt.tls_key = TestPki::Get().Key(cert);
+        auto server = peers().StartPop3(opt);
+        server->SeedMaildir("tls", messages);
+        return server;
+    }
+
+    ACCOUNT acc_;
+    UserMsgHandler previous_;
+    std::vector<std::string> boxes_;
+};
+
+TEST_F(TlsCheck, Pop3sAndStlsCheckFetchOneAndFastDelete) {
+    auto server = Serve("good", 4);
+    const struct {
+        int32_t security;
+        uint16_t port;
+        const char* what;
+    } ways[] = {{2, server->tls_port(), "POP3S"}, {1, server->port(), "STLS"}};
+    int left = 4;
+    for (const auto& w : ways) {
+        SCOPED_TRACE(w.what);
+        acc_.ChkSecurity = w.security;
+        acc_.ChkPort = w.port;
+        MsgBox_Destroy(&acc_.hMsgBox);
+        auto out = RunCheck(acc_);
+        ASSERT_EQ(out.rc, 0u) << out.error;
+        ASSERT_EQ(MsgBox_GetCount(acc_.hMsgBox), left);
+
+        const std::string id = BoxIds(acc_).back();
+        GrowBuffer result;
+        CheckRequest req;
+        req.flags = CHECK_FETCH_ONE | CHECK_FETCH_NO_SAVE;
+        req.account = &acc_;
+        req.targetId = id;
+        req.result = &result;
+        Pop3_ResetCheckState();
+        ASSERT_EQ(Pop3Acc_Check(&req, nullptr, nullptr), 0u);
+        EXPECT_NE(std::string(result.Data()).find("Subject: Test message"), std::string::npos);
+
+        FASTPOP3_RESULT r;
+        ASSERT_EQ(FastDelete_Run(&acc_, {id}, nullptr, {}, &r), 0u) << r.errorText;
+        EXPECT_EQ(r.deleted, std::vector<std::string>{id});
+        --left;
+    }
+    // A certificate it may not trust: nothing deleted, and the whole
+    // fingerprint in the text the user may pin from.
+    auto stranger = Serve("stranger", 1);
+    acc_.ChkSecurity = 2;
+    acc_.ChkPort = stranger->tls_port();
+    FASTPOP3_RESULT r;
+    EXPECT_EQ(FastDelete_Run(&acc_, {SeededUidl(1)}, nullptr, {}, &r), ERR_OPERATION);
+    EXPECT_EQ(r.errorText, "Unknown issuer, SHA-256 " + TestPki::Get().Fingerprint("stranger"));
+    ASSERT_FALSE(boxes_.empty());
+    EXPECT_EQ(boxes_.back(), "connect to server: " + r.errorText);
+}
+
+TEST_F(TlsCheck, SkipAndCancelEndAHandshakeThatGetsNoAnswer) {
+    iwtest::FakePeer mute([](iwtest::PeerConn& c) { c.WaitClosed(); }, 2);
+    acc_.ChkSecurity = 2;
+    acc_.ChkPort = mute.port();
+    acc_.ChkTmout = 60;
+    for (const uint32_t code : {ERR_SKIPPED, ERR_CANCELLED}) {
+        std::thread late([code] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            Pop3_Abort(code);
+        });
+        iwtest::Stopwatch sw;
+        const auto out = RunCheck(acc_);
+        late.join();
+        EXPECT_EQ(out.rc, code);
+        EXPECT_LT(sw.ElapsedMs(), 1500);
+    }
+}
+
+} // namespace

@@ -1,0 +1,181 @@
+// The saved-folder table (folders rebuilt into message boxes from their file
+// names) and the save and look-up that read the root folders from the
+// global settings.
+#include "engine/savedmsg.h"
+
+#include "../support/temp_env.h"
+#include "common/status.h"
+#include "message/msg_header.h"
+#include "message/savedfile.h"
+#include "platform/registry.h"
+#include "settings/globaldata.h"
+#include "settings/msgbox_reg.h"
+#include "settings/reg.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The record the account check adds for a message.
+MSG_RECORD record(const std::string& id, const std::string& subject,
+                  DATETIME date = DateTime_Missing()) {
+    MSG_RECORD r = MsgRecord_Empty();
+    MsgRecord_SetText(r.MsgId, id);
+    MsgRecord_SetText(r.Subject, subject);
+    r.Date = date;
+    return r;
+}
+
+void touch(const std::string& path, const std::string& data = "x") {
+    std::ofstream(path, std::ios::binary) << data;
+}
+
+class SavedMsgTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        setenv("TZ", "UTC", 1);
+        tzset();
+        root_ = iwtest::MakeTempDir("saved");
+    }
+    void TearDown() override { SavedMsg_Close(); }
+    std::string root_;
+};
+
+TEST_F(SavedMsgTest, FoldersRebuiltIntoMessageBoxes) {
+    fs::create_directories(root_ + "/Home");
+    fs::create_directories(root_ + "/Work");
+    touch(root_ + "/loose-file.eml");
+    touch(root_ + "/Home/101021-140509-Re_ Hello_ world-_1234567890abcde.eml",
+          std::string(2048, 'a'));
+    touch(root_ + "/Home/p101021-140509-Re_ Hello_ world-_1234567890abcde.eml", "part");
+    touch(root_ + "/Home/000000-000000-no date-id.eml", "");
+    touch(root_ + "/Home/notes.txt");
+    fs::create_directories(root_ + "/Home/991231-235959-a folder-x.eml");
+
+    ASSERT_EQ(SavedMsg_Open(root_), 0u);
+    EXPECT_EQ(SavedMsg_Open(root_), ERR_NOT_READY) << "already open";
+    ASSERT_EQ(SavedMsg_GetCount(), 2);
+    EXPECT_STREQ(SavedMsg_GetFolderName(1), "Work");
+    EXPECT_EQ(SavedMsg_GetFileCount("home", -1), 2) << "full saves only, any letter case";
+    int index = -1;
+    EXPECT_EQ(SavedMsg_FindFolder("WORK", &index), 0u);
+    EXPECT_EQ(index, 1);
+    EXPECT_EQ(SavedMsg_LoadFolder("Work", -1), nullptr) << "no saved file";
+
+    MSGBOX* box = SavedMsg_LoadFolder(nullptr, 0);
+    ASSERT_NE(box, nullptr);
+    ASSERT_EQ(MsgBox_GetCount(box), 3);
+    // Full saves first, then partial ones.
+    const MSG_RECORD* nodate = MsgBox_GetMsg(box, 0);
+    const MSG_RECORD* full = MsgBox_GetMsg(box, 1);
+    const MSG_RECORD* part = MsgBox_GetMsg(box, 2);
+    EXPECT_TRUE(DateTime_IsMissing(nodate->Date));
+    EXPECT_STREQ(full->Subject, "Re_ Hello_ world");
+    EXPECT_STREQ(full->MsgId, "_1234567890abcde");
+    EXPECT_EQ(full->Date.wSecond, 9);
+    EXPECT_EQ(full->Status, 0);
+    EXPECT_STREQ(full->SizeText, "2.0KB");
+    EXPECT_EQ(part->Status, 5);
+    for (const MSG_RECORD* r : {nodate, full, part})
+        EXPECT_TRUE(fs::is_regular_file(SavedMsg_FileName("Home", *r))) << r->Subject;
+
+    std::string text;
+    EXPECT_EQ(SavedMsg_LoadMsg("Home", -1, part, &text), 0u);
+    EXPECT_EQ(text, "part");
+    EXPECT_EQ(SavedMsg_LoadMsg("Nope", -1, part, &text), ERR_NOT_READY);
+
+    // Deleting the partial save leaves the full one and its count.
+    EXPECT_EQ(SavedMsg_DeleteMsg("Home", -1, MsgBox_GetMsg(box, 2)), 0u);
+    EXPECT_EQ(MsgBox_GetCount(box), 2);
+    EXPECT_EQ(SavedMsg_GetFileCount("Home", -1), 2);
+    EXPECT_TRUE(fs::exists(root_ + "/Home/101021-140509-Re_ Hello_ world-_1234567890abcde.eml"));
+    EXPECT_EQ(SavedMsg_DeleteMsg("Home", -1, MsgBox_GetMsg(box, 0)), 0u);
+    EXPECT_EQ(SavedMsg_GetFileCount("Home", -1), 1);
+
+    // A folder that still holds other files stays on disk; its entry goes.
+    EXPECT_EQ(SavedMsg_DeleteFolder("Home", -1), 0u);
+    EXPECT_EQ(SavedMsg_GetCount(), 1);
+    EXPECT_TRUE(fs::exists(root_ + "/Home/notes.txt"));
+    EXPECT_FALSE(fs::exists(root_ + "/Home/101021-140509-Re_ Hello_ world-_1234567890abcde.eml"));
+    EXPECT_EQ(SavedMsg_DeleteFolder("Home", -1), ERR_BADARG);
+    EXPECT_EQ(SavedMsg_DeleteFolder("Work", -1), 0u);
+    EXPECT_FALSE(fs::exists(root_ + "/Work")) << "an empty folder goes";
+}
+
+TEST_F(SavedMsgTest, OpenRefusals) {
+    EXPECT_EQ(SavedMsg_Open(""), ERR_NOT_READY);
+    EXPECT_EQ(SavedMsg_Open(root_ + "/absent"), ERR_OPERATION);
+    ASSERT_EQ(SavedMsg_Open(root_), 0u);
+    SavedMsg_Close();
+    int index = 0;
+    EXPECT_EQ(SavedMsg_FindFolder("x", &index), ERR_NOT_READY);
+    EXPECT_EQ(SavedMsg_DeleteFolder("x", -1), ERR_NOT_READY);
+}
+
+// The save reads its root from the global settings, and the look-up of a
+// saved copy finds it under the record the account check makes of the same
+// message: leading blanks, long subjects, a dateless message.
+class SavedMsgSettings : public SavedMsgTest {
+  protected:
+    void SetUp() override {
+        SavedMsgTest::SetUp();
+        ASSERT_EQ(RegStore_Open(iwtest::MakeTempDir("reg") + "/registry.db"), REGSTORE_OK);
+        ASSERT_EQ(Reg_OpenRoot(&reg_, REG_ROOT_PATH), 0u);
+        ASSERT_EQ(GlobalData_Load(reg_), 0u);
+        acc_.Name = "Home";
+    }
+    void TearDown() override {
+        GlobalData_Free(0);
+        if (reg_) Reg_Close(reg_);
+        SavedMsgTest::TearDown();
+    }
+    REGKEY* reg_ = nullptr;
+    ACCOUNT acc_;
+};
+
+TEST_F(SavedMsgSettings, WriterAndLookupAgree) {
+    const std::string down = root_ + "/down", spam = root_ + "/spam";
+    GlobalData_GetRecord()->DwnRtDir = down;
+    GlobalData_GetRecord()->SpamRtDir = spam;
+
+    const char* messages[] = {
+        "+OK\r\nDate: Thu, 21 Oct 2010 14:05:09 +0000\r\nSubject:    "
+        "abcdefghijklmnopqrstuvwxyz\r\n\r\nb\r\n.\r\n",
+        "+OK\r\nDate: Thu, 21 Oct 2010 14:05:09 +0000\r\nSubject: "
+        "=?UTF-8?B?w6nDqcOpw6nDqcOpw6nDqcOpw6nDqQ==?=\r\n\r\nb\r\n.\r\n",
+        "+OK\r\nSubject: no date: a/b\r\n\r\nb\r\n.\r\n",
+    };
+    for (const char* m : messages) {
+        const std::string id = "<uid/with:odd*chars-and-more-than-16>";
+        ASSERT_EQ(SavedMsg_SaveIfNeeded(m, &acc_, id.c_str(), GD_DWNRTDIR, false, true), 0u) << m;
+        MSG_FIELDS f;
+        Msg_GetRecordFields(m, nullptr, &f);
+        std::string path;
+        ASSERT_EQ(SavedMsg_FindCopy(acc_, record(id, f.Subject, f.Date), true, &path), 0u) << m;
+        EXPECT_EQ(fs::path(path).parent_path(), down + "/Home");
+    }
+
+    // A partial save is found only when the whole message is not wanted.
+    const char* part = "+OK\r\nSubject: part\r\n\r\n.\r\n";
+    ASSERT_EQ(SavedMsg_SaveIfNeeded(part, &acc_, "p1", GD_SPAMRTDIR, true, true), 0u);
+    EXPECT_TRUE(fs::exists(spam + "/Home/p000000-000000-part-p1.eml"));
+    ASSERT_EQ(SavedMsg_SaveIfNeeded(part, &acc_, "p1", GD_DWNRTDIR, true, true), 0u);
+    const MSG_RECORD r = record("p1", "part");
+    std::string path;
+    EXPECT_EQ(SavedMsg_FindCopy(acc_, r, true, &path), ERR_NOT_FOUND);
+    ASSERT_EQ(SavedMsg_FindCopy(acc_, r, false, &path), 0u);
+    EXPECT_EQ(path, down + "/Home/p000000-000000-part-p1.eml");
+
+    // An account name that cannot be a folder is never looked up.
+    acc_.Name = "..";
+    EXPECT_EQ(SavedMsg_FindCopy(acc_, r, false, &path), ERR_NOT_FOUND);
+}
+
+} // namespace

@@ -3,9 +3,9 @@
 // no-tray status window and the tray icon states on a light and a dark
 // panel. Runs on a private temporary store.
 //   INBOXWARDEN_REGISTRY=/tmp/x.db build/dev/tools/screenshots docs/screenshots
-#include "engine/mailcheck.h"
 #include "app/mainwnd.h"
 #include "app/tray.h"
+#include "engine/mailcheck.h"
 #include "settings/account.h"
 #include "settings/globaldata.h"
 #include "settings/msgbox_reg.h"

@@ -1,8 +1,8 @@
 // The tray program's executable: the window layer is wired into the core's
 // main window here, the one place that sees both.
 #include "app/app.h"
-#include "engine/mailcheck.h"
 #include "app/mainwnd.h"
+#include "engine/mailcheck.h"
 #include "ui/newmail_popup.h"
 #include "ui/progress.h"
 #include "ui/windows.h"

@@ -1,11 +1,11 @@
 #include "app/mainwnd.h"
 
+#include "app/tray.h"
 #include "common/status.h"
 #include "common/text.h"
 #include "engine/dialup.h"
 #include "engine/mailcheck.h"
 #include "engine/schedule.h"
-#include "app/tray.h"
 #include "platform/log.h"
 #include "platform/sound.h"
 #include "platform/user_message.h"

@@ -6,8 +6,8 @@
 // returns at once.
 #pragma once
 
-#include "ui/app_windows.h"
 #include "engine/engine_ui.h"
+#include "ui/app_windows.h"
 
 #include <QObject>
 #include <QPointer>

@@ -1,7 +1,7 @@
 #include "../support/temp_env.h"
-#include "engine/mailcheck.h"
 #include "app/mainwnd.h"
 #include "app/tray.h"
+#include "engine/mailcheck.h"
 #include "platform/user_message.h"
 #include "settings/account.h"
 #include "settings/globaldata.h"

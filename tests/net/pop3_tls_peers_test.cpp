@@ -2,8 +2,8 @@
 // directly and through the real SOCKS 5 proxy.
 #include "net/pop3.h"
 
-#include "common/status.h"
 #include "../support/fake_peer.h"
+#include "common/status.h"
 #include "support/real_peers.h"
 #include "support/relay.h"
 

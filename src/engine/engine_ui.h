@@ -1,6 +1,7 @@
 // What the mail-check engine (mailcheck.h) and the scheduler (schedule.h)
 // need from the program around them: the windows, the tray, sounds, the mail
-// client, and timers with a clock. The tray program implements both
+// client, and timers with a clock. These two interfaces are the engine's only
+// way up: nothing in src/engine includes a window, the tray or Qt. The tray program implements both
 // interfaces in its hidden main window (QTimers, queued calls); the
 // command-line front implements them headless; tests record the calls and
 // drive a fake clock.
@@ -136,8 +137,8 @@ class ENGINE_UI {
     // WM_ACCOUNT_CHECKED: the MailBox window takes in the checked account
     // (result of Pop3Acc_Check). Blocking, at most 60000 ms.
     virtual void AccountChecked(uint32_t result, ACCOUNT* account) = 0;
-    // Step 11 of a check: the MailBox window refreshes the entry of this
-    // account if it shows it. Blocking, at most 60000 ms.
+    // After an account's check has been taken in: the MailBox window
+    // refreshes the entry of this account if it shows it. Blocking, at most 60000 ms.
     virtual void MailBoxRefresh(ACCOUNT* account) = 0;
     // WM_SHOW_MAILBOXES: open the MailBox window (tray command 40009). Posted.
     virtual void ShowMailBoxes() = 0;

@@ -344,7 +344,10 @@ uint32_t MailCheck_Init(ENGINE_UI* ui, ENGINE_TIMERS* timers) {
         g_queue.clear();
         g_current = -1;
     }
-    Schedule_SetInterfaces(ui, timers);
+    static const SCHEDULE_QUEUE kQueue{Queue_Lock,         Queue_Unlock,
+                                       Queue_PushAndCheck, Queue_Remove,
+                                       Queue_HasPending,   [] { MailCheck_Start(nullptr); }};
+    Schedule_SetInterfaces(ui, timers, &kQueue);
     _installHooks();
     return 0;
 }

@@ -2,7 +2,6 @@
 
 #include "common/status.h"
 #include "engine/engine_ui.h"
-#include "engine/mailcheck.h"
 #include "platform/log.h"
 #include "platform/user_message.h"
 #include "settings/account.h"
@@ -17,6 +16,7 @@ namespace {
 
 ENGINE_UI* g_ui = nullptr;
 ENGINE_TIMERS* g_timers = nullptr;
+const SCHEDULE_QUEUE* g_queue = nullptr;
 
 // CheckCmds that arrived before CheckOnStart; UI thread only.
 bool g_loaded = false;
@@ -29,9 +29,9 @@ time_t g_lastTick = -1;
 
 class QueueGuard {
   public:
-    QueueGuard() : ok_(Queue_Lock()) {}
+    QueueGuard() : ok_(g_queue && g_queue->lock()) {}
     ~QueueGuard() {
-        if (ok_) Queue_Unlock();
+        if (ok_) g_queue->unlock();
     }
     QueueGuard(const QueueGuard&) = delete;
     QueueGuard& operator=(const QueueGuard&) = delete;
@@ -40,6 +40,19 @@ class QueueGuard {
   private:
     bool ok_;
 };
+
+int _push(int index) {
+    return g_queue ? g_queue->pushAndCheck(index) : 0;
+}
+void _remove(int index) {
+    if (g_queue) g_queue->remove(index);
+}
+int _hasPending() {
+    return g_queue ? g_queue->hasPending() : 0;
+}
+void _start() {
+    if (g_queue) g_queue->start();
+}
 
 bool _enabled() {
     intptr_t v = 0;
@@ -87,7 +100,7 @@ void _runCheckCmd(std::string_view text, int* queued) {
         const std::string name(text);
         ACCOUNT* acc = Account_Get(name.c_str(), -1);
         int index = -1;
-        if (acc && Account_IndexOf(acc, &index) == 0 && Queue_PushAndCheck(index)) *queued = index;
+        if (acc && Account_IndexOf(acc, &index) == 0 && _push(index)) *queued = index;
     }
 }
 
@@ -102,9 +115,10 @@ void _update(int mode, bool* timerFailed);
 
 } // namespace
 
-void Schedule_SetInterfaces(ENGINE_UI* ui, ENGINE_TIMERS* timers) {
+void Schedule_SetInterfaces(ENGINE_UI* ui, ENGINE_TIMERS* timers, const SCHEDULE_QUEUE* queue) {
     g_ui = ui;
     g_timers = timers;
+    g_queue = queue;
     g_loaded = false;
     g_keptCmds.clear();
     std::lock_guard lock(g_tickMu);
@@ -145,7 +159,7 @@ int Timer_Start(int id, int32_t value) {
 
 void Timer_Stop(int id) {
     if (g_timers) g_timers->KillTimer(id);
-    if (id >= TIMER_ACCOUNT_BASE) Queue_Remove(id - TIMER_ACCOUNT_BASE);
+    if (id >= TIMER_ACCOUNT_BASE) _remove(id - TIMER_ACCOUNT_BASE);
 }
 
 void Timers_KillAll() {
@@ -189,17 +203,17 @@ void _update(int mode, bool* timerFailed) {
             }
             break;
         case 1:
-            if (acc->CheckIt) Queue_PushAndCheck(i);
+            if (acc->CheckIt) _push(i);
             break;
         case 2:
-            Queue_PushAndCheck(i);
+            _push(i);
             break;
         case 3:
             if (acc->TimerState == TS_CHECKED) _rearmChecked(acc, i);
             break;
         case 4:
             if (acc->TimerState == TS_CHECKED || acc->TimerState == TS_QUEUED) {
-                Queue_Remove(i);
+                _remove(i);
                 _rearmChecked(acc, i);
             }
             break;
@@ -248,14 +262,14 @@ void Timers_OnTimer(int id) {
         if (!_enabled())
             Timers_KillAll();
         else
-            Queue_PushAndCheck(id - TIMER_ACCOUNT_BASE);
+            _push(id - TIMER_ACCOUNT_BASE);
         return;
     }
     if (id == TIMER_RETRY) {
-        if ((g_ui && g_ui->IsSettingsDialogOpen()) || !Queue_HasPending() || !_enabled()) return;
+        if ((g_ui && g_ui->IsSettingsDialogOpen()) || !_hasPending() || !_enabled()) return;
         if (g_timers) g_timers->KillTimer(TIMER_RETRY);
-        // MailCheck_Start itself asks whether a connection is usable.
-        MailCheck_Start(nullptr);
+        // The worker's start itself asks whether a connection is usable.
+        _start();
         if (g_timers) g_timers->SetTimer(TIMER_RETRY, TIMER_RETRY_MS, TIMER_RETRY_MS);
         return;
     }
@@ -278,7 +292,7 @@ void Timers_OnTimer(int id) {
             ACCOUNT* acc = Account_Get(nullptr, i);
             if (acc && acc->CheckIt && acc->UseSchedule &&
                 Schedule_IsDue(acc->Schedule.data(), now.wHour, now.wMinute))
-                Queue_PushAndCheck(i);
+                _push(i);
         }
     }
 }
@@ -306,7 +320,7 @@ int Schedule_OnWake() {
                 const int64_t left = base == -1 ? 0 : (base - now) * 1000 + interval;
                 if (left <= 0 || left > interval) {
                     // Overdue, or a clock that went back: check now.
-                    if (Queue_PushAndCheck(i)) ++queued;
+                    if (_push(i)) ++queued;
                 } else if (g_timers) {
                     g_timers->SetTimer(TIMER_ACCOUNT_BASE + i, left, interval);
                 }
@@ -318,7 +332,7 @@ int Schedule_OnWake() {
             for (time_t t = from - from % 60; t <= now; t += 60) {
                 const DATETIME dt = DateTime_FromTime(t);
                 if (Schedule_IsDue(acc->Schedule.data(), dt.wHour, dt.wMinute)) {
-                    if (Queue_PushAndCheck(i)) ++queued;
+                    if (_push(i)) ++queued;
                     break;
                 }
             }
@@ -326,7 +340,7 @@ int Schedule_OnWake() {
     }
     if (g_timers) g_timers->SetTimer(TIMER_RETRY, TIMER_RETRY_MS, TIMER_RETRY_MS);
     _setTick(nowDt);
-    if (queued == 0 && Queue_HasPending() && _enabled()) MailCheck_Start(nullptr);
+    if (queued == 0 && _hasPending() && _enabled()) _start();
     return queued;
 }
 

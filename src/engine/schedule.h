@@ -92,7 +92,20 @@ int NextCheckTime(const ACCOUNT* account, DATETIME* out);
 // NextCheckTime at a given local time (for callers that hold one).
 int NextCheckTimeAt(const ACCOUNT* account, const DATETIME& now, DATETIME* out);
 
-// The windows and timers the scheduler uses (MailCheck_Init passes them).
+// The check queue as the scheduler reaches it: the scheduler decides what
+// is due, the queue and its worker (mailcheck) run it. Functions of the
+// Queue_* and MailCheck_* contracts.
+struct SCHEDULE_QUEUE {
+    bool (*lock)();
+    void (*unlock)();
+    int (*pushAndCheck)(int index); // 1 when queued
+    void (*remove)(int index);
+    int (*hasPending)();
+    void (*start)(); // start the worker on what is queued, when it can run
+};
+
+// The windows, timers and queue the scheduler uses (MailCheck_Init passes
+// them; `queue` must outlive the scheduler's use).
 class ENGINE_UI;
 class ENGINE_TIMERS;
-void Schedule_SetInterfaces(ENGINE_UI* ui, ENGINE_TIMERS* timers);
+void Schedule_SetInterfaces(ENGINE_UI* ui, ENGINE_TIMERS* timers, const SCHEDULE_QUEUE* queue);

@@ -3,11 +3,25 @@
 #include "platform/log.h"
 #include "platform/registry.h"
 #include "platform/user_message.h"
-#include "settings/msgbox_reg.h"
 
+#include <atomic>
 #include <charconv>
 #include <cstring>
 #include <new>
+
+namespace {
+
+std::atomic<MsgBoxWriter> g_writer{nullptr};
+
+void _write(ACCOUNT* account, const MSG_RECORD* record) {
+    if (const MsgBoxWriter w = g_writer.load()) w(account, record);
+}
+
+} // namespace
+
+void MsgBox_SetWriter(MsgBoxWriter writer) {
+    g_writer = writer;
+}
 
 namespace {
 
@@ -111,7 +125,7 @@ uint32_t MsgBox_AddMsg(MSGBOX_HANDLE* handle, const MSG_RECORD* record, ACCOUNT*
             box->IdIndexValid = false; // rebuilt at the next lookup
         }
     }
-    if (persist == 1) Reg_UpdateMsgStatus(account, stored);
+    if (persist == 1) _write(account, stored);
     return 0;
 }
 
@@ -150,7 +164,7 @@ void MsgBox_SetStatus(MSGBOX* box, MSG_RECORD* record, int index, int32_t status
     if (at < 0) return;
     MSG_RECORD* r = box->MsgArray.At(at);
     r->Status = status;
-    Reg_UpdateMsgStatus(account, r);
+    _write(account, r);
 }
 
 void MsgBox_ConfirmMsg(MSGBOX* box, MSG_RECORD* record, int index) {
@@ -191,7 +205,7 @@ int MsgBox_BeginCheck(MSGBOX* box, int keepOld, ACCOUNT* account) {
         case MSG_NOTIFIED:
             if (keepOld) {
                 r->Status = MSG_NOTIFIED;
-                Reg_UpdateMsgStatus(account, r);
+                _write(account, r);
             } else {
                 r->Status = MSG_NOTIFIED_PENDING;
             }
@@ -271,7 +285,7 @@ void MsgBox_EndCheck(MSGBOX* box, int result, ACCOUNT* account) {
                 !(r.Status == MSG_TO_DELETE && box->KeepMarked.count(&r))) {
                 // Not listed by a complete check: gone from the server.
                 r.Status = MSG_DELETED;
-                Reg_UpdateMsgStatus(account, &r);
+                _write(account, &r);
                 return true;
             }
             ++c.Old;
@@ -298,7 +312,7 @@ int MsgBox_DropMsgs(MSGBOX* box, const std::vector<std::string>& ids, ACCOUNT* a
         dropped = box->MsgArray.EraseIf([&](MSG_RECORD& r) {
             if (!gone.count(r.MsgId)) return false;
             r.Status = MSG_DELETED;
-            Reg_UpdateMsgStatus(account, &r);
+            _write(account, &r);
             return true;
         });
     }
@@ -322,7 +336,7 @@ void MsgBox_SetAllStatus(MSGBOX* box, int32_t status, int keepMarked, ACCOUNT* a
             case MSG_QUIET:
             case MSG_NOTIFIED:
                 r->Status = MSG_UNREAD;
-                Reg_UpdateMsgStatus(account, r);
+                _write(account, r);
                 ++c.Unread;
                 break;
             case MSG_TO_DELETE:
@@ -332,7 +346,7 @@ void MsgBox_SetAllStatus(MSGBOX* box, int32_t status, int keepMarked, ACCOUNT* a
                 break;
             default:
                 r->Status = MSG_OLD;
-                Reg_UpdateMsgStatus(account, r);
+                _write(account, r);
                 ++c.Old;
                 break;
             }
@@ -343,7 +357,7 @@ void MsgBox_SetAllStatus(MSGBOX* box, int32_t status, int keepMarked, ACCOUNT* a
             continue;
         }
         r->Status = status;
-        Reg_UpdateMsgStatus(account, r);
+        _write(account, r);
     }
     if (status != MSG_LOOKED_AT) {
         const int n = count - c.Old;

@@ -1,7 +1,7 @@
 // The message box of an account: the messages seen on its POP3 server, one
 // MSG_RECORD each, with a status, in the order they were added. Every record
-// change that a function below "writes" goes to the settings store at once
-// (Reg_UpdateMsgStatus), so the box survives a restart.
+// change that a function below "writes" goes to the installed writer at once
+// (the settings store's, so the box survives a restart).
 //
 // Lookups by id are hashed and the passes that drop records compact the box
 // in one stable pass, so a box of 100,000 records stays fast. A bulk pass
@@ -87,6 +87,13 @@ struct MSGBOX {
     std::unordered_set<const MSG_RECORD*> KeepMarked;
 };
 using MSGBOX_HANDLE = MSGBOX*;
+
+// Where the changes a function below "writes" go, with the box's account:
+// the store's writer (Reg_SetMsgRootKey installs Reg_UpdateMsgStatus), so
+// that the box itself knows nothing of the store. None installed: the
+// changes stay in memory.
+using MsgBoxWriter = uint32_t (*)(ACCOUNT* account, const MSG_RECORD* record);
+void MsgBox_SetWriter(MsgBoxWriter writer);
 
 // A new empty box (counters 0), or null when out of memory.
 MSGBOX* MsgBox_Create();

@@ -46,6 +46,7 @@ std::string failureText(const char* lead, const std::string& where, uint32_t rc)
 } // namespace
 
 void Reg_SetMsgRootKey(REGKEY* root) {
+    MsgBox_SetWriter(Reg_UpdateMsgStatus);
     std::lock_guard lock(g_mu);
     g_root = root;
     if (g_ownRoot && g_ownRoot != root) {

@@ -21,9 +21,9 @@ struct ACCOUNT;
 // failed delete is only logged. The record then lives on in memory only.
 uint32_t Reg_UpdateMsgStatus(ACCOUNT* account, const MSG_RECORD* record);
 
-// The root key handle Reg_UpdateMsgStatus writes through. Start-up sets it;
-// when it is null the next write opens the root key itself. The handle stays
-// owned by the caller.
+// The root key handle Reg_UpdateMsgStatus writes through, and the boxes'
+// writer (MsgBox_SetWriter). Start-up sets it; when it is null the next
+// write opens the root key itself. The handle stays owned by the caller.
 void Reg_SetMsgRootKey(REGKEY* root);
 
 // The value text of a record.

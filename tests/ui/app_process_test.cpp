@@ -9,17 +9,20 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 
 #include <chrono>
+#include <csignal>
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
-#include <csignal>
-#include <cstdlib>
 #include <string>
-#include <utility>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -286,11 +289,31 @@ bool onPath(const char* tool) {
     return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-// A private X server; the display number it picked, or -1.
+// Whether display `n` is free. An X server of another mount namespace on
+// this machine shows only by its abstract socket, which clients try first.
+bool displayFree(int n) {
+    if (access(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), F_OK) == 0) return false;
+    const std::string name = "/tmp/.X11-unix/X" + std::to_string(n);
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    std::memcpy(a.sun_path + 1, name.data(), name.size());
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const bool free = bind(fd, reinterpret_cast<sockaddr*>(&a),
+                           socklen_t(offsetof(sockaddr_un, sun_path) + 1 + name.size())) == 0;
+    close(fd);
+    return free;
+}
+
+// A private X server; the display number it runs on, or -1.
 struct Xvfb {
     pid_t pid = -1;
     int display = -1;
+    int readyFd = -1;
     Xvfb() {
+        for (int n = 20 + getpid() % 400, tries = 0; display < 0 && tries < 10; ++n, ++tries)
+            if (displayFree(n)) start(n);
+    }
+    void start(int n) {
         int fds[2];
         if (pipe(fds) != 0) return;
         pid = fork();
@@ -299,8 +322,9 @@ struct Xvfb {
             const int null = open("/dev/null", O_RDWR);
             dup2(null, 2);
             const std::string fd = std::to_string(fds[1]);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "640x480x24",
-                   "-nolisten", "tcp", static_cast<char*>(nullptr));
+            const std::string name = ":" + std::to_string(n);
+            execlp("Xvfb", "Xvfb", name.c_str(), "-displayfd", fd.c_str(), "-screen", "0",
+                   "640x480x24", "-nolisten", "tcp", static_cast<char*>(nullptr));
             _exit(127);
         }
         close(fds[1]);
@@ -308,13 +332,21 @@ struct Xvfb {
         pollfd p{fds[0], POLLIN, 0};
         if (poll(&p, 1, 20000) == 1 && read(fds[0], buf, sizeof buf - 1) > 0)
             display = std::atoi(buf);
-        close(fds[0]);
+        // The server may write to the pipe again later: a closed pipe ends it.
+        readyFd = fds[0];
+        if (display < 0) {
+            kill(pid, SIGTERM);
+            waitpid(pid, nullptr, 0);
+            close(readyFd);
+            pid = readyFd = -1;
+        }
     }
     ~Xvfb() {
         if (pid > 0) {
             kill(pid, SIGTERM);
             waitpid(pid, nullptr, 0);
         }
+        if (readyFd >= 0) close(readyFd);
     }
     std::string name() const { return ":" + std::to_string(display); }
 };
@@ -345,8 +377,8 @@ TEST(Program, ATrayThatAppearsLaterGetsTheIcon) {
     ASSERT_TRUE(waitForLog("no system tray on this desktop", 10s)) << debugLog();
     EXPECT_TRUE(windowShown(x.name(), "Inboxwarden")) << "the status window stands in";
 
-    const pid_t tray = spawn({"trayer", "--edge", "top", "--align", "right", "--widthtype",
-                              "pixel", "--width", "64", "--height", "24"},
+    const pid_t tray = spawn({"trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel",
+                              "--width", "64", "--height", "24"},
                              {{"DISPLAY", x.name()}});
     EXPECT_TRUE(waitForLog("Tray: a tray appeared; adding the icon again", 30s)) << debugLog();
     bool gone = false;

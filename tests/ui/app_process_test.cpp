@@ -53,7 +53,8 @@ pid_t start(std::vector<std::string> args, const Env& env = {}) {
     return pid;
 }
 
-// Exit status of a process, or -1000 when it has not ended within `limit`.
+// Exit status of a process, -1000 when it has not ended within `limit`, or
+// -2000 when it was already reaped.
 int waitExit(pid_t pid, std::chrono::milliseconds limit) {
     const auto end = std::chrono::steady_clock::now() + limit;
     int status = 0;
@@ -63,6 +64,7 @@ int waitExit(pid_t pid, std::chrono::milliseconds limit) {
             if (WIFEXITED(status)) return int(int8_t(WEXITSTATUS(status)));
             return -WTERMSIG(status);
         }
+        if (r < 0) return -2000;
         if (std::chrono::steady_clock::now() >= end) return -1000;
         std::this_thread::sleep_for(20ms);
     }

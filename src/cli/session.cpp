@@ -34,6 +34,8 @@ CliSession::CliSession(const std::string& profile, const char* whileRunning) : r
     locked_ = true;
     Account_SetFilterOps(&kFilterOps);
     rc_ = Settings_Start(profile, 1, &start_);
+    if (!start_.storeNotice.empty())
+        std::fprintf(stderr, "inboxwarden-cli: %s\n", start_.storeNotice.c_str());
     // The logon entry starts the program, not this tool: leave it to the program.
     GlobalData_SetManageLogon(false);
     if (rc_ == 0)

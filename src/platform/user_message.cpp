@@ -69,6 +69,14 @@ UserMsgBatch::~UserMsgBatch() {
     showNow(held.caption, held.text, held.flags);
 }
 
+void UserMsgBatch::DiscardHeld() {
+    if (t_batch.depth == 0 || !t_batch.have) return;
+    DebugLog_Write("%d message box(es) held back were dropped\n", t_batch.more + 1);
+    const int depth = t_batch.depth;
+    t_batch = HeldBack{};
+    t_batch.depth = depth;
+}
+
 namespace {
 
 int showNow(std::string_view caption, std::string_view text, unsigned flags) {

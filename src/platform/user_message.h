@@ -45,6 +45,11 @@ class UserMsgBatch {
     ~UserMsgBatch();
     UserMsgBatch(const UserMsgBatch&) = delete;
     UserMsgBatch& operator=(const UserMsgBatch&) = delete;
+
+    // Drops what this thread's batch has held back so far (it stays in the
+    // debug log): the notices were about something that is gone, such as a
+    // store since replaced.
+    static void DiscardHeld();
 };
 
 // The answer a box gets when nobody can be asked: OK for a plain box, Cancel

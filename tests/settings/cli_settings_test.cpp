@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 namespace {
@@ -23,6 +24,13 @@ class CliSettings : public ::testing::Test {
     // status, stdout in out_.
     int run(const std::string& args, const std::string& input = "") {
         return iwtest::RunCli(IW_CLI, profile_, args, input, dir_, &out_);
+    }
+    std::string err() const { return iwtest::ReadFile(dir_ + "/err"); }
+    static void writeFile(const std::string& path, const std::string& bytes) {
+        FILE* f = std::fopen(path.c_str(), "wb");
+        ASSERT_TRUE(f);
+        std::fwrite(bytes.data(), 1, bytes.size(), f);
+        std::fclose(f);
     }
     std::string dir_, profile_, out_;
 };
@@ -94,6 +102,40 @@ TEST_F(CliSettings, RefusedWhileTheProgramRuns) {
     EXPECT_EQ(run("accounts"), 1);
     Instance_Release();
     EXPECT_EQ(run("accounts"), 0);
+}
+
+// The store is only the working copy: whatever the damage, the profile
+// rebuilds it, and the damaged file is kept for a closer look.
+TEST_F(CliSettings, ADamagedStoreIsSetAsideAndRebuiltFromTheProfile) {
+    ASSERT_EQ(run("account add Work ChkServer=pop.example.org ChkLogin=me ChkPort=995"), 0);
+    const std::string store = dir_ + "/registry.db";
+    const std::string good = iwtest::ReadFile(store);
+    ASSERT_GE(good.size(), 8192u);
+    const struct {
+        const char* what;
+        std::string bytes;
+    } cases[] = {
+        {"truncated", good.substr(0, 5000)},
+        {"header zeroed", std::string(100, '\0') + good.substr(100)},
+        {"a page overwritten",
+         good.substr(0, 4096) + std::string(4096, '\xA5') + good.substr(8192)},
+    };
+    size_t setAside = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        writeFile(store, c.bytes);
+        ASSERT_EQ(run("accounts"), 0) << err();
+        EXPECT_EQ(out_, "Work\tpop.example.org:995\tme\n");
+        EXPECT_NE(err().find("was damaged. It was kept as \"" + store + "-damaged-"),
+                  std::string::npos)
+            << err();
+        size_t files = 0;
+        for (const auto& e : std::filesystem::directory_iterator(dir_))
+            files += e.path().filename().string().starts_with("registry.db-damaged-");
+        EXPECT_EQ(files, ++setAside);
+        ASSERT_EQ(run("accounts"), 0);
+        EXPECT_EQ(err(), "") << "said once";
+    }
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "cli/decode_command.h"
 #include "cli/delete_command.h"
 #include "cli/send_command.h"
+#include "cli/session.h"
 #include "cli/settings_commands.h"
 #include "cli/tnef_command.h"
 
@@ -42,6 +43,23 @@ void printUsage(FILE* out) {
                out);
 }
 
+int run(const std::string& profile, int argc, char** argv) {
+    const char* cmd = argv[1];
+    if (std::strcmp(cmd, "decode") == 0) return Cli_Decode(argc - 2, argv + 2);
+    if (std::strcmp(cmd, "accounts") == 0) return Cli_Accounts(profile, argc - 2, argv + 2);
+    if (std::strcmp(cmd, "account") == 0) return Cli_Account(profile, argc - 2, argv + 2);
+    if (std::strcmp(cmd, "options") == 0) return Cli_Options(profile, argc - 2, argv + 2);
+    if (std::strcmp(cmd, "box") == 0) return Cli_Box(profile, argc - 2, argv + 2);
+    if (std::strcmp(cmd, "profile") == 0) return Cli_Profile(profile, argc - 2, argv + 2);
+    if (std::strcmp(cmd, "send") == 0) return Cli_Send(profile, argc - 2, argv + 2);
+    if (std::strcmp(cmd, "check") == 0) return Cli_Check(profile, argc - 2, argv + 2);
+    if (std::strcmp(cmd, "delete") == 0) return Cli_Delete(profile, argc - 2, argv + 2);
+    if (std::strcmp(cmd, "tnef") == 0) return Cli_Tnef(argc - 2, argv + 2);
+    std::fprintf(stderr, "inboxwarden-cli: unknown command '%s'\n", argv[1]);
+    printUsage(stderr);
+    return 2;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -62,18 +80,7 @@ int main(int argc, char** argv) {
         std::printf("inboxwarden-cli %s\n", IW_VERSION);
         return 0;
     }
-    const char* cmd = argv[1];
-    if (std::strcmp(cmd, "decode") == 0) return Cli_Decode(argc - 2, argv + 2);
-    if (std::strcmp(cmd, "accounts") == 0) return Cli_Accounts(profile, argc - 2, argv + 2);
-    if (std::strcmp(cmd, "account") == 0) return Cli_Account(profile, argc - 2, argv + 2);
-    if (std::strcmp(cmd, "options") == 0) return Cli_Options(profile, argc - 2, argv + 2);
-    if (std::strcmp(cmd, "box") == 0) return Cli_Box(profile, argc - 2, argv + 2);
-    if (std::strcmp(cmd, "profile") == 0) return Cli_Profile(profile, argc - 2, argv + 2);
-    if (std::strcmp(cmd, "send") == 0) return Cli_Send(profile, argc - 2, argv + 2);
-    if (std::strcmp(cmd, "check") == 0) return Cli_Check(profile, argc - 2, argv + 2);
-    if (std::strcmp(cmd, "delete") == 0) return Cli_Delete(profile, argc - 2, argv + 2);
-    if (std::strcmp(cmd, "tnef") == 0) return Cli_Tnef(argc - 2, argv + 2);
-    std::fprintf(stderr, "inboxwarden-cli: unknown command '%s'\n", argv[1]);
-    printUsage(stderr);
-    return 2;
+    const int rc = run(profile, argc, argv);
+    // A command's save comes as its session ends, after its own result.
+    return rc == 0 && CliSession::SaveFailed() ? 1 : rc;
 }

@@ -14,7 +14,13 @@ namespace {
 const ACCOUNT_FILTER_OPS kFilterOps{Filter_Open, Filter_Close, Filter_AssignVars,
                                     Filter_ChangePath};
 
+bool g_saveFailed = false;
+
 } // namespace
+
+bool CliSession::SaveFailed() {
+    return g_saveFailed;
+}
 
 CliSession::CliSession(const std::string& profile, const char* whileRunning) : rc_(ERR_NOT_READY) {
     // Without the lock a crashed run's leftover tree and the running
@@ -49,10 +55,14 @@ CliSession::~CliSession() {
         bool saved = true;
         if (Settings_IsInitialized()) {
             if (changed_) {
+                const std::string active = Settings_ActivePath();
                 saved = Settings_Shutdown() == 0;
                 // The store keeps them; the next start recovers them.
-                if (!saved)
-                    std::fprintf(stderr, "inboxwarden-cli: the settings could not be saved\n");
+                if (!saved) {
+                    g_saveFailed = true;
+                    std::fprintf(stderr, "inboxwarden-cli: %s\n",
+                                 Settings_SaveFailureText(active).c_str());
+                }
             } else if (start_.fast) {
                 // Nothing changed: a tree kept from the program's last run
                 // goes back as it came, one rebuilt from the profile is dropped.

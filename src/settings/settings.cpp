@@ -546,6 +546,13 @@ uint32_t Settings_Shutdown(bool mayKeepTree) {
     return saved ? 0 : ERR_CREATE;
 }
 
+std::string Settings_SaveFailureText(const std::string& profile) {
+    std::string path;
+    const int err = Files_LastError(&path);
+    if (err == 0) return "The settings could not be saved to \"" + profile + "\".";
+    return "The settings could not be saved to \"" + path + "\": " + std::strerror(err) + ".";
+}
+
 uint32_t Settings_Abort() {
     if (!g_initialized) return 0;
     freeLoaded();

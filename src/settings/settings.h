@@ -98,6 +98,11 @@ uint32_t Settings_LoadMessages();
 //                  caller must leave CleanShutdown at 0 for the next start
 uint32_t Settings_Shutdown(bool mayKeepTree = true);
 
+// For the user, after a save of the settings failed (Settings_Shutdown gave
+// ERR_CREATE): the file and the system's reason ("No space left on device"),
+// or `profile` alone when no file write failed.
+std::string Settings_SaveFailureText(const std::string& profile);
+
 // Quit without saving: frees everything without writing, sets TimeStamp
 // "NOTHING" (the next start loads the profile) and deletes the tree. 0.
 uint32_t Settings_Abort();

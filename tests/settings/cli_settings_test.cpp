@@ -138,4 +138,42 @@ TEST_F(CliSettings, ADamagedStoreIsSetAsideAndRebuiltFromTheProfile) {
     }
 }
 
+// On a full disk whatever only reads keeps working, on a copy of the store in
+// memory; a write fails naming its cause and its file, and nothing stored
+// changes.
+TEST_F(CliSettings, AFullDiskKeepsReadingAndAFailedWriteSaysWhy) {
+    const std::string disk = iwtest::MakeTempDir("disk");
+    iwtest::SmallDisk small(disk, 256 * 1024);
+    if (!small.ok()) {
+        if (std::getenv("IW_REQUIRE_PEERS")) FAIL() << small.why();
+        GTEST_SKIP() << small.why();
+    }
+    setenv("INBOXWARDEN_REGISTRY", (disk + "/registry.db").c_str(), 1);
+    profile_ = disk + "/P.iwpf";
+    writeFile(dir_ + "/src.iwpf", "<INBOXWARDEN6>\r\n\r\n"
+                                  "[HKEY_CURRENT_USER\\Software\\Corvale\\Inboxwarden\\Work]\r\n"
+                                  "\"ChkServer\"=\"pop\"\r\n\r\n"
+                                  "[HKEY_CURRENT_USER\\Software\\Corvale\\Inboxwarden\\Work\\"
+                                  "MsgBox]\r\n"
+                                  "\"7\"=\";Fm=;a@b;Rt=;;To=;;Sj=;Hello;Sz=;10;DS=; 65535 0 0 0 "
+                                  "0 0 0 2 ;A=;0;En=;\"\r\n");
+    ASSERT_EQ(run("profile import " + dir_ + "/src.iwpf"), 0);
+    small.Fill();
+    const std::string store = iwtest::ReadFile(disk + "/registry.db");
+    const std::string profile = iwtest::ReadFile(profile_);
+
+    ASSERT_EQ(run("accounts"), 0) << err();
+    EXPECT_EQ(out_.substr(0, 9), "Work\tpop:");
+    EXPECT_NE(err().find("No space left on device for the settings store"), std::string::npos);
+    ASSERT_EQ(run("box Work"), 0) << err();
+    EXPECT_NE(out_.find("7\t2\t"), std::string::npos) << out_;
+
+    EXPECT_EQ(run("account add Home"), 1);
+    EXPECT_NE(err().find("could not be saved to \"" + profile_ + "\": No space left on device"),
+              std::string::npos)
+        << err();
+    EXPECT_TRUE(iwtest::ReadFile(disk + "/registry.db") == store);
+    EXPECT_EQ(iwtest::ReadFile(profile_), profile);
+}
+
 } // namespace

@@ -227,6 +227,13 @@ int App_Initialize(const std::string& profile, int recovery, const std::string& 
     }
     GlobalData_SetManageLogon(!start.explicitProfile);
     Log_Write(LOG_APP, "* settings ok.\n");
+    if (!start.storeNotice.empty()) {
+        std::fprintf(stderr, "inboxwarden: %s\n", start.storeNotice.c_str());
+        // Once the program runs: the box must not hold the start up.
+        QTimer::singleShot(0, [notice = start.storeNotice] {
+            UserMsg_Show("Inboxwarden settings store", notice, UM_OK | UM_ICONWARNING);
+        });
+    }
 
     if (MailCheck_Init(g_wnd.get(), g_wnd.get()) != 0) {
         UserMsg_Show("Inboxwarden", "Failed to initialise mail subsystem.", UM_OK | UM_ICONERROR);
@@ -276,9 +283,13 @@ void App_Shutdown() {
             Settings_Abort();
             g_saved = true;
         } else {
+            const std::string profile = Settings_ActivePath();
             const uint32_t rc = Settings_Shutdown();
             g_saved = rc == 0;
             DebugLog_Write("App_Shutdown: Settings_Shutdown returned 0x%x\n", rc);
+            if (!g_saved)
+                UserMsg_Show("Inboxwarden", Settings_SaveFailureText(profile),
+                             UM_OK | UM_ICONERROR);
         }
     } else {
         g_saved = true;

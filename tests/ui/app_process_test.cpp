@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <poll.h>
 #include <string>
 #include <sys/wait.h>
@@ -42,7 +43,7 @@ pid_t start(std::vector<std::string> args, const Env& env = {}) {
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
         setenv("INBOXWARDEN_NO_BOXES", "1", 1);
         for (const auto& [name, value] : env)
-            setenv(name.c_str(), value.c_str(), 1);
+            value.empty() ? unsetenv(name.c_str()) : setenv(name.c_str(), value.c_str(), 1);
         std::vector<char*> argv;
         for (auto& a : args)
             argv.push_back(a.data());
@@ -413,6 +414,65 @@ TEST(Program, AFaultIsReportedAndTheNextStartSaysSo) {
     kill(p, SIGTERM);
     EXPECT_EQ(waitExit(p, 60s), 0);
     EXPECT_EQ(cleanShutdown(), 1);
+}
+
+// A damaged store is set aside and rebuilt from the profile, and a box says
+// so. A signal ends the program at once whatever box is open, one of the
+// start included.
+TEST(Program, ADamagedStoreIsRebuiltAndASignalEndsAnyBox) {
+    if (!onPath("Xvfb") || !onPath("xdotool")) {
+        if (std::getenv("IW_REQUIRE_PEERS")) FAIL() << "Xvfb and xdotool are required";
+        GTEST_SKIP() << "needs Xvfb and xdotool";
+    }
+    addAccount("Work", 110);
+    const std::string store = iwtest::SandboxDir() + "/config/registry.db";
+    std::string bytes = iwtest::ReadFile(store);
+    bytes.replace(0, 100, 100, '\0');
+    FILE* f = std::fopen(store.c_str(), "wb");
+    ASSERT_TRUE(f);
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+
+    Xvfb x;
+    ASSERT_GE(x.display, 0);
+    const Env boxes{{"QT_QPA_PLATFORM", "xcb"},
+                    {"DISPLAY", x.name()},
+                    {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent"},
+                    {"INBOXWARDEN_NO_BOXES", ""}};
+    pid_t p = start({}, boxes);
+    bool shown = false;
+    for (int i = 0; i < 600 && !(shown = windowShown(x.name(), "Inboxwarden settings store")); ++i)
+        std::this_thread::sleep_for(100ms);
+    ASSERT_TRUE(shown) << debugLog();
+    kill(p, SIGTERM);
+    EXPECT_EQ(waitExit(p, 2s), 0) << "the box held the program";
+    killAndReap(p);
+    EXPECT_EQ(cleanShutdown(), 1);
+    size_t setAside = 0;
+    for (const auto& e : std::filesystem::directory_iterator(iwtest::SandboxDir() + "/config"))
+        setAside += e.path().filename().string().starts_with("registry.db-damaged-");
+    EXPECT_EQ(setAside, 1u);
+    const std::string profile =
+        iwtest::ReadFile(iwtest::SandboxDir() + "/data/inboxwarden/profiles/Inboxwarden.iwpf");
+    EXPECT_NE(profile.find("Work]"), std::string::npos) << "the rebuilt settings were saved";
+
+    // A run that dies leaves its tree; with the recovery mode "ask" the next
+    // start asks before the main loop runs.
+    ::unlink((iwtest::SandboxDir() + "/state/inboxwarden/debug_info.txt").c_str());
+    p = start({});
+    ASSERT_TRUE(waitForLog("End of Account_GetMessages"));
+    kill(p, SIGKILL);
+    waitExit(p, 10s);
+    HREGKEY vendor = HREGKEY_NONE;
+    ASSERT_EQ(RegStore_CreateKey(HREGKEY_USER, REG_VENDOR_PATH, &vendor), REGSTORE_OK);
+    ASSERT_EQ(RegStore_SetValue(vendor, "Recovery", REGTYPE_DWORD, std::string("\2\0\0\0", 4)),
+              REGSTORE_OK);
+    ::unlink((iwtest::SandboxDir() + "/state/inboxwarden/debug_info.txt").c_str());
+    p = start({}, boxes);
+    ASSERT_TRUE(waitForLog("Settings from previous Inboxwarden start are detected"));
+    kill(p, SIGTERM);
+    EXPECT_EQ(waitExit(p, 2s), -1) << "the start's question held the program";
+    killAndReap(p);
 }
 
 TEST(Program, HelpAndVersionNeedNoDisplayOrLock) {

@@ -25,10 +25,12 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusServiceWatcher>
+#include <QDialog>
 #include <QIcon>
 #include <QNetworkInformation>
 #include <QSocketNotifier>
 #include <QSystemTrayIcon>
+#include <QThread>
 #include <QTimer>
 
 #include <csignal>
@@ -47,12 +49,48 @@ const ACCOUNT_FILTER_OPS kFilterOps{Filter_Open, Filter_Close, Filter_AssignVars
 std::unique_ptr<MainWnd> g_wnd;
 bool g_shutdownDone = false;
 bool g_saved = false;
+bool g_inMainLoop = false;
 int g_sigPipe[2] = {-1, -1};
 
 constexpr int kHandoverMs = 10000;
 constexpr int kShutdownWaitMs = 90000;
 
 // ---- Signals: only a byte into a pipe inside the handler -----------------------
+
+// Ends every box and dialog that runs an event loop of its own.
+void _closeModal() {
+    for (int i = 0; i < 32; ++i) {
+        QWidget* w = QApplication::activePopupWidget();
+        if (!w) w = QApplication::activeModalWidget();
+        if (!w) return;
+        auto* d = qobject_cast<QDialog*>(w);
+        if (d) d->reject();
+        // A dialog whose Cancel only cancels its operation stays open: end it.
+        if (d && d->isVisible()) d->done(QDialog::Rejected);
+        if (!d) w->close();
+    }
+}
+
+// The shutdown frees what the code under a box's event loop still uses: it
+// runs once that loop has returned (or, should one never return, after half a
+// second all the same).
+void _shutdownUnnested(int tries) {
+    if (QThread::currentThread()->loopLevel() > 1 && tries < 50) {
+        _closeModal();
+        QTimer::singleShot(10, [tries] { _shutdownUnnested(tries + 1); });
+        return;
+    }
+    if (g_wnd) g_wnd->Post(WM_APP_SHUTDOWN);
+}
+
+// A signal ends the program within a second, whatever is open: nobody is
+// asked anything any more, and the settings are saved as far as they can be.
+// Before the main loop runs, App_Main ends the program once the start returns.
+void _stopOnSignal() {
+    UserMsg_SetEnding();
+    _closeModal();
+    if (g_inMainLoop) _shutdownUnnested(0);
+}
 
 void _onSignal(int sig) {
     const int saved = errno;
@@ -73,7 +111,7 @@ void _installSignals(QObject* owner) {
         unsigned char b = 0;
         while (::read(g_sigPipe[0], &b, 1) == 1) {
             DebugLog_Write("MAIN: signal %d: shutting down\n", int(b));
-            if (g_wnd) g_wnd->Post(WM_APP_SHUTDOWN);
+            _stopOnSignal();
         }
     });
     struct sigaction sa {};
@@ -150,7 +188,8 @@ void _installMessageHandler() {
     UserMsg_SetHandler([](std::string_view caption, std::string_view text, unsigned flags) {
         DebugLog_Write("Message box \"%.*s\": %.*s\n", int(caption.size()), caption.data(),
                        int(text.size()), text.data());
-        if (!g_wnd || QCoreApplication::closingDown() || std::getenv("INBOXWARDEN_NO_BOXES"))
+        if (!g_wnd || QCoreApplication::closingDown() || std::getenv("INBOXWARDEN_NO_BOXES") ||
+            UserMsg_IsEnding())
             return UserMsg_DefaultAnswer(flags);
         return g_wnd->ShowBox(caption, text, flags);
     });
@@ -188,6 +227,13 @@ int App_Initialize(const std::string& profile, int recovery, const std::string& 
     }
     GlobalData_SetManageLogon(!start.explicitProfile);
     Log_Write(LOG_APP, "* settings ok.\n");
+    if (!start.storeNotice.empty()) {
+        std::fprintf(stderr, "inboxwarden: %s\n", start.storeNotice.c_str());
+        // Once the program runs: the box must not hold the start up.
+        QTimer::singleShot(0, [notice = start.storeNotice] {
+            UserMsg_Show("Inboxwarden settings store", notice, UM_OK | UM_ICONWARNING);
+        });
+    }
 
     if (MailCheck_Init(g_wnd.get(), g_wnd.get()) != 0) {
         UserMsg_Show("Inboxwarden", "Failed to initialise mail subsystem.", UM_OK | UM_ICONERROR);
@@ -237,9 +283,13 @@ void App_Shutdown() {
             Settings_Abort();
             g_saved = true;
         } else {
+            const std::string profile = Settings_ActivePath();
             const uint32_t rc = Settings_Shutdown();
             g_saved = rc == 0;
             DebugLog_Write("App_Shutdown: Settings_Shutdown returned 0x%x\n", rc);
+            if (!g_saved)
+                UserMsg_Show("Inboxwarden", Settings_SaveFailureText(profile),
+                             UM_OK | UM_ICONERROR);
         }
     } else {
         g_saved = true;
@@ -342,7 +392,10 @@ int App_Main(int argc, char** argv) {
     _watchWakeUps(&app);
     _watchTray(&app);
 
-    app.exec();
+    // A signal during the start (a box of the start may have been open)
+    // ends the program here.
+    g_inMainLoop = true;
+    if (!UserMsg_IsEnding()) app.exec();
     App_Shutdown(); // the loop may have ended some other way (a session end)
     Handover_Close();
     if (g_saved)

@@ -3,6 +3,7 @@
 #include "cli/decode_command.h"
 #include "cli/delete_command.h"
 #include "cli/send_command.h"
+#include "cli/session.h"
 #include "cli/settings_commands.h"
 #include "cli/terminal.h"
 #include "cli/tnef_command.h"
@@ -205,5 +206,7 @@ int main(int argc, char** argv) {
     } catch (const CLI::ParseError& e) {
         return usageError(app, e, words);
     }
-    return run ? run() : 2;
+    const int rc = run ? run() : 2;
+    // A command's save comes as its session ends, after its own result.
+    return rc == 0 && CliSession::SaveFailed() ? 1 : rc;
 }

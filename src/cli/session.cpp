@@ -15,7 +15,13 @@ namespace {
 const ACCOUNT_FILTER_OPS kFilterOps{Filter_Open, Filter_Close, Filter_AssignVars,
                                     Filter_ChangePath};
 
+bool g_saveFailed = false;
+
 } // namespace
+
+bool CliSession::SaveFailed() {
+    return g_saveFailed;
+}
 
 CliSession::CliSession(const std::string& profile, const char* whileRunning) : rc_(ERR_NOT_READY) {
     // Without the lock a crashed run's leftover tree and the running
@@ -35,6 +41,8 @@ CliSession::CliSession(const std::string& profile, const char* whileRunning) : r
     locked_ = true;
     Account_SetFilterOps(&kFilterOps);
     rc_ = Settings_Start(profile, 1, &start_);
+    if (!start_.storeNotice.empty())
+        std::fprintf(stderr, "inboxwarden-cli: %s\n", start_.storeNotice.c_str());
     // The logon entry starts the program, not this tool: leave it to the program.
     GlobalData_SetManageLogon(false);
     if (rc_ == 0)
@@ -48,10 +56,14 @@ CliSession::~CliSession() {
         bool saved = true;
         if (Settings_IsInitialized()) {
             if (changed_) {
+                const std::string active = Settings_ActivePath();
                 saved = Settings_Shutdown() == 0;
                 // The store keeps them; the next start recovers them.
-                if (!saved)
-                    std::fprintf(stderr, "inboxwarden-cli: the settings could not be saved\n");
+                if (!saved) {
+                    g_saveFailed = true;
+                    std::fprintf(stderr, "inboxwarden-cli: %s\n",
+                                 Settings_SaveFailureText(active).c_str());
+                }
             } else if (start_.fast) {
                 // Nothing changed: a tree kept from the program's last run
                 // goes back as it came, one rebuilt from the profile is dropped.

@@ -23,6 +23,9 @@ class CliSession {
     // The command changed the settings or the boxes: save them at the end.
     void changed() { changed_ = true; }
     const SETTINGS_START& start() const { return start_; }
+    // A session's save at its end failed (and said why): the command must
+    // not report success.
+    static bool SaveFailed();
 
   private:
     uint32_t rc_;

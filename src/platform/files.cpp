@@ -27,12 +27,28 @@ std::string Files_SafeName(std::string_view name, unsigned index) {
     return out;
 }
 
+namespace {
+
+struct LastError {
+    int err = 0;
+    std::string path;
+};
+thread_local LastError t_lastError;
+
+} // namespace
+
+int Files_LastError(std::string* path) {
+    if (path) *path = t_lastError.path;
+    return t_lastError.err;
+}
+
 FILES_WRITER::~FILES_WRITER() {
     Files_Abort(this);
 }
 
 uint32_t Files_Begin(FILES_WRITER* w, const std::string& path) {
     Files_Abort(w);
+    t_lastError = {};
     w->failed = false;
     w->targetPath = path;
     const size_t slash = path.rfind('/');
@@ -45,6 +61,7 @@ uint32_t Files_Begin(FILES_WRITER* w, const std::string& path) {
         const int e = errno;
         DebugLog_Write("Files_Begin: cannot create a file beside \"%s\": %s\n", path.c_str(),
                        std::strerror(e));
+        t_lastError = {e, path};
         w->tempPath.clear();
         errno = e;
         return ERR_CREATE;
@@ -61,6 +78,7 @@ uint32_t Files_Write(FILES_WRITER* w, const void* data, size_t size) {
         const ssize_t n = write(w->fd, p, size);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
+            t_lastError = {n < 0 ? errno : EIO, w->targetPath};
             DebugLog_Write("Files_Write: writing \"%s\" failed: %s\n", w->targetPath.c_str(),
                            n < 0 ? std::strerror(errno) : "no progress");
             w->failed = true;
@@ -79,6 +97,8 @@ uint32_t Files_Commit(FILES_WRITER* w) {
     w->fd = -1;
     if (ok && rename(w->tempPath.c_str(), w->targetPath.c_str()) != 0) ok = false;
     if (!ok) {
+        // A failed write was recorded when it happened.
+        if (!w->failed) t_lastError = {errno, w->targetPath};
         DebugLog_Write("Files_Commit: \"%s\" not written: %s\n", w->targetPath.c_str(),
                        std::strerror(errno));
         unlink(w->tempPath.c_str());

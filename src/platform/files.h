@@ -52,3 +52,8 @@ void Files_Abort(FILES_WRITER* w);
 
 // Writes a whole file in one go: Files_Begin, Files_Write, Files_Commit.
 uint32_t Files_WriteWhole(const std::string& path, std::string_view data);
+
+// Why this thread's last file write failed: the system's error number
+// (ENOSPC for a full disk) and *path the file it was for. 0 (and "") when the
+// last file begun on this thread has not failed.
+int Files_LastError(std::string* path);

@@ -3,11 +3,16 @@
 #include "platform/paths.h"
 
 #include <atomic>
+#include <cctype>
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
 #include <pthread.h>
+#include <set>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <tuple>
@@ -54,6 +59,10 @@ PRAGMA user_version = 2;
 )SQL";
 constexpr int kSchemaVersion = 2;
 
+// Set while the memory copy is in force: the file must not be written, not
+// even by the checkpoint SQLite makes when the last connection closes.
+std::atomic<bool> g_keepFile{false};
+
 struct Conn {
     sqlite3* db = nullptr;
     uint64_t generation = 0;
@@ -65,6 +74,7 @@ struct Conn {
     ~Conn() {
         for (auto& [sql, st] : stmts)
             sqlite3_finalize(st);
+        if (g_keepFile) sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
         sqlite3_close_v2(db);
     }
     sqlite3_stmt* prepare(const char* sql) {
@@ -81,6 +91,21 @@ std::mutex g_mu;
 std::string g_path;
 std::atomic<uint64_t> g_generation{0};
 thread_local std::unique_ptr<Conn> t_conn;
+
+// The memory copy (RegStore_UseMemoryCopy): every connection opens this URI
+// instead of g_path; the anchor keeps the copy alive between connections.
+bool g_memory = false;
+std::string g_memUri;
+sqlite3* g_memAnchor = nullptr;
+
+std::atomic<uint64_t> g_damaged{0};
+std::atomic<uint64_t> g_diskFull{0};
+
+uint32_t noteFault(uint32_t code) {
+    if (code == REGSTORE_E_CORRUPT) ++g_damaged;
+    if (code == REGSTORE_E_DISK_FULL) ++g_diskFull;
+    return code;
+}
 
 // getpid() is a system call on every store access otherwise; the fork
 // handler keeps the cached value true in a child.
@@ -124,11 +149,23 @@ uint32_t mapError(int rc) {
     }
 }
 
+// SQLite reports a full disk met while growing its index or log file as an
+// input/output error; the system's own error tells.
+uint32_t mapFileError(int rc, int sysErrno) {
+    const int primary = rc & 0xFF;
+    if ((primary == SQLITE_IOERR || primary == SQLITE_CANTOPEN) &&
+        (sysErrno == ENOSPC || sysErrno == EDQUOT))
+        return REGSTORE_E_DISK_FULL;
+    return mapError(rc);
+}
+
 // Logs a failure of the database itself (never the names or data involved:
 // values may hold passwords) and maps it.
 uint32_t fail(Conn& c, const char* op, int rc) {
-    const uint32_t code = mapError(rc);
-    DebugLog_Write("RegStore: %s failed: %s (%d)\n", op, sqlite3_errmsg(c.db), rc);
+    const int sysErrno = sqlite3_system_errno(c.db);
+    const uint32_t code = noteFault(mapFileError(rc, sysErrno));
+    DebugLog_Write("RegStore: %s failed: %s (%d, errno %d)\n", op, sqlite3_errmsg(c.db), rc,
+                   sysErrno);
     return code;
 }
 
@@ -217,15 +254,22 @@ uint32_t upgradeSchema(Conn& c) {
     return REGSTORE_OK;
 }
 
-uint32_t openConn(const std::string& path, uint64_t generation, std::unique_ptr<Conn>* out) {
-    if (const uint32_t rc = prepareFile(path); rc != REGSTORE_OK) return rc;
+// `memory`: `path` is the URI of the memory copy.
+uint32_t openConn(const std::string& path, uint64_t generation, std::unique_ptr<Conn>* out,
+                  bool memory = false) {
+    if (!memory)
+        if (const uint32_t rc = prepareFile(path); rc != REGSTORE_OK) return noteFault(rc);
     auto c = std::make_unique<Conn>();
     c->generation = generation;
     c->pid = currentPid();
-    int rc =
-        sqlite3_open_v2(path.c_str(), &c->db,
-                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    int rc = sqlite3_open_v2(path.c_str(), &c->db,
+                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX |
+                                 (memory ? SQLITE_OPEN_URI : 0),
+                             nullptr);
     if (rc != SQLITE_OK) return fail(*c, "open", rc);
+    // Sorting must not need the full disk either.
+    if (memory)
+        if (const uint32_t e = execScript(*c, "PRAGMA temp_store=MEMORY", "configure"); e) return e;
     sqlite3_busy_timeout(c->db, kBusyTimeoutMs);
     sqlite3_extended_result_codes(c->db, 1);
     // A checkpoint syncs the file; letting the log grow to 16 MB between
@@ -257,16 +301,18 @@ uint32_t conn(Conn** out) {
         return REGSTORE_OK;
     }
     std::string path;
+    bool memory;
     {
         std::lock_guard lock(g_mu);
         if (g_generation.load() == 0) {
             g_path = Paths_RegistryFile();
             g_generation = 1;
         }
-        path = g_path;
+        memory = g_memory;
+        path = memory ? g_memUri : g_path;
     }
     t_conn.reset();
-    if (const uint32_t rc = openConn(path, g_generation.load(), &t_conn); rc != REGSTORE_OK)
+    if (const uint32_t rc = openConn(path, g_generation.load(), &t_conn, memory); rc != REGSTORE_OK)
         return rc;
     *out = t_conn.get();
     return REGSTORE_OK;
@@ -457,6 +503,9 @@ uint32_t RegStore_Open(const std::string& path) {
         std::lock_guard lock(g_mu);
         g_path = chosen;
         gen = ++g_generation;
+        g_memory = g_keepFile = false;
+        sqlite3_close_v2(g_memAnchor);
+        g_memAnchor = nullptr;
     }
     t_conn.reset();
     return openConn(chosen, gen, &t_conn);
@@ -699,7 +748,9 @@ uint32_t RegStore_CancelBatch() {
     return REGSTORE_OK;
 }
 
-const char* RegStore_ErrorText(uint32_t code) {
+namespace {
+
+const char* plainText(uint32_t code) {
     switch (code) {
     case REGSTORE_OK:
         return "The operation completed successfully.";
@@ -712,7 +763,7 @@ const char* RegStore_ErrorText(uint32_t code) {
     case REGSTORE_E_INVALID:
         return "The parameter is incorrect.";
     case REGSTORE_E_DISK_FULL:
-        return "There is not enough space on the disk.";
+        return "No space left on device.";
     case REGSTORE_E_BUSY:
         return "The settings store is in use by another process.";
     case REGSTORE_E_NO_MORE_ITEMS:
@@ -726,4 +777,237 @@ const char* RegStore_ErrorText(uint32_t code) {
     default:
         return "Unknown error";
     }
+}
+
+// For a URI filename: every byte but the plain ones as %XX.
+std::string uriPath(const std::string& path) {
+    static const char* kHex = "0123456789ABCDEF";
+    std::string out;
+    for (const unsigned char ch : path) {
+        if (std::isalnum(ch) || std::strchr("/-._~", ch)) {
+            out += static_cast<char>(ch);
+        } else {
+            out += '%';
+            out += kHex[ch >> 4];
+            out += kHex[ch & 15];
+        }
+    }
+    return out;
+}
+
+// A URI for the store file, to which parameters are added with '&'. It
+// names the system's own file layer: on a connection to the memory copy the
+// memory one would be taken.
+std::string fileUri(const std::string& path) {
+    return "file:" + uriPath(path) + "?vfs=" + sqlite3_vfs_find(nullptr)->zName;
+}
+
+bool fileHoldsData(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && st.st_size > 0;
+}
+
+int execOn(sqlite3* db, const std::string& sql) {
+    return sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
+}
+
+// Copies the store file's schema, rows and version into the empty database of
+// `mem`. A file-level copy would keep the write-ahead-log mode in its header,
+// which a memory database cannot take.
+int copyStoreInto(sqlite3* mem, const std::string& path) {
+    // mode=ro reads the committed log too, but needs the log's index file,
+    // which a full disk may not be able to hold; immutable reads the main
+    // file alone.
+    const std::string file = fileUri(path);
+    int rc = SQLITE_ERROR;
+    for (const char* how : {"&mode=ro", "&immutable=1"}) {
+        char* sql = sqlite3_mprintf("ATTACH %Q AS src", (file + how).c_str());
+        rc = sqlite3_exec(mem, sql, nullptr, nullptr, nullptr);
+        sqlite3_free(sql);
+        // ATTACH opens lazily: the first read tells.
+        if (rc == SQLITE_OK) rc = execOn(mem, "SELECT count(*) FROM src.sqlite_schema");
+        if (rc == SQLITE_OK) {
+            if (how[1] == 'i' && fileHoldsData(path + "-wal"))
+                DebugLog_Write("RegStore: the write-ahead log of %s cannot be read; the copy "
+                               "holds what the file itself holds\n",
+                               path.c_str());
+            break;
+        }
+        DebugLog_Write("RegStore: reading %s (%s) failed: %s (%d)\n", path.c_str(), how,
+                       sqlite3_errmsg(mem), rc);
+        execOn(mem, "DETACH src");
+    }
+    if (rc != SQLITE_OK) return rc;
+    struct Object {
+        std::string name, sql; // name: "" for an index
+    };
+    std::vector<Object> objects;
+    int version = 0;
+    {
+        sqlite3_stmt* st = nullptr;
+        rc = sqlite3_prepare_v2(mem,
+                                "SELECT iif(type = 'table', name, ''), sql FROM src.sqlite_schema "
+                                "WHERE sql IS NOT NULL AND name NOT LIKE 'sqlite_%' "
+                                "ORDER BY type <> 'table', rowid",
+                                -1, &st, nullptr);
+        while (rc == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
+            objects.push_back({reinterpret_cast<const char*>(sqlite3_column_text(st, 0)),
+                               reinterpret_cast<const char*>(sqlite3_column_text(st, 1))});
+        if (rc == SQLITE_OK) rc = sqlite3_finalize(st);
+        if (rc == SQLITE_OK)
+            rc = sqlite3_prepare_v2(mem, "PRAGMA src.user_version", -1, &st, nullptr);
+        if (rc == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW) version = sqlite3_column_int(st, 0);
+        if (rc == SQLITE_OK) rc = sqlite3_finalize(st);
+    }
+    if (rc == SQLITE_OK) rc = execOn(mem, "BEGIN");
+    for (const Object& o : objects) {
+        if (rc == SQLITE_OK) rc = execOn(mem, o.sql);
+        if (rc == SQLITE_OK && !o.name.empty()) {
+            char* copy = sqlite3_mprintf("INSERT INTO main.\"%w\" SELECT * FROM src.\"%w\"",
+                                         o.name.c_str(), o.name.c_str());
+            rc = sqlite3_exec(mem, copy, nullptr, nullptr, nullptr);
+            sqlite3_free(copy);
+        }
+    }
+    if (rc == SQLITE_OK) rc = execOn(mem, "PRAGMA main.user_version = " + std::to_string(version));
+    rc = rc == SQLITE_OK ? execOn(mem, "COMMIT") : (execOn(mem, "ROLLBACK"), rc);
+    execOn(mem, "DETACH src");
+    return rc;
+}
+
+// `name`: a path, or a URI with SQLITE_OPEN_URI in `flags`.
+uint32_t quickCheck(const std::string& name, int flags) {
+    sqlite3* db = nullptr;
+    int rc = sqlite3_open_v2(name.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr);
+    std::string verdict;
+    if (rc == SQLITE_OK) {
+        sqlite3_busy_timeout(db, kBusyTimeoutMs);
+        sqlite3_stmt* st = nullptr;
+        rc = sqlite3_prepare_v2(db, "PRAGMA quick_check(1)", -1, &st, nullptr);
+        if (rc == SQLITE_OK) {
+            rc = sqlite3_step(st);
+            if (rc == SQLITE_ROW) {
+                const unsigned char* text = sqlite3_column_text(st, 0);
+                verdict = text ? reinterpret_cast<const char*>(text) : "";
+                rc = SQLITE_OK;
+            }
+        }
+        sqlite3_finalize(st);
+    }
+    const uint32_t code = rc == SQLITE_OK ? (verdict == "ok" ? REGSTORE_OK : REGSTORE_E_CORRUPT)
+                                          : mapFileError(rc, sqlite3_system_errno(db));
+    DebugLog_Write("RegStore: quick check of %s: %s\n", name.c_str(),
+                   rc == SQLITE_OK ? verdict.c_str() : sqlite3_errmsg(db));
+    sqlite3_close_v2(db);
+    return code;
+}
+
+} // namespace
+
+const char* RegStore_ErrorText(uint32_t code) {
+    const char* text = plainText(code);
+    if (code != REGSTORE_E_ACCESS && code != REGSTORE_E_DISK_FULL && code != REGSTORE_E_CORRUPT &&
+        code != REGSTORE_E_IO)
+        return text;
+    // The few distinct texts are kept for the life of the process, so the
+    // result can stay a plain pointer.
+    static std::mutex mu;
+    static std::set<std::string> texts;
+    std::string t(text);
+    t.pop_back(); // the full stop
+    t += " (" + RegStore_Path() + ").";
+    std::lock_guard lock(mu);
+    return texts.insert(std::move(t)).first->c_str();
+}
+
+REGSTORE_FAULTS RegStore_Faults() {
+    return {g_damaged.load(), g_diskFull.load()};
+}
+
+uint32_t RegStore_QuickCheck() {
+    const std::string path = RegStore_Path();
+    uint32_t code = quickCheck(path, SQLITE_OPEN_READWRITE);
+    // A full disk cannot hold the log's index file; a file without a log
+    // can be read as it is.
+    if (code == REGSTORE_E_DISK_FULL && !fileHoldsData(path + "-wal"))
+        code = quickCheck(fileUri(path) + "&immutable=1", SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
+    return code;
+}
+
+uint32_t RegStore_SetAsideIfDamaged(std::string* aside) {
+    aside->clear();
+    if (const uint32_t verdict = RegStore_QuickCheck(); verdict != REGSTORE_E_CORRUPT)
+        return verdict;
+    std::string path;
+    uint64_t gen;
+    {
+        std::lock_guard lock(g_mu);
+        if (g_memory) return REGSTORE_E_ACCESS; // the file is not to be written now
+        path = g_generation.load() ? g_path : Paths_RegistryFile();
+        g_path = path;
+        gen = ++g_generation; // every thread lets go of the damaged file
+    }
+    t_conn.reset();
+    const time_t now = time(nullptr);
+    struct tm lt {};
+    localtime_r(&now, &lt);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "-damaged-%Y%m%d-%H%M%S", &lt);
+    std::string name = path + stamp;
+    for (int n = 2; access(name.c_str(), F_OK) == 0 && n < 100; ++n)
+        name = path + stamp + "-" + std::to_string(n);
+    if (rename(path.c_str(), name.c_str()) != 0) {
+        DebugLog_Write("RegStore: cannot rename %s: %s\n", path.c_str(), std::strerror(errno));
+        return noteFault(errno == ENOSPC || errno == EDQUOT ? REGSTORE_E_DISK_FULL
+                                                            : REGSTORE_E_ACCESS);
+    }
+    // The log belongs to the damaged file; the index file is rebuilt from it.
+    if (rename((path + "-wal").c_str(), (name + "-wal").c_str()) != 0 && errno != ENOENT)
+        DebugLog_Write("RegStore: cannot rename %s-wal: %s\n", path.c_str(), std::strerror(errno));
+    unlink((path + "-shm").c_str());
+    DebugLog_Write("RegStore: the damaged store %s was renamed to %s\n", path.c_str(),
+                   name.c_str());
+    *aside = name;
+    return openConn(path, gen, &t_conn);
+}
+
+uint32_t RegStore_UseMemoryCopy() {
+    std::string path;
+    {
+        std::lock_guard lock(g_mu);
+        if (g_memory) return REGSTORE_OK;
+        path = g_generation.load() ? g_path : Paths_RegistryFile();
+    }
+    static std::atomic<int> serial{0};
+    // A name beginning with '/' is what lets every connection of the process
+    // share one memory database.
+    const std::string uri = "file:/inboxwarden-store-" + std::to_string(getpid()) + "-" +
+                            std::to_string(++serial) + "?vfs=memdb";
+    sqlite3* anchor = nullptr;
+    int rc = sqlite3_open_v2(uri.c_str(), &anchor,
+                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI, nullptr);
+    if (rc == SQLITE_OK) rc = copyStoreInto(anchor, path);
+    if (rc != SQLITE_OK) {
+        const uint32_t code = noteFault(mapFileError(rc, sqlite3_system_errno(anchor)));
+        DebugLog_Write("RegStore: no copy in memory of %s: %s (%d)\n", path.c_str(),
+                       sqlite3_errmsg(anchor), rc);
+        sqlite3_close_v2(anchor);
+        return code;
+    }
+    {
+        std::lock_guard lock(g_mu);
+        g_path = path;
+        g_memUri = uri;
+        g_memAnchor = anchor;
+        g_memory = g_keepFile = true;
+        ++g_generation;
+    }
+    t_conn.reset();
+    DebugLog_Write("RegStore: working on a copy in memory of %s\n", path.c_str());
+    return REGSTORE_OK;
+}
+
+bool RegStore_IsMemoryCopy() {
+    std::lock_guard lock(g_mu);
+    return g_memory;
 }

@@ -113,5 +113,48 @@ uint32_t RegStore_EndBatch();
 // one is (nothing changes then; the caller ends it with EndBatch).
 uint32_t RegStore_CancelBatch();
 
-// Text for a REGSTORE_* number (or "Unknown error").
+// Text for a REGSTORE_* number (or "Unknown error"). The failures of the
+// file itself (access, disk full, damage, input/output) name the store file.
+// The text stays valid for the life of the process.
 const char* RegStore_ErrorText(uint32_t code);
+
+// ---- A damaged store, a full disk -------------------------------------------
+// The store only reports these; the settings start-up decides what to do.
+
+// How many calls since the process began reported the store damaged
+// (REGSTORE_E_CORRUPT) or the disk full (REGSTORE_E_DISK_FULL), so that a
+// caller can tell whether a step of its own met either.
+struct REGSTORE_FAULTS {
+    uint64_t damaged = 0;
+    uint64_t diskFull = 0;
+};
+REGSTORE_FAULTS RegStore_Faults();
+
+// Judges the selected store file with SQLite's quick check, on a connection
+// of its own. It reads the whole file: meant for when damage was reported,
+// not for every start.
+//   REGSTORE_OK          the file passed
+//   REGSTORE_E_CORRUPT   it failed, or the file is not a database
+//   other                the check could not run; the file is not judged
+uint32_t RegStore_QuickCheck();
+
+// When RegStore_QuickCheck gives REGSTORE_E_CORRUPT: renames the store file
+// (with its write-ahead log) to "<file>-damaged-YYYYMMDD-HHMMSS" (local time)
+// and opens a new, empty store in its place; every thread's next call uses
+// the new one. *aside gets the new name of the damaged file whenever it was
+// renamed, "" when it was left as it is. Returns REGSTORE_OK, the check's
+// result when it could not judge, or the error of the rename or of opening
+// the new store (which a full disk may refuse; *aside is set then).
+// REGSTORE_E_ACCESS while RegStore_UseMemoryCopy is in force.
+uint32_t RegStore_SetAsideIfDamaged(std::string* aside);
+
+// For a disk too full to write the store: from now on this process works on a
+// private copy in memory of the selected store as it is now (its write-ahead
+// log included where SQLite can still read it, else the main file alone). The
+// file is not written again by this process, until the next RegStore_Open.
+// Returns REGSTORE_OK (also when already in force) or the error of reading
+// the file.
+uint32_t RegStore_UseMemoryCopy();
+
+// Whether RegStore_UseMemoryCopy is in force.
+bool RegStore_IsMemoryCopy();

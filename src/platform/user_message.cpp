@@ -1,6 +1,7 @@
 #include "platform/user_message.h"
 #include "platform/log.h"
 
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -9,6 +10,7 @@ namespace {
 
 std::mutex g_mu;
 UserMsgHandler g_handler;
+std::atomic<bool> g_ending{false};
 
 struct HeldBack {
     int depth = 0;
@@ -56,6 +58,14 @@ int UserMsg_Show(std::string_view caption, std::string_view text, unsigned flags
     return showNow(caption, text, flags);
 }
 
+void UserMsg_SetEnding() {
+    g_ending = true;
+}
+
+bool UserMsg_IsEnding() {
+    return g_ending;
+}
+
 UserMsgBatch::UserMsgBatch() {
     ++t_batch.depth;
 }
@@ -69,6 +79,14 @@ UserMsgBatch::~UserMsgBatch() {
     showNow(held.caption, held.text, held.flags);
 }
 
+void UserMsgBatch::DiscardHeld() {
+    if (t_batch.depth == 0 || !t_batch.have) return;
+    DebugLog_Write("%d message box(es) held back were dropped\n", t_batch.more + 1);
+    const int depth = t_batch.depth;
+    t_batch = HeldBack{};
+    t_batch.depth = depth;
+}
+
 namespace {
 
 int showNow(std::string_view caption, std::string_view text, unsigned flags) {
@@ -77,7 +95,7 @@ int showNow(std::string_view caption, std::string_view text, unsigned flags) {
         std::lock_guard lock(g_mu);
         h = g_handler;
     }
-    return h ? h(caption, text, flags) : defaultHandler(caption, text, flags);
+    return h && !g_ending ? h(caption, text, flags) : defaultHandler(caption, text, flags);
 }
 
 } // namespace

@@ -34,6 +34,12 @@ UserMsgHandler UserMsg_SetHandler(UserMsgHandler handler);
 // Shows a box through the installed handler.
 int UserMsg_Show(std::string_view caption, std::string_view text, unsigned flags = UM_OK);
 
+// The program is ending on a signal: from now on no box reaches the handler;
+// each is written to the debug log and stderr and gets its default answer at
+// once, so nothing waits for a user who is not there any more.
+void UserMsg_SetEnding();
+bool UserMsg_IsEnding();
+
 // One box per operation: while a batch is open on a thread, plain notices
 // (UM_OK boxes) shown on that thread are logged but held back; when the
 // outermost batch ends, the first of them is shown and the number of the
@@ -45,6 +51,11 @@ class UserMsgBatch {
     ~UserMsgBatch();
     UserMsgBatch(const UserMsgBatch&) = delete;
     UserMsgBatch& operator=(const UserMsgBatch&) = delete;
+
+    // Drops what this thread's batch has held back so far (it stays in the
+    // debug log): the notices were about something that is gone, such as a
+    // store since replaced.
+    static void DiscardHeld();
 };
 
 // The answer a box gets when nobody can be asked: OK for a plain box, Cancel

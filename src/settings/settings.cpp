@@ -18,6 +18,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -58,9 +59,10 @@ bool treeExists() {
 uint32_t deleteTree() {
     const uint32_t rc = Reg_DeleteBranch(HREGKEY_USER, REG_ROOT_PATH);
     if (rc) {
-        char text[64];
-        std::snprintf(text, sizeof text, "Failed to cleanup registry (%u).", rc);
-        DebugLog_Write("%s\n", text);
+        char code[64];
+        std::snprintf(code, sizeof code, "Failed to cleanup registry (%u). ", rc);
+        const std::string text = code + std::string(RegStore_ErrorText(rc));
+        DebugLog_Write("%s\n", text.c_str());
         UserMsg_Show("Inboxwarden", text, UM_OK | UM_ICONERROR);
     }
     return rc;
@@ -124,6 +126,73 @@ bool exportToRecovery(const std::string& path) {
                      rec + "\".",
                  UM_OK | UM_ICONWARNING);
     return true;
+}
+
+// ---- A damaged store, a full disk -------------------------------------------
+
+// Values that only the store holds and that a store set aside would take
+// with it.
+constexpr const char* kStoreOnlyValues[] = {"InboxwardenDefProfile", "Recovery"};
+
+// After an attempt to start that met a damaged store or a full disk: sets the
+// damaged store aside, or moves to a copy of the store in memory. True when
+// the start must be made again; *notice then says what was done.
+bool recoverStore(const REGSTORE_FAULTS& before, std::string* notice) {
+    const REGSTORE_FAULTS now = RegStore_Faults();
+    const std::string store = RegStore_Path();
+    bool damaged = now.damaged != before.damaged;
+    if (!damaged && now.diskFull != before.diskFull && !RegStore_IsMemoryCopy()) {
+        const uint32_t rc = RegStore_UseMemoryCopy();
+        if (rc == REGSTORE_OK) {
+            *notice += "No space left on device for the settings store \"" + store +
+                       "\". Inboxwarden works on a copy of it in memory and leaves the file "
+                       "as it is; changes can be saved to the profile only. ";
+            DebugLog_Write("Settings_Start: the disk is full; working on a copy in memory\n");
+            return true;
+        }
+        DebugLog_Write("Settings_Start: no copy in memory: %s\n", RegStore_ErrorText(rc));
+        // The copy reads every page: it can meet damage the start did not.
+        damaged = rc == REGSTORE_E_CORRUPT;
+    }
+    if (!damaged) return false;
+    struct Kept {
+        const char* name;
+        uint32_t type;
+        std::string data;
+    };
+    std::vector<Kept> kept;
+    HREGKEY vendor;
+    if (RegStore_OpenKey(HREGKEY_USER, REG_VENDOR_PATH, &vendor) == REGSTORE_OK)
+        for (const char* name : kStoreOnlyValues) {
+            Kept k{name, 0, {}};
+            if (RegStore_QueryValue(vendor, name, &k.type, &k.data) == REGSTORE_OK)
+                kept.push_back(std::move(k));
+        }
+    std::string aside;
+    const uint32_t rc = RegStore_SetAsideIfDamaged(&aside);
+    if (aside.empty()) {
+        DebugLog_Write("Settings_Start: the store reported damage, %s\n",
+                       rc == REGSTORE_OK ? "but it passes SQLite's quick check"
+                                         : RegStore_ErrorText(rc));
+        return false;
+    }
+    // A new store that a full disk refuses shows in the next attempt.
+    if (rc == REGSTORE_OK && !kept.empty() && vendorKey(&vendor) == REGSTORE_OK)
+        for (const Kept& k : kept)
+            RegStore_SetValue(vendor, k.name, k.type, k.data);
+    *notice += "The settings store \"" + store + "\" was damaged. It was kept as \"" + aside +
+               "\", and the settings are rebuilt from the profile. ";
+    DebugLog_Write("Settings_Start: damaged store set aside as %s\n", aside.c_str());
+    return true;
+}
+
+// Forgets a start that is to be made again.
+void undoStart() {
+    if (g_initialized) freeLoaded();
+    g_initialized = false;
+    g_fast = false;
+    g_importFailed = false;
+    g_activePath.clear();
 }
 
 } // namespace
@@ -233,8 +302,8 @@ uint32_t Settings_SetVendorText(const char* name, const std::string& text) {
                              std::string_view(text.c_str(), text.size() + 1));
 }
 
-uint32_t Settings_Start(const std::string& explicitProfile, int recoveryOverride,
-                        SETTINGS_START* out) {
+static uint32_t startOnce(const std::string& explicitProfile, int recoveryOverride,
+                          SETTINGS_START* out) {
     SETTINGS_START s;
     s.explicitProfile = !explicitProfile.empty();
     const uint8_t clean = static_cast<uint8_t>(Settings_GetVendorByte("CleanShutdown", 0));
@@ -306,6 +375,27 @@ uint32_t Settings_Start(const std::string& explicitProfile, int recoveryOverride
     return rc;
 }
 
+uint32_t Settings_Start(const std::string& explicitProfile, int recoveryOverride,
+                        SETTINGS_START* out) {
+    SETTINGS_START s;
+    std::string notice;
+    uint32_t rc;
+    UserMsgBatch oneBox;
+    // The store is set aside at most once and goes to memory at most once: a
+    // third attempt would meet what the second met.
+    for (int attempt = 0;; ++attempt) {
+        const REGSTORE_FAULTS before = RegStore_Faults();
+        rc = startOnce(explicitProfile, recoveryOverride, &s);
+        if (attempt == 2 || !recoverStore(before, &notice)) break;
+        UserMsgBatch::DiscardHeld();
+        undoStart();
+    }
+    if (!notice.empty()) notice.pop_back();
+    s.storeNotice = notice;
+    if (out) *out = s;
+    return rc;
+}
+
 uint32_t Settings_Initialize(const std::string& path, int mode) {
     DebugLog_WriteText("Passing thru Settings_Initialize\n");
     if (const uint32_t rc = checkPath(path); rc) return rc;
@@ -328,7 +418,13 @@ uint32_t Settings_Initialize(const std::string& path, int mode) {
                 g_exportPath = rec;
                 saved = Settings_ExportToFile(1) == 1;
             }
-            if (!saved) {
+            if (!saved && RegStore_IsMemoryCopy()) {
+                // This run never writes the store file, which keeps the tree
+                // for a start that can save it.
+                DebugLog_Write("Settings_Initialize: recovery copy %s failed; the store file "
+                               "keeps the tree\n",
+                               rec.c_str());
+            } else if (!saved) {
                 // The leftover tree is the only copy of the last run's
                 // changes: starting would delete it.
                 DebugLog_Write("Settings_Initialize: recovery copy %s failed\n", rec.c_str());
@@ -475,6 +571,13 @@ uint32_t Settings_Shutdown(bool mayKeepTree) {
     g_importFailed = false;
     g_messagesInTree = false;
     return saved ? 0 : ERR_CREATE;
+}
+
+std::string Settings_SaveFailureText(const std::string& profile) {
+    std::string path;
+    const int err = Files_LastError(&path);
+    if (err == 0) return "The settings could not be saved to \"" + profile + "\".";
+    return "The settings could not be saved to \"" + path + "\": " + std::strerror(err) + ".";
 }
 
 uint32_t Settings_Abort() {

@@ -37,6 +37,9 @@ struct SETTINGS_START {
     int recoveryMode = 1; // 0 never save a leftover tree, 1 always, 2 ask
     bool fast = false;    // the kept tree was used (load messages from the store)
     bool explicitProfile = false;
+    // What the start did to the store, for the user to be told once: a
+    // damaged store set aside, or a full disk ("" for neither).
+    std::string storeNotice;
 };
 
 // Chooses between the full and the fast start for `explicitProfile` (the
@@ -46,6 +49,12 @@ struct SETTINGS_START {
 // test is made on the file that is opened. `recoveryOverride` -1 takes the
 // stored "Recovery" mode. Makes path + ".BAK" from a non-empty profile
 // first. Returns the entry point's result.
+// When the start meets a damaged store (and SQLite's quick check agrees) the
+// store is set aside and the start made again on a new one, rebuilt from the
+// profile. When it meets a full disk it is made again on a copy in memory of
+// the store (RegStore_UseMemoryCopy): everything that only reads works, the
+// store file is left as it is, and saves go to the profile alone. Notices of
+// the failed attempt are dropped; out->storeNotice says what was done.
 uint32_t Settings_Start(const std::string& explicitProfile, int recoveryOverride,
                         SETTINGS_START* out);
 
@@ -98,6 +107,11 @@ uint32_t Settings_LoadMessages(bool storeUnread = true);
 //   ERR_CREATE     nothing could be saved: the tree is the only copy, so the
 //                  caller must leave CleanShutdown at 0 for the next start
 uint32_t Settings_Shutdown(bool mayKeepTree = true);
+
+// For the user, after a save of the settings failed (Settings_Shutdown gave
+// ERR_CREATE): the file and the system's reason ("No space left on device"),
+// or `profile` alone when no file write failed.
+std::string Settings_SaveFailureText(const std::string& profile);
 
 // Quit without saving: frees everything without writing, sets TimeStamp
 // "NOTHING" (the next start loads the profile) and deletes the tree. 0.

@@ -9,11 +9,15 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 
 #include <chrono>
 #include <csignal>
+#include <cstddef>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <poll.h>
 #include <string>
 #include <sys/wait.h>
@@ -39,7 +43,7 @@ pid_t start(std::vector<std::string> args, const Env& env = {}) {
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
         setenv("INBOXWARDEN_NO_BOXES", "1", 1);
         for (const auto& [name, value] : env)
-            setenv(name.c_str(), value.c_str(), 1);
+            value.empty() ? unsetenv(name.c_str()) : setenv(name.c_str(), value.c_str(), 1);
         std::vector<char*> argv;
         for (auto& a : args)
             argv.push_back(a.data());
@@ -50,7 +54,8 @@ pid_t start(std::vector<std::string> args, const Env& env = {}) {
     return pid;
 }
 
-// Exit status of a process, or -1000 when it has not ended within `limit`.
+// Exit status of a process, -1000 when it has not ended within `limit`, or
+// -2000 when it was already reaped.
 int waitExit(pid_t pid, std::chrono::milliseconds limit) {
     const auto end = std::chrono::steady_clock::now() + limit;
     int status = 0;
@@ -60,6 +65,7 @@ int waitExit(pid_t pid, std::chrono::milliseconds limit) {
             if (WIFEXITED(status)) return int(int8_t(WEXITSTATUS(status)));
             return -WTERMSIG(status);
         }
+        if (r < 0) return -2000;
         if (std::chrono::steady_clock::now() >= end) return -1000;
         std::this_thread::sleep_for(20ms);
     }
@@ -286,11 +292,31 @@ bool onPath(const char* tool) {
     return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-// A private X server; the display number it picked, or -1.
+// Whether display `n` is free. An X server of another mount namespace on
+// this machine shows only by its abstract socket, which clients try first.
+bool displayFree(int n) {
+    if (access(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), F_OK) == 0) return false;
+    const std::string name = "/tmp/.X11-unix/X" + std::to_string(n);
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    std::memcpy(a.sun_path + 1, name.data(), name.size());
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const bool free = bind(fd, reinterpret_cast<sockaddr*>(&a),
+                           socklen_t(offsetof(sockaddr_un, sun_path) + 1 + name.size())) == 0;
+    close(fd);
+    return free;
+}
+
+// A private X server; the display number it runs on, or -1.
 struct Xvfb {
     pid_t pid = -1;
     int display = -1;
+    int readyFd = -1;
     Xvfb() {
+        for (int n = 20 + getpid() % 400, tries = 0; display < 0 && tries < 10; ++n, ++tries)
+            if (displayFree(n)) start(n);
+    }
+    void start(int n) {
         int fds[2];
         if (pipe(fds) != 0) return;
         pid = fork();
@@ -299,8 +325,9 @@ struct Xvfb {
             const int null = open("/dev/null", O_RDWR);
             dup2(null, 2);
             const std::string fd = std::to_string(fds[1]);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "640x480x24",
-                   "-nolisten", "tcp", static_cast<char*>(nullptr));
+            const std::string name = ":" + std::to_string(n);
+            execlp("Xvfb", "Xvfb", name.c_str(), "-displayfd", fd.c_str(), "-screen", "0",
+                   "640x480x24", "-nolisten", "tcp", static_cast<char*>(nullptr));
             _exit(127);
         }
         close(fds[1]);
@@ -308,13 +335,21 @@ struct Xvfb {
         pollfd p{fds[0], POLLIN, 0};
         if (poll(&p, 1, 20000) == 1 && read(fds[0], buf, sizeof buf - 1) > 0)
             display = std::atoi(buf);
-        close(fds[0]);
+        // The server may write to the pipe again later: a closed pipe ends it.
+        readyFd = fds[0];
+        if (display < 0) {
+            kill(pid, SIGTERM);
+            waitpid(pid, nullptr, 0);
+            close(readyFd);
+            pid = readyFd = -1;
+        }
     }
     ~Xvfb() {
         if (pid > 0) {
             kill(pid, SIGTERM);
             waitpid(pid, nullptr, 0);
         }
+        if (readyFd >= 0) close(readyFd);
     }
     std::string name() const { return ":" + std::to_string(display); }
 };
@@ -379,6 +414,65 @@ TEST(Program, AFaultIsReportedAndTheNextStartSaysSo) {
     kill(p, SIGTERM);
     EXPECT_EQ(waitExit(p, 60s), 0);
     EXPECT_EQ(cleanShutdown(), 1);
+}
+
+// A damaged store is set aside and rebuilt from the profile, and a box says
+// so. A signal ends the program at once whatever box is open, one of the
+// start included.
+TEST(Program, ADamagedStoreIsRebuiltAndASignalEndsAnyBox) {
+    if (!onPath("Xvfb") || !onPath("xdotool")) {
+        if (std::getenv("IW_REQUIRE_PEERS")) FAIL() << "Xvfb and xdotool are required";
+        GTEST_SKIP() << "needs Xvfb and xdotool";
+    }
+    addAccount("Work", 110);
+    const std::string store = iwtest::SandboxDir() + "/config/registry.db";
+    std::string bytes = iwtest::ReadFile(store);
+    bytes.replace(0, 100, 100, '\0');
+    FILE* f = std::fopen(store.c_str(), "wb");
+    ASSERT_TRUE(f);
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+
+    Xvfb x;
+    ASSERT_GE(x.display, 0);
+    const Env boxes{{"QT_QPA_PLATFORM", "xcb"},
+                    {"DISPLAY", x.name()},
+                    {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent"},
+                    {"INBOXWARDEN_NO_BOXES", ""}};
+    pid_t p = start({}, boxes);
+    bool shown = false;
+    for (int i = 0; i < 600 && !(shown = windowShown(x.name(), "Inboxwarden settings store")); ++i)
+        std::this_thread::sleep_for(100ms);
+    ASSERT_TRUE(shown) << debugLog();
+    kill(p, SIGTERM);
+    EXPECT_EQ(waitExit(p, 2s), 0) << "the box held the program";
+    killAndReap(p);
+    EXPECT_EQ(cleanShutdown(), 1);
+    size_t setAside = 0;
+    for (const auto& e : std::filesystem::directory_iterator(iwtest::SandboxDir() + "/config"))
+        setAside += e.path().filename().string().starts_with("registry.db-damaged-");
+    EXPECT_EQ(setAside, 1u);
+    const std::string profile =
+        iwtest::ReadFile(iwtest::SandboxDir() + "/data/inboxwarden/profiles/Inboxwarden.iwpf");
+    EXPECT_NE(profile.find("Work]"), std::string::npos) << "the rebuilt settings were saved";
+
+    // A run that dies leaves its tree; with the recovery mode "ask" the next
+    // start asks before the main loop runs.
+    ::unlink((iwtest::SandboxDir() + "/state/inboxwarden/debug_info.txt").c_str());
+    p = start({});
+    ASSERT_TRUE(waitForLog("End of Account_GetMessages"));
+    kill(p, SIGKILL);
+    waitExit(p, 10s);
+    HREGKEY vendor = HREGKEY_NONE;
+    ASSERT_EQ(RegStore_CreateKey(HREGKEY_USER, REG_VENDOR_PATH, &vendor), REGSTORE_OK);
+    ASSERT_EQ(RegStore_SetValue(vendor, "Recovery", REGTYPE_DWORD, std::string("\2\0\0\0", 4)),
+              REGSTORE_OK);
+    ::unlink((iwtest::SandboxDir() + "/state/inboxwarden/debug_info.txt").c_str());
+    p = start({}, boxes);
+    ASSERT_TRUE(waitForLog("Settings from previous Inboxwarden start are detected"));
+    kill(p, SIGTERM);
+    EXPECT_EQ(waitExit(p, 2s), -1) << "the start's question held the program";
+    killAndReap(p);
 }
 
 TEST(Program, HelpAndVersionNeedNoDisplayOrLock) {

@@ -381,4 +381,44 @@ TEST_F(RegistryStore, ADamagedFileIsReportedNotUsed) {
     EXPECT_NE(std::string(RegStore_ErrorText(REGSTORE_E_CORRUPT)), "Unknown error");
 }
 
+// The copy in memory for a full disk: it holds what the file and its log
+// hold, takes writes from several threads at once, and never writes the file.
+TEST_F(RegistryStore, AMemoryCopyReadsTheFileAndNeverWritesIt) {
+    const HREGKEY k = key("Kept");
+    ASSERT_EQ(RegStore_SetValue(k, "v", REGTYPE_SZ, "in the log"), REGSTORE_OK);
+    const std::string file = iwtest::ReadFile(path_), log = iwtest::ReadFile(path_ + "-wal");
+    ASSERT_FALSE(log.empty());
+
+    ASSERT_EQ(RegStore_UseMemoryCopy(), REGSTORE_OK);
+    EXPECT_TRUE(RegStore_IsMemoryCopy());
+    EXPECT_EQ(get(k, "v"), "in the log");
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 3; ++t)
+        threads.emplace_back([k, t] {
+            for (int i = 0; i < 100; ++i)
+                ASSERT_EQ(RegStore_SetValue(k, std::to_string(t * 1000 + i), REGTYPE_SZ, "x"),
+                          REGSTORE_OK);
+        });
+    for (auto& th : threads)
+        th.join();
+    EXPECT_EQ(valueNames(k).size(), 301u);
+    EXPECT_TRUE(iwtest::ReadFile(path_) == file);
+    EXPECT_TRUE(iwtest::ReadFile(path_ + "-wal") == log);
+
+    ASSERT_EQ(RegStore_Open(path_), REGSTORE_OK);
+    EXPECT_FALSE(RegStore_IsMemoryCopy());
+    EXPECT_EQ(valueNames(k).size(), 1u);
+}
+
+// Damage reported by a statement is only a reason to look: the quick check
+// decides, and a store that passes it stays where it is.
+TEST_F(RegistryStore, AStoreThatPassesTheQuickCheckIsNotSetAside) {
+    const HREGKEY k = key("Kept");
+    ASSERT_EQ(RegStore_SetValue(k, "v", REGTYPE_SZ, "x"), REGSTORE_OK);
+    std::string aside = "?";
+    EXPECT_EQ(RegStore_SetAsideIfDamaged(&aside), REGSTORE_OK);
+    EXPECT_EQ(aside, "");
+    EXPECT_EQ(get(k, "v"), "x");
+}
+
 } // namespace

@@ -1,11 +1,16 @@
 #include "temp_env.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <sched.h>
 #include <sstream>
 #include <stdexcept>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -73,6 +78,33 @@ std::string ReadFile(const std::string& path) {
 void RemoveTree(const std::string& path) {
     std::error_code ec;
     fs::remove_all(path, ec);
+}
+
+SmallDisk::SmallDisk(const std::string& dir, size_t bytes) : dir_(dir) {
+    // The mount goes with this process even when it dies before unmounting.
+    static const int unshared =
+        unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
+            ? 0
+            : errno;
+    const std::string options = "size=" + std::to_string(bytes) + ",mode=0700";
+    if (unshared != 0)
+        why_ = std::string("no mount namespace of its own: ") + std::strerror(unshared);
+    else if (mount("tmpfs", dir.c_str(), "tmpfs", 0, options.c_str()) != 0)
+        why_ = std::string("cannot mount a small file system: ") + std::strerror(errno);
+}
+
+SmallDisk::~SmallDisk() {
+    if (ok()) umount2(dir_.c_str(), MNT_DETACH);
+}
+
+void SmallDisk::Fill() {
+    const int fd =
+        open((dir_ + "/filler").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    static const char block[4096] = {};
+    for (size_t chunk = sizeof block; fd >= 0 && chunk > 0; chunk /= 2)
+        while (write(fd, block, chunk) == static_cast<ssize_t>(chunk)) {
+        }
+    if (fd >= 0) close(fd);
 }
 
 int RunCli(const std::string& cli, const std::string& profile, const std::string& args,

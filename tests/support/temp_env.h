@@ -3,6 +3,7 @@
 // and removed at exit, so no test ever touches the real home directory.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace iwtest {
@@ -18,6 +19,25 @@ std::string ReadFile(const std::string& path);
 
 // Removes a folder tree (no error when it is absent).
 void RemoveTree(const std::string& path);
+
+// A small file system of its own (tmpfs) on `dir`, mounted in a mount
+// namespace private to this process and the processes it starts, and
+// unmounted when destroyed. Needs root: ok() is false (why() says) where
+// mounting is not allowed.
+class SmallDisk {
+  public:
+    SmallDisk(const std::string& dir, size_t bytes);
+    ~SmallDisk();
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+    bool ok() const { return why_.empty(); }
+    const std::string& why() const { return why_; }
+    // Writes a file until the file system has no byte left.
+    void Fill();
+
+  private:
+    std::string dir_, why_;
+};
 
 // Runs the command-line program `cli` as "cli --profile:<profile> <args>"
 // (args split by the shell) with `input` on its standard input. Standard

@@ -125,6 +125,11 @@ void _waitWorker(bool cancel) {
     g_worker.join();
 }
 
+CHECK_RESULT _checkResult(uint32_t rc) {
+    if (rc == ERR_TIMEOUT) return CR_TIMEOUT;
+    return rc == 0 || rc == 1 || rc == CHECK_UNCHANGED ? CR_OK : CR_FAILED;
+}
+
 struct WORKER_RUN {
     CheckRequest* fetch = nullptr; // fetch-one request, owned by MailCheck_Start's caller
     std::shared_ptr<CHECK_COMPLETION> completion;
@@ -225,9 +230,7 @@ void _worker(WORKER_RUN run) {
         // gets its timer back.
         const bool dialogOpened = g_ui->IsSettingsDialogOpen();
 
-        acc->CheckResult = rc == ERR_TIMEOUT                               ? 2
-                           : (rc == 0 || rc == 1 || rc == CHECK_UNCHANGED) ? 0
-                                                                           : 3;
+        acc->CheckResult = _checkResult(rc);
         if (rc == CHECK_UNCHANGED) MsgBox_RollbackCheck(acc->hMsgBox);
         MsgBox_EndCheck(acc->hMsgBox, static_cast<int>(rc), acc);
         char text[ACCOUNT_STATUSTEXT_SIZE];

@@ -689,7 +689,7 @@ uint32_t Check::Run() {
     const int n = statCount_;
 
     const bool fetchMode = req_.flags & (CHECK_FETCH_ONE | CHECK_FETCH_TOP);
-    if (!fetchMode && n == MsgBox_GetCount(acc_.hMsgBox) && n >= 2 && acc_.CheckResult == 0 &&
+    if (!fetchMode && n == MsgBox_GetCount(acc_.hMsgBox) && n >= 2 && acc_.CheckResult == CR_OK &&
         statLine_ == acc_.LastSTAT && acc_.PendingDeletes == 0 &&
         (req_.flags & CHECK_STOP_IF_UNCHANGED)) {
         // Nothing was deleted in this session, so QUIT changes nothing on the

@@ -49,7 +49,7 @@ POP3ACC_HOOKS g_extraHooks;
 // the check starts (the global record belongs to that thread).
 struct RUN_SETTINGS {
     CHECK_SETTINGS check;
-    int32_t newMailVisual = 0;
+    NEW_MAIL_VISUAL newMailVisual = NMV_NONE;
     bool notifyOnlyOnce = false;
     bool sndSync = true;
     std::string newMailSound;
@@ -73,7 +73,8 @@ RUN_SETTINGS _readSettings() {
     s.check.ProxySocksParam = static_cast<uint32_t>(_param(GD_PROXYSOCKSPARAM));
     s.check.AttachCheck = _param(GD_ATTACHCHECK) != 0;
     s.check.NLinesDwnLoad = static_cast<int32_t>(_param(GD_NLINESDWNLOAD));
-    s.newMailVisual = static_cast<int32_t>(_param(GD_NEWMAILVISUAL));
+    // Well defined for any stored number: one out of range announces nothing.
+    s.newMailVisual = static_cast<NEW_MAIL_VISUAL>(_param(GD_NEWMAILVISUAL));
     s.notifyOnlyOnce = _param(GD_NOTIFYONLYONCE) != 0;
     s.sndSync = _param(GD_SNDSYNC) != 0;
     s.newMailSound = _textParam(GD_NEWMAILSOUND);
@@ -253,7 +254,7 @@ void _worker(WORKER_RUN run) {
                     g_ui->PlaySound(acc->NewMailSnd, set.sndSync);
                 else
                     playGlobal = true;
-                if (set.newMailVisual == 3) {
+                if (set.newMailVisual == NMV_LAUNCH_READER) {
                     if (g_ui->LaunchMailClient(acc))
                         launched = true;
                     else
@@ -292,21 +293,21 @@ void _worker(WORKER_RUN run) {
             (sums.checkedNew > 0 || !set.notifyOnlyOnce || MailCheck_GetRemindLater() == 1)) {
             MailCheck_SetRemindLater(0);
             switch (set.newMailVisual) {
-            case 1:
+            case NMV_SHOW_MAILBOXES:
                 if (!g_ui->IsComposeOpen()) g_ui->ShowMailBoxes();
                 break;
-            case 2:
+            case NMV_POPUP:
                 if (!g_ui->IsMailBoxOpen())
                     g_ui->NewMailPopup(static_cast<int>(std::min<int64_t>(
                         sums.checkedNew + sums.checkedNotified + sums.others, INT32_MAX)));
                 break;
-            case 3:
+            case NMV_LAUNCH_READER:
                 if (launchFailed && !g_ui->IsComposeOpen()) g_ui->ShowMailBoxes();
                 break;
-            case 4:
+            case NMV_BLINK:
                 g_ui->SetNewMailBlink(true);
                 break;
-            default:
+            case NMV_NONE:
                 break;
             }
         }

@@ -28,7 +28,7 @@ enum : int {
     GD_PROXYSOCKSSERVER = 3, // text
     GD_PROXYSOCKSPARAM = 4,  // bits 24..31 SOCKS version, 0..23 port
     GD_CHECKONSTART = 5,     // 0 no, 1 included accounts, 2 all
-    GD_NEWMAILVISUAL = 6,    // 1..4 (0 none); other loaded values become 2
+    GD_NEWMAILVISUAL = 6,    // NEW_MAIL_VISUAL; other loaded values become NMV_POPUP
     GD_NOTIFYONLYONCE = 7,
     GD_RUNTIME8 = 8,      // not stored
     GD_NEWMAILSOUND = 9,  // text
@@ -64,6 +64,16 @@ enum : int {
     GD_GEOMETRY_LAST = 60,
 };
 
+// What a check that found new mail does besides the sound (GD_NEWMAILVISUAL).
+enum NEW_MAIL_VISUAL : int32_t {
+    NMV_NONE = 0,
+    NMV_SHOW_MAILBOXES = 1, // the MailBox window, unless the compose window is open
+    NMV_POPUP = 2,          // the new-mail popup, unless the MailBox window is open
+    NMV_LAUNCH_READER = 3,  // the mail reader; the MailBox window when it fails to start
+    NMV_BLINK = 4,          // the tray icon blinks
+    NMV_LAST = NMV_BLINK,
+};
+
 inline constexpr int GD_RFONT_SIZE = 74;
 inline constexpr int32_t GD_UNSET = -1;
 
@@ -71,7 +81,7 @@ struct GLOBAL_DATA {
     std::string ProxySocksServer;
     uint32_t ProxySocksParam = 0x05000438;
     uint8_t CheckOnStart = 0;
-    int32_t NewMailVisual = 1;
+    int32_t NewMailVisual = NMV_SHOW_MAILBOXES; // NEW_MAIL_VISUAL
     uint8_t NotifyOnlyOnce = 0;
     std::string NewMailSound;
     std::string MailReader;

@@ -283,7 +283,7 @@ void _worker(WORKER_RUN run) {
         DialUp_OnCheckEnd(!cancelled && (launched || sums.checkedNew > 0 ||
                                          sums.checkedNotified > 0 || sums.others > 0));
 
-    Schedule_Update(cancelled ? 4 : 3);
+    Schedule_Update(cancelled ? SU_AFTER_CANCEL : SU_AFTER_CHECK);
     g_ui->ProgressClose();
 
     if (!fetchOne) {
@@ -314,7 +314,7 @@ void _worker(WORKER_RUN run) {
         intptr_t enabled = 0;
         if (!g_stopping.load()) {
             GlobalData_GetParam(GD_ENABLED, &enabled);
-            if (enabled) Schedule_Update(0);
+            if (enabled) Schedule_Update(SU_START_TIMERS);
         }
     }
 

@@ -91,10 +91,10 @@ void _rearmChecked(ACCOUNT* acc, int index) {
 void _runCheckCmd(std::string_view text, int* queued) {
     *queued = -2;
     if (_equalsIgnoreCase(text, "All")) {
-        Schedule_Update(2);
+        Schedule_Update(SU_QUEUE_ALL);
         *queued = -1;
     } else if (_equalsIgnoreCase(text, "AllInc")) {
-        Schedule_Update(1);
+        Schedule_Update(SU_QUEUE_INCLUDED);
         *queued = -1;
     } else {
         const std::string name(text);
@@ -191,7 +191,7 @@ void _update(int mode, bool* timerFailed) {
         ACCOUNT* acc = Account_Get(nullptr, i);
         if (!acc) continue;
         switch (mode) {
-        case 0:
+        case SU_START_TIMERS:
             if (acc->CheckIt && !acc->UseSchedule && acc->TimerState != TS_WAITING &&
                 acc->TimerState != TS_QUEUED) {
                 if (Timer_Start(TIMER_ACCOUNT_BASE + i, acc->ChkTime)) {
@@ -202,16 +202,16 @@ void _update(int mode, bool* timerFailed) {
                 }
             }
             break;
-        case 1:
+        case SU_QUEUE_INCLUDED:
             if (acc->CheckIt) _push(i);
             break;
-        case 2:
+        case SU_QUEUE_ALL:
             _push(i);
             break;
-        case 3:
+        case SU_AFTER_CHECK:
             if (acc->TimerState == TS_CHECKED) _rearmChecked(acc, i);
             break;
-        case 4:
+        case SU_AFTER_CANCEL:
             if (acc->TimerState == TS_CHECKED || acc->TimerState == TS_QUEUED) {
                 _remove(i);
                 _rearmChecked(acc, i);
@@ -231,10 +231,10 @@ void CheckOnStart() {
     if (setting == 1) {
         Account_MarkSkipped();
         Timers_KillAll();
-        Schedule_Update(1);
+        Schedule_Update(SU_QUEUE_INCLUDED);
     } else if (setting == 2) {
         Timers_KillAll();
-        Schedule_Update(2);
+        Schedule_Update(SU_QUEUE_ALL);
     }
     g_loaded = true;
     std::vector<std::string> kept;

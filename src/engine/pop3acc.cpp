@@ -359,8 +359,8 @@ uint32_t Check::handleNew(const ListingLine& line, const std::string& text, bool
     }
 
     bool handledBySave = false;
-    if (action & 0x96) {
-        if (action & 0x90) action |= IWF_ACT_SAVE;
+    if (action & IWF_ACT_ANY_SAVE) {
+        if (action & IWF_ACT_IMPLIES_SAVE) action |= IWF_ACT_SAVE;
         const bool spam =
             (action & IWF_ACT_DELETE) && (action & IWF_ACT_SPAM) && !(action & IWF_ACT_SAVE_STRICT);
         const int root = spam ? kRootQuarantine : kRootDownloads;

@@ -8,6 +8,7 @@
 #include "net/pop3.h"
 #include "platform/log.h"
 #include "platform/registry.h"
+#include "settings/globaldata.h"
 #include "settings/msgbox.h"
 #include "settings/msgbox_reg.h"
 
@@ -24,8 +25,6 @@
 
 namespace {
 
-constexpr int kRootDownloads = 13;
-constexpr int kRootQuarantine = 14;
 constexpr size_t kStatLineMax = 63;
 constexpr size_t kLoggedMessageMax = 64 * 1024;
 constexpr const char* kSaveFailed = "Filter: message save operation failed.";
@@ -363,7 +362,7 @@ uint32_t Check::handleNew(const ListingLine& line, const std::string& text, bool
         if (action & IWF_ACT_IMPLIES_SAVE) action |= IWF_ACT_SAVE;
         const bool spam =
             (action & IWF_ACT_DELETE) && (action & IWF_ACT_SPAM) && !(action & IWF_ACT_SAVE_STRICT);
-        const int root = spam ? kRootQuarantine : kRootDownloads;
+        const int root = spam ? GD_SPAMRTDIR : GD_DWNRTDIR;
         uint32_t rc = 0;
         std::string full = "+OK " + text;
         if (!whole) {
@@ -482,7 +481,7 @@ uint32_t Check::fetchOne(const ListingLine& line) {
     if (!(req_.flags & CHECK_FETCH_NO_SAVE)) {
         // Only the first lines: saved as a partial copy, so that opening the
         // whole message later does not take it for the message.
-        const uint32_t src = saveMessage(hooks_, out->Data(), &acc_, line.id, kRootDownloads,
+        const uint32_t src = saveMessage(hooks_, out->Data(), &acc_, line.id, GD_DWNRTDIR,
                                          (req_.flags & CHECK_FETCH_TOP) != 0);
         if (src != 0 && src != 1)
             DebugLog_Write("Pop3Acc_Check: the fetched message was not saved (0x%X)\n", src);

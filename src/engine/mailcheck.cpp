@@ -36,6 +36,10 @@ std::recursive_timed_mutex g_queueMu;
 std::vector<int32_t> g_queue; // under g_queueMu; back() is the top
 int g_current = -1;           // under g_queueMu: the account being checked
 
+// The queue as the scheduler reaches it; also what QueueGuard takes here.
+const SCHEDULE_QUEUE kQueue{Queue_Lock,   Queue_Unlock,     Queue_PushAndCheck,
+                            Queue_Remove, Queue_HasPending, [] { MailCheck_Start(nullptr); }};
+
 // 1 from the compare-exchange in MailCheck_Start until the worker's last act.
 std::atomic<int> g_running{0};
 std::atomic<bool> g_stopping{false};
@@ -106,9 +110,13 @@ int _progress(const char* text, void* context) {
 }
 
 void _setState(ACCOUNT* acc, int32_t state) {
-    if (!Queue_Lock()) return;
-    acc->TimerState = state;
-    Queue_Unlock();
+    QueueGuard lock(&kQueue);
+    if (lock.ok()) acc->TimerState = state;
+}
+
+void _setCurrent(int index) {
+    QueueGuard lock(&kQueue);
+    if (lock.ok()) g_current = index;
 }
 
 // Joins a worker that has ended (UI thread). The state is given back as the
@@ -184,10 +192,7 @@ void _worker(WORKER_RUN run) {
         if (fetchOne) {
             acc = run.fetch->account;
             if (Account_IndexOf(acc, &index) != 0) index = -1;
-            if (Queue_Lock()) {
-                g_current = index;
-                Queue_Unlock();
-            }
+            _setCurrent(index);
         } else {
             index = Queue_Pop();
             if (index < 0) break;
@@ -327,10 +332,7 @@ void _worker(WORKER_RUN run) {
         MsgBox_Recount(acc->hMsgBox, acc);
         if (mailBoxOpen) g_ui->MailBoxRefresh(acc);
     }
-    if (Queue_Lock()) {
-        g_current = -1;
-        Queue_Unlock();
-    }
+    _setCurrent(-1);
     if (noMemory) g_ui->RequestShutdown();
     g_running.store(0);
 }
@@ -344,13 +346,12 @@ uint32_t MailCheck_Init(ENGINE_UI* ui, ENGINE_TIMERS* timers) {
     g_stopping.store(false);
     MailCheck_SetRemindLater(0);
     {
-        std::lock_guard lock(g_queueMu);
-        g_queue.clear();
-        g_current = -1;
+        QueueGuard lock(&kQueue);
+        if (lock.ok()) {
+            g_queue.clear();
+            g_current = -1;
+        }
     }
-    static const SCHEDULE_QUEUE kQueue{Queue_Lock,         Queue_Unlock,
-                                       Queue_PushAndCheck, Queue_Remove,
-                                       Queue_HasPending,   [] { MailCheck_Start(nullptr); }};
     Schedule_SetInterfaces(ui, timers, &kQueue);
     _installHooks();
     return 0;
@@ -456,10 +457,10 @@ int MailCheck_IsRunning() {
 }
 
 int MailCheck_IsBusy(int index) {
-    if (!Queue_Lock()) return 1;
+    QueueGuard lock(&kQueue);
+    if (!lock.ok()) return 1;
     const bool busy =
         g_current == index || std::find(g_queue.begin(), g_queue.end(), index) != g_queue.end();
-    Queue_Unlock();
     return busy ? 1 : 0;
 }
 
@@ -486,54 +487,47 @@ void Queue_Unlock() {
 }
 
 int Queue_PushAndCheck(int index) {
-    if (!Queue_Lock()) return 0;
-    ACCOUNT* acc = Account_Get(nullptr, index);
-    if (!acc || index < 0 || static_cast<int>(g_queue.size()) >= kQueueSize) {
-        Queue_Unlock();
-        return 0;
+    {
+        QueueGuard lock(&kQueue);
+        if (!lock.ok()) return 0;
+        ACCOUNT* acc = Account_Get(nullptr, index);
+        if (!acc || index < 0 || static_cast<int>(g_queue.size()) >= kQueueSize) return 0;
+        Timer_Stop(TIMER_ACCOUNT_BASE + index);
+        g_queue.push_back(index);
+        acc->TimerState = TS_QUEUED;
     }
-    Timer_Stop(TIMER_ACCOUNT_BASE + index);
-    g_queue.push_back(index);
-    acc->TimerState = TS_QUEUED;
-    Queue_Unlock();
     if (!g_ui || !g_ui->IsSettingsDialogOpen()) MailCheck_Start(nullptr);
     return 1;
 }
 
 int Queue_Pop() {
-    if (!Queue_Lock()) return -1;
+    QueueGuard lock(&kQueue);
+    if (!lock.ok()) return -1;
     int index = -1;
     if (!g_queue.empty()) {
         index = g_queue.back();
         g_queue.pop_back();
     }
     g_current = index;
-    Queue_Unlock();
     return index;
 }
 
 void Queue_Remove(int index) {
-    if (!Queue_Lock()) return;
-    g_queue.erase(std::remove(g_queue.begin(), g_queue.end(), index), g_queue.end());
-    Queue_Unlock();
+    QueueGuard lock(&kQueue);
+    if (lock.ok()) g_queue.erase(std::remove(g_queue.begin(), g_queue.end(), index), g_queue.end());
 }
 
 int Queue_HasPending() {
-    if (!Queue_Lock()) return 0;
-    const bool pending = !g_queue.empty();
-    Queue_Unlock();
-    return pending ? 1 : 0;
+    QueueGuard lock(&kQueue);
+    return lock.ok() && !g_queue.empty() ? 1 : 0;
 }
 
 int Queue_Contains(int index) {
-    if (!Queue_Lock()) return 0;
-    const bool found = std::find(g_queue.begin(), g_queue.end(), index) != g_queue.end();
-    Queue_Unlock();
-    return found ? 1 : 0;
+    QueueGuard lock(&kQueue);
+    return lock.ok() && std::find(g_queue.begin(), g_queue.end(), index) != g_queue.end() ? 1 : 0;
 }
 
 void Queue_Clear() {
-    if (!Queue_Lock()) return;
-    g_queue.clear();
-    Queue_Unlock();
+    QueueGuard lock(&kQueue);
+    if (lock.ok()) g_queue.clear();
 }

@@ -27,20 +27,6 @@ std::vector<std::string> g_keptCmds;
 std::mutex g_tickMu;
 time_t g_lastTick = -1;
 
-class QueueGuard {
-  public:
-    QueueGuard() : ok_(g_queue && g_queue->lock()) {}
-    ~QueueGuard() {
-        if (ok_) g_queue->unlock();
-    }
-    QueueGuard(const QueueGuard&) = delete;
-    QueueGuard& operator=(const QueueGuard&) = delete;
-    bool ok() const { return ok_; }
-
-  private:
-    bool ok_;
-};
-
 int _push(int index) {
     return g_queue ? g_queue->pushAndCheck(index) : 0;
 }
@@ -163,7 +149,7 @@ void Timer_Stop(int id) {
 }
 
 void Timers_KillAll() {
-    QueueGuard guard;
+    QueueGuard guard(g_queue);
     if (!guard.ok()) return;
     const int n = Account_GetCount();
     for (int i = 0; i < n; ++i) {
@@ -177,7 +163,7 @@ void Schedule_Update(int mode) {
     // queue lock: show it once the lock is given back.
     bool timerFailed = false;
     {
-        QueueGuard guard;
+        QueueGuard guard(g_queue);
         if (!guard.ok()) return;
         _update(mode, &timerFailed);
     }
@@ -286,7 +272,7 @@ void Timers_OnTimer(int id) {
             g_lastTick = DateTime_ToTime(mark);
         }
         if (!_enabled()) return;
-        QueueGuard guard;
+        QueueGuard guard(g_queue);
         if (!guard.ok()) return;
         for (int i = Account_GetCount() - 1; i >= 0; --i) {
             ACCOUNT* acc = Account_Get(nullptr, i);
@@ -308,7 +294,7 @@ int Schedule_OnWake() {
             std::lock_guard lock(g_tickMu);
             since = g_lastTick;
         }
-        QueueGuard guard;
+        QueueGuard guard(g_queue);
         if (!guard.ok()) return 0;
         for (int i = Account_GetCount() - 1; i >= 0; --i) {
             ACCOUNT* acc = Account_Get(nullptr, i);

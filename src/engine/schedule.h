@@ -114,6 +114,23 @@ struct SCHEDULE_QUEUE {
     void (*start)(); // start the worker on what is queued, when it can run
 };
 
+// Holds the lock of `queue` for a scope. ok() is false when it could not be
+// taken (no queue, or the wait ran out): then nothing is held or released.
+class QueueGuard {
+  public:
+    explicit QueueGuard(const SCHEDULE_QUEUE* queue)
+        : queue_(queue && queue->lock() ? queue : nullptr) {}
+    ~QueueGuard() {
+        if (queue_) queue_->unlock();
+    }
+    QueueGuard(const QueueGuard&) = delete;
+    QueueGuard& operator=(const QueueGuard&) = delete;
+    bool ok() const { return queue_ != nullptr; }
+
+  private:
+    const SCHEDULE_QUEUE* queue_;
+};
+
 // The windows, timers and queue the scheduler uses (MailCheck_Init passes
 // them; `queue` must outlive the scheduler's use).
 class ENGINE_UI;

@@ -60,28 +60,18 @@ struct RUN_SETTINGS {
     FILTER_HANDLE globalFilter = nullptr;
 };
 
-intptr_t _param(int number) {
-    intptr_t v = 0;
-    GlobalData_GetParam(number, &v);
-    return v;
-}
-
-std::string _textParam(int number) {
-    const char* s = reinterpret_cast<const char*>(_param(number));
-    return s ? s : "";
-}
-
 RUN_SETTINGS _readSettings() {
     RUN_SETTINGS s;
-    s.check.ProxySocksServer = _textParam(GD_PROXYSOCKSSERVER);
-    s.check.ProxySocksParam = static_cast<uint32_t>(_param(GD_PROXYSOCKSPARAM));
-    s.check.AttachCheck = _param(GD_ATTACHCHECK) != 0;
-    s.check.NLinesDwnLoad = static_cast<int32_t>(_param(GD_NLINESDWNLOAD));
+    GLOBAL_PROXY proxy = GlobalData_GetProxy().value_or(GLOBAL_PROXY{});
+    s.check.ProxySocksServer = std::move(proxy.server);
+    s.check.ProxySocksParam = proxy.param;
+    s.check.AttachCheck = GlobalData_GetNumber(GD_ATTACHCHECK) != 0;
+    s.check.NLinesDwnLoad = static_cast<int32_t>(GlobalData_GetNumber(GD_NLINESDWNLOAD));
     // Well defined for any stored number: one out of range announces nothing.
-    s.newMailVisual = static_cast<NEW_MAIL_VISUAL>(_param(GD_NEWMAILVISUAL));
-    s.notifyOnlyOnce = _param(GD_NOTIFYONLYONCE) != 0;
-    s.sndSync = _param(GD_SNDSYNC) != 0;
-    s.newMailSound = _textParam(GD_NEWMAILSOUND);
+    s.newMailVisual = static_cast<NEW_MAIL_VISUAL>(GlobalData_GetNumber(GD_NEWMAILVISUAL));
+    s.notifyOnlyOnce = GlobalData_GetNumber(GD_NOTIFYONLYONCE) != 0;
+    s.sndSync = GlobalData_GetNumber(GD_SNDSYNC) != 0;
+    s.newMailSound = GlobalData_GetText(GD_NEWMAILSOUND);
     return s;
 }
 
@@ -316,11 +306,8 @@ void _worker(WORKER_RUN run) {
                 break;
             }
         }
-        intptr_t enabled = 0;
-        if (!g_stopping.load()) {
-            GlobalData_GetParam(GD_ENABLED, &enabled);
-            if (enabled) Schedule_Update(SU_START_TIMERS);
-        }
+        if (!g_stopping.load() && GlobalData_GetNumber(GD_ENABLED) != 0)
+            Schedule_Update(SU_START_TIMERS);
     }
 
     // Recount while this run still counts as running, so no window changes
@@ -381,7 +368,7 @@ uint32_t MailCheck_Start(CheckRequest* request) {
     WORKER_RUN run;
     run.fetch = request;
     run.settings = _readSettings();
-    if (!request) run.settings.globalFilter = reinterpret_cast<FILTER_HANDLE>(_param(GD_GLBFILTER));
+    if (!request) run.settings.globalFilter = GlobalData_GetFilter();
     if (request) {
         run.completion = std::make_shared<CHECK_COMPLETION>();
         request->settings = run.settings.check;
@@ -420,9 +407,8 @@ uint32_t MailCheck_Start(CheckRequest* request) {
         return 0;
     }
 
-    intptr_t showProgress = 0;
-    GlobalData_GetParam(GD_SHOWPROGRESSWINDOW, &showProgress);
-    if (showProgress && !g_ui->IsMailBoxOpen()) g_ui->ProgressStart();
+    if (GlobalData_GetNumber(GD_SHOWPROGRESSWINDOW) != 0 && !g_ui->IsMailBoxOpen())
+        g_ui->ProgressStart();
     return 0;
 }
 
@@ -470,9 +456,7 @@ void MailCheck_SetRemindLater(int on) {
     GlobalData_SetParam(GD_RUNTIME8, on ? 1 : 0);
 }
 int MailCheck_GetRemindLater() {
-    intptr_t v = 0;
-    GlobalData_GetParam(GD_RUNTIME8, &v);
-    return static_cast<int>(v);
+    return static_cast<int>(GlobalData_GetNumber(GD_RUNTIME8));
 }
 
 bool Queue_Lock() {

@@ -41,9 +41,7 @@ void _start() {
 }
 
 bool _enabled() {
-    intptr_t v = 0;
-    GlobalData_GetParam(GD_ENABLED, &v);
-    return v != 0;
+    return GlobalData_GetNumber(GD_ENABLED) != 0;
 }
 
 DATETIME _now() {
@@ -212,8 +210,7 @@ void _update(int mode, bool* timerFailed) {
 } // namespace
 
 void CheckOnStart() {
-    intptr_t setting = 0;
-    GlobalData_GetParam(GD_CHECKONSTART, &setting);
+    const int64_t setting = GlobalData_GetNumber(GD_CHECKONSTART);
     if (setting == 1) {
         Account_MarkSkipped();
         Timers_KillAll();

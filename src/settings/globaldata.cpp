@@ -340,6 +340,30 @@ uint32_t GlobalData_GetParam(int number, intptr_t* value) {
     return ERR_BADARG;
 }
 
+std::string GlobalData_GetText(int number) {
+    intptr_t v = 0;
+    if (GlobalData_GetParam(number, &v) != 0 || v == 0) return {};
+    return reinterpret_cast<const char*>(v);
+}
+
+int64_t GlobalData_GetNumber(int number) {
+    intptr_t v = 0;
+    GlobalData_GetParam(number, &v);
+    return v;
+}
+
+FILTER_HANDLE GlobalData_GetFilter() {
+    intptr_t v = 0;
+    GlobalData_GetParam(GD_GLBFILTER, &v);
+    return reinterpret_cast<FILTER_HANDLE>(v);
+}
+
+std::optional<GLOBAL_PROXY> GlobalData_GetProxy() {
+    intptr_t param = 0;
+    if (GlobalData_GetParam(GD_PROXYSOCKSPARAM, &param) != 0) return std::nullopt;
+    return GLOBAL_PROXY{GlobalData_GetText(GD_PROXYSOCKSSERVER), static_cast<uint32_t>(param)};
+}
+
 uint32_t GlobalData_SetParam(int number, intptr_t value) {
     if (number == GD_RUNTIME8) {
         g_runtime8.store(static_cast<uint8_t>(value));

@@ -15,6 +15,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -162,6 +163,23 @@ int GlobalData_IsLoaded();
 //   ERR_NOT_FOUND  for 0..2 and 32..34 when the value is absent (0, 32..34
 //                  still give their defaults)
 uint32_t GlobalData_GetParam(int number, intptr_t* value);
+
+// Typed reads through GlobalData_GetParam, so that no caller casts its value.
+// A text option, copied: "" when GetParam fails or gives no text.
+std::string GlobalData_GetText(int number);
+// A number or flag option: what GetParam leaves whatever it returns, that is
+// 0 when not loaded or unknown and the default of an absent 0 or 32..34.
+int64_t GlobalData_GetNumber(int number);
+// The global filter context (number 28, opened first when it is not); null
+// when not loaded.
+FILTER_HANDLE GlobalData_GetFilter();
+
+struct GLOBAL_PROXY {
+    std::string server; // empty: connect directly
+    uint32_t param = 0; // GD_PROXYSOCKSPARAM
+};
+// The SOCKS proxy options; nullopt when not loaded.
+std::optional<GLOBAL_PROXY> GlobalData_GetProxy();
 
 // Changes one option. Texts are passed as `const char*` (null = empty).
 // 0, 1, 2 and 32..34 (and 26, 30, 35, 36) are written to the store at once;

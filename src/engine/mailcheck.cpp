@@ -155,16 +155,24 @@ SUMS _sumCounts() {
     return s;
 }
 
-void _worker(WORKER_RUN run) {
-    const bool fetchOne = run.fetch != nullptr;
+// What the run has found so far, for the steps after its last account.
+struct RUN_STATE {
+    uint32_t lastResult = 0;
+    bool gotMessage = false; // fetch-one: the message arrived
+    bool noMemory = false;
+    // Cancelled, a settings dialog opened, or out of memory.
     bool cancelled = false;
-    bool playGlobal = false, launched = false, launchFailed = false;
-    const RUN_SETTINGS& set = run.settings;
+    // An account with new mail has no sound of its own.
+    bool playGlobal = false;
+    // Whether the mail reader started for an account with new mail.
+    bool launched = false, launchFailed = false;
+};
 
+void _beginRun(const WORKER_RUN& run) {
     Pop3_ResetCheckState();
-    if (!fetchOne) {
+    if (!run.fetch) {
         g_ui->SetCancelCheckEnabled(true);
-        if (set.globalFilter) Filter_Reload(set.globalFilter, 1);
+        if (run.settings.globalFilter) Filter_Reload(run.settings.globalFilter, 1);
     }
     g_ui->SetNewMailBlink(false);
     g_ui->SetCheckAnimation(true);
@@ -172,146 +180,157 @@ void _worker(WORKER_RUN run) {
     DialUp_OnCheckStart(
         [](std::string_view entry, std::string_view text) { g_ui->ProgressSetStatus(entry, text); },
         Pop3_SessionAbort());
+}
 
-    uint32_t lastResult = 0;
-    bool gotMessage = false;
-    bool noMemory = false;
+// The account check itself, with the buffers it leaves given back.
+uint32_t _runCheck(CheckRequest* req, RUN_STATE* st) {
+    PROGRESS_CONTEXT progress{req->account->Name};
+    g_ui->ProgressSetAccount(req->account->Name);
+    const uint32_t rc = Pop3Acc_Check(req, _progress, &progress);
+    st->lastResult = rc;
+    Pop3_ReleaseBuffers();
+    if (rc == ERR_NOMEM) {
+        Log_Write(LOG_APP, "MailCheck: NO MEMORY!\n");
+        DebugLog_Write("MailCheck: NO MEMORY!\n");
+        UserMsg_Show("Inboxwarden", "No memory.", UM_OK | UM_ICONERROR);
+        st->noMemory = true;
+    }
+    return rc;
+}
+
+void _fetchOne(const WORKER_RUN& run, RUN_STATE* st) {
+    CheckRequest* req = run.fetch;
+    int index = -1;
+    if (Account_IndexOf(req->account, &index) != 0) index = -1;
+    _setCurrent(index);
+    if (req->result && req->result->Data()) req->result->Data()[0] = '\0';
+    const uint32_t rc = _runCheck(req, st);
+    st->gotMessage =
+        rc == 0 && req->result && req->result->Data() && req->result->Data()[0] != '\0';
+}
+
+// The account's result, box and status after its check, and TS_CHECKED for
+// the rescheduling at the end of the run.
+void _recordResult(ACCOUNT* acc, uint32_t rc) {
+    acc->CheckResult = _checkResult(rc);
+    if (rc == CHECK_UNCHANGED) MsgBox_RollbackCheck(acc->hMsgBox);
+    MsgBox_EndCheck(acc->hMsgBox, static_cast<int>(rc), acc);
+    char text[ACCOUNT_STATUSTEXT_SIZE];
+    Pop3_GetLastError(text, sizeof text);
+    // A successful check may have left a filter save failure there.
+    if (acc->StatusText[0] == '\0' || rc != 0) std::memcpy(acc->StatusText, text, sizeof text);
+    acc->LastCheck = g_timers->Now();
+    acc->TimerBase = acc->LastCheck;
+    _setState(acc, TS_CHECKED);
+}
+
+// The account's own announcement of new mail: its sound (or, without one, the
+// global sound once the run ends) and the mail reader.
+void _announceAccount(ACCOUNT* acc, const RUN_SETTINGS& set, RUN_STATE* st) {
+    const MSGBOX_COUNTS* c = MsgBox_GetCounts(acc->hMsgBox);
+    const bool nothing = (c->New == 0 && c->Notified == 0) ||
+                         (c->New == 0 && set.notifyOnlyOnce && MailCheck_GetRemindLater() != 1);
+    if (nothing) return;
+    if (!acc->NewMailSnd.empty())
+        g_ui->PlaySound(acc->NewMailSnd, set.sndSync);
+    else
+        st->playGlobal = true;
+    if (set.newMailVisual == NMV_LAUNCH_READER) {
+        if (g_ui->LaunchMailClient(acc))
+            st->launched = true;
+        else
+            st->launchFailed = true;
+    }
+}
+
+void _checkQueue(const WORKER_RUN& run, RUN_STATE* st) {
     for (;;) {
-        int index = -1;
-        ACCOUNT* acc = nullptr;
-        if (fetchOne) {
-            acc = run.fetch->account;
-            if (Account_IndexOf(acc, &index) != 0) index = -1;
-            _setCurrent(index);
-        } else {
-            index = Queue_Pop();
-            if (index < 0) break;
-            acc = Account_Get(nullptr, index);
-            if (!acc) continue;
-        }
-        if (!fetchOne) {
-            acc->PendingDeletes = MsgBox_BeginCheck(acc->hMsgBox, acc->DontCleanOldMsgs, acc);
-            acc->StatusText[0] = '\0';
-        }
-        PROGRESS_CONTEXT progress{acc->Name};
-        g_ui->ProgressSetAccount(acc->Name);
+        const int index = Queue_Pop();
+        if (index < 0) return;
+        ACCOUNT* acc = Account_Get(nullptr, index);
+        if (!acc) continue;
+        acc->PendingDeletes = MsgBox_BeginCheck(acc->hMsgBox, acc->DontCleanOldMsgs, acc);
+        acc->StatusText[0] = '\0';
+        CheckRequest req;
+        req.flags = CHECK_STOP_IF_UNCHANGED | CHECK_TIMED;
+        req.account = acc;
+        req.settings = run.settings.check;
+        const uint32_t rc = _runCheck(&req, st);
 
-        uint32_t rc;
-        if (fetchOne) {
-            if (run.fetch->result && run.fetch->result->Data()) run.fetch->result->Data()[0] = '\0';
-            rc = Pop3Acc_Check(run.fetch, _progress, &progress);
-        } else {
-            CheckRequest req;
-            req.flags = CHECK_STOP_IF_UNCHANGED | CHECK_TIMED;
-            req.account = acc;
-            req.settings = set.check;
-            rc = Pop3Acc_Check(&req, _progress, &progress);
-        }
-        lastResult = rc;
-        Pop3_ReleaseBuffers();
-
-        if (rc == ERR_NOMEM) {
-            Log_Write(LOG_APP, "MailCheck: NO MEMORY!\n");
-            DebugLog_Write("MailCheck: NO MEMORY!\n");
-            UserMsg_Show("Inboxwarden", "No memory.", UM_OK | UM_ICONERROR);
-            noMemory = true;
-        }
-        if (fetchOne) {
-            gotMessage = rc == 0 && run.fetch->result && run.fetch->result->Data() &&
-                         run.fetch->result->Data()[0] != '\0';
-            break;
-        }
         // A dialog that opened meanwhile may change accounts: this account
         // still ends as a cancelled one, so its new mail is not lost and it
         // gets its timer back.
         const bool dialogOpened = g_ui->IsSettingsDialogOpen();
-
-        acc->CheckResult = _checkResult(rc);
-        if (rc == CHECK_UNCHANGED) MsgBox_RollbackCheck(acc->hMsgBox);
-        MsgBox_EndCheck(acc->hMsgBox, static_cast<int>(rc), acc);
-        char text[ACCOUNT_STATUSTEXT_SIZE];
-        Pop3_GetLastError(text, sizeof text);
-        // A successful check may have left a filter save failure there.
-        if (acc->StatusText[0] == '\0' || rc != 0) std::memcpy(acc->StatusText, text, sizeof text);
-        acc->LastCheck = g_timers->Now();
-        acc->TimerBase = acc->LastCheck;
-        _setState(acc, TS_CHECKED);
-
+        _recordResult(acc, rc);
         if (g_ui->IsMailBoxOpen()) g_ui->AccountChecked(rc, acc);
-
-        if (acc->hMsgBox && !noMemory) {
-            const MSGBOX_COUNTS* c = MsgBox_GetCounts(acc->hMsgBox);
-            const bool nothing =
-                (c->New == 0 && c->Notified == 0) ||
-                (c->New == 0 && set.notifyOnlyOnce && MailCheck_GetRemindLater() != 1);
-            if (!nothing) {
-                if (!acc->NewMailSnd.empty())
-                    g_ui->PlaySound(acc->NewMailSnd, set.sndSync);
-                else
-                    playGlobal = true;
-                if (set.newMailVisual == NMV_LAUNCH_READER) {
-                    if (g_ui->LaunchMailClient(acc))
-                        launched = true;
-                    else
-                        launchFailed = true;
-                }
-            }
-        }
-        if (rc == ERR_CANCELLED || dialogOpened || noMemory) {
-            cancelled = true;
-            break;
+        if (acc->hMsgBox && !st->noMemory) _announceAccount(acc, run.settings, st);
+        if (rc == ERR_CANCELLED || dialogOpened || st->noMemory) {
+            st->cancelled = true;
+            return;
         }
     }
+}
 
+// The run's announcement of what the checked accounts found, as the
+// new-mail visual choice says.
+void _announceRun(const RUN_SETTINGS& set, const SUMS& sums, const RUN_STATE& st) {
+    const bool found = sums.checkedNew > 0 || sums.checkedNotified > 0;
+    if (!found || st.noMemory ||
+        !(sums.checkedNew > 0 || !set.notifyOnlyOnce || MailCheck_GetRemindLater() == 1))
+        return;
+    MailCheck_SetRemindLater(0);
+    switch (set.newMailVisual) {
+    case NMV_SHOW_MAILBOXES:
+        if (!g_ui->IsComposeOpen()) g_ui->ShowMailBoxes();
+        break;
+    case NMV_POPUP:
+        if (!g_ui->IsMailBoxOpen())
+            g_ui->NewMailPopup(static_cast<int>(std::min<int64_t>(
+                sums.checkedNew + sums.checkedNotified + sums.others, INT32_MAX)));
+        break;
+    case NMV_LAUNCH_READER:
+        if (st.launchFailed && !g_ui->IsComposeOpen()) g_ui->ShowMailBoxes();
+        break;
+    case NMV_BLINK:
+        g_ui->SetNewMailBlink(true);
+        break;
+    case NMV_NONE:
+        break;
+    }
+}
+
+void _endRun(const WORKER_RUN& run, const RUN_STATE& st) {
+    const bool fetchOne = run.fetch != nullptr;
+    const RUN_SETTINGS& set = run.settings;
     Sock_Cleanup();
     g_ui->SetCheckAnimation(false);
     // The download box may be waiting for this; the caller joins us with the
     // windows unblocked, so the steps below cannot hold it up.
-    if (run.completion) run.completion->Finish(lastResult, gotMessage);
+    if (run.completion) run.completion->Finish(st.lastResult, st.gotMessage);
 
     SUMS sums;
     if (!fetchOne) sums = _sumCounts();
     g_ui->TrayUpdateSummary();
 
-    if (playGlobal) g_ui->PlaySound(set.newMailSound, set.sndSync);
+    if (st.playGlobal) g_ui->PlaySound(set.newMailSound, set.sndSync);
     if (!fetchOne)
-        DialUp_OnCheckEnd(!cancelled && (launched || sums.checkedNew > 0 ||
-                                         sums.checkedNotified > 0 || sums.others > 0));
+        DialUp_OnCheckEnd(!st.cancelled && (st.launched || sums.checkedNew > 0 ||
+                                            sums.checkedNotified > 0 || sums.others > 0));
 
-    Schedule_Update(cancelled ? SU_AFTER_CANCEL : SU_AFTER_CHECK);
+    Schedule_Update(st.cancelled ? SU_AFTER_CANCEL : SU_AFTER_CHECK);
     g_ui->ProgressClose();
 
     if (!fetchOne) {
         g_ui->SetCancelCheckEnabled(false);
-        const bool found = sums.checkedNew > 0 || sums.checkedNotified > 0;
-        if (found && !noMemory &&
-            (sums.checkedNew > 0 || !set.notifyOnlyOnce || MailCheck_GetRemindLater() == 1)) {
-            MailCheck_SetRemindLater(0);
-            switch (set.newMailVisual) {
-            case NMV_SHOW_MAILBOXES:
-                if (!g_ui->IsComposeOpen()) g_ui->ShowMailBoxes();
-                break;
-            case NMV_POPUP:
-                if (!g_ui->IsMailBoxOpen())
-                    g_ui->NewMailPopup(static_cast<int>(std::min<int64_t>(
-                        sums.checkedNew + sums.checkedNotified + sums.others, INT32_MAX)));
-                break;
-            case NMV_LAUNCH_READER:
-                if (launchFailed && !g_ui->IsComposeOpen()) g_ui->ShowMailBoxes();
-                break;
-            case NMV_BLINK:
-                g_ui->SetNewMailBlink(true);
-                break;
-            case NMV_NONE:
-                break;
-            }
-        }
+        _announceRun(set, sums, st);
         if (!g_stopping.load() && GlobalData_GetNumber(GD_ENABLED) != 0)
             Schedule_Update(SU_START_TIMERS);
     }
+}
 
-    // Recount while this run still counts as running, so no window changes
-    // a box while it is walked here.
+// Recounts every box while this run still counts as running, so no window
+// changes a box while it is walked here.
+void _recountBoxes() {
     const bool mailBoxOpen = g_ui->IsMailBoxOpen();
     for (int i = 0; i < Account_GetCount(); ++i) {
         ACCOUNT* acc = Account_Get(nullptr, i);
@@ -319,8 +338,19 @@ void _worker(WORKER_RUN run) {
         MsgBox_Recount(acc->hMsgBox, acc);
         if (mailBoxOpen) g_ui->MailBoxRefresh(acc);
     }
+}
+
+void _worker(WORKER_RUN run) {
+    RUN_STATE st;
+    _beginRun(run);
+    if (run.fetch)
+        _fetchOne(run, &st);
+    else
+        _checkQueue(run, &st);
+    _endRun(run, st);
+    _recountBoxes();
     _setCurrent(-1);
-    if (noMemory) g_ui->RequestShutdown();
+    if (st.noMemory) g_ui->RequestShutdown();
     g_running.store(0);
 }
 

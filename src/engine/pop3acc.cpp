@@ -166,6 +166,14 @@ class Check {
     uint32_t walk();
     uint32_t fetchNew(const ListingLine& line, int i, int n, std::string* text);
     uint32_t handleNew(const ListingLine& line, const std::string& text, bool whole);
+    void bounce(const ListingLine& line, const std::string& text);
+    uint32_t saveByFilter(const ListingLine& line, const std::string& text, bool whole,
+                          uint32_t* action);
+    bool show(const ListingLine& line, const std::string& text);
+    uint32_t sizeDigits(const ListingLine& line, std::string* digits);
+    uint32_t addNew(const ListingLine& line, const std::string& text, bool whole, uint32_t action,
+                    bool shown);
+    uint32_t deleteByFilter(const ListingLine& line, const std::string& text, uint32_t action);
     uint32_t fetchOne(const ListingLine& line);
     uint32_t readSizes();
     uint32_t closing(uint32_t walkResult);
@@ -347,121 +355,150 @@ uint32_t Check::fetchNew(const ListingLine& line, int i, int n, std::string* tex
     return rc;
 }
 
+void Check::bounce(const ListingLine& line, const std::string& text) {
+    const uint32_t rc = hooks_.bounce ? hooks_.bounce(&acc_, text) : ERR_NOT_READY;
+    if (rc != 0) DebugLog_Write("Pop3Acc_Check: message \"%s\" not bounced (0x%X)\n", line.id, rc);
+}
+
+// Saves the message as the filter's save bits say (the whole message, read
+// now when only its header is at hand) and takes back the actions a failed
+// save must not run. Anything but 0 ends the walk.
+uint32_t Check::saveByFilter(const ListingLine& line, const std::string& text, bool whole,
+                             uint32_t* action) {
+    if (*action & IWF_ACT_IMPLIES_SAVE) *action |= IWF_ACT_SAVE;
+    const bool spam =
+        (*action & IWF_ACT_DELETE) && (*action & IWF_ACT_SPAM) && !(*action & IWF_ACT_SAVE_STRICT);
+    const int root = spam ? GD_SPAMRTDIR : GD_DWNRTDIR;
+    uint32_t rc = 0;
+    std::string full = "+OK " + text;
+    if (!whole) {
+        // Only the header is at hand: the whole message is saved, whatever
+        // the delete bit says, or a save-and-delete would lose its body.
+        const char* body = nullptr;
+        rc = command(&Pop3MessageBuffer, "RETR", line.number, POP3_MULTI_LINE, 0, &body);
+        if (rc == 0)
+            full = "+OK " + std::string(body);
+        else if (rc != ERR_REFUSED)
+            return rc; // the session is gone
+    }
+    if (rc == 0)
+        rc = saveMessage(hooks_, full, &acc_, line.id, root);
+    else
+        rc = ERR_CREATE;
+    if (rc != 0 && rc != 1 && rc != ERR_CREATE) return Pop3_SetError("Saving a message failed", rc);
+    if ((rc == 1 || rc == ERR_CREATE) && (*action & IWF_ACT_SAVE_STRICT)) {
+        MsgRecord_SetText(acc_.StatusText, kSaveFailed);
+        DebugLog_Write("Pop3Acc_Check: %s\n", kSaveFailed);
+        *action = 0;
+    } else if (rc != 0 && (*action & IWF_ACT_DELETE)) {
+        // The only copy would be gone: a message is deleted on the server
+        // only once it is safely saved.
+        DebugLog_Write("Pop3Acc_Check: message \"%s\" not saved, so not deleted\n", line.id);
+        *action &= ~IWF_ACT_DELETE;
+    }
+    return 0;
+}
+
+bool Check::show(const ListingLine& line, const std::string& text) {
+    DebugLog_Write("Pop3Acc_Check: Filter says we should display this message: %s \n", line.id);
+    return hooks_.display && hooks_.display(&acc_, line.id, text);
+}
+
+// The size digits of a new message: from the whole-maildrop listing, or asked
+// with a LIST of its own. Anything but 0 ends the walk (the session is closed).
+uint32_t Check::sizeDigits(const ListingLine& line, std::string* digits) {
+    if (line.size) {
+        *digits = line.size;
+        return 0;
+    }
+    const char* sizeReply = nullptr;
+    const uint32_t rc =
+        command(&Pop3MessageBuffer, "LIST", line.number, POP3_SINGLE_LINE, 1, &sizeReply);
+    if (rc != 0) return rc;
+    // "+OK number size": the second number, at most 24 digits.
+    const char* p = sizeReply;
+    while (*p >= '0' && *p <= '9')
+        ++p;
+    while (*p == ' ')
+        ++p;
+    while (*p >= '0' && *p <= '9' && digits->size() < 24)
+        *digits += *p++;
+    return 0;
+}
+
+// Adds a new message to the box: new, or quiet when the filter says so, or
+// old when it was shown already.
+uint32_t Check::addNew(const ListingLine& line, const std::string& text, bool whole,
+                       uint32_t action, bool shown) {
+    Log_Write(LOG_POP3, "POP3: add message as NEW: ID=%s.", line.id);
+    DebugLog_WriteText("Pop3Acc_Check: Preparing to add new message\n");
+    MSG_RECORD r = MsgRecord_Empty();
+    MSG_FIELDS f;
+    MimePtr parsed(whole ? MIME_Open(text.data(), text.size()) : nullptr);
+    if (whole && !parsed) Log_Write(LOG_POP3, "POP3: ERROR: MIME_Open -- no memory!!!.\n");
+    Msg_GetRecordFields(text, parsed.get(), &f);
+    MsgRecord_SetText(r.MsgId, line.id);
+    MsgRecord_SetText(r.From, f.From);
+    MsgRecord_SetText(r.ReplyTo, f.ReplyTo);
+    MsgRecord_SetText(r.To, f.To);
+    MsgRecord_SetText(r.Subject, f.Subject);
+    r.Date = f.Date;
+    r.HasAttach = f.HasAttach;
+
+    std::string digits;
+    if (const uint32_t rc = sizeDigits(line, &digits); rc != 0) return rc;
+    r.Size =
+        static_cast<int32_t>(static_cast<uint32_t>(std::strtoull(digits.c_str(), nullptr, 10)));
+    MsgRecord_SetText(r.SizeText, r.Size != 0 ? MsgRecord_SizeKB(r.Size) : digits);
+
+    if (action & IWF_ACT_QUIET) {
+        r.Status = MSG_QUIET;
+        Log_Write(LOG_POP3, "POP3: NEW message: filtered: notification is off for this message.");
+    } else {
+        r.Status = shown ? MSG_OLD : MSG_NEW;
+    }
+    if (const uint32_t arc = MsgBox_AddMsg(&acc_.hMsgBox, &r, &acc_, 1); arc != 0)
+        return Pop3_SetError("Cannot add the message to the message box", arc);
+    return 0;
+}
+
+// A refused DELE leaves the message on the server; anything else ends the walk.
+uint32_t Check::deleteByFilter(const ListingLine& line, const std::string& text, uint32_t action) {
+    Log_Write(LOG_POP3,
+              "POP3: Filter matched msg to be deleted:POP3: \tfltAct=0x%x; \nPOP3: deleted msg "
+              "start--->\n%.*s\nPOP3: <---- deleted msg end\n",
+              action, static_cast<int>(std::min(text.size(), kLoggedMessageMax)), text.c_str());
+    const char* answer = nullptr;
+    const uint32_t rc =
+        command(&Pop3MessageBuffer, "DELE", line.number, POP3_SINGLE_LINE, 0, &answer);
+    if (rc != 0) {
+        Log_Write(LOG_POP3, "POP3: DELE command failed ret=%d, %s\n", static_cast<int>(rc),
+                  answer ? answer : "");
+        if (rc != ERR_REFUSED) return rc;
+    }
+    return 0;
+}
+
+// A message the box does not know yet, as the filter's actions say: bounce,
+// save, show, add to the box, delete on the server.
 uint32_t Check::handleNew(const ListingLine& line, const std::string& text, bool whole) {
     uint32_t action = Filter_GetMsgAction(acc_.FilterHandle, text.c_str());
     Log_Write(LOG_POP3, "POP3: Filter action: 0x%X.\n", action);
 
-    if (action & IWF_ACT_BOUNCE) {
-        const uint32_t rc = hooks_.bounce ? hooks_.bounce(&acc_, text) : ERR_NOT_READY;
-        if (rc != 0)
-            DebugLog_Write("Pop3Acc_Check: message \"%s\" not bounced (0x%X)\n", line.id, rc);
-    }
-
+    if (action & IWF_ACT_BOUNCE) bounce(line, text);
     bool handledBySave = false;
     if (action & IWF_ACT_ANY_SAVE) {
-        if (action & IWF_ACT_IMPLIES_SAVE) action |= IWF_ACT_SAVE;
-        const bool spam =
-            (action & IWF_ACT_DELETE) && (action & IWF_ACT_SPAM) && !(action & IWF_ACT_SAVE_STRICT);
-        const int root = spam ? GD_SPAMRTDIR : GD_DWNRTDIR;
-        uint32_t rc = 0;
-        std::string full = "+OK " + text;
-        if (!whole) {
-            // Only the header is at hand: the whole message is saved, whatever
-            // the delete bit says, or a save-and-delete would lose its body.
-            const char* body = nullptr;
-            rc = command(&Pop3MessageBuffer, "RETR", line.number, POP3_MULTI_LINE, 0, &body);
-            if (rc == 0)
-                full = "+OK " + std::string(body);
-            else if (rc != ERR_REFUSED)
-                return rc; // the session is gone
-        }
-        if (rc == 0)
-            rc = saveMessage(hooks_, full, &acc_, line.id, root);
-        else
-            rc = ERR_CREATE;
-        if (rc != 0 && rc != 1 && rc != ERR_CREATE)
-            return Pop3_SetError("Saving a message failed", rc);
-        if ((rc == 1 || rc == ERR_CREATE) && (action & IWF_ACT_SAVE_STRICT)) {
-            MsgRecord_SetText(acc_.StatusText, kSaveFailed);
-            DebugLog_Write("Pop3Acc_Check: %s\n", kSaveFailed);
-            action = 0;
-        } else if (rc != 0 && (action & IWF_ACT_DELETE)) {
-            // The only copy would be gone: a message is deleted on the server
-            // only once it is safely saved.
-            DebugLog_Write("Pop3Acc_Check: message \"%s\" not saved, so not deleted\n", line.id);
-            action &= ~IWF_ACT_DELETE;
-        }
+        if (const uint32_t rc = saveByFilter(line, text, whole, &action); rc != 0) return rc;
         handledBySave = true;
     }
-
-    bool shown = false;
-    if (action & IWF_ACT_SHOW) {
-        DebugLog_Write("Pop3Acc_Check: Filter says we should display this message: %s \n", line.id);
-        shown = hooks_.display && hooks_.display(&acc_, line.id, text);
+    const bool shown = (action & IWF_ACT_SHOW) && show(line, text);
+    // A message deleted on the server stays listed only when it was saved,
+    // and not as spam.
+    const bool listed = !(action & IWF_ACT_DELETE) || (handledBySave && !(action & IWF_ACT_SPAM));
+    if (listed) {
+        if (const uint32_t rc = addNew(line, text, whole, action, shown); rc != 0) return rc;
     }
-
-    if (!((action & IWF_ACT_DELETE) && (!handledBySave || (action & IWF_ACT_SPAM)))) {
-        Log_Write(LOG_POP3, "POP3: add message as NEW: ID=%s.", line.id);
-        DebugLog_WriteText("Pop3Acc_Check: Preparing to add new message\n");
-        MSG_RECORD r = MsgRecord_Empty();
-        MSG_FIELDS f;
-        MimePtr parsed(whole ? MIME_Open(text.data(), text.size()) : nullptr);
-        if (whole && !parsed) Log_Write(LOG_POP3, "POP3: ERROR: MIME_Open -- no memory!!!.\n");
-        Msg_GetRecordFields(text, parsed.get(), &f);
-        MsgRecord_SetText(r.MsgId, line.id);
-        MsgRecord_SetText(r.From, f.From);
-        MsgRecord_SetText(r.ReplyTo, f.ReplyTo);
-        MsgRecord_SetText(r.To, f.To);
-        MsgRecord_SetText(r.Subject, f.Subject);
-        r.Date = f.Date;
-        r.HasAttach = f.HasAttach;
-
-        std::string digits;
-        if (line.size) {
-            digits = line.size;
-        } else {
-            const char* sizeReply = nullptr;
-            const uint32_t rc =
-                command(&Pop3MessageBuffer, "LIST", line.number, POP3_SINGLE_LINE, 1, &sizeReply);
-            if (rc != 0) return rc; // ends the walk: the session is closed
-            // "+OK number size": the second number, at most 24 digits.
-            const char* p = sizeReply;
-            while (*p >= '0' && *p <= '9')
-                ++p;
-            while (*p == ' ')
-                ++p;
-            while (*p >= '0' && *p <= '9' && digits.size() < 24)
-                digits += *p++;
-        }
-        r.Size =
-            static_cast<int32_t>(static_cast<uint32_t>(std::strtoull(digits.c_str(), nullptr, 10)));
-        MsgRecord_SetText(r.SizeText, r.Size != 0 ? MsgRecord_SizeKB(r.Size) : digits);
-
-        if (action & IWF_ACT_QUIET) {
-            r.Status = MSG_QUIET;
-            Log_Write(LOG_POP3,
-                      "POP3: NEW message: filtered: notification is off for this message.");
-        } else {
-            r.Status = shown ? MSG_OLD : MSG_NEW;
-        }
-        if (const uint32_t arc = MsgBox_AddMsg(&acc_.hMsgBox, &r, &acc_, 1); arc != 0)
-            return Pop3_SetError("Cannot add the message to the message box", arc);
-    }
-
-    if (action & IWF_ACT_DELETE) {
-        Log_Write(LOG_POP3,
-                  "POP3: Filter matched msg to be deleted:POP3: \tfltAct=0x%x; \nPOP3: deleted msg "
-                  "start--->\n%.*s\nPOP3: <---- deleted msg end\n",
-                  action, static_cast<int>(std::min(text.size(), kLoggedMessageMax)), text.c_str());
-        const char* answer = nullptr;
-        const uint32_t rc =
-            command(&Pop3MessageBuffer, "DELE", line.number, POP3_SINGLE_LINE, 0, &answer);
-        if (rc != 0) {
-            Log_Write(LOG_POP3, "POP3: DELE command failed ret=%d, %s\n", static_cast<int>(rc),
-                      answer ? answer : "");
-            if (rc != ERR_REFUSED) return rc;
-        }
-    }
+    if (action & IWF_ACT_DELETE) return deleteByFilter(line, text, action);
     return 0;
 }
 

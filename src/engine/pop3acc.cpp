@@ -134,6 +134,13 @@ std::string firstLine(std::string_view text) {
     return std::string(line);
 }
 
+// Without UIDL: the header of every listed message, read before the walk,
+// and how many listed messages carry each Message-ID.
+struct HeaderIds {
+    std::vector<std::string> headers;
+    std::unordered_map<std::string, int> count;
+};
+
 class Check {
   public:
     Check(CheckRequest* req, SockProgress progress, void* ctx)
@@ -164,6 +171,10 @@ class Check {
     void indexNumbers();
     void giveSize(std::string_view number, uint32_t digits);
     uint32_t walk();
+    uint32_t readMessageIds(HeaderIds* ids);
+    uint32_t prepareSizes();
+    uint32_t reconcileKnown(const ListingLine& line, MSG_RECORD* known, int index, HeaderIds& ids);
+    uint32_t takeNew(const ListingLine& line, int i, int n, const HeaderIds& ids);
     uint32_t fetchNew(const ListingLine& line, int i, int n, std::string* text);
     uint32_t handleNew(const ListingLine& line, const std::string& text, bool whole);
     void bounce(const ListingLine& line, const std::string& text);
@@ -553,58 +564,114 @@ uint32_t Check::readSizes() {
     return 0;
 }
 
+// Without UIDL the ids are Message-IDs, read with one TOP each before the
+// walk: a message marked for deletion may only be deleted by an id that no
+// other listed message shares. ERR_REFUSED ends the walk early but cleanly.
+uint32_t Check::readMessageIds(HeaderIds* ids) {
+    const int n = static_cast<int>(rows_.size());
+    ids->headers.resize(rows_.size());
+    idAt_.reserve(rows_.size());
+    for (int i = 0; i < n; ++i) {
+        const std::string arg = std::string(number(i)) + " 0";
+        const char* text = nullptr;
+        uint32_t rc = command(&Pop3MessageBuffer, "TOP", arg.c_str(), POP3_MULTI_LINE, 0, &text);
+        if (rc == ERR_REFUSED) {
+            topRefused_ = true;
+            rc = command(&Pop3MessageBuffer, "RETR", lineAt(i).number, POP3_MULTI_LINE, 0, &text);
+        }
+        if (rc != 0) {
+            incompleteText_ = rc == ERR_REFUSED ? firstLine(text ? text : "") : "";
+            return rc;
+        }
+        ids->headers[i] = text;
+        MSG_FIELDS f;
+        Msg_GetRecordFields(ids->headers[i], nullptr, &f);
+        const std::string_view id = f.MsgId;
+        idAt_.push_back(ids_.size());
+        ids_.append(id).push_back('\0');
+        ++ids->count[std::string(id)];
+    }
+    return 0;
+}
+
+// The sizes of the new messages, when there are any: from one LIST of the
+// whole maildrop, or from the LIST that stood in for UIDL.
+uint32_t Check::prepareSizes() {
+    const int n = static_cast<int>(rows_.size());
+    bool anyNew = false;
+    for (int i = 0; i < n && !anyNew; ++i) {
+        int index;
+        anyNew = !MsgBox_FindMsg(acc_.hMsgBox, lineAt(i).id, &index);
+    }
+    if (anyNew && uidl_) {
+        if (const uint32_t rc = readSizes(); rc != 0 && rc != ERR_REFUSED) return rc;
+    } else if (anyNew) {
+        indexNumbers(); // LIST gave them
+        sizeText_ = &listing_;
+        for (int i = 0; i < n; ++i)
+            giveSize(number(i), rows_[i].field);
+    }
+    byNumber_ = {};
+    return 0;
+}
+
+// A listed message the box knows: deleted by the user (the record goes),
+// marked for deletion (DELE; the record stays marked until QUIT confirms),
+// or still there (confirmed).
+uint32_t Check::reconcileKnown(const ListingLine& line, MSG_RECORD* known, int index,
+                               HeaderIds& ids) {
+    if (known->Status == MSG_DELETED) {
+        Reg_UpdateMsgStatus(&acc_, known);
+        MsgBox_DeleteMsg(acc_.hMsgBox, known, -1);
+    } else if (known->Status == MSG_TO_DELETE) {
+        if (!uidl_ && ids.count[line.id] > 1) {
+            MsgRecord_SetText(acc_.StatusText,
+                              "A message marked for deletion shares its id with another "
+                              "one and was not deleted.");
+            MsgBox_KeepMarked(acc_.hMsgBox, known);
+            return 0;
+        }
+        const char* answer = nullptr;
+        const uint32_t rc =
+            command(&Pop3MessageBuffer, "DELE", line.number, POP3_SINGLE_LINE, 0, &answer);
+        // The record stays marked until the server confirms QUIT; the
+        // end of a complete check then drops it.
+        if (rc == ERR_REFUSED)
+            MsgBox_KeepMarked(acc_.hMsgBox, known);
+        else if (rc != 0)
+            return rc;
+    } else if (!acc_.DontCleanOldMsgs) {
+        MsgBox_ConfirmMsg(acc_.hMsgBox, nullptr, index);
+    }
+    return 0;
+}
+
+// A listed message the box does not know: its header (or whole text) is read
+// unless the id reading has it already, then the filter's actions run.
+uint32_t Check::takeNew(const ListingLine& line, int i, int n, const HeaderIds& ids) {
+    if (!uidl_ && !req_.settings.AttachCheck)
+        return handleNew(line, ids.headers[static_cast<size_t>(i - 1)], topRefused_);
+    std::string text;
+    const uint32_t rc = fetchNew(line, i, n, &text);
+    if (rc == ERR_REFUSED) return 0; // this message is skipped
+    if (rc != 0) return rc;
+    return handleNew(line, text, req_.settings.AttachCheck || topRefused_);
+}
+
+// Goes through the listing: a fetch-one request looks for its message only;
+// a check reconciles every known message and takes in every new one.
+// walkComplete_ says whether it reached the end.
 uint32_t Check::walk() {
     const int n = static_cast<int>(rows_.size());
     const bool fetchMode = req_.flags & (CHECK_FETCH_ONE | CHECK_FETCH_TOP);
-    const bool uidl = uidl_;
 
-    // Without UIDL the ids are Message-IDs, read with one TOP each before the
-    // walk: a message marked for deletion may only be deleted by an id that
-    // no other listed message shares.
-    std::vector<std::string> headers;
-    std::unordered_map<std::string, int> idCount;
-    if (!uidl) {
-        headers.resize(rows_.size());
-        idAt_.reserve(rows_.size());
-        for (int i = 0; i < n; ++i) {
-            const std::string arg = std::string(number(i)) + " 0";
-            const char* text = nullptr;
-            uint32_t rc =
-                command(&Pop3MessageBuffer, "TOP", arg.c_str(), POP3_MULTI_LINE, 0, &text);
-            if (rc == ERR_REFUSED) {
-                topRefused_ = true;
-                rc = command(&Pop3MessageBuffer, "RETR", lineAt(i).number, POP3_MULTI_LINE, 0,
-                             &text);
-            }
-            if (rc != 0) {
-                incompleteText_ = rc == ERR_REFUSED ? firstLine(text ? text : "") : "";
-                return rc == ERR_REFUSED ? 0 : rc; // the walk ends here
-            }
-            headers[i] = text;
-            MSG_FIELDS f;
-            Msg_GetRecordFields(headers[i], nullptr, &f);
-            const std::string_view id = f.MsgId;
-            idAt_.push_back(ids_.size());
-            ids_.append(id).push_back('\0');
-            ++idCount[std::string(id)];
-        }
+    HeaderIds ids;
+    if (!uidl_) {
+        if (const uint32_t rc = readMessageIds(&ids); rc != 0)
+            return rc == ERR_REFUSED ? 0 : rc; // the walk ends here
     }
-
     if (!fetchMode) {
-        bool anyNew = false;
-        for (int i = 0; i < n && !anyNew; ++i) {
-            int index;
-            anyNew = !MsgBox_FindMsg(acc_.hMsgBox, lineAt(i).id, &index);
-        }
-        if (anyNew && uidl) {
-            if (const uint32_t rc = readSizes(); rc != 0 && rc != ERR_REFUSED) return rc;
-        } else if (anyNew) {
-            indexNumbers(); // LIST gave them
-            sizeText_ = &listing_;
-            for (int i = 0; i < n; ++i)
-                giveSize(number(i), rows_[i].field);
-        }
-        byNumber_ = {};
+        if (const uint32_t rc = prepareSizes(); rc != 0) return rc;
     }
 
     StoreBatch batch;
@@ -613,54 +680,17 @@ uint32_t Check::walk() {
         reportf("Process message %d of %d", i, n);
         batch.Tick();
         if (fetchMode) {
+            // The walk is left on purpose once found: nothing to reconcile.
             if (std::string_view(line.id).substr(0, 128) ==
-                std::string_view(req_.targetId).substr(0, 128)) {
-                if (const uint32_t rc = fetchOne(line); rc) return rc;
-                return 0; // the walk is left on purpose: nothing to reconcile
-            }
+                std::string_view(req_.targetId).substr(0, 128))
+                return fetchOne(line);
             continue;
         }
         int index = -1;
         MSG_RECORD* known = MsgBox_FindMsg(acc_.hMsgBox, line.id, &index);
-        if (known) {
-            if (known->Status == MSG_DELETED) {
-                Reg_UpdateMsgStatus(&acc_, known);
-                MsgBox_DeleteMsg(acc_.hMsgBox, known, -1);
-            } else if (known->Status == MSG_TO_DELETE) {
-                if (!uidl && idCount[line.id] > 1) {
-                    MsgRecord_SetText(acc_.StatusText,
-                                      "A message marked for deletion shares its id with another "
-                                      "one and was not deleted.");
-                    MsgBox_KeepMarked(acc_.hMsgBox, known);
-                    continue;
-                }
-                const char* answer = nullptr;
-                const uint32_t rc =
-                    command(&Pop3MessageBuffer, "DELE", line.number, POP3_SINGLE_LINE, 0, &answer);
-                // The record stays marked until the server confirms QUIT; the
-                // end of a complete check then drops it.
-                if (rc == ERR_REFUSED)
-                    MsgBox_KeepMarked(acc_.hMsgBox, known);
-                else if (rc != 0)
-                    return rc;
-            } else if (!acc_.DontCleanOldMsgs) {
-                MsgBox_ConfirmMsg(acc_.hMsgBox, nullptr, index);
-            }
-            continue;
-        }
-        std::string text;
-        bool whole = req_.settings.AttachCheck || topRefused_;
-        uint32_t rc = 0;
-        if (!uidl && !req_.settings.AttachCheck) {
-            text = headers[static_cast<size_t>(i - 1)];
-            whole = topRefused_;
-        } else {
-            rc = fetchNew(line, i, n, &text);
-            whole = req_.settings.AttachCheck || topRefused_;
-        }
-        if (rc == ERR_REFUSED) continue; // this message is skipped
+        const uint32_t rc =
+            known ? reconcileKnown(line, known, index, ids) : takeNew(line, i, n, ids);
         if (rc != 0) return rc;
-        if (const uint32_t hrc = handleNew(line, text, whole); hrc) return hrc;
     }
     walkComplete_ = true;
     return 0;

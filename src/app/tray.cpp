@@ -27,7 +27,7 @@ TRAY_SUMMARY Tray_Summarize(ACCOUNT* const* accounts, int count) {
             s.quiet += c->Quiet;
             s.old += c->Old;
         }
-        if (a->CheckResult == 3 && a->CheckIt) ++s.failed;
+        if (a->CheckResult == CR_FAILED && a->CheckIt) ++s.failed;
     }
     return s;
 }

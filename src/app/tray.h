@@ -46,7 +46,7 @@ struct TRAY_SUMMARY {
     int unread = 0;          // unread + quiet, all accounts
     int old = 0;
     int quiet = 0;
-    int failed = 0; // accounts with CheckIt whose last check failed (CheckResult 3)
+    int failed = 0; // accounts with CheckIt whose last check failed (CR_FAILED)
 };
 
 TRAY_SUMMARY Tray_Summarize(ACCOUNT* const* accounts, int count);

@@ -50,9 +50,9 @@ int Cli_Check(const std::string& profile, const std::string& account, bool json,
 
     int status = 0;
     if (strcasecmp(what, "All") == 0) {
-        Schedule_Update(2);
+        Schedule_Update(SU_QUEUE_ALL);
     } else if (strcasecmp(what, "AllInc") == 0) {
-        Schedule_Update(1);
+        Schedule_Update(SU_QUEUE_INCLUDED);
     } else {
         ACCOUNT* acc = Account_Get(what, -1);
         int index = -1;
@@ -75,7 +75,7 @@ int Cli_Check(const std::string& profile, const std::string& account, bool json,
         if (!acc) continue;
         MSGBOX_COUNTS c{};
         if (acc->hMsgBox) c = *MsgBox_GetCounts(acc->hMsgBox);
-        if (acc->CheckResult == 2 || acc->CheckResult == 3) status = 1;
+        if (acc->CheckResult == CR_TIMEOUT || acc->CheckResult == CR_FAILED) status = 1;
         if (json) {
             list.push_back({{"name", acc->Name},
                             {"result", resultName(r.result)},

@@ -46,12 +46,10 @@ namespace {
 
 CHECK_SETTINGS globalSettings() {
     CHECK_SETTINGS s;
-    intptr_t v = 0;
-    if (GlobalData_GetParam(GD_PROXYSOCKSSERVER, &v) == 0 && v)
-        s.ProxySocksServer = reinterpret_cast<const char*>(v);
-    v = 0;
-    if (GlobalData_GetParam(GD_PROXYSOCKSPARAM, &v) == 0)
-        s.ProxySocksParam = static_cast<uint32_t>(v);
+    if (std::optional<GLOBAL_PROXY> proxy = GlobalData_GetProxy()) {
+        s.ProxySocksServer = std::move(proxy->server);
+        s.ProxySocksParam = proxy->param;
+    }
     return s;
 }
 

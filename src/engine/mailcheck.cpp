@@ -36,6 +36,10 @@ std::recursive_timed_mutex g_queueMu;
 std::vector<int32_t> g_queue; // under g_queueMu; back() is the top
 int g_current = -1;           // under g_queueMu: the account being checked
 
+// The queue as the scheduler reaches it; also what QueueGuard takes here.
+const SCHEDULE_QUEUE kQueue{Queue_Lock,   Queue_Unlock,     Queue_PushAndCheck,
+                            Queue_Remove, Queue_HasPending, [] { MailCheck_Start(nullptr); }};
+
 // 1 from the compare-exchange in MailCheck_Start until the worker's last act.
 std::atomic<int> g_running{0};
 std::atomic<bool> g_stopping{false};
@@ -49,34 +53,25 @@ POP3ACC_HOOKS g_extraHooks;
 // the check starts (the global record belongs to that thread).
 struct RUN_SETTINGS {
     CHECK_SETTINGS check;
-    int32_t newMailVisual = 0;
+    NEW_MAIL_VISUAL newMailVisual = NMV_NONE;
     bool notifyOnlyOnce = false;
     bool sndSync = true;
     std::string newMailSound;
     FILTER_HANDLE globalFilter = nullptr;
 };
 
-intptr_t _param(int number) {
-    intptr_t v = 0;
-    GlobalData_GetParam(number, &v);
-    return v;
-}
-
-std::string _textParam(int number) {
-    const char* s = reinterpret_cast<const char*>(_param(number));
-    return s ? s : "";
-}
-
 RUN_SETTINGS _readSettings() {
     RUN_SETTINGS s;
-    s.check.ProxySocksServer = _textParam(GD_PROXYSOCKSSERVER);
-    s.check.ProxySocksParam = static_cast<uint32_t>(_param(GD_PROXYSOCKSPARAM));
-    s.check.AttachCheck = _param(GD_ATTACHCHECK) != 0;
-    s.check.NLinesDwnLoad = static_cast<int32_t>(_param(GD_NLINESDWNLOAD));
-    s.newMailVisual = static_cast<int32_t>(_param(GD_NEWMAILVISUAL));
-    s.notifyOnlyOnce = _param(GD_NOTIFYONLYONCE) != 0;
-    s.sndSync = _param(GD_SNDSYNC) != 0;
-    s.newMailSound = _textParam(GD_NEWMAILSOUND);
+    GLOBAL_PROXY proxy = GlobalData_GetProxy().value_or(GLOBAL_PROXY{});
+    s.check.ProxySocksServer = std::move(proxy.server);
+    s.check.ProxySocksParam = proxy.param;
+    s.check.AttachCheck = GlobalData_GetNumber(GD_ATTACHCHECK) != 0;
+    s.check.NLinesDwnLoad = static_cast<int32_t>(GlobalData_GetNumber(GD_NLINESDWNLOAD));
+    // Well defined for any stored number: one out of range announces nothing.
+    s.newMailVisual = static_cast<NEW_MAIL_VISUAL>(GlobalData_GetNumber(GD_NEWMAILVISUAL));
+    s.notifyOnlyOnce = GlobalData_GetNumber(GD_NOTIFYONLYONCE) != 0;
+    s.sndSync = GlobalData_GetNumber(GD_SNDSYNC) != 0;
+    s.newMailSound = GlobalData_GetText(GD_NEWMAILSOUND);
     return s;
 }
 
@@ -105,9 +100,13 @@ int _progress(const char* text, void* context) {
 }
 
 void _setState(ACCOUNT* acc, int32_t state) {
-    if (!Queue_Lock()) return;
-    acc->TimerState = state;
-    Queue_Unlock();
+    QueueGuard lock(&kQueue);
+    if (lock.ok()) acc->TimerState = state;
+}
+
+void _setCurrent(int index) {
+    QueueGuard lock(&kQueue);
+    if (lock.ok()) g_current = index;
 }
 
 // Joins a worker that has ended (UI thread). The state is given back as the
@@ -123,6 +122,11 @@ void _waitWorker(bool cancel) {
         MailCheck_Abort(ERR_CANCELLED);
     }
     g_worker.join();
+}
+
+CHECK_RESULT _checkResult(uint32_t rc) {
+    if (rc == ERR_TIMEOUT) return CR_TIMEOUT;
+    return rc == 0 || rc == 1 || rc == CHECK_UNCHANGED ? CR_OK : CR_FAILED;
 }
 
 struct WORKER_RUN {
@@ -151,16 +155,24 @@ SUMS _sumCounts() {
     return s;
 }
 
-void _worker(WORKER_RUN run) {
-    const bool fetchOne = run.fetch != nullptr;
+// What the run has found so far, for the steps after its last account.
+struct RUN_STATE {
+    uint32_t lastResult = 0;
+    bool gotMessage = false; // fetch-one: the message arrived
+    bool noMemory = false;
+    // Cancelled, a settings dialog opened, or out of memory.
     bool cancelled = false;
-    bool playGlobal = false, launched = false, launchFailed = false;
-    const RUN_SETTINGS& set = run.settings;
+    // An account with new mail has no sound of its own.
+    bool playGlobal = false;
+    // Whether the mail reader started for an account with new mail.
+    bool launched = false, launchFailed = false;
+};
 
+void _beginRun(const WORKER_RUN& run) {
     Pop3_ResetCheckState();
-    if (!fetchOne) {
+    if (!run.fetch) {
         g_ui->SetCancelCheckEnabled(true);
-        if (set.globalFilter) Filter_Reload(set.globalFilter, 1);
+        if (run.settings.globalFilter) Filter_Reload(run.settings.globalFilter, 1);
     }
     g_ui->SetNewMailBlink(false);
     g_ui->SetCheckAnimation(true);
@@ -168,154 +180,157 @@ void _worker(WORKER_RUN run) {
     DialUp_OnCheckStart(
         [](std::string_view entry, std::string_view text) { g_ui->ProgressSetStatus(entry, text); },
         Pop3_SessionAbort());
+}
 
-    uint32_t lastResult = 0;
-    bool gotMessage = false;
-    bool noMemory = false;
+// The account check itself, with the buffers it leaves given back.
+uint32_t _runCheck(CheckRequest* req, RUN_STATE* st) {
+    PROGRESS_CONTEXT progress{req->account->Name};
+    g_ui->ProgressSetAccount(req->account->Name);
+    const uint32_t rc = Pop3Acc_Check(req, _progress, &progress);
+    st->lastResult = rc;
+    Pop3_ReleaseBuffers();
+    if (rc == ERR_NOMEM) {
+        Log_Write(LOG_APP, "MailCheck: NO MEMORY!\n");
+        DebugLog_Write("MailCheck: NO MEMORY!\n");
+        UserMsg_Show("Inboxwarden", "No memory.", UM_OK | UM_ICONERROR);
+        st->noMemory = true;
+    }
+    return rc;
+}
+
+void _fetchOne(const WORKER_RUN& run, RUN_STATE* st) {
+    CheckRequest* req = run.fetch;
+    int index = -1;
+    if (Account_IndexOf(req->account, &index) != 0) index = -1;
+    _setCurrent(index);
+    if (req->result && req->result->Data()) req->result->Data()[0] = '\0';
+    const uint32_t rc = _runCheck(req, st);
+    st->gotMessage =
+        rc == 0 && req->result && req->result->Data() && req->result->Data()[0] != '\0';
+}
+
+// The account's result, box and status after its check, and TS_CHECKED for
+// the rescheduling at the end of the run.
+void _recordResult(ACCOUNT* acc, uint32_t rc) {
+    acc->CheckResult = _checkResult(rc);
+    if (rc == CHECK_UNCHANGED) MsgBox_RollbackCheck(acc->hMsgBox);
+    MsgBox_EndCheck(acc->hMsgBox, static_cast<int>(rc), acc);
+    char text[ACCOUNT_STATUSTEXT_SIZE];
+    Pop3_GetLastError(text, sizeof text);
+    // A successful check may have left a filter save failure there.
+    if (acc->StatusText[0] == '\0' || rc != 0) std::memcpy(acc->StatusText, text, sizeof text);
+    acc->LastCheck = g_timers->Now();
+    acc->TimerBase = acc->LastCheck;
+    _setState(acc, TS_CHECKED);
+}
+
+// The account's own announcement of new mail: its sound (or, without one, the
+// global sound once the run ends) and the mail reader.
+void _announceAccount(ACCOUNT* acc, const RUN_SETTINGS& set, RUN_STATE* st) {
+    const MSGBOX_COUNTS* c = MsgBox_GetCounts(acc->hMsgBox);
+    const bool nothing = (c->New == 0 && c->Notified == 0) ||
+                         (c->New == 0 && set.notifyOnlyOnce && MailCheck_GetRemindLater() != 1);
+    if (nothing) return;
+    if (!acc->NewMailSnd.empty())
+        g_ui->PlaySound(acc->NewMailSnd, set.sndSync);
+    else
+        st->playGlobal = true;
+    if (set.newMailVisual == NMV_LAUNCH_READER) {
+        if (g_ui->LaunchMailClient(acc))
+            st->launched = true;
+        else
+            st->launchFailed = true;
+    }
+}
+
+void _checkQueue(const WORKER_RUN& run, RUN_STATE* st) {
     for (;;) {
-        int index = -1;
-        ACCOUNT* acc = nullptr;
-        if (fetchOne) {
-            acc = run.fetch->account;
-            if (Account_IndexOf(acc, &index) != 0) index = -1;
-            if (Queue_Lock()) {
-                g_current = index;
-                Queue_Unlock();
-            }
-        } else {
-            index = Queue_Pop();
-            if (index < 0) break;
-            acc = Account_Get(nullptr, index);
-            if (!acc) continue;
-        }
-        if (!fetchOne) {
-            acc->PendingDeletes = MsgBox_BeginCheck(acc->hMsgBox, acc->DontCleanOldMsgs, acc);
-            acc->StatusText[0] = '\0';
-        }
-        PROGRESS_CONTEXT progress{acc->Name};
-        g_ui->ProgressSetAccount(acc->Name);
+        const int index = Queue_Pop();
+        if (index < 0) return;
+        ACCOUNT* acc = Account_Get(nullptr, index);
+        if (!acc) continue;
+        acc->PendingDeletes = MsgBox_BeginCheck(acc->hMsgBox, acc->DontCleanOldMsgs, acc);
+        acc->StatusText[0] = '\0';
+        CheckRequest req;
+        req.flags = CHECK_STOP_IF_UNCHANGED | CHECK_TIMED;
+        req.account = acc;
+        req.settings = run.settings.check;
+        const uint32_t rc = _runCheck(&req, st);
 
-        uint32_t rc;
-        if (fetchOne) {
-            if (run.fetch->result && run.fetch->result->Data()) run.fetch->result->Data()[0] = '\0';
-            rc = Pop3Acc_Check(run.fetch, _progress, &progress);
-        } else {
-            CheckRequest req;
-            req.flags = CHECK_STOP_IF_UNCHANGED | CHECK_TIMED;
-            req.account = acc;
-            req.settings = set.check;
-            rc = Pop3Acc_Check(&req, _progress, &progress);
-        }
-        lastResult = rc;
-        Pop3_ReleaseBuffers();
-
-        if (rc == ERR_NOMEM) {
-            Log_Write(LOG_APP, "MailCheck: NO MEMORY!\n");
-            DebugLog_Write("MailCheck: NO MEMORY!\n");
-            UserMsg_Show("Inboxwarden", "No memory.", UM_OK | UM_ICONERROR);
-            noMemory = true;
-        }
-        if (fetchOne) {
-            gotMessage = rc == 0 && run.fetch->result && run.fetch->result->Data() &&
-                         run.fetch->result->Data()[0] != '\0';
-            break;
-        }
         // A dialog that opened meanwhile may change accounts: this account
         // still ends as a cancelled one, so its new mail is not lost and it
         // gets its timer back.
         const bool dialogOpened = g_ui->IsSettingsDialogOpen();
-
-        acc->CheckResult = rc == ERR_TIMEOUT                               ? 2
-                           : (rc == 0 || rc == 1 || rc == CHECK_UNCHANGED) ? 0
-                                                                           : 3;
-        if (rc == CHECK_UNCHANGED) MsgBox_RollbackCheck(acc->hMsgBox);
-        MsgBox_EndCheck(acc->hMsgBox, static_cast<int>(rc), acc);
-        char text[ACCOUNT_STATUSTEXT_SIZE];
-        Pop3_GetLastError(text, sizeof text);
-        // A successful check may have left a filter save failure there.
-        if (acc->StatusText[0] == '\0' || rc != 0) std::memcpy(acc->StatusText, text, sizeof text);
-        acc->LastCheck = g_timers->Now();
-        acc->TimerBase = acc->LastCheck;
-        _setState(acc, TS_CHECKED);
-
+        _recordResult(acc, rc);
         if (g_ui->IsMailBoxOpen()) g_ui->AccountChecked(rc, acc);
-
-        if (acc->hMsgBox && !noMemory) {
-            const MSGBOX_COUNTS* c = MsgBox_GetCounts(acc->hMsgBox);
-            const bool nothing =
-                (c->New == 0 && c->Notified == 0) ||
-                (c->New == 0 && set.notifyOnlyOnce && MailCheck_GetRemindLater() != 1);
-            if (!nothing) {
-                if (!acc->NewMailSnd.empty())
-                    g_ui->PlaySound(acc->NewMailSnd, set.sndSync);
-                else
-                    playGlobal = true;
-                if (set.newMailVisual == 3) {
-                    if (g_ui->LaunchMailClient(acc))
-                        launched = true;
-                    else
-                        launchFailed = true;
-                }
-            }
-        }
-        if (rc == ERR_CANCELLED || dialogOpened || noMemory) {
-            cancelled = true;
-            break;
+        if (acc->hMsgBox && !st->noMemory) _announceAccount(acc, run.settings, st);
+        if (rc == ERR_CANCELLED || dialogOpened || st->noMemory) {
+            st->cancelled = true;
+            return;
         }
     }
+}
 
+// The run's announcement of what the checked accounts found, as the
+// new-mail visual choice says.
+void _announceRun(const RUN_SETTINGS& set, const SUMS& sums, const RUN_STATE& st) {
+    const bool found = sums.checkedNew > 0 || sums.checkedNotified > 0;
+    if (!found || st.noMemory ||
+        !(sums.checkedNew > 0 || !set.notifyOnlyOnce || MailCheck_GetRemindLater() == 1))
+        return;
+    MailCheck_SetRemindLater(0);
+    switch (set.newMailVisual) {
+    case NMV_SHOW_MAILBOXES:
+        if (!g_ui->IsComposeOpen()) g_ui->ShowMailBoxes();
+        break;
+    case NMV_POPUP:
+        if (!g_ui->IsMailBoxOpen())
+            g_ui->NewMailPopup(static_cast<int>(std::min<int64_t>(
+                sums.checkedNew + sums.checkedNotified + sums.others, INT32_MAX)));
+        break;
+    case NMV_LAUNCH_READER:
+        if (st.launchFailed && !g_ui->IsComposeOpen()) g_ui->ShowMailBoxes();
+        break;
+    case NMV_BLINK:
+        g_ui->SetNewMailBlink(true);
+        break;
+    case NMV_NONE:
+        break;
+    }
+}
+
+void _endRun(const WORKER_RUN& run, const RUN_STATE& st) {
+    const bool fetchOne = run.fetch != nullptr;
+    const RUN_SETTINGS& set = run.settings;
     Sock_Cleanup();
     g_ui->SetCheckAnimation(false);
     // The download box may be waiting for this; the caller joins us with the
     // windows unblocked, so the steps below cannot hold it up.
-    if (run.completion) run.completion->Finish(lastResult, gotMessage);
+    if (run.completion) run.completion->Finish(st.lastResult, st.gotMessage);
 
     SUMS sums;
     if (!fetchOne) sums = _sumCounts();
     g_ui->TrayUpdateSummary();
 
-    if (playGlobal) g_ui->PlaySound(set.newMailSound, set.sndSync);
+    if (st.playGlobal) g_ui->PlaySound(set.newMailSound, set.sndSync);
     if (!fetchOne)
-        DialUp_OnCheckEnd(!cancelled && (launched || sums.checkedNew > 0 ||
-                                         sums.checkedNotified > 0 || sums.others > 0));
+        DialUp_OnCheckEnd(!st.cancelled && (st.launched || sums.checkedNew > 0 ||
+                                            sums.checkedNotified > 0 || sums.others > 0));
 
-    Schedule_Update(cancelled ? 4 : 3);
+    Schedule_Update(st.cancelled ? SU_AFTER_CANCEL : SU_AFTER_CHECK);
     g_ui->ProgressClose();
 
     if (!fetchOne) {
         g_ui->SetCancelCheckEnabled(false);
-        const bool found = sums.checkedNew > 0 || sums.checkedNotified > 0;
-        if (found && !noMemory &&
-            (sums.checkedNew > 0 || !set.notifyOnlyOnce || MailCheck_GetRemindLater() == 1)) {
-            MailCheck_SetRemindLater(0);
-            switch (set.newMailVisual) {
-            case 1:
-                if (!g_ui->IsComposeOpen()) g_ui->ShowMailBoxes();
-                break;
-            case 2:
-                if (!g_ui->IsMailBoxOpen())
-                    g_ui->NewMailPopup(static_cast<int>(std::min<int64_t>(
-                        sums.checkedNew + sums.checkedNotified + sums.others, INT32_MAX)));
-                break;
-            case 3:
-                if (launchFailed && !g_ui->IsComposeOpen()) g_ui->ShowMailBoxes();
-                break;
-            case 4:
-                g_ui->SetNewMailBlink(true);
-                break;
-            default:
-                break;
-            }
-        }
-        intptr_t enabled = 0;
-        if (!g_stopping.load()) {
-            GlobalData_GetParam(GD_ENABLED, &enabled);
-            if (enabled) Schedule_Update(0);
-        }
+        _announceRun(set, sums, st);
+        if (!g_stopping.load() && GlobalData_GetNumber(GD_ENABLED) != 0)
+            Schedule_Update(SU_START_TIMERS);
     }
+}
 
-    // Recount while this run still counts as running, so no window changes
-    // a box while it is walked here.
+// Recounts every box while this run still counts as running, so no window
+// changes a box while it is walked here.
+void _recountBoxes() {
     const bool mailBoxOpen = g_ui->IsMailBoxOpen();
     for (int i = 0; i < Account_GetCount(); ++i) {
         ACCOUNT* acc = Account_Get(nullptr, i);
@@ -323,11 +338,19 @@ void _worker(WORKER_RUN run) {
         MsgBox_Recount(acc->hMsgBox, acc);
         if (mailBoxOpen) g_ui->MailBoxRefresh(acc);
     }
-    if (Queue_Lock()) {
-        g_current = -1;
-        Queue_Unlock();
-    }
-    if (noMemory) g_ui->RequestShutdown();
+}
+
+void _worker(WORKER_RUN run) {
+    RUN_STATE st;
+    _beginRun(run);
+    if (run.fetch)
+        _fetchOne(run, &st);
+    else
+        _checkQueue(run, &st);
+    _endRun(run, st);
+    _recountBoxes();
+    _setCurrent(-1);
+    if (st.noMemory) g_ui->RequestShutdown();
     g_running.store(0);
 }
 
@@ -340,13 +363,12 @@ uint32_t MailCheck_Init(ENGINE_UI* ui, ENGINE_TIMERS* timers) {
     g_stopping.store(false);
     MailCheck_SetRemindLater(0);
     {
-        std::lock_guard lock(g_queueMu);
-        g_queue.clear();
-        g_current = -1;
+        QueueGuard lock(&kQueue);
+        if (lock.ok()) {
+            g_queue.clear();
+            g_current = -1;
+        }
     }
-    static const SCHEDULE_QUEUE kQueue{Queue_Lock,         Queue_Unlock,
-                                       Queue_PushAndCheck, Queue_Remove,
-                                       Queue_HasPending,   [] { MailCheck_Start(nullptr); }};
     Schedule_SetInterfaces(ui, timers, &kQueue);
     _installHooks();
     return 0;
@@ -376,7 +398,7 @@ uint32_t MailCheck_Start(CheckRequest* request) {
     WORKER_RUN run;
     run.fetch = request;
     run.settings = _readSettings();
-    if (!request) run.settings.globalFilter = reinterpret_cast<FILTER_HANDLE>(_param(GD_GLBFILTER));
+    if (!request) run.settings.globalFilter = GlobalData_GetFilter();
     if (request) {
         run.completion = std::make_shared<CHECK_COMPLETION>();
         request->settings = run.settings.check;
@@ -415,9 +437,8 @@ uint32_t MailCheck_Start(CheckRequest* request) {
         return 0;
     }
 
-    intptr_t showProgress = 0;
-    GlobalData_GetParam(GD_SHOWPROGRESSWINDOW, &showProgress);
-    if (showProgress && !g_ui->IsMailBoxOpen()) g_ui->ProgressStart();
+    if (GlobalData_GetNumber(GD_SHOWPROGRESSWINDOW) != 0 && !g_ui->IsMailBoxOpen())
+        g_ui->ProgressStart();
     return 0;
 }
 
@@ -452,10 +473,10 @@ int MailCheck_IsRunning() {
 }
 
 int MailCheck_IsBusy(int index) {
-    if (!Queue_Lock()) return 1;
+    QueueGuard lock(&kQueue);
+    if (!lock.ok()) return 1;
     const bool busy =
         g_current == index || std::find(g_queue.begin(), g_queue.end(), index) != g_queue.end();
-    Queue_Unlock();
     return busy ? 1 : 0;
 }
 
@@ -465,9 +486,7 @@ void MailCheck_SetRemindLater(int on) {
     GlobalData_SetParam(GD_RUNTIME8, on ? 1 : 0);
 }
 int MailCheck_GetRemindLater() {
-    intptr_t v = 0;
-    GlobalData_GetParam(GD_RUNTIME8, &v);
-    return static_cast<int>(v);
+    return static_cast<int>(GlobalData_GetNumber(GD_RUNTIME8));
 }
 
 bool Queue_Lock() {
@@ -482,54 +501,47 @@ void Queue_Unlock() {
 }
 
 int Queue_PushAndCheck(int index) {
-    if (!Queue_Lock()) return 0;
-    ACCOUNT* acc = Account_Get(nullptr, index);
-    if (!acc || index < 0 || static_cast<int>(g_queue.size()) >= kQueueSize) {
-        Queue_Unlock();
-        return 0;
+    {
+        QueueGuard lock(&kQueue);
+        if (!lock.ok()) return 0;
+        ACCOUNT* acc = Account_Get(nullptr, index);
+        if (!acc || index < 0 || static_cast<int>(g_queue.size()) >= kQueueSize) return 0;
+        Timer_Stop(TIMER_ACCOUNT_BASE + index);
+        g_queue.push_back(index);
+        acc->TimerState = TS_QUEUED;
     }
-    Timer_Stop(TIMER_ACCOUNT_BASE + index);
-    g_queue.push_back(index);
-    acc->TimerState = TS_QUEUED;
-    Queue_Unlock();
     if (!g_ui || !g_ui->IsSettingsDialogOpen()) MailCheck_Start(nullptr);
     return 1;
 }
 
 int Queue_Pop() {
-    if (!Queue_Lock()) return -1;
+    QueueGuard lock(&kQueue);
+    if (!lock.ok()) return -1;
     int index = -1;
     if (!g_queue.empty()) {
         index = g_queue.back();
         g_queue.pop_back();
     }
     g_current = index;
-    Queue_Unlock();
     return index;
 }
 
 void Queue_Remove(int index) {
-    if (!Queue_Lock()) return;
-    g_queue.erase(std::remove(g_queue.begin(), g_queue.end(), index), g_queue.end());
-    Queue_Unlock();
+    QueueGuard lock(&kQueue);
+    if (lock.ok()) g_queue.erase(std::remove(g_queue.begin(), g_queue.end(), index), g_queue.end());
 }
 
 int Queue_HasPending() {
-    if (!Queue_Lock()) return 0;
-    const bool pending = !g_queue.empty();
-    Queue_Unlock();
-    return pending ? 1 : 0;
+    QueueGuard lock(&kQueue);
+    return lock.ok() && !g_queue.empty() ? 1 : 0;
 }
 
 int Queue_Contains(int index) {
-    if (!Queue_Lock()) return 0;
-    const bool found = std::find(g_queue.begin(), g_queue.end(), index) != g_queue.end();
-    Queue_Unlock();
-    return found ? 1 : 0;
+    QueueGuard lock(&kQueue);
+    return lock.ok() && std::find(g_queue.begin(), g_queue.end(), index) != g_queue.end() ? 1 : 0;
 }
 
 void Queue_Clear() {
-    if (!Queue_Lock()) return;
-    g_queue.clear();
-    Queue_Unlock();
+    QueueGuard lock(&kQueue);
+    if (lock.ok()) g_queue.clear();
 }

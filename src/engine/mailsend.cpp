@@ -162,12 +162,9 @@ uint32_t _startSendProcess(SendJob* job, void* owner, int mode, SEND_RECORD** re
     r->mode = mode;
     // The global settings belong to the thread that starts the send (the UI
     // or the check worker); the send thread only sees the copy in its job.
-    if (GlobalData_IsLoaded()) {
-        intptr_t host = 0, param = 0;
-        if (GlobalData_GetParam(GD_PROXYSOCKSSERVER, &host) == 0)
-            job->proxyHost = host ? reinterpret_cast<const char*>(host) : "";
-        if (GlobalData_GetParam(GD_PROXYSOCKSPARAM, &param) == 0)
-            job->proxyParam = static_cast<uint32_t>(param);
+    if (std::optional<GLOBAL_PROXY> proxy = GlobalData_GetProxy()) {
+        job->proxyHost = std::move(proxy->server);
+        job->proxyParam = proxy->param;
     }
 
     Registry& reg = registry();

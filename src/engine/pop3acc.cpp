@@ -8,6 +8,7 @@
 #include "net/pop3.h"
 #include "platform/log.h"
 #include "platform/registry.h"
+#include "settings/globaldata.h"
 #include "settings/msgbox.h"
 #include "settings/msgbox_reg.h"
 
@@ -24,8 +25,6 @@
 
 namespace {
 
-constexpr int kRootDownloads = 13;
-constexpr int kRootQuarantine = 14;
 constexpr size_t kStatLineMax = 63;
 constexpr size_t kLoggedMessageMax = 64 * 1024;
 constexpr const char* kSaveFailed = "Filter: message save operation failed.";
@@ -135,6 +134,13 @@ std::string firstLine(std::string_view text) {
     return std::string(line);
 }
 
+// Without UIDL: the header of every listed message, read before the walk,
+// and how many listed messages carry each Message-ID.
+struct HeaderIds {
+    std::vector<std::string> headers;
+    std::unordered_map<std::string, int> count;
+};
+
 class Check {
   public:
     Check(CheckRequest* req, SockProgress progress, void* ctx)
@@ -165,8 +171,20 @@ class Check {
     void indexNumbers();
     void giveSize(std::string_view number, uint32_t digits);
     uint32_t walk();
+    uint32_t readMessageIds(HeaderIds* ids);
+    uint32_t prepareSizes();
+    uint32_t reconcileKnown(const ListingLine& line, MSG_RECORD* known, int index, HeaderIds& ids);
+    uint32_t takeNew(const ListingLine& line, int i, int n, const HeaderIds& ids);
     uint32_t fetchNew(const ListingLine& line, int i, int n, std::string* text);
     uint32_t handleNew(const ListingLine& line, const std::string& text, bool whole);
+    void bounce(const ListingLine& line, const std::string& text);
+    uint32_t saveByFilter(const ListingLine& line, const std::string& text, bool whole,
+                          uint32_t* action);
+    bool show(const ListingLine& line, const std::string& text);
+    uint32_t sizeDigits(const ListingLine& line, std::string* digits);
+    uint32_t addNew(const ListingLine& line, const std::string& text, bool whole, uint32_t action,
+                    bool shown);
+    uint32_t deleteByFilter(const ListingLine& line, const std::string& text, uint32_t action);
     uint32_t fetchOne(const ListingLine& line);
     uint32_t readSizes();
     uint32_t closing(uint32_t walkResult);
@@ -348,121 +366,150 @@ uint32_t Check::fetchNew(const ListingLine& line, int i, int n, std::string* tex
     return rc;
 }
 
+void Check::bounce(const ListingLine& line, const std::string& text) {
+    const uint32_t rc = hooks_.bounce ? hooks_.bounce(&acc_, text) : ERR_NOT_READY;
+    if (rc != 0) DebugLog_Write("Pop3Acc_Check: message \"%s\" not bounced (0x%X)\n", line.id, rc);
+}
+
+// Saves the message as the filter's save bits say (the whole message, read
+// now when only its header is at hand) and takes back the actions a failed
+// save must not run. Anything but 0 ends the walk.
+uint32_t Check::saveByFilter(const ListingLine& line, const std::string& text, bool whole,
+                             uint32_t* action) {
+    if (*action & IWF_ACT_IMPLIES_SAVE) *action |= IWF_ACT_SAVE;
+    const bool spam =
+        (*action & IWF_ACT_DELETE) && (*action & IWF_ACT_SPAM) && !(*action & IWF_ACT_SAVE_STRICT);
+    const int root = spam ? GD_SPAMRTDIR : GD_DWNRTDIR;
+    uint32_t rc = 0;
+    std::string full = "+OK " + text;
+    if (!whole) {
+        // Only the header is at hand: the whole message is saved, whatever
+        // the delete bit says, or a save-and-delete would lose its body.
+        const char* body = nullptr;
+        rc = command(&Pop3MessageBuffer, "RETR", line.number, POP3_MULTI_LINE, 0, &body);
+        if (rc == 0)
+            full = "+OK " + std::string(body);
+        else if (rc != ERR_REFUSED)
+            return rc; // the session is gone
+    }
+    if (rc == 0)
+        rc = saveMessage(hooks_, full, &acc_, line.id, root);
+    else
+        rc = ERR_CREATE;
+    if (rc != 0 && rc != 1 && rc != ERR_CREATE) return Pop3_SetError("Saving a message failed", rc);
+    if ((rc == 1 || rc == ERR_CREATE) && (*action & IWF_ACT_SAVE_STRICT)) {
+        MsgRecord_SetText(acc_.StatusText, kSaveFailed);
+        DebugLog_Write("Pop3Acc_Check: %s\n", kSaveFailed);
+        *action = 0;
+    } else if (rc != 0 && (*action & IWF_ACT_DELETE)) {
+        // The only copy would be gone: a message is deleted on the server
+        // only once it is safely saved.
+        DebugLog_Write("Pop3Acc_Check: message \"%s\" not saved, so not deleted\n", line.id);
+        *action &= ~IWF_ACT_DELETE;
+    }
+    return 0;
+}
+
+bool Check::show(const ListingLine& line, const std::string& text) {
+    DebugLog_Write("Pop3Acc_Check: Filter says we should display this message: %s \n", line.id);
+    return hooks_.display && hooks_.display(&acc_, line.id, text);
+}
+
+// The size digits of a new message: from the whole-maildrop listing, or asked
+// with a LIST of its own. Anything but 0 ends the walk (the session is closed).
+uint32_t Check::sizeDigits(const ListingLine& line, std::string* digits) {
+    if (line.size) {
+        *digits = line.size;
+        return 0;
+    }
+    const char* sizeReply = nullptr;
+    const uint32_t rc =
+        command(&Pop3MessageBuffer, "LIST", line.number, POP3_SINGLE_LINE, 1, &sizeReply);
+    if (rc != 0) return rc;
+    // "+OK number size": the second number, at most 24 digits.
+    const char* p = sizeReply;
+    while (*p >= '0' && *p <= '9')
+        ++p;
+    while (*p == ' ')
+        ++p;
+    while (*p >= '0' && *p <= '9' && digits->size() < 24)
+        *digits += *p++;
+    return 0;
+}
+
+// Adds a new message to the box: new, or quiet when the filter says so, or
+// old when it was shown already.
+uint32_t Check::addNew(const ListingLine& line, const std::string& text, bool whole,
+                       uint32_t action, bool shown) {
+    Log_Write(LOG_POP3, "POP3: add message as NEW: ID=%s.", line.id);
+    DebugLog_WriteText("Pop3Acc_Check: Preparing to add new message\n");
+    MSG_RECORD r = MsgRecord_Empty();
+    MSG_FIELDS f;
+    MimePtr parsed(whole ? MIME_Open(text.data(), text.size()) : nullptr);
+    if (whole && !parsed) Log_Write(LOG_POP3, "POP3: ERROR: MIME_Open -- no memory!!!.\n");
+    Msg_GetRecordFields(text, parsed.get(), &f);
+    MsgRecord_SetText(r.MsgId, line.id);
+    MsgRecord_SetText(r.From, f.From);
+    MsgRecord_SetText(r.ReplyTo, f.ReplyTo);
+    MsgRecord_SetText(r.To, f.To);
+    MsgRecord_SetText(r.Subject, f.Subject);
+    r.Date = f.Date;
+    r.HasAttach = f.HasAttach;
+
+    std::string digits;
+    if (const uint32_t rc = sizeDigits(line, &digits); rc != 0) return rc;
+    r.Size =
+        static_cast<int32_t>(static_cast<uint32_t>(std::strtoull(digits.c_str(), nullptr, 10)));
+    MsgRecord_SetText(r.SizeText, r.Size != 0 ? MsgRecord_SizeKB(r.Size) : digits);
+
+    if (action & IWF_ACT_QUIET) {
+        r.Status = MSG_QUIET;
+        Log_Write(LOG_POP3, "POP3: NEW message: filtered: notification is off for this message.");
+    } else {
+        r.Status = shown ? MSG_OLD : MSG_NEW;
+    }
+    if (const uint32_t arc = MsgBox_AddMsg(&acc_.hMsgBox, &r, &acc_, 1); arc != 0)
+        return Pop3_SetError("Cannot add the message to the message box", arc);
+    return 0;
+}
+
+// A refused DELE leaves the message on the server; anything else ends the walk.
+uint32_t Check::deleteByFilter(const ListingLine& line, const std::string& text, uint32_t action) {
+    Log_Write(LOG_POP3,
+              "POP3: Filter matched msg to be deleted:POP3: \tfltAct=0x%x; \nPOP3: deleted msg "
+              "start--->\n%.*s\nPOP3: <---- deleted msg end\n",
+              action, static_cast<int>(std::min(text.size(), kLoggedMessageMax)), text.c_str());
+    const char* answer = nullptr;
+    const uint32_t rc =
+        command(&Pop3MessageBuffer, "DELE", line.number, POP3_SINGLE_LINE, 0, &answer);
+    if (rc != 0) {
+        Log_Write(LOG_POP3, "POP3: DELE command failed ret=%d, %s\n", static_cast<int>(rc),
+                  answer ? answer : "");
+        if (rc != ERR_REFUSED) return rc;
+    }
+    return 0;
+}
+
+// A message the box does not know yet, as the filter's actions say: bounce,
+// save, show, add to the box, delete on the server.
 uint32_t Check::handleNew(const ListingLine& line, const std::string& text, bool whole) {
     uint32_t action = Filter_GetMsgAction(acc_.FilterHandle, text.c_str());
     Log_Write(LOG_POP3, "POP3: Filter action: 0x%X.\n", action);
 
-    if (action & IWF_ACT_BOUNCE) {
-        const uint32_t rc = hooks_.bounce ? hooks_.bounce(&acc_, text) : ERR_NOT_READY;
-        if (rc != 0)
-            DebugLog_Write("Pop3Acc_Check: message \"%s\" not bounced (0x%X)\n", line.id, rc);
-    }
-
+    if (action & IWF_ACT_BOUNCE) bounce(line, text);
     bool handledBySave = false;
-    if (action & 0x96) {
-        if (action & 0x90) action |= IWF_ACT_SAVE;
-        const bool spam =
-            (action & IWF_ACT_DELETE) && (action & IWF_ACT_SPAM) && !(action & IWF_ACT_SAVE_STRICT);
-        const int root = spam ? kRootQuarantine : kRootDownloads;
-        uint32_t rc = 0;
-        std::string full = "+OK " + text;
-        if (!whole) {
-            // Only the header is at hand: the whole message is saved, whatever
-            // the delete bit says, or a save-and-delete would lose its body.
-            const char* body = nullptr;
-            rc = command(&Pop3MessageBuffer, "RETR", line.number, POP3_MULTI_LINE, 0, &body);
-            if (rc == 0)
-                full = "+OK " + std::string(body);
-            else if (rc != ERR_REFUSED)
-                return rc; // the session is gone
-        }
-        if (rc == 0)
-            rc = saveMessage(hooks_, full, &acc_, line.id, root);
-        else
-            rc = ERR_CREATE;
-        if (rc != 0 && rc != 1 && rc != ERR_CREATE)
-            return Pop3_SetError("Saving a message failed", rc);
-        if ((rc == 1 || rc == ERR_CREATE) && (action & IWF_ACT_SAVE_STRICT)) {
-            MsgRecord_SetText(acc_.StatusText, kSaveFailed);
-            DebugLog_Write("Pop3Acc_Check: %s\n", kSaveFailed);
-            action = 0;
-        } else if (rc != 0 && (action & IWF_ACT_DELETE)) {
-            // The only copy would be gone: a message is deleted on the server
-            // only once it is safely saved.
-            DebugLog_Write("Pop3Acc_Check: message \"%s\" not saved, so not deleted\n", line.id);
-            action &= ~IWF_ACT_DELETE;
-        }
+    if (action & IWF_ACT_ANY_SAVE) {
+        if (const uint32_t rc = saveByFilter(line, text, whole, &action); rc != 0) return rc;
         handledBySave = true;
     }
-
-    bool shown = false;
-    if (action & IWF_ACT_SHOW) {
-        DebugLog_Write("Pop3Acc_Check: Filter says we should display this message: %s \n", line.id);
-        shown = hooks_.display && hooks_.display(&acc_, line.id, text);
+    const bool shown = (action & IWF_ACT_SHOW) && show(line, text);
+    // A message deleted on the server stays listed only when it was saved,
+    // and not as spam.
+    const bool listed = !(action & IWF_ACT_DELETE) || (handledBySave && !(action & IWF_ACT_SPAM));
+    if (listed) {
+        if (const uint32_t rc = addNew(line, text, whole, action, shown); rc != 0) return rc;
     }
-
-    if (!((action & IWF_ACT_DELETE) && (!handledBySave || (action & IWF_ACT_SPAM)))) {
-        Log_Write(LOG_POP3, "POP3: add message as NEW: ID=%s.", line.id);
-        DebugLog_WriteText("Pop3Acc_Check: Preparing to add new message\n");
-        MSG_RECORD r = MsgRecord_Empty();
-        MSG_FIELDS f;
-        MimePtr parsed(whole ? MIME_Open(text.data(), text.size()) : nullptr);
-        if (whole && !parsed) Log_Write(LOG_POP3, "POP3: ERROR: MIME_Open -- no memory!!!.\n");
-        Msg_GetRecordFields(text, parsed.get(), &f);
-        MsgRecord_SetText(r.MsgId, line.id);
-        MsgRecord_SetText(r.From, f.From);
-        MsgRecord_SetText(r.ReplyTo, f.ReplyTo);
-        MsgRecord_SetText(r.To, f.To);
-        MsgRecord_SetText(r.Subject, f.Subject);
-        r.Date = f.Date;
-        r.HasAttach = f.HasAttach;
-
-        std::string digits;
-        if (line.size) {
-            digits = line.size;
-        } else {
-            const char* sizeReply = nullptr;
-            const uint32_t rc =
-                command(&Pop3MessageBuffer, "LIST", line.number, POP3_SINGLE_LINE, 1, &sizeReply);
-            if (rc != 0) return rc; // ends the walk: the session is closed
-            // "+OK number size": the second number, at most 24 digits.
-            const char* p = sizeReply;
-            while (*p >= '0' && *p <= '9')
-                ++p;
-            while (*p == ' ')
-                ++p;
-            while (*p >= '0' && *p <= '9' && digits.size() < 24)
-                digits += *p++;
-        }
-        r.Size =
-            static_cast<int32_t>(static_cast<uint32_t>(std::strtoull(digits.c_str(), nullptr, 10)));
-        MsgRecord_SetText(r.SizeText, r.Size != 0 ? MsgRecord_SizeKB(r.Size) : digits);
-
-        if (action & IWF_ACT_QUIET) {
-            r.Status = MSG_QUIET;
-            Log_Write(LOG_POP3,
-                      "POP3: NEW message: filtered: notification is off for this message.");
-        } else {
-            r.Status = shown ? MSG_OLD : MSG_NEW;
-        }
-        if (const uint32_t arc = MsgBox_AddMsg(&acc_.hMsgBox, &r, &acc_, 1); arc != 0)
-            return Pop3_SetError("Cannot add the message to the message box", arc);
-    }
-
-    if (action & IWF_ACT_DELETE) {
-        Log_Write(LOG_POP3,
-                  "POP3: Filter matched msg to be deleted:POP3: \tfltAct=0x%x; \nPOP3: deleted msg "
-                  "start--->\n%.*s\nPOP3: <---- deleted msg end\n",
-                  action, static_cast<int>(std::min(text.size(), kLoggedMessageMax)), text.c_str());
-        const char* answer = nullptr;
-        const uint32_t rc =
-            command(&Pop3MessageBuffer, "DELE", line.number, POP3_SINGLE_LINE, 0, &answer);
-        if (rc != 0) {
-            Log_Write(LOG_POP3, "POP3: DELE command failed ret=%d, %s\n", static_cast<int>(rc),
-                      answer ? answer : "");
-            if (rc != ERR_REFUSED) return rc;
-        }
-    }
+    if (action & IWF_ACT_DELETE) return deleteByFilter(line, text, action);
     return 0;
 }
 
@@ -482,7 +529,7 @@ uint32_t Check::fetchOne(const ListingLine& line) {
     if (!(req_.flags & CHECK_FETCH_NO_SAVE)) {
         // Only the first lines: saved as a partial copy, so that opening the
         // whole message later does not take it for the message.
-        const uint32_t src = saveMessage(hooks_, out->Data(), &acc_, line.id, kRootDownloads,
+        const uint32_t src = saveMessage(hooks_, out->Data(), &acc_, line.id, GD_DWNRTDIR,
                                          (req_.flags & CHECK_FETCH_TOP) != 0);
         if (src != 0 && src != 1)
             DebugLog_Write("Pop3Acc_Check: the fetched message was not saved (0x%X)\n", src);
@@ -517,58 +564,114 @@ uint32_t Check::readSizes() {
     return 0;
 }
 
+// Without UIDL the ids are Message-IDs, read with one TOP each before the
+// walk: a message marked for deletion may only be deleted by an id that no
+// other listed message shares. ERR_REFUSED ends the walk early but cleanly.
+uint32_t Check::readMessageIds(HeaderIds* ids) {
+    const int n = static_cast<int>(rows_.size());
+    ids->headers.resize(rows_.size());
+    idAt_.reserve(rows_.size());
+    for (int i = 0; i < n; ++i) {
+        const std::string arg = std::string(number(i)) + " 0";
+        const char* text = nullptr;
+        uint32_t rc = command(&Pop3MessageBuffer, "TOP", arg.c_str(), POP3_MULTI_LINE, 0, &text);
+        if (rc == ERR_REFUSED) {
+            topRefused_ = true;
+            rc = command(&Pop3MessageBuffer, "RETR", lineAt(i).number, POP3_MULTI_LINE, 0, &text);
+        }
+        if (rc != 0) {
+            incompleteText_ = rc == ERR_REFUSED ? firstLine(text ? text : "") : "";
+            return rc;
+        }
+        ids->headers[i] = text;
+        MSG_FIELDS f;
+        Msg_GetRecordFields(ids->headers[i], nullptr, &f);
+        const std::string_view id = f.MsgId;
+        idAt_.push_back(ids_.size());
+        ids_.append(id).push_back('\0');
+        ++ids->count[std::string(id)];
+    }
+    return 0;
+}
+
+// The sizes of the new messages, when there are any: from one LIST of the
+// whole maildrop, or from the LIST that stood in for UIDL.
+uint32_t Check::prepareSizes() {
+    const int n = static_cast<int>(rows_.size());
+    bool anyNew = false;
+    for (int i = 0; i < n && !anyNew; ++i) {
+        int index;
+        anyNew = !MsgBox_FindMsg(acc_.hMsgBox, lineAt(i).id, &index);
+    }
+    if (anyNew && uidl_) {
+        if (const uint32_t rc = readSizes(); rc != 0 && rc != ERR_REFUSED) return rc;
+    } else if (anyNew) {
+        indexNumbers(); // LIST gave them
+        sizeText_ = &listing_;
+        for (int i = 0; i < n; ++i)
+            giveSize(number(i), rows_[i].field);
+    }
+    byNumber_ = {};
+    return 0;
+}
+
+// A listed message the box knows: deleted by the user (the record goes),
+// marked for deletion (DELE; the record stays marked until QUIT confirms),
+// or still there (confirmed).
+uint32_t Check::reconcileKnown(const ListingLine& line, MSG_RECORD* known, int index,
+                               HeaderIds& ids) {
+    if (known->Status == MSG_DELETED) {
+        Reg_UpdateMsgStatus(&acc_, known);
+        MsgBox_DeleteMsg(acc_.hMsgBox, known, -1);
+    } else if (known->Status == MSG_TO_DELETE) {
+        if (!uidl_ && ids.count[line.id] > 1) {
+            MsgRecord_SetText(acc_.StatusText,
+                              "A message marked for deletion shares its id with another "
+                              "one and was not deleted.");
+            MsgBox_KeepMarked(acc_.hMsgBox, known);
+            return 0;
+        }
+        const char* answer = nullptr;
+        const uint32_t rc =
+            command(&Pop3MessageBuffer, "DELE", line.number, POP3_SINGLE_LINE, 0, &answer);
+        // The record stays marked until the server confirms QUIT; the
+        // end of a complete check then drops it.
+        if (rc == ERR_REFUSED)
+            MsgBox_KeepMarked(acc_.hMsgBox, known);
+        else if (rc != 0)
+            return rc;
+    } else if (!acc_.DontCleanOldMsgs) {
+        MsgBox_ConfirmMsg(acc_.hMsgBox, nullptr, index);
+    }
+    return 0;
+}
+
+// A listed message the box does not know: its header (or whole text) is read
+// unless the id reading has it already, then the filter's actions run.
+uint32_t Check::takeNew(const ListingLine& line, int i, int n, const HeaderIds& ids) {
+    if (!uidl_ && !req_.settings.AttachCheck)
+        return handleNew(line, ids.headers[static_cast<size_t>(i - 1)], topRefused_);
+    std::string text;
+    const uint32_t rc = fetchNew(line, i, n, &text);
+    if (rc == ERR_REFUSED) return 0; // this message is skipped
+    if (rc != 0) return rc;
+    return handleNew(line, text, req_.settings.AttachCheck || topRefused_);
+}
+
+// Goes through the listing: a fetch-one request looks for its message only;
+// a check reconciles every known message and takes in every new one.
+// walkComplete_ says whether it reached the end.
 uint32_t Check::walk() {
     const int n = static_cast<int>(rows_.size());
     const bool fetchMode = req_.flags & (CHECK_FETCH_ONE | CHECK_FETCH_TOP);
-    const bool uidl = uidl_;
 
-    // Without UIDL the ids are Message-IDs, read with one TOP each before the
-    // walk: a message marked for deletion may only be deleted by an id that
-    // no other listed message shares.
-    std::vector<std::string> headers;
-    std::unordered_map<std::string, int> idCount;
-    if (!uidl) {
-        headers.resize(rows_.size());
-        idAt_.reserve(rows_.size());
-        for (int i = 0; i < n; ++i) {
-            const std::string arg = std::string(number(i)) + " 0";
-            const char* text = nullptr;
-            uint32_t rc =
-                command(&Pop3MessageBuffer, "TOP", arg.c_str(), POP3_MULTI_LINE, 0, &text);
-            if (rc == ERR_REFUSED) {
-                topRefused_ = true;
-                rc = command(&Pop3MessageBuffer, "RETR", lineAt(i).number, POP3_MULTI_LINE, 0,
-                             &text);
-            }
-            if (rc != 0) {
-                incompleteText_ = rc == ERR_REFUSED ? firstLine(text ? text : "") : "";
-                return rc == ERR_REFUSED ? 0 : rc; // the walk ends here
-            }
-            headers[i] = text;
-            MSG_FIELDS f;
-            Msg_GetRecordFields(headers[i], nullptr, &f);
-            const std::string_view id = f.MsgId;
-            idAt_.push_back(ids_.size());
-            ids_.append(id).push_back('\0');
-            ++idCount[std::string(id)];
-        }
+    HeaderIds ids;
+    if (!uidl_) {
+        if (const uint32_t rc = readMessageIds(&ids); rc != 0)
+            return rc == ERR_REFUSED ? 0 : rc; // the walk ends here
     }
-
     if (!fetchMode) {
-        bool anyNew = false;
-        for (int i = 0; i < n && !anyNew; ++i) {
-            int index;
-            anyNew = !MsgBox_FindMsg(acc_.hMsgBox, lineAt(i).id, &index);
-        }
-        if (anyNew && uidl) {
-            if (const uint32_t rc = readSizes(); rc != 0 && rc != ERR_REFUSED) return rc;
-        } else if (anyNew) {
-            indexNumbers(); // LIST gave them
-            sizeText_ = &listing_;
-            for (int i = 0; i < n; ++i)
-                giveSize(number(i), rows_[i].field);
-        }
-        byNumber_ = {};
+        if (const uint32_t rc = prepareSizes(); rc != 0) return rc;
     }
 
     StoreBatch batch;
@@ -577,54 +680,17 @@ uint32_t Check::walk() {
         reportf("Process message %d of %d", i, n);
         batch.Tick();
         if (fetchMode) {
+            // The walk is left on purpose once found: nothing to reconcile.
             if (std::string_view(line.id).substr(0, 128) ==
-                std::string_view(req_.targetId).substr(0, 128)) {
-                if (const uint32_t rc = fetchOne(line); rc) return rc;
-                return 0; // the walk is left on purpose: nothing to reconcile
-            }
+                std::string_view(req_.targetId).substr(0, 128))
+                return fetchOne(line);
             continue;
         }
         int index = -1;
         MSG_RECORD* known = MsgBox_FindMsg(acc_.hMsgBox, line.id, &index);
-        if (known) {
-            if (known->Status == MSG_DELETED) {
-                Reg_UpdateMsgStatus(&acc_, known);
-                MsgBox_DeleteMsg(acc_.hMsgBox, known, -1);
-            } else if (known->Status == MSG_TO_DELETE) {
-                if (!uidl && idCount[line.id] > 1) {
-                    MsgRecord_SetText(acc_.StatusText,
-                                      "A message marked for deletion shares its id with another "
-                                      "one and was not deleted.");
-                    MsgBox_KeepMarked(acc_.hMsgBox, known);
-                    continue;
-                }
-                const char* answer = nullptr;
-                const uint32_t rc =
-                    command(&Pop3MessageBuffer, "DELE", line.number, POP3_SINGLE_LINE, 0, &answer);
-                // The record stays marked until the server confirms QUIT; the
-                // end of a complete check then drops it.
-                if (rc == ERR_REFUSED)
-                    MsgBox_KeepMarked(acc_.hMsgBox, known);
-                else if (rc != 0)
-                    return rc;
-            } else if (!acc_.DontCleanOldMsgs) {
-                MsgBox_ConfirmMsg(acc_.hMsgBox, nullptr, index);
-            }
-            continue;
-        }
-        std::string text;
-        bool whole = req_.settings.AttachCheck || topRefused_;
-        uint32_t rc = 0;
-        if (!uidl && !req_.settings.AttachCheck) {
-            text = headers[static_cast<size_t>(i - 1)];
-            whole = topRefused_;
-        } else {
-            rc = fetchNew(line, i, n, &text);
-            whole = req_.settings.AttachCheck || topRefused_;
-        }
-        if (rc == ERR_REFUSED) continue; // this message is skipped
+        const uint32_t rc =
+            known ? reconcileKnown(line, known, index, ids) : takeNew(line, i, n, ids);
         if (rc != 0) return rc;
-        if (const uint32_t hrc = handleNew(line, text, whole); hrc) return hrc;
     }
     walkComplete_ = true;
     return 0;
@@ -689,7 +755,7 @@ uint32_t Check::Run() {
     const int n = statCount_;
 
     const bool fetchMode = req_.flags & (CHECK_FETCH_ONE | CHECK_FETCH_TOP);
-    if (!fetchMode && n == MsgBox_GetCount(acc_.hMsgBox) && n >= 2 && acc_.CheckResult == 0 &&
+    if (!fetchMode && n == MsgBox_GetCount(acc_.hMsgBox) && n >= 2 && acc_.CheckResult == CR_OK &&
         statLine_ == acc_.LastSTAT && acc_.PendingDeletes == 0 &&
         (req_.flags & CHECK_STOP_IF_UNCHANGED)) {
         // Nothing was deleted in this session, so QUIT changes nothing on the

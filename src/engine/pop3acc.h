@@ -53,9 +53,10 @@ struct POP3ACC_HOOKS {
     // Default: ERR_NOT_READY (no one to ask).
     std::function<uint32_t(const ACCOUNT& account, std::string* password)> askPassword;
     // Saves a message text (the server's answer, its first line included) for
-    // the account into the folder of root setting 13 (downloads) or 14
-    // (quarantine): 0 saved, 1 no folder configured, ERR_CREATE not written,
-    // or another code that fails the whole check. Default: SavedMsg_SaveIfNeeded.
+    // the account into the folder of root setting GD_DWNRTDIR (downloads) or
+    // GD_SPAMRTDIR (quarantine): 0 saved, 1 no folder configured, ERR_CREATE
+    // not written, or another code that fails the whole check. Default:
+    // SavedMsg_SaveIfNeeded.
     std::function<uint32_t(std::string_view text, ACCOUNT* account, const char* id, int rootSetting,
                            bool partial, bool quiet)>
         saveMessage;

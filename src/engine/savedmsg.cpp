@@ -26,12 +26,6 @@ struct STORE {
 };
 std::unique_ptr<STORE> g_store;
 
-std::string _rootParam(int number) {
-    intptr_t v = 0;
-    if (GlobalData_GetParam(number, &v) != 0 || v == 0) return {};
-    return reinterpret_cast<const char*>(v);
-}
-
 int _folderIndex(const char* name, int index) {
     if (!g_store) return -1;
     if (name) return g_store->folders.FindKey(name);
@@ -75,12 +69,12 @@ bool _exists(const std::string& path, const char* attempt) {
 uint32_t SavedMsg_SaveIfNeeded(std::string_view text, ACCOUNT* account, const char* id,
                                int rootSetting, bool partial, bool quiet) {
     if (!account || !id) return ERR_BADARG;
-    return SavedFile_Save(_rootParam(rootSetting), account->Name, text, id, partial, quiet);
+    return SavedFile_Save(GlobalData_GetText(rootSetting), account->Name, text, id, partial, quiet);
 }
 
 uint32_t SavedMsg_FindCopy(const ACCOUNT& account, const MSG_RECORD& record, bool wholeWanted,
                            std::string* path) {
-    std::string folder = _rootParam(GD_DWNRTDIR);
+    std::string folder = GlobalData_GetText(GD_DWNRTDIR);
     if (folder.empty() || !SavedFile_FolderNameOk(account.Name)) return ERR_NOT_FOUND;
     if (!folder.ends_with('/')) folder += '/';
     folder += account.Name + "/";

@@ -27,20 +27,6 @@ std::vector<std::string> g_keptCmds;
 std::mutex g_tickMu;
 time_t g_lastTick = -1;
 
-class QueueGuard {
-  public:
-    QueueGuard() : ok_(g_queue && g_queue->lock()) {}
-    ~QueueGuard() {
-        if (ok_) g_queue->unlock();
-    }
-    QueueGuard(const QueueGuard&) = delete;
-    QueueGuard& operator=(const QueueGuard&) = delete;
-    bool ok() const { return ok_; }
-
-  private:
-    bool ok_;
-};
-
 int _push(int index) {
     return g_queue ? g_queue->pushAndCheck(index) : 0;
 }
@@ -55,9 +41,7 @@ void _start() {
 }
 
 bool _enabled() {
-    intptr_t v = 0;
-    GlobalData_GetParam(GD_ENABLED, &v);
-    return v != 0;
+    return GlobalData_GetNumber(GD_ENABLED) != 0;
 }
 
 DATETIME _now() {
@@ -91,10 +75,10 @@ void _rearmChecked(ACCOUNT* acc, int index) {
 void _runCheckCmd(std::string_view text, int* queued) {
     *queued = -2;
     if (_equalsIgnoreCase(text, "All")) {
-        Schedule_Update(2);
+        Schedule_Update(SU_QUEUE_ALL);
         *queued = -1;
     } else if (_equalsIgnoreCase(text, "AllInc")) {
-        Schedule_Update(1);
+        Schedule_Update(SU_QUEUE_INCLUDED);
         *queued = -1;
     } else {
         const std::string name(text);
@@ -163,7 +147,7 @@ void Timer_Stop(int id) {
 }
 
 void Timers_KillAll() {
-    QueueGuard guard;
+    QueueGuard guard(g_queue);
     if (!guard.ok()) return;
     const int n = Account_GetCount();
     for (int i = 0; i < n; ++i) {
@@ -177,7 +161,7 @@ void Schedule_Update(int mode) {
     // queue lock: show it once the lock is given back.
     bool timerFailed = false;
     {
-        QueueGuard guard;
+        QueueGuard guard(g_queue);
         if (!guard.ok()) return;
         _update(mode, &timerFailed);
     }
@@ -191,7 +175,7 @@ void _update(int mode, bool* timerFailed) {
         ACCOUNT* acc = Account_Get(nullptr, i);
         if (!acc) continue;
         switch (mode) {
-        case 0:
+        case SU_START_TIMERS:
             if (acc->CheckIt && !acc->UseSchedule && acc->TimerState != TS_WAITING &&
                 acc->TimerState != TS_QUEUED) {
                 if (Timer_Start(TIMER_ACCOUNT_BASE + i, acc->ChkTime)) {
@@ -202,16 +186,16 @@ void _update(int mode, bool* timerFailed) {
                 }
             }
             break;
-        case 1:
+        case SU_QUEUE_INCLUDED:
             if (acc->CheckIt) _push(i);
             break;
-        case 2:
+        case SU_QUEUE_ALL:
             _push(i);
             break;
-        case 3:
+        case SU_AFTER_CHECK:
             if (acc->TimerState == TS_CHECKED) _rearmChecked(acc, i);
             break;
-        case 4:
+        case SU_AFTER_CANCEL:
             if (acc->TimerState == TS_CHECKED || acc->TimerState == TS_QUEUED) {
                 _remove(i);
                 _rearmChecked(acc, i);
@@ -226,15 +210,14 @@ void _update(int mode, bool* timerFailed) {
 } // namespace
 
 void CheckOnStart() {
-    intptr_t setting = 0;
-    GlobalData_GetParam(GD_CHECKONSTART, &setting);
+    const int64_t setting = GlobalData_GetNumber(GD_CHECKONSTART);
     if (setting == 1) {
         Account_MarkSkipped();
         Timers_KillAll();
-        Schedule_Update(1);
+        Schedule_Update(SU_QUEUE_INCLUDED);
     } else if (setting == 2) {
         Timers_KillAll();
-        Schedule_Update(2);
+        Schedule_Update(SU_QUEUE_ALL);
     }
     g_loaded = true;
     std::vector<std::string> kept;
@@ -286,7 +269,7 @@ void Timers_OnTimer(int id) {
             g_lastTick = DateTime_ToTime(mark);
         }
         if (!_enabled()) return;
-        QueueGuard guard;
+        QueueGuard guard(g_queue);
         if (!guard.ok()) return;
         for (int i = Account_GetCount() - 1; i >= 0; --i) {
             ACCOUNT* acc = Account_Get(nullptr, i);
@@ -308,7 +291,7 @@ int Schedule_OnWake() {
             std::lock_guard lock(g_tickMu);
             since = g_lastTick;
         }
-        QueueGuard guard;
+        QueueGuard guard(g_queue);
         if (!guard.ok()) return 0;
         for (int i = Account_GetCount() - 1; i >= 0; --i) {
             ACCOUNT* acc = Account_Get(nullptr, i);

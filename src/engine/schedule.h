@@ -6,8 +6,9 @@
 // the worker. Timers and the clock come from ENGINE_TIMERS (engine_ui.h).
 //
 // Timer events, CheckOnStart, Schedule_CheckCmd and Schedule_OnWake run on
-// the UI thread; Schedule_Update also runs on the worker (modes 0, 3, 4 after
-// a check). Account TimerStates change only under the queue lock.
+// the UI thread; Schedule_Update also runs on the worker (SU_START_TIMERS,
+// SU_AFTER_CHECK and SU_AFTER_CANCEL after a check). Account TimerStates change only under the
+// queue lock.
 #pragma once
 
 #include "common/datetime.h"
@@ -45,14 +46,23 @@ void Timers_KillAll();
 // One firing of timer 153, 154 or 1000 + index (other ids are ignored).
 void Timers_OnTimer(int id);
 
-// Reschedules every account, from the last to the first, under the queue lock:
-//   0 accounts with CheckIt and no time table that are neither waiting nor
-//     queued get their interval timer;
-//   1 queue every account with CheckIt; 2 queue every account;
-//   3 after a check: TS_CHECKED accounts get their timer again (TS_WAITING)
-//     or, without CheckIt or with a time table, become TS_IDLE;
-//   4 after a cancelled check: as 3 for TS_CHECKED and TS_QUEUED accounts,
-//     which first leave the queue.
+// What Schedule_Update does to each account.
+enum SCHEDULE_UPDATE : int {
+    // Accounts with CheckIt and no time table that are neither waiting nor
+    // queued get their interval timer.
+    SU_START_TIMERS = 0,
+    SU_QUEUE_INCLUDED = 1, // queue every account with CheckIt
+    SU_QUEUE_ALL = 2,      // queue every account
+    // After a check: TS_CHECKED accounts get their timer again (TS_WAITING)
+    // or, without CheckIt or with a time table, become TS_IDLE.
+    SU_AFTER_CHECK = 3,
+    // After a cancelled check: as SU_AFTER_CHECK for TS_CHECKED and
+    // TS_QUEUED accounts, which first leave the queue.
+    SU_AFTER_CANCEL = 4,
+};
+
+// Reschedules every account, from the last to the first, under the queue
+// lock, as `mode` (a SCHEDULE_UPDATE) says; other modes do nothing.
 void Schedule_Update(int mode);
 
 // Check On Start after the boxes are loaded (setting 1: skip the accounts
@@ -102,6 +112,23 @@ struct SCHEDULE_QUEUE {
     void (*remove)(int index);
     int (*hasPending)();
     void (*start)(); // start the worker on what is queued, when it can run
+};
+
+// Holds the lock of `queue` for a scope. ok() is false when it could not be
+// taken (no queue, or the wait ran out): then nothing is held or released.
+class QueueGuard {
+  public:
+    explicit QueueGuard(const SCHEDULE_QUEUE* queue)
+        : queue_(queue && queue->lock() ? queue : nullptr) {}
+    ~QueueGuard() {
+        if (queue_) queue_->unlock();
+    }
+    QueueGuard(const QueueGuard&) = delete;
+    QueueGuard& operator=(const QueueGuard&) = delete;
+    bool ok() const { return queue_ != nullptr; }
+
+  private:
+    const SCHEDULE_QUEUE* queue_;
 };
 
 // The windows, timers and queue the scheduler uses (MailCheck_Init passes

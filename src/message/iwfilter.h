@@ -33,6 +33,11 @@ extern "C" {
 #define IWF_ACT_QUIET 0x40u       /* add without notification */
 #define IWF_ACT_SPAM 0x80u        /* spam: save to the spam folder when deleting */
 
+/* Combinations the program acts on: any bit that saves a copy, and the bits
+ * that save one even without IWF_ACT_SAVE. */
+#define IWF_ACT_ANY_SAVE (IWF_ACT_SAVE | IWF_ACT_SAVE2 | IWF_ACT_SAVE_STRICT | IWF_ACT_SPAM)
+#define IWF_ACT_IMPLIES_SAVE (IWF_ACT_SAVE_STRICT | IWF_ACT_SPAM)
+
 /* A filter context, owned by the plug-in. */
 typedef struct iwf_filter* IWF_HANDLE;
 

@@ -214,7 +214,7 @@ uint32_t Account_Initialize(REGKEY* root) {
         }
         loadFields(root, key, *a);
         a->TimerState = 555;
-        a->CheckResult = 1;
+        a->CheckResult = CR_NOT_CHECKED;
         openFilter(*a);
     }
     sortTable();
@@ -427,7 +427,7 @@ void Account_MarkSkipped() {
         ACCOUNT* a = g_table->At(i);
         if (a->CheckIt != 0) continue;
         std::snprintf(a->StatusText, sizeof a->StatusText, "%s", "Skipped...");
-        a->CheckResult = 1;
+        a->CheckResult = CR_NOT_CHECKED;
         a->TimerState = 555;
         if (a->hMsgBox) {
             MSGBOX_COUNTS& c = a->hMsgBox->Counts;

@@ -31,6 +31,14 @@ inline constexpr int32_t ACCOUNT_SECURITY_TLS = 2;      // TLS from the first by
 inline constexpr int32_t ACCOUNT_CERT_VERIFY = 0; // the system CA store and the host name
 inline constexpr int32_t ACCOUNT_CERT_PINNED = 1; // only the certificate of the stored pin
 
+// How an account's last check ended (ACCOUNT::CheckResult).
+enum CHECK_RESULT : int32_t {
+    CR_OK = 0,          // success, also when the maildrop had not changed
+    CR_NOT_CHECKED = 1, // no check yet, or left out of automatic checks
+    CR_TIMEOUT = 2,     // the server did not answer in time
+    CR_FAILED = 3,      // any other failure
+};
+
 struct ACCOUNT {
     // The account's name: its key in the account table and in the settings
     // tree. Kept here as well so that a record can name its own store key.
@@ -84,7 +92,7 @@ struct ACCOUNT {
     DATETIME TimerBase = DateTime_Missing();
     DATETIME LastCheck = DateTime_Missing();
     int32_t TimerState = 555;
-    int32_t CheckResult = 1; // 0 success, 1 no check yet or skipped, 2 time-out, 3 error
+    CHECK_RESULT CheckResult = CR_NOT_CHECKED;
     char StatusText[ACCOUNT_STATUSTEXT_SIZE] = {};
     // The POP3 password typed at a prompt, kept for the rest of the run when
     // ChkPswdType is 1. Never stored.
@@ -179,7 +187,7 @@ const char* Account_GetName(ACCOUNT* account, int index);
 // 1 when some account has both ChkServer and ChkLogin, else 0.
 int Account_AnyConfigured();
 
-// Accounts left out of automatic checks: "Skipped...", CheckResult 1,
+// Accounts left out of automatic checks: "Skipped...", CR_NOT_CHECKED,
 // TimerState 555 and the first five box counters 0.
 void Account_MarkSkipped();
 

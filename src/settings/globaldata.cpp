@@ -204,7 +204,7 @@ uint32_t GlobalData_Load(REGKEY* root) {
             v = GD_UNSET;
         d->Geometry[i] = v;
     }
-    if (d->NewMailVisual < 0 || d->NewMailVisual > 4) d->NewMailVisual = 2;
+    if (d->NewMailVisual < NMV_NONE || d->NewMailVisual > NMV_LAST) d->NewMailVisual = NMV_POPUP;
     if (d->ButtonSize != 1 && d->ButtonSize != 2) d->ButtonSize = 1;
     if (d->LogoSize != 1 && d->LogoSize != 2) d->LogoSize = 1;
     g_root = root;
@@ -338,6 +338,30 @@ uint32_t GlobalData_GetParam(int number, intptr_t* value) {
         return 0;
     }
     return ERR_BADARG;
+}
+
+std::string GlobalData_GetText(int number) {
+    intptr_t v = 0;
+    if (GlobalData_GetParam(number, &v) != 0 || v == 0) return {};
+    return reinterpret_cast<const char*>(v);
+}
+
+int64_t GlobalData_GetNumber(int number) {
+    intptr_t v = 0;
+    GlobalData_GetParam(number, &v);
+    return v;
+}
+
+FILTER_HANDLE GlobalData_GetFilter() {
+    intptr_t v = 0;
+    GlobalData_GetParam(GD_GLBFILTER, &v);
+    return reinterpret_cast<FILTER_HANDLE>(v);
+}
+
+std::optional<GLOBAL_PROXY> GlobalData_GetProxy() {
+    intptr_t param = 0;
+    if (GlobalData_GetParam(GD_PROXYSOCKSPARAM, &param) != 0) return std::nullopt;
+    return GLOBAL_PROXY{GlobalData_GetText(GD_PROXYSOCKSSERVER), static_cast<uint32_t>(param)};
 }
 
 uint32_t GlobalData_SetParam(int number, intptr_t value) {
@@ -493,7 +517,7 @@ uint32_t GlobalData_SetOptionText(std::string_view name, std::string_view value)
         return 0;
     }
     if (v < INT32_MIN || v > UINT32_MAX) return ERR_BADARG;
-    if (option->number == GD_NEWMAILVISUAL && (v < 0 || v > 4)) return ERR_BADARG;
+    if (option->number == GD_NEWMAILVISUAL && (v < NMV_NONE || v > NMV_LAST)) return ERR_BADARG;
     if ((option->number == GD_BUTTONSIZE || option->number == GD_LOGOSIZE) && v != 1 && v != 2)
         return ERR_BADARG;
     *static_cast<int32_t*>(f) = static_cast<int32_t>(static_cast<uint32_t>(v));

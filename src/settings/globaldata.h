@@ -15,6 +15,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -28,7 +29,7 @@ enum : int {
     GD_PROXYSOCKSSERVER = 3, // text
     GD_PROXYSOCKSPARAM = 4,  // bits 24..31 SOCKS version, 0..23 port
     GD_CHECKONSTART = 5,     // 0 no, 1 included accounts, 2 all
-    GD_NEWMAILVISUAL = 6,    // 1..4 (0 none); other loaded values become 2
+    GD_NEWMAILVISUAL = 6,    // NEW_MAIL_VISUAL; other loaded values become NMV_POPUP
     GD_NOTIFYONLYONCE = 7,
     GD_RUNTIME8 = 8,      // not stored
     GD_NEWMAILSOUND = 9,  // text
@@ -64,6 +65,16 @@ enum : int {
     GD_GEOMETRY_LAST = 60,
 };
 
+// What a check that found new mail does besides the sound (GD_NEWMAILVISUAL).
+enum NEW_MAIL_VISUAL : int32_t {
+    NMV_NONE = 0,
+    NMV_SHOW_MAILBOXES = 1, // the MailBox window, unless the compose window is open
+    NMV_POPUP = 2,          // the new-mail popup, unless the MailBox window is open
+    NMV_LAUNCH_READER = 3,  // the mail reader; the MailBox window when it fails to start
+    NMV_BLINK = 4,          // the tray icon blinks
+    NMV_LAST = NMV_BLINK,
+};
+
 inline constexpr int GD_RFONT_SIZE = 74;
 inline constexpr int32_t GD_UNSET = -1;
 
@@ -71,7 +82,7 @@ struct GLOBAL_DATA {
     std::string ProxySocksServer;
     uint32_t ProxySocksParam = 0x05000438;
     uint8_t CheckOnStart = 0;
-    int32_t NewMailVisual = 1;
+    int32_t NewMailVisual = NMV_SHOW_MAILBOXES; // NEW_MAIL_VISUAL
     uint8_t NotifyOnlyOnce = 0;
     std::string NewMailSound;
     std::string MailReader;
@@ -152,6 +163,23 @@ int GlobalData_IsLoaded();
 //   ERR_NOT_FOUND  for 0..2 and 32..34 when the value is absent (0, 32..34
 //                  still give their defaults)
 uint32_t GlobalData_GetParam(int number, intptr_t* value);
+
+// Typed reads through GlobalData_GetParam, so that no caller casts its value.
+// A text option, copied: "" when GetParam fails or gives no text.
+std::string GlobalData_GetText(int number);
+// A number or flag option: what GetParam leaves whatever it returns, that is
+// 0 when not loaded or unknown and the default of an absent 0 or 32..34.
+int64_t GlobalData_GetNumber(int number);
+// The global filter context (number 28, opened first when it is not); null
+// when not loaded.
+FILTER_HANDLE GlobalData_GetFilter();
+
+struct GLOBAL_PROXY {
+    std::string server; // empty: connect directly
+    uint32_t param = 0; // GD_PROXYSOCKSPARAM
+};
+// The SOCKS proxy options; nullopt when not loaded.
+std::optional<GLOBAL_PROXY> GlobalData_GetProxy();
 
 // Changes one option. Texts are passed as `const char*` (null = empty).
 // 0, 1, 2 and 32..34 (and 26, 30, 35, 36) are written to the store at once;

@@ -289,7 +289,7 @@ uint32_t Account_GetMessages(REGKEY* root, bool storeUnread) {
             if (batch) RegStore_EndBatch();
         }
         DebugLog_Write("   wrote %d messages from registry to internal table\n", enumerated);
-        a->CheckResult = 1;
+        a->CheckResult = CR_NOT_CHECKED;
         if (enumerated != 0) MsgBox_EndCheck(a->hMsgBox, 1, a);
         if (failed == ERR_NOMEM) return ERR_NOMEM;
     }

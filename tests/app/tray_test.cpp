@@ -30,7 +30,7 @@ struct Acc {
         a.hMsgBox = MsgBox_Create();
         a.hMsgBox->Counts = c;
         a.TimerState = state;
-        a.CheckResult = result;
+        a.CheckResult = CHECK_RESULT(result);
         a.CheckIt = uint8_t(checkIt);
     }
     ~Acc() { MsgBox_Destroy(&a.hMsgBox); }

@@ -76,26 +76,16 @@ uint32_t getPassword(const POP3ACC_HOOKS& h, ACCOUNT* acc, std::string* password
 // over a command) is never kept waiting for a whole slow session.
 class StoreBatch {
   public:
-    StoreBatch() { begin(); }
-    ~StoreBatch() { end(); }
     void Tick() {
         if (std::chrono::steady_clock::now() - started_ > std::chrono::milliseconds(250)) {
-            end();
-            begin();
+            batch_.Restart();
+            started_ = std::chrono::steady_clock::now();
         }
     }
 
   private:
-    void begin() {
-        open_ = RegStore_BeginBatch() == REGSTORE_OK;
-        started_ = std::chrono::steady_clock::now();
-    }
-    void end() {
-        if (open_) RegStore_EndBatch();
-        open_ = false;
-    }
-    bool open_ = false;
-    std::chrono::steady_clock::time_point started_;
+    RegStoreBatch batch_;
+    std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
 };
 
 struct MimeCloser {

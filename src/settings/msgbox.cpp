@@ -13,16 +13,9 @@ namespace {
 
 // One bulk pass over a box: its store writes commit as one transaction, and
 // failures of the store show one box, not one per record.
-class BulkPass {
-  public:
-    BulkPass() : began_(RegStore_BeginBatch() == REGSTORE_OK) {}
-    ~BulkPass() {
-        if (began_) RegStore_EndBatch();
-    }
-
-  private:
-    UserMsgBatch boxes_;
-    bool began_;
+struct BulkPass {
+    UserMsgBatch boxes;
+    RegStoreBatch batch;
 };
 
 int resolveIndex(MSGBOX* box, MSG_RECORD* record, int index) {

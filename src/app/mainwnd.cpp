@@ -14,6 +14,7 @@
 #include "settings/msgbox.h"
 #include "settings/reg.h"
 #include "settings/settings.h"
+#include "ui/qtext.h"
 
 #include <QAction>
 #include <QApplication>
@@ -45,10 +46,6 @@ QIcon _icon(int id) {
     for (int size : {16, 22, 32})
         icon.addFile(QStringLiteral(":/icons/tray-%1-%2.png").arg(id).arg(size), QSize(size, size));
     return icon;
-}
-
-QString _q(std::string_view s) {
-    return QString::fromUtf8(s.data(), qsizetype(s.size()));
 }
 
 int _globalInt(int number, int fallback) {
@@ -146,7 +143,7 @@ void MainWnd::AddTrayIcon(int icon, const std::string& tip) {
         connect(tray_, &QSystemTrayIcon::activated, this,
                 [this](QSystemTrayIcon::ActivationReason r) { onActivated(r); });
     }
-    tray_->setToolTip(_q(tip_));
+    tray_->setToolTip(QText_From(tip_));
     setTrayIcon(icon);
     tray_->show();
     updateStatusWindow();
@@ -185,7 +182,7 @@ void MainWnd::ShowIcon(int icon) {
 
 void MainWnd::SetTip(const std::string& tip) {
     tip_ = std::string(Text_CutUtf8(tip, TRAY_TIP_MAX));
-    if (tray_) tray_->setToolTip(_q(tip_));
+    if (tray_) tray_->setToolTip(QText_From(tip_));
     updateStatusWindow();
 }
 
@@ -299,7 +296,8 @@ void MainWnd::MenuRefresh() {
         ACCOUNT* acc = Account_Get(nullptr, i);
         if (!acc) continue;
         // '&' in a name would become a mnemonic.
-        QAction* a = checkMenu_->addAction(_q(acc->Name).replace('&', QStringLiteral("&&")));
+        QAction* a =
+            checkMenu_->addAction(QText_From(acc->Name).replace('&', QStringLiteral("&&")));
         const int id = CMD_ACCOUNT_BASE + i;
         a->setData(id);
         a->setObjectName(QStringLiteral("cmd%1").arg(id));
@@ -825,7 +823,7 @@ int MailClient_Launch(ACCOUNT* account) {
     }
     std::string line = account ? account->MailClnt : std::string();
     if (line.empty()) line = _globalText(GD_MAILREADER);
-    QStringList args = QProcess::splitCommand(_q(line));
+    QStringList args = QProcess::splitCommand(QText_From(line));
     bool started = false;
     if (!args.isEmpty()) {
         const QString program = args.takeFirst();

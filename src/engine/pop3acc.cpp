@@ -88,11 +88,6 @@ class StoreBatch {
     std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
 };
 
-struct MimeCloser {
-    void operator()(MimeMessage* m) const { MIME_Close(m); }
-};
-using MimePtr = std::unique_ptr<MimeMessage, MimeCloser>;
-
 // One line of the UIDL or LIST listing, as texts inside the listing.
 struct ListingLine {
     const char* number;
@@ -396,7 +391,7 @@ uint32_t Check::handleNew(const ListingLine& line, const std::string& text, bool
         DebugLog_WriteText("Pop3Acc_Check: Preparing to add new message\n");
         MSG_RECORD r = MsgRecord_Empty();
         MSG_FIELDS f;
-        MimePtr parsed(whole ? MIME_Open(text.data(), text.size()) : nullptr);
+        MimeMessagePtr parsed(whole ? MIME_Open(text.data(), text.size()) : nullptr);
         if (whole && !parsed) Log_Write(LOG_POP3, "POP3: ERROR: MIME_Open -- no memory!!!.\n");
         Msg_GetRecordFields(text, parsed.get(), &f);
         MsgRecord_SetText(r.MsgId, line.id);

@@ -225,9 +225,7 @@ void _worker(WORKER_RUN run) {
         // gets its timer back.
         const bool dialogOpened = g_ui->IsSettingsDialogOpen();
 
-        acc->CheckResult = rc == ERR_TIMEOUT                               ? 2
-                           : (rc == 0 || rc == 1 || rc == CHECK_UNCHANGED) ? 0
-                                                                           : 3;
+        acc->CheckResult = Pop3Acc_CheckResult(rc);
         if (rc == CHECK_UNCHANGED) MsgBox_RollbackCheck(acc->hMsgBox);
         MsgBox_EndCheck(acc->hMsgBox, static_cast<int>(rc), acc);
         char text[ACCOUNT_STATUSTEXT_SIZE];

@@ -176,16 +176,16 @@ uint32_t _connectAny(const addrinfo* list, uint16_t port, int timeoutSec, const 
     return last;
 }
 
-// Reads exactly n bytes: a proxy's reply may come in pieces, and reading past
-// it would swallow the first bytes of the server behind it.
-uint32_t _recvExact(int fd, uint8_t* out, size_t n, const Deadline& deadline,
-                    const SockAbort* abort) {
-    size_t got = 0;
-    while (got < n) {
+// Reads at least `least` and at most `most` bytes into out (*got says how
+// many): a proxy's reply may come in pieces.
+uint32_t _recvAtLeast(int fd, uint8_t* out, size_t least, size_t most, size_t* got,
+                      const Deadline& deadline, const SockAbort* abort) {
+    *got = 0;
+    while (*got < least) {
         if (const uint32_t rc = _wait(fd, POLLIN, deadline, abort)) return rc;
-        const ssize_t r = recv(fd, out + got, n - got, 0);
+        const ssize_t r = recv(fd, out + *got, most - *got, 0);
         if (r > 0) {
-            got += static_cast<size_t>(r);
+            *got += static_cast<size_t>(r);
         } else if (r == 0) {
             return SOCKERR_CONNRESET;
         } else if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
@@ -193,6 +193,14 @@ uint32_t _recvExact(int fd, uint8_t* out, size_t n, const Deadline& deadline,
         }
     }
     return 0;
+}
+
+// Reads exactly n bytes: reading past a proxy's reply would swallow the
+// first bytes of the server behind it.
+uint32_t _recvExact(int fd, uint8_t* out, size_t n, const Deadline& deadline,
+                    const SockAbort* abort) {
+    size_t got;
+    return _recvAtLeast(fd, out, n, n, &got, deadline, abort);
 }
 
 uint32_t _socks4(int fd, const char* host, uint16_t port, int timeoutSec, const SockAbort* abort) {
@@ -220,18 +228,9 @@ uint32_t _socks5(int fd, const char* host, uint16_t port, const SockAbort* abort
     // The method reply is two bytes; more than that is not a SOCKS 5 proxy
     // (the method itself is not looked at).
     uint8_t reply[16];
-    size_t got = 0;
-    while (got < 2) {
-        if (const uint32_t rc = _wait(fd, POLLIN, deadline, abort)) return rc;
-        const ssize_t r = recv(fd, reply + got, sizeof reply - got, 0);
-        if (r > 0) {
-            got += static_cast<size_t>(r);
-        } else if (r == 0) {
-            return SOCKERR_CONNRESET;
-        } else if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
-            return Sock_ErrorFromErrno(errno);
-        }
-    }
+    size_t got;
+    if (const uint32_t rc = _recvAtLeast(fd, reply, 2, sizeof reply, &got, deadline, abort))
+        return rc;
     uint8_t extra;
     if (got != 2 || recv(fd, &extra, 1, MSG_PEEK | MSG_DONTWAIT) > 0) return SOCKERR_PROTONOSUPPORT;
 

@@ -37,13 +37,6 @@ std::string sha256Hex(const std::string& data) {
     return hex;
 }
 
-std::string dateText(const DATETIME& d) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u", d.wYear, d.wMonth, d.wDay,
-                  d.wHour, d.wMinute, d.wSecond);
-    return buf;
-}
-
 std::string flagsText(uint32_t flags) {
     std::string s;
     if (flags & MIME_HAS_HTML) s += " html";
@@ -110,7 +103,7 @@ int Cli_Decode(const std::string& path, bool json) {
               {"ReplyTo", rec.ReplyTo},
               {"To", rec.To},
               {"Subject", rec.Subject},
-              {"Date", DateTime_IsMissing(rec.Date) ? json(nullptr) : json(dateText(rec.Date))},
+              {"Date", DateTime_IsMissing(rec.Date) ? json(nullptr) : json(Cli_Date(rec.Date))},
               {"HasAttach", rec.HasAttach != 0}}},
             {"text", hasText ? json(body) : json(nullptr)},
             {"attachments", att},
@@ -128,7 +121,7 @@ int Cli_Decode(const std::string& path, bool json) {
     std::printf("From: %s\nReplyTo: %s\nTo: %s\nSubject: %s\nDate: %s\nHasAttach: %d\n",
                 shown(rec.From).c_str(), shown(rec.ReplyTo).c_str(), shown(rec.To).c_str(),
                 shown(rec.Subject).c_str(),
-                DateTime_IsMissing(rec.Date) ? "(none)" : dateText(rec.Date).c_str(),
+                DateTime_IsMissing(rec.Date) ? "(none)" : Cli_Date(rec.Date).c_str(),
                 rec.HasAttach);
     for (const auto& a : atts)
         std::printf("attachment: %s %zu %s\n", a.sha256.c_str(), a.size, shown(a.name).c_str());

@@ -224,13 +224,6 @@ ACCOUNT* findAccount(const std::string& name) {
     return a;
 }
 
-std::string dateText(const DATETIME& d) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u", d.wYear, d.wMonth, d.wDay,
-                  d.wHour, d.wMinute, d.wSecond);
-    return buf;
-}
-
 // Texts from old stores may not be UTF-8; JSON output must be.
 std::string utf8(const char* s) {
     return Text_IsValidUtf8(s) ? std::string(s) : Profile_FromCp1252(s);
@@ -378,7 +371,7 @@ int Cli_Box(const std::string& profile, const std::string& name, bool json) {
         const MSG_RECORD* r = MsgBox_GetMsg(box, i);
         if (!json) {
             std::printf("%s\t%d\t%s\t%s\t%s\t%s\n", Cli_Printable(r->MsgId).c_str(), r->Status,
-                        r->SizeText, DateTime_IsMissing(r->Date) ? "-" : dateText(r->Date).c_str(),
+                        r->SizeText, DateTime_IsMissing(r->Date) ? "-" : Cli_Date(r->Date).c_str(),
                         Cli_Printable(r->From).c_str(), Cli_Printable(r->Subject).c_str());
             continue;
         }
@@ -392,7 +385,7 @@ int Cli_Box(const std::string& profile, const std::string& name, bool json) {
                        {"Size", r->Size},
                        {"HasAttach", r->HasAttach},
                        {"Date", DateTime_IsMissing(r->Date) ? nlohmann::json(nullptr)
-                                                            : nlohmann::json(dateText(r->Date))},
+                                                            : nlohmann::json(Cli_Date(r->Date))},
                        {"Status", r->Status}});
     }
     if (json) std::printf("%s\n", out.dump(2).c_str());

@@ -146,3 +146,10 @@ std::string Cli_ProfileProblem(uint32_t rc) {
 std::string Cli_LastSystemError() {
     return errno ? std::strerror(errno) : "the system gave no reason";
 }
+
+std::string Cli_Date(const DATETIME& d) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u", d.wYear, d.wMonth, d.wDay,
+                  d.wHour, d.wMinute, d.wSecond);
+    return buf;
+}

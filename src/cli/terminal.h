@@ -2,6 +2,8 @@
 // writing text that came from mail or a server.
 #pragma once
 
+#include "common/datetime.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -24,6 +26,9 @@ bool Cli_AskPop3Password(const std::string& name, bool fromStdin, const char* co
 // are kept. Invalid UTF-8 passes as it is: a terminal shows it as
 // replacement characters.
 std::string Cli_Printable(std::string_view text, bool lines = false);
+
+// A date record as the command line prints it: "2024-01-31 13:05:00".
+std::string Cli_Date(const DATETIME& d);
 
 // Shows the message boxes of the layers below as one line each on standard
 // error ("inboxwarden-cli: " and the text, its line breaks made blanks),

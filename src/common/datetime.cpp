@@ -14,7 +14,12 @@ int daysInMonth(int year, int month) {
     return month == 2 && isLeapYear(year) ? 29 : kDays[static_cast<size_t>(month - 1)];
 }
 
-DATETIME fromTm(const tm& t, uint16_t milliseconds) {
+} // namespace
+
+DATETIME DateTime_FromTm(const tm& t, uint16_t milliseconds) {
+    // tm_year + 1900 is computed in long long: tm_year may be near INT_MAX.
+    const long long year = static_cast<long long>(t.tm_year) + 1900;
+    if (year < 0 || year >= DATETIME_YEAR_MISSING) return DateTime_Missing();
     DATETIME dt{};
     dt.wYear = static_cast<uint16_t>(t.tm_year + 1900);
     dt.wMonth = static_cast<uint16_t>(t.tm_mon + 1);
@@ -27,13 +32,12 @@ DATETIME fromTm(const tm& t, uint16_t milliseconds) {
     return dt;
 }
 
+namespace {
+
 DATETIME localRecord(time_t t, uint16_t milliseconds) {
     tm local{};
     if (!localtime_r(&t, &local)) return DateTime_Missing();
-    // tm_year + 1900 is computed in long long: tm_year may be near INT_MAX.
-    const long long year = static_cast<long long>(local.tm_year) + 1900;
-    if (year < 0 || year >= DATETIME_YEAR_MISSING) return DateTime_Missing();
-    return fromTm(local, milliseconds);
+    return DateTime_FromTm(local, milliseconds);
 }
 
 } // namespace

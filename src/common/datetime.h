@@ -32,6 +32,10 @@ bool DateTime_IsMissing(const DATETIME& dt);
 // local year falls outside 0..65534 cannot be held and gives a missing date.
 DATETIME DateTime_FromTime(time_t t);
 
+// The record of the broken-down time t, or a missing date when its year falls
+// outside 0..65534. No time zone is applied.
+DATETIME DateTime_FromTm(const tm& t, uint16_t milliseconds = 0);
+
 // The time_t of a local record (day of week and milliseconds ignored), or -1
 // when the record is missing or not DateTime_IsValid. A local time that falls
 // in a daylight-saving gap is moved forward by the gap; one that occurs twice

@@ -124,11 +124,6 @@ void _waitWorker(bool cancel) {
     g_worker.join();
 }
 
-CHECK_RESULT _checkResult(uint32_t rc) {
-    if (rc == ERR_TIMEOUT) return CR_TIMEOUT;
-    return rc == 0 || rc == 1 || rc == CHECK_UNCHANGED ? CR_OK : CR_FAILED;
-}
-
 struct WORKER_RUN {
     CheckRequest* fetch = nullptr; // fetch-one request, owned by MailCheck_Start's caller
     std::shared_ptr<CHECK_COMPLETION> completion;
@@ -212,7 +207,7 @@ void _fetchOne(const WORKER_RUN& run, RUN_STATE* st) {
 // The account's result, box and status after its check, and TS_CHECKED for
 // the rescheduling at the end of the run.
 void _recordResult(ACCOUNT* acc, uint32_t rc) {
-    acc->CheckResult = _checkResult(rc);
+    acc->CheckResult = Pop3Acc_CheckResult(rc);
     if (rc == CHECK_UNCHANGED) MsgBox_RollbackCheck(acc->hMsgBox);
     MsgBox_EndCheck(acc->hMsgBox, static_cast<int>(rc), acc);
     char text[ACCOUNT_STATUSTEXT_SIZE];

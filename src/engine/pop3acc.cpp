@@ -75,32 +75,17 @@ uint32_t getPassword(const POP3ACC_HOOKS& h, ACCOUNT* acc, std::string* password
 // over a command) is never kept waiting for a whole slow session.
 class StoreBatch {
   public:
-    StoreBatch() { begin(); }
-    ~StoreBatch() { end(); }
     void Tick() {
         if (std::chrono::steady_clock::now() - started_ > std::chrono::milliseconds(250)) {
-            end();
-            begin();
+            batch_.Restart();
+            started_ = std::chrono::steady_clock::now();
         }
     }
 
   private:
-    void begin() {
-        open_ = RegStore_BeginBatch() == REGSTORE_OK;
-        started_ = std::chrono::steady_clock::now();
-    }
-    void end() {
-        if (open_) RegStore_EndBatch();
-        open_ = false;
-    }
-    bool open_ = false;
-    std::chrono::steady_clock::time_point started_;
+    RegStoreBatch batch_;
+    std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
 };
-
-struct MimeCloser {
-    void operator()(MimeMessage* m) const { MIME_Close(m); }
-};
-using MimePtr = std::unique_ptr<MimeMessage, MimeCloser>;
 
 // One line of the UIDL or LIST listing, as texts inside the listing.
 struct ListingLine {
@@ -445,7 +430,7 @@ uint32_t Check::addNew(const ListingLine& line, const std::string& text, bool wh
     DebugLog_WriteText("Pop3Acc_Check: Preparing to add new message\n");
     MSG_RECORD r = MsgRecord_Empty();
     MSG_FIELDS f;
-    MimePtr parsed(whole ? MIME_Open(text.data(), text.size()) : nullptr);
+    MimeMessagePtr parsed(whole ? MIME_Open(text.data(), text.size()) : nullptr);
     if (whole && !parsed) Log_Write(LOG_POP3, "POP3: ERROR: MIME_Open -- no memory!!!.\n");
     Msg_GetRecordFields(text, parsed.get(), &f);
     MsgRecord_SetText(r.MsgId, line.id);

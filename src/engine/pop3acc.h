@@ -8,6 +8,7 @@
 #pragma once
 
 #include "common/grow_buffer.h"
+#include "common/status.h"
 #include "net/socket.h"
 #include "settings/account.h"
 
@@ -26,6 +27,13 @@ inline constexpr uint32_t CHECK_FETCH_NO_SAVE = 0x100000; // fetch-one, do not s
 
 // Result of a check that found the server unchanged since the last one.
 inline constexpr uint32_t CHECK_UNCHANGED = 2;
+
+// The account's CheckResult after a check that returned rc: success (an
+// unchanged server and 1 included), a time-out, or any other failure.
+inline CHECK_RESULT Pop3Acc_CheckResult(uint32_t rc) {
+    if (rc == ERR_TIMEOUT) return CR_TIMEOUT;
+    return rc == 0 || rc == 1 || rc == CHECK_UNCHANGED ? CR_OK : CR_FAILED;
+}
 
 // The global settings a check reads.
 struct CHECK_SETTINGS {

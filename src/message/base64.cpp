@@ -84,20 +84,10 @@ std::string Base64_Encode(std::string_view data) {
 }
 
 uint32_t Base64_Decode(std::string_view text, std::string* out) {
-    try {
-        out->clear();
-        out->reserve(text.size() / 4 * 3 + 3);
-        iwmsg::StringSink sink(out);
-        decode(text, sink);
-        return 0;
-    } catch (const std::bad_alloc&) {
-        out->clear();
-        return ERR_NOMEM;
-    }
+    return iwmsg::DecodeToString(out, text.size() / 4 * 3 + 3,
+                                 [&](auto& sink) { decode(text, sink); });
 }
 
 uint32_t Base64_DecodeToFile(std::string_view text, FILES_WRITER* file) {
-    iwmsg::FileSink sink(file);
-    decode(text, sink);
-    return sink.flush();
+    return iwmsg::DecodeToFile(file, [&](auto& sink) { decode(text, sink); });
 }

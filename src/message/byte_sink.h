@@ -2,9 +2,11 @@
 // written through FILES_WRITER in large blocks. Internal to message/.
 #pragma once
 
+#include "common/status.h"
 #include "platform/files.h"
 
 #include <cstddef>
+#include <new>
 #include <string>
 
 namespace iwmsg {
@@ -47,5 +49,28 @@ class FileSink {
     std::string buf_;
     uint32_t status_ = 0;
 };
+
+// Runs decode(sink) into *out, emptied first with room for `expected` bytes:
+// 0, or ERR_NOMEM with *out empty.
+template <class Decode>
+uint32_t DecodeToString(std::string* out, size_t expected, Decode&& decode) {
+    try {
+        out->clear();
+        out->reserve(expected);
+        StringSink sink(out);
+        decode(sink);
+        return 0;
+    } catch (const std::bad_alloc&) {
+        out->clear();
+        return ERR_NOMEM;
+    }
+}
+
+// Runs decode(sink) into the file: 0, or the first write failure.
+template <class Decode> uint32_t DecodeToFile(FILES_WRITER* file, Decode&& decode) {
+    FileSink sink(file);
+    decode(sink);
+    return sink.flush();
+}
 
 } // namespace iwmsg

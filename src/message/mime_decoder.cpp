@@ -1,4 +1,7 @@
+// The structure of a message: its parts, their kinds, charsets and
+// encodings, and the text of a text part.
 #include "message/mime_decoder.h"
+#include "message/mime_internal.h"
 
 #include "common/status.h"
 #include "common/text.h"
@@ -6,53 +9,16 @@
 #include "message/charset.h"
 #include "message/html_text.h"
 #include "message/qp.h"
-#include "message/uu.h"
-#include "platform/files.h"
 #include "platform/log.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <new>
 #include <unordered_set>
 
+using namespace iwmime;
+
 namespace {
-
-constexpr size_t npos = std::string_view::npos;
-
-unsigned char lowerAscii(unsigned char c) {
-    return c >= 'A' && c <= 'Z' ? c + 32 : c;
-}
-
-bool isBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-bool startsNoCase(std::string_view s, size_t at, std::string_view prefix) {
-    return at <= s.size() && s.size() - at >= prefix.size() &&
-           Text_EqualsNoCase(s.substr(at, prefix.size()), prefix);
-}
-
-// First position >= from where `needle` occurs in `hay`, ignoring ASCII case.
-size_t ifind(std::string_view hay, std::string_view needle, size_t from = 0) {
-    if (from > hay.size() || hay.size() - from < needle.size()) return npos;
-    if (needle.empty()) return from;
-    const size_t last = hay.size() - needle.size();
-    const unsigned char first = lowerAscii(static_cast<unsigned char>(needle[0]));
-    const bool letter = first >= 'a' && first <= 'z';
-    const std::string_view rest = needle.substr(1);
-    for (size_t i = from; i <= last; ++i) {
-        if (!letter) {
-            const void* p = std::memchr(hay.data() + i, first, last - i + 1);
-            if (!p) return npos;
-            i = static_cast<size_t>(static_cast<const char*>(p) - hay.data());
-        } else if (lowerAscii(static_cast<unsigned char>(hay[i])) != first) {
-            continue;
-        }
-        if (Text_EqualsNoCase(hay.substr(i + 1, rest.size()), rest)) return i;
-    }
-    return npos;
-}
 
 void setField(char (&dst)[128], std::string_view src) {
     const std::string_view cut = Text_CutUtf8(src, sizeof dst - 1);
@@ -63,14 +29,6 @@ void setField(char (&dst)[128], std::string_view src) {
 std::string_view headerBlock(std::string_view text) {
     const size_t end = text.find("\r\n\r\n");
     return end == npos ? text : text.substr(0, end);
-}
-
-// The value of Content-Type in `scope` (folds included); false when absent.
-bool contentTypeValue(std::string_view scope, std::string_view* value) {
-    size_t m, vo, vl;
-    if (!MIME_FindField(scope, "\r\n\r\n", "\nContent-Type:", "", &m, &vo, &vl)) return false;
-    *value = scope.substr(vo, vl);
-    return true;
 }
 
 // A parameter value after "name=": quoted up to the closing quote, otherwise
@@ -133,6 +91,10 @@ uint32_t detectKind(std::string_view region, MIME_DESCRIPTOR* desc, std::string*
     return kind;
 }
 
+} // namespace
+
+namespace iwmime {
+
 void detectCharset(std::string_view scope, MIME_DESCRIPTOR* desc) {
     const size_t p = ifind(scope, "charset=");
     if (p == npos) {
@@ -150,6 +112,10 @@ void detectCharset(std::string_view scope, MIME_DESCRIPTOR* desc) {
     setField(desc->charsetName, name);
     desc->charset = Charset_Code(name);
 }
+
+} // namespace iwmime
+
+namespace {
 
 uint32_t detectEncoding(std::string_view text) {
     const std::string_view header = headerBlock(text);
@@ -458,132 +424,7 @@ MimePart* selectPart(const MimeMessage* m, uint32_t selector) {
     }
 }
 
-std::string_view bodyOf(const MimePart* p) {
-    const std::string& raw = p->owner->raw;
-    if (p->bodyOffset > raw.size()) return {};
-    return std::string_view(raw).substr(p->bodyOffset, p->bodyLength);
-}
-
-// Header text outside encoded words: UTF-8 as it stands, otherwise in the
-// charset the text's Content-Type declares (Windows-1252 without one).
-void appendPlain(std::string* out, std::string_view s, std::string_view charset) {
-    if (Text_IsValidUtf8(s))
-        out->append(s);
-    else
-        out->append(Charset_ToUtf8(s, charset));
-}
-
-bool allWhite(std::string_view s) {
-    for (const char c : s)
-        if (c != ' ' && c != '\t' && c != '\r' && c != '\n') return false;
-    return true;
-}
-
-std::string decodeWords(std::string_view v, std::string_view charset, size_t maxBytes) {
-    std::string out;
-    size_t i = 0;
-    bool afterWord = false;
-    while (i < v.size() && out.size() < maxBytes) {
-        const size_t p = v.find("=?", i);
-        if (p == npos) break;
-        // =?charset?B|Q?text?=
-        size_t q1 = p + 2;
-        while (q1 < v.size() && q1 - p <= 66 && v[q1] != '?' && !isBlank(v[q1]) && v[q1] != '\r' &&
-               v[q1] != '\n')
-            ++q1;
-        const bool shape = q1 < v.size() && v[q1] == '?' && q1 > p + 2 && q1 + 2 < v.size() &&
-                           v[q1 + 2] == '?' && std::strchr("BbQq", v[q1 + 1]) != nullptr &&
-                           v[q1 + 1] != '\0';
-        if (!shape) {
-            appendPlain(&out, v.substr(i, p + 2 - i), charset);
-            i = p + 2;
-            afterWord = false;
-            continue;
-        }
-        const size_t end = v.find("?=", q1 + 3);
-        // No later word can be complete either.
-        if (end == npos) break;
-        const std::string_view gap = v.substr(i, p - i);
-        // White space between two encoded words is not part of the text.
-        if (!(afterWord && allWhite(gap))) appendPlain(&out, gap, charset);
-        const std::string_view wordCharset = v.substr(p + 2, q1 - (p + 2));
-        const std::string_view payload = v.substr(q1 + 3, end - (q1 + 3));
-        std::string bytes;
-        if (v[q1 + 1] == 'B' || v[q1 + 1] == 'b')
-            Base64_Decode(payload, &bytes);
-        else
-            Qp_Decode(payload, &bytes, true);
-        out += Charset_ToUtf8(bytes, wordCharset);
-        i = end + 2;
-        afterWord = true;
-    }
-    if (i < v.size() && out.size() < maxBytes) appendPlain(&out, v.substr(i), charset);
-    return out;
-}
-
-// Folds joined (a line break and the blanks after it become one space),
-// blanks trimmed at both ends.
-std::string unfoldTrim(std::string_view s) {
-    std::string out;
-    out.reserve(s.size());
-    for (size_t i = 0; i < s.size(); ++i) {
-        const char c = s[i];
-        if (c == '\r' && i + 1 < s.size() && s[i + 1] == '\n') continue;
-        if (c == '\n') {
-            out += ' ';
-            while (i + 1 < s.size() && isBlank(s[i + 1]))
-                ++i;
-            continue;
-        }
-        out += c;
-    }
-    return std::string(Text_TrimBlanks(out));
-}
-
 } // namespace
-
-int MIME_FindField(std::string_view text, std::string_view stop, std::string_view field,
-                   std::string_view terminator, size_t* match, size_t* valueOffset,
-                   size_t* valueLength) {
-    *match = *valueOffset = *valueLength = 0;
-    if (field.empty()) return 0;
-    size_t limit = text.size();
-    if (!stop.empty()) {
-        const size_t s = ifind(text, stop);
-        if (s != npos) limit = s;
-    }
-    // A match must start before the stop marker; it may run past it.
-    const size_t searchEnd = std::min(text.size(), limit + field.size() - 1);
-    const size_t at = ifind(text.substr(0, searchEnd), field);
-    if (at == npos) return 0;
-    const size_t vo = at + field.size();
-    size_t vl;
-    if (!terminator.empty()) {
-        const size_t t = text.find(terminator, vo);
-        vl = (t == npos ? text.size() : t) - vo;
-    } else {
-        size_t i = vo;
-        while (true) {
-            const size_t lf = text.find('\n', i);
-            if (lf == npos) {
-                vl = text.size() - vo;
-                break;
-            }
-            if (lf + 1 < text.size() && isBlank(text[lf + 1])) {
-                i = lf + 1;
-                continue;
-            }
-            size_t end = lf;
-            if (end > vo && text[end - 1] == '\r') --end;
-            vl = end - vo;
-            break;
-        }
-    }
-    *match = at;
-    *valueOffset = vo;
-    *valueLength = vl;
-    return 1;
-}
 
 MimeMessage* MIME_Open(const char* text, size_t length) {
     if (!text) return nullptr;
@@ -679,135 +520,4 @@ uint32_t MIME_GetPartInfo(const MimeMessage* message, uint32_t selector, MIME_DE
     const MimePart* part = selectPart(message, selector);
     *info = part ? part->desc : message->desc;
     return 0;
-}
-
-uint32_t MIME_GetHeaderFromText(std::string_view text, std::string_view field, std::string* value,
-                                size_t maxBytes) {
-    if (!value || field.empty()) return ERR_BADARG;
-    value->clear();
-    size_t m, vo, vl;
-    if (!MIME_FindField(text, "\r\n\r\n", field, "", &m, &vo, &vl)) return ERR_NOT_FOUND;
-    try {
-        MIME_DESCRIPTOR ct{};
-        std::string_view ctValue;
-        if (contentTypeValue(text, &ctValue)) detectCharset(ctValue, &ct);
-        std::string out = unfoldTrim(decodeWords(text.substr(vo, vl), ct.charsetName, maxBytes));
-        if (out.size() > maxBytes) out.resize(Text_CutUtf8(out, maxBytes).size());
-        *value = std::move(out);
-        return 0;
-    } catch (const std::bad_alloc&) {
-        value->clear();
-        return ERR_NOMEM;
-    }
-}
-
-uint32_t MIME_GetHeader(const MimeMessage* message, std::string_view field, std::string* value,
-                        size_t maxBytes) {
-    if (!message) return ERR_BADARG;
-    return MIME_GetHeaderFromText(message->raw, field, value, maxBytes);
-}
-
-bool MIME_GetUnfoldedHeader(std::string_view text, std::string_view field, std::string* value,
-                            size_t maxBytes) {
-    if (!value) return false;
-    value->clear();
-    size_t m, vo, vl;
-    if (!MIME_FindField(text, "\r\n\r\n", field, "", &m, &vo, &vl)) return false;
-    const std::string_view v = text.substr(vo, vl);
-    std::string out;
-    size_t i = 0;
-    while (i < v.size() && isBlank(v[i]))
-        ++i;
-    for (; i < v.size() && out.size() < maxBytes; ++i) {
-        if (v[i] == '\r' && i + 1 < v.size() && v[i + 1] == '\n') {
-            ++i;
-            while (i + 1 < v.size() && isBlank(v[i + 1]))
-                ++i;
-            // A fold right after the colon leaves no leading space.
-            if (i + 1 < v.size() && !out.empty()) out += ' ';
-            continue;
-        }
-        out += v[i];
-    }
-    *value = std::move(out);
-    return true;
-}
-
-MimePart* MIME_NextAttachment(const MimeMessage* message, const MimePart* part) {
-    if (part) return part->next;
-    return message ? message->attachments : nullptr;
-}
-
-std::string MIME_GetAttachmentName(MimePart* part) {
-    if (!part) return {};
-    if (part->hasFileName) return part->fileName;
-    const MimeMessage* m = part->owner;
-    const std::string_view type = part->desc.contentType;
-    const bool message =
-        startsNoCase(type, 0, "message/rfc822") || startsNoCase(type, 0, "message/partial");
-    std::string name;
-    if (message && m && part->bodyOffset >= 2 && part->bodyOffset <= m->raw.size()) {
-        // From the CR LF before the body, so that a Subject on the enclosed
-        // message's first line is found as well.
-        const std::string_view enclosed =
-            std::string_view(m->raw).substr(part->bodyOffset - 2, part->bodyLength + 2u);
-        std::string subject;
-        if (MIME_GetHeaderFromText(enclosed, "\nSubject:", &subject) == 0 && !subject.empty())
-            name = subject + ".eml";
-    }
-    if (name.empty()) {
-        unsigned index = 1;
-        if (m)
-            for (const MimePart* p = m->attachments; p && p != part; p = p->next)
-                ++index;
-        char made[32];
-        std::snprintf(made, sizeof made, "ath%05u.%s", index, message ? "eml" : "dat");
-        name = made;
-    }
-    part->fileName = name;
-    part->hasFileName = true;
-    return name;
-}
-
-uint32_t MIME_DecodeAttachment(const MimePart* part, std::string* data) {
-    if (!part || !data || !part->owner) return ERR_BADARG;
-    data->clear();
-    const std::string_view body = bodyOf(part);
-    switch (part->desc.encoding) {
-    case ENC_BASE64:
-        return Base64_Decode(body, data);
-    case ENC_QUOTED_PRINTABLE:
-        return Qp_Decode(body, data);
-    case ENC_UUENCODE:
-        return Uu_Decode(body, data);
-    default:
-        return ERR_ENCODING;
-    }
-}
-
-uint32_t MIME_SaveAttachment(const MimePart* part, const std::string& path) {
-    if (!part || !part->owner || path.empty()) return ERR_BADARG;
-    FILES_WRITER w;
-    if (Files_Begin(&w, path) != 0) return ERR_CREATE;
-    const std::string_view body = bodyOf(part);
-    uint32_t rc;
-    switch (part->desc.encoding) {
-    case ENC_BASE64:
-        rc = Base64_DecodeToFile(body, &w);
-        break;
-    case ENC_QUOTED_PRINTABLE:
-        rc = Qp_DecodeToFile(body, &w);
-        break;
-    case ENC_UUENCODE:
-        rc = Uu_DecodeToFile(body, &w);
-        break;
-    default:
-        rc = Files_Write(&w, body.data(), body.size());
-        break;
-    }
-    if (rc != 0) {
-        Files_Abort(&w);
-        return ERR_CREATE;
-    }
-    return Files_Commit(&w);
 }

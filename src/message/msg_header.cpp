@@ -111,18 +111,6 @@ bool zoneCorrection(std::string_view z, int* minutes) {
     return true;
 }
 
-DATETIME fromTm(const tm& t) {
-    DATETIME dt{};
-    dt.wYear = static_cast<uint16_t>(t.tm_year + 1900);
-    dt.wMonth = static_cast<uint16_t>(t.tm_mon + 1);
-    dt.wDayOfWeek = static_cast<uint16_t>(t.tm_wday);
-    dt.wDay = static_cast<uint16_t>(t.tm_mday);
-    dt.wHour = static_cast<uint16_t>(t.tm_hour);
-    dt.wMinute = static_cast<uint16_t>(t.tm_min);
-    dt.wSecond = static_cast<uint16_t>(t.tm_sec);
-    return dt;
-}
-
 } // namespace
 
 int Msg_ParseDate(std::string_view text, DATETIME* date) {
@@ -181,9 +169,7 @@ int Msg_ParseDate(std::string_view text, DATETIME* date) {
     } else {
         tm written{};
         if (!gmtime_r(&utc, &written)) return 0;
-        const long long y = static_cast<long long>(written.tm_year) + 1900;
-        if (y < 0 || y >= DATETIME_YEAR_MISSING) return 0;
-        dt = fromTm(written);
+        dt = DateTime_FromTm(written);
     }
     if (DateTime_IsMissing(dt)) return 0;
     *date = dt;

@@ -67,20 +67,10 @@ template <class Sink> void decode(std::string_view text, Sink& sink, bool unders
 } // namespace
 
 uint32_t Qp_Decode(std::string_view text, std::string* out, bool underscoreIsSpace) {
-    try {
-        out->clear();
-        out->reserve(text.size());
-        iwmsg::StringSink sink(out);
-        decode(text, sink, underscoreIsSpace);
-        return 0;
-    } catch (const std::bad_alloc&) {
-        out->clear();
-        return ERR_NOMEM;
-    }
+    return iwmsg::DecodeToString(out, text.size(),
+                                 [&](auto& sink) { decode(text, sink, underscoreIsSpace); });
 }
 
 uint32_t Qp_DecodeToFile(std::string_view text, FILES_WRITER* file) {
-    iwmsg::FileSink sink(file);
-    decode(text, sink, false);
-    return sink.flush();
+    return iwmsg::DecodeToFile(file, [&](auto& sink) { decode(text, sink, false); });
 }

@@ -44,20 +44,9 @@ template <class Sink> void decode(std::string_view text, Sink& sink) {
 } // namespace
 
 uint32_t Uu_Decode(std::string_view text, std::string* out) {
-    try {
-        out->clear();
-        out->reserve(text.size() / 4 * 3);
-        iwmsg::StringSink sink(out);
-        decode(text, sink);
-        return 0;
-    } catch (const std::bad_alloc&) {
-        out->clear();
-        return ERR_NOMEM;
-    }
+    return iwmsg::DecodeToString(out, text.size() / 4 * 3, [&](auto& sink) { decode(text, sink); });
 }
 
 uint32_t Uu_DecodeToFile(std::string_view text, FILES_WRITER* file) {
-    iwmsg::FileSink sink(file);
-    decode(text, sink);
-    return sink.flush();
+    return iwmsg::DecodeToFile(file, [&](auto& sink) { decode(text, sink); });
 }

@@ -80,6 +80,18 @@ class Session {
     uint32_t command(std::string_view text, std::string_view arg = {}, bool bracket = false,
                      bool secret = false);
     uint32_t authenticate(const std::string& host);
+    // The session's steps, in order: each returns 0 to go on, else the
+    // failure that ends the session.
+    // The greeting (after TLS for an implicit-TLS server), then HELO or
+    // EHLO, STARTTLS and authentication as the job asks.
+    uint32_t greet();
+    // MAIL FROM and every recipient; refused when no one was accepted.
+    uint32_t envelope(const std::vector<std::vector<std::string>>& lists, bool* keptRefusal,
+                      std::string* refusal);
+    // DATA, the message, the final reply and QUIT.
+    uint32_t data(bool keptRefusal, const std::string& refusal);
+    // The composed message (SEND_MIME and the like) through job->writeMessage.
+    uint32_t writeComposed();
     uint32_t startTls() {
         progress("Starting TLS");
         const uint32_t rc = Sock_StartTls(*sock_, job_->server.c_str(), job_->certPolicy,
@@ -365,107 +377,123 @@ uint32_t Session::Run() {
         Sock_Cleanup();
         return rc;
     }
-    rc = [&]() -> uint32_t {
-        if (job_->security == SMTP_SECURITY_TLS)
-            if (uint32_t r = startTls()) return r;
-        if (uint32_t r = readReply()) return r;
-        if (!Smtp_ReplyOk(0, Reply())) return SMTP_REFUSED;
-        Log_Write(LOG_SMTP, "SMPT: Connected to the server: %s\n", reply_.Data());
-        progress("Authorizing");
-        const std::string host = hostName();
-        if (job_->security == SMTP_SECURITY_STARTTLS) {
-            if (uint32_t r = command("EHLO ", host)) return r;
-            if (!Smtp_OffersStartTls(Reply())) {
-                localText = "The server does not offer STARTTLS; nothing was sent";
-                return SMTP_REFUSED;
-            }
-            if (uint32_t r = command("STARTTLS")) {
-                if (r == SMTP_REFUSED)
-                    localText = "The server refused STARTTLS: " +
-                                std::string(trimLineEnds(firstLine(Reply())));
-                return r;
-            }
-            // A second reply in the same read came before TLS, from anyone
-            // on the path, and would pass for the answer to a later command.
-            if (firstLine(Reply()).size() + 2 < Reply().size()) {
-                localText = "The server sent data before TLS started";
-                return SMTP_REFUSED;
-            }
-            if (uint32_t r = startTls()) return r;
-            // What the server offered in clear does not count (RFC 3207 §4.2).
-            if (uint32_t r = command("EHLO ", host)) return r;
-            if (!job_->login.empty())
-                if (uint32_t r = authenticate(host)) return r;
-        } else if (job_->login.empty()) {
-            if (uint32_t r = command("HELO ", host)) return r;
-        } else {
-            if (uint32_t r = command("EHLO ", host)) return r;
-            if (uint32_t r = authenticate(host)) return r;
-        }
-        if (uint32_t r = command("MAIL FROM:", job_->senderAddress, true)) return r;
-        progress("Sending list of recipients...");
-        Log_Write(LOG_SMTP, "SMTP:----------------sending recipients----------------\n");
-        bool kept = false;
-        std::string refusal;
-        int accepted = 0;
-        for (const std::vector<std::string>& list : lists)
-            if (uint32_t r = recipients(list, &accepted, &kept, &refusal)) return r;
-        if (accepted == 0) {
-            // DATA now would hand the message to a transaction that delivers
-            // it to no one, and some servers would still say it went.
-            command("RSET");
-            sendLine("QUIT");
-            noRecipient();
-            return SMTP_REFUSED;
-        }
-        progress("Sending header...");
-        Log_Write(LOG_SMTP, "SMTP:----------------sending header----------------\n");
-        if (uint32_t r = command("DATA")) {
-            if (r == SMTP_REFUSED && kept) {
-                // The recipient's refusal says more than "no valid recipients".
-                reply_.Reserve(refusal.size() + 1);
-                std::memcpy(reply_.Data(), refusal.c_str(), refusal.size() + 1);
-                replyLen_ = refusal.size();
-            }
-            return r;
-        }
-        if (job_->mode == SEND_RAW) {
-            progress("Sending message...");
-            Log_Write(LOG_SMTP, "SMTP:----------------sending message(2)----------------\n");
-            Log_Write(LOG_SMTP, "SMPT:Send: '%s' ''\n", job_->rawText.c_str());
-            if (uint32_t r = WriteData(job_->rawText)) return r;
-        } else {
-            Log_Write(LOG_SMTP, "SMTP:----------------creating message----------------\n");
-            if (!job_->writeMessage) {
-                localText = "There is no message to send.";
-                return SMTP_REFUSED;
-            }
-            SMTP_WRITE write = [this](std::string_view t) { return WriteData(t); };
-            bool announced = false;
-            // The header lines come first; "Sending message..." once the body
-            // starts is close enough for a progress line.
-            SMTP_WRITE withProgress = [&](std::string_view t) {
-                if (!announced && t.rfind("MIME-Version:", 0) == 0) {
-                    announced = true;
-                    progress("Sending message...");
-                    Log_Write(LOG_SMTP,
-                              "SMTP:----------------sending message(1)----------------\n");
-                }
-                return write(t);
-            };
-            if (uint32_t r = job_->writeMessage(*job_, withProgress)) return r;
-            if (dataError_) return dataError_;
-        }
-        if (uint32_t r = FinishData()) return r;
-        if (uint32_t r = readReply()) return r;
-        if (!Smtp_ReplyOk(0, Reply())) return SMTP_REFUSED;
-        Log_Write(LOG_SMTP, "SMTP:----------------Disconnect----------------\n");
-        sendLine("QUIT");
-        return 0;
-    }();
+    rc = greet();
+    bool kept = false;
+    std::string refusal;
+    if (rc == 0) rc = envelope(lists, &kept, &refusal);
+    if (rc == 0) rc = data(kept, refusal);
     Sock_Close(sock_);
     Sock_Cleanup();
     return rc;
+}
+
+uint32_t Session::greet() {
+    if (job_->security == SMTP_SECURITY_TLS)
+        if (uint32_t r = startTls()) return r;
+    if (uint32_t r = readReply()) return r;
+    if (!Smtp_ReplyOk(0, Reply())) return SMTP_REFUSED;
+    Log_Write(LOG_SMTP, "SMPT: Connected to the server: %s\n", reply_.Data());
+    progress("Authorizing");
+    const std::string host = hostName();
+    if (job_->security == SMTP_SECURITY_STARTTLS) {
+        if (uint32_t r = command("EHLO ", host)) return r;
+        if (!Smtp_OffersStartTls(Reply())) {
+            localText = "The server does not offer STARTTLS; nothing was sent";
+            return SMTP_REFUSED;
+        }
+        if (uint32_t r = command("STARTTLS")) {
+            if (r == SMTP_REFUSED)
+                localText =
+                    "The server refused STARTTLS: " + std::string(trimLineEnds(firstLine(Reply())));
+            return r;
+        }
+        // A second reply in the same read came before TLS, from anyone
+        // on the path, and would pass for the answer to a later command.
+        if (firstLine(Reply()).size() + 2 < Reply().size()) {
+            localText = "The server sent data before TLS started";
+            return SMTP_REFUSED;
+        }
+        if (uint32_t r = startTls()) return r;
+        // What the server offered in clear does not count (RFC 3207 §4.2).
+        if (uint32_t r = command("EHLO ", host)) return r;
+        if (!job_->login.empty())
+            if (uint32_t r = authenticate(host)) return r;
+    } else if (job_->login.empty()) {
+        if (uint32_t r = command("HELO ", host)) return r;
+    } else {
+        if (uint32_t r = command("EHLO ", host)) return r;
+        if (uint32_t r = authenticate(host)) return r;
+    }
+    return 0;
+}
+
+uint32_t Session::envelope(const std::vector<std::vector<std::string>>& lists, bool* kept,
+                           std::string* refusal) {
+    if (uint32_t r = command("MAIL FROM:", job_->senderAddress, true)) return r;
+    progress("Sending list of recipients...");
+    Log_Write(LOG_SMTP, "SMTP:----------------sending recipients----------------\n");
+    int accepted = 0;
+    for (const std::vector<std::string>& list : lists)
+        if (uint32_t r = recipients(list, &accepted, kept, refusal)) return r;
+    if (accepted == 0) {
+        // DATA now would hand the message to a transaction that delivers
+        // it to no one, and some servers would still say it went.
+        command("RSET");
+        sendLine("QUIT");
+        noRecipient();
+        return SMTP_REFUSED;
+    }
+    return 0;
+}
+
+uint32_t Session::data(bool kept, const std::string& refusal) {
+    progress("Sending header...");
+    Log_Write(LOG_SMTP, "SMTP:----------------sending header----------------\n");
+    if (uint32_t r = command("DATA")) {
+        if (r == SMTP_REFUSED && kept) {
+            // The recipient's refusal says more than "no valid recipients".
+            reply_.Reserve(refusal.size() + 1);
+            std::memcpy(reply_.Data(), refusal.c_str(), refusal.size() + 1);
+            replyLen_ = refusal.size();
+        }
+        return r;
+    }
+    if (job_->mode == SEND_RAW) {
+        progress("Sending message...");
+        Log_Write(LOG_SMTP, "SMTP:----------------sending message(2)----------------\n");
+        Log_Write(LOG_SMTP, "SMPT:Send: '%s' ''\n", job_->rawText.c_str());
+        if (uint32_t r = WriteData(job_->rawText)) return r;
+    } else if (uint32_t r = writeComposed()) {
+        return r;
+    }
+    if (uint32_t r = FinishData()) return r;
+    if (uint32_t r = readReply()) return r;
+    if (!Smtp_ReplyOk(0, Reply())) return SMTP_REFUSED;
+    Log_Write(LOG_SMTP, "SMTP:----------------Disconnect----------------\n");
+    sendLine("QUIT");
+    return 0;
+}
+
+uint32_t Session::writeComposed() {
+    Log_Write(LOG_SMTP, "SMTP:----------------creating message----------------\n");
+    if (!job_->writeMessage) {
+        localText = "There is no message to send.";
+        return SMTP_REFUSED;
+    }
+    SMTP_WRITE write = [this](std::string_view t) { return WriteData(t); };
+    bool announced = false;
+    // The header lines come first; "Sending message..." once the body
+    // starts is close enough for a progress line.
+    SMTP_WRITE withProgress = [&](std::string_view t) {
+        if (!announced && t.rfind("MIME-Version:", 0) == 0) {
+            announced = true;
+            progress("Sending message...");
+            Log_Write(LOG_SMTP, "SMTP:----------------sending message(1)----------------\n");
+        }
+        return write(t);
+    };
+    if (uint32_t r = job_->writeMessage(*job_, withProgress)) return r;
+    return dataError_;
 }
 
 void putText(char* out, size_t size, std::string_view text) {

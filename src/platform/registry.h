@@ -113,6 +113,52 @@ uint32_t RegStore_EndBatch();
 // one is (nothing changes then; the caller ends it with EndBatch).
 uint32_t RegStore_CancelBatch();
 
+// One batch for a scope: the writes made while it lives commit as one
+// transaction, and the batch ends on every way out. A batch that could not
+// begin leaves each write committing on its own.
+class RegStoreBatch {
+  public:
+    RegStoreBatch() : begun_(RegStore_BeginBatch()), open_(begun_ == REGSTORE_OK) {}
+    ~RegStoreBatch() { Commit(); }
+    RegStoreBatch(const RegStoreBatch&) = delete;
+    RegStoreBatch& operator=(const RegStoreBatch&) = delete;
+
+    // REGSTORE_OK when the batch began, else why it did not.
+    uint32_t BeginResult() const { return begun_; }
+    bool IsOpen() const { return open_; }
+
+    // Ends the batch now; RegStore_EndBatch's result (REGSTORE_OK when it
+    // was not open).
+    uint32_t Commit() {
+        if (!open_) return REGSTORE_OK;
+        open_ = false;
+        return RegStore_EndBatch();
+    }
+
+    // Undoes the batch's writes; when that is refused (it is nested in an
+    // outer one) the batch is only ended. RegStore_CancelBatch's result.
+    uint32_t Cancel() {
+        if (!open_) return REGSTORE_OK;
+        open_ = false;
+        const uint32_t rc = RegStore_CancelBatch();
+        if (rc != REGSTORE_OK) RegStore_EndBatch();
+        return rc;
+    }
+
+    // Commits and opens a fresh batch, so that a long pass lets other
+    // processes at the store in between.
+    uint32_t Restart() {
+        const uint32_t rc = Commit();
+        begun_ = RegStore_BeginBatch();
+        open_ = begun_ == REGSTORE_OK;
+        return rc;
+    }
+
+  private:
+    uint32_t begun_;
+    bool open_;
+};
+
 // Text for a REGSTORE_* number (or "Unknown error"). The failures of the
 // file itself (access, disk full, damage, input/output) name the store file.
 // The text stays valid for the life of the process.

@@ -273,12 +273,10 @@ uint32_t Account_Save(ACCOUNT* account, int index) {
     if (!g_root) return ERR_NOT_READY;
     ACCOUNT& a = *account;
     if (a.ChkTime == 1) a.ChkTime = 10;
-    if (RegStore_BeginBatch() != REGSTORE_OK) return ERR_FAILED;
+    RegStoreBatch batch;
+    if (!batch.IsOpen()) return ERR_FAILED;
     HREGKEY key = HREGKEY_NONE;
-    if (RegStore_CreateKey(g_root->key, a.Name, &key) != REGSTORE_OK) {
-        RegStore_EndBatch();
-        return ERR_FAILED;
-    }
+    if (RegStore_CreateKey(g_root->key, a.Name, &key) != REGSTORE_OK) return ERR_FAILED;
     uint32_t result = 0;
     forEachField(a, [&](const Field& f) {
         uint32_t rc = 0;
@@ -303,7 +301,7 @@ uint32_t Account_Save(ACCOUNT* account, int index) {
         }
         if (rc && !result) result = rc;
     });
-    if (RegStore_EndBatch() != REGSTORE_OK && !result) result = ERR_OPERATION;
+    if (batch.Commit() != REGSTORE_OK && !result) result = ERR_OPERATION;
     if (g_filterOps && a.FilterHandle)
         g_filterOps->AssignVars(a.FilterHandle, a.ChkLogin.c_str(), a.Email.c_str());
     return result ? ERR_OPERATION : 0;
@@ -335,7 +333,7 @@ uint32_t Account_Rename(ACCOUNT* account, std::string_view newName) {
     if (!g_root) {
         failure = "Failed to open old registry key for " + base + oldName;
         code = REGSTORE_E_INVALID;
-    } else if ((code = RegStore_BeginBatch()) != REGSTORE_OK) {
+    } else if (RegStoreBatch batch; (code = batch.BeginResult()) != REGSTORE_OK) {
         failure = "Failed to open old registry key for " + base + oldName;
     } else {
         HREGKEY from = HREGKEY_NONE, to = HREGKEY_NONE;
@@ -348,11 +346,11 @@ uint32_t Account_Rename(ACCOUNT* account, std::string_view newName) {
         else if ((code = RegStore_DeleteTree(g_root->key, oldName)) != REGSTORE_OK)
             failure = "Failed to delete registry entries for " + oldName;
         if (failure.empty()) {
-            if ((code = RegStore_EndBatch()) != REGSTORE_OK)
+            if ((code = batch.Commit()) != REGSTORE_OK)
                 failure =
                     "Failed to copy registry entries from " + oldName + " to " + account->Name;
-        } else if (RegStore_CancelBatch() != REGSTORE_OK) {
-            RegStore_EndBatch();
+        } else {
+            batch.Cancel();
         }
     }
     if (!failure.empty()) {

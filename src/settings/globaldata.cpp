@@ -217,7 +217,7 @@ uint32_t GlobalData_Save() {
     if (!g_data || !g_root) return ERR_NOT_READY;
     GLOBAL_DATA& d = *g_data;
     uint32_t result = 0;
-    RegStore_BeginBatch();
+    RegStoreBatch batch;
     for (const Option& o : kOptions) {
         const void* f = field(d, o.number);
         uint32_t rc = 0;
@@ -244,7 +244,7 @@ uint32_t GlobalData_Save() {
             Reg_SetValue(g_root, HREGKEY_NONE, kGeometryNames[i], &d.Geometry[i], 4, REG_T_DWORD);
         if (rc && !result) result = rc;
     }
-    if (const uint32_t rc = RegStore_EndBatch(); rc && !result) result = ERR_OPERATION;
+    if (const uint32_t rc = batch.Commit(); rc && !result) result = ERR_OPERATION;
     if (g_manageLogon) {
         if (const int err = Autostart_Set(d.StartOnLogon != 0, Paths_ExeFile()); err)
             DebugLog_Write("GlobalData_Save: logon entry not updated (%d)\n", err);
@@ -442,14 +442,14 @@ uint32_t DialUp_Save() {
     const DIALUP_DATA& d = *g_dialup;
     if (d.UseAutoDial == 1 && d.Entry.empty()) return ERR_BADARG;
     uint32_t rc = 0;
-    RegStore_BeginBatch();
+    RegStoreBatch batch;
     rc |= Reg_SetValue(g_dialRoot, HREGKEY_NONE, "UseAutoDial", &d.UseAutoDial, 1, REG_T_BOOL);
     rc |= Reg_SetValue(g_dialRoot, HREGKEY_NONE, "UseAutoHangUp", &d.UseAutoHangUp, 1, REG_T_BOOL);
     rc |= Reg_SetValue(g_dialRoot, HREGKEY_NONE, "DontHangUpIfNew", &d.DontHangUpIfNew, 1,
                        REG_T_BOOL);
     if (!d.Entry.empty())
         rc |= Reg_SetValue(g_dialRoot, HREGKEY_NONE, "DialUP Entry", d.Entry.c_str(), 0, REG_T_STR);
-    if (RegStore_EndBatch() != REGSTORE_OK) rc = ERR_OPERATION;
+    if (batch.Commit() != REGSTORE_OK) rc = ERR_OPERATION;
     return rc ? ERR_OPERATION : 0;
 }
 

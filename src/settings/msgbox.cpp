@@ -27,17 +27,26 @@ namespace {
 
 // One bulk pass over a box: its store writes commit as one transaction, and
 // failures of the store show one box, not one per record.
-class BulkPass {
-  public:
-    BulkPass() : began_(RegStore_BeginBatch() == REGSTORE_OK) {}
-    ~BulkPass() {
-        if (began_) RegStore_EndBatch();
-    }
-
-  private:
-    UserMsgBatch boxes_;
-    bool began_;
+struct BulkPass {
+    UserMsgBatch boxes;
+    RegStoreBatch batch;
 };
+
+// The status a record held before a check made it pending; any other stays.
+int32_t settledStatus(int32_t status) {
+    switch (status) {
+    case MSG_UNREAD_PENDING:
+        return MSG_UNREAD;
+    case MSG_OLD_PENDING:
+        return MSG_OLD;
+    case MSG_QUIET_PENDING:
+        return MSG_QUIET;
+    case MSG_NOTIFIED_PENDING:
+        return MSG_NOTIFIED;
+    default:
+        return status;
+    }
+}
 
 int resolveIndex(MSGBOX* box, MSG_RECORD* record, int index) {
     if (!box) return -1;
@@ -174,22 +183,13 @@ void MsgBox_ConfirmMsg(MSGBOX* box, MSG_RECORD* record, int index) {
     switch (r->Status) {
     case MSG_NEW:
     case MSG_UNREAD:
-    case MSG_OLD_PENDING:
     case MSG_QUIET:
     case MSG_NOTIFIED:
         r->Status = MSG_OLD;
         break;
-    case MSG_UNREAD_PENDING:
-        r->Status = MSG_UNREAD;
-        break;
-    case MSG_QUIET_PENDING:
-        r->Status = MSG_QUIET;
-        break;
-    case MSG_NOTIFIED_PENDING:
-        r->Status = MSG_NOTIFIED;
-        break;
     default:
-        break; // MSG_OLD, MSG_TO_DELETE, MSG_DELETED stay
+        r->Status = settledStatus(r->Status); // MSG_OLD, MSG_TO_DELETE, MSG_DELETED stay
+        break;
     }
 }
 
@@ -238,22 +238,7 @@ void MsgBox_RollbackCheck(MSGBOX* box) {
     if (!box) return;
     for (int i = 0; i < box->MsgArray.Count(); ++i) {
         MSG_RECORD* r = box->MsgArray.At(i);
-        switch (r->Status) {
-        case MSG_UNREAD_PENDING:
-            r->Status = MSG_UNREAD;
-            break;
-        case MSG_OLD_PENDING:
-            r->Status = MSG_OLD;
-            break;
-        case MSG_QUIET_PENDING:
-            r->Status = MSG_QUIET;
-            break;
-        case MSG_NOTIFIED_PENDING:
-            r->Status = MSG_NOTIFIED;
-            break;
-        default:
-            break;
-        }
+        r->Status = settledStatus(r->Status);
     }
 }
 

@@ -283,10 +283,9 @@ uint32_t Account_GetMessages(REGKEY* root, bool storeUnread) {
         }
         if (storeUnread && !announced.empty()) {
             // Messages announced in an earlier run are only unread now.
-            const bool batch = RegStore_BeginBatch() == REGSTORE_OK;
+            RegStoreBatch batch;
             for (int at : announced)
                 Reg_UpdateMsgStatus(a, MsgBox_GetMsg(a->hMsgBox, at));
-            if (batch) RegStore_EndBatch();
         }
         DebugLog_Write("   wrote %d messages from registry to internal table\n", enumerated);
         a->CheckResult = CR_NOT_CHECKED;

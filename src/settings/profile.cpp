@@ -185,12 +185,7 @@ bool isMessageSection(std::string_view rel) {
 class Importer {
   public:
     Importer(bool messages, std::string keyPath)
-        : messages_(messages), keyPath_(std::move(keyPath)) {
-        batch_ = RegStore_BeginBatch() == REGSTORE_OK;
-    }
-    ~Importer() {
-        if (batch_) RegStore_EndBatch();
-    }
+        : messages_(messages), keyPath_(std::move(keyPath)) {}
 
     void line(std::string_view raw) {
         std::string owned;
@@ -297,16 +292,13 @@ class Importer {
         if (rc != REGSTORE_OK)
             DebugLog_Write("Profile: value \"%s\" not stored: %s\n", name.c_str(),
                            RegStore_ErrorText(rc));
-        if (++values_ % kValuesPerBatch == 0 && batch_) {
-            RegStore_EndBatch();
-            batch_ = RegStore_BeginBatch() == REGSTORE_OK;
-        }
+        if (++values_ % kValuesPerBatch == 0 && batch_.IsOpen()) batch_.Restart();
     }
 
     bool messages_;
     std::string keyPath_;
     HREGKEY key_ = HREGKEY_NONE;
-    bool batch_ = false;
+    RegStoreBatch batch_;
     int values_ = 0;
 };
 

@@ -3,6 +3,7 @@
 #include "common/status.h"
 #include "common/text.h"
 #include "platform/log.h"
+#include "ui/qtext.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -173,10 +174,6 @@ void ProgressDialog::onHide() {
     g_window = nullptr;
 }
 
-QString _q(const std::string& s) {
-    return QString::fromUtf8(s.data(), qsizetype(s.size()));
-}
-
 // Runs `fn` on the UI thread: now when already there, else queued.
 template <typename F> void _onUi(F fn) {
     QCoreApplication* app = QCoreApplication::instance();
@@ -209,8 +206,8 @@ void Progress_Start(bool hideAllowed) {
         DebugLog_Write("  Looks like we're not tied to a window\n");
         auto* d = new ProgressDialog(Kind::Check, nullptr, hideAllowed, nullptr);
         d->setAttribute(Qt::WA_DeleteOnClose);
-        if (!g_account.empty()) d->SetAccount(_q(g_account));
-        d->SetStatus(_q(g_status));
+        if (!g_account.empty()) d->SetAccount(QText_From(g_account));
+        d->SetStatus(QText_From(g_status));
         if (g_hasHiddenAt) d->move(g_hiddenAt);
         g_window = d;
         _placeAndFocus(d);
@@ -220,14 +217,14 @@ void Progress_Start(bool hideAllowed) {
 void Progress_SetAccount(std::string_view text) {
     _onUi([t = std::string(Text_CutUtf8(text, PROGRESS_TEXT_MAX))] {
         g_account = t;
-        if (g_window) g_window->SetAccount(_q(t));
+        if (g_window) g_window->SetAccount(QText_From(t));
     });
 }
 
 void Progress_SetStatus(std::string_view text) {
     _onUi([t = std::string(Text_CutUtf8(text, PROGRESS_TEXT_MAX))] {
         g_status = t;
-        if (g_window) g_window->SetStatus(_q(t));
+        if (g_window) g_window->SetStatus(QText_From(t));
     });
 }
 
@@ -251,8 +248,8 @@ int Progress_StartMessage(QWidget* owner, std::shared_ptr<CHECK_COMPLETION> comp
         return 1;
     }
     ProgressDialog box(Kind::Download, owner, false, completion);
-    if (!g_account.empty()) box.SetAccount(_q(g_account));
-    box.SetStatus(_q(g_status));
+    if (!g_account.empty()) box.SetAccount(QText_From(g_account));
+    box.SetStatus(QText_From(g_status));
     QPointer<ProgressDialog> previous = g_window;
     g_window = &box;
     const int r = box.exec();
@@ -272,7 +269,7 @@ int SendProgress_Run(QWidget* owner, std::string_view text,
     ProgressDialog box(Kind::Send, owner, false, completion);
     box.onCancel = std::move(onCancel);
     box.SetAccount(text.empty() ? QStringLiteral("Please wait...")
-                                : _q(std::string(Text_CutUtf8(text, PROGRESS_TEXT_MAX))));
+                                : QText_From(std::string(Text_CutUtf8(text, PROGRESS_TEXT_MAX))));
     box.SetStatus(QString());
     QPointer<ProgressDialog> previous = g_window;
     g_window = &box;
@@ -283,7 +280,7 @@ int SendProgress_Run(QWidget* owner, std::string_view text,
 
 void SendProgress_SetStatus(std::string_view text) {
     _onUi([t = std::string(Text_CutUtf8(text, PROGRESS_TEXT_MAX))] {
-        if (g_window && g_window->kind() == Kind::Send) g_window->SetStatus(_q(t));
+        if (g_window && g_window->kind() == Kind::Send) g_window->SetStatus(QText_From(t));
     });
 }
 

@@ -4,6 +4,7 @@
 #include "platform/user_message.h"
 #include "ui/newmail_popup.h"
 #include "ui/progress.h"
+#include "ui/qtext.h"
 
 #include <QApplication>
 #include <QHBoxLayout>
@@ -39,10 +40,6 @@ const char* _title(APP_WINDOW w) {
     return "This window";
 }
 
-QString _q(const std::string& s) {
-    return QString::fromUtf8(s.data(), qsizetype(s.size()));
-}
-
 // Stands in for the tray icon: without it a tray program would run with no
 // way to reach it.
 class StatusPanel : public QWidget {
@@ -75,7 +72,7 @@ class StatusPanel : public QWidget {
     }
     void Update(int icon, const std::string& tip, QMenu* menu) {
         icon_->setPixmap(QIcon(QStringLiteral(":/icons/tray-%1-32.png").arg(icon)).pixmap(32, 32));
-        tip_->setText(_q(tip));
+        tip_->setText(QText_From(tip));
         menuButton_->setMenu(menu);
         menuButton_->setEnabled(menu != nullptr);
     }
@@ -124,8 +121,8 @@ void UiWindows::CloseMailBox() {}
 
 int UiWindows::MessageBox(const std::string& caption, const std::string& text, unsigned flags) {
     QMessageBox box;
-    box.setWindowTitle(_q(caption));
-    QString t = _q(text);
+    box.setWindowTitle(QText_From(caption));
+    QString t = QText_From(text);
     t.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     box.setText(t);
     switch (flags & 0xF0) {
@@ -179,7 +176,7 @@ uint32_t UiWindows::AskPassword(const std::string& accountName, std::string* pas
     bool ok = false;
     const QString typed = QInputDialog::getText(
         nullptr, QStringLiteral("Password"),
-        QStringLiteral("Password for the account \"%1\":").arg(_q(accountName)),
+        QStringLiteral("Password for the account \"%1\":").arg(QText_From(accountName)),
         QLineEdit::Password, QString(), &ok);
     if (!ok) return ERR_CANCELLED;
     if (typed.isEmpty()) return ERR_NOT_READY;

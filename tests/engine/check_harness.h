@@ -32,9 +32,7 @@ inline CheckOutcome RunCheck(ACCOUNT& acc, uint32_t flags = CHECK_TIMED,
     out.rc = Pop3Acc_Check(&req, nullptr, nullptr);
     if (out.rc == CHECK_UNCHANGED) MsgBox_RollbackCheck(acc.hMsgBox);
     MsgBox_EndCheck(acc.hMsgBox, static_cast<int>(out.rc), &acc);
-    acc.CheckResult = out.rc == 0 || out.rc == CHECK_UNCHANGED ? CR_OK
-                      : out.rc == ERR_TIMEOUT                  ? CR_TIMEOUT
-                                                               : CR_FAILED;
+    acc.CheckResult = Pop3Acc_CheckResult(out.rc);
     char text[96];
     Pop3_GetLastError(text, sizeof text);
     out.error = text;

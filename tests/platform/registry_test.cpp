@@ -250,6 +250,28 @@ TEST_F(RegistryStore, BatchesCommitOnceAndNest) {
     EXPECT_EQ(RegStore_Flush(k), REGSTORE_OK);
 }
 
+// A guard inside another batch cannot undo it: its cancel only ends the
+// inner level, and no guard leaves a batch open that would hold the store.
+TEST_F(RegistryStore, BatchGuardsCancelOnlyTheOutermost) {
+    const HREGKEY k = key("Guard");
+    {
+        RegStoreBatch outer;
+        ASSERT_EQ(RegStore_SetValue(k, "kept", REGTYPE_SZ, "x"), REGSTORE_OK);
+        RegStoreBatch inner;
+        ASSERT_EQ(RegStore_SetValue(k, "inner", REGTYPE_SZ, "x"), REGSTORE_OK);
+        EXPECT_EQ(inner.Cancel(), REGSTORE_E_INVALID);
+        EXPECT_FALSE(inner.IsOpen());
+    }
+    EXPECT_EQ(valueNames(k).size(), 2u);
+    {
+        RegStoreBatch batch;
+        ASSERT_EQ(RegStore_SetValue(k, "undone", REGTYPE_SZ, "x"), REGSTORE_OK);
+        EXPECT_EQ(batch.Cancel(), REGSTORE_OK);
+    }
+    EXPECT_EQ(valueNames(k).size(), 2u);
+    EXPECT_EQ(RegStore_EndBatch(), REGSTORE_E_INVALID);
+}
+
 TEST_F(RegistryStore, FilesArePrivateToTheUser) {
     const HREGKEY k = key("Private");
     ASSERT_EQ(RegStore_SetValue(k, "v", REGTYPE_SZ, "x"), REGSTORE_OK);

@@ -33,12 +33,6 @@ APP_WINDOWS* g_windows = nullptr;
 
 constexpr int TS_QUEUED = 557;
 
-std::string _globalText(int number) {
-    intptr_t v = 0;
-    if (GlobalData_GetParam(number, &v) != 0 || !v) return {};
-    return reinterpret_cast<const char*>(v);
-}
-
 } // namespace
 
 void MainWnd_SetWindows(APP_WINDOWS* windows) {
@@ -140,7 +134,7 @@ void MainWnd::Command(int id) {
         GlobalData_SetParam(GD_ENABLED, on ? 1 : 0);
         if (!MailCheck_IsRunning()) UpdateSummary(nullptr, nullptr, nullptr);
         if (on)
-            Schedule_Update(0);
+            Schedule_Update(SU_START_TIMERS);
         else
             Timers_KillAll();
         if (QAction* a = MenuAction(CMD_ENABLE)) a->setChecked(on);
@@ -174,12 +168,12 @@ void MainWnd::Command(int id) {
         return;
     case CMD_CHECK_ALL:
         Timers_KillAll();
-        Schedule_Update(2);
+        Schedule_Update(SU_QUEUE_ALL);
         return;
     case CMD_CHECK_INCLUDED:
         Account_MarkSkipped();
         Timers_KillAll();
-        Schedule_Update(1);
+        Schedule_Update(SU_QUEUE_INCLUDED);
         return;
     case CMD_COMPOSE:
         openWindow(APP_WINDOW::Compose);
@@ -293,7 +287,7 @@ int MailClient_Launch(ACCOUNT* account) {
         }
     }
     std::string line = account ? account->MailClnt : std::string();
-    if (line.empty()) line = _globalText(GD_MAILREADER);
+    if (line.empty()) line = GlobalData_GetText(GD_MAILREADER);
     QStringList args = QProcess::splitCommand(QText_From(line));
     bool started = false;
     if (!args.isEmpty()) {

@@ -190,7 +190,7 @@ void MainWnd::MenuRefresh() {
         enable->setEnabled(true);
         const bool on = _globalInt(GD_ENABLED, 1) != 0;
         enable->setChecked(on);
-        if (on) Schedule_Update(0);
+        if (on) Schedule_Update(SU_START_TIMERS);
     } else {
         enable->setEnabled(false);
     }

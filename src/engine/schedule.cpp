@@ -156,7 +156,7 @@ void Timers_KillAll() {
     }
 }
 
-void Schedule_Update(int mode) {
+void Schedule_Update(SCHEDULE_UPDATE mode) {
     // The box waits for the UI thread, which may itself be waiting for the
     // queue lock: show it once the lock is given back.
     bool timerFailed = false;

@@ -62,8 +62,8 @@ enum SCHEDULE_UPDATE : int {
 };
 
 // Reschedules every account, from the last to the first, under the queue
-// lock, as `mode` (a SCHEDULE_UPDATE) says; other modes do nothing.
-void Schedule_Update(int mode);
+// lock, as `mode` says.
+void Schedule_Update(SCHEDULE_UPDATE mode);
 
 // Check On Start after the boxes are loaded (setting 1: skip the accounts
 // left out of automatic checks, queue the others; 2: queue all), then the

@@ -81,7 +81,7 @@ class Engine : public iwtest::RealPeersTest {
 };
 
 TEST_F(Engine, AllIsCheckedFirstToLastAndAnnouncedOnce) {
-    Schedule_Update(2);
+    Schedule_Update(SU_QUEUE_ALL);
     ASSERT_TRUE(WaitForCheck());
     EXPECT_EQ(CheckedOrder(), (std::vector<std::string>{"a1", "a2", "a3", "a4", "a5"}));
     for (size_t i = 0; i < accs_.size(); ++i) {
@@ -117,7 +117,7 @@ TEST_F(Engine, CancelDuringTheThirdOfFive) {
         MailCheck_Abort(ERR_CANCELLED);
         return ERR_CANCELLED;
     };
-    Schedule_Update(2);
+    Schedule_Update(SU_QUEUE_ALL);
     ASSERT_TRUE(WaitForCheck());
     EXPECT_EQ(busyThird, 1) << "the account being checked is busy";
     EXPECT_EQ(busyFourth, 1) << "a queued account is busy";
@@ -149,7 +149,7 @@ TEST_F(Engine, SkipGoesOnWithTheNextAccount) {
         MailCheck_Abort(ERR_SKIPPED);
         return ERR_NOT_READY;
     };
-    Schedule_Update(2);
+    Schedule_Update(SU_QUEUE_ALL);
     ASSERT_TRUE(WaitForCheck());
     EXPECT_EQ(CheckedOrder(), (std::vector<std::string>{"a1", "a2", "a3", "a4", "a5"}));
     EXPECT_EQ(accs_[1]->CheckResult, 3);
@@ -165,7 +165,7 @@ TEST_F(Engine, DialogOpenedMidCheckFinishesTheAccount) {
         *pw = "secret";
         return 0u;
     };
-    Schedule_Update(2);
+    Schedule_Update(SU_QUEUE_ALL);
     ASSERT_TRUE(WaitForCheck());
     EXPECT_EQ(CheckedOrder(), std::vector<std::string>{"a1"});
     EXPECT_EQ(Count(0, MSG_NEW), 1) << "the new mail is not left pending";
@@ -296,7 +296,7 @@ TEST_F(Engine, FetchOneAndAFastFailure) {
 }
 
 TEST_F(Engine, StopWhileTheWorkerWaitsForTheWindows) {
-    Schedule_Update(2);
+    Schedule_Update(SU_QUEUE_ALL);
     // Never serve the UI thread: the worker ends up waiting in a blocking call.
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (env_.ui.EventsStartingWith("animation off").empty() &&

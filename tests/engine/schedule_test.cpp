@@ -125,7 +125,7 @@ TEST_F(Scheduler, IntervalTimersStatesAndDisabling) {
     accs[0]->ChkTime = 10;
     accs[1]->ChkTime = 3;
     accs[2]->CheckIt = 0;
-    Schedule_Update(0);
+    Schedule_Update(SU_START_TIMERS);
     EXPECT_EQ(accs[0]->TimerState, TS_WAITING);
     EXPECT_EQ(env_.timers.FirstDelay(1000), 600000);
     EXPECT_EQ(env_.timers.FirstDelay(1001), 180000);
@@ -136,20 +136,20 @@ TEST_F(Scheduler, IntervalTimersStatesAndDisabling) {
     EXPECT_EQ(accs[1]->TimerState, TS_QUEUED);
     EXPECT_TRUE(Queue_Contains(1));
     EXPECT_FALSE(env_.timers.Running(1001));
-    Schedule_Update(0); // a queued account keeps waiting for its check
+    Schedule_Update(SU_START_TIMERS); // a queued account keeps waiting for its check
     EXPECT_FALSE(env_.timers.Running(1001));
 
     // As after a check: a2 gets its timer again from now.
     accs[1]->TimerState = TS_CHECKED;
     Queue_Remove(1);
-    Schedule_Update(3);
+    Schedule_Update(SU_AFTER_CHECK);
     EXPECT_EQ(accs[1]->TimerState, TS_WAITING);
     EXPECT_EQ(env_.timers.FirstDelay(1001), 180000);
 
     // Mode 4 takes queued accounts out of the queue and restarts their timers.
     Queue_PushAndCheck(0);
     Queue_PushAndCheck(2);
-    Schedule_Update(4);
+    Schedule_Update(SU_AFTER_CANCEL);
     EXPECT_FALSE(Queue_HasPending());
     EXPECT_EQ(accs[0]->TimerState, TS_WAITING);
     EXPECT_TRUE(env_.timers.Running(1000));
@@ -210,7 +210,7 @@ TEST_F(Scheduler, WakeRunsOverdueChecksAndRearmsTheRest) {
     accs[2]->UseSchedule = 1;
     accs[2]->Schedule = Table({{0, 40}});
     ASSERT_EQ(Timers_Init(), 1);
-    Schedule_Update(0);
+    Schedule_Update(SU_START_TIMERS);
     env_.timers.Advance(1000 + 148751); // the 10:20 tick has run
     env_.timers.KillTimer(TIMER_TICK);  // suspended: no timer fires
     env_.timers.KillTimer(1000);

@@ -319,6 +319,20 @@ TEST_F(Pop3Test, CancelOrSkipEndsAReplyWithinASecond) {
     }
 }
 
+// A skip pressed after a cancel must not undo the cancel.
+TEST_F(Pop3Test, AbortTakesOnlyCancelAndSkipAndSkipDoesNotReplaceACancel) {
+    EXPECT_EQ(Pop3_Abort(ERR_OPERATION), ERR_OPERATION);
+    EXPECT_EQ(Pop3_Abort(0), 0u);
+    EXPECT_EQ(CheckState.load(), 0u);
+    EXPECT_EQ(Pop3_Abort(ERR_CANCELLED), 0u);
+    EXPECT_EQ(Pop3_Abort(ERR_SKIPPED), 0u);
+    EXPECT_EQ(CheckState.load(), ERR_CANCELLED);
+    // A new worker run starts clean.
+    Pop3_ResetCheckState();
+    EXPECT_EQ(CheckState.load(), 0u);
+    EXPECT_EQ(Pop3_BeginCheck(), 0u);
+}
+
 } // namespace
 
 namespace {

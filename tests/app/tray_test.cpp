@@ -95,25 +95,6 @@ TEST(TraySummary, IconAndTooltipFollowTheCounts) {
     EXPECT_EQ(s.othersNew, 12);
 }
 
-TEST(TraySummary, AutoCheckOffShowsTheLoadingIconOnlyInPlaceOfTheNormalOne) {
-    EXPECT_EQ(Tray_ResolveIcon(ICON_NORMAL, false, false), ICON_OFF);
-    EXPECT_EQ(Tray_ResolveIcon(ICON_NORMAL, true, false), ICON_NORMAL);
-    EXPECT_EQ(Tray_ResolveIcon(ICON_NORMAL, false, true), ICON_NORMAL);
-    EXPECT_EQ(Tray_ResolveIcon(ICON_NEWMAIL, false, false), ICON_NEWMAIL);
-}
-
-TEST(TraySummary, DefaultItemRule) {
-    EXPECT_EQ(Tray_DefaultItem(0).menuItem, 0);
-    EXPECT_FALSE(Tray_DefaultItem(0).submenu);
-    EXPECT_EQ(Tray_DefaultItem(CMD_SHOW_MAILBOXES).menuItem, CMD_SHOW_MAILBOXES);
-    for (int id : {int(CMD_CHECK_ALL), int(CMD_CHECK_INCLUDED), CMD_ACCOUNT_BASE + 2}) {
-        const TRAY_DEFAULT d = Tray_DefaultItem(id);
-        EXPECT_TRUE(d.submenu) << id;
-        EXPECT_EQ(d.submenuItem, id);
-        EXPECT_EQ(d.menuItem, 0);
-    }
-}
-
 // The main window on a real store with three accounts.
 class TrayWindow : public ::testing::Test {
   protected:
@@ -157,13 +138,6 @@ class TrayWindow : public ::testing::Test {
     std::unique_ptr<MainWnd> wnd_;
     std::vector<std::string> boxes_;
 };
-
-TEST_F(TrayWindow, WhileLoadingOnlyCancelAndExitIsEnabled) {
-    wnd_->HandleMessage(WM_SETTINGS_CHANGED, 0, 0); // Menu_Refresh before loading
-    const auto items = enabledItems();
-    ASSERT_EQ(items.size(), 1u);
-    EXPECT_EQ(items[0]->data().toInt(), CMD_CANCEL_AND_EXIT);
-}
 
 TEST_F(TrayWindow, LoadedMenuListsTheAccountsAndTakesTheDefault) {
     GlobalData_SetParam(GD_DEFMENU, CMD_ACCOUNT_BASE + 2);

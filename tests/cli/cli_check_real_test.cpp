@@ -74,20 +74,4 @@ TEST_F(CliCheck, AllWithJsonThenUnchanged) {
     EXPECT_EQ(k["accounts"][1]["CheckResult"], 3);
 }
 
-TEST_F(CliCheck, FailuresAndUsage) {
-    addAccount("Good", "u1", server_->port());
-    addAccount("Refused", "u1", 1);
-    addAccount("Left", "u2", server_->port(), "CheckIt=0");
-    server_->SeedMaildir("u1", 1);
-    EXPECT_EQ(run("check AllInc"), 1);
-    EXPECT_NE(out_.find("Good\tOK\tCheckResult 0\tNo errors\tnew 1,"), std::string::npos) << out_;
-    EXPECT_NE(out_.find("Refused\tERR_"), std::string::npos) << out_;
-    EXPECT_EQ(out_.find("Left"), std::string::npos) << "not included in automatic checks";
-
-    EXPECT_EQ(run("check good"), 0) << "names ignore case";
-    EXPECT_EQ(run("check Nobody"), 1);
-    EXPECT_EQ(run("check"), 2);
-    EXPECT_EQ(run("check Good --bogus"), 2);
-}
-
 } // namespace

@@ -59,35 +59,4 @@ TEST_F(CliTls, SecurityFieldsAreCheckedAndPortsFollowOnlyTheirDefaults) {
         EXPECT_EQ(run("account set A " + bad), 2) << bad;
 }
 
-TEST_F(CliTls, CheckShowsTheRefusalAndAPinnedFingerprintLetsItThrough) {
-    const std::string fp = TestPki::Get().Fingerprint("stranger");
-    iwtest::Pop3Options opt;
-    opt.users = "tls:tlspw";
-    opt.tls = true;
-    opt.tls_cert = TestPki::Get().Cert("stranger");
-    opt.tls_key = TestPki::Get().Key("stranger");
-    auto server = peers().StartPop3(opt);
-    server->SeedMaildir("tls", 2);
-    ASSERT_EQ(run("account add S ChkServer=127.0.0.1 ChkLogin=tls ChkTmout=10 ChkSecurity=2 "
-                  "ChkPort=" +
-                      std::to_string(server->tls_port()) + " --chk-password-stdin",
-                  "tlspw\n"),
-              0)
-        << iwtest::ReadFile(dir_ + "/err");
-    EXPECT_EQ(run("check S --json"), 1);
-    auto j = nlohmann::json::parse(out_);
-    EXPECT_EQ(j["accounts"][0]["StatusText"], "Unknown issuer, SHA-256 " + fp) << out_;
-
-    // Pinned as tools print fingerprints: upper case with colons.
-    std::string printed;
-    for (size_t i = 0; i < fp.size(); i += 2)
-        printed += (i ? ":" : "") + fp.substr(i, 2);
-    std::ranges::transform(printed, printed.begin(), ::toupper);
-    ASSERT_EQ(run("account set S ChkCertPolicy=1 ChkCertPin=" + printed), 0)
-        << iwtest::ReadFile(dir_ + "/err");
-    EXPECT_EQ(run("check S --json"), 0) << out_;
-    j = nlohmann::json::parse(out_);
-    EXPECT_EQ(j["accounts"][0]["counts"]["new"], 2) << out_;
-}
-
 } // namespace

@@ -94,28 +94,6 @@ TEST_F(DateTimeTest, MissingAndUnrepresentableDates) {
     EXPECT_TRUE(DateTime_IsMissing(DateTime_FromTime(std::numeric_limits<time_t>::min())));
 }
 
-TEST(DateTime, Validity) {
-    const DATETIME valid[] = {
-        make(2000, 2, 29),
-        make(2024, 2, 29),
-        make(2023, 4, 30),
-        make(1, 1, 1),
-        make(9999, 12, 31, 23, 59, 60, 999), // a Date header may carry a leap second
-        make(2023, 1, 1, 0, 0, 0, 0, 9),     // day of week is not checked
-    };
-    const DATETIME invalid[] = {
-        make(1900, 2, 29),       make(2023, 2, 29),          make(2023, 4, 31),
-        make(2023, 0, 1),        make(2023, 13, 1),          make(2023, 1, 0),
-        make(0, 1, 1),           make(10000, 1, 1),          make(2023, 1, 1, 24),
-        make(2023, 1, 1, 0, 60), make(2023, 1, 1, 0, 0, 61), make(2023, 1, 1, 0, 0, 0, 1000),
-        DateTime_Missing(),
-    };
-    for (const auto& d : valid)
-        EXPECT_TRUE(DateTime_IsValid(d)) << str(d);
-    for (const auto& d : invalid)
-        EXPECT_FALSE(DateTime_IsValid(d)) << str(d);
-}
-
 TEST(DateTime, CompareIsChronologicalWithMissingOldest) {
     // Each row is later than the one before; rows in braces are equal.
     const std::vector<std::vector<DATETIME>> ordered = {

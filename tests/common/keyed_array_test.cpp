@@ -79,20 +79,6 @@ TEST(KeyedArray, UniqueKeysOnAddAndRename) {
     EXPECT_EQ(a.Add("Work", obj(9)), 0u); // the old name is free again
 }
 
-TEST(KeyedArray, CapacityGrowsFromFiveAndDoubles) {
-    struct Case {
-        int initial, adds, capacity;
-    };
-    const Case cases[] = {{0, 0, 0},   {0, 1, 5},    {0, 5, 5},    {0, 6, 10},
-                          {0, 21, 40}, {10, 10, 10}, {10, 11, 20}, {-4, 1, 5}};
-    for (const auto& c : cases) {
-        KeyedArray<Obj> a(false, c.initial);
-        for (int i = 0; i < c.adds; ++i)
-            ASSERT_EQ(a.Add(std::nullopt, obj(i)), 0u);
-        EXPECT_EQ(a.Capacity(), c.capacity) << c.initial << " + " << c.adds;
-    }
-}
-
 TEST(KeyedArray, ItemsOwnTheirObjects) {
     {
         KeyedArray<Obj> a(false);

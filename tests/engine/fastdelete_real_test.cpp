@@ -14,7 +14,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <tuple>
 
 namespace {
 
@@ -107,24 +106,6 @@ TEST_F(RealFastDelete, SelectedGoneRestStayLastStatEmptiedWithUserPassAndApop) {
         EXPECT_EQ(ServerIds(), rest);
         EXPECT_EQ(MsgBox_GetCounts(acc_.hMsgBox)->New, 3);
     }
-}
-
-TEST_F(RealFastDelete, ThroughSocks5ByNameAndSocks4) {
-    SeedAndCheck(3);
-    CHECK_SETTINGS via;
-    via.ProxySocksServer = "127.0.0.1";
-    // SOCKS 5 sends the name and the proxy resolves it; SOCKS 4 needs the address.
-    using Via = std::tuple<unsigned, const char*, int>;
-    for (const auto& [version, server, n] : {Via{5, "localhost", 1}, Via{4, "127.0.0.1", 3}}) {
-        SCOPED_TRACE(version);
-        acc_.ChkServer = server;
-        via.ProxySocksParam = (version << 24) | peers().socks_port();
-        FASTPOP3_RESULT r;
-        ASSERT_EQ(FastDelete_Run(&acc_, {SeededUidl(n)}, &via, {}, &r), 0u) << r.errorText;
-        EXPECT_EQ(r.deleted, std::vector<std::string>{SeededUidl(n)});
-    }
-    EXPECT_EQ(BoxIds(acc_), std::vector<std::string>{SeededUidl(2)});
-    EXPECT_EQ(ServerIds(), std::vector<std::string>{SeededUidl(2)});
 }
 
 TEST_F(RealFastDelete, FailedSessionKeepsTheRecordsMarkedForTheNextCheck) {

@@ -45,19 +45,6 @@ class EngineDialUp : public ::testing::Test {
     ACCOUNT* acc_ = nullptr;
 };
 
-TEST_F(EngineDialUp, ACheckDialsFirstAndHangsUpWithoutNewMail) {
-    FakeNmcli nm;
-    ASSERT_EQ(Queue_PushAndCheck(EngineEnv::IndexOf(acc_)), 1);
-    ASSERT_TRUE(WaitForCheck());
-    EXPECT_EQ(acc_->CheckResult, 3) << "the account failed on its own";
-    const std::string calls = nm.Calls();
-    const size_t up = calls.find("connection|up|id|ISP|");
-    const size_t down = calls.find("connection|down|id|ISP|");
-    ASSERT_NE(up, std::string::npos) << calls;
-    ASSERT_NE(down, std::string::npos) << calls;
-    EXPECT_LT(up, down);
-}
-
 TEST_F(EngineDialUp, CancelWhileDiallingEndsTheCheckAtOnce) {
     FakeNmcli nm;
     nm.Write("up_sleep", "30\n");

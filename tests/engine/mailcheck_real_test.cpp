@@ -231,45 +231,6 @@ TEST_F(Engine, NotifyOnlyOnceAndRemindLater) {
     EXPECT_EQ(env_.ui.EventsStartingWith("popup"), std::vector<std::string>{"popup 1"});
 }
 
-TEST_F(Engine, EveryNewMailVisual) {
-    struct Case {
-        int visual;
-        bool mailBoxOpen, composeOpen, clientStarts;
-        std::vector<std::string> expected; // mailboxes / popup / blink / client events
-    };
-    const Case cases[] = {
-        {0, false, false, true, {}},
-        {1, false, false, true, {"mailboxes"}},
-        {1, false, true, true, {}},
-        {2, false, false, true, {"popup 1"}},
-        {2, true, false, true, {}},
-        {3, false, false, true, {"client a1"}},
-        {3, false, false, false, {"client a1", "mailboxes"}},
-        {4, false, false, true, {"blink on"}},
-    };
-    int round = 0;
-    for (const Case& c : cases) {
-        Seed(0, 1, "v" + std::to_string(++round) + "-");
-        GlobalData_GetRecord()->NewMailVisual = c.visual;
-        env_.ui.mailBoxOpen = c.mailBoxOpen;
-        env_.ui.composeOpen = c.composeOpen;
-        env_.ui.clientStarts = c.clientStarts;
-        env_.ui.ClearEvents();
-        Queue_PushAndCheck(0);
-        ASSERT_TRUE(WaitForCheck());
-        std::vector<std::string> got;
-        for (auto& e : env_.ui.Events())
-            if (e == "mailboxes" || e == "blink on" || e.rfind("popup", 0) == 0 ||
-                e.rfind("client", 0) == 0)
-                got.push_back(e);
-        EXPECT_EQ(got, c.expected) << "NewMailVisual " << c.visual << " mailbox " << c.mailBoxOpen
-                                   << " compose " << c.composeOpen;
-        if (c.mailBoxOpen) {
-            EXPECT_EQ(env_.ui.EventsStartingWith("checked a1").size(), 1u);
-        }
-    }
-}
-
 TEST_F(Engine, FetchOneAndAFastFailure) {
     Queue_PushAndCheck(0);
     ASSERT_TRUE(WaitForCheck());

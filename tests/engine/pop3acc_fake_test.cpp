@@ -153,30 +153,6 @@ class FakeCheck : public ::testing::Test {
     ACCOUNT acc_;
 };
 
-TEST_F(FakeCheck, NewThenKnownThenGone) {
-    FakeServer s;
-    s.msgs = {msg(1), msg(2), msg(3)};
-    auto out = check(s);
-    ASSERT_EQ(out.rc, 0u) << out.error;
-    EXPECT_EQ(BoxIds(acc_), (std::vector<std::string>{"u1", "u2", "u3"}));
-    MSG_RECORD* r = Find(acc_, "u2");
-    EXPECT_STREQ(r->Subject, "Message 2");
-    EXPECT_STREQ(r->From, "Sender 2 <s2@example.invalid>");
-    EXPECT_EQ(r->Status, MSG_NEW);
-    EXPECT_GT(r->Size, 0);
-
-    FakeServer s2;
-    s2.msgs = {msg(1), msg(3)}; // u2 removed by another client
-    out = check(s2);
-    ASSERT_EQ(out.rc, 0u) << out.error;
-    EXPECT_EQ(BoxIds(acc_), (std::vector<std::string>{"u1", "u3"}));
-    EXPECT_EQ(Find(acc_, "u1")->Status, MSG_NOTIFIED);
-    EXPECT_STREQ(acc_.LastSTAT,
-                 ("+OK 2 " +
-                  std::to_string(s2.full(s2.msgs[0]).size() + s2.full(s2.msgs[1]).size()) + "\r\n")
-                     .c_str());
-}
-
 TEST_F(FakeCheck, WithoutUidlMessageIdsAreTheIds) {
     FakeServer s;
     s.uidl = false;
@@ -504,23 +480,6 @@ TEST_F(FakeCheck, SilenceOrTrickleTimesOut) {
     }
 }
 
-TEST_F(FakeCheck, AClosedPeerFails) {
-    iwtest::FakePeer dropper([](iwtest::PeerConn& c) {
-        c.Send("+OK hi\r\n");
-        c.ReadLine();
-        c.Send("+OK\r\n");
-        c.ReadLine();
-        c.Send("+OK\r\n");
-        c.ReadLine();
-        c.Send("+OK 2 10"); // and the connection ends inside the line
-    });
-    acc_.ChkPort = dropper.port();
-    const auto out = RunCheck(acc_);
-    EXPECT_EQ(out.rc, ERR_OPERATION);
-    EXPECT_FALSE(out.error.empty());
-    dropper.Join();
-}
-
 TEST_F(FakeCheck, CancelAndSkipFromAnotherThreadEndASlowReply) {
     for (uint32_t code : {ERR_SKIPPED, ERR_CANCELLED}) {
         SCOPED_TRACE(code);
@@ -569,26 +528,6 @@ TEST_F(FakeCheck, UnchangedServerShortcut) {
     ASSERT_EQ(check(one).rc, 0u);
     ASSERT_EQ(check(one).rc, 0u);
     EXPECT_EQ(check(one, CHECK_TIMED | CHECK_STOP_IF_UNCHANGED).rc, 0u);
-}
-
-TEST_F(FakeCheck, FetchOneByIdTouchesNothingElse) {
-    FakeServer s;
-    s.msgs = {msg(1), msg(2), msg(3)};
-    ASSERT_EQ(check(s).rc, 0u);
-    iwtest::FakePeer peer([&](iwtest::PeerConn& c) { s.Serve(c); });
-    acc_.ChkPort = peer.port();
-    GrowBuffer result;
-    CheckRequest req;
-    req.flags = CHECK_FETCH_ONE | CHECK_FETCH_NO_SAVE;
-    req.account = &acc_;
-    req.targetId = "u2";
-    req.result = &result;
-    Pop3_ResetCheckState();
-    EXPECT_EQ(Pop3Acc_Check(&req, nullptr, nullptr), 0u);
-    peer.Join();
-    EXPECT_NE(std::string(result.Data()).find("Subject: Message 2"), std::string::npos);
-    EXPECT_STREQ(acc_.LastSTAT, ""); // the box was not reconciled
-    EXPECT_EQ(BoxIds(acc_).size(), 3u);
 }
 
 // Filter actions, with the test build of the plug-in: each message carries

@@ -77,20 +77,6 @@ TEST_F(RealCheck, UserPassThenApopNewKnownMarkedAndGone) {
     EXPECT_NE(std::string(result.Data()).find("Subject: Test message 3"), std::string::npos);
 }
 
-TEST_F(RealCheck, WrongPasswords) {
-    peers().SeedMaildir(acc_.ChkLogin, 1);
-    acc_.ChkPswd = "wrong";
-    auto out = RunCheck(acc_);
-    EXPECT_EQ(out.rc, ERR_OPERATION);
-    EXPECT_NE(out.error.find("Authentication failed"), std::string::npos) << out.error;
-    acc_.ChkAuthType = 1;
-    out = RunCheck(acc_);
-    EXPECT_EQ(out.rc, ERR_OPERATION);
-    EXPECT_EQ(out.error,
-              "Login using APOP failed. Either password is wrong or server doesn't support APOP");
-    EXPECT_EQ(MsgBox_GetCount(acc_.hMsgBox), 0);
-}
-
 TEST_F(RealCheck, ThroughSocks5ByNameAndSocks4) {
     peers().SeedMaildir(acc_.ChkLogin, 2);
     acc_.ChkServer = "localhost"; // SOCKS 5 sends the name; the proxy resolves it
@@ -107,25 +93,6 @@ TEST_F(RealCheck, ThroughSocks5ByNameAndSocks4) {
     out = RunCheck(acc_, CHECK_TIMED, via);
     ASSERT_EQ(out.rc, 0u) << out.error;
     EXPECT_EQ(MsgBox_GetCount(acc_.hMsgBox), 2);
-}
-
-TEST_F(RealCheck, UnchangedShortcutFreesTheMaildrop) {
-    // A server that locks the maildrop for the whole session.
-    iwtest::Pop3Options opt;
-    opt.users = "locker:lockpw";
-    opt.extra_conf = "pop3_lock_session = yes";
-    auto server = peers().StartPop3(opt);
-    server->SeedMaildir("locker", 3);
-    acc_.ChkPort = server->port();
-    acc_.ChkLogin = "locker";
-    acc_.ChkPswd = "lockpw";
-    ASSERT_EQ(RunCheck(acc_).rc, 0u);
-    ASSERT_EQ(RunCheck(acc_).rc, 0u);
-    EXPECT_EQ(RunCheck(acc_, CHECK_TIMED | CHECK_STOP_IF_UNCHANGED).rc, CHECK_UNCHANGED);
-    // Another client gets in at once: the shortcut did not keep the session.
-    const auto out = RunCheck(acc_);
-    EXPECT_EQ(out.rc, 0u) << out.error;
-    EXPECT_EQ(MsgBox_GetCount(acc_.hMsgBox), 3);
 }
 
 } // namespace

@@ -109,16 +109,6 @@ TEST_F(SavedMsgTest, FoldersRebuiltIntoMessageBoxes) {
     EXPECT_FALSE(fs::exists(root_ + "/Work")) << "an empty folder goes";
 }
 
-TEST_F(SavedMsgTest, OpenRefusals) {
-    EXPECT_EQ(SavedMsg_Open(""), ERR_NOT_READY);
-    EXPECT_EQ(SavedMsg_Open(root_ + "/absent"), ERR_OPERATION);
-    ASSERT_EQ(SavedMsg_Open(root_), 0u);
-    SavedMsg_Close();
-    int index = 0;
-    EXPECT_EQ(SavedMsg_FindFolder("x", &index), ERR_NOT_READY);
-    EXPECT_EQ(SavedMsg_DeleteFolder("x", -1), ERR_NOT_READY);
-}
-
 // The save reads its root from the global settings, and the look-up of a
 // saved copy finds it under the record the account check makes of the same
 // message: leading blanks, long subjects, a dateless message.

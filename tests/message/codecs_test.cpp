@@ -10,16 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <random>
 #include <string>
 
 namespace {
-
-std::string b64(std::string_view in) {
-    std::string out;
-    EXPECT_EQ(Base64_Decode(in, &out), 0u);
-    return out;
-}
 
 std::string qp(std::string_view in, bool q = false) {
     std::string out;
@@ -50,25 +43,6 @@ TEST(Base64, EncodesInLinesOf76WithoutATrailingBreak) {
     const std::string two = Base64_Encode(std::string(58, 'a'));
     EXPECT_EQ(two.size(), 76u + 2 + 4);
     EXPECT_EQ(two.substr(76, 2), "\r\n");
-}
-
-TEST(Base64, HostileInputStaysInBoundsAndNeverGoesNegative) {
-    const struct {
-        std::string in;
-        std::string out;
-    } cases[] = {
-        {"====", ""},           // -1 bytes in a literal reading
-        {"QQ====", "A"},        // the second group is all padding
-        {"QUJD\r\nQQ", "ABCA"}, // group count would run 2 characters past the end
-        {"QUJD\r\n\r\n\r\n\r\n", "ABC"},
-        {"QUI", "AB"}, // a short last group keeps its whole bytes
-        {"Q", ""},
-        {"QQ=", "A"},
-        {"Q\x01JD", std::string("@\x02\x43", 3)}, // unknown characters count as 0
-        {"\r\n", ""},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(b64(exact(c.in)), c.out) << c.in;
 }
 
 TEST(Base64, DecodesIntoAFile) {
@@ -144,15 +118,6 @@ TEST(HtmlToText, FollowsTheReductionRules) {
         EXPECT_EQ(MIME_HtmlToText(exact(c.in)), c.out) << c.in;
 }
 
-TEST(HtmlToText, LongNumericReferencesCannotOverflow) {
-    const std::string digits = "&#" + std::string(10000, '9') + ";x";
-    const std::string out = MIME_HtmlToText(digits);
-    EXPECT_TRUE(Text_IsValidUtf8(out));
-    // Only 23 digits are read; the rest stays as text.
-    EXPECT_EQ(out.size(), 3 + (10000 - 23) + 2);
-    EXPECT_EQ(out.substr(out.size() - 3), "9;x");
-}
-
 TEST(HtmlToText, WorksInPlaceAndBoundsItsOutput) {
     char buf[64] = "x&#233;&#233;<br>y";
     const size_t n = MIME_HtmlToText(buf, sizeof buf, buf, std::strlen(buf));
@@ -185,31 +150,6 @@ TEST(Charset, TablesAgreeWithTheCodePages) {
         // give the same character.
         EXPECT_EQ(Charset_ToUtf8(w, "windows-1250"), Charset_ToUtf8(latin2, "ISO_8859-2:1987"))
             << b;
-    }
-}
-
-TEST(Charset, OutputIsAlwaysValidUtf8) {
-    EXPECT_EQ(Charset_ToUtf8("caf\xC3\xA9", "utf-8"), "caf\xC3\xA9");
-    EXPECT_EQ(Charset_ToUtf8("caf\xE9", "utf-8"), "caf\xC3\xA9"); // read as 1252
-    EXPECT_EQ(Charset_ToUtf8("\x80", ""), "\xE2\x82\xAC");        // euro sign
-    EXPECT_EQ(Charset_ToUtf8("\xE9", "\"ISO-8859-1\""), "\xC3\xA9");
-    EXPECT_EQ(Charset_ToUtf8("\xEF\xF0\xE8\xE2\xE5\xF2", "windows-1251"),
-              "\xD0\xBF\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82");
-    EXPECT_EQ(Charset_ToUtf8("\xD2\xC9\xF2", "koi8-r"), "\xD1\x80\xD0\xB8\xD0\xA0");
-    EXPECT_EQ(Charset_ToUtf8("x\xE9y", "x-no-such-charset"), "x\xC3\xA9y");
-    // Invalid in the declared charset: one replacement character each.
-    const std::string sjis = Charset_ToUtf8("a\x81", "shift_jis");
-    EXPECT_TRUE(Text_IsValidUtf8(sjis));
-    EXPECT_EQ(sjis.substr(0, 1), "a");
-    // iconv reads "utf=8" as UTF-8 and lets an old 5-byte sequence through.
-    EXPECT_TRUE(Text_IsValidUtf8(Charset_ToUtf8("a\xF8\x95\x95\x95\x95", "utf=8")));
-    std::mt19937 rng(3);
-    for (int i = 0; i < 200; ++i) {
-        std::string s(static_cast<size_t>(rng() % 40), '\0');
-        for (auto& c : s)
-            c = static_cast<char>(rng());
-        for (const char* cs : {"utf-8", "", "gb2312", "utf-16", "koi8-r", "iso-2022-jp"})
-            EXPECT_TRUE(Text_IsValidUtf8(Charset_ToUtf8(s, cs))) << cs;
     }
 }
 

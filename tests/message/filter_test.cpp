@@ -31,26 +31,6 @@ class FilterTest : public ::testing::Test {
     }
 };
 
-TEST_F(FilterTest, WithoutAPluginEveryStubGivesItsDefault) {
-    for (const char* dir : {"no-such-folder", "plugin-noclose", "plugin-abi"}) {
-        SCOPED_TRACE(dir);
-        usePlugin(dir);
-        EXPECT_EQ(Filter_Load(), ERR_NOT_READY);
-        FILTER_HANDLE h = reinterpret_cast<FILTER_HANDLE>(0x1);
-        EXPECT_EQ(Filter_Open("Work", nullptr, &h), ERR_NOT_READY);
-        EXPECT_EQ(h, nullptr);
-        EXPECT_EQ(Filter_GetMsgAction(h, "X-Test-Action: 0x01\r\n"), 0u);
-        EXPECT_EQ(Filter_Close(&h), ERR_NOT_READY);
-        EXPECT_EQ(Filter_Reload(h, 1), 1u);
-        EXPECT_EQ(Filter_AssignVars(h, "login", "a@b"), 0u);
-        EXPECT_EQ(Filter_IsEmpty(h), 1);
-        EXPECT_EQ(Filter_GetCount(h), -1);
-        EXPECT_EQ(Filter_Copy(h, h, 0), 0u);
-        EXPECT_EQ(Filter_Export(h, "x"), 0u);
-        EXPECT_EQ(Filter_BlockMsgDlg(h, 0, 0, "f", "t", "s"), ERR_NOT_READY);
-    }
-}
-
 TEST_F(FilterTest, ActionsComeFromThePluginAndItsStore) {
     usePlugin("plugin-good");
     ASSERT_EQ(Filter_Load(), 0u);

@@ -278,20 +278,4 @@ TEST(MimeComposeHeader, EncodedWordsStayShortAndWhole) {
     EXPECT_NE(MIME_EncodeWords("=?x?"), "=?x?");
 }
 
-TEST(MimeCompose, BoundariesAndIdsKeepTheirShapeAndDiffer) {
-    std::regex shape("boundary_[A-Y]{3}[0-9]+");
-    std::set<std::string> seen;
-    for (int i = 0; i < 2000; ++i) {
-        const std::string b = MIME_MakeBoundary();
-        EXPECT_TRUE(std::regex_match(b, shape)) << b;
-        seen.insert(b);
-    }
-    EXPECT_GT(seen.size(), 1990u);
-    EXPECT_NE(MIME_MakeMessageId("a@b.example"), MIME_MakeMessageId("a@b.example"));
-    EXPECT_TRUE(std::regex_match(MIME_MakeMessageId("a@b.example"),
-                                 std::regex("<[0-9]+\\.[0-9A-F]{16}@b\\.example>")));
-    EXPECT_TRUE(std::regex_match(MIME_MakeMessageId("nobody"),
-                                 std::regex("<[0-9]+\\.[0-9A-F]{16}@localhost>")));
-}
-
 } // namespace

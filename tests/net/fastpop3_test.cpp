@@ -173,22 +173,6 @@ TEST(FastPop3, FailuresBeforeDeletingSendNoDele) {
     EXPECT_EQ(FastPOP3_Boxes(acc, r).at(0).text, "connect to server: Connection refused (10061)");
 }
 
-TEST(FastPop3, ApopAccountIsNeverSentItsPasswordInClear) {
-    // A greeting without a timestamp (or a '<' without '>') refuses APOP.
-    for (const char* greeting : {"+OK ready\r\n", "+OK ready <1.2@host\r\n"}) {
-        SCOPED_TRACE(greeting);
-        std::vector<std::string> sent;
-        FakePeer peer = Server({}, &sent, greeting);
-        FASTPOP3_SESSION acc = Account(peer.port());
-        acc.authType = 1;
-        FASTPOP3_RESULT r;
-        EXPECT_EQ(FastPOP3_Delete(acc, {"a"}, &r), ERR_OPERATION);
-        peer.Join();
-        EXPECT_TRUE(sent.empty()) << sent[0];
-        EXPECT_EQ(r.errorText, "APOP authorization is not supported by the server");
-    }
-}
-
 TEST(FastPop3, StallTimesOutAndCancelEndsTheSessionAtOnce) {
     // The server lists, then never answers DELE.
     auto stalling = [](PeerConn& c) {

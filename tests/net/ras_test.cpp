@@ -20,18 +20,6 @@ class RasTest : public ::testing::Test {
     }
 };
 
-TEST_F(RasTest, WithoutNmcliEverythingIsNotAvailable) {
-    FakeNmcli none(false);
-    EXPECT_EQ(Ras_Load(), 0);
-    EXPECT_EQ(Ras_IsConnected("ISP"), 0);
-    int error = 0;
-    EXPECT_EQ(Ras_Dial("ISP", &error), 0);
-    EXPECT_EQ(error, RAS_NOT_AVAILABLE);
-    std::vector<std::string> names{"stale"};
-    EXPECT_EQ(Ras_EnumEntries(&names), RAS_NOT_AVAILABLE);
-    EXPECT_TRUE(names.empty());
-}
-
 TEST_F(RasTest, DialsWithOneArgumentPerWordAndHangsUpOnlyWhatItDialled) {
     FakeNmcli nm;
     EXPECT_EQ(Ras_Load(), 1);

@@ -8,7 +8,6 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <random>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -49,28 +48,6 @@ struct Closer {
     ~Closer() { Sock_Close(&sock); }
 };
 
-TEST(SockConnect, DirectReportsPhasesAndCarriesBytesBothWays) {
-    FakePeer peer([](PeerConn& c) {
-        EXPECT_EQ(c.Read(5), "hello");
-        c.Send("+OK ready\r\n");
-        c.WaitClosed();
-    });
-    std::vector<std::string> phases;
-    auto progress = [](const char* text, void* ctx) {
-        static_cast<std::vector<std::string>*>(ctx)->push_back(text);
-        return 0;
-    };
-    Closer s;
-    ASSERT_EQ(Sock_Connect(&s.sock, "127.0.0.1", peer.port(), nullptr, 0, progress, &phases, 5),
-              0u);
-    EXPECT_EQ(phases, (std::vector<std::string>{"Initializing", "Finding host", "Connecting",
-                                                "Connected"}));
-    ASSERT_EQ(Sock_Send(s.sock, "hello", 5, 5), 0u);
-    EXPECT_EQ(RecvAll(s.sock, 11), "+OK ready\r\n");
-    Sock_Close(&s.sock);
-    EXPECT_EQ(s.sock, SOCK_INVALID);
-}
-
 TEST(SockConnect, NameTriesEveryAddressAndFailuresLeaveNoSocket) {
     // "localhost" may resolve to ::1 first, where nothing listens; the IPv4
     // address after it must still be tried.
@@ -84,8 +61,6 @@ TEST(SockConnect, NameTriesEveryAddressAndFailuresLeaveNoSocket) {
         Sock_Connect(&sock, "127.0.0.1", iwtest::ClosedPort(), nullptr, 0, nullptr, nullptr, 5),
         SOCKERR_CONNREFUSED);
     EXPECT_EQ(sock, SOCK_INVALID);
-    EXPECT_EQ(Sock_Connect(&sock, nullptr, 110, nullptr, 0, nullptr, nullptr, 5), SOCKERR_FAULT);
-    EXPECT_EQ(Sock_Connect(&sock, "", 110, nullptr, 0, nullptr, nullptr, 5), SOCKERR_FAULT);
     const uint32_t unknown =
         Sock_Connect(&sock, "no-such-host.invalid", 110, nullptr, 0, nullptr, nullptr, 5);
     EXPECT_TRUE(unknown == SOCKERR_HOST_NOT_FOUND || unknown == SOCKERR_TRY_AGAIN ||
@@ -245,10 +220,6 @@ TEST(SockRecv, GrowsTheBufferKeepsItTerminatedAndReportsEndAndStall) {
 
     ASSERT_EQ(Sock_Send(s.sock, "bye\r\n", 5, 5), 0u);
     EXPECT_EQ(Sock_Recv(s.sock, &buf, 0, &got, 5), SOCKERR_CONNRESET);
-
-    int none = SOCK_INVALID;
-    EXPECT_EQ(Sock_Recv(none, &buf, 0, &got, 1), SOCKERR_NOTCONN);
-    EXPECT_EQ(Sock_Recv(s.sock, nullptr, 0, &got, 1), SOCKERR_INVAL);
 }
 
 TEST(SockRecv, AnswerBeyondTheBufferLimitIsNoBufferSpace) {
@@ -268,26 +239,8 @@ TEST(SockRecv, AnswerBeyondTheBufferLimitIsNoBufferSpace) {
     EXPECT_EQ(buf.Capacity(), 65536u);
 }
 
-TEST(SockSend, LargeBlockArrivesWholeAndAStuckPeerTimesOut) {
-    std::string block(4 << 20, '\0');
-    std::mt19937 rng(1);
-    for (auto& ch : block)
-        ch = static_cast<char>(rng());
-    FakePeer peer([&](PeerConn& c) {
-        // A slow reader: the client's socket fills and send() takes part.
-        std::string got;
-        while (got.size() < block.size()) {
-            std::string piece = c.Read(std::min<size_t>(block.size() - got.size(), 100000));
-            if (piece.empty()) break;
-            got += piece;
-        }
-        EXPECT_TRUE(got == block);
-    });
-    Closer s;
-    ASSERT_EQ(Sock_Connect(&s.sock, "127.0.0.1", peer.port(), nullptr, 0, nullptr, nullptr, 5), 0u);
-    EXPECT_EQ(Sock_Send(s.sock, block.data(), block.size(), 10), 0u);
-    peer.Join();
-
+// Large blocks arriving whole are the real-server send tests'.
+TEST(SockSend, AStuckPeerTimesOut) {
     // Never reads, and stays until the client has given up: closing earlier
     // would turn a slow machine's time-out into a reset.
     std::atomic<bool> gaveUp{false};

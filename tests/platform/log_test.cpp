@@ -45,35 +45,6 @@ TEST(DebugLog, RotatesAndStartsWithItsHead) {
     EXPECT_EQ(modeOf(dir), 0700u);
 }
 
-TEST(DebugLog, SystemVersionLineFromRawInputs) {
-    struct Case {
-        const char* osRelease;
-        const char* release;
-        const char* version;
-        const char* want;
-    } cases[] = {
-        {"NAME=\"Debian GNU/Linux\"\nPRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\n", "6.1.0-18",
-         "#1 SMP Debian", "6.1.0-18  Debian GNU/Linux 12 (bookworm)  #1 SMP Debian"},
-        {"NAME=Fedora\n", "6.5", "#1", "6.5  Fedora  #1"},
-        {"PRETTY_NAME='Single quoted'", "", "", "0.0  Single quoted  (Unknown)"},
-        {"PRETTY_NAME=\"Esc \\\"aped\\\" \\\\ x\"", "1", "2", "1  Esc \"aped\" \\ x  2"},
-        {"", "", "", "0.0  Unknown  (Unknown)"},
-        {"PRETTY_NAME=\"\x01\x1b[31mred\x7f\"", "r\n", "v\t", "r  [31mred  v"},
-        {"XPRETTY_NAME=no\n  PRETTY_NAME = spaced\n", "1", "2", "1  Unknown  2"},
-        {"PRETTY_NAME=\"\xff\xfe not utf-8\"", "1", "2", "1  Unknown  2"},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(DebugLog_SystemVersion(c.osRelease, c.release, c.version), c.want) << c.osRelease;
-
-    // Long fields are cut, and never inside a UTF-8 character.
-    std::string name = "PRETTY_NAME=\"";
-    for (int i = 0; i < 100; ++i)
-        name += "\xc3\xa9"; // é
-    name += "\"";
-    const std::string line = DebugLog_SystemVersion(name, std::string(100, '9'), "v");
-    EXPECT_EQ(line, std::string(32, '9') + "  " + std::string(name.substr(13, 128)) + "  v");
-}
-
 TEST(DebugLog, ConcurrentLinesStayWhole) {
     const std::string dir = iwtest::MakeTempDir("dbg");
     ASSERT_EQ(DebugLog_Open(dir), 0);
@@ -119,22 +90,6 @@ TEST(CategoryLog, MaskSelectsCategories) {
     Log_Write(LOG_MIME, "%.2f", 1.5);
     Log_Close();
     EXPECT_EQ(iwtest::ReadFile(path), "POP3: SendCMD: \"STAT\"\nab1.50");
-}
-
-TEST(UserMessage, HandlerInterceptsAndDefaultsAnswer) {
-    std::vector<std::string> seen;
-    auto old = UserMsg_SetHandler([&](std::string_view caption, std::string_view text, unsigned) {
-        seen.push_back(std::string(caption) + "|" + std::string(text));
-        return UM_IDYES;
-    });
-    EXPECT_EQ(UserMsg_Show("Title", "Body", UM_YESNO), UM_IDYES);
-    UserMsg_SetHandler(std::move(old));
-    EXPECT_EQ(seen, std::vector<std::string>{"Title|Body"});
-
-    EXPECT_EQ(UserMsg_Show("Nobody asked", "goes to the log", UM_YESNO | UM_ICONQUESTION), UM_IDNO);
-    EXPECT_EQ(UserMsg_DefaultAnswer(UM_OK | UM_ICONERROR), UM_IDOK);
-    EXPECT_EQ(UserMsg_DefaultAnswer(UM_OKCANCEL), UM_IDCANCEL);
-    EXPECT_EQ(UserMsg_DefaultAnswer(UM_YESNOCANCEL), UM_IDCANCEL);
 }
 
 } // namespace

@@ -250,10 +250,4 @@ TEST_F(ProfileTest, FailedExportKeepsTheOldFile) {
     EXPECT_EQ(iwtest::ReadFile(file), "<INBOXWARDEN6>\r\n\r\nold\r\n");
 }
 
-TEST(ProfileEscape, RoundTrip) {
-    EXPECT_EQ(Profile_Escape("a\"b\\c\r\nd\re\nf"), "a\\\"b\\\\c\\nd\\ne\\nf");
-    EXPECT_EQ(Profile_Unescape("a\\\"b\\\\c\\nd\\x\\"), "a\"b\\c\r\nd\\x\\");
-    EXPECT_EQ(Profile_Unescape(Profile_Escape("C:\\notes")), "C:\\notes");
-}
-
 } // namespace

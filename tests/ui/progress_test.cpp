@@ -135,15 +135,6 @@ TEST(CheckWindow, HideKeepsThePlaceAndTextsCancelWaitsForTheWorker) {
     Progress_SetAbortHandler(nullptr);
 }
 
-TEST(CheckWindow, HideIsGreyedWhenNotAllowed) {
-    Progress_Start(false);
-    auto* hide = Progress_Window()->findChild<QPushButton*>("hide");
-    ASSERT_NE(hide, nullptr);
-    EXPECT_FALSE(hide->isEnabled());
-    Progress_Close();
-    pump(20);
-}
-
 TEST(NewMailPopup, SecondAnnouncementUpdatesTheCountAndButtonsAct) {
     int later = 0, ignored = 0;
     NewMail_SetActions({nullptr, nullptr, [&] { ++ignored; }, [&] { ++later; }});

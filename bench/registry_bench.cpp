@@ -15,8 +15,8 @@ namespace {
 
 std::string storeFile(const char* name) {
     const char* tmp = std::getenv("TMPDIR");
-    const std::string dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/iw-bench-" +
-                            std::to_string(getpid());
+    const std::string dir =
+        std::string(tmp && *tmp ? tmp : "/tmp") + "/iw-bench-" + std::to_string(getpid());
     std::filesystem::create_directories(dir);
     const std::string path = dir + "/" + name;
     std::filesystem::remove(path);

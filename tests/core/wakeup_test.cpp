@@ -31,7 +31,7 @@ TEST(WakeDetector, TheRealClocksDoNotReportASuspendRightAway) {
 
 TEST(WakeDetector, NetworkCountsOnlyWhenItComesBack) {
     WakeDetector unknownAtStart({0, 0});
-    EXPECT_TRUE(unknownAtStart.NetworkChanged(true)); // first report after an unknown start
+    EXPECT_TRUE(unknownAtStart.NetworkChanged(true));  // first report after an unknown start
     EXPECT_FALSE(unknownAtStart.NetworkChanged(true)); // repeated "online"
     EXPECT_FALSE(unknownAtStart.NetworkChanged(false));
     EXPECT_FALSE(unknownAtStart.NetworkChanged(false));

@@ -82,8 +82,8 @@ int RunCli(const std::string& cli, const std::string& profile, const std::string
         std::fwrite(input.data(), 1, input.size(), f);
         std::fclose(f);
     }
-    const std::string cmd = "'" + cli + "' --profile:" + profile + " " + args + " <" + in +
-                            " 2>" + dir + "/err";
+    const std::string cmd =
+        "'" + cli + "' --profile:" + profile + " " + args + " <" + in + " 2>" + dir + "/err";
     out->clear();
     FILE* p = popen(cmd.c_str(), "r");
     if (!p) return -1;

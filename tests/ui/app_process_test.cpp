@@ -11,15 +11,15 @@
 #include <sys/socket.h>
 
 #include <chrono>
-#include <fcntl.h>
-#include <poll.h>
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
+#include <poll.h>
 #include <string>
-#include <utility>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -345,8 +345,8 @@ TEST(Program, ATrayThatAppearsLaterGetsTheIcon) {
     ASSERT_TRUE(waitForLog("no system tray on this desktop", 10s)) << debugLog();
     EXPECT_TRUE(windowShown(x.name(), "Inboxwarden")) << "the status window stands in";
 
-    const pid_t tray = spawn({"trayer", "--edge", "top", "--align", "right", "--widthtype",
-                              "pixel", "--width", "64", "--height", "24"},
+    const pid_t tray = spawn({"trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel",
+                              "--width", "64", "--height", "24"},
                              {{"DISPLAY", x.name()}});
     EXPECT_TRUE(waitForLog("Tray: a tray appeared; adding the icon again", 30s)) << debugLog();
     bool gone = false;

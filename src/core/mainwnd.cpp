@@ -38,8 +38,6 @@ namespace {
 MainWnd* g_main = nullptr;
 APP_WINDOWS* g_windows = nullptr;
 
-constexpr int TS_QUEUED = 557;
-
 QIcon _icon(int id) {
     QIcon icon;
     for (int size : {16, 22, 32})

@@ -180,7 +180,18 @@ void addAccount(const std::string& name, int port) {
     ASSERT_EQ(iwtest::RunShell(cmd, &out), 0) << cmd;
 }
 
-TEST(Program, SecondStartsHandOverAndShutdownWaitsForTheFirstCopy) {
+// Each test starts from what a first start finds, as under ctest (a process
+// per test): run as one binary, the last test's log and store would answer.
+class Program : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        RegStore_DeleteTree(HREGKEY_USER, "Software");
+        for (const char* dir : {"/state/inboxwarden", "/data/inboxwarden", "/cache/inboxwarden"})
+            iwtest::RemoveTree(iwtest::SandboxDir() + dir);
+    }
+};
+
+TEST_F(Program, SecondStartsHandOverAndShutdownWaitsForTheFirstCopy) {
     FakePop3 server;
     addAccount("Work Mail", server.port());
     const pid_t first = start({});
@@ -215,7 +226,7 @@ TEST(Program, SecondStartsHandOverAndShutdownWaitsForTheFirstCopy) {
     killAndReap(first);
 }
 
-TEST(Program, CleanShutdownOnlyAfterANormalEnd) {
+TEST_F(Program, CleanShutdownOnlyAfterANormalEnd) {
     pid_t p = start({});
     ASSERT_TRUE(waitForLog("End of Account_GetMessages"));
     EXPECT_EQ(cleanShutdown(), 0) << "0 while running";
@@ -233,7 +244,7 @@ TEST(Program, CleanShutdownOnlyAfterANormalEnd) {
     EXPECT_NE(debugLog().find("App_Shutdown: MailCheck_Stop"), std::string::npos);
 }
 
-TEST(Program, ShutdownDuringACheckKeepsWhatItFound) {
+TEST_F(Program, ShutdownDuringACheckKeepsWhatItFound) {
     FakePop3 server(3, 3);
     addAccount("Slow", server.port());
     const pid_t p = start({});
@@ -299,7 +310,7 @@ bool windowShown(const std::string& display, const std::string& title) {
 
 // The most common way to lose the icon: the panel starts after the program
 // (or restarts). The stand-in window must give way to the real icon.
-TEST(Program, ATrayThatAppearsLaterGetsTheIcon) {
+TEST_F(Program, ATrayThatAppearsLaterGetsTheIcon) {
     const bool tools = onPath("Xvfb") && onPath("trayer") && onPath("xdotool");
     if (!tools) {
         if (std::getenv("IW_REQUIRE_PEERS")) FAIL() << "Xvfb, trayer and xdotool are required";
@@ -332,7 +343,7 @@ TEST(Program, ATrayThatAppearsLaterGetsTheIcon) {
     waitExit(tray, 10s);
 }
 
-TEST(Program, AFaultIsReportedAndTheNextStartSaysSo) {
+TEST_F(Program, AFaultIsReportedAndTheNextStartSaysSo) {
     pid_t p = start({});
     ASSERT_TRUE(waitForLog("End of Account_GetMessages"));
     kill(p, SIGSEGV);
@@ -352,7 +363,7 @@ TEST(Program, AFaultIsReportedAndTheNextStartSaysSo) {
     EXPECT_EQ(cleanShutdown(), 1);
 }
 
-TEST(Program, HelpAndVersionNeedNoDisplayOrLock) {
+TEST_F(Program, HelpAndVersionNeedNoDisplayOrLock) {
     EXPECT_EQ(waitExit(start({"--version"}), 30s), 0);
     EXPECT_EQ(waitExit(start({"--help"}), 30s), 0);
 }

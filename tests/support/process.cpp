@@ -11,8 +11,8 @@ extern char** environ;
 namespace iwtest {
 
 pid_t Spawn(const std::vector<std::string>& argv, const Env& env, const SpawnIo& io) {
-    // Built before the child exists: nothing that allocates runs between the
-    // fork and the exec of a process with threads.
+    // Built here, in the parent: a child of a process with threads may do
+    // nothing but the file actions before its exec.
     std::vector<std::string> vars;
     auto set = [&vars](const std::string& kv) {
         const size_t name = kv.find('=') + 1;
@@ -52,6 +52,7 @@ pid_t Spawn(const std::vector<std::string>& argv, const Env& env, const SpawnIo&
 }
 
 int WaitExit(pid_t pid) {
+    if (pid <= 0) return -1; // not waitpid(-1), which would reap any child
     int status = 0;
     while (waitpid(pid, &status, 0) < 0)
         if (errno != EINTR) return -1;

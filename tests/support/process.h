@@ -26,7 +26,8 @@ struct SpawnIo {
 // it could not be started.
 pid_t Spawn(const std::vector<std::string>& argv, const Env& env = {}, const SpawnIo& io = {});
 
-// Waits for a child: its exit code, or minus the signal that ended it.
+// Waits for a child: its exit code, or minus the signal that ended it; -1
+// for a pid of -1 (a failed Spawn).
 int WaitExit(pid_t pid);
 
 // Runs `command` with /bin/sh, standard input from `in`, standard output

@@ -4,6 +4,7 @@
 #include "app/handover.h"
 #include "app/mainwnd.h"
 #include "app/tray.h"
+#include "build_date.h"
 #include "common/status.h"
 #include "crash/crash.h"
 #include "engine/mailcheck.h"
@@ -175,14 +176,6 @@ void _onHandover(const std::string& request) {
         g_wnd->PopupMenu();
 }
 
-void _buildDate(int* y, int* m, int* d) {
-    static const char* kMonths = "JanFebMarAprMayJunJulAugSepOctNovDec";
-    char mon[4] = {};
-    *y = *m = *d = 0;
-    if (std::sscanf(__DATE__, "%3s %d %d", mon, d, y) == 3)
-        if (const char* p = std::strstr(kMonths, mon)) *m = int(p - kMonths) / 3 + 1;
-}
-
 // A box from any thread is shown on the UI thread (the worker waits for the answer).
 void _installMessageHandler() {
     UserMsg_SetHandler([](std::string_view caption, std::string_view text, unsigned flags) {
@@ -204,9 +197,8 @@ bool App_ShutdownSaved() {
 int App_Initialize(const std::string& profile, int recovery, const std::string& logfile) {
     if (!logfile.empty()) Log_Open(logfile.c_str(), LOG_ALL);
     Log_Write(LOG_APP, "Initializing...\n* settings...\n");
-    int y, m, d;
-    _buildDate(&y, &m, &d);
-    Log_Write(LOG_APP, "* file version date: %d.%d.%d\n", y, m, d);
+    Log_Write(LOG_APP, "* file version date: %d.%d.%d\n", IW_BUILD_YEAR, IW_BUILD_MONTH,
+              IW_BUILD_DAY);
 
     g_wnd = std::make_unique<MainWnd>(MainWnd_Windows());
     g_wnd->SetShutdownHandler([] { App_Shutdown(); });

@@ -31,8 +31,6 @@ namespace {
 MainWnd* g_main = nullptr;
 APP_WINDOWS* g_windows = nullptr;
 
-constexpr int TS_QUEUED = 557;
-
 } // namespace
 
 void MainWnd_SetWindows(APP_WINDOWS* windows) {

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+// One code per line with its meaning beside it, wider than the column limit.
+// clang-format off
 inline constexpr uint32_t ERR_FAILED = 0xF0000000;     // a platform call failed
 inline constexpr uint32_t ERR_NOMEM = 0xF0000001;      // out of memory
 inline constexpr uint32_t ERR_NOT_READY = 0xF0000002;  // table, key, handle, entry point, window or password missing
@@ -19,6 +21,7 @@ inline constexpr uint32_t ERR_CREATE = 0xF000000C;     // a file or folder canno
 inline constexpr uint32_t ERR_TIMEOUT = 0xF000000D;    // a connection timed out
 inline constexpr uint32_t ERR_OPERATION = 0xF000F000;  // an operation failed; its text travels beside the code
 inline constexpr uint32_t ERR_REFUSED = 0xF000F001;    // the POP3 server answered "-ERR" where tolerated
+// clang-format on
 
 // A short English name for a status code ("ERR_NOT_FOUND"), or "OK" for 0 and
 // "unknown status" for anything else; for logs and command-line output.

@@ -370,9 +370,11 @@ uint32_t Session::Run() {
         localText = Sock_ErrorText(started);
         return started;
     }
-    uint32_t rc = Sock_Connect(sock_, job_->server.c_str(), static_cast<uint16_t>(job_->port),
-                               job_->proxyHost.empty() ? nullptr : job_->proxyHost.c_str(),
-                               job_->proxyParam, progress_, context_, job_->timeout, abort_);
+    uint32_t rc = job_->connect ? job_->connect(sock_) : 0;
+    if (!job_->connect)
+        rc = Sock_Connect(sock_, job_->server.c_str(), static_cast<uint16_t>(job_->port),
+                          job_->proxyHost.empty() ? nullptr : job_->proxyHost.c_str(),
+                          job_->proxyParam, progress_, context_, job_->timeout, abort_);
     if (rc) {
         Sock_Cleanup();
         return rc;

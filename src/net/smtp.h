@@ -70,6 +70,10 @@ struct SendJob {
     // SEND_MIME: writes the header lines and the MIME body through `write`,
     // stopping at (and returning) its first failure.
     std::function<uint32_t(const SendJob& job, const SMTP_WRITE& write)> writeMessage;
+    // Makes the session's connection in *sock instead of Sock_Connect to
+    // server:port (returns 0 or a Winsock number); the fuzz target hands the
+    // session one end of a socket pair, which leaves no port behind.
+    std::function<uint32_t(int* sock)> connect;
 
     uint32_t result = 0;
     char errorText[SMTP_ERROR_TEXT_SIZE] = {};

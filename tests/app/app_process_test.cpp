@@ -1,5 +1,6 @@
 // The real program, started as separate processes on the offscreen
 // platform, in this test's sandbox (HOME, XDG folders, store).
+#include "../support/process.h"
 #include "../support/temp_env.h"
 #include "platform/registry.h"
 #include "settings/reg.h"
@@ -34,24 +35,13 @@ std::string debugLog() {
     return iwtest::ReadFile(iwtest::SandboxDir() + "/state/inboxwarden/debug_info.txt");
 }
 
-using Env = std::vector<std::pair<std::string, std::string>>;
+using iwtest::Env;
 
-pid_t start(std::vector<std::string> args, const Env& env = {}) {
+// The program's output goes to the test's: a failure shows what it said.
+pid_t start(std::vector<std::string> args, Env env = {}) {
     args.insert(args.begin(), IW_PROGRAM);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        setenv("INBOXWARDEN_NO_BOXES", "1", 1);
-        for (const auto& [name, value] : env)
-            value.empty() ? unsetenv(name.c_str()) : setenv(name.c_str(), value.c_str(), 1);
-        std::vector<char*> argv;
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(IW_PROGRAM, argv.data());
-        _exit(127);
-    }
-    return pid;
+    env.insert(env.begin(), {{"QT_QPA_PLATFORM", "offscreen"}, {"INBOXWARDEN_NO_BOXES", "1"}});
+    return iwtest::Spawn(args, env, {.out = 1, .err = 2});
 }
 
 // Exit status of a process, -1000 when it has not ended within `limit`, or
@@ -108,7 +98,7 @@ class FakePop3 {
   public:
     explicit FakePop3(int messages = 0, int stallAtTop = 0)
         : messages_(messages), stallAt_(stallAtTop) {
-        fd_ = socket(AF_INET, SOCK_STREAM, 0);
+        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -131,7 +121,7 @@ class FakePop3 {
   private:
     void serve() {
         for (;;) {
-            const int c = accept(fd_, nullptr, nullptr);
+            const int c = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
             if (c < 0) return;
             talk(c);
             close(c);
@@ -191,11 +181,23 @@ class FakePop3 {
 void addAccount(const std::string& name, int port) {
     const std::string cmd = std::string("printf 'secret\\n' | ") + IW_CLI + " account add '" +
                             name + "' ChkServer=127.0.0.1 ChkPort=" + std::to_string(port) +
-                            " ChkLogin=ann --chk-password-stdin >/dev/null";
-    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+                            " ChkLogin=ann --chk-password-stdin";
+    std::string out;
+    ASSERT_EQ(iwtest::RunShell(cmd, &out), 0) << cmd;
 }
 
-TEST(Program, SecondStartsHandOverAndShutdownWaitsForTheFirstCopy) {
+// Each test starts from what a first start finds, as under ctest (a process
+// per test): run as one binary, the last test's log and store would answer.
+class Program : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        RegStore_DeleteTree(HREGKEY_USER, "Software");
+        for (const char* dir : {"/state/inboxwarden", "/data/inboxwarden", "/cache/inboxwarden"})
+            iwtest::RemoveTree(iwtest::SandboxDir() + dir);
+    }
+};
+
+TEST_F(Program, SecondStartsHandOverAndShutdownWaitsForTheFirstCopy) {
     FakePop3 server;
     addAccount("Work Mail", server.port());
     const pid_t first = start({});
@@ -230,7 +232,7 @@ TEST(Program, SecondStartsHandOverAndShutdownWaitsForTheFirstCopy) {
     killAndReap(first);
 }
 
-TEST(Program, CleanShutdownOnlyAfterANormalEnd) {
+TEST_F(Program, CleanShutdownOnlyAfterANormalEnd) {
     pid_t p = start({});
     ASSERT_TRUE(waitForLog("End of Account_GetMessages"));
     EXPECT_EQ(cleanShutdown(), 0) << "0 while running";
@@ -248,7 +250,7 @@ TEST(Program, CleanShutdownOnlyAfterANormalEnd) {
     EXPECT_NE(debugLog().find("App_Shutdown: MailCheck_Stop"), std::string::npos);
 }
 
-TEST(Program, ShutdownDuringACheckKeepsWhatItFound) {
+TEST_F(Program, ShutdownDuringACheckKeepsWhatItFound) {
     FakePop3 server(3, 3);
     addAccount("Slow", server.port());
     const pid_t p = start({});
@@ -269,27 +271,9 @@ TEST(Program, ShutdownDuringACheckKeepsWhatItFound) {
     EXPECT_EQ(profile.find("uid-3"), std::string::npos);
 }
 
-// Runs a command in the background with its output discarded.
-pid_t spawn(std::vector<std::string> args, const Env& env = {}) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        for (const auto& [name, value] : env)
-            setenv(name.c_str(), value.c_str(), 1);
-        const int null = open("/dev/null", O_RDWR);
-        dup2(null, 1);
-        dup2(null, 2);
-        std::vector<char*> argv;
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    return pid;
-}
-
 bool onPath(const char* tool) {
-    return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
+    std::string out;
+    return iwtest::RunShell(std::string("command -v ") + tool, &out) == 0;
 }
 
 // Whether display `n` is free. An X server of another mount namespace on
@@ -318,28 +302,27 @@ struct Xvfb {
     }
     void start(int n) {
         int fds[2];
-        if (pipe(fds) != 0) return;
-        pid = fork();
-        if (pid == 0) {
-            close(fds[0]);
-            const int null = open("/dev/null", O_RDWR);
-            dup2(null, 2);
-            const std::string fd = std::to_string(fds[1]);
-            const std::string name = ":" + std::to_string(n);
-            execlp("Xvfb", "Xvfb", name.c_str(), "-displayfd", fd.c_str(), "-screen", "0",
-                   "640x480x24", "-nolisten", "tcp", static_cast<char*>(nullptr));
-            _exit(127);
-        }
+        if (pipe2(fds, O_CLOEXEC) != 0) return;
+        pid = iwtest::Spawn({"Xvfb", ":" + std::to_string(n), "-displayfd", "3", "-screen", "0",
+                             "640x480x24", "-nolisten", "tcp"},
+                            {}, {.keep = fds[1]});
         close(fds[1]);
-        char buf[16] = {};
+        // The number and the newline come in two writes, and the server quits
+        // when the second finds the pipe closed: read the whole line.
+        std::string line;
+        char c;
         pollfd p{fds[0], POLLIN, 0};
-        if (poll(&p, 1, 20000) == 1 && read(fds[0], buf, sizeof buf - 1) > 0)
-            display = std::atoi(buf);
+        while (pid > 0 && line.find('\n') == std::string::npos && poll(&p, 1, 20000) == 1 &&
+               read(fds[0], &c, 1) == 1)
+            line += c;
+        if (line.find('\n') != std::string::npos) display = std::atoi(line.c_str());
         // The server may write to the pipe again later: a closed pipe ends it.
         readyFd = fds[0];
         if (display < 0) {
-            kill(pid, SIGTERM);
-            waitpid(pid, nullptr, 0);
+            if (pid > 0) {
+                kill(pid, SIGTERM);
+                waitpid(pid, nullptr, 0);
+            }
             close(readyFd);
             pid = readyFd = -1;
         }
@@ -356,14 +339,14 @@ struct Xvfb {
 
 // Whether a window of that exact title is mapped on the display.
 bool windowShown(const std::string& display, const std::string& title) {
-    const std::string cmd = "DISPLAY=" + display + " xdotool search --onlyvisible --name '^" +
-                            title + "$' >/dev/null 2>&1";
-    return std::system(cmd.c_str()) == 0;
+    return iwtest::WaitExit(
+               iwtest::Spawn({"xdotool", "search", "--onlyvisible", "--name", "^" + title + "$"},
+                             {{"DISPLAY", display}})) == 0;
 }
 
 // The most common way to lose the icon: the panel starts after the program
 // (or restarts). The stand-in window must give way to the real icon.
-TEST(Program, ATrayThatAppearsLaterGetsTheIcon) {
+TEST_F(Program, ATrayThatAppearsLaterGetsTheIcon) {
     const bool tools = onPath("Xvfb") && onPath("trayer") && onPath("xdotool");
     if (!tools) {
         if (std::getenv("IW_REQUIRE_PEERS")) FAIL() << "Xvfb, trayer and xdotool are required";
@@ -380,9 +363,9 @@ TEST(Program, ATrayThatAppearsLaterGetsTheIcon) {
     ASSERT_TRUE(waitForLog("no system tray on this desktop", 10s)) << debugLog();
     EXPECT_TRUE(windowShown(x.name(), "Inboxwarden")) << "the status window stands in";
 
-    const pid_t tray = spawn({"trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel",
-                              "--width", "64", "--height", "24"},
-                             {{"DISPLAY", x.name()}});
+    const pid_t tray = iwtest::Spawn({"trayer", "--edge", "top", "--align", "right", "--widthtype",
+                                      "pixel", "--width", "64", "--height", "24"},
+                                     {{"DISPLAY", x.name()}});
     EXPECT_TRUE(waitForLog("Tray: a tray appeared; adding the icon again", 30s)) << debugLog();
     bool gone = false;
     for (int i = 0; i < 100 && !(gone = !windowShown(x.name(), "Inboxwarden")); ++i)
@@ -396,7 +379,7 @@ TEST(Program, ATrayThatAppearsLaterGetsTheIcon) {
     waitExit(tray, 10s);
 }
 
-TEST(Program, AFaultIsReportedAndTheNextStartSaysSo) {
+TEST_F(Program, AFaultIsReportedAndTheNextStartSaysSo) {
     pid_t p = start({});
     ASSERT_TRUE(waitForLog("End of Account_GetMessages"));
     kill(p, SIGSEGV);
@@ -419,7 +402,7 @@ TEST(Program, AFaultIsReportedAndTheNextStartSaysSo) {
 // A damaged store is set aside and rebuilt from the profile, and a box says
 // so. A signal ends the program at once whatever box is open, one of the
 // start included.
-TEST(Program, ADamagedStoreIsRebuiltAndASignalEndsAnyBox) {
+TEST_F(Program, ADamagedStoreIsRebuiltAndASignalEndsAnyBox) {
     if (!onPath("Xvfb") || !onPath("xdotool")) {
         if (std::getenv("IW_REQUIRE_PEERS")) FAIL() << "Xvfb and xdotool are required";
         GTEST_SKIP() << "needs Xvfb and xdotool";
@@ -475,7 +458,7 @@ TEST(Program, ADamagedStoreIsRebuiltAndASignalEndsAnyBox) {
     killAndReap(p);
 }
 
-TEST(Program, HelpAndVersionNeedNoDisplayOrLock) {
+TEST_F(Program, HelpAndVersionNeedNoDisplayOrLock) {
     EXPECT_EQ(waitExit(start({"--version"}), 30s), 0);
     EXPECT_EQ(waitExit(start({"--help"}), 30s), 0);
 }

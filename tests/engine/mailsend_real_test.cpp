@@ -5,6 +5,9 @@
 
 #include "common/status.h"
 #include "message/mime_composer.h"
+#include "platform/registry.h"
+#include "settings/msgbox_reg.h"
+#include "support/process.h"
 #include "support/real_peers.h"
 #include "support/temp_env.h"
 
@@ -19,13 +22,7 @@ namespace {
 
 std::string run(const std::string& command) {
     std::string out;
-    FILE* p = popen(command.c_str(), "r");
-    if (!p) return "popen failed";
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
-        out.append(buf, n);
-    pclose(p);
+    iwtest::RunShell(command, &out);
     return out;
 }
 

@@ -19,7 +19,9 @@ struct iwf_filter {
 #define IWF_TEST_ABI IWFILTER_ABI_VERSION
 #endif
 
-uint32_t Filter_AbiVersion(void) { return IWF_TEST_ABI; }
+uint32_t Filter_AbiVersion(void) {
+    return IWF_TEST_ABI;
+}
 
 uint32_t Filter_Initialize(const IWF_STORE* store, const char* display_name, const char* key_path,
                            const char* filter_file, IWF_HANDLE* out) {
@@ -66,6 +68,10 @@ uint32_t Filter_Close(IWF_HANDLE h) {
 }
 #endif
 
-int32_t Filter_GetCount(IWF_HANDLE h) { return h->calls; }
+int32_t Filter_GetCount(IWF_HANDLE h) {
+    return h->calls;
+}
 
-int32_t Filter_IsEmpty(IWF_HANDLE h) { return h->default_action == 0; }
+int32_t Filter_IsEmpty(IWF_HANDLE h) {
+    return h->default_action == 0;
+}

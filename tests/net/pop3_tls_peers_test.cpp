@@ -4,6 +4,7 @@
 
 #include "../support/fake_peer.h"
 #include "common/status.h"
+#include "support/process.h"
 #include "support/real_peers.h"
 #include "support/relay.h"
 
@@ -187,19 +188,10 @@ struct OpensslServer {
         getsockname(probe, reinterpret_cast<sockaddr*>(&a), &len);
         port = ntohs(a.sin_port);
         close(probe);
-        pid = fork();
-        if (pid == 0) {
-            const int null = open("/dev/null", O_RDWR);
-            dup2(null, 1);
-            dup2(null, 2);
-            const std::string accept = std::to_string(port), cert = pki.Cert("good"),
-                              key = pki.Key("good");
-            // The old protocol needs the old ciphers allowed on the server side.
-            execlp("openssl", "openssl", "s_server", "-quiet", "-accept", accept.c_str(), "-cert",
-                   cert.c_str(), "-key", key.c_str(), version.c_str(), "-cipher",
-                   "DEFAULT:@SECLEVEL=0", static_cast<char*>(nullptr));
-            _exit(127);
-        }
+        // The old protocol needs the old ciphers allowed on the server side.
+        pid = iwtest::Spawn({"openssl", "s_server", "-quiet", "-accept", std::to_string(port),
+                             "-cert", pki.Cert("good"), "-key", pki.Key("good"), version, "-cipher",
+                             "DEFAULT:@SECLEVEL=0"});
     }
     ~OpensslServer() {
         kill(pid, SIGTERM);

@@ -123,8 +123,8 @@ class SmtpServer {
 struct Pop3Options {
     std::string users = "test:secret"; // "user:password ...", no ':' or blanks in passwords
     std::string uidl_format = "%f";
-    std::string extra_conf;   // dovecot.conf lines appended verbatim
-    bool tls = false;         // self-signed cert, STLS, and a POP3S port
+    std::string extra_conf; // dovecot.conf lines appended verbatim
+    bool tls = false;       // self-signed cert, STLS, and a POP3S port
     // With tls: serve these PEM files instead of the self-signed pair (see
     // TestPki).
     std::string tls_cert{};

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include "process.h"
+
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -39,6 +41,13 @@ struct Sandbox {
         setenv("XDG_CACHE_HOME", (dir + "/cache").c_str(), 1);
         setenv("XDG_RUNTIME_DIR", (dir + "/runtime").c_str(), 1);
         setenv("INBOXWARDEN_REGISTRY", (dir + "/config/registry.db").c_str(), 1);
+        // No child may read the runner's standard input (a terminal, say), and
+        // a closed 0, 1 or 2 would be taken by the next pipe or socket and
+        // handed to children as their standard input or output.
+        const int null = open("/dev/null", O_RDWR);
+        for (int fd = 0; fd <= 2; ++fd)
+            if (fd == 0 || fcntl(fd, F_GETFD) < 0) dup2(null, fd);
+        if (null > 2) close(null);
     }
     ~Sandbox() {
         // A forked child that exits normally must not remove its parent's sandbox.
@@ -114,17 +123,9 @@ int RunCli(const std::string& cli, const std::string& profile, const std::string
         std::fwrite(input.data(), 1, input.size(), f);
         std::fclose(f);
     }
-    const std::string cmd = "'" + cli + "' --profile:" + profile + " " + args + " <" + in +
-                            " 2>" + dir + "/err";
-    out->clear();
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return -1;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
-        out->append(buf, n);
-    const int status = pclose(p);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const std::string cmd =
+        "'" + cli + "' --profile:" + profile + " " + args + " 2>" + dir + "/err";
+    return RunShell(cmd, out, in);
 }
 
 } // namespace iwtest

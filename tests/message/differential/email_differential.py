@@ -85,7 +85,7 @@ def compare(cli, path):
     # email package gets the same bytes, so unencoded bodies compare equal.
     raw = open(path, "rb").read().replace(b"\r\n", b"\n").replace(b"\n", b"\r\n")
     ours = json.loads(subprocess.run([cli, "decode", path, "--json"], check=True,
-                                     capture_output=True).stdout)
+                                     stdin=subprocess.DEVNULL, capture_output=True).stdout)
     theirs = python_view(raw)
     if theirs is None:
         return None

@@ -4,6 +4,7 @@
 # in the same order when listed, and the same bytes for every unpacked file.
 # Usage: tnef_differential.sh INBOXWARDEN_CLI DATA_DIR
 set -uo pipefail
+exec </dev/null # neither program may read the runner's standard input
 
 cli=$1
 data=$2

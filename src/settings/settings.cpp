@@ -57,7 +57,9 @@ bool treeExists() {
 }
 
 uint32_t deleteTree() {
-    const uint32_t rc = Reg_DeleteBranch(HREGKEY_USER, REG_ROOT_PATH);
+    std::string why;
+    const uint32_t rc = Reg_DeleteBranch(HREGKEY_USER, REG_ROOT_PATH, &why);
+    if (!why.empty()) UserMsg_Show("Reg_DeleteBranch", why, UM_OK | UM_ICONERROR);
     if (rc) {
         char code[64];
         std::snprintf(code, sizeof code, "Failed to cleanup registry (%u). ", rc);

@@ -500,7 +500,12 @@ uint32_t Settings_ImportMessages() {
 uint32_t Settings_LoadMessages(bool storeUnread) {
     if (!g_initialized) return ERR_NOT_READY;
     Settings_ImportMessages();
-    return Account_GetMessages(g_root, storeUnread);
+    // The store writes of the load (unread marks) give one box at most.
+    UserMsgBatch oneBox;
+    std::string why;
+    const uint32_t rc = Account_GetMessages(g_root, storeUnread, &why);
+    if (!why.empty()) UserMsg_Show("Account_GetMessages", why, UM_OK | UM_ICONERROR);
+    return rc;
 }
 
 uint32_t Settings_Shutdown(bool mayKeepTree) {

@@ -416,9 +416,12 @@ int Cli_Profile(const std::string& profile, const std::string& verb, const std::
     }
     // Import: the file replaces the whole configuration of the active profile.
     Settings_Abort();
-    uint32_t rc =
-        Profile_ImportSettings(file, PROFILE_MAGIC, PROFILE_ROOT_NAME, REG_ROOT_PATH, nullptr);
-    if (rc == 0) rc = Profile_ImportMessages(file);
+    PROFILE_NOTICES notices;
+    uint32_t rc = Profile_ImportSettings(file, PROFILE_MAGIC, PROFILE_ROOT_NAME, REG_ROOT_PATH,
+                                         nullptr, &notices);
+    if (rc == 0) rc = Profile_ImportMessages(file, &notices);
+    for (const PROFILE_NOTICE& n : notices)
+        UserMsg_Show(PROFILE_NOTICE_CAPTION, n.text, UM_OK | (n.info ? UM_ICONINFO : UM_ICONERROR));
     if (rc != 0) {
         std::fprintf(stderr, "inboxwarden-cli: cannot import '%s': %s; nothing changed\n",
                      Cli_Printable(file).c_str(), Cli_ProfileProblem(rc).c_str());

@@ -56,6 +56,11 @@ bool treeExists() {
     return Reg_Exists(0, 0, REG_ROOT_PATH) == 1;
 }
 
+void showNotices(const PROFILE_NOTICES& notices) {
+    for (const PROFILE_NOTICE& n : notices)
+        UserMsg_Show(PROFILE_NOTICE_CAPTION, n.text, UM_OK | (n.info ? UM_ICONINFO : UM_ICONERROR));
+}
+
 uint32_t deleteTree() {
     std::string why;
     const uint32_t rc = Reg_DeleteBranch(HREGKEY_USER, REG_ROOT_PATH, &why);
@@ -457,8 +462,10 @@ uint32_t Settings_Initialize(const std::string& path, int mode) {
         }
     } else {
         int64_t size = 0;
-        const uint32_t rc =
-            Profile_ImportSettings(path, PROFILE_MAGIC, PROFILE_ROOT_NAME, REG_ROOT_PATH, &size);
+        PROFILE_NOTICES notices;
+        const uint32_t rc = Profile_ImportSettings(path, PROFILE_MAGIC, PROFILE_ROOT_NAME,
+                                                   REG_ROOT_PATH, &size, &notices);
+        showNotices(notices);
         if (rc != 0) {
             g_importFailed = true;
             DebugLog_Write("Settings_Initialize: %s could not be read (%u); it will not be "
@@ -487,7 +494,9 @@ uint32_t Settings_ImportMessages() {
         g_messagesInTree = true;
         return 0;
     }
-    const uint32_t rc = Profile_ImportMessages(g_activePath);
+    PROFILE_NOTICES notices;
+    const uint32_t rc = Profile_ImportMessages(g_activePath, &notices);
+    showNotices(notices);
     if (rc != 0) {
         DebugLog_Write("Settings_ImportMessages: the messages of %s could not be read (%u)\n",
                        g_activePath.c_str(), rc);

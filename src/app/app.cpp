@@ -255,7 +255,11 @@ void App_Shutdown() {
     MailCheck_Stop();
     // Quiet bounces a check started still use the settings: stop them first.
     MailSend_Shutdown();
-    if (GLOBAL_DATA* gd = GlobalData_GetRecord()) MiscUtil_SaveOptimizeFlag(gd->OptimizeStartup);
+    if (GLOBAL_DATA* gd = GlobalData_GetRecord()) {
+        std::string why;
+        if (MiscUtil_SaveOptimizeFlag(gd->OptimizeStartup, &why) != 0)
+            UserMsg_Show("MiscUtil_SaveOptimizeFlag", why, UM_OK | UM_ICONERROR);
+    }
 
     if (w && w->IsMailBoxOpen()) {
         DebugLog_Write("App_Shutdown: marking every box as looked at\n");

@@ -6,6 +6,7 @@
 #include "engine/mailsend.h"
 #include "message/mime_composer.h"
 #include "platform/log.h"
+#include "platform/user_message.h"
 #include "settings/account.h"
 #include "settings/globaldata.h"
 #include "settings/settings.h"
@@ -91,7 +92,9 @@ int sendWith(const Options& o) {
     // The composer puts each new attachment first; adding them backwards
     // sends them in the order of the command line.
     for (auto it = o.attach.rbegin(); it != o.attach.rend(); ++it) {
-        if (MIME_AddAttachment(message, nullptr, 0, *it, nullptr) != 0) {
+        std::string why;
+        if (MIME_AddAttachment(message, nullptr, 0, *it, nullptr, &why) != 0) {
+            if (!why.empty()) UserMsg_Show("File_LoadFile", why, UM_OK | UM_ICONERROR);
             std::fprintf(stderr, "inboxwarden-cli send: cannot attach %s\n", it->c_str());
             MIME_Destroy(message);
             return 1;

@@ -5,6 +5,7 @@
 #include "common/status.h"
 #include "common/text.h"
 #include "net/socket.h"
+#include "platform/user_message.h"
 #include "settings/account.h"
 #include "settings/globaldata.h"
 #include "settings/msgbox.h"
@@ -333,7 +334,11 @@ int Cli_Account(const std::string& profile, const CLI_ACCOUNT_ARGS& args) {
             return 1;
         }
         if (const int u = applyFields(*a, args); u) {
-            if (verb == "add") Account_Delete(a);
+            if (verb == "add") {
+                std::string why;
+                Account_Delete(a, &why);
+                if (!why.empty()) UserMsg_Show("Reg_DeleteBranch", why, UM_OK | UM_ICONERROR);
+            }
             return u;
         }
         rc = Account_Save(a, -1);
@@ -342,12 +347,16 @@ int Cli_Account(const std::string& profile, const CLI_ACCOUNT_ARGS& args) {
         if (!a) return 1;
         // The records move with the account only when they are in the store.
         rc = Settings_ImportMessages();
-        if (rc == 0) rc = Account_Rename(a, args.newName);
+        std::string why;
+        if (rc == 0) rc = Account_Rename(a, args.newName, &why);
+        if (!why.empty()) UserMsg_Show("Account_Rename", why, UM_OK | UM_ICONERROR);
         if (rc == 1) rc = 0;
     } else {
         ACCOUNT* a = findAccount(args.name);
         if (!a) return 1;
-        rc = Account_Delete(a);
+        std::string why;
+        rc = Account_Delete(a, &why);
+        if (!why.empty()) UserMsg_Show("Reg_DeleteBranch", why, UM_OK | UM_ICONERROR);
     }
     if (rc != 0) {
         Cli_Failed("cannot " + verb + " '" + Cli_Printable(args.name) + "'", rc);
@@ -407,9 +416,12 @@ int Cli_Profile(const std::string& profile, const std::string& verb, const std::
     }
     // Import: the file replaces the whole configuration of the active profile.
     Settings_Abort();
-    uint32_t rc =
-        Profile_ImportSettings(file, PROFILE_MAGIC, PROFILE_ROOT_NAME, REG_ROOT_PATH, nullptr);
-    if (rc == 0) rc = Profile_ImportMessages(file);
+    PROFILE_NOTICES notices;
+    uint32_t rc = Profile_ImportSettings(file, PROFILE_MAGIC, PROFILE_ROOT_NAME, REG_ROOT_PATH,
+                                         nullptr, &notices);
+    if (rc == 0) rc = Profile_ImportMessages(file, &notices);
+    for (const PROFILE_NOTICE& n : notices)
+        UserMsg_Show(PROFILE_NOTICE_CAPTION, n.text, UM_OK | (n.info ? UM_ICONINFO : UM_ICONERROR));
     if (rc != 0) {
         std::fprintf(stderr, "inboxwarden-cli: cannot import '%s': %s; nothing changed\n",
                      Cli_Printable(file).c_str(), Cli_ProfileProblem(rc).c_str());

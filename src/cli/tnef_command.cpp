@@ -2,6 +2,7 @@
 #include "cli/terminal.h"
 
 #include "message/tnef.h"
+#include "platform/user_message.h"
 
 #include <nlohmann/json.hpp>
 
@@ -32,17 +33,19 @@ void printNames(const std::vector<TNEF_NAME>& names, bool json) {
 
 int Cli_Tnef(const std::string& verb, const std::string& file, const std::string& dir, bool json) {
     std::vector<TNEF_NAME> names;
+    TNEF_PROBLEM problem;
     uint32_t rc = 0;
     if (verb == "list") {
-        rc = TNEF_list(file, &names);
+        rc = TNEF_list(file, &names, &problem);
     } else {
         if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
             std::fprintf(stderr, "inboxwarden-cli: cannot make the folder '%s': %s\n",
                          Cli_Printable(dir).c_str(), std::strerror(errno));
             return 1;
         }
-        rc = TNEF_dir(file, dir, &names);
+        rc = TNEF_dir(file, dir, &names, &problem);
     }
+    if (!problem.text.empty()) UserMsg_Show(problem.caption, problem.text, UM_OK | UM_ICONWARNING);
     printNames(names, json);
     return rc == 0 ? 0 : 1;
 }

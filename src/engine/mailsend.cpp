@@ -4,6 +4,7 @@
 #include "message/base64.h"
 #include "message/mime_composer.h"
 #include "platform/log.h"
+#include "platform/user_message.h"
 #include "settings/globaldata.h"
 
 #include <algorithm>
@@ -105,6 +106,9 @@ void _sendProcess(SEND_RECORD* r) {
                        job->errorText);
     for (const std::string& refused : job->refused)
         DebugLog_Write("MailSend: not delivered to %s\n", refused.c_str());
+    if (!job->unknownReply.empty())
+        UserMsg_Show("Inboxwarden", "UNKNOWN SMTP response:\n\n'" + job->unknownReply + "'",
+                     UM_OK | UM_ICONERROR);
 
     const MAILSEND_UI u = ui();
     if (u.close) u.close(r->owner);

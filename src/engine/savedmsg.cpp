@@ -3,6 +3,7 @@
 #include "common/status.h"
 #include "message/savedfile.h"
 #include "platform/log.h"
+#include "platform/user_message.h"
 #include "settings/globaldata.h"
 
 #include <algorithm>
@@ -69,7 +70,11 @@ bool _exists(const std::string& path, const char* attempt) {
 uint32_t SavedMsg_SaveIfNeeded(std::string_view text, ACCOUNT* account, const char* id,
                                int rootSetting, bool partial, bool quiet) {
     if (!account || !id) return ERR_BADARG;
-    return SavedFile_Save(GlobalData_GetText(rootSetting), account->Name, text, id, partial, quiet);
+    std::string why;
+    const uint32_t rc = SavedFile_Save(GlobalData_GetText(rootSetting), account->Name, text, id,
+                                       partial, quiet, nullptr, &why);
+    if (!why.empty()) UserMsg_Show("_saveMessageIfNeeded", why, UM_OK | UM_ICONERROR);
+    return rc;
 }
 
 uint32_t SavedMsg_FindCopy(const ACCOUNT& account, const MSG_RECORD& record, bool wholeWanted,

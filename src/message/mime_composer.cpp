@@ -5,7 +5,6 @@
 #include "message/charset.h"
 #include "platform/files.h"
 #include "platform/log.h"
-#include "platform/user_message.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -347,7 +346,7 @@ uint32_t MIME_SetText(MimeMessage* message, std::string_view text, const MIME_DE
 }
 
 uint32_t MIME_AddAttachment(MimeMessage* message, const char* data, size_t length,
-                            const std::string& path, MimePart** out) {
+                            const std::string& path, MimePart** out, std::string* errorText) {
     if (out) *out = nullptr;
     if (!message || path.empty()) return ERR_BADARG;
     std::string bytes;
@@ -356,10 +355,9 @@ uint32_t MIME_AddAttachment(MimeMessage* message, const char* data, size_t lengt
     } else {
         if (!readWholeFile(path, &bytes)) {
             const int err = errno;
-            UserMsg_Show("File_LoadFile",
-                         "Can't read the file:\r\n" + path + "\r\n\r\n" + std::to_string(err) +
-                             ": " + std::strerror(err),
-                         UM_OK | UM_ICONERROR);
+            if (errorText)
+                *errorText = "Can't read the file:\r\n" + path + "\r\n\r\n" + std::to_string(err) +
+                             ": " + std::strerror(err);
             return ERR_OPERATION;
         }
         if (bytes.empty()) return ERR_OPERATION;

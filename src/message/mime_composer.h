@@ -35,13 +35,14 @@ uint32_t MIME_SetText(MimeMessage* message, std::string_view text, const MIME_DE
 
 // Attaches a local file the user chose. With data (length > 0) that data is
 // attached under the path's base name; otherwise the file at `path` is read
-// whole (an unreadable file is reported to the user in a box captioned
-// "File_LoadFile"). The new part goes to the head of the list and is handed
-// back through *out (may be null).
+// whole (for an unreadable file *errorText, when given, gets the text the
+// caller shows under the caption "File_LoadFile"). The new part goes to the
+// head of the list and is handed back through *out (may be null).
 //   0; ERR_BADARG (no message or path); ERR_OPERATION (unreadable or empty
 //   file; nothing added).
 uint32_t MIME_AddAttachment(MimeMessage* message, const char* data, size_t length,
-                            const std::string& path, MimePart** out);
+                            const std::string& path, MimePart** out,
+                            std::string* errorText = nullptr);
 
 // Attaches bytes under a name that came from mail. Never touches the file
 // system, whatever the name or the length (an empty attachment stays an empty

@@ -6,7 +6,6 @@
 #include "platform/files.h"
 #include "platform/log.h"
 #include "platform/paths.h"
-#include "platform/user_message.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -25,7 +24,6 @@ namespace {
 
 constexpr size_t kDateLen = 13; // "yymmdd-hhmmss"
 constexpr std::string_view kExt = ".eml";
-constexpr const char* kCaption = "_saveMessageIfNeeded";
 
 bool _replaced(unsigned char c) {
     return c < 0x20 || c == 0x7F || std::strchr("\"\\/:*?<>|", c) != nullptr;
@@ -84,13 +82,13 @@ std::string _errnoText(int e) {
     return e ? std::strerror(e) : "unknown error";
 }
 
-void _showFolderFailure(const std::string& path, int e, bool quiet) {
+void _folderFailure(const std::string& path, int e, bool quiet, std::string* errorText) {
     DebugLog_Write("_saveMessageIfNeeded: cannot create \"%s\": %s\n", path.c_str(),
                    _errnoText(e).c_str());
-    if (quiet) return;
+    if (quiet || !errorText) return;
     char text[64];
     std::snprintf(text, sizeof text, "\" (%d).", e);
-    UserMsg_Show(kCaption, "Failed to create \"" + path + text, UM_OK | UM_ICONERROR);
+    *errorText = "Failed to create \"" + path + text;
 }
 
 // The root or the account folder: 0, or the errno of the failure.
@@ -256,28 +254,29 @@ std::string SavedFile_MessageText(std::string_view answer) {
 }
 
 uint32_t SavedFile_Save(const std::string& root, std::string_view account, std::string_view answer,
-                        std::string_view id, bool partial, bool quiet, std::string* path) {
+                        std::string_view id, bool partial, bool quiet, std::string* path,
+                        std::string* errorText) {
+    if (errorText) errorText->clear();
     if (root.empty()) return 1;
     struct stat st {};
     if (stat(root.c_str(), &st) != 0 && errno == EACCES) {
         DebugLog_Write("_saveMessageIfNeeded: \"%s\": access denied.\n", root.c_str());
-        if (!quiet)
-            UserMsg_Show(kCaption, "\"" + root + "\": access denied.", UM_OK | UM_ICONERROR);
+        if (!quiet && errorText) *errorText = "\"" + root + "\": access denied.";
         return ERR_OPERATION;
     }
     if (const int e = _ensureFolder(root)) {
-        _showFolderFailure(root, e, quiet);
+        _folderFailure(root, e, quiet, errorText);
         return ERR_CREATE;
     }
     std::string folder = root;
     if (!folder.ends_with('/')) folder += '/';
     folder.append(account);
     if (!SavedFile_FolderNameOk(account)) {
-        _showFolderFailure(folder, EINVAL, quiet);
+        _folderFailure(folder, EINVAL, quiet, errorText);
         return ERR_CREATE;
     }
     if (const int e = _ensureFolder(folder)) {
-        _showFolderFailure(folder, e, quiet);
+        _folderFailure(folder, e, quiet, errorText);
         return ERR_CREATE;
     }
 
@@ -299,10 +298,9 @@ uint32_t SavedFile_Save(const std::string& root, std::string_view account, std::
         DebugLog_Write("File Name: %s \n", file.c_str());
         DebugLog_Write("System error: %d \n", e);
         DebugLog_Write("%s \n", why.c_str());
-        UserMsg_Show(kCaption,
-                     "Couldn't save downloaded message \r\nFile Name: " + file +
-                         " \r\nSystem error: " + std::to_string(e) + " \r\n" + why,
-                     UM_OK | UM_ICONERROR);
+        if (errorText)
+            *errorText = "Couldn't save downloaded message \r\nFile Name: " + file +
+                         " \r\nSystem error: " + std::to_string(e) + " \r\n" + why;
         return ERR_CREATE;
     }
     DebugLog_Write("_saveMessageIfNeeded: Saved message as: %s \n", file.c_str());

@@ -96,7 +96,9 @@ std::string SavedFile_MessageText(std::string_view answer);
 //   ERR_CREATE     a folder or the file cannot be created or written, or the
 //                  account name cannot be a folder; nothing is left behind
 //                  and an existing file of that name is untouched
-// Failures are logged; unless `quiet` the folder failures are shown to the
-// user, and a file that cannot be written is always shown.
+// Failures are logged. *errorText (when given) gets what the caller shows the
+// user under the caption "_saveMessageIfNeeded": the folder failures unless
+// `quiet`, and a file that cannot be written always; it is empty otherwise.
 uint32_t SavedFile_Save(const std::string& root, std::string_view account, std::string_view answer,
-                        std::string_view id, bool partial, bool quiet, std::string* path = nullptr);
+                        std::string_view id, bool partial, bool quiet, std::string* path = nullptr,
+                        std::string* errorText = nullptr);

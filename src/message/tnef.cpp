@@ -5,7 +5,6 @@
 #include "message/charset.h"
 #include "platform/files.h"
 #include "platform/log.h"
-#include "platform/user_message.h"
 
 #include <fstream>
 #include <iterator>
@@ -38,17 +37,39 @@ constexpr uint64_t kPropEntryBytes = 32;
 constexpr uint64_t kValueEntryBytes = 16;
 constexpr uint64_t kNameEntryBytes = 16;
 
-constexpr unsigned kBoxFlags = UM_OK | UM_ICONWARNING;
-
 // How a step of the decoding ended.
 enum class Step {
     Ok,
     Reject,  // the property list is bad; it is dropped, the decoding goes on
-    Abandon, // the decoding stops; the box has been shown
+    Abandon, // the decoding stops; the problem has been reported
+};
+
+// Where the decoding running on this thread keeps its first problem; the
+// steps that meet one are too deep to hand it back themselves.
+thread_local TNEF_PROBLEM* tProblem = nullptr;
+
+class ProblemScope {
+  public:
+    explicit ProblemScope(TNEF_PROBLEM* p) : saved_(tProblem) {
+        if (p) *p = {};
+        tProblem = p ? p : &ignored_;
+    }
+    ~ProblemScope() { tProblem = saved_; }
+    ProblemScope(const ProblemScope&) = delete;
+    ProblemScope& operator=(const ProblemScope&) = delete;
+
+  private:
+    TNEF_PROBLEM* saved_;
+    TNEF_PROBLEM ignored_;
 };
 
 void _show(std::string_view title, std::string_view text) {
-    UserMsg_Show(title, text, kBoxFlags);
+    DebugLog_Write("TNEF: %.*s: %.*s\n", static_cast<int>(title.size()), title.data(),
+                   static_cast<int>(text.size()), text.data());
+    if (tProblem && tProblem->caption.empty() && tProblem->text.empty()) {
+        tProblem->caption.assign(title);
+        tProblem->text.assign(text);
+    }
 }
 
 // Sizes come from the stream: `size` is computed in 64 bits by the caller,
@@ -345,9 +366,11 @@ std::string TNEF_DiskName(std::string_view name, unsigned index) {
 }
 
 uint32_t TNEF_Parse(std::span<const uint8_t> data, TNEF_MODE mode, const std::string& outDir,
-                    std::vector<TNEF_NAME>* names) {
-    // A hostile stream can hold thousands of bad attributes: one box for it.
-    UserMsgBatch batch;
+                    std::vector<TNEF_NAME>* names, TNEF_PROBLEM* problem) {
+    // A hostile stream can hold thousands of bad attributes: only the first
+    // is handed back. A file that cannot be read has already filled it.
+    std::optional<ProblemScope> scope;
+    if (problem || !tProblem) scope.emplace(problem);
     Cursor c{data.data(), data.size()};
     uint32_t signature = 0;
     uint16_t key = 0;
@@ -414,7 +437,8 @@ uint32_t TNEF_Parse(std::span<const uint8_t> data, TNEF_MODE mode, const std::st
 namespace {
 
 uint32_t _parseFile(const std::string& path, TNEF_MODE mode, const std::string& outDir,
-                    std::vector<TNEF_NAME>* names) {
+                    std::vector<TNEF_NAME>* names, TNEF_PROBLEM* problem) {
+    ProblemScope scope(problem);
     std::ifstream in(path, std::ios::binary);
     std::string bytes;
     if (in.is_open())
@@ -424,16 +448,16 @@ uint32_t _parseFile(const std::string& path, TNEF_MODE mode, const std::string& 
         return ERR_OPERATION;
     }
     return TNEF_Parse({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()}, mode, outDir,
-                      names);
+                      names, nullptr);
 }
 
 } // namespace
 
-uint32_t TNEF_dir(const std::string& path, const std::string& outDir,
-                  std::vector<TNEF_NAME>* names) {
-    return _parseFile(path, TNEF_MODE::Write, outDir, names);
+uint32_t TNEF_dir(const std::string& path, const std::string& outDir, std::vector<TNEF_NAME>* names,
+                  TNEF_PROBLEM* problem) {
+    return _parseFile(path, TNEF_MODE::Write, outDir, names, problem);
 }
 
-uint32_t TNEF_list(const std::string& path, std::vector<TNEF_NAME>* names) {
-    return _parseFile(path, TNEF_MODE::List, "", names);
+uint32_t TNEF_list(const std::string& path, std::vector<TNEF_NAME>* names, TNEF_PROBLEM* problem) {
+    return _parseFile(path, TNEF_MODE::List, "", names, problem);
 }

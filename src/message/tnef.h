@@ -3,9 +3,10 @@
 //
 // The stream is read from memory through a bounded cursor: every count and
 // length in it is checked against the bytes that are really there and
-// against a limit per allocation, in 64-bit arithmetic. Problems are shown
-// through UserMsg_Show (one box per decoding: the first one; the rest go to
-// the debug log). The decoder knows nothing of accounts or messages.
+// against a limit per allocation, in 64-bit arithmetic. Problems go to the
+// debug log; the first one of a decoding is handed back for the caller to
+// show (one box per decoding, whatever the stream holds). The decoder knows
+// nothing of accounts or messages.
 #pragma once
 
 #include <cstdint>
@@ -31,6 +32,13 @@ struct TNEF_NAME {
 
 enum class TNEF_MODE { List, Write };
 
+// The first problem a decoding met, as the caller shows it: a warning box
+// with this caption and text. Both are empty when there was none.
+struct TNEF_PROBLEM {
+    std::string caption;
+    std::string text;
+};
+
 // Unpacks every packed file into the existing folder `outDir`, replacing a
 // file of the same name; each file appears whole or not at all. When
 // `names` is given, the name of every file written is appended to it. Returns
@@ -40,18 +48,19 @@ enum class TNEF_MODE { List, Write };
 // TNEF_ALLOC_LIMIT, a UTF-16 text cannot be converted) or ERR_CREATE when a
 // file cannot be created or written. Files written before a failure stay.
 uint32_t TNEF_dir(const std::string& path, const std::string& outDir,
-                  std::vector<TNEF_NAME>* names = nullptr);
+                  std::vector<TNEF_NAME>* names = nullptr, TNEF_PROBLEM* problem = nullptr);
 
 // Appends the names of the packed files, in stream order, to `names`;
 // writes nothing. Same results as TNEF_dir (never ERR_CREATE); names found
 // before a failure stay in the list.
-uint32_t TNEF_list(const std::string& path, std::vector<TNEF_NAME>* names);
+uint32_t TNEF_list(const std::string& path, std::vector<TNEF_NAME>* names,
+                   TNEF_PROBLEM* problem = nullptr);
 
 // The decoder behind both: `data` is the whole stream. In Write mode the
 // files go to `outDir`; in List mode `outDir` is not used. `names` may be
-// null.
+// null, and so may `problem`.
 uint32_t TNEF_Parse(std::span<const uint8_t> data, TNEF_MODE mode, const std::string& outDir,
-                    std::vector<TNEF_NAME>* names);
+                    std::vector<TNEF_NAME>* names, TNEF_PROBLEM* problem = nullptr);
 
 // The on-disk name of a packed file named `name` (the `display` of its
 // TNEF_NAME) at 1-based position `index` in its stream: control bytes and

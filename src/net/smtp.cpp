@@ -4,7 +4,6 @@
 #include "common/text.h"
 #include "net/md5.h"
 #include "platform/log.h"
-#include "platform/user_message.h"
 
 #include <algorithm>
 #include <atomic>
@@ -595,6 +594,7 @@ uint32_t Smtp_SendMessage(SendJob* job, int* sock, char* errorText, size_t error
         return SOCKERR_INVAL;
     }
     job->refused.clear();
+    job->unknownReply.clear();
     Session s(job, sock, progress, context, abort);
     const uint32_t rc = s.Run();
     if (rc == 0) return 0;
@@ -622,8 +622,7 @@ uint32_t Smtp_SendMessage(SendJob* job, int* sock, char* errorText, size_t error
             std::string shown(trimLineEnds(reply));
             for (char& c : shown)
                 if (c == '\0') c = '?';
-            UserMsg_Show("Inboxwarden", "UNKNOWN SMTP response:\n\n'" + shown + "'",
-                         UM_OK | UM_ICONERROR);
+            job->unknownReply = shown;
             putText(errorText, errorTextSize, "UNKNOWN SMTP response: '" + shown + "'");
         }
     }

@@ -81,6 +81,9 @@ struct SendJob {
     // holding control characters) refused: "address: reason". With a sent
     // message these did not get it; when none was accepted the send failed.
     std::vector<std::string> refused;
+    // A refusal whose reply has no words: the reply as received (NULs as
+    // '?'). The client shows no box; the caller that owns a user shows it.
+    std::string unknownReply;
 };
 
 // Base64 for the AUTH exchanges. The codec lives in another layer; the

@@ -3,7 +3,6 @@
 #include "common/status.h"
 #include "common/text.h"
 #include "platform/log.h"
-#include "platform/user_message.h"
 #include "settings/msgbox.h"
 
 #include <cstdio>
@@ -232,7 +231,6 @@ ACCOUNT* Account_Add(std::string_view name, uint32_t* status) {
     if (const char* problem = Account_NameProblem(name)) {
         DebugLog_Write("Account_Add: \"%.*s\" refused: %s\n", static_cast<int>(name.size()),
                        name.data(), problem);
-        UserMsg_Show("Inboxwarden", problem, UM_OK | UM_ICONWARNING);
         *status = ERR_BADARG;
         return nullptr;
     }
@@ -307,16 +305,13 @@ uint32_t Account_Save(ACCOUNT* account, int index) {
     return result ? ERR_OPERATION : 0;
 }
 
-uint32_t Account_Rename(ACCOUNT* account, std::string_view newName) {
+uint32_t Account_Rename(ACCOUNT* account, std::string_view newName, std::string* errorText) {
     if (!g_table) return ERR_NOT_READY;
     const int at = indexOf(account);
     if (at < 0) return ERR_BADARG;
     if (account->Name == newName) return 1;
     if (newName.empty()) return ERR_EMPTY_NAME;
-    if (const char* problem = Account_NameProblem(newName)) {
-        UserMsg_Show("Account_Rename", problem, UM_OK | UM_ICONWARNING);
-        return ERR_BADARG;
-    }
+    if (Account_NameProblem(newName)) return ERR_BADARG;
     if (g_table->FindKey(newName) >= 0) return ERR_EXISTS;
 
     const std::string oldName = account->Name;
@@ -360,7 +355,7 @@ uint32_t Account_Rename(ACCOUNT* account, std::string_view newName) {
         account->Name = oldName;
         if (g_filterOps && account->FilterHandle)
             g_filterOps->ChangePath(account->FilterHandle, oldName, oldName, nullptr);
-        UserMsg_Show("Account_Rename", text, UM_OK | UM_ICONERROR);
+        if (errorText) *errorText = text;
         sortTable();
         return ERR_OPERATION;
     }
@@ -368,11 +363,11 @@ uint32_t Account_Rename(ACCOUNT* account, std::string_view newName) {
     return 0;
 }
 
-uint32_t Account_Delete(ACCOUNT* account) {
+uint32_t Account_Delete(ACCOUNT* account, std::string* errorText) {
     const int at = indexOf(account);
     if (at < 0) return ERR_BADARG;
     closeFilter(*account);
-    if (g_root) Reg_DeleteKey(g_root, account->Name);
+    if (g_root) Reg_DeleteKey(g_root, account->Name, errorText);
     MsgBox_Destroy(&account->hMsgBox);
     g_table->Delete(at);
     return 0;

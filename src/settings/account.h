@@ -149,7 +149,7 @@ const char* Account_NameProblem(std::string_view name);
 // Adds a new account with the defaults (nothing is written until
 // Account_Save) and returns it, or null with *status:
 //   ERR_EMPTY_NAME, ERR_EXISTS (a name equal ignoring case), ERR_BADARG (a
-//   name Account_NameProblem refuses; the reason is shown), ERR_NOMEM.
+//   name Account_NameProblem refuses: the caller tells the reason), ERR_NOMEM.
 ACCOUNT* Account_Add(std::string_view name, uint32_t* status);
 
 // Writes every stored field of an account (found by pointer, or by index
@@ -165,16 +165,21 @@ uint32_t Account_Save(ACCOUNT* account, int index);
 // in one store transaction.
 //   0 renamed; 1 the new name is identical (nothing done)
 //   ERR_EXISTS     an account (this one included) has the name ignoring case
-//   ERR_BADARG     a name Account_NameProblem refuses, or account unknown
+//   ERR_BADARG     a name Account_NameProblem refuses (the caller tells the
+//                  reason), or account unknown
 //   ERR_NOT_READY  no table
 //   ERR_OPERATION  the store refused: everything is as before (table item,
-//                  record name, filter context, stored keys), and the user
-//                  has been told in a box captioned "Account_Rename"
-uint32_t Account_Rename(ACCOUNT* account, std::string_view newName);
+//                  record name, filter context, stored keys), and *errorText
+//                  (when given) gets what the caller shows under the caption
+//                  "Account_Rename"
+uint32_t Account_Rename(ACCOUNT* account, std::string_view newName,
+                        std::string* errorText = nullptr);
 
 // Closes the filter context, deletes the stored branch, destroys the box and
-// removes the account. 0 or ERR_BADARG (no table, or not in it).
-uint32_t Account_Delete(ACCOUNT* account);
+// removes the account. 0 or ERR_BADARG (no table, or not in it). A stored
+// branch that cannot be deleted does not stop it; *errorText (when given)
+// then gets what the caller shows under the caption "Reg_DeleteBranch".
+uint32_t Account_Delete(ACCOUNT* account, std::string* errorText = nullptr);
 
 // Frees the table (boxes, filter contexts) without writing anything.
 void Account_FreeAll();

@@ -229,10 +229,14 @@ uint32_t Reg_UpdateMsgStatus(ACCOUNT* account, const MSG_RECORD* record) {
     return 0;
 }
 
-uint32_t Account_GetMessages(REGKEY* root, bool storeUnread) {
+uint32_t Account_GetMessages(REGKEY* root, bool storeUnread, std::string* errorText) {
     DebugLog_WriteText("Starting Account_GetMessages to read messages from registry\n");
     if (!root) return ERR_NOT_READY;
-    UserMsgBatch oneBox;
+    // One report for the whole load, whatever the number of accounts.
+    auto fail = [&](const std::string& text) {
+        DebugLog_Write("Account_GetMessages: %s\n", text.c_str());
+        if (errorText && errorText->empty()) *errorText = text;
+    };
     for (int i = 0; i < Account_GetCount(); ++i) {
         ACCOUNT* a = Account_Get(nullptr, i);
         DebugLog_Write("%s\n", a->Name.c_str());
@@ -241,8 +245,7 @@ uint32_t Account_GetMessages(REGKEY* root, bool storeUnread) {
         if (const uint32_t rc = RegStore_CreateKey(root->key, path, &key); rc != REGSTORE_OK) {
             const std::string text = "Failed to open registry key for MsgBox:\r\n\r\n" + path +
                                      "\r\n\r\n" + RegStore_ErrorText(rc);
-            DebugLog_Write("Account_GetMessages: %s\n", text.c_str());
-            UserMsg_Show("Account_GetMessages", text, UM_OK | UM_ICONERROR);
+            fail(text);
             continue;
         }
         int enumerated = 0;
@@ -278,8 +281,7 @@ uint32_t Account_GetMessages(REGKEY* root, bool storeUnread) {
         if (rc != REGSTORE_OK) {
             const std::string text = std::string("Call to RegEnumValue Failed:\r\n\r\n") + path +
                                      "\r\n\r\n" + RegStore_ErrorText(rc);
-            DebugLog_Write("Account_GetMessages: %s\n", text.c_str());
-            UserMsg_Show("Account_GetMessages", text, UM_OK | UM_ICONERROR);
+            fail(text);
         }
         if (storeUnread && !announced.empty()) {
             // Messages announced in an earlier run are only unread now.

@@ -40,7 +40,9 @@ bool MsgRecord_FromValue(std::string_view value, MSG_RECORD* record);
 // `storeUnread` is false: a listing that must leave the store as it was).
 // A value that
 // cannot be read is skipped, not the rest of its account; an account whose
-// key cannot be opened keeps an empty box (shown in a box captioned
-// "Account_GetMessages"). Each box is recounted, nothing dropped.
+// key cannot be opened keeps an empty box; the first such failure goes to
+// *errorText (when given), for the caller to show under the caption
+// "Account_GetMessages". Each box is recounted, nothing dropped.
 // 0, ERR_NOT_READY without a root, ERR_NOMEM.
-uint32_t Account_GetMessages(REGKEY* root, bool storeUnread = true);
+uint32_t Account_GetMessages(REGKEY* root, bool storeUnread = true,
+                             std::string* errorText = nullptr);

@@ -3,7 +3,6 @@
 #include "platform/files.h"
 #include "platform/log.h"
 #include "platform/registry.h"
-#include "platform/user_message.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -22,7 +21,6 @@ constexpr size_t kMaxLine = 1 << 20;
 // Commit the import every so many values: one transaction for the whole
 // file would keep other processes (a second copy, the CLI) waiting.
 constexpr int kValuesPerBatch = 20000;
-constexpr const char* kCaption = ".iwpf File Load";
 
 ProfileProgressFn g_progress;
 std::string g_lastFile;
@@ -184,8 +182,8 @@ bool isMessageSection(std::string_view rel) {
 
 class Importer {
   public:
-    Importer(bool messages, std::string keyPath)
-        : messages_(messages), keyPath_(std::move(keyPath)) {}
+    Importer(bool messages, std::string keyPath, PROFILE_NOTICES* notices)
+        : messages_(messages), keyPath_(std::move(keyPath)), notices_(notices) {}
 
     void line(std::string_view raw) {
         std::string owned;
@@ -236,7 +234,7 @@ class Importer {
             char text[64];
             std::snprintf(text, sizeof text, "RegCreateKeyEx failed with error: %u", rc);
             DebugLog_Write("%s\n", text);
-            UserMsg_Show(kCaption, text, UM_OK | UM_ICONERROR);
+            if (notices_) notices_->push_back({text});
         }
     }
 
@@ -297,13 +295,14 @@ class Importer {
 
     bool messages_;
     std::string keyPath_;
+    PROFILE_NOTICES* notices_;
     HREGKEY key_ = HREGKEY_NONE;
     RegStoreBatch batch_;
     int values_ = 0;
 };
 
 uint32_t importText(std::string_view text, bool messages, const char* magic,
-                    const std::string& keyPath) {
+                    const std::string& keyPath, PROFILE_NOTICES* notices) {
     const std::string_view kBom = "\xEF\xBB\xBF";
     if (text.substr(0, 3) == kBom) text.remove_prefix(3);
     size_t eol = text.find('\n');
@@ -311,11 +310,11 @@ uint32_t importText(std::string_view text, bool messages, const char* magic,
     if (!first.empty() && first.back() == '\r') first.remove_suffix(1);
     if (first != (magic ? magic : PROFILE_MAGIC)) {
         DebugLog_WriteText(".iwpf File seems to be wrong format\r\n");
-        UserMsg_Show(kCaption, ".iwpf File seems to be wrong format", UM_OK | UM_ICONERROR);
+        if (notices) notices->push_back({".iwpf File seems to be wrong format"});
         return PROFILE_E_FORMAT;
     }
     const char* loadText = messages ? "Message load " : "Profile load ";
-    Importer imp(messages, keyPath);
+    Importer imp(messages, keyPath, notices);
     size_t pos = eol == std::string_view::npos ? text.size() : eol + 1;
     int shown = -1;
     while (pos < text.size()) {
@@ -343,7 +342,7 @@ uint32_t importText(std::string_view text, bool messages, const char* magic,
 }
 
 uint32_t importFile(const std::string& fileName, bool messages, const char* magic,
-                    const std::string& keyPath, int64_t* fileSize) {
+                    const std::string& keyPath, int64_t* fileSize, PROFILE_NOTICES* notices) {
     const char* what = messages ? "Reading messages from .iwpf file into registry"
                                 : "Reading settings from .iwpf file into registry";
     DebugLog_Write("%s\r\n", what);
@@ -357,7 +356,7 @@ uint32_t importFile(const std::string& fileName, bool messages, const char* magi
     struct stat st {};
     if (fstat(fd, &st) != 0) {
         DebugLog_WriteText("_filelength failed on .iwpf file\r\n");
-        UserMsg_Show(kCaption, "_filelength failed on .iwpf file", UM_OK | UM_ICONERROR);
+        if (notices) notices->push_back({"_filelength failed on .iwpf file"});
         close(fd);
         return PROFILE_E_READ;
     }
@@ -386,10 +385,10 @@ uint32_t importFile(const std::string& fileName, bool messages, const char* magi
     text.resize(got);
     if (text.empty()) {
         DebugLog_WriteText("Looks like the .iwpf file is empty\r\n");
-        UserMsg_Show(kCaption, "Looks like the .iwpf file is empty", UM_OK | UM_ICONINFO);
+        if (notices) notices->push_back({"Looks like the .iwpf file is empty", true});
         return 0;
     }
-    const uint32_t rc = importText(text, messages, magic, keyPath);
+    const uint32_t rc = importText(text, messages, magic, keyPath, notices);
     if (rc) return rc;
     if (messages) {
         DebugLog_WriteText("Finished loading messages into registry\r\n");
@@ -502,20 +501,21 @@ uint32_t Reg_ExportKey(const char* rootName, const std::string& keyPath, bool wi
 }
 
 uint32_t Profile_ImportSettings(const std::string& fileName, const char* magic,
-                                const char* rootName, const std::string& keyPath,
-                                int64_t* fileSize) {
+                                const char* rootName, const std::string& keyPath, int64_t* fileSize,
+                                PROFILE_NOTICES* notices) {
     (void)rootName;
     g_lastKeyPath = keyPath;
-    return importFile(fileName, false, magic, keyPath, fileSize);
+    return importFile(fileName, false, magic, keyPath, fileSize, notices);
 }
 
-uint32_t Profile_ImportMessages(const std::string& fileName) {
+uint32_t Profile_ImportMessages(const std::string& fileName, PROFILE_NOTICES* notices) {
     return importFile(fileName.empty() ? g_lastFile : fileName, true, PROFILE_MAGIC, g_lastKeyPath,
-                      nullptr);
+                      nullptr, notices);
 }
 
 uint32_t Profile_ImportText(std::string_view contents, bool messages, const char* magic,
-                            const char* rootName, const std::string& keyPath) {
+                            const char* rootName, const std::string& keyPath,
+                            PROFILE_NOTICES* notices) {
     (void)rootName;
-    return importText(contents, messages, magic, keyPath);
+    return importText(contents, messages, magic, keyPath, notices);
 }

@@ -24,6 +24,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 inline constexpr const char* PROFILE_MAGIC = "<INBOXWARDEN6>";
 inline constexpr const char* PROFILE_ROOT_NAME = "HKEY_CURRENT_USER";
@@ -50,6 +51,16 @@ inline constexpr uint32_t PROFILE_E_FORMAT = 11; // the first line is not the ma
 uint32_t Reg_ExportKey(const char* rootName, const std::string& keyPath, bool withNames,
                        const char* magic, const std::string& fileName);
 
+// What an import has to tell the user: the caller shows each, in order, under
+// the caption PROFILE_NOTICE_CAPTION, as an error box or (`info`) an
+// information box. The importer itself shows nothing.
+inline constexpr const char* PROFILE_NOTICE_CAPTION = ".iwpf File Load";
+struct PROFILE_NOTICE {
+    std::string text;
+    bool info = false;
+};
+using PROFILE_NOTICES = std::vector<PROFILE_NOTICE>;
+
 // Reads every section of `fileName` except the message sections into the
 // store. Only sections under HKEY_CURRENT_USER\`keyPath` (compared ignoring
 // case) are applied; others are logged and skipped. A message section is
@@ -63,13 +74,15 @@ uint32_t Reg_ExportKey(const char* rootName, const std::string& keyPath, bool wi
 //   PROFILE_E_READ    a read failed
 //   PROFILE_E_FORMAT  the first line is not `magic` ("REGEDIT4" is refused)
 // The file name is remembered for Profile_ImportMessages.
+// What is to be told the user goes to *notices (when given), in order.
 uint32_t Profile_ImportSettings(const std::string& fileName, const char* magic,
-                                const char* rootName, const std::string& keyPath,
-                                int64_t* fileSize);
+                                const char* rootName, const std::string& keyPath, int64_t* fileSize,
+                                PROFILE_NOTICES* notices = nullptr);
 
 // Reads only the message sections of `fileName` (empty: the file the last
 // settings import read), under the same key. Results as above.
-uint32_t Profile_ImportMessages(const std::string& fileName = "");
+uint32_t Profile_ImportMessages(const std::string& fileName = "",
+                                PROFILE_NOTICES* notices = nullptr);
 
 // The progress texts of the imports and the settings lifecycle go to this
 // handler (the progress window); none by default.
@@ -92,4 +105,5 @@ std::string Profile_FromCp1252(std::string_view line);
 // Applies one file's contents (as the imports do; for the fuzz target and
 // tests): `messages` selects which sections apply. Results as the imports.
 uint32_t Profile_ImportText(std::string_view contents, bool messages, const char* magic,
-                            const char* rootName, const std::string& keyPath);
+                            const char* rootName, const std::string& keyPath,
+                            PROFILE_NOTICES* notices = nullptr);

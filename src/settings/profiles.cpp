@@ -3,7 +3,6 @@
 #include "common/text.h"
 #include "platform/files.h"
 #include "platform/log.h"
-#include "platform/user_message.h"
 #include "settings/settings.h"
 
 #include <algorithm>
@@ -127,19 +126,18 @@ uint32_t Profiles_Copy(const std::string& folder, const std::string& name, std::
 }
 
 uint32_t Profiles_Rename(const std::string& folder, const std::string& oldName,
-                         const std::string& newName) {
+                         const std::string& newName, std::string* errorText) {
     if (newName.empty() || Text_EqualsNoCase(oldName, newName)) return 1;
     if (badName(newName)) return ERR_BADARG;
     const std::string from = Profiles_Path(folder, oldName);
     const std::string to = Profiles_Path(folder, newName);
     // The running program would write the old name again at shutdown.
     if (samePath(from, Settings_ActivePath())) {
-        UserMsg_Show("Inboxwarden", "Cannot rename active profile.", UM_OK | UM_ICONWARNING);
+        if (errorText) *errorText = "Cannot rename active profile.";
         return ERR_BADARG;
     }
     if (exists(to)) {
-        UserMsg_Show("Inboxwarden", "Profile \"" + to + "\" already exist.",
-                     UM_OK | UM_ICONWARNING);
+        if (errorText) *errorText = "Profile \"" + to + "\" already exist.";
         return ERR_EXISTS;
     }
     if (exists(from)) {
@@ -152,17 +150,16 @@ uint32_t Profiles_Rename(const std::string& folder, const std::string& oldName,
     return 0;
 }
 
-uint32_t Profiles_Delete(const std::string& folder, const std::string& name) {
+uint32_t Profiles_Delete(const std::string& folder, const std::string& name,
+                         const ProfilesConfirmFn& confirm, std::string* errorText) {
     const std::string path = Profiles_Path(folder, name);
     if (samePath(path, Settings_ActivePath())) {
-        UserMsg_Show("Inboxwarden", "Cannot delete active profile.", UM_OK | UM_ICONWARNING);
+        if (errorText) *errorText = "Cannot delete active profile.";
         return ERR_BADARG;
     }
-    if (UserMsg_Show("Inboxwarden",
-                     "This operation cannot be undone.\n\nAre you sure you want to delete "
-                     "profile \"" +
-                         name + "\"?",
-                     UM_YESNO | UM_ICONQUESTION) != UM_IDYES)
+    if (!confirm || !confirm("This operation cannot be undone.\n\nAre you sure you want to "
+                             "delete profile \"" +
+                             name + "\"?"))
         return ERR_CANCELLED;
     if (unlink(path.c_str()) != 0 && errno != ENOENT) return ERR_CREATE;
     return 0;

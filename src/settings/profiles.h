@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -39,16 +40,21 @@ uint32_t Profiles_Copy(const std::string& folder, const std::string& name, std::
 
 // Renames a profile. 1 when nothing is to be done (empty name, or equal to
 // the old one ignoring case); ERR_EXISTS when a file of the new name exists
-// ("Profile "%s" already exist." is shown); ERR_BADARG for the active
-// profile or a name holding '/' or NUL, or "." / ".."; ERR_CREATE. A missing
-// old file gives an empty new one. Renaming the default profile moves the
-// default with it.
+// (*errorText: "Profile "%s" already exist."); ERR_BADARG for the active
+// profile (*errorText: "Cannot rename active profile.") or a name holding
+// '/' or NUL, or "." / ".."; ERR_CREATE. A missing old file gives an empty
+// new one. Renaming the default profile moves the default with it. The
+// caller shows *errorText (when given and not empty) as a warning.
 uint32_t Profiles_Rename(const std::string& folder, const std::string& oldName,
-                         const std::string& newName);
+                         const std::string& newName, std::string* errorText = nullptr);
 
-// Deletes a profile after asking; the active one is refused ("Cannot delete
-// active profile.", ERR_BADARG). 0, ERR_CANCELLED (answered No), ERR_CREATE.
-uint32_t Profiles_Delete(const std::string& folder, const std::string& name);
+// Deletes a profile once `confirm` answers yes to the question it is given
+// (no `confirm`: not deleted). The active one is refused (ERR_BADARG;
+// *errorText: "Cannot delete active profile.", for the caller to show as a
+// warning). 0, ERR_CANCELLED (answered No), ERR_CREATE.
+using ProfilesConfirmFn = std::function<bool(const std::string& question)>;
+uint32_t Profiles_Delete(const std::string& folder, const std::string& name,
+                         const ProfilesConfirmFn& confirm, std::string* errorText = nullptr);
 
 // Marks a profile as the default ("InboxwardenDefProfile"), or clears the
 // default when `path` is empty. ERR_NOT_READY while running an explicit

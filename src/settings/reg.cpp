@@ -3,7 +3,6 @@
 #include "common/text.h"
 #include "platform/log.h"
 #include "platform/paths.h"
-#include "platform/user_message.h"
 
 #include <algorithm>
 #include <cstring>
@@ -205,12 +204,12 @@ uint32_t Reg_SetValue(REGKEY* handle, HREGKEY subkey, const char* name, const vo
     }
 }
 
-uint32_t Reg_DeleteKey(REGKEY* handle, std::string_view name) {
+uint32_t Reg_DeleteKey(REGKEY* handle, std::string_view name, std::string* errorText) {
     if (!handle) return ERR_BADARG;
-    return Reg_DeleteBranch(handle->key, name) ? ERR_OPERATION : 0;
+    return Reg_DeleteBranch(handle->key, name, errorText) ? ERR_OPERATION : 0;
 }
 
-uint32_t Reg_DeleteBranch(HREGKEY parent, std::string_view path) {
+uint32_t Reg_DeleteBranch(HREGKEY parent, std::string_view path, std::string* errorText) {
     HREGKEY key = HREGKEY_NONE;
     uint32_t rc = RegStore_OpenKey(parent, path, &key);
     if (rc == REGSTORE_E_NOT_FOUND) return 0;
@@ -221,7 +220,7 @@ uint32_t Reg_DeleteBranch(HREGKEY parent, std::string_view path) {
         const std::string text =
             std::string("Call to SHDeleteKey failed:\r\n") + RegStore_ErrorText(rc);
         DebugLog_Write("Reg_DeleteBranch: %s (%u)\n", text.c_str(), rc);
-        UserMsg_Show("Reg_DeleteBranch", text, UM_OK | UM_ICONERROR);
+        if (errorText) *errorText = text;
     }
     // The deleted key itself is gone; making the deletion durable is the parent's flush.
     if (const uint32_t frc = RegStore_Flush(parent); frc != REGSTORE_OK)

@@ -89,13 +89,13 @@ uint32_t Reg_SetValue(REGKEY* handle, HREGKEY subkey, const char* name, const vo
                       uint32_t len, uint32_t type);
 
 // Reg_DeleteBranch of `name` below the handle's key; any failure gives ERR_OPERATION.
-uint32_t Reg_DeleteKey(REGKEY* handle, std::string_view name);
+uint32_t Reg_DeleteKey(REGKEY* handle, std::string_view name, std::string* errorText = nullptr);
 
 // Deletes the key at `path` below `parent` with everything under it. Returns
 // 0 when it is gone (also when it never existed), else the store's error
-// number (REGSTORE_*). A failed delete is logged and shown to the user in a
-// box captioned "Reg_DeleteBranch".
-uint32_t Reg_DeleteBranch(HREGKEY parent, std::string_view path);
+// number (REGSTORE_*). A failed delete is logged, and *errorText (when
+// given) gets the text the caller shows under the caption "Reg_DeleteBranch".
+uint32_t Reg_DeleteBranch(HREGKEY parent, std::string_view path, std::string* errorText = nullptr);
 
 // 1 when something exists, else 0:
 //   kind 0: the key `name` below the top of the store can be opened;

@@ -56,8 +56,15 @@ bool treeExists() {
     return Reg_Exists(0, 0, REG_ROOT_PATH) == 1;
 }
 
+void showNotices(const PROFILE_NOTICES& notices) {
+    for (const PROFILE_NOTICE& n : notices)
+        UserMsg_Show(PROFILE_NOTICE_CAPTION, n.text, UM_OK | (n.info ? UM_ICONINFO : UM_ICONERROR));
+}
+
 uint32_t deleteTree() {
-    const uint32_t rc = Reg_DeleteBranch(HREGKEY_USER, REG_ROOT_PATH);
+    std::string why;
+    const uint32_t rc = Reg_DeleteBranch(HREGKEY_USER, REG_ROOT_PATH, &why);
+    if (!why.empty()) UserMsg_Show("Reg_DeleteBranch", why, UM_OK | UM_ICONERROR);
     if (rc) {
         char code[64];
         std::snprintf(code, sizeof code, "Failed to cleanup registry (%u). ", rc);
@@ -455,8 +462,10 @@ uint32_t Settings_Initialize(const std::string& path, int mode) {
         }
     } else {
         int64_t size = 0;
-        const uint32_t rc =
-            Profile_ImportSettings(path, PROFILE_MAGIC, PROFILE_ROOT_NAME, REG_ROOT_PATH, &size);
+        PROFILE_NOTICES notices;
+        const uint32_t rc = Profile_ImportSettings(path, PROFILE_MAGIC, PROFILE_ROOT_NAME,
+                                                   REG_ROOT_PATH, &size, &notices);
+        showNotices(notices);
         if (rc != 0) {
             g_importFailed = true;
             DebugLog_Write("Settings_Initialize: %s could not be read (%u); it will not be "
@@ -485,7 +494,9 @@ uint32_t Settings_ImportMessages() {
         g_messagesInTree = true;
         return 0;
     }
-    const uint32_t rc = Profile_ImportMessages(g_activePath);
+    PROFILE_NOTICES notices;
+    const uint32_t rc = Profile_ImportMessages(g_activePath, &notices);
+    showNotices(notices);
     if (rc != 0) {
         DebugLog_Write("Settings_ImportMessages: the messages of %s could not be read (%u)\n",
                        g_activePath.c_str(), rc);
@@ -498,7 +509,12 @@ uint32_t Settings_ImportMessages() {
 uint32_t Settings_LoadMessages(bool storeUnread) {
     if (!g_initialized) return ERR_NOT_READY;
     Settings_ImportMessages();
-    return Account_GetMessages(g_root, storeUnread);
+    // The store writes of the load (unread marks) give one box at most.
+    UserMsgBatch oneBox;
+    std::string why;
+    const uint32_t rc = Account_GetMessages(g_root, storeUnread, &why);
+    if (!why.empty()) UserMsg_Show("Account_GetMessages", why, UM_OK | UM_ICONERROR);
+    return rc;
 }
 
 uint32_t Settings_Shutdown(bool mayKeepTree) {

@@ -2,7 +2,6 @@
 
 #include "../support/temp_env.h"
 #include "common/status.h"
-#include "platform/user_message.h"
 
 #include <gtest/gtest.h>
 
@@ -46,14 +45,17 @@ class SavedFileTest : public ::testing::Test {
         setenv("TZ", "UTC", 1);
         tzset();
         root_ = iwtest::MakeTempDir("saved") + "/root";
-        UserMsg_SetHandler([this](std::string_view cap, std::string_view text, unsigned) {
-            boxes_.push_back(std::string(cap) + ": " + std::string(text));
-            return UM_IDOK;
-        });
     }
-    void TearDown() override { UserMsg_SetHandler(nullptr); }
+    // Saves and keeps the text meant for the user, if any.
+    uint32_t Save(const std::string& root, std::string_view account, std::string_view text,
+                  bool quiet, std::string* path = nullptr) {
+        std::string why;
+        const uint32_t rc = SavedFile_Save(root, account, text, "id", false, quiet, path, &why);
+        if (!why.empty()) shown_.push_back(why);
+        return rc;
+    }
     std::string root_;
-    std::vector<std::string> boxes_;
+    std::vector<std::string> shown_;
 };
 
 TEST(SavedFileName, WriterAndLookupName) {
@@ -137,35 +139,33 @@ TEST(SavedFileText, FramingOfTheAnswerIsUndone) {
 // account check; what is left is the file itself.
 TEST_F(SavedFileTest, SavedPrivatelyAndASecondSaveReplacesTheFirst) {
     std::string path;
-    ASSERT_EQ(SavedFile_Save(root_, "Home", answer("s", "one"), "id", false, true, &path), 0u);
-    ASSERT_EQ(SavedFile_Save(root_, "Home", answer("s", "two"), "id", false, true, &path), 0u);
+    ASSERT_EQ(Save(root_, "Home", answer("s", "one"), true, &path), 0u);
+    ASSERT_EQ(Save(root_, "Home", answer("s", "two"), true, &path), 0u);
     EXPECT_EQ(filesIn(root_ + "/Home"), std::vector<std::string>{"101021-140509-s-id.eml"});
     EXPECT_TRUE(iwtest::ReadFile(path).ends_with("Subject: s\r\n\r\ntwo\r\n"));
     struct stat st {};
     ASSERT_EQ(stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
-    EXPECT_TRUE(boxes_.empty());
+    EXPECT_TRUE(shown_.empty());
 }
 
 TEST_F(SavedFileTest, RootAndFolderFailures) {
     const std::string a = answer("s", "b");
-    EXPECT_EQ(SavedFile_Save("", "Home", a, "id", false, false), 1u);
+    EXPECT_EQ(Save("", "Home", a, false), 1u);
 
     // Account names that cannot be a folder write nothing anywhere.
     for (const char* bad : {"..", ".", "a/../../b", ""})
-        EXPECT_EQ(SavedFile_Save(root_, bad, a, "id", false, true), ERR_CREATE) << bad;
+        EXPECT_EQ(Save(root_, bad, a, true), ERR_CREATE) << bad;
     EXPECT_TRUE(filesIn(root_).empty());
     EXPECT_TRUE(filesIn(fs::path(root_).parent_path()) == std::vector<std::string>{"root"});
-    EXPECT_TRUE(boxes_.empty()) << "quiet";
+    EXPECT_TRUE(shown_.empty()) << "quiet";
 
     // A root that is a file cannot hold folders; not quiet, so the user is told.
     const std::string fileRoot = root_ + "/plain";
     { std::ofstream(fileRoot) << "x"; }
-    EXPECT_EQ(SavedFile_Save(fileRoot, "Home", a, "id", false, false), ERR_CREATE);
-    ASSERT_EQ(boxes_.size(), 1u);
-    EXPECT_TRUE(
-        boxes_[0].starts_with("_saveMessageIfNeeded: Failed to create \"" + fileRoot + "\" ("))
-        << boxes_[0];
+    EXPECT_EQ(Save(fileRoot, "Home", a, false), ERR_CREATE);
+    ASSERT_EQ(shown_.size(), 1u);
+    EXPECT_TRUE(shown_[0].starts_with("Failed to create \"" + fileRoot + "\" (")) << shown_[0];
 }
 
 // A write that fails half-way (the file size limit stands in for a full
@@ -173,7 +173,7 @@ TEST_F(SavedFileTest, RootAndFolderFailures) {
 TEST_F(SavedFileTest, FailedWriteLeavesNothingAndKeepsTheOldFile) {
     const std::string small = answer("s", "old");
     std::string path;
-    ASSERT_EQ(SavedFile_Save(root_, "Home", small, "id", false, true, &path), 0u);
+    ASSERT_EQ(Save(root_, "Home", small, true, &path), 0u);
 
     const std::string big = answer("s", std::string(70000, 'x'));
     rlimit old{};
@@ -181,17 +181,17 @@ TEST_F(SavedFileTest, FailedWriteLeavesNothingAndKeepsTheOldFile) {
     const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
     const rlimit lim{4096, old.rlim_max};
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &lim), 0);
-    const uint32_t rc = SavedFile_Save(root_, "Home", big, "id", false, true);
+    const uint32_t rc = Save(root_, "Home", big, true);
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
 
     EXPECT_EQ(rc, ERR_CREATE);
     EXPECT_EQ(filesIn(root_ + "/Home"), std::vector<std::string>{fs::path(path).filename()});
     EXPECT_NE(iwtest::ReadFile(path).find("old"), std::string::npos);
-    ASSERT_EQ(boxes_.size(), 1u) << "shown even when quiet";
-    EXPECT_TRUE(boxes_[0].starts_with(
-        "_saveMessageIfNeeded: Couldn't save downloaded message \r\nFile Name: " + path + " \r\n"))
-        << boxes_[0];
+    ASSERT_EQ(shown_.size(), 1u) << "shown even when quiet";
+    EXPECT_TRUE(
+        shown_[0].starts_with("Couldn't save downloaded message \r\nFile Name: " + path + " \r\n"))
+        << shown_[0];
 }
 
 } // namespace

@@ -1,7 +1,6 @@
 #include "../support/temp_env.h"
 #include "common/status.h"
 #include "message/tnef.h"
-#include "platform/user_message.h"
 
 #include <gtest/gtest.h>
 
@@ -67,21 +66,17 @@ struct Stream {
 
 class Tnef : public ::testing::Test {
   protected:
-    void SetUp() override {
-        previous_ =
-            UserMsg_SetHandler([this](std::string_view caption, std::string_view text, unsigned) {
-                boxes_.push_back(std::string(caption) + ": " + std::string(text));
-                return UM_IDOK;
-            });
-        dir_ = iwtest::MakeTempDir("tnef");
-    }
-    void TearDown() override { UserMsg_SetHandler(previous_); }
+    void SetUp() override { dir_ = iwtest::MakeTempDir("tnef"); }
 
     uint32_t parse(const Stream& s, TNEF_MODE mode, const std::string& dir) {
         names_.clear();
         boxes_.clear();
-        return TNEF_Parse({reinterpret_cast<const uint8_t*>(s.bytes.data()), s.bytes.size()}, mode,
-                          dir, &names_);
+        TNEF_PROBLEM problem;
+        const uint32_t rc =
+            TNEF_Parse({reinterpret_cast<const uint8_t*>(s.bytes.data()), s.bytes.size()}, mode,
+                       dir, &names_, &problem);
+        if (!problem.text.empty()) boxes_.push_back(problem.caption + ": " + problem.text);
+        return rc;
     }
     uint32_t list(const Stream& s) { return parse(s, TNEF_MODE::List, ""); }
     uint32_t write(const Stream& s, const std::string& dir) {
@@ -103,7 +98,6 @@ class Tnef : public ::testing::Test {
         return out;
     }
 
-    UserMsgHandler previous_;
     std::vector<std::string> boxes_;
     std::vector<TNEF_NAME> names_;
     std::string dir_;

@@ -72,7 +72,9 @@ TEST_F(ProfilesTest, RenameAndDeleteRules) {
 
     EXPECT_EQ(Profiles_Rename(dir_, b, ""), 1u);
     EXPECT_EQ(Profiles_Rename(dir_, b, "INBOXWARDEN1"), 1u);
-    EXPECT_EQ(Profiles_Rename(dir_, b, a), ERR_EXISTS);
+    std::string why;
+    EXPECT_EQ(Profiles_Rename(dir_, b, a, &why), ERR_EXISTS);
+    EXPECT_EQ(why, "Profile \"" + Profiles_Path(dir_, a) + "\" already exist.");
     EXPECT_EQ(Profiles_Rename(dir_, b, "../escape"), ERR_BADARG);
     EXPECT_EQ(Profiles_Rename(dir_, a, "Other"), ERR_BADARG); // the running one
     EXPECT_TRUE(fs::exists(Profiles_Path(dir_, a)));
@@ -81,12 +83,13 @@ TEST_F(ProfilesTest, RenameAndDeleteRules) {
     ASSERT_EQ(Profiles_Rename(dir_, "Ghost", "Made"), 0u); // no old file: an empty new one
     EXPECT_TRUE(fs::exists(Profiles_Path(dir_, "Made")));
 
-    EXPECT_EQ(Profiles_Delete(dir_, a), ERR_BADARG);
-    answers_ = {UM_IDNO};
-    EXPECT_EQ(Profiles_Delete(dir_, "Made"), ERR_CANCELLED);
+    bool yes = false;
+    auto confirm = [&](const std::string&) { return yes; };
+    EXPECT_EQ(Profiles_Delete(dir_, a, confirm), ERR_BADARG);
+    EXPECT_EQ(Profiles_Delete(dir_, "Made", confirm), ERR_CANCELLED);
     EXPECT_TRUE(fs::exists(Profiles_Path(dir_, "Made")));
-    answers_ = {UM_IDYES};
-    EXPECT_EQ(Profiles_Delete(dir_, "Made"), 0u);
+    yes = true;
+    EXPECT_EQ(Profiles_Delete(dir_, "Made", confirm), 0u);
     EXPECT_FALSE(fs::exists(Profiles_Path(dir_, "Made")));
 }
 

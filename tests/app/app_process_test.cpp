@@ -411,6 +411,8 @@ TEST_F(Program, ADamagedStoreIsRebuiltAndASignalEndsAnyBox) {
     const std::string store = iwtest::SandboxDir() + "/config/registry.db";
     std::string bytes = iwtest::ReadFile(store);
     bytes.replace(0, 100, 100, '\0');
+    // This process lets go of the store while it is damaged and set aside.
+    ASSERT_EQ(RegStore_Open(iwtest::SandboxDir() + "/unused.db"), REGSTORE_OK);
     FILE* f = std::fopen(store.c_str(), "wb");
     ASSERT_TRUE(f);
     std::fwrite(bytes.data(), 1, bytes.size(), f);
@@ -430,6 +432,7 @@ TEST_F(Program, ADamagedStoreIsRebuiltAndASignalEndsAnyBox) {
     kill(p, SIGTERM);
     EXPECT_EQ(waitExit(p, 2s), 0) << "the box held the program";
     killAndReap(p);
+    ASSERT_EQ(RegStore_Open(store), REGSTORE_OK);
     EXPECT_EQ(cleanShutdown(), 1);
     size_t setAside = 0;
     for (const auto& e : std::filesystem::directory_iterator(iwtest::SandboxDir() + "/config"))

@@ -22,8 +22,14 @@ pid_t Spawn(const std::vector<std::string>& argv, const Env& env, const SpawnIo&
     };
     for (char** e = environ; *e; ++e)
         set(*e);
-    for (const auto& [name, value] : env)
-        set(name + "=" + value);
+    for (const auto& [name, value] : env) {
+        if (!value.empty()) {
+            set(name + "=" + value);
+            continue;
+        }
+        const std::string prefix = name + "=";
+        std::erase_if(vars, [&](const std::string& v) { return v.starts_with(prefix); });
+    }
     std::vector<char*> cargv, cenv;
     for (const auto& a : argv)
         cargv.push_back(const_cast<char*>(a.c_str()));

@@ -21,9 +21,9 @@ struct SpawnIo {
 };
 
 // Starts argv (argv[0] looked up on PATH) with `env` added to this process's
-// environment (the last entry of a name wins). Descriptors other than 0-2
-// (and 3 with io.keep) are closed in the child. Returns its pid, or -1 when
-// it could not be started.
+// environment (the last entry of a name wins; an empty value removes it). Descriptors other than
+// 0-2 (and 3 with io.keep) are closed in the child. Returns its pid, or -1 when it could not be
+// started.
 pid_t Spawn(const std::vector<std::string>& argv, const Env& env = {}, const SpawnIo& io = {});
 
 // Waits for a child: its exit code, or minus the signal that ended it; -1

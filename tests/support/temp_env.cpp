@@ -1,10 +1,10 @@
 #include "temp_env.h"
 
+#include "process.h"
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include "process.h"
 
 #include <fcntl.h>
 #include <filesystem>

@@ -204,25 +204,4 @@ TEST(KeyedArray, LookupsMatchAModelThroughEveryChange) {
     }
 }
 
-// A loop of adds and lookups over 100,000 items must stay linear: a quadratic
-// one would run into the test time-out under the sanitizers.
-TEST(KeyedArray, HundredThousandItemsStayLinear) {
-    constexpr int kItems = 100000;
-    KeyedArray<Obj> a(true, 10);
-    std::vector<Obj*> objects;
-    for (int i = 0; i < kItems; ++i) {
-        auto o = obj(i);
-        objects.push_back(o.get());
-        ASSERT_EQ(a.Add("Folder" + std::to_string(i), std::move(o)), 0u);
-    }
-    for (int i = 0; i < kItems; ++i) {
-        ASSERT_EQ(a.FindKey("FOLDER" + std::to_string(i)), i);
-        ASSERT_EQ(a.FindObject(objects[static_cast<size_t>(i)]), i);
-    }
-    ASSERT_EQ(a.SortByKey(), 0u);
-    EXPECT_EQ(a.KeyAt(1), std::optional<std::string_view>("Folder1"));
-    EXPECT_EQ(a.KeyAt(2), std::optional<std::string_view>("Folder10"));
-    EXPECT_EQ(a.FindKey("folder99999"), kItems - 1);
-}
-
 } // namespace

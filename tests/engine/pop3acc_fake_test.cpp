@@ -411,23 +411,17 @@ TEST_F(FakeCheck, DeletionsCountOnlyWhenQuitIsConfirmed) {
     EXPECT_NE(check(hangsUp).rc, 0u);
     EXPECT_EQ(Find(acc_, "u1")->Status, MSG_TO_DELETE);
 
+    FakeServer refusingDele;
+    refusingDele.msgs = s.msgs;
+    refusingDele.errOn["DELE"] = "-ERR locked\r\n";
+    ASSERT_EQ(check(refusingDele).rc, 0u);
+    EXPECT_EQ(Find(acc_, "u1")->Status, MSG_TO_DELETE); // retried at the next check
+
     FakeServer ok;
     ok.msgs = s.msgs;
     ASSERT_EQ(check(ok).rc, 0u);
     EXPECT_EQ(ok.deleted, 1);
     EXPECT_EQ(BoxIds(acc_), std::vector<std::string>{"u2"});
-}
-
-TEST_F(FakeCheck, EmptyMaildropAndRefusedDele) {
-    FakeServer s;
-    s.msgs = {msg(1), msg(2)};
-    ASSERT_EQ(check(s).rc, 0u);
-    MsgBox_SetStatus(acc_.hMsgBox, Find(acc_, "u1"), -1, MSG_TO_DELETE, &acc_);
-    FakeServer refusing;
-    refusing.msgs = s.msgs;
-    refusing.errOn["DELE"] = "-ERR locked\r\n";
-    ASSERT_EQ(check(refusing).rc, 0u);
-    EXPECT_EQ(Find(acc_, "u1")->Status, MSG_TO_DELETE); // retried at the next check
 
     // STAT 0: no listing at all, and the box empties.
     FakeServer empty;

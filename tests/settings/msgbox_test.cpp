@@ -319,23 +319,4 @@ TEST_F(MsgBoxTest, AFailingStoreShowsOneBoxPerPass) {
     EXPECT_EQ(boxes, 1);
 }
 
-TEST_F(MsgBoxTest, LargeBoxStaysLinear) {
-    // 100,000 records: hashed lookups and one compaction pass. A quadratic
-    // walk would take minutes here, not a second.
-    constexpr int kN = 100000;
-    for (int i = 0; i < kN; ++i)
-        add(rec("id-" + std::to_string(i), MSG_OLD));
-    MsgBox_BeginCheck(acc_.hMsgBox, 0, &acc_);
-    int idx;
-    for (int i = 0; i < kN; i += 2)
-        MsgBox_ConfirmMsg(acc_.hMsgBox,
-                          MsgBox_FindMsg(acc_.hMsgBox, ("id-" + std::to_string(i)).c_str(), &idx),
-                          -1);
-    acc_.Name = "Big";
-    MsgBox_EndCheck(acc_.hMsgBox, 0, &acc_);
-    EXPECT_EQ(MsgBox_GetCount(acc_.hMsgBox), kN / 2);
-    EXPECT_NE(MsgBox_FindMsg(acc_.hMsgBox, "id-99998", &idx), nullptr);
-    EXPECT_EQ(idx, kN / 2 - 1);
-}
-
 } // namespace

@@ -411,17 +411,8 @@ TEST_F(SettingsTest, FullConfigurationRoundTrip) {
             if (want.Status == MSG_NEW || want.Status == MSG_NOTIFIED) want.Status = MSG_UNREAD;
             const MSG_RECORD* got = MsgBox_GetMsg(a->hMsgBox, i);
             EXPECT_STREQ(got->MsgId, want.MsgId);
-            EXPECT_STREQ(got->From, want.From);
-            EXPECT_STREQ(got->ReplyTo, want.ReplyTo);
-            EXPECT_STREQ(got->To, want.To);
-            EXPECT_EQ(
-                std::string(got->Subject),
-                std::string(want.Subject).replace(std::string(want.Subject).find(";Sz=;"), 1, ","));
-            EXPECT_STREQ(got->SizeText, want.SizeText);
-            EXPECT_EQ(got->Size, want.Size);
-            EXPECT_EQ(got->HasAttach, want.HasAttach);
-            EXPECT_EQ(DateTime_Compare(got->Date, want.Date), 0);
-            EXPECT_EQ(got->Status, want.Status);
+            // Every other field, with the subject's ";Sz=;" guarded as when stored.
+            EXPECT_EQ(MsgRecord_ToValue(*got), MsgRecord_ToValue(want));
         }
     }
 }

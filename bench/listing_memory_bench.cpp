@@ -9,6 +9,7 @@
 // and the hang-up comes at the closing STAT); the records are resident
 // before the check starts. The server runs in a child process, so its own
 // memory is not counted.
+#include "check_once.h"
 #include "common/status.h"
 #include "engine/pop3acc.h"
 #include "net/pop3.h"
@@ -142,13 +143,7 @@ int main(int argc, char** argv) {
     }
 
     const long before = statusKb("VmRSS:");
-    Pop3_ResetCheckState();
-    acc.PendingDeletes = MsgBox_BeginCheck(acc.hMsgBox, 0, &acc);
-    CheckRequest req;
-    req.flags = CHECK_TIMED;
-    req.account = &acc;
-    const uint32_t rc = Pop3Acc_Check(&req, nullptr, nullptr);
-    MsgBox_EndCheck(acc.hMsgBox, static_cast<int>(rc), &acc);
+    const uint32_t rc = Bench_CheckOnce(acc);
     char text[96];
     Pop3_GetLastError(text, sizeof text);
     const long peak = statusKb("VmHWM:");

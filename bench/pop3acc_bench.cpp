@@ -7,6 +7,7 @@
 //   the first check (every message new), a steady-state check (all known),
 //   and with POP3S_PORT the steady-state check over POP3S (the certificate
 //   verified against the CA store the environment names).
+#include "check_once.h"
 #include "engine/pop3acc.h"
 #include "net/pop3.h"
 #include "platform/registry.h"
@@ -109,14 +110,7 @@ int main(int argc, char** argv) {
     probe.ChkPswd = pass;
 
     auto runCheck = [&](ACCOUNT& acc) {
-        Pop3_ResetCheckState();
-        acc.PendingDeletes = MsgBox_BeginCheck(acc.hMsgBox, 0, &acc);
-        CheckRequest req;
-        req.flags = CHECK_TIMED;
-        req.account = &acc;
-        const uint32_t rc = Pop3Acc_Check(&req, nullptr, nullptr);
-        MsgBox_EndCheck(acc.hMsgBox, static_cast<int>(rc), &acc);
-        if (rc != 0) {
+        if (const uint32_t rc = Bench_CheckOnce(acc); rc != 0) {
             char text[96];
             Pop3_GetLastError(text, sizeof text);
             std::fprintf(stderr, "check failed: 0x%X %s\n", rc, text);

@@ -3,6 +3,7 @@
 #include "cli/session.h"
 #include "cli/terminal.h"
 #include "common/status.h"
+#include "common/text.h"
 #include "engine/fastdelete.h"
 #include "settings/account.h"
 #include "settings/settings.h"
@@ -15,28 +16,6 @@
 #include <string>
 #include <vector>
 
-namespace {
-
-// The bytes of an id given in hex; false when `hex` is not pairs of hex digits.
-bool fromHex(std::string_view hex, std::string* out) {
-    const auto digit = [](char c) {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        return -1;
-    };
-    if (hex.empty() || hex.size() % 2) return false;
-    out->clear();
-    for (size_t i = 0; i < hex.size(); i += 2) {
-        const int hi = digit(hex[i]), lo = digit(hex[i + 1]);
-        if (hi < 0 || lo < 0) return false;
-        *out += static_cast<char>(hi << 4 | lo);
-    }
-    return true;
-}
-
-} // namespace
-
 int Cli_Delete(const std::string& profile, const std::string& account,
                const std::vector<std::string>& named, bool hex, bool passwordStdin) {
     const char* name = account.c_str();
@@ -45,7 +24,7 @@ int Cli_Delete(const std::string& profile, const std::string& account,
     std::vector<std::string> ids;
     for (const std::string& id : named) {
         std::string bytes = id;
-        if (hex && !fromHex(id, &bytes)) {
+        if (hex && !Text_FromHex(id, &bytes)) {
             std::fprintf(stderr,
                          "inboxwarden-cli: '%s' is not an id in hex (pairs of hex digits, as "
                          "MsgIdHex of 'box --json')\n",

@@ -230,19 +230,6 @@ std::string utf8(const char* s) {
     return Text_IsValidUtf8(s) ? std::string(s) : Profile_FromCp1252(s);
 }
 
-// An id exactly as the server sent it, whatever its bytes: what
-// `delete --hex` takes.
-std::string hexBytes(std::string_view s) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(s.size() * 2);
-    for (const unsigned char c : s) {
-        out += kHex[c >> 4];
-        out += kHex[c & 15];
-    }
-    return out;
-}
-
 } // namespace
 
 bool Cli_ProfileSwitch(const char* arg, std::string* value) {
@@ -385,7 +372,7 @@ int Cli_Box(const std::string& profile, const std::string& name, bool json) {
             continue;
         }
         out.push_back({{"MsgId", utf8(r->MsgId)},
-                       {"MsgIdHex", hexBytes(r->MsgId)},
+                       {"MsgIdHex", Text_ToHex(r->MsgId)},
                        {"From", utf8(r->From)},
                        {"ReplyTo", utf8(r->ReplyTo)},
                        {"To", utf8(r->To)},

@@ -1,6 +1,7 @@
 #include "cli/terminal.h"
 
 #include "common/status.h"
+#include "common/text.h"
 #include "platform/log.h"
 #include "platform/user_message.h"
 #include "settings/profile.h"
@@ -57,25 +58,20 @@ bool Cli_AskPop3Password(const std::string& name, bool fromStdin, const char* co
 }
 
 std::string Cli_Printable(std::string_view text, bool lines) {
-    static constexpr char kHex[] = "0123456789abcdef";
     std::string out;
     out.reserve(text.size());
-    auto escape = [&](unsigned char b) {
-        out += "\\x";
-        out += kHex[b >> 4];
-        out += kHex[b & 15];
-    };
+    auto escape = [&](char b) { out += "\\x" + Text_ToHex(std::string_view(&b, 1)); };
     for (size_t i = 0; i < text.size(); ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
         if (lines && (c == '\n' || (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))) {
             out += static_cast<char>(c);
         } else if ((c < 0x20 && c != '\t') || c == 0x7F) {
-            escape(c);
+            escape(text[i]);
         } else if (c == 0xC2 && i + 1 < text.size() &&
                    static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
                    static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
-            escape(c);
-            escape(static_cast<unsigned char>(text[++i]));
+            escape(text[i]);
+            escape(text[++i]);
         } else {
             out += static_cast<char>(c);
         }

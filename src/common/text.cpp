@@ -159,3 +159,33 @@ std::string_view Text_TrimBlanks(std::string_view s) {
         s.remove_suffix(1);
     return s;
 }
+
+int Text_HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+std::string Text_ToHex(std::string_view bytes) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (const unsigned char c : bytes) {
+        out += kHex[c >> 4];
+        out += kHex[c & 15];
+    }
+    return out;
+}
+
+bool Text_FromHex(std::string_view hex, std::string* out) {
+    if (hex.empty() || hex.size() % 2) return false;
+    out->clear();
+    out->reserve(hex.size() / 2);
+    for (size_t i = 0; i < hex.size(); i += 2) {
+        const int hi = Text_HexDigit(hex[i]), lo = Text_HexDigit(hex[i + 1]);
+        if (hi < 0 || lo < 0) return false;
+        *out += static_cast<char>(hi << 4 | lo);
+    }
+    return true;
+}

@@ -32,5 +32,15 @@ void Text_AppendUtf8(std::string& out, char32_t c);
 // True when s is well-formed UTF-8 (no overlongs, no surrogates, <= U+10FFFF).
 bool Text_IsValidUtf8(std::string_view s);
 
+// The value of one hex digit (either case), or -1.
+int Text_HexDigit(char c);
+
+// The bytes as lower-case hex digits, two a byte.
+std::string Text_ToHex(std::string_view bytes);
+
+// The bytes written as pairs of hex digits (either case). False, and *out
+// unspecified, when `hex` is empty, of odd length or holds another character.
+bool Text_FromHex(std::string_view hex, std::string* out);
+
 // Trims blanks and tabs at both ends.
 std::string_view Text_TrimBlanks(std::string_view s);

@@ -122,14 +122,7 @@ std::string _fingerprint(X509* cert) {
     unsigned char md[EVP_MAX_MD_SIZE];
     unsigned int n = 0;
     if (!cert || X509_digest(cert, EVP_sha256(), md, &n) != 1) return {};
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string hex;
-    hex.reserve(n * 2);
-    for (unsigned int i = 0; i < n; ++i) {
-        hex += kHex[md[i] >> 4];
-        hex += kHex[md[i] & 15];
-    }
-    return hex;
+    return Text_ToHex(std::string_view(reinterpret_cast<const char*>(md), n));
 }
 
 // The reason a certificate failed verification, short enough that the

@@ -110,26 +110,12 @@ bool parseHex(std::string_view s, uint32_t* out) {
     if (s.empty() || s.size() > 8) return false;
     uint32_t v = 0;
     for (char c : s) {
-        int d;
-        if (c >= '0' && c <= '9')
-            d = c - '0';
-        else if (c >= 'a' && c <= 'f')
-            d = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F')
-            d = c - 'A' + 10;
-        else
-            return false;
+        const int d = Text_HexDigit(c);
+        if (d < 0) return false;
         v = v << 4 | static_cast<uint32_t>(d);
     }
     *out = v;
     return true;
-}
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
 }
 
 // Inverse of Profile_Escape, and with `bytes` of Profile_EscapeName too.
@@ -138,7 +124,7 @@ std::string unescape(std::string_view text, bool bytes) {
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
         if (bytes && text[i] == '\\' && i + 3 < text.size() && text[i + 1] == 'x') {
-            const int hi = hexDigit(text[i + 2]), lo = hexDigit(text[i + 3]);
+            const int hi = Text_HexDigit(text[i + 2]), lo = Text_HexDigit(text[i + 3]);
             if (hi >= 0 && lo >= 0) {
                 out += static_cast<char>(hi << 4 | lo);
                 i += 3;
@@ -279,7 +265,7 @@ class Importer {
         } else if (data.substr(0, 4) == "hex:") {
             std::string bytes;
             for (size_t p = 4; p + 1 < data.size(); p += 3) {
-                const int hi = hexDigit(data[p]), lo = hexDigit(data[p + 1]);
+                const int hi = Text_HexDigit(data[p]), lo = Text_HexDigit(data[p + 1]);
                 if (hi < 0 || lo < 0) return;
                 bytes += static_cast<char>(hi << 4 | lo);
             }
@@ -435,7 +421,6 @@ std::string Profile_Unescape(std::string_view text) {
 }
 
 std::string Profile_EscapeName(std::string_view name) {
-    static constexpr char kHex[] = "0123456789abcdef";
     std::string out;
     out.reserve(name.size() + 8);
     for (size_t pos = 0; pos < name.size();) {
@@ -443,9 +428,7 @@ std::string Profile_EscapeName(std::string_view name) {
         Text_NextUtf8(name, &pos);
         const auto b = static_cast<unsigned char>(name[start]);
         if (pos - start == 1 && (b >= 0x80 || b < 0x20 || b == 0x7F)) {
-            out += "\\x";
-            out += kHex[b >> 4];
-            out += kHex[b & 15];
+            out += "\\x" + Text_ToHex(name.substr(start, 1));
         } else if (b == '"' || b == '\\') {
             out += '\\';
             out += static_cast<char>(b);

@@ -64,17 +64,15 @@ TEST_F(CliSettings, AccountsLifecycle) {
 
 TEST_F(CliSettings, BoxJsonAndProfileImport) {
     const std::string src = dir_ + "/src.iwpf";
-    FILE* f = std::fopen(src.c_str(), "wb");
-    std::fputs(
+    writeFile(
+        src,
         "<INBOXWARDEN6>\r\n\r\n"
         "[HKEY_CURRENT_USER\\Software\\Corvale\\Inboxwarden\\Work]\r\n"
         "\"ChkServer\"=\"pop\"\r\n\r\n"
         "[HKEY_CURRENT_USER\\Software\\Corvale\\Inboxwarden\\Work\\MsgBox]\r\n"
         "\"7\"=\";Fm=;\\\"A\\\" <a@b>;Rt=;;To=;x;Sj=;Caf\xc3\xa9;Sz=;2048;DS=; 2010 10 4 21 14 "
         "5 9 0 ;A=;1;En=;\"\r\n"
-        "\"8\"=\";Fm=;;Rt=;;To=;;Sj=;;Sz=;0;DS=; 65535 0 0 0 0 0 0 2 ;A=;0;En=;\"\r\n",
-        f);
-    std::fclose(f);
+        "\"8\"=\";Fm=;;Rt=;;To=;;Sj=;;Sz=;0;DS=; 65535 0 0 0 0 0 0 2 ;A=;0;En=;\"\r\n");
     ASSERT_EQ(run("profile import " + src), 0);
     ASSERT_EQ(run("box Work --json"), 0);
     const auto j = nlohmann::json::parse(out_);
@@ -229,9 +227,7 @@ TEST_F(CliSettings, SavesKeepEveryRecordTheyDidNotChange) {
             static int n = 0;
             const std::string store = dir_ + "/store-" + std::to_string(++n) + ".db";
             setenv("INBOXWARDEN_REGISTRY", store.c_str(), 1);
-            FILE* f = std::fopen(profile_.c_str(), "wb");
-            std::fwrite(original.data(), 1, original.size(), f);
-            std::fclose(f);
+            writeFile(profile_, original);
             if (loaded.empty()) {
                 for (const char* account : {"Work", "Home", "Old\\ Mail"}) {
                     ASSERT_EQ(run(std::string("box ") + account + " --json"), 0);
@@ -265,14 +261,12 @@ TEST_F(CliSettings, SavesKeepEveryRecordTheyDidNotChange) {
 // the exact texts.
 TEST_F(CliSettings, DecodeEscapesControlBytesFromMail) {
     const std::string file = dir_ + "/m.eml";
-    FILE* f = std::fopen(file.c_str(), "wb");
-    std::fputs("From: a@b\r\nSubject: =?utf-8?q?red=1B[31m_bell=07_c1=C2=9B?=\r\n"
-               "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=B\r\n\r\n"
-               "--B\r\nContent-Type: text/plain\r\n\r\nline one\x1b]0;title\x07\r\nline two\r\n"
-               "--B\r\nContent-Type: application/octet-stream\r\nContent-Disposition: "
-               "attachment; filename=\"x\x1b[2J\x07y.txt\"\r\n\r\nabc\r\n--B--\r\n",
-               f);
-    std::fclose(f);
+    writeFile(file,
+              "From: a@b\r\nSubject: =?utf-8?q?red=1B[31m_bell=07_c1=C2=9B?=\r\n"
+              "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=B\r\n\r\n"
+              "--B\r\nContent-Type: text/plain\r\n\r\nline one\x1b]0;title\x07\r\nline two\r\n"
+              "--B\r\nContent-Type: application/octet-stream\r\nContent-Disposition: "
+              "attachment; filename=\"x\x1b[2J\x07y.txt\"\r\n\r\nabc\r\n--B--\r\n");
     ASSERT_EQ(run("decode " + file), 0);
     EXPECT_EQ(out_.find('\x1b'), std::string::npos) << out_;
     EXPECT_EQ(out_.find('\x07'), std::string::npos);

@@ -20,6 +20,7 @@
 #include "settings/globaldata.h"
 #include "settings/miscutil.h"
 #include "settings/msgbox.h"
+#include "settings/msgbox_reg.h"
 #include "settings/reg.h"
 #include "settings/settings.h"
 
@@ -206,8 +207,15 @@ int App_Initialize(const std::string& profile, int recovery, const std::string& 
     g_wnd->AddTrayIcon(ICON_OFF, "Inboxwarden");
 
     Account_SetFilterOps(&kFilterOps);
+    Settings_SetAsker([](const std::string& caption, const std::string& text) {
+        const int answer = UserMsg_Show(caption, text, UM_YESNOCANCEL | UM_ICONQUESTION);
+        return answer == UM_IDYES  ? SETTINGS_YES
+               : answer == UM_IDNO ? SETTINGS_NO
+                                   : SETTINGS_CANCEL;
+    });
     SETTINGS_START start;
     const uint32_t rc = Settings_Start(profile, recovery, &start);
+    UserMsg_ShowNotices(start.notices);
     if (rc != 0) {
         DebugLog_Write("Settings_Start failed (0x%x)\n", rc);
         if (rc != ERR_CANCELLED && rc != ERR_NOT_READY) {
@@ -267,6 +275,8 @@ void App_Shutdown() {
             ACCOUNT* a = Account_Get(nullptr, i);
             if (a && a->hMsgBox) MsgBox_SetAllStatus(a->hMsgBox, MSG_LOOKED_AT, 1, a);
         }
+        if (const std::string failed = Reg_TakeWriteFailure(); !failed.empty())
+            UserMsg_Show("Reg_UpdateMsgStatus", failed, UM_OK | UM_ICONERROR);
         if (APP_WINDOWS* win = MainWnd_Windows()) win->CloseMailBox();
     }
     if (w) w->DestroyMenu();
@@ -276,11 +286,15 @@ void App_Shutdown() {
     if (Settings_IsInitialized()) {
         if (w && w->QuitWithoutSaving()) {
             DebugLog_Write("App_Shutdown: Settings_Abort\n");
-            Settings_Abort();
+            NOTICES notices;
+            Settings_Abort(&notices);
+            UserMsg_ShowNotices(notices);
             g_saved = true;
         } else {
             const std::string profile = Settings_ActivePath();
-            const uint32_t rc = Settings_Shutdown();
+            NOTICES notices;
+            const uint32_t rc = Settings_Shutdown(true, &notices);
+            UserMsg_ShowNotices(notices);
             g_saved = rc == 0;
             DebugLog_Write("App_Shutdown: Settings_Shutdown returned 0x%x\n", rc);
             if (!g_saved)
@@ -383,7 +397,9 @@ int App_Main(int argc, char** argv) {
         Instance_Release();
         return -1;
     }
-    Settings_SetCleanShutdown(0);
+    NOTICES notices;
+    Settings_SetCleanShutdown(0, &notices);
+    UserMsg_ShowNotices(notices);
     Handover_Listen(_onHandover);
     _watchWakeUps(&app);
     _watchTray(&app);
@@ -394,9 +410,11 @@ int App_Main(int argc, char** argv) {
     if (!UserMsg_IsEnding()) app.exec();
     App_Shutdown(); // the loop may have ended some other way (a session end)
     Handover_Close();
-    if (g_saved)
-        Settings_SetCleanShutdown(1);
-    else
+    if (g_saved) {
+        NOTICES last;
+        Settings_SetCleanShutdown(1, &last);
+        UserMsg_ShowNotices(last); // the window is gone: logged and on stderr
+    } else
         DebugLog_Write("MAIN: the settings were not saved; CleanShutdown stays 0\n");
     g_wnd.reset();
     Log_Close();

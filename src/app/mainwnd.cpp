@@ -215,8 +215,10 @@ void MainWnd::loadMessages(bool fast) {
     loaded_ = false;
     MenuRefresh();
     const auto started = std::chrono::steady_clock::now();
-    const uint32_t rc = Settings_LoadMessages();
+    NOTICES notices;
+    const uint32_t rc = Settings_LoadMessages(true, &notices);
     if (rc != 0) DebugLog_Write("Settings_LoadMessages returned 0x%x\n", rc);
+    UserMsg_ShowNotices(notices);
     loaded_ = true;
     MenuRefresh();
     ShowIcon(ICON_NORMAL);

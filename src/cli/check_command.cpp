@@ -7,6 +7,7 @@
 #include "engine/mailcheck.h"
 #include "engine/mailsend.h"
 #include "engine/schedule.h"
+#include "platform/user_message.h"
 #include "settings/account.h"
 #include "settings/msgbox.h"
 #include "settings/settings.h"
@@ -40,7 +41,9 @@ int Cli_Check(const std::string& profile, const std::string& account, bool json,
     const std::string hint = "use 'inboxwarden /check:" + std::string(what) + "' or quit it first";
     CliSession session(profile, hint.c_str());
     if (!session.ok()) return 1;
-    Settings_LoadMessages();
+    NOTICES notices;
+    Settings_LoadMessages(true, &notices);
+    UserMsg_ShowNotices(notices);
 
     HEADLESS_UI ui([&](const ACCOUNT& acc, std::string* password) -> uint32_t {
         return Cli_AskPop3Password(acc.Name, passwordStdin, "check", password) ? 0 : ERR_NOT_READY;

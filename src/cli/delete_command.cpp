@@ -5,6 +5,7 @@
 #include "common/status.h"
 #include "common/text.h"
 #include "engine/fastdelete.h"
+#include "platform/user_message.h"
 #include "settings/account.h"
 #include "settings/settings.h"
 
@@ -36,7 +37,9 @@ int Cli_Delete(const std::string& profile, const std::string& account,
     }
     CliSession session(profile);
     if (!session.ok()) return 1;
-    Settings_LoadMessages();
+    NOTICES notices;
+    Settings_LoadMessages(true, &notices);
+    UserMsg_ShowNotices(notices);
 
     int status = 1;
     ACCOUNT* acc = Account_Get(name, -1);

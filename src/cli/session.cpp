@@ -4,8 +4,11 @@
 #include "common/status.h"
 #include "message/filter.h"
 #include "platform/instance.h"
+#include "platform/log.h"
+#include "platform/user_message.h"
 #include "settings/account.h"
 #include "settings/globaldata.h"
+#include "settings/msgbox_reg.h"
 
 #include <cstdio>
 #include <cstring>
@@ -41,23 +44,33 @@ CliSession::CliSession(const std::string& profile, const char* whileRunning) : r
     locked_ = true;
     Account_SetFilterOps(&kFilterOps);
     rc_ = Settings_Start(profile, 1, &start_);
+    UserMsg_ShowNotices(start_.notices);
     if (!start_.storeNotice.empty())
         std::fprintf(stderr, "inboxwarden-cli: %s\n", start_.storeNotice.c_str());
     // The logon entry starts the program, not this tool: leave it to the program.
     GlobalData_SetManageLogon(false);
-    if (rc_ == 0)
-        Settings_SetCleanShutdown(0);
-    else
+    if (rc_ == 0) {
+        NOTICES notices;
+        Settings_SetCleanShutdown(0, &notices);
+        UserMsg_ShowNotices(notices);
+    } else {
         Cli_Failed("cannot load the settings", rc_);
+    }
 }
 
 CliSession::~CliSession() {
+    int more = 0;
+    if (const std::string failed = Reg_TakeWriteFailure(&more); !failed.empty()) {
+        if (more > 0) DebugLog_Write("%d more record writes failed\n", more);
+        UserMsg_Show("Reg_UpdateMsgStatus", failed, UM_OK | UM_ICONERROR);
+    }
+    NOTICES notices;
     if (rc_ == 0) {
         bool saved = true;
         if (Settings_IsInitialized()) {
             if (changed_) {
                 const std::string active = Settings_ActivePath();
-                saved = Settings_Shutdown() == 0;
+                saved = Settings_Shutdown(true, &notices) == 0;
                 // The store keeps them; the next start recovers them.
                 if (!saved) {
                     g_saveFailed = true;
@@ -67,12 +80,13 @@ CliSession::~CliSession() {
             } else if (start_.fast) {
                 // Nothing changed: a tree kept from the program's last run
                 // goes back as it came, one rebuilt from the profile is dropped.
-                Settings_Shutdown();
+                Settings_Shutdown(true, &notices);
             } else {
-                Settings_Abort();
+                Settings_Abort(&notices);
             }
         }
-        if (saved) Settings_SetCleanShutdown(1);
+        if (saved) Settings_SetCleanShutdown(1, &notices);
     }
+    UserMsg_ShowNotices(notices);
     if (locked_) Instance_Release();
 }

@@ -333,7 +333,9 @@ int Cli_Account(const std::string& profile, const CLI_ACCOUNT_ARGS& args) {
         ACCOUNT* a = findAccount(args.name);
         if (!a) return 1;
         // The records move with the account only when they are in the store.
-        rc = Settings_ImportMessages();
+        NOTICES notices;
+        rc = Settings_ImportMessages(&notices);
+        UserMsg_ShowNotices(notices);
         std::string why;
         if (rc == 0) rc = Account_Rename(a, args.newName, &why);
         if (!why.empty()) UserMsg_Show("Account_Rename", why, UM_OK | UM_ICONERROR);
@@ -360,7 +362,9 @@ int Cli_Box(const std::string& profile, const std::string& name, bool json) {
     if (!a) return 1;
     // Shown as loaded, left as stored: a kept tree goes back to the profile
     // as it is, and the next start must still announce what is new.
-    Settings_LoadMessages(false);
+    NOTICES notices;
+    Settings_LoadMessages(false, &notices);
+    UserMsg_ShowNotices(notices);
     MSGBOX* box = a->hMsgBox;
     nlohmann::json out = nlohmann::json::array();
     for (int i = 0; i < MsgBox_GetCount(box); ++i) {
@@ -402,20 +406,24 @@ int Cli_Profile(const std::string& profile, const std::string& verb, const std::
         return 0;
     }
     // Import: the file replaces the whole configuration of the active profile.
-    Settings_Abort();
-    PROFILE_NOTICES notices;
+    NOTICES notices;
+    Settings_Abort(&notices);
     uint32_t rc = Profile_ImportSettings(file, PROFILE_MAGIC, PROFILE_ROOT_NAME, REG_ROOT_PATH,
                                          nullptr, &notices);
     if (rc == 0) rc = Profile_ImportMessages(file, &notices);
-    for (const PROFILE_NOTICE& n : notices)
-        UserMsg_Show(PROFILE_NOTICE_CAPTION, n.text, UM_OK | (n.info ? UM_ICONINFO : UM_ICONERROR));
+    UserMsg_ShowNotices(notices);
     if (rc != 0) {
         std::fprintf(stderr, "inboxwarden-cli: cannot import '%s': %s; nothing changed\n",
                      Cli_Printable(file).c_str(), Cli_ProfileProblem(rc).c_str());
-        Settings_Initialize(active, 0); // the profile itself is untouched
+        notices.clear();
+        Settings_Initialize(active, 0, &notices); // the profile itself is untouched
+        UserMsg_ShowNotices(notices);
         return 1;
     }
-    if (Settings_FastInitialize(active, 0) != 0) return 1;
+    notices.clear();
+    const uint32_t started = Settings_FastInitialize(active, 0, &notices);
+    UserMsg_ShowNotices(notices);
+    if (started != 0) return 1;
     s.changed();
     return 0;
 }

@@ -12,6 +12,7 @@
 #include "settings/account.h"
 #include "settings/globaldata.h"
 #include "settings/msgbox.h"
+#include "settings/msgbox_reg.h"
 
 #include <algorithm>
 #include <atomic>
@@ -335,6 +336,15 @@ void _recountBoxes() {
     }
 }
 
+// Record writes that failed during the run: one box for all of them.
+void _reportWriteFailures() {
+    int more = 0;
+    const std::string text = Reg_TakeWriteFailure(&more);
+    if (text.empty()) return;
+    if (more > 0) DebugLog_Write("%d more record writes failed in this check\n", more);
+    UserMsg_Show("Reg_UpdateMsgStatus", text, UM_OK | UM_ICONERROR);
+}
+
 void _worker(WORKER_RUN run) {
     RUN_STATE st;
     _beginRun(run);
@@ -344,6 +354,7 @@ void _worker(WORKER_RUN run) {
         _checkQueue(run, &st);
     _endRun(run, st);
     _recountBoxes();
+    _reportWriteFailures();
     _setCurrent(-1);
     if (st.noMemory) g_ui->RequestShutdown();
     g_running.store(0);

@@ -5,6 +5,8 @@
 // debug log and to stderr and gets its default answer.
 #pragma once
 
+#include "common/notice.h"
+
 #include <functional>
 #include <string_view>
 
@@ -34,29 +36,14 @@ UserMsgHandler UserMsg_SetHandler(UserMsgHandler handler);
 // Shows a box through the installed handler.
 int UserMsg_Show(std::string_view caption, std::string_view text, unsigned flags = UM_OK);
 
+// Shows each notice of a lower layer as a plain box with its kind's icon.
+void UserMsg_ShowNotices(const NOTICES& notices);
+
 // The program is ending on a signal: from now on no box reaches the handler;
 // each is written to the debug log and stderr and gets its default answer at
 // once, so nothing waits for a user who is not there any more.
 void UserMsg_SetEnding();
 bool UserMsg_IsEnding();
-
-// One box per operation: while a batch is open on a thread, plain notices
-// (UM_OK boxes) shown on that thread are logged but held back; when the
-// outermost batch ends, the first of them is shown and the number of the
-// others is logged. Questions are always asked at once. A store failure in a
-// pass over thousands of records thus gives one box, not thousands.
-class UserMsgBatch {
-  public:
-    UserMsgBatch();
-    ~UserMsgBatch();
-    UserMsgBatch(const UserMsgBatch&) = delete;
-    UserMsgBatch& operator=(const UserMsgBatch&) = delete;
-
-    // Drops what this thread's batch has held back so far (it stays in the
-    // debug log): the notices were about something that is gone, such as a
-    // store since replaced.
-    static void DiscardHeld();
-};
 
 // The answer a box gets when nobody can be asked: OK for a plain box, Cancel
 // where there is a Cancel button, No for a yes/no question.

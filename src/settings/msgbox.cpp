@@ -2,7 +2,6 @@
 #include "common/text.h"
 #include "platform/log.h"
 #include "platform/registry.h"
-#include "platform/user_message.h"
 
 #include <atomic>
 #include <charconv>
@@ -24,13 +23,6 @@ void MsgBox_SetWriter(MsgBoxWriter writer) {
 }
 
 namespace {
-
-// One bulk pass over a box: its store writes commit as one transaction, and
-// failures of the store show one box, not one per record.
-struct BulkPass {
-    UserMsgBatch boxes;
-    RegStoreBatch batch;
-};
 
 // The status a record held before a check made it pending; any other stays.
 int32_t settledStatus(int32_t status) {
@@ -195,7 +187,7 @@ void MsgBox_ConfirmMsg(MSGBOX* box, MSG_RECORD* record, int index) {
 
 int MsgBox_BeginCheck(MSGBOX* box, int keepOld, ACCOUNT* account) {
     if (!box) return 0;
-    BulkPass pass;
+    RegStoreBatch pass; // one transaction for the pass
     box->KeepMarked.clear();
     int marked = 0;
     for (int i = 0; i < box->MsgArray.Count(); ++i) {
@@ -244,7 +236,7 @@ void MsgBox_RollbackCheck(MSGBOX* box) {
 
 void MsgBox_EndCheck(MSGBOX* box, int result, ACCOUNT* account) {
     if (!box) return;
-    BulkPass pass;
+    RegStoreBatch pass; // one transaction for the pass
     MSGBOX_COUNTS c{};
     const int dropped = box->MsgArray.EraseIf([&](MSG_RECORD& r) {
         switch (r.Status) {
@@ -293,7 +285,7 @@ int MsgBox_DropMsgs(MSGBOX* box, const std::vector<std::string>& ids, ACCOUNT* a
     const std::unordered_set<std::string_view> gone(ids.begin(), ids.end());
     int dropped = 0;
     {
-        BulkPass pass;
+        RegStoreBatch pass; // one transaction for the pass
         dropped = box->MsgArray.EraseIf([&](MSG_RECORD& r) {
             if (!gone.count(r.MsgId)) return false;
             r.Status = MSG_DELETED;
@@ -308,7 +300,7 @@ int MsgBox_DropMsgs(MSGBOX* box, const std::vector<std::string>& ids, ACCOUNT* a
 
 void MsgBox_SetAllStatus(MSGBOX* box, int32_t status, int keepMarked, ACCOUNT* account) {
     if (!box) return;
-    BulkPass pass;
+    RegStoreBatch pass; // one transaction for the pass
     MSGBOX_COUNTS c{};
     const int count = box->MsgArray.Count();
     for (int i = 0; i < count; ++i) {

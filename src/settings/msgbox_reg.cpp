@@ -1,12 +1,12 @@
 #include "settings/msgbox_reg.h"
 #include "platform/log.h"
-#include "platform/user_message.h"
 #include "settings/account.h"
 
 #include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -14,6 +14,9 @@ namespace {
 std::mutex g_mu; // the root handle below is shared by the worker and the UI thread
 REGKEY* g_root = nullptr;
 REGKEY* g_ownRoot = nullptr;
+// The first failed record write not yet taken, and how many followed it.
+std::string g_failure;
+int g_failuresAfter = 0;
 
 // Values longer than the reader's buffers had room for are foreign: the
 // writer never makes them.
@@ -183,8 +186,6 @@ bool MsgRecord_FromValue(std::string_view value, MSG_RECORD* r) {
 
 uint32_t Reg_UpdateMsgStatus(ACCOUNT* account, const MSG_RECORD* record) {
     if (!account || !record) return 0;
-    // The box is shown after the lock is released: showing may wait for the
-    // UI thread, which may itself be about to write a record.
     std::string boxText;
     {
         std::lock_guard lock(g_mu);
@@ -224,9 +225,20 @@ uint32_t Reg_UpdateMsgStatus(ACCOUNT* account, const MSG_RECORD* record) {
     }
     if (!boxText.empty()) {
         DebugLog_Write("Reg_UpdateMsgStatus: %s\n", boxText.c_str());
-        UserMsg_Show("Reg_UpdateMsgStatus", boxText, UM_OK | UM_ICONERROR);
+        std::lock_guard lock(g_mu);
+        if (g_failure.empty())
+            g_failure = std::move(boxText);
+        else
+            ++g_failuresAfter;
     }
     return 0;
+}
+
+std::string Reg_TakeWriteFailure(int* more) {
+    std::lock_guard lock(g_mu);
+    if (more) *more = g_failuresAfter;
+    g_failuresAfter = 0;
+    return std::exchange(g_failure, {});
 }
 
 uint32_t Account_GetMessages(REGKEY* root, bool storeUnread, std::string* errorText) {

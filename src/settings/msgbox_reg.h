@@ -16,10 +16,17 @@
 struct ACCOUNT;
 
 // Writes the record's value (or deletes it when the status is MSG_DELETED).
-// Always returns 0: a failed open or write is logged and shown to the user in
-// a box captioned "Reg_UpdateMsgStatus" (one box per open UserMsgBatch); a
-// failed delete is only logged. The record then lives on in memory only.
+// Always returns 0: a failed open or write is logged and kept for
+// Reg_TakeWriteFailure; a failed delete is only logged. The record then
+// lives on in memory only. Any thread.
 uint32_t Reg_UpdateMsgStatus(ACCOUNT* account, const MSG_RECORD* record);
+
+// For the user, once per operation (a check, a command, a load): the text of
+// the first record write that failed since the last call ("" for none), and
+// in *more the number of those that failed after it. The writes come from
+// inside the boxes' rules, thousands to a pass, so they are gathered here
+// rather than returned by each. Any thread.
+std::string Reg_TakeWriteFailure(int* more = nullptr);
 
 // The root key handle Reg_UpdateMsgStatus writes through, and the boxes'
 // writer (MsgBox_SetWriter). Start-up sets it; when it is null the next

@@ -220,7 +220,7 @@ class Importer {
             char text[64];
             std::snprintf(text, sizeof text, "RegCreateKeyEx failed with error: %u", rc);
             DebugLog_Write("%s\n", text);
-            if (notices_) notices_->push_back({text});
+            if (notices_) notices_->push_back({PROFILE_NOTICE_CAPTION, text});
         }
     }
 
@@ -296,7 +296,8 @@ uint32_t importText(std::string_view text, bool messages, const char* magic,
     if (!first.empty() && first.back() == '\r') first.remove_suffix(1);
     if (first != (magic ? magic : PROFILE_MAGIC)) {
         DebugLog_WriteText(".iwpf File seems to be wrong format\r\n");
-        if (notices) notices->push_back({".iwpf File seems to be wrong format"});
+        if (notices)
+            notices->push_back({PROFILE_NOTICE_CAPTION, ".iwpf File seems to be wrong format"});
         return PROFILE_E_FORMAT;
     }
     const char* loadText = messages ? "Message load " : "Profile load ";
@@ -342,7 +343,8 @@ uint32_t importFile(const std::string& fileName, bool messages, const char* magi
     struct stat st {};
     if (fstat(fd, &st) != 0) {
         DebugLog_WriteText("_filelength failed on .iwpf file\r\n");
-        if (notices) notices->push_back({"_filelength failed on .iwpf file"});
+        if (notices)
+            notices->push_back({PROFILE_NOTICE_CAPTION, "_filelength failed on .iwpf file"});
         close(fd);
         return PROFILE_E_READ;
     }
@@ -371,7 +373,9 @@ uint32_t importFile(const std::string& fileName, bool messages, const char* magi
     text.resize(got);
     if (text.empty()) {
         DebugLog_WriteText("Looks like the .iwpf file is empty\r\n");
-        if (notices) notices->push_back({"Looks like the .iwpf file is empty", true});
+        if (notices)
+            notices->push_back(
+                {PROFILE_NOTICE_CAPTION, "Looks like the .iwpf file is empty", NOTICE_INFO});
         return 0;
     }
     const uint32_t rc = importText(text, messages, magic, keyPath, notices);

@@ -20,6 +20,8 @@
 // are written \xHH. Older files hold no \xHH in names and read as before.
 #pragma once
 
+#include "common/notice.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -51,15 +53,10 @@ inline constexpr uint32_t PROFILE_E_FORMAT = 11; // the first line is not the ma
 uint32_t Reg_ExportKey(const char* rootName, const std::string& keyPath, bool withNames,
                        const char* magic, const std::string& fileName);
 
-// What an import has to tell the user: the caller shows each, in order, under
-// the caption PROFILE_NOTICE_CAPTION, as an error box or (`info`) an
-// information box. The importer itself shows nothing.
+// What an import has to tell the user, in order, captioned
+// PROFILE_NOTICE_CAPTION. The importer itself shows nothing.
 inline constexpr const char* PROFILE_NOTICE_CAPTION = ".iwpf File Load";
-struct PROFILE_NOTICE {
-    std::string text;
-    bool info = false;
-};
-using PROFILE_NOTICES = std::vector<PROFILE_NOTICE>;
+using PROFILE_NOTICES = NOTICES;
 
 // Reads every section of `fileName` except the message sections into the
 // store. Only sections under HKEY_CURRENT_USER\`keyPath` (compared ignoring

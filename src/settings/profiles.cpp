@@ -180,16 +180,17 @@ uint32_t Profiles_SetRecovery(int mode) {
                : 0;
 }
 
-uint32_t Profiles_Activate(const std::string& path) {
+uint32_t Profiles_Activate(const std::string& path, NOTICES* notices) {
     const std::string previous = Settings_ActivePath();
-    if (Settings_IsInitialized()) Settings_Shutdown(false);
-    uint32_t rc = Settings_Initialize(path, 2);
+    if (Settings_IsInitialized()) Settings_Shutdown(false, notices);
+    uint32_t rc = Settings_Initialize(path, 2, notices);
     if (rc == 0) {
-        Settings_LoadMessages();
+        Settings_LoadMessages(true, notices);
         return 0;
     }
     DebugLog_Write("Profiles_Activate: %s failed (0x%x); back to %s\n", path.c_str(), rc,
                    previous.c_str());
-    if (!previous.empty() && Settings_Initialize(previous, 2) == 0) Settings_LoadMessages();
+    if (!previous.empty() && Settings_Initialize(previous, 2, notices) == 0)
+        Settings_LoadMessages(true, notices);
     return rc;
 }

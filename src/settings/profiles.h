@@ -4,6 +4,8 @@
 // itself belongs to the user interface.
 #pragma once
 
+#include "common/notice.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -68,4 +70,5 @@ uint32_t Profiles_SetRecovery(int mode);
 // deleted after a successful export, so the new start asks nothing about
 // it), Settings_Initialize(path, 2) and the message boxes. On failure the
 // previous profile is started again the same way and the code returned.
-uint32_t Profiles_Activate(const std::string& path);
+// What the user is to be told is added to `notices`.
+uint32_t Profiles_Activate(const std::string& path, NOTICES* notices = nullptr);

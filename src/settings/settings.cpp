@@ -3,7 +3,6 @@
 #include "platform/files.h"
 #include "platform/log.h"
 #include "platform/paths.h"
-#include "platform/user_message.h"
 #include "settings/account.h"
 #include "settings/globaldata.h"
 #include "settings/msgbox_reg.h"
@@ -33,6 +32,14 @@ std::string g_activePath;
 std::string g_exportPath;
 REGKEY* g_root = nullptr;
 SettingsPickFileFn g_picker;
+SettingsAskFn g_asker;
+
+// Logs a notice and hands it to the caller (nullptr: the log only).
+void note(NOTICES* notices, const char* caption, std::string text,
+          NOTICE_KIND kind = NOTICE_ERROR) {
+    DebugLog_Write("%s: %s\n", caption, text.c_str());
+    if (notices) notices->push_back({caption, std::move(text), kind});
+}
 
 std::string errText(const char* lead, uint32_t rc) {
     return std::string(lead) + RegStore_ErrorText(rc);
@@ -56,21 +63,18 @@ bool treeExists() {
     return Reg_Exists(0, 0, REG_ROOT_PATH) == 1;
 }
 
-void showNotices(const PROFILE_NOTICES& notices) {
-    for (const PROFILE_NOTICE& n : notices)
-        UserMsg_Show(PROFILE_NOTICE_CAPTION, n.text, UM_OK | (n.info ? UM_ICONINFO : UM_ICONERROR));
+void passOn(const PROFILE_NOTICES& from, NOTICES* to) {
+    if (to) to->insert(to->end(), from.begin(), from.end());
 }
 
-uint32_t deleteTree() {
+uint32_t deleteTree(NOTICES* notices) {
     std::string why;
     const uint32_t rc = Reg_DeleteBranch(HREGKEY_USER, REG_ROOT_PATH, &why);
-    if (!why.empty()) UserMsg_Show("Reg_DeleteBranch", why, UM_OK | UM_ICONERROR);
+    if (!why.empty()) note(notices, "Reg_DeleteBranch", why);
     if (rc) {
         char code[64];
         std::snprintf(code, sizeof code, "Failed to cleanup registry (%u). ", rc);
-        const std::string text = code + std::string(RegStore_ErrorText(rc));
-        DebugLog_Write("%s\n", text.c_str());
-        UserMsg_Show("Inboxwarden", text, UM_OK | UM_ICONERROR);
+        note(notices, "Inboxwarden", code + std::string(RegStore_ErrorText(rc)));
     }
     return rc;
 }
@@ -103,18 +107,17 @@ uint32_t load(const std::string& path) {
     return 0;
 }
 
-uint32_t checkPath(const std::string& path) {
+uint32_t checkPath(const std::string& path, NOTICES* notices) {
     if (g_initialized) {
-        UserMsg_Show("Inboxwarden", "Profile \"" + g_activePath + "\" is active",
-                     UM_OK | UM_ICONWARNING);
+        note(notices, "Inboxwarden", "Profile \"" + g_activePath + "\" is active", NOTICE_WARNING);
         return ERR_EMPTY_NAME;
     }
     if (path.empty()) {
-        UserMsg_Show("Inboxwarden", "Empty account name.", UM_OK | UM_ICONWARNING);
+        note(notices, "Inboxwarden", "Empty account name.", NOTICE_WARNING);
         return ERR_EMPTY_NAME;
     }
     if (path.size() >= PATH_MAX) {
-        UserMsg_Show("Inboxwarden", "The profile path is too long.", UM_OK | UM_ICONERROR);
+        note(notices, "Inboxwarden", "The profile path is too long.");
         return ERR_BADARG;
     }
     return 0;
@@ -122,16 +125,15 @@ uint32_t checkPath(const std::string& path) {
 
 // Saves the tree somewhere when the profile cannot take it; the user is
 // told where.
-bool exportToRecovery(const std::string& path) {
+bool exportToRecovery(const std::string& path, NOTICES* notices) {
     const std::string rec = Settings_RecoveryName(path, time(nullptr));
     if (exportTo(rec) != 0) return false;
-    DebugLog_Write("Settings_Shutdown: settings saved to %s instead of the profile\n", rec.c_str());
-    UserMsg_Show("Inboxwarden",
-                 "The profile \"" + path +
-                     "\" could not be read at start, so it was left as it is. The settings were "
-                     "saved to \"" +
-                     rec + "\".",
-                 UM_OK | UM_ICONWARNING);
+    note(notices, "Inboxwarden",
+         "The profile \"" + path +
+             "\" could not be read at start, so it was left as it is. The settings were "
+             "saved to \"" +
+             rec + "\".",
+         NOTICE_WARNING);
     return true;
 }
 
@@ -207,6 +209,9 @@ void undoStart() {
 void Settings_SetExportPicker(SettingsPickFileFn fn) {
     g_picker = std::move(fn);
 }
+void Settings_SetAsker(SettingsAskFn fn) {
+    g_asker = std::move(fn);
+}
 void Settings_SetExportPath(const std::string& path) {
     g_exportPath = path;
 }
@@ -251,23 +256,21 @@ std::string Settings_FileTimeStamp(const std::string& path) {
     return text;
 }
 
-uint32_t Settings_SetCleanShutdown(int clean) {
+uint32_t Settings_SetCleanShutdown(int clean, NOTICES* notices) {
     HREGKEY vendor;
     if (const uint32_t rc = vendorKey(&vendor); rc) {
-        UserMsg_Show("CleanShutdown",
-                     errText("Failed to open registry key for Software\\Corvale:\r\n\r\n", rc),
-                     UM_OK | UM_ICONERROR);
+        note(notices, "CleanShutdown",
+             errText("Failed to open registry key for Software\\Corvale:\r\n\r\n", rc));
         return ERR_OPERATION;
     }
     const char b = clean ? 1 : 0;
     if (const uint32_t rc =
             RegStore_SetValue(vendor, "CleanShutdown", REGTYPE_BINARY, std::string_view(&b, 1));
         rc) {
-        UserMsg_Show("CleanShutdown",
-                     errText(clean ? "Failed to reset registry key for CleanShutdown:\r\n\r\n"
-                                   : "Failed to set registry key for CleanShutdown:\r\n\r\n",
-                             rc),
-                     UM_OK | UM_ICONERROR);
+        note(notices, "CleanShutdown",
+             errText(clean ? "Failed to reset registry key for CleanShutdown:\r\n\r\n"
+                           : "Failed to set registry key for CleanShutdown:\r\n\r\n",
+                     rc));
         return ERR_OPERATION;
     }
     RegStore_Flush(vendor);
@@ -310,7 +313,7 @@ uint32_t Settings_SetVendorText(const char* name, const std::string& text) {
 }
 
 static uint32_t startOnce(const std::string& explicitProfile, int recoveryOverride,
-                          SETTINGS_START* out) {
+                          SETTINGS_START* out, NOTICES* notices) {
     SETTINGS_START s;
     s.explicitProfile = !explicitProfile.empty();
     const uint8_t clean = static_cast<uint8_t>(Settings_GetVendorByte("CleanShutdown", 0));
@@ -372,11 +375,11 @@ static uint32_t startOnce(const std::string& explicitProfile, int recoveryOverri
     GlobalData_SetManageLogon(!s.explicitProfile);
     if (optimize == 1 && clean == 1 && treeExists()) {
         DebugLog_Write("Optimize Startup = %u \nSkipping .iwpf file loading \n", optimize);
-        rc = Settings_FastInitialize(s.path, s.recoveryMode);
+        rc = Settings_FastInitialize(s.path, s.recoveryMode, notices);
         s.fast = rc == 0;
     } else {
         DebugLog_WriteText("Doing normal .iwpf file loading \n");
-        rc = Settings_Initialize(s.path, s.recoveryMode);
+        rc = Settings_Initialize(s.path, s.recoveryMode, notices);
     }
     if (out) *out = s;
     return rc;
@@ -387,43 +390,50 @@ uint32_t Settings_Start(const std::string& explicitProfile, int recoveryOverride
     SETTINGS_START s;
     std::string notice;
     uint32_t rc;
-    UserMsgBatch oneBox;
+    NOTICES notices;
     // The store is set aside at most once and goes to memory at most once: a
     // third attempt would meet what the second met.
     for (int attempt = 0;; ++attempt) {
         const REGSTORE_FAULTS before = RegStore_Faults();
-        rc = startOnce(explicitProfile, recoveryOverride, &s);
+        notices.clear(); // about a store since replaced
+        rc = startOnce(explicitProfile, recoveryOverride, &s, &notices);
         if (attempt == 2 || !recoverStore(before, &notice)) break;
-        UserMsgBatch::DiscardHeld();
         undoStart();
     }
     if (!notice.empty()) notice.pop_back();
     s.storeNotice = notice;
+    // One box for the start: the first thing that went wrong leads to the
+    // rest, which stays in the debug log.
+    if (notices.size() > 1) {
+        DebugLog_Write("Settings_Start: %zu more notices not shown\n", notices.size() - 1);
+        notices.resize(1);
+    }
+    s.notices = std::move(notices);
     if (out) *out = s;
     return rc;
 }
 
-uint32_t Settings_Initialize(const std::string& path, int mode) {
+uint32_t Settings_Initialize(const std::string& path, int mode, NOTICES* notices) {
     DebugLog_WriteText("Passing thru Settings_Initialize\n");
-    if (const uint32_t rc = checkPath(path); rc) return rc;
+    if (const uint32_t rc = checkPath(path, notices); rc) return rc;
     const uint8_t clean = static_cast<uint8_t>(Settings_GetVendorByte("CleanShutdown", 0));
     if (mode != 0 && clean != 1 && treeExists()) {
         bool save = true;
         if (mode == 2) {
-            const int answer = UserMsg_Show(
-                "Inboxwarden",
-                "Settings from previous Inboxwarden start are detected in the registry.\n\n"
-                "Would you like to save a copy of these settings?\n",
-                UM_YESNOCANCEL | UM_ICONQUESTION);
-            if (answer == UM_IDCANCEL) return ERR_NOT_READY;
-            save = answer == UM_IDYES;
+            const SETTINGS_ANSWER answer =
+                g_asker ? g_asker("Inboxwarden",
+                                  "Settings from previous Inboxwarden start are detected in the "
+                                  "registry.\n\nWould you like to save a copy of these settings?\n")
+                        : SETTINGS_CANCEL;
+            if (answer == SETTINGS_CANCEL) return ERR_NOT_READY;
+            save = answer == SETTINGS_YES;
         }
         if (save) {
             const std::string rec = Settings_RecoveryName(path, time(nullptr));
             bool saved = exportTo(rec) == 0;
             if (!saved && mode == 2) {
                 g_exportPath = rec;
-                saved = Settings_ExportToFile(1) == 1;
+                saved = Settings_ExportToFile(1, notices) == 1;
             }
             if (!saved && RegStore_IsMemoryCopy()) {
                 // This run never writes the store file, which keeps the tree
@@ -434,11 +444,9 @@ uint32_t Settings_Initialize(const std::string& path, int mode) {
             } else if (!saved) {
                 // The leftover tree is the only copy of the last run's
                 // changes: starting would delete it.
-                DebugLog_Write("Settings_Initialize: recovery copy %s failed\n", rec.c_str());
-                UserMsg_Show("Inboxwarden",
-                             "The settings of the previous run could not be saved to \"" + rec +
-                                 "\". They are kept; the program does not start.",
-                             UM_OK | UM_ICONERROR);
+                note(notices, "Inboxwarden",
+                     "The settings of the previous run could not be saved to \"" + rec +
+                         "\". They are kept; the program does not start.");
                 return ERR_NOT_READY;
             }
             DebugLog_Write("Saved a recovery copy to %s\n", rec.c_str());
@@ -446,7 +454,7 @@ uint32_t Settings_Initialize(const std::string& path, int mode) {
     }
     DebugLog_WriteText("Settings_Initialize normal start\n");
     Profile_ShowProgress("Loading .iwpf file");
-    if (deleteTree() != 0) return ERR_NOT_READY;
+    if (deleteTree(notices) != 0) return ERR_NOT_READY;
     g_importFailed = false;
     g_fast = false;
     g_messagesInTree = false;
@@ -456,16 +464,15 @@ uint32_t Settings_Initialize(const std::string& path, int mode) {
         if (Files_WriteWhole(path, std::string(PROFILE_MAGIC) + "\r\n\r\n") != 0) {
             char code[16];
             std::snprintf(code, sizeof code, "%u", PROFILE_E_CREATE);
-            UserMsg_Show("Inboxwarden", "Failed to load file \"" + path + "\" (" + code + ")",
-                         UM_OK | UM_ICONERROR);
+            note(notices, "Inboxwarden", "Failed to load file \"" + path + "\" (" + code + ")");
             return ERR_NOT_READY;
         }
     } else {
         int64_t size = 0;
-        PROFILE_NOTICES notices;
+        PROFILE_NOTICES imported;
         const uint32_t rc = Profile_ImportSettings(path, PROFILE_MAGIC, PROFILE_ROOT_NAME,
-                                                   REG_ROOT_PATH, &size, &notices);
-        showNotices(notices);
+                                                   REG_ROOT_PATH, &size, &imported);
+        passOn(imported, notices);
         if (rc != 0) {
             g_importFailed = true;
             DebugLog_Write("Settings_Initialize: %s could not be read (%u); it will not be "
@@ -477,10 +484,10 @@ uint32_t Settings_Initialize(const std::string& path, int mode) {
     return load(path);
 }
 
-uint32_t Settings_FastInitialize(const std::string& path, int mode) {
+uint32_t Settings_FastInitialize(const std::string& path, int mode, NOTICES* notices) {
     (void)mode;
     DebugLog_WriteText("Settings_FastInitialize normal start\n");
-    if (const uint32_t rc = checkPath(path); rc) return rc;
+    if (const uint32_t rc = checkPath(path, notices); rc) return rc;
     g_importFailed = false;
     g_messagesInTree = true;
     const uint32_t rc = load(path);
@@ -488,15 +495,15 @@ uint32_t Settings_FastInitialize(const std::string& path, int mode) {
     return rc;
 }
 
-uint32_t Settings_ImportMessages() {
+uint32_t Settings_ImportMessages(NOTICES* notices) {
     if (!g_initialized) return ERR_NOT_READY;
     if (g_messagesInTree || g_importFailed || fileSize(g_activePath) <= 0) {
         g_messagesInTree = true;
         return 0;
     }
-    PROFILE_NOTICES notices;
-    const uint32_t rc = Profile_ImportMessages(g_activePath, &notices);
-    showNotices(notices);
+    PROFILE_NOTICES imported;
+    const uint32_t rc = Profile_ImportMessages(g_activePath, &imported);
+    passOn(imported, notices);
     if (rc != 0) {
         DebugLog_Write("Settings_ImportMessages: the messages of %s could not be read (%u)\n",
                        g_activePath.c_str(), rc);
@@ -506,23 +513,25 @@ uint32_t Settings_ImportMessages() {
     return 0;
 }
 
-uint32_t Settings_LoadMessages(bool storeUnread) {
+uint32_t Settings_LoadMessages(bool storeUnread, NOTICES* notices) {
     if (!g_initialized) return ERR_NOT_READY;
-    Settings_ImportMessages();
-    // The store writes of the load (unread marks) give one box at most.
-    UserMsgBatch oneBox;
+    Settings_ImportMessages(notices);
     std::string why;
     const uint32_t rc = Account_GetMessages(g_root, storeUnread, &why);
-    if (!why.empty()) UserMsg_Show("Account_GetMessages", why, UM_OK | UM_ICONERROR);
+    if (!why.empty()) note(notices, "Account_GetMessages", why);
+    // The load's own writes (unread marks) that failed: one notice for all.
+    int more = 0;
+    if (std::string failed = Reg_TakeWriteFailure(&more); !failed.empty())
+        note(notices, "Reg_UpdateMsgStatus", std::move(failed));
     return rc;
 }
 
-uint32_t Settings_Shutdown(bool mayKeepTree) {
+uint32_t Settings_Shutdown(bool mayKeepTree, NOTICES* notices) {
     if (!g_initialized) return 0;
     // The profile is about to be replaced by the tree: a tree without the
     // records would take them with it, so such a save goes to a recovery
     // file beside the profile instead.
-    if (Settings_ImportMessages() != 0) g_importFailed = true;
+    if (Settings_ImportMessages(notices) != 0) g_importFailed = true;
     Profile_ShowProgress("Saving Account Settings");
     Reg_SetMsgRootKey(nullptr);
     Account_FreeAll();
@@ -536,7 +545,7 @@ uint32_t Settings_Shutdown(bool mayKeepTree) {
     bool saved = false;
     bool savedToProfile = false;
     if (g_importFailed) {
-        saved = exportToRecovery(g_activePath);
+        saved = exportToRecovery(g_activePath, notices);
     } else {
         const uint32_t rc = exportTo(g_activePath);
         savedToProfile = saved = rc == 0;
@@ -546,7 +555,7 @@ uint32_t Settings_Shutdown(bool mayKeepTree) {
     }
     if (!saved) {
         g_exportPath = g_activePath;
-        saved = Settings_ExportToFile(1) == 1;
+        saved = Settings_ExportToFile(1, notices) == 1;
         savedToProfile = saved && g_exportPath == g_activePath;
     }
 
@@ -561,13 +570,11 @@ uint32_t Settings_Shutdown(bool mayKeepTree) {
     }
     HREGKEY vendor;
     if (const uint32_t rc = vendorKey(&vendor); rc) {
-        UserMsg_Show("Settings_Shutdown",
-                     errText("Failed to open registry key for Software\\Corvale:\r\n\r\n", rc),
-                     UM_OK | UM_ICONERROR);
+        note(notices, "Settings_Shutdown",
+             errText("Failed to open registry key for Software\\Corvale:\r\n\r\n", rc));
     } else if (Settings_SetVendorText("TimeStamp", stamp) ||
                Settings_SetVendorText("TimeStampProfile", savedToProfile ? g_activePath : "")) {
-        UserMsg_Show("Settings_Shutdown", "Failed to set registry key for TimeStamp:\r\n\r\n",
-                     UM_OK | UM_ICONERROR);
+        note(notices, "Settings_Shutdown", "Failed to set registry key for TimeStamp:\r\n\r\n");
     }
 
     const bool keep = Settings_GetVendorByte("OptimizeStartup", 0) == 1 && mayKeepTree;
@@ -576,7 +583,7 @@ uint32_t Settings_Shutdown(bool mayKeepTree) {
     } else if (!keep) {
         Profile_ShowProgress("Deleting Registry Keys");
         DebugLog_WriteText("Settings_Shutdown: Deleting Registry Keys \n");
-        deleteTree();
+        deleteTree(notices);
     } else {
         Profile_ShowProgress("Keeping Registry Keys to Optimize Startup");
         DebugLog_WriteText("Settings_Shutdown: Keeping Registry Keys to Optimize Startup\n");
@@ -596,21 +603,19 @@ std::string Settings_SaveFailureText(const std::string& profile) {
     return "The settings could not be saved to \"" + path + "\": " + std::strerror(err) + ".";
 }
 
-uint32_t Settings_Abort() {
+uint32_t Settings_Abort(NOTICES* notices) {
     if (!g_initialized) return 0;
     freeLoaded();
     HREGKEY vendor;
     if (const uint32_t rc = vendorKey(&vendor); rc) {
-        UserMsg_Show("Settings_Abort",
-                     errText("Failed to open registry key for Software\\Corvale:\r\n\r\n", rc),
-                     UM_OK | UM_ICONERROR);
+        note(notices, "Settings_Abort",
+             errText("Failed to open registry key for Software\\Corvale:\r\n\r\n", rc));
     } else if (const uint32_t src = Settings_SetVendorText("TimeStamp", SETTINGS_NOTHING); src) {
-        UserMsg_Show("Settings_Abort",
-                     errText("Failed to reset registry key for TimeStamp:\r\n\r\n", src),
-                     UM_OK | UM_ICONERROR);
+        note(notices, "Settings_Abort",
+             errText("Failed to reset registry key for TimeStamp:\r\n\r\n", src));
     }
     Profile_ShowProgress("Deleting Registry Keys");
-    deleteTree();
+    deleteTree(notices);
     g_activePath.clear();
     g_initialized = false;
     g_fast = false;
@@ -619,7 +624,7 @@ uint32_t Settings_Abort() {
     return 0;
 }
 
-int Settings_ExportToFile(int interactive) {
+int Settings_ExportToFile(int interactive, NOTICES* notices) {
     if (interactive) {
         if (!g_picker) return 0;
         std::string path = g_exportPath;
@@ -627,7 +632,7 @@ int Settings_ExportToFile(int interactive) {
         g_exportPath = path;
     }
     if (g_exportPath.empty()) return 0;
-    if (g_initialized && Settings_ImportMessages() != 0) {
+    if (g_initialized && Settings_ImportMessages(notices) != 0) {
         DebugLog_Write("Settings_ExportToFile: the records are not in the store; %s not written\n",
                        g_exportPath.c_str());
         return 0;
@@ -637,7 +642,7 @@ int Settings_ExportToFile(int interactive) {
     if (interactive) {
         char code[64];
         std::snprintf(code, sizeof code, "Failed to save settings to file (%u)\n", rc);
-        UserMsg_Show("Inboxwarden", std::string(code) + g_exportPath, UM_OK | UM_ICONERROR);
+        note(notices, "Inboxwarden", std::string(code) + g_exportPath);
     } else {
         DebugLog_Write("Saving settings from registry to a file %s, failed! err=%u.\n",
                        g_exportPath.c_str(), rc);

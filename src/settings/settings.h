@@ -14,8 +14,13 @@
 //
 // All of it belongs to the UI thread; the check worker must be stopped
 // before Settings_Shutdown, Settings_Abort or a profile switch.
+//
+// Nothing here shows a box. What the user is to be told comes back as
+// notices (`notices` may be null: the debug log only) for the caller to
+// show; the one question, the recovery copy of mode 2, goes to the asker.
 #pragma once
 
+#include "common/notice.h"
 #include "settings/reg.h"
 
 #include <cstdint>
@@ -29,6 +34,12 @@ inline constexpr const char* SETTINGS_NOTHING = "NOTHING";
 using SettingsPickFileFn = std::function<bool(std::string* path)>;
 void Settings_SetExportPicker(SettingsPickFileFn fn);
 
+// Asks a yes/no/cancel question. None installed: Cancel.
+enum SETTINGS_ANSWER { SETTINGS_YES, SETTINGS_NO, SETTINGS_CANCEL };
+using SettingsAskFn =
+    std::function<SETTINGS_ANSWER(const std::string& caption, const std::string& text)>;
+void Settings_SetAsker(SettingsAskFn fn);
+
 // ---- Start ----------------------------------------------------------------
 
 // What the start-up chose (Settings_Start fills it).
@@ -40,6 +51,8 @@ struct SETTINGS_START {
     // What the start did to the store, for the user to be told once: a
     // damaged store set aside, or a full disk ("" for neither).
     std::string storeNotice;
+    // The first notice of the start that was kept (the rest is logged).
+    NOTICES notices;
 };
 
 // Chooses between the full and the fast start for `explicitProfile` (the
@@ -75,11 +88,11 @@ std::string Settings_DefaultProfilePath();
 // A profile that exists but cannot be read (or has a wrong first line) still
 // starts, empty, and is never overwritten in this run: shutdown saves to a
 // recovery file beside it instead.
-uint32_t Settings_Initialize(const std::string& path, int mode);
+uint32_t Settings_Initialize(const std::string& path, int mode, NOTICES* notices = nullptr);
 
 // Start on the tree kept from the previous run (no recovery copy, no
 // deletion, no import). Results as Settings_Initialize from the load on.
-uint32_t Settings_FastInitialize(const std::string& path, int mode);
+uint32_t Settings_FastInitialize(const std::string& path, int mode, NOTICES* notices = nullptr);
 
 // Brings the active profile's message sections into the tree, once per
 // start (a fast start already has them). Every save of the tree and every
@@ -89,11 +102,11 @@ uint32_t Settings_FastInitialize(const std::string& path, int mode);
 //   0               the records are in the tree (or there are none)
 //   ERR_NOT_READY   not initialised
 //   PROFILE_E_*     the profile could not be read now; nothing changed
-uint32_t Settings_ImportMessages();
+uint32_t Settings_ImportMessages(NOTICES* notices = nullptr);
 
 // Fills the message boxes: Settings_ImportMessages, then Account_GetMessages
-// (`storeUnread` as there).
-uint32_t Settings_LoadMessages(bool storeUnread = true);
+// (`storeUnread` as there). Record writes that failed give one notice.
+uint32_t Settings_LoadMessages(bool storeUnread = true, NOTICES* notices = nullptr);
 
 // ---- End ------------------------------------------------------------------
 
@@ -106,7 +119,7 @@ uint32_t Settings_LoadMessages(bool storeUnread = true);
 //   0              saved (or not initialised)
 //   ERR_CREATE     nothing could be saved: the tree is the only copy, so the
 //                  caller must leave CleanShutdown at 0 for the next start
-uint32_t Settings_Shutdown(bool mayKeepTree = true);
+uint32_t Settings_Shutdown(bool mayKeepTree = true, NOTICES* notices = nullptr);
 
 // For the user, after a save of the settings failed (Settings_Shutdown gave
 // ERR_CREATE): the file and the system's reason ("No space left on device"),
@@ -115,12 +128,12 @@ std::string Settings_SaveFailureText(const std::string& profile);
 
 // Quit without saving: frees everything without writing, sets TimeStamp
 // "NOTHING" (the next start loads the profile) and deletes the tree. 0.
-uint32_t Settings_Abort();
+uint32_t Settings_Abort(NOTICES* notices = nullptr);
 
 // Exports the tree into the export path (Settings_SetExportPath). When
 // interactive the user picks the file first (cancel gives 0) and a failure
-// is shown; otherwise it is only logged. 1 on success, else 0.
-int Settings_ExportToFile(int interactive);
+// is a notice; otherwise it is only logged. 1 on success, else 0.
+int Settings_ExportToFile(int interactive, NOTICES* notices = nullptr);
 void Settings_SetExportPath(const std::string& path);
 
 // Logs the process's memory use before a large import; Linux has no
@@ -146,7 +159,7 @@ std::string Settings_RecoveryName(const std::string& path, time_t t);
 std::string Settings_FileTimeStamp(const std::string& path);
 
 // "CleanShutdown": 0 while the program runs, 1 after a normal end.
-uint32_t Settings_SetCleanShutdown(int clean);
+uint32_t Settings_SetCleanShutdown(int clean, NOTICES* notices = nullptr);
 
 // Vendor values as the start-up reads them (absent: the defaults given).
 uint32_t Settings_GetVendorByte(const char* name, uint8_t fallback);

@@ -62,6 +62,20 @@ TEST_F(CliSettings, AccountsLifecycle) {
     EXPECT_EQ(run("account delete Work"), 1);
 }
 
+// What the settings layer reports reaches the terminal: a profile it cannot
+// read is left alone, and the user learns where the change went instead.
+TEST_F(CliSettings, AnUnreadableProfileIsLeftAndTheUserToldWhere) {
+    writeFile(profile_, "REGEDIT4\r\n\r\n");
+    ASSERT_EQ(run("account add Home"), 0) << err();
+    EXPECT_EQ(iwtest::ReadFile(profile_), "REGEDIT4\r\n\r\n");
+    EXPECT_NE(err().find("wrong format"), std::string::npos) << err();
+    EXPECT_NE(err().find("could not be read at start, so it was left as it is. The settings "
+                         "were saved to \"" +
+                         profile_ + "-RECOVERY-"),
+              std::string::npos)
+        << err();
+}
+
 TEST_F(CliSettings, BoxJsonAndProfileImport) {
     const std::string src = dir_ + "/src.iwpf";
     writeFile(

@@ -1,6 +1,5 @@
 #include "../support/temp_env.h"
 #include "platform/log.h"
-#include "platform/user_message.h"
 
 #include <gtest/gtest.h>
 
@@ -90,31 +89,6 @@ TEST(CategoryLog, MaskSelectsCategories) {
     Log_Write(LOG_MIME, "%.2f", 1.5);
     Log_Close();
     EXPECT_EQ(iwtest::ReadFile(path), "POP3: SendCMD: \"STAT\"\nab1.50");
-}
-
-} // namespace
-
-namespace {
-
-TEST(UserMessage, ABatchShowsOneBoxAndAsksQuestionsAtOnce) {
-    std::vector<std::string> shown;
-    auto old = UserMsg_SetHandler([&](std::string_view caption, std::string_view text, unsigned) {
-        shown.push_back(std::string(caption) + "|" + std::string(text));
-        return UM_IDYES;
-    });
-    {
-        UserMsgBatch outer;
-        {
-            UserMsgBatch inner;
-            for (int i = 0; i < 1000; ++i)
-                UserMsg_Show("Reg_UpdateMsgStatus", "failed " + std::to_string(i));
-        }
-        EXPECT_TRUE(shown.empty()); // still inside the outer batch
-        EXPECT_EQ(UserMsg_Show("Question", "Go on?", UM_YESNO), UM_IDYES);
-        EXPECT_EQ(shown.size(), 1u);
-    }
-    UserMsg_SetHandler(std::move(old));
-    EXPECT_EQ(shown, (std::vector<std::string>{"Question|Go on?", "Reg_UpdateMsgStatus|failed 0"}));
 }
 
 } // namespace

@@ -1,6 +1,5 @@
 #include "../support/temp_env.h"
 #include "common/status.h"
-#include "platform/user_message.h"
 #include "settings/account.h"
 #include "settings/msgbox.h"
 #include "settings/msgbox_reg.h"
@@ -18,16 +17,11 @@ class AccountTest : public ::testing::Test {
         ASSERT_EQ(RegStore_Open(iwtest::MakeTempDir("acc") + "/registry.db"), REGSTORE_OK);
         ASSERT_EQ(Reg_OpenRoot(&root_, REG_ROOT_PATH), 0u);
         Reg_SetMsgRootKey(root_);
-        UserMsg_SetHandler([this](std::string_view cap, std::string_view text, unsigned) {
-            boxes_.push_back(std::string(cap) + ": " + std::string(text));
-            return UM_IDOK;
-        });
     }
     void TearDown() override {
         Account_FreeAll();
         Reg_SetMsgRootKey(nullptr);
         Reg_Close(root_);
-        UserMsg_SetHandler(nullptr);
     }
     HREGKEY key(const std::string& path) {
         HREGKEY k = HREGKEY_NONE;
@@ -50,7 +44,6 @@ class AccountTest : public ::testing::Test {
         return n;
     }
     REGKEY* root_ = nullptr;
-    std::vector<std::string> boxes_;
 };
 
 TEST_F(AccountTest, LoadSortsSkipsReservedAndCorrects) {

@@ -1,5 +1,4 @@
 #include "../support/temp_env.h"
-#include "platform/user_message.h"
 #include "settings/account.h"
 #include "settings/msgbox.h"
 #include "settings/msgbox_reg.h"
@@ -291,32 +290,25 @@ TEST_F(MsgBoxTest, ALateWriteForAGoneAccountDoesNotBringItBack) {
     HREGKEY root;
     ASSERT_EQ(RegStore_OpenKey(HREGKEY_USER, REG_ROOT_PATH, &root), REGSTORE_OK);
     ASSERT_EQ(RegStore_DeleteTree(root, "Work"), REGSTORE_OK);
-    int boxes = 0;
-    auto old = UserMsg_SetHandler([&](std::string_view, std::string_view, unsigned) {
-        ++boxes;
-        return UM_IDOK;
-    });
+    Reg_TakeWriteFailure();
     MsgBox_SetStatus(acc_.hMsgBox, nullptr, 0, MSG_OLD, &acc_);
-    UserMsg_SetHandler(std::move(old));
     HREGKEY ghost;
     EXPECT_EQ(RegStore_OpenKey(root, "Work", &ghost), REGSTORE_E_NOT_FOUND);
-    EXPECT_EQ(boxes, 0);
+    EXPECT_EQ(Reg_TakeWriteFailure(), ""); // not a failure to tell the user
 }
 
-TEST_F(MsgBoxTest, AFailingStoreShowsOneBoxPerPass) {
-    int boxes = 0;
-    auto old = UserMsg_SetHandler([&](std::string_view caption, std::string_view, unsigned) {
-        EXPECT_EQ(caption, "Reg_UpdateMsgStatus");
-        ++boxes;
-        return UM_IDOK;
-    });
+TEST_F(MsgBoxTest, AFailingStoreGivesOneReportPerPass) {
     for (int i = 0; i < 50; ++i)
         add(rec("k" + std::to_string(i), MSG_OLD));
+    Reg_TakeWriteFailure();
     // The account's key cannot be made: a name level longer than the store allows.
     acc_.Name = std::string(300, 'n');
     MsgBox_SetAllStatus(acc_.hMsgBox, MSG_UNREAD, 0, &acc_);
-    UserMsg_SetHandler(std::move(old));
-    EXPECT_EQ(boxes, 1);
+    int more = 0;
+    EXPECT_NE(Reg_TakeWriteFailure(&more).find("Failed to open registry key"), std::string::npos);
+    EXPECT_EQ(more, 49);
+    EXPECT_EQ(Reg_TakeWriteFailure(&more), "");
+    EXPECT_EQ(more, 0);
 }
 
 } // namespace

@@ -1,5 +1,4 @@
 #include "../support/temp_env.h"
-#include "platform/user_message.h"
 #include "settings/profile.h"
 #include "settings/reg.h"
 
@@ -17,12 +16,7 @@ class ProfileTest : public ::testing::Test {
     void SetUp() override {
         dir_ = iwtest::MakeTempDir("prof");
         ASSERT_EQ(RegStore_Open(dir_ + "/registry.db"), REGSTORE_OK);
-        UserMsg_SetHandler([this](std::string_view, std::string_view text, unsigned) {
-            boxes_.emplace_back(text);
-            return UM_IDOK;
-        });
     }
-    void TearDown() override { UserMsg_SetHandler(nullptr); }
 
     HREGKEY key(const std::string& path) {
         HREGKEY k = HREGKEY_NONE;
@@ -60,7 +54,6 @@ class ProfileTest : public ::testing::Test {
         return Profile_ImportMessages(file);
     }
     std::string dir_;
-    std::vector<std::string> boxes_;
 };
 
 TEST_F(ProfileTest, ExportWritesTheDocumentedText) {

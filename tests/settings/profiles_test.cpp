@@ -1,6 +1,5 @@
 #include "../support/temp_env.h"
 #include "common/status.h"
-#include "platform/user_message.h"
 #include "settings/account.h"
 #include "settings/miscutil.h"
 #include "settings/profiles.h"
@@ -8,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <deque>
 #include <filesystem>
 
 namespace {
@@ -20,18 +18,14 @@ class ProfilesTest : public ::testing::Test {
     void SetUp() override {
         dir_ = iwtest::MakeTempDir("profiles");
         ASSERT_EQ(RegStore_Open(dir_ + "/registry.db"), REGSTORE_OK);
-        UserMsg_SetHandler([this](std::string_view, std::string_view text, unsigned flags) -> int {
-            boxes_.emplace_back(text);
-            if ((flags & 0x0F) == UM_OK) return UM_IDOK;
-            if (answers_.empty()) return UserMsg_DefaultAnswer(flags);
-            const int a = answers_.front();
-            answers_.pop_front();
-            return a;
+        Settings_SetAsker([this](const std::string&, const std::string& text) {
+            asked_.push_back(text);
+            return SETTINGS_CANCEL;
         });
     }
     void TearDown() override {
         Settings_Abort();
-        UserMsg_SetHandler(nullptr);
+        Settings_SetAsker(nullptr);
     }
     std::string names() {
         std::string s;
@@ -40,8 +34,7 @@ class ProfilesTest : public ::testing::Test {
         return s;
     }
     std::string dir_;
-    std::vector<std::string> boxes_;
-    std::deque<int> answers_;
+    std::vector<std::string> asked_;
 };
 
 TEST_F(ProfilesTest, CreateCopyListAndMarks) {
@@ -100,9 +93,10 @@ TEST_F(ProfilesTest, ActivateSwitchesWithoutAQuestion) {
     uint32_t st;
     ASSERT_EQ(Account_Save(Account_Add("InA", &st), -1), 0u);
     MiscUtil_SaveOptimizeFlag(1); // left on by an earlier run
-    boxes_.clear();
-    ASSERT_EQ(Profiles_Activate(b), 0u);
-    EXPECT_TRUE(boxes_.empty()) << boxes_[0];
+    NOTICES notices;
+    ASSERT_EQ(Profiles_Activate(b, &notices), 0u);
+    EXPECT_TRUE(asked_.empty()) << asked_[0];
+    EXPECT_TRUE(notices.empty()) << notices[0].text;
     EXPECT_EQ(Settings_ActivePath(), b);
     EXPECT_EQ(Account_Get("InA", -1), nullptr);
     EXPECT_NE(iwtest::ReadFile(a).find("\\InA]"), std::string::npos);

@@ -1,6 +1,5 @@
 #include "../support/temp_env.h"
 #include "common/status.h"
-#include "platform/user_message.h"
 #include "settings/account.h"
 #include "settings/globaldata.h"
 #include "settings/miscutil.h"
@@ -30,26 +29,24 @@ class SettingsTest : public ::testing::Test {
     void SetUp() override {
         dir_ = iwtest::MakeTempDir("life");
         ASSERT_EQ(RegStore_Open(dir_ + "/registry.db"), REGSTORE_OK);
-        UserMsg_SetHandler([this](std::string_view, std::string_view text, unsigned flags) {
-            boxes_.emplace_back(text);
-            if (!answers_.empty() && (flags & 0x0F) != UM_OK) {
-                const int a = answers_.front();
-                answers_.pop_front();
-                return a;
-            }
-            return UserMsg_DefaultAnswer(flags);
+        Settings_SetAsker([this](const std::string&, const std::string& text) {
+            asked_.push_back(text);
+            if (answers_.empty()) return SETTINGS_CANCEL;
+            const SETTINGS_ANSWER a = answers_.front();
+            answers_.pop_front();
+            return a;
         });
         profile_ = dir_ + "/A.iwpf";
     }
     void TearDown() override {
         Settings_Abort();
         Settings_SetExportPicker(nullptr);
-        UserMsg_SetHandler(nullptr);
+        Settings_SetAsker(nullptr);
     }
     bool treeExists() { return Reg_Exists(0, 0, REG_ROOT_PATH) == 1; }
-    bool hasBox(std::string_view part) {
-        for (const auto& b : boxes_)
-            if (b.find(part) != std::string::npos) return true;
+    static bool has(const NOTICES& notices, std::string_view part) {
+        for (const NOTICE& n : notices)
+            if (n.text.find(part) != std::string::npos) return true;
         return false;
     }
     // A run that adds one account and ends normally.
@@ -93,8 +90,8 @@ class SettingsTest : public ::testing::Test {
     }
 
     std::string dir_, profile_;
-    std::vector<std::string> boxes_;
-    std::deque<int> answers_;
+    std::vector<std::string> asked_;
+    std::deque<SETTINGS_ANSWER> answers_;
 };
 
 TEST_F(SettingsTest, MissingProfileIsCreatedEmpty) {
@@ -105,8 +102,9 @@ TEST_F(SettingsTest, MissingProfileIsCreatedEmpty) {
     EXPECT_EQ(iwtest::ReadFile(profile_), "<INBOXWARDEN6>\r\n\r\n"); // no "empty file" next time
     EXPECT_EQ(Account_GetCount(), 0);
     EXPECT_EQ(Settings_ActivePath(), profile_);
-    EXPECT_EQ(Settings_Initialize(profile_, 0), ERR_EMPTY_NAME); // already running
-    EXPECT_TRUE(hasBox("is active"));
+    NOTICES notices;
+    EXPECT_EQ(Settings_Initialize(profile_, 0, &notices), ERR_EMPTY_NAME); // already running
+    EXPECT_TRUE(has(notices, "is active"));
     ASSERT_EQ(Settings_Shutdown(), 0u);
     EXPECT_FALSE(treeExists());
     EXPECT_EQ(iwtest::ReadFile(profile_).rfind("<INBOXWARDEN6>\r\n", 0), 0u);
@@ -170,23 +168,25 @@ TEST_F(SettingsTest, CrashWithRecoveryModes) {
 
     // Mode 1: the tree goes silently into a recovery file first.
     crashAfterAdding(profile_, "Unsaved");
-    boxes_.clear();
-    ASSERT_EQ(Settings_Start(profile_, 1, nullptr), 0u);
+    SETTINGS_START s;
+    ASSERT_EQ(Settings_Start(profile_, 1, &s), 0u);
     auto rec = files("-RECOVERY-");
     ASSERT_EQ(rec.size(), 1u);
     EXPECT_EQ(rec[0].rfind(profile_ + "-RECOVERY-", 0), 0u);
     EXPECT_NE(iwtest::ReadFile(rec[0]).find("\\Unsaved]"), std::string::npos);
-    EXPECT_TRUE(boxes_.empty());
+    EXPECT_TRUE(asked_.empty());
+    EXPECT_TRUE(s.notices.empty());
     Settings_Abort();
     fs::remove(rec[0]);
 
     // Mode 2: asked; Cancel stops the start and keeps the tree, No drops it.
     crashAfterAdding(profile_, "Unsaved");
-    answers_ = {UM_IDCANCEL};
+    answers_ = {SETTINGS_CANCEL};
     EXPECT_EQ(Settings_Start(profile_, 2, nullptr), ERR_NOT_READY);
     EXPECT_TRUE(treeExists());
-    EXPECT_TRUE(hasBox("Would you like to save a copy"));
-    answers_ = {UM_IDYES};
+    ASSERT_EQ(asked_.size(), 1u);
+    EXPECT_NE(asked_[0].find("Would you like to save a copy"), std::string::npos);
+    answers_ = {SETTINGS_YES};
     ASSERT_EQ(Settings_Start(profile_, 2, nullptr), 0u);
     EXPECT_EQ(files("-RECOVERY-").size(), 1u);
     EXPECT_NE(Account_Get("Home", -1), nullptr);
@@ -200,7 +200,10 @@ TEST_F(SettingsTest, FailedRecoveryCopyKeepsTheTree) {
     runOnce(gone, "Home");
     crashAfterAdding(gone, "Unsaved");
     fs::remove_all(dir_ + "/gone");
-    EXPECT_EQ(Settings_Start(gone, 1, nullptr), ERR_NOT_READY);
+    SETTINGS_START s;
+    EXPECT_EQ(Settings_Start(gone, 1, &s), ERR_NOT_READY);
+    ASSERT_EQ(s.notices.size(), 1u); // told, not only logged
+    EXPECT_NE(s.notices[0].text.find("could not be saved"), std::string::npos);
     EXPECT_TRUE(treeExists());
     HREGKEY k;
     EXPECT_EQ(RegStore_OpenKey(HREGKEY_USER, std::string(REG_ROOT_PATH) + "\\Unsaved", &k),
@@ -216,12 +219,13 @@ TEST_F(SettingsTest, UnreadableProfileIsNeverOverwritten) {
     uint32_t st;
     ASSERT_NE(Account_Add("New", &st), nullptr);
     ASSERT_EQ(Account_Save(Account_Get("New", -1), -1), 0u);
-    ASSERT_EQ(Settings_Shutdown(), 0u);
+    NOTICES notices;
+    ASSERT_EQ(Settings_Shutdown(true, &notices), 0u);
     EXPECT_EQ(iwtest::ReadFile(profile_), bad);
     const auto rec = files("-RECOVERY-");
     ASSERT_EQ(rec.size(), 1u);
     EXPECT_NE(iwtest::ReadFile(rec[0]).find("\\New]"), std::string::npos);
-    EXPECT_TRUE(hasBox("could not be read at start"));
+    EXPECT_TRUE(has(notices, "could not be read at start"));
     EXPECT_FALSE(fs::exists(profile_ + ".BAK")); // an unreadable file is no backup
 }
 

@@ -103,6 +103,7 @@ uint32_t load(const std::string& path) {
     }
     Reg_SetMsgRootKey(g_root);
     g_activePath = path;
+    g_exportPath = path; // saves of the running settings go to their profile
     g_initialized = true;
     return 0;
 }
@@ -202,6 +203,38 @@ void undoStart() {
     g_fast = false;
     g_importFailed = false;
     g_activePath.clear();
+}
+
+// Exports the tree into *target; interactive: the user picks the file first,
+// starting from *target, which gets the choice.
+bool exportFile(bool interactive, std::string* target, NOTICES* notices) {
+    if (interactive && (!g_picker || !g_picker(target))) return false;
+    if (target->empty()) return false;
+    // A profile that could not be read is never overwritten in this run.
+    if (!interactive && g_initialized && g_importFailed && *target == g_activePath) {
+        note(notices, "Inboxwarden",
+             "The profile \"" + *target +
+                 "\" could not be read at start, so it is not overwritten; the settings "
+                 "are saved beside it when Inboxwarden ends.",
+             NOTICE_WARNING);
+        return false;
+    }
+    if (g_initialized && Settings_ImportMessages(notices) != 0) {
+        DebugLog_Write("Settings_ExportToFile: the records are not in the store; %s not written\n",
+                       target->c_str());
+        return false;
+    }
+    const uint32_t rc = exportTo(*target);
+    if (rc == 0) return true;
+    if (interactive) {
+        char code[64];
+        std::snprintf(code, sizeof code, "Failed to save settings to file (%u)\n", rc);
+        note(notices, "Inboxwarden", std::string(code) + *target);
+    } else {
+        DebugLog_Write("Saving settings from registry to a file %s, failed! err=%u.\n",
+                       target->c_str(), rc);
+    }
+    return false;
 }
 
 } // namespace
@@ -432,8 +465,8 @@ uint32_t Settings_Initialize(const std::string& path, int mode, NOTICES* notices
             const std::string rec = Settings_RecoveryName(path, time(nullptr));
             bool saved = exportTo(rec) == 0;
             if (!saved && mode == 2) {
-                g_exportPath = rec;
-                saved = Settings_ExportToFile(1, notices) == 1;
+                std::string target = rec;
+                saved = exportFile(true, &target, notices);
             }
             if (!saved && RegStore_IsMemoryCopy()) {
                 // This run never writes the store file, which keeps the tree
@@ -554,9 +587,9 @@ uint32_t Settings_Shutdown(bool mayKeepTree, NOTICES* notices) {
                            g_activePath.c_str(), rc);
     }
     if (!saved) {
-        g_exportPath = g_activePath;
-        saved = Settings_ExportToFile(1, notices) == 1;
-        savedToProfile = saved && g_exportPath == g_activePath;
+        std::string target = g_activePath;
+        saved = exportFile(true, &target, notices);
+        savedToProfile = saved && target == g_activePath;
     }
 
     std::string stamp = SETTINGS_NOTHING;
@@ -625,29 +658,8 @@ uint32_t Settings_Abort(NOTICES* notices) {
 }
 
 int Settings_ExportToFile(int interactive, NOTICES* notices) {
-    if (interactive) {
-        if (!g_picker) return 0;
-        std::string path = g_exportPath;
-        if (!g_picker(&path)) return 0;
-        g_exportPath = path;
-    }
-    if (g_exportPath.empty()) return 0;
-    if (g_initialized && Settings_ImportMessages(notices) != 0) {
-        DebugLog_Write("Settings_ExportToFile: the records are not in the store; %s not written\n",
-                       g_exportPath.c_str());
-        return 0;
-    }
-    const uint32_t rc = exportTo(g_exportPath);
-    if (rc == 0) return 1;
-    if (interactive) {
-        char code[64];
-        std::snprintf(code, sizeof code, "Failed to save settings to file (%u)\n", rc);
-        note(notices, "Inboxwarden", std::string(code) + g_exportPath);
-    } else {
-        DebugLog_Write("Saving settings from registry to a file %s, failed! err=%u.\n",
-                       g_exportPath.c_str(), rc);
-    }
-    return 0;
+    std::string target = g_exportPath;
+    return exportFile(interactive != 0, &target, notices) ? 1 : 0;
 }
 
 uint32_t Settings_ExpandWorkingSet(int64_t size) {

@@ -130,9 +130,12 @@ std::string Settings_SaveFailureText(const std::string& profile);
 // "NOTHING" (the next start loads the profile) and deletes the tree. 0.
 uint32_t Settings_Abort(NOTICES* notices = nullptr);
 
-// Exports the tree into the export path (Settings_SetExportPath). When
-// interactive the user picks the file first (cancel gives 0) and a failure
-// is a notice; otherwise it is only logged. 1 on success, else 0.
+// Exports the tree into the export path: the active profile from the start
+// on, or what Settings_SetExportPath set since. When interactive the user
+// picks the file first, starting from that path (cancel gives 0; the choice
+// is for this export only), and a failure is a notice; otherwise it is only
+// logged, and a profile that could not be read at start is refused with a
+// notice. 1 on success, else 0.
 int Settings_ExportToFile(int interactive, NOTICES* notices = nullptr);
 void Settings_SetExportPath(const std::string& path);
 

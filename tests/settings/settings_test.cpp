@@ -220,6 +220,8 @@ TEST_F(SettingsTest, UnreadableProfileIsNeverOverwritten) {
     ASSERT_NE(Account_Add("New", &st), nullptr);
     ASSERT_EQ(Account_Save(Account_Get("New", -1), -1), 0u);
     NOTICES notices;
+    EXPECT_EQ(Settings_ExportToFile(0, &notices), 0);
+    EXPECT_TRUE(has(notices, "is not overwritten"));
     ASSERT_EQ(Settings_Shutdown(true, &notices), 0u);
     EXPECT_EQ(iwtest::ReadFile(profile_), bad);
     const auto rec = files("-RECOVERY-");
@@ -440,6 +442,11 @@ TEST_F(SettingsTest, SavesBeforeTheBoxesAreLoadedKeepEveryRecord) {
     ASSERT_NE(first.find("Work\\MsgBox]"), std::string::npos);
 
     ASSERT_EQ(Settings_Start(profile_, 0, nullptr), 0u);
+    const auto stamp = fs::file_time_type::clock::now() - std::chrono::hours(1);
+    fs::last_write_time(profile_, stamp);
+    ASSERT_EQ(Settings_ExportToFile(0), 1); // a save of the running settings, as OK does
+    EXPECT_NE(fs::last_write_time(profile_), stamp);
+    EXPECT_TRUE(iwtest::ReadFile(profile_) == first);
     Settings_SetExportPath(dir_ + "/menu-export.iwpf");
     ASSERT_EQ(Settings_ExportToFile(0), 1);
     EXPECT_TRUE(iwtest::ReadFile(dir_ + "/menu-export.iwpf") == first);

@@ -19,10 +19,12 @@
 #include <QApplication>
 #include <QMenu>
 #include <QProcess>
+#include <QProgressDialog>
 #include <QThread>
 #include <QTimer>
 
 #include <chrono>
+#include <memory>
 
 using namespace iwmainwnd;
 
@@ -120,7 +122,7 @@ void MainWnd::Command(int id) {
         }
         // The dialog may change or delete accounts the worker holds.
         settingsOpen_ = true;
-        MailCheck_WaitIdle();
+        waitForIdleCheck();
         openWindow(w);
         settingsOpen_ = false;
         MenuRefresh();
@@ -206,6 +208,23 @@ void MainWnd::checkCmd() {
     // The boxes may still be loading: the scheduler keeps the command until
     // Check On Start has run.
     Schedule_CheckCmd(text);
+}
+
+// The worker may be inside a step that runs to its end after the cancel:
+// the tray keeps answering meanwhile, and a wait long enough to notice says
+// what it waits for.
+void MainWnd::waitForIdleCheck() {
+    std::unique_ptr<QProgressDialog> note;
+    MailCheck_WaitIdle([&](int64_t waitedMs) {
+        if (!note && waitedMs >= 300) {
+            note = std::make_unique<QProgressDialog>(QStringLiteral("Cancelling the check\u2026"),
+                                                     QString(), 0, 0);
+            note->setWindowTitle(QStringLiteral("Inboxwarden"));
+            note->setMinimumDuration(0);
+            note->show();
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    });
 }
 
 void MainWnd::loadMessages(bool fast) {

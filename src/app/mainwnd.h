@@ -128,6 +128,7 @@ class MainWnd final : public QObject, public ENGINE_UI, public ENGINE_TIMERS {
     void buildMenu();
     void setTrayIcon(int icon);
     void openWindow(APP_WINDOW w);
+    void waitForIdleCheck();
     void checkCmd();
     void loadMessages(bool fast);
     void requestShutdown();

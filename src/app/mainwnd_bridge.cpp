@@ -74,6 +74,7 @@ bool MainWnd::sendAndWait(std::function<void()> fn, int timeoutMs) {
 
 void MainWnd::UnblockWorker(bool on) {
     unblocked_ = on;
+    if (on) Sound_CancelAll(); // a sound the worker waits for is a blocking call too
 }
 
 void MainWnd::BringSettingsDialogToFront() {

@@ -453,10 +453,21 @@ void MailCheck_Abort(uint32_t code) {
     Pop3_Abort(code);
 }
 
-void MailCheck_WaitIdle() {
+void MailCheck_WaitIdle(const std::function<void(int64_t waitedMs)>& pump) {
     if (g_running.load() == 0) {
         _reapWorker();
         return;
+    }
+    if (pump) {
+        if (g_ui) g_ui->UnblockWorker(true);
+        MailCheck_Abort(ERR_CANCELLED);
+        const auto started = std::chrono::steady_clock::now();
+        while (g_running.load() != 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            pump(std::chrono::duration_cast<std::chrono::milliseconds>(
+                     std::chrono::steady_clock::now() - started)
+                     .count());
+        }
     }
     _waitWorker(true);
     if (g_ui) g_ui->UnblockWorker(false);

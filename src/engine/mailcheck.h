@@ -16,6 +16,7 @@
 #include "engine/pop3acc.h"
 
 #include <cstdint>
+#include <functional>
 
 // Creates the engine objects (the queue lock among them, so that a CheckCmd
 // during loading finds it) and remembers the interfaces, which must outlive
@@ -48,8 +49,12 @@ void MailCheck_Abort(uint32_t code);
 
 // Cancels a running check and waits until the worker has ended; the
 // worker's blocking calls to the windows return at once meanwhile. Before a
-// settings or profiles dialog opens (accounts may then change).
-void MailCheck_WaitIdle();
+// settings or profiles dialog opens (accounts may then change). The worker
+// may still be inside a step that does not look at the cancel (a sound that
+// plays to its end): `pump`, when given, is called about every 20 ms until
+// the worker has ended, with the milliseconds waited so far, so that the
+// caller's event loop runs and it can say why it waits.
+void MailCheck_WaitIdle(const std::function<void(int64_t waitedMs)>& pump = {});
 
 // Waits until the worker has ended without cancelling it (the command line).
 void MailCheck_Wait();

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <set>
 #include <sys/stat.h>
 
 namespace {
@@ -15,6 +16,7 @@ namespace {
 std::mutex g_lock;
 ca_context* g_ctx = nullptr;
 uint32_t g_nextId = 1;
+std::set<uint32_t> g_waited; // ids of sounds someone waits for
 
 ca_context* _context() {
     if (!g_ctx && ca_context_create(&g_ctx) != CA_SUCCESS) g_ctx = nullptr;
@@ -74,6 +76,7 @@ int Sound_PlayFile(const std::string& path, bool wait) {
             id = g_nextId++;
             rc = ca_context_play_full(c, id, p, wait ? _finished : nullptr, done);
             ca_proplist_destroy(p);
+            if (rc == CA_SUCCESS && wait) g_waited.insert(id);
         }
     }
     if (rc != CA_SUCCESS) {
@@ -96,6 +99,17 @@ int Sound_PlayFile(const std::string& path, bool wait) {
         const bool finished = done->finished;
         g.unlock();
         if (finished) delete done;
+        std::lock_guard<std::mutex> cg(g_lock);
+        g_waited.erase(id);
     }
     return 0;
+}
+
+void Sound_CancelAll() {
+    std::lock_guard<std::mutex> g(g_lock);
+    // A cancelled sound reports its end through its callback, which wakes
+    // the waiter.
+    if (g_ctx)
+        for (const uint32_t id : g_waited)
+            ca_context_cancel(g_ctx, id);
 }

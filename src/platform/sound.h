@@ -9,5 +9,10 @@
 // libcanberra error (negative) or ENOENT.
 int Sound_PlayFile(const std::string& path, bool wait);
 
+// Ends every sound played with `wait` that is still playing, so that its
+// caller returns now (a check being cancelled must not wait for the end of
+// a long sound). Any thread.
+void Sound_CancelAll();
+
 // The desktop's default alert sound (the "bell" event of the sound theme).
 void Sound_Beep();

@@ -48,6 +48,7 @@ class RecordingUi : public ENGINE_UI {
     std::atomic<bool> network{true}, clientStarts{true};
     // Called (on the UI thread) when the worker asks for a password.
     std::function<uint32_t(const ACCOUNT&, std::string*)> onPassword;
+    std::function<void()> onSound; // on the worker, as a synchronous sound plays
     // Blocking calls that reach the UI thread; false: they stay queued.
     std::atomic<bool> serving{true};
 
@@ -105,7 +106,10 @@ class RecordingUi : public ENGINE_UI {
         *pw = answer->second;
         return answer->first;
     }
-    void PlaySound(std::string_view file, bool) override { Record("sound " + std::string(file)); }
+    void PlaySound(std::string_view file, bool) override {
+        Record("sound " + std::string(file));
+        if (onSound) onSound();
+    }
     bool LaunchMailClient(ACCOUNT* acc) override {
         Record("client " + (acc ? acc->Name : std::string("-")));
         return clientStarts;

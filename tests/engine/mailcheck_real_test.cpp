@@ -273,6 +273,24 @@ TEST_F(Engine, StopWhileTheWorkerWaitsForTheWindows) {
     EXPECT_EQ(MailCheck_Start(nullptr), ERR_NOT_READY) << "no check after shutdown began";
 }
 
+// A sound plays to its end whatever the cancel says: the caller's loop must
+// keep running meanwhile instead of a join that freezes the tray.
+TEST_F(Engine, WaitIdleKeepsTheCallerRunningWhileASoundEnds) {
+    std::atomic<bool> playing{false};
+    env_.ui.onSound = [&] {
+        playing = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    };
+    Queue_PushAndCheck(0);
+    for (int i = 0; i < 1000 && !playing; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(playing);
+    int pumped = 0;
+    MailCheck_WaitIdle([&](int64_t) { ++pumped; });
+    EXPECT_GT(pumped, 0);
+    EXPECT_EQ(MailCheck_IsRunning(), 0);
+}
+
 TEST_F(Engine, WaitIdleBeforeADialogWhileTheWorkerAsksForAPassword) {
     AskFor(0);
     env_.ui.onPassword = [](const ACCOUNT&, std::string* pw) {

@@ -277,8 +277,8 @@ void App_Shutdown() {
         }
         if (const std::string failed = Reg_TakeWriteFailure(); !failed.empty())
             UserMsg_Show("Reg_UpdateMsgStatus", failed, UM_OK | UM_ICONERROR);
-        if (APP_WINDOWS* win = MainWnd_Windows()) win->CloseMailBox();
     }
+    if (APP_WINDOWS* win = MainWnd_Windows()) win->CloseAll();
     if (w) w->DestroyMenu();
     Timers_Shutdown();
     if (w) w->ShowIcon(ICON_OFF);

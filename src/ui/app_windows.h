@@ -33,8 +33,11 @@ class APP_WINDOWS {
     virtual void ProgressClose() = 0;
     virtual int ProgressDownload(std::shared_ptr<CHECK_COMPLETION> completion) = 0;
 
-    // Closes the MailBox window at shutdown (its boxes are already marked).
-    virtual void CloseMailBox() = 0;
+    // At shutdown, before the settings are saved: closes every window that
+    // shows or holds accounts or records (the MailBox window, viewers,
+    // compose windows, dialogs, progress boxes, the popup), so that nothing
+    // changes them after the save. The MailBox's boxes are already marked.
+    virtual void CloseAll() = 0;
 
     // A message box; returns the answer (user_message.h numbers).
     virtual int MessageBox(const std::string& caption, const std::string& text, unsigned flags) = 0;

@@ -117,7 +117,17 @@ void UiWindows::ProgressClose() {
 int UiWindows::ProgressDownload(std::shared_ptr<CHECK_COMPLETION> completion) {
     return Progress_StartMessage(nullptr, std::move(completion));
 }
-void UiWindows::CloseMailBox() {}
+void UiWindows::CloseAll() {
+    Progress_Close();
+    NewMailPopup(0);
+    // A modal dialog ends its own loop when closed; one that refuses stays,
+    // and the loop below must not spin on it.
+    while (QWidget* modal = QApplication::activeModalWidget()) {
+        if (!modal->close()) break;
+    }
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible() && w != UiWindows_StatusWindow() && !qobject_cast<QMenu*>(w)) w->close();
+}
 
 int UiWindows::MessageBox(const std::string& caption, const std::string& text, unsigned flags) {
     QMessageBox box;

@@ -16,7 +16,7 @@ class UiWindows final : public APP_WINDOWS {
     void ProgressSetStatus(const std::string& text) override;
     void ProgressClose() override;
     int ProgressDownload(std::shared_ptr<CHECK_COMPLETION> completion) override;
-    void CloseMailBox() override;
+    void CloseAll() override;
     int MessageBox(const std::string& caption, const std::string& text, unsigned flags) override;
     void NewMailPopup(int count) override;
     uint32_t AskPassword(const std::string& accountName, std::string* password) override;

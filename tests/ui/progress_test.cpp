@@ -1,8 +1,10 @@
 #include "common/status.h"
 #include "ui/newmail_popup.h"
 #include "ui/progress.h"
+#include "ui/windows.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
@@ -162,6 +164,28 @@ TEST(NewMailPopup, SecondAnnouncementUpdatesTheCountAndButtonsAct) {
     EXPECT_EQ(NewMail_Window(), nullptr);
     EXPECT_EQ(later, 1);
     NewMail_SetActions({});
+}
+
+// At shutdown nothing that shows records may outlive the save: a dialog in
+// its own loop ends, and the other windows close.
+TEST(UiWindows, CloseAllLeavesNoWindowOpen) {
+    UiWindows windows;
+    windows.ProgressStart(true);
+    NewMail_Popup(2);
+    QDialog dialog;
+    bool closed = false;
+    later(20, [&] {
+        windows.CloseAll();
+        closed = !dialog.isVisible();
+        dialog.reject(); // ends the loop whatever CloseAll did
+    });
+    dialog.exec();
+    EXPECT_TRUE(closed);
+    pump(20);
+    for (QWidget* w : QApplication::topLevelWidgets())
+        EXPECT_FALSE(w->isVisible()) << w->metaObject()->className();
+    EXPECT_EQ(Progress_Window(), nullptr);
+    EXPECT_EQ(NewMail_Window(), nullptr);
 }
 
 } // namespace

@@ -103,6 +103,8 @@ class MainWnd final : public QObject, public ENGINE_UI, public ENGINE_TIMERS {
     void KillTimer(int id) override;
     DATETIME Now() override;
     bool TimerRunning(int id) const;
+    // A click on the tray icon, as the tray reports it.
+    void OnTrayActivated(QSystemTrayIcon::ActivationReason reason);
 
     // The network or the machine came back: catch up on missed checks.
     void Wake(const char* why);
@@ -124,7 +126,6 @@ class MainWnd final : public QObject, public ENGINE_UI, public ENGINE_TIMERS {
     // when it did not run in time or the worker is unblocked.
     bool sendAndWait(std::function<void()> fn, int timeoutMs);
     void onTimer(int id);
-    void onActivated(QSystemTrayIcon::ActivationReason reason);
     void buildMenu();
     void setTrayIcon(int icon);
     void openWindow(APP_WINDOW w);

@@ -43,7 +43,7 @@ void MainWnd::AddTrayIcon(int icon, const std::string& tip) {
         tray_ = new QSystemTrayIcon(this);
         tray_->setContextMenu(menu_);
         connect(tray_, &QSystemTrayIcon::activated, this,
-                [this](QSystemTrayIcon::ActivationReason r) { onActivated(r); });
+                [this](QSystemTrayIcon::ActivationReason r) { OnTrayActivated(r); });
     }
     tray_->setToolTip(QText_From(tip_));
     setTrayIcon(icon);
@@ -246,9 +246,13 @@ void MainWnd::PopupMenu() {
 
 // ---- Mouse ---------------------------------------------------------------------
 
-void MainWnd::onActivated(QSystemTrayIcon::ActivationReason reason) {
+void MainWnd::OnTrayActivated(QSystemTrayIcon::ActivationReason reason) {
     if (reason == QSystemTrayIcon::Context) return; // Qt opens the context menu itself
     if (!loaded_) return;
+    // A StatusNotifier host reports a double click as two activations: the
+    // second one while the first waits for its double-click time is one.
+    if (reason == QSystemTrayIcon::Trigger && TimerRunning(TIMER_CLICK))
+        reason = QSystemTrayIcon::DoubleClick;
     if (reason == QSystemTrayIcon::Trigger) {
         const int dbl = QGuiApplication::styleHints()->mouseDoubleClickInterval();
         SetTimer(TIMER_CLICK, dbl + 10, 0);

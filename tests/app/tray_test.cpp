@@ -190,6 +190,17 @@ TEST_F(TrayWindow, MissingWindowsSaySoAndMailClientFailureIsShown) {
     EXPECT_EQ(boxes_[1], "Mail client not found\n(/nonexistent/mail-reader -x)");
 }
 
+TEST_F(TrayWindow, TwoActivationsWithinTheDoubleClickTimeAreADoubleClick) {
+    wnd_->HandleMessage(WM_LOAD_MESSAGES_FAST, 0, 0);
+    GlobalData_SetParam(GD_DEFMENU, CMD_SHOW_MAILBOXES);
+    wnd_->OnTrayActivated(QSystemTrayIcon::Trigger);
+    EXPECT_TRUE(wnd_->TimerRunning(TIMER_CLICK));
+    EXPECT_TRUE(boxes_.empty());
+    wnd_->OnTrayActivated(QSystemTrayIcon::Trigger); // how StatusNotifier hosts report it
+    EXPECT_FALSE(wnd_->TimerRunning(TIMER_CLICK)) << "no single click after the double one";
+    EXPECT_EQ(boxes_.size(), 1u) << "the default action ran (its window is missing here)";
+}
+
 TEST_F(TrayWindow, BlinkStoppedOnItsSecondFrameLeavesTheNewMailIcon) {
     wnd_->HandleMessage(WM_LOAD_MESSAGES_FAST, 0, 0);
     wnd_->ShowIcon(ICON_BLINK2);

@@ -1,0 +1,110 @@
+// The MailBox window's model at the size of large boxes: filling the list
+// from a box of 50,000 records, sorting it by each column, finding a text in
+// its last row, and opening the window on 10 accounts of 10,000 records.
+#include "settings/account.h"
+#include "settings/msgbox.h"
+#include "ui/mailbox/mailbox_model.h"
+
+#include <benchmark/benchmark.h>
+
+#include <random>
+#include <string>
+
+namespace {
+
+constexpr int kBig = 50000;
+
+// An account with `count` records in shuffled order, with varied texts,
+// sizes and dates, as a long-kept box looks.
+ACCOUNT* makeAccount(const std::string& name, int count, uint32_t seed) {
+    ACCOUNT* acc = Account_Get(name.c_str(), -1);
+    if (acc) return acc;
+    acc = Account_Add(name, nullptr);
+    std::mt19937 rng(seed);
+    for (int i = 0; i < count; ++i) {
+        const int n = static_cast<int>(rng() % 100000);
+        MSG_RECORD r = MsgRecord_Empty();
+        MsgRecord_SetText(r.MsgId, name + "-uidl-" + std::to_string(i));
+        MsgRecord_SetText(r.From, "Sender " + std::to_string(n) + " <s" + std::to_string(n) +
+                                      "@example.invalid>");
+        MsgRecord_SetText(r.To, "me" + std::to_string(n % 7) + "@example.invalid");
+        MsgRecord_SetText(r.Subject, "Re: subject of message number " + std::to_string(n) + " (" +
+                                         std::to_string(i) + ")");
+        r.Size = static_cast<int32_t>(rng() % 5000000);
+        MsgRecord_SetText(r.SizeText, MsgRecord_SizeKB(r.Size));
+        r.Date = DATETIME{static_cast<uint16_t>(2000 + rng() % 25),
+                          static_cast<uint16_t>(1 + rng() % 12),
+                          0,
+                          static_cast<uint16_t>(1 + rng() % 28),
+                          static_cast<uint16_t>(rng() % 24),
+                          static_cast<uint16_t>(rng() % 60),
+                          static_cast<uint16_t>(rng() % 60),
+                          0};
+        r.Status = i % 10 == 0 ? MSG_UNREAD : MSG_OLD;
+        MsgBox_AddMsg(&acc->hMsgBox, &r, acc, 0);
+    }
+    MsgBox_Recount(acc->hMsgBox, acc);
+    return acc;
+}
+
+void bigBox() {
+    Account_FreeAll();
+    makeAccount("big", kBig, 1);
+}
+
+void BM_Fill(benchmark::State& state) {
+    bigBox();
+    MailBoxModel model;
+    model.Open("");
+    for (auto _ : state) {
+        state.PauseTiming();
+        model.SelectNode(0);
+        state.ResumeTiming();
+        model.SelectNode(1);
+    }
+    if (model.List().Count() != kBig) state.SkipWithError("rows missing");
+}
+BENCHMARK(BM_Fill)->Unit(benchmark::kMillisecond);
+
+void BM_Sort(benchmark::State& state) {
+    bigBox();
+    MailBoxModel model;
+    model.Open("");
+    const int column = static_cast<int>(state.range(0));
+    for (auto _ : state)
+        model.ClickHeader(column); // each click sorts, in turn up and down
+    state.SetLabel(model.List().HeaderText(column));
+}
+BENCHMARK(BM_Sort)->DenseRange(MBCOL_FROM, MBCOL_DATE)->Unit(benchmark::kMillisecond);
+
+void BM_FindInLastRow(benchmark::State& state) {
+    bigBox();
+    MailBoxModel model;
+    model.Open("");
+    const std::string& subject = model.List().Row(kBig - 1).subject;
+    const std::string text = subject.substr(subject.rfind('(')); // in this row only
+    const bool matchCase = state.range(0) != 0;
+    for (auto _ : state) {
+        model.SetSelection({0}, 0);
+        const MAILBOX_OUTCOME out = model.Find(text, matchCase, true);
+        if (out.notice) state.SkipWithError("not found");
+    }
+    state.SetLabel(matchCase ? "match case" : "any case");
+}
+BENCHMARK(BM_FindInLastRow)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+void BM_Open10x10k(benchmark::State& state) {
+    Account_FreeAll();
+    for (int a = 0; a < 10; ++a)
+        makeAccount("account" + std::to_string(a), 10000, static_cast<uint32_t>(a + 7));
+    for (auto _ : state) {
+        MailBoxModel model;
+        model.Open("Default");
+        benchmark::DoNotOptimize(model.List().Count());
+    }
+}
+BENCHMARK(BM_Open10x10k)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+BENCHMARK_MAIN();

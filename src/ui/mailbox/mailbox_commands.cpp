@@ -8,6 +8,7 @@
 #include "engine/schedule.h"
 #include "net/fastpop3.h"
 #include "settings/msgbox.h"
+#include "settings/msgbox_reg.h"
 
 #include <cstring>
 #include <unordered_set>
@@ -66,6 +67,10 @@ void MailBoxModel::afterRowChanges(ACCOUNT* account, MAILBOX_OUTCOME* out, bool 
     if (stale) fillList(true);
     changes_ |= MBCH_ROW_DATA;
     out->trayRefresh = !MailCheck_IsRunning();
+    // However many records failed to reach the store: one box.
+    if (std::string failed = Reg_TakeWriteFailure(); !failed.empty() && !out->notice)
+        out->notice =
+            MAILBOX_NOTICE{"Reg_UpdateMsgStatus", std::move(failed), UM_OK | UM_ICONERROR};
 }
 
 // ---- Marking ----------------------------------------------------------------

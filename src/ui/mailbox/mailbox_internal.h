@@ -66,10 +66,9 @@ inline int AccountIndex(const ACCOUNT* account) {
     return account && Account_IndexOf(account, &index) == 0 ? index : -1;
 }
 
-// One pass that changes many records: the store writes commit together and
-// a failing store shows one box, not one per record.
+// One pass that changes many records: the store writes commit together.
+// Writes that failed are taken once afterwards (afterRowChanges).
 struct BulkWrite {
-    UserMsgBatch boxes;
     RegStoreBatch batch;
 };
 

@@ -58,6 +58,16 @@ bool accountBusy(ACCOUNT* account) {
     return Account_IndexOf(account, &index) == 0 && MailCheck_IsBusy(index);
 }
 
+// Runs `change` on the account's box unless the worker owns it; the queue
+// lock keeps the worker from taking it up meanwhile. False when busy.
+template <typename Fn> bool changeBoxIfFree(ACCOUNT* account, Fn change) {
+    if (!Queue_Lock()) return false;
+    const bool busy = accountBusy(account);
+    if (!busy) change();
+    Queue_Unlock();
+    return !busy;
+}
+
 } // namespace
 
 uint32_t FastDelete_Run(ACCOUNT* account, const std::vector<std::string>& ids,
@@ -67,19 +77,20 @@ uint32_t FastDelete_Run(ACCOUNT* account, const std::vector<std::string>& ids,
     FASTPOP3_RESULT& out = result ? *result : ignored;
     out = FASTPOP3_RESULT{};
     if (!account || ids.empty()) return out.status = ERR_BADARG;
-    // The worker owns the box while it checks the account.
-    if (accountBusy(account)) {
+    // The worker owns the box while it checks the account. Whatever becomes
+    // of the session, the next check deletes what is left.
+    const bool marked = changeBoxIfFree(account, [&] {
+        for (const std::string& id : ids) {
+            int index = -1;
+            MSG_RECORD* r = MsgBox_FindMsg(account->hMsgBox, id.c_str(), &index);
+            if (r && r->Status != MSG_TO_DELETE)
+                MsgBox_SetStatus(account->hMsgBox, r, index, MSG_TO_DELETE, account);
+        }
+    });
+    if (!marked) {
         DebugLog_Write("FastDelete: \"%s\" is being checked; nothing deleted now\n",
                        account->Name.c_str());
         return out.status = ERR_EXISTS;
-    }
-
-    // Whatever becomes of the session, the next check deletes what is left.
-    for (const std::string& id : ids) {
-        int index = -1;
-        MSG_RECORD* r = MsgBox_FindMsg(account->hMsgBox, id.c_str(), &index);
-        if (r && r->Status != MSG_TO_DELETE)
-            MsgBox_SetStatus(account->hMsgBox, r, index, MSG_TO_DELETE, account);
     }
 
     FASTPOP3_SESSION session;
@@ -131,15 +142,11 @@ uint32_t FastDelete_Run(ACCOUNT* account, const std::vector<std::string>& ids,
     // The box no longer matches a STAT taken before: the next check must walk
     // the listing instead of taking the server for unchanged.
     account->LastSTAT[0] = '\0';
-    if (!out.deleted.empty()) {
-        if (accountBusy(account)) {
-            // A check started meanwhile; it finds the deleted messages gone.
-            DebugLog_Write("FastDelete: \"%s\" is being checked; its check drops the records\n",
-                           account->Name.c_str());
-        } else {
-            MsgBox_DropMsgs(account->hMsgBox, out.deleted, account);
-        }
-    }
+    if (!out.deleted.empty() &&
+        !changeBoxIfFree(account, [&] { MsgBox_DropMsgs(account->hMsgBox, out.deleted, account); }))
+        // A check started meanwhile; it finds the deleted messages gone.
+        DebugLog_Write("FastDelete: \"%s\" is being checked; its check drops the records\n",
+                       account->Name.c_str());
     DebugLog_Write("FastDelete: \"%s\": 0x%X, %zu of %zu deleted\n", account->Name.c_str(),
                    out.status, out.deleted.size(), ids.size());
     if (options.showBoxes)

@@ -36,6 +36,7 @@ ENGINE_TIMERS* g_timers = nullptr;
 std::recursive_timed_mutex g_queueMu;
 std::vector<int32_t> g_queue; // under g_queueMu; back() is the top
 int g_current = -1;           // under g_queueMu: the account being checked
+bool g_walkingAll = false;    // under g_queueMu: the run's end walks every box
 
 // The queue as the scheduler reaches it; also what QueueGuard takes here.
 const SCHEDULE_QUEUE kQueue{Queue_Lock,   Queue_Unlock,     Queue_PushAndCheck,
@@ -327,6 +328,11 @@ void _endRun(const WORKER_RUN& run, const RUN_STATE& st) {
 // Recounts every box while this run still counts as running, so no window
 // changes a box while it is walked here.
 void _recountBoxes() {
+    auto walking = [](bool on) {
+        QueueGuard lock(&kQueue);
+        if (lock.ok()) g_walkingAll = on;
+    };
+    walking(true);
     const bool mailBoxOpen = g_ui->IsMailBoxOpen();
     for (int i = 0; i < Account_GetCount(); ++i) {
         ACCOUNT* acc = Account_Get(nullptr, i);
@@ -334,6 +340,7 @@ void _recountBoxes() {
         MsgBox_Recount(acc->hMsgBox, acc);
         if (mailBoxOpen) g_ui->MailBoxRefresh(acc);
     }
+    walking(false);
 }
 
 // Record writes that failed during the run: one box for all of them.
@@ -492,8 +499,8 @@ int MailCheck_IsRunning() {
 int MailCheck_IsBusy(int index) {
     QueueGuard lock(&kQueue);
     if (!lock.ok()) return 1;
-    const bool busy =
-        g_current == index || std::find(g_queue.begin(), g_queue.end(), index) != g_queue.end();
+    const bool busy = g_walkingAll || g_current == index ||
+                      std::find(g_queue.begin(), g_queue.end(), index) != g_queue.end();
     return busy ? 1 : 0;
 }
 

@@ -65,8 +65,10 @@ void MailCheck_Stop();
 
 // 1 from MailCheck_Start until the worker has ended, else 0.
 int MailCheck_IsRunning();
-// 1 while account `index` is queued or being checked: its box must not be
-// changed by the windows.
+// 1 while account `index` is queued or being checked, or while the run's
+// end recounts every box: its box must not be changed by the windows. The
+// answer holds as long as the caller keeps the queue lock (Queue_Lock): the
+// worker takes it before it moves to another account or to the recount.
 int MailCheck_IsBusy(int index);
 
 // The remind-later flag of the new-mail popup ("Remind Later" sets it; an

@@ -48,7 +48,8 @@ class RecordingUi : public ENGINE_UI {
     std::atomic<bool> network{true}, clientStarts{true};
     // Called (on the UI thread) when the worker asks for a password.
     std::function<uint32_t(const ACCOUNT&, std::string*)> onPassword;
-    std::function<void()> onSound; // on the worker, as a synchronous sound plays
+    std::function<void()> onSound;           // on the worker, as a synchronous sound plays
+    std::function<void(ACCOUNT*)> onRefresh; // on the worker, as the run's end recounts
     // Blocking calls that reach the UI thread; false: they stay queued.
     std::atomic<bool> serving{true};
 
@@ -87,7 +88,9 @@ class RecordingUi : public ENGINE_UI {
     void AccountChecked(uint32_t, ACCOUNT* acc) override {
         Blocking([this, name = acc->Name] { Record("checked " + name); }, 60000);
     }
-    void MailBoxRefresh(ACCOUNT*) override {}
+    void MailBoxRefresh(ACCOUNT* acc) override {
+        if (onRefresh) onRefresh(acc);
+    }
     void ShowMailBoxes() override { Record("mailboxes"); }
     void NewMailPopup(int count) override {
         Blocking([this, count] { Record("popup " + std::to_string(count)); }, 60000);

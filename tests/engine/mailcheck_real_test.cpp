@@ -273,6 +273,24 @@ TEST_F(Engine, StopWhileTheWorkerWaitsForTheWindows) {
     EXPECT_EQ(MailCheck_Start(nullptr), ERR_NOT_READY) << "no check after shutdown began";
 }
 
+// The run's end walks every box, also after a cancel that left the current
+// account set: no window may change any box meanwhile.
+TEST_F(Engine, EveryBoxIsBusyWhileTheRunRecountsThem) {
+    env_.ui.mailBoxOpen = true;
+    std::vector<int> freeWhileWalking;
+    env_.ui.onRefresh = [&](ACCOUNT*) {
+        for (int i = 0; i < Account_GetCount(); ++i)
+            if (!MailCheck_IsBusy(i)) freeWhileWalking.push_back(i);
+    };
+    Queue_PushAndCheck(0);
+    WaitForEvent("account a1");
+    MailCheck_Abort(ERR_CANCELLED);
+    ASSERT_TRUE(WaitForCheck());
+    MailCheck_WaitIdle();
+    EXPECT_TRUE(freeWhileWalking.empty()) << freeWhileWalking.size();
+    EXPECT_EQ(MailCheck_IsBusy(1), 0);
+}
+
 // A sound plays to its end whatever the cancel says: the caller's loop must
 // keep running meanwhile instead of a join that freezes the tray.
 TEST_F(Engine, WaitIdleKeepsTheCallerRunningWhileASoundEnds) {

@@ -1,7 +1,10 @@
 // Draws the tray icons (states 120 to 126) and the application icon into
-// resources/icons. Run by hand after changing a drawing; the PNGs are
+// resources/icons, and the MailBox window's images (mailbox_icons.cpp) into
+// resources/icons/mailbox. Run by hand after changing a drawing; the PNGs are
 // committed so that building the program needs no drawing step.
 //   build/dev/tools/make_icons resources/icons
+#include "mailbox_icons.h"
+
 #include <QDir>
 #include <QGuiApplication>
 #include <QImage>
@@ -159,6 +162,8 @@ int main(int argc, char** argv) {
             trayIcon(st, size).save(dir + QStringLiteral("/tray-%1-%2.png").arg(st.id).arg(size));
     for (int size : {32, 48, 64, 128, 256})
         appIcon(size).save(dir + QStringLiteral("/inboxwarden-%1.png").arg(size));
+    QDir().mkpath(dir + QStringLiteral("/mailbox"));
+    MailboxIcons_Write(dir + QStringLiteral("/mailbox"));
     std::printf("icons written to %s\n", qPrintable(dir));
     return 0;
 }

@@ -1,7 +1,7 @@
 // Renders the program's windows into PNGs for docs/screenshots: the check
 // progress window, the download box, the new-mail popup, the tray menu, the
-// no-tray status window and the tray icon states on a light and a dark
-// panel. Runs on a private temporary store.
+// no-tray status window, the tray icon states and the MailBox window's
+// images on a light and a dark panel. Runs on a private temporary store.
 //   INBOXWARDEN_REGISTRY=/tmp/x.db build/dev/tools/screenshots docs/screenshots
 #include "app/mainwnd.h"
 #include "app/tray.h"
@@ -10,6 +10,7 @@
 #include "settings/globaldata.h"
 #include "settings/msgbox_reg.h"
 #include "settings/reg.h"
+#include "ui/images.h"
 #include "ui/newmail_popup.h"
 #include "ui/progress.h"
 #include "ui/windows.h"
@@ -51,12 +52,62 @@ void iconSheet() {
         .save(g_dir + "/tray-icons.png");
 }
 
+// Every MailBox image through the accessor, at 1x and as a scaled screen
+// draws it, on a light and on a dark panel, each with its number.
+void imageSheet() {
+    struct Row {
+        const char* title;
+        QIcon (*icon)(int);
+        const int* ids;
+        size_t count;
+        int size;
+    };
+    const Row rows[] = {
+        {"list", Images_Status, IMAGES_STATUS, std::size(IMAGES_STATUS), IMAGES_LIST_SIZE},
+        {"tree", Images_Tree, IMAGES_TREE, std::size(IMAGES_TREE), IMAGES_LIST_SIZE},
+        {"toolbar", Images_Tool, IMAGES_TOOLBAR, std::size(IMAGES_TOOLBAR), IMAGES_TOOL_SIZE},
+    };
+    const int cell = 64, label = 70, panelH = 290;
+    QImage out(label + 14 * cell + 16, 2 * panelH, QImage::Format_RGB32);
+    QPainter p(&out);
+    QFont small = p.font();
+    small.setPixelSize(10);
+    p.setFont(small);
+    for (int panel = 0; panel < 2; ++panel) {
+        const bool dark = panel == 1;
+        const int top = panel * panelH;
+        p.fillRect(0, top, out.width(), panelH,
+                   dark ? QColor(0x24, 0x24, 0x2A) : QColor(0xF2, 0xF2, 0xF2));
+        p.setPen(dark ? QColor(0xDD, 0xDD, 0xDD) : QColor(0x33, 0x33, 0x33));
+        int y = top + 12;
+        for (const Row& r : rows)
+            for (double dpr : {1.0, 2.0}) {
+                const int px = int(r.size * dpr);
+                p.drawText(QRect(8, y, label, px), Qt::AlignVCenter,
+                           QStringLiteral("%1 %2x").arg(r.title).arg(dpr));
+                for (size_t i = 0; i < r.count; ++i) {
+                    const int x = label + int(i) * cell + (cell - px) / 2;
+                    QPixmap pm = r.icon(r.ids[i]).pixmap(QSize(r.size, r.size), dpr);
+                    pm.setDevicePixelRatio(1);
+                    p.drawPixmap(x, y, pm);
+                    if (dpr == 2.0)
+                        p.drawText(QRect(label + int(i) * cell, y + px, cell, 16), Qt::AlignCenter,
+                                   QString::number(r.ids[i]));
+                }
+                y += px + (dpr == 2.0 ? 22 : 8);
+            }
+    }
+    p.end();
+    out.save(g_dir + "/mailbox-images.png");
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     g_dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
     iconSheet();
+    imageSheet();
 
     REGKEY* root = nullptr;
     Reg_OpenRoot(&root, REG_ROOT_PATH);

@@ -85,12 +85,21 @@ class StatusPanel : public QWidget {
 
 QPointer<StatusPanel> g_status;
 bool g_statusShownOnce = false;
+QPointer<QWidget> g_boxOwner;
 
 } // namespace
 
 UiWindows::UiWindows() = default;
 UiWindows::~UiWindows() {
     delete g_status;
+}
+
+UiBoxOwner::UiBoxOwner(QWidget* owner) : previous_(g_boxOwner) {
+    g_boxOwner = owner;
+}
+
+UiBoxOwner::~UiBoxOwner() {
+    g_boxOwner = previous_;
 }
 
 bool UiWindows::Has(APP_WINDOW) {
@@ -130,7 +139,7 @@ void UiWindows::CloseAll() {
 }
 
 int UiWindows::MessageBox(const std::string& caption, const std::string& text, unsigned flags) {
-    QMessageBox box;
+    QMessageBox box(g_boxOwner);
     box.setWindowTitle(QText_From(caption));
     QString t = QText_From(text);
     t.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
@@ -185,7 +194,7 @@ void UiWindows::NewMailPopup(int count) {
 uint32_t UiWindows::AskPassword(const std::string& accountName, std::string* password) {
     bool ok = false;
     const QString typed = QInputDialog::getText(
-        nullptr, QStringLiteral("Password"),
+        g_boxOwner, QStringLiteral("Password"),
         QStringLiteral("Password for the account \"%1\":").arg(QText_From(accountName)),
         QLineEdit::Password, QString(), &ok);
     if (!ok) return ERR_CANCELLED;

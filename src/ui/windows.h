@@ -5,6 +5,9 @@
 
 #include "ui/app_windows.h"
 
+#include <QPointer>
+#include <QWidget>
+
 class UiWindows final : public APP_WINDOWS {
   public:
     UiWindows();
@@ -23,7 +26,20 @@ class UiWindows final : public APP_WINDOWS {
     void StatusWindow(StatusMode mode, int icon, const std::string& tip, QMenu* menu) override;
 };
 
+// While one lives, the boxes and prompts of MessageBox and AskPassword have
+// `owner` as their parent: a window that asks the user something puts it
+// in front of itself. Scopes nest; a deleted owner is forgotten.
+class UiBoxOwner {
+  public:
+    explicit UiBoxOwner(QWidget* owner);
+    ~UiBoxOwner();
+    UiBoxOwner(const UiBoxOwner&) = delete;
+    UiBoxOwner& operator=(const UiBoxOwner&) = delete;
+
+  private:
+    QPointer<QWidget> previous_;
+};
+
 // The window that stands in for the tray icon when no tray is available
 // (null when not shown); for tests and screenshots.
-class QWidget;
 QWidget* UiWindows_StatusWindow();

@@ -1,11 +1,19 @@
-// The MailBox window's model at the size of large boxes: filling the list
-// from a box of 50,000 records, sorting it by each column, finding a text in
-// its last row, and opening the window on 10 accounts of 10,000 records.
+// The MailBox window at the size of large boxes: filling the list from a
+// box of 50,000 records, sorting it by each column, finding a text in its
+// last row, and opening the window on 10 accounts of 10,000 records; first
+// the view model alone, then the window with its widgets (offscreen).
 #include "settings/account.h"
 #include "settings/msgbox.h"
 #include "ui/mailbox/mailbox_model.h"
+#include "ui/mailbox/mailbox_window.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QTreeView>
 
 #include <benchmark/benchmark.h>
+
+#include <cstdlib>
 
 #include <random>
 #include <string>
@@ -105,6 +113,60 @@ void BM_Open10x10k(benchmark::State& state) {
 }
 BENCHMARK(BM_Open10x10k)->Unit(benchmark::kMillisecond);
 
+// ---- The window: the model above plus the tree, the list and the texts ------
+
+void closeWindow(MailBoxWindow* w) {
+    w->CloseNow();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+void BM_WindowOpen10x10k(benchmark::State& state) {
+    Account_FreeAll();
+    for (int a = 0; a < 10; ++a)
+        makeAccount("account" + std::to_string(a), 10000, static_cast<uint32_t>(a + 7));
+    for (auto _ : state) {
+        MailBoxWindow* w = MailBox_Open({});
+        QCoreApplication::processEvents(); // laid out and drawn once
+        state.PauseTiming();
+        closeWindow(w);
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_WindowOpen10x10k)->Unit(benchmark::kMillisecond);
+
+void BM_WindowSortByHeader(benchmark::State& state) {
+    bigBox();
+    MailBoxWindow* w = MailBox_Open({});
+    QCoreApplication::processEvents();
+    const int column = static_cast<int>(state.range(0));
+    for (auto _ : state) {
+        emit w->List()->header()->sectionClicked(column); // as a click does
+        QCoreApplication::processEvents();
+    }
+    if (w->List()->model()->rowCount() != kBig) state.SkipWithError("rows missing");
+    closeWindow(w);
+}
+BENCHMARK(BM_WindowSortByHeader)->DenseRange(MBCOL_FROM, MBCOL_DATE)->Unit(benchmark::kMillisecond);
+
+void BM_WindowSelectAll(benchmark::State& state) {
+    bigBox();
+    MailBoxWindow* w = MailBox_Open({});
+    QCoreApplication::processEvents();
+    for (auto _ : state) {
+        w->Command(MBC_SELECT_ALL);
+        QCoreApplication::processEvents();
+    }
+    closeWindow(w);
+}
+BENCHMARK(BM_WindowSelectAll)->Unit(benchmark::kMillisecond);
+
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,26 +1,36 @@
 // Renders the program's windows into PNGs for docs/screenshots: the check
 // progress window, the download box, the new-mail popup, the tray menu, the
 // no-tray status window, the tray icon states and the MailBox window's
-// images on a light and a dark panel. Runs on a private temporary store.
+// images on a light and a dark panel, and the MailBox window (its list, the
+// Find box, the delete box, a dark theme). Runs on a private temporary store.
 //   INBOXWARDEN_REGISTRY=/tmp/x.db build/dev/tools/screenshots docs/screenshots
 #include "app/mainwnd.h"
 #include "app/tray.h"
 #include "engine/mailcheck.h"
 #include "settings/account.h"
 #include "settings/globaldata.h"
+#include "settings/msgbox.h"
 #include "settings/msgbox_reg.h"
 #include "settings/reg.h"
 #include "ui/images.h"
+#include "ui/mailbox/mailbox_window.h"
 #include "ui/newmail_popup.h"
 #include "ui/progress.h"
 #include "ui/windows.h"
 
 #include <QApplication>
+#include <QDialog>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
+#include <QPushButton>
+#include <QStyleFactory>
 #include <QTimer>
+#include <QTreeView>
+#include <QTreeWidget>
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -101,10 +111,155 @@ void imageSheet() {
     out.save(g_dir + "/mailbox-images.png");
 }
 
+struct Msg {
+    const char* from;
+    const char* subject;
+    int32_t status;
+    int32_t size;
+    DATETIME date;
+    bool attach = false;
+};
+
+DATETIME at(uint16_t d, uint16_t h, uint16_t m) {
+    return DATETIME{2025, 3, 0, d, h, m, 0, 0};
+}
+
+void fill(ACCOUNT* acc, const char* to, std::initializer_list<Msg> msgs) {
+    int n = 0;
+    for (const Msg& m : msgs) {
+        MSG_RECORD r = MsgRecord_Empty();
+        MsgRecord_SetText(r.MsgId, acc->Name + "-" + std::to_string(++n));
+        MsgRecord_SetText(r.From, m.from);
+        MsgRecord_SetText(r.To, to);
+        MsgRecord_SetText(r.Subject, m.subject);
+        MsgRecord_SetText(r.SizeText, MsgRecord_SizeKB(m.size));
+        r.Size = m.size;
+        r.Date = m.date;
+        r.Status = m.status;
+        r.HasAttach = m.attach ? 1 : 0;
+        MsgBox_AddMsg(&acc->hMsgBox, &r, acc, 1);
+    }
+    MsgBox_Recount(acc->hMsgBox, acc);
+}
+
+// Three accounts in three states: mail of every status, a failed check,
+// only old mail.
+void mailboxes() {
+    ACCOUNT* work = Account_Get("Work Mail", -1);
+    fill(work, "me@work.example",
+         {{"Ada Moreau <ada@work.example>", "Quarterly report, final figures", MSG_NEW, 48200,
+           at(14, 9, 12), true},
+          {"Build robot <ci@work.example>", "Nightly build 1482 passed", MSG_NOTIFIED, 3100,
+           at(14, 6, 2)},
+          {"Jonas Berg <jonas@work.example>", "Re: Lunch on Friday?", MSG_UNREAD, 2400,
+           at(13, 17, 45)},
+          {"Priya Nair <priya@partner.example>", "Contract draft v3", MSG_TO_DELETE, 512000,
+           at(13, 11, 30), true},
+          {"Facilities <office@work.example>", "Fire drill next Tuesday", MSG_OLD, 1800,
+           at(12, 8, 15)},
+          {"Newsletter <news@vendor.example>", "Spring offers inside", MSG_DELETED, 96400,
+           at(11, 20, 5)},
+          {"Liu Wei <liu@work.example>", "Slides for the review", MSG_QUIET, 1250000,
+           at(10, 15, 40), true},
+          {"Ada Moreau <ada@work.example>", "Agenda for Monday", MSG_OLD, 2900, at(10, 9, 0)}});
+    work->CheckResult = CR_OK;
+    work->LastCheck = at(14, 9, 30);
+    ACCOUNT* home = Account_Get("Home", -1);
+    fill(home, "me@home.example",
+         {{"Mum", "Photos from the weekend", MSG_UNREAD, 2400000, at(12, 19, 3), true}});
+    home->CheckResult = CR_FAILED;
+    std::strcpy(home->StatusText, "Connect: Connection refused (10061)");
+    ACCOUNT* lists = Account_Get("Lists", -1);
+    fill(lists, "lists@home.example",
+         {{"dev-announce", "[ANN] Release 4.2", MSG_OLD, 5600, at(9, 12, 0)},
+          {"dev-announce", "[ANN] Release 4.1.3", MSG_OLD, 4100, at(2, 12, 0)}});
+    lists->CheckResult = CR_OK;
+    lists->LastCheck = at(14, 8, 0);
+}
+
+// Selects an account the way a click in the tree does.
+void selectAccount(MailBoxWindow* w, const char* name) {
+    QTreeWidgetItem* root = w->Tree()->topLevelItem(0);
+    for (int i = 0; i < root->childCount(); ++i)
+        if (root->child(i)->data(0, Qt::UserRole).toString() == QLatin1String(name))
+            w->Tree()->setCurrentItem(root->child(i));
+}
+
+void mailboxShots(UiWindows& windows) {
+    GlobalData_GetRecord()->AttachCheck = 1;
+    GlobalData_SetParam(GD_BUTTONSIZE, 2);
+    GlobalData_SetParam(GD_LOGOSIZE, 2);
+    windows.Open(APP_WINDOW::MailBox);
+    MailBoxWindow* w = MailBox_Window();
+    w->resize(980, 520);
+    selectAccount(w, "Work Mail");
+    w->List()->setFocus();
+    save(w, "mailbox.png");
+
+    w->Command(MBC_FIND);
+    w->FindBox()->findChild<QLineEdit*>(QStringLiteral("findText"))->setText(QStringLiteral("ada"));
+    w->FindBox()->findChild<QPushButton*>(QStringLiteral("findNext"))->click();
+    QApplication::processEvents();
+    // The Find box is a window of its own: shown beside the MailBox.
+    QImage shot(w->width() + w->FindBox()->width() + 16, w->height(), QImage::Format_ARGB32);
+    shot.fill(QColor(0xd8, 0xd9, 0xdc));
+    {
+        QPainter p(&shot);
+        p.drawPixmap(0, 0, w->grab());
+        p.drawPixmap(w->width() + 16, 40, w->FindBox()->grab());
+    }
+    shot.save(g_dir + "/mailbox-find.png");
+    std::printf("%s/mailbox-find.png\n", qPrintable(g_dir));
+    w->FindBox()->close();
+
+    bool done = false;
+    QTimer::singleShot(300, [&] {
+        save(DeleteProgress_Window(), "mailbox-delete-now.png");
+        done = true;
+    });
+    DeleteProgress_Run(
+        w, "Work Mail", [&] { return done; }, [] { return std::string("Deleting messages"); },
+        [] {});
+    w->CloseNow();
+    QApplication::processEvents();
+
+    // The same window in a dark theme.
+    const QPalette light = QApplication::palette();
+    QStyle* style = QStyleFactory::create(QStringLiteral("Fusion"));
+    QApplication::setStyle(style);
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(0x2b, 0x2d, 0x31));
+    dark.setColor(QPalette::WindowText, QColor(0xe6, 0xe6, 0xe6));
+    dark.setColor(QPalette::Base, QColor(0x1e, 0x1f, 0x22));
+    dark.setColor(QPalette::AlternateBase, QColor(0x26, 0x28, 0x2b));
+    dark.setColor(QPalette::Text, QColor(0xe6, 0xe6, 0xe6));
+    dark.setColor(QPalette::Button, QColor(0x35, 0x37, 0x3b));
+    dark.setColor(QPalette::ButtonText, QColor(0xe6, 0xe6, 0xe6));
+    dark.setColor(QPalette::Highlight, QColor(0x3d, 0x6f, 0xb4));
+    dark.setColor(QPalette::HighlightedText, Qt::white);
+    dark.setColor(QPalette::ToolTipBase, QColor(0x35, 0x37, 0x3b));
+    dark.setColor(QPalette::ToolTipText, QColor(0xe6, 0xe6, 0xe6));
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        dark.setColor(QPalette::Disabled, role, QColor(0x7a, 0x7d, 0x82));
+    QApplication::setPalette(dark);
+    windows.Open(APP_WINDOW::MailBox);
+    w = MailBox_Window();
+    w->resize(980, 520);
+    selectAccount(w, "Work Mail");
+    w->List()->setFocus();
+    save(w, "mailbox-dark.png");
+    w->CloseNow();
+    QApplication::setPalette(light);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    QIcon appIcon;
+    for (int size : {32, 48, 64, 128, 256})
+        appIcon.addFile(QStringLiteral(":/icons/inboxwarden-%1.png").arg(size), QSize(size, size));
+    QApplication::setWindowIcon(appIcon);
     g_dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
     iconSheet();
     imageSheet();
@@ -152,6 +307,9 @@ int main(int argc, char** argv) {
     windows.StatusWindow(APP_WINDOWS::STATUS_RAISE, ICON_NEWMAIL,
                          "Inboxwarden: 3 new, 5 unread and 12 old messages", wnd.Menu());
     save(UiWindows_StatusWindow(), "status-window.png");
+
+    mailboxes();
+    mailboxShots(windows);
     MailCheck_Stop();
     return 0;
 }

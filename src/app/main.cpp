@@ -2,6 +2,7 @@
 // main window here, the one place that sees both.
 #include "app/app.h"
 #include "app/mainwnd.h"
+#include "app/tray.h"
 #include "engine/mailcheck.h"
 #include "ui/newmail_popup.h"
 #include "ui/progress.h"
@@ -10,6 +11,18 @@
 int main(int argc, char** argv) {
     UiWindows windows;
     MainWnd_SetWindows(&windows);
+    UI_APP_HOOKS hooks;
+    hooks.trayCommand = [](int command) { Tray_Command(command); };
+    hooks.launchMailClient = [](ACCOUNT* account) { return MailClient_Launch(account) != 0; };
+    hooks.trayRefresh = [] { Tray_UpdateSummary(nullptr, nullptr, nullptr); };
+    hooks.stopBlink = [] {
+        if (MainWnd* w = MainWnd::Instance()) w->SetNewMailBlink(false);
+    };
+    hooks.composeOpen = [] {
+        MainWnd* w = MainWnd::Instance();
+        return w && w->IsComposeOpen();
+    };
+    windows.SetAppHooks(std::move(hooks));
     Progress_SetAbortHandler([](uint32_t code) { MailCheck_Abort(code); });
     NEWMAIL_ACTIONS actions;
     actions.resultWindow = [] {

@@ -61,6 +61,10 @@ MainWnd* MainWnd::Instance() {
     return g_main;
 }
 
+bool MainWnd::IsMailBoxOpen() {
+    return windows_ && windows_->IsOpen(APP_WINDOW::MailBox);
+}
+
 bool MainWnd::onUiThread() const {
     return QThread::currentThread() == thread();
 }
@@ -84,6 +88,7 @@ void MainWnd::HandleMessage(int msg, intptr_t, intptr_t lparam) {
         break;
     case WM_SETTINGS_CHANGED:
         MenuRefresh();
+        if (windows_) windows_->SettingsChanged();
         break;
     case WM_CHECK_CMD:
         checkCmd();
@@ -138,6 +143,7 @@ void MainWnd::Command(int id) {
         else
             Timers_KillAll();
         if (QAction* a = MenuAction(CMD_ENABLE)) a->setChecked(on);
+        if (windows_) windows_->MailBoxCommand(MAILBOX_AUTO_SWITCHED);
         return;
     }
     case CMD_CANCEL_CHECK:
@@ -147,6 +153,11 @@ void MainWnd::Command(int id) {
         requestShutdown();
         return;
     case CMD_SHOW_MAILBOXES:
+        // An open MailBox comes to the front, unless the user is composing.
+        if (IsMailBoxOpen()) {
+            if (!composeOpen_ && windows_) windows_->MailBoxCommand(MAILBOX_FLASH);
+            return;
+        }
         openWindow(APP_WINDOW::MailBox);
         return;
     case CMD_ABOUT:
@@ -161,7 +172,7 @@ void MainWnd::Command(int id) {
         if (QAction* a = MenuAction(CMD_ABOUT)) a->setEnabled(loaded_);
         return;
     case CMD_MAIL_CLIENT:
-        if (MailClient_Launch(nullptr) && !mailBoxOpen_) SetNewMailBlink(false);
+        if (MailClient_Launch(nullptr) && !IsMailBoxOpen()) SetNewMailBlink(false);
         return;
     case CMD_HELP:
         openWindow(APP_WINDOW::Help);
@@ -207,7 +218,8 @@ void MainWnd::checkCmd() {
     if (text.empty()) return;
     // The boxes may still be loading: the scheduler keeps the command until
     // Check On Start has run.
-    Schedule_CheckCmd(text);
+    if (Schedule_CheckCmd(text) >= 0 && IsMailBoxOpen() && windows_)
+        windows_->MailBoxCommand(MAILBOX_RAISE);
 }
 
 // The worker may be inside a step that runs to its end after the cancel:

@@ -76,7 +76,7 @@ class MainWnd final : public QObject, public ENGINE_UI, public ENGINE_TIMERS {
     void UnblockWorker(bool on) override;
     bool IsSettingsDialogOpen() override { return settingsOpen_; }
     void BringSettingsDialogToFront() override;
-    bool IsMailBoxOpen() override { return mailBoxOpen_; }
+    bool IsMailBoxOpen() override;
     bool IsComposeOpen() override { return composeOpen_; }
     bool NetworkUsable() override;
     void ProgressStart() override;
@@ -112,8 +112,6 @@ class MainWnd final : public QObject, public ENGINE_UI, public ENGINE_TIMERS {
     // A message box on the UI thread, from any thread; while the worker is
     // unblocked (shutdown) a box from it gets its default answer at once.
     int ShowBox(std::string_view caption, std::string_view text, unsigned flags);
-    // The MailBox window tells whether it is open (the engine asks).
-    void SetMailBoxOpen(bool open) { mailBoxOpen_ = open; }
     void SetComposeOpen(bool open) { composeOpen_ = open; }
 
     // The new-mail popup's buttons.
@@ -154,7 +152,6 @@ class MainWnd final : public QObject, public ENGINE_UI, public ENGINE_TIMERS {
     bool statusSaid_ = false;
     std::atomic<bool> unblocked_{false};
     std::atomic<bool> settingsOpen_{false};
-    std::atomic<bool> mailBoxOpen_{false};
     std::atomic<bool> composeOpen_{false};
 };
 

@@ -181,11 +181,21 @@ void MainWnd::TrayUpdateSummary() {
     sendAndWait([this] { UpdateSummary(nullptr, nullptr, nullptr); }, 5000);
 }
 
-void MainWnd::AccountChecked(uint32_t, ACCOUNT*) {
-    // The MailBox window takes the result in; until it exists nothing shows it.
+void MainWnd::AccountChecked(uint32_t result, ACCOUNT* account) {
+    sendAndWait(
+        [this, result, account] {
+            if (windows_) windows_->MailBoxAccountChecked(result, account);
+        },
+        60000);
 }
 
-void MainWnd::MailBoxRefresh(ACCOUNT*) {}
+void MainWnd::MailBoxRefresh(ACCOUNT* account) {
+    sendAndWait(
+        [this, account] {
+            if (windows_) windows_->MailBoxRefresh(account);
+        },
+        60000);
+}
 
 void MainWnd::ShowMailBoxes() {
     Post(WM_SHOW_MAILBOXES);

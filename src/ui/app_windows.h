@@ -12,8 +12,28 @@
 
 class QMenu;
 
-// Windows that later parts of the program provide.
-enum class APP_WINDOW { MailBox, Settings, Profiles, Compose, About, Help, Viewer };
+// The program's windows; those that later parts of the program provide say
+// so when asked to open.
+enum class APP_WINDOW {
+    MailBox,
+    Settings,
+    Profiles,
+    Compose,
+    About,
+    Help,
+    Viewer,
+    Bounce,        // "Return an ERROR": the message back to its sender
+    Filter,        // "Add Filter"
+    SavedMessages, // the saved messages window
+    SystemInfo,    // the system information report
+};
+
+// The tray's commands to the MailBox window (APP_WINDOWS::MailBoxCommand).
+enum : int {
+    MAILBOX_AUTO_SWITCHED = 40085, // automatic checking was switched
+    MAILBOX_FLASH = 41001,         // "Show MailBoxes" while it is open
+    MAILBOX_RAISE = 41002,         // a check of one account requested from outside
+};
 
 class APP_WINDOWS {
   public:
@@ -23,8 +43,21 @@ class APP_WINDOWS {
     // missing one: its command says so in a box (Open does).
     virtual bool Has(APP_WINDOW w) = 0;
     // Opens the window (modal dialogs return when closed). A missing window
-    // shows "... is not available in this version." instead.
+    // shows "... is not available in this version." instead. The MailBox
+    // window, when open, comes to the front instead.
     virtual void Open(APP_WINDOW w) = 0;
+    // Whether the window is open. Any thread (the engine asks from its worker).
+    virtual bool IsOpen(APP_WINDOW w) = 0;
+
+    // The MailBox window's messages; nothing happens while it is closed.
+    // The engine checked an account (WM_ACCOUNT_CHECKED) / recounted its
+    // box; the worker waits meanwhile.
+    virtual void MailBoxAccountChecked(uint32_t result, ACCOUNT* account) = 0;
+    virtual void MailBoxRefresh(ACCOUNT* account) = 0;
+    // The tray's commands to it (MAILBOX_AUTO_SWITCHED, _FLASH, _RAISE).
+    virtual void MailBoxCommand(int command) = 0;
+    // WM_SETTINGS_CHANGED: the settings or accounts changed.
+    virtual void SettingsChanged() = 0;
 
     // The check progress window and the download box (src/ui/progress.h).
     virtual void ProgressStart(bool hideAllowed) = 0;

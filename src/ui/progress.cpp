@@ -18,7 +18,7 @@
 
 namespace {
 
-enum class Kind { Check, Download, Send };
+enum class Kind { Check, Download, Send, Delete };
 
 // The record's done flag is polled as well as announced by the close call:
 // the worker may finish (and post its close) at any moment relative to the
@@ -33,6 +33,7 @@ class ProgressDialog : public QDialog {
         : QDialog(owner), kind_(kind), completion_(std::move(completion)) {
         setWindowTitle(kind == Kind::Check      ? QStringLiteral("Check Mail Progress...")
                        : kind == Kind::Download ? QStringLiteral("Downloading Message...")
+                       : kind == Kind::Delete   ? QStringLiteral("Deleting Messages...")
                                                 : QStringLiteral("Send Mail Progress..."));
         setWindowIcon(QIcon(QStringLiteral(":/icons/tray-120-32.png")));
         account_ = new QLabel(QStringLiteral("Initializing..."), this);
@@ -59,6 +60,7 @@ class ProgressDialog : public QDialog {
             hide_->setVisible(kind == Kind::Send);
             skip_->setVisible(kind == Kind::Send);
         }
+        if (kind == Kind::Delete) setAccessibleDescription(QStringLiteral("Delete now"));
         auto* buttons = new QHBoxLayout;
         buttons->addStretch();
         buttons->addWidget(hide_);
@@ -81,6 +83,19 @@ class ProgressDialog : public QDialog {
         }
     }
 
+    // The delete box asks its operation instead of waiting for a record.
+    void PollWith(std::function<bool()> done, std::function<std::string()> status) {
+        pollDone_ = std::move(done);
+        pollStatus_ = std::move(status);
+        auto* poll = new QTimer(this);
+        connect(poll, &QTimer::timeout, this, [this] {
+            if (const std::string t = pollStatus_ ? pollStatus_() : std::string(); !t.empty())
+                SetStatus(QText_From(Text_CutUtf8(t, PROGRESS_TEXT_MAX)));
+            CloseIfDone();
+        });
+        poll->start(kPollMs);
+    }
+
     void SetAccount(const QString& t) { account_->setText(t); }
     void SetStatus(const QString& t) { status_->setText(t); }
     Kind kind() const { return kind_; }
@@ -90,6 +105,7 @@ class ProgressDialog : public QDialog {
     // done; the modeless window simply goes.
     void CloseIfDone() {
         if (completion_ && !completion_->IsDone()) return;
+        if (pollDone_ && !pollDone_()) return;
         if (kind_ == Kind::Check) {
             deleteLater();
             hide();
@@ -117,6 +133,7 @@ class ProgressDialog : public QDialog {
             abort(ERR_CANCELLED);
             break;
         case Kind::Send:
+        case Kind::Delete:
             if (onCancel) onCancel();
             break;
         }
@@ -144,6 +161,8 @@ class ProgressDialog : public QDialog {
 
     Kind kind_;
     std::shared_ptr<CHECK_COMPLETION> completion_;
+    std::function<bool()> pollDone_;
+    std::function<std::string()> pollStatus_;
     QLabel* account_;
     QLabel* status_;
     QPushButton* hide_;
@@ -154,6 +173,7 @@ class ProgressDialog : public QDialog {
 
 // UI-thread state.
 QPointer<ProgressDialog> g_window;
+QPointer<ProgressDialog> g_deleteBox;
 std::string g_account, g_status;
 ProgressAbortFn g_abort;
 // Where the modeless window was when hidden: the settings have no place for
@@ -276,6 +296,25 @@ int SendProgress_Run(QWidget* owner, std::string_view text,
     const int r = box.exec();
     g_window = previous;
     return r == 1 ? 1 : 2;
+}
+
+int DeleteProgress_Run(QWidget* owner, std::string_view account, std::function<bool()> done,
+                       std::function<std::string()> status, std::function<void()> onCancel) {
+    if (done && done()) return 1;
+    ProgressDialog box(Kind::Delete, owner, false, nullptr);
+    box.onCancel = std::move(onCancel);
+    box.SetAccount(QText_From(Text_CutUtf8(account, PROGRESS_TEXT_MAX)));
+    box.SetStatus(QStringLiteral("Connecting..."));
+    box.PollWith(std::move(done), std::move(status));
+    QPointer<ProgressDialog> previous = g_deleteBox;
+    g_deleteBox = &box;
+    const int r = box.exec();
+    g_deleteBox = previous;
+    return r == 1 ? 1 : 2;
+}
+
+QWidget* DeleteProgress_Window() {
+    return g_deleteBox;
 }
 
 void SendProgress_SetStatus(std::string_view text) {

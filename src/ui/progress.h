@@ -1,6 +1,7 @@
 // The check progress window (modeless, with Hide, Cancel and Skip), the
-// download progress box (modal, while one message is fetched) and the send
-// progress box (modal, while the SMTP client sends). One progress window is
+// download progress box (modal, while one message is fetched), the send
+// progress box (modal, while the SMTP client sends) and the delete box
+// (modal, while "Delete now" runs). One progress window is
 // open at a time.
 //
 // Every function here may be called from any thread: calls made off the UI
@@ -55,6 +56,17 @@ void SendProgress_SetStatus(std::string_view text);
 // Closes the send box when its completion is done (it also closes by
 // itself then; this only makes it prompt).
 void SendProgress_Close();
+
+// Runs the modal delete box (title "Deleting Messages...", the account in
+// the first line, the session's phase from `status` in the second, Cancel
+// only) until `done` answers true, or the user presses Cancel (or Escape),
+// which calls `onCancel`. Both are polled on the UI thread. 1 finished, 2
+// cancelled. It is none of the check's progress windows: their texts never
+// reach it.
+int DeleteProgress_Run(QWidget* owner, std::string_view account, std::function<bool()> done,
+                       std::function<std::string()> status, std::function<void()> onCancel);
+// The open delete box, or null (tests and screenshots).
+QWidget* DeleteProgress_Window();
 
 // For tests and screenshots: the open progress window or box (null when
 // none) and the kept texts.

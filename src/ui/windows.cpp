@@ -2,6 +2,7 @@
 
 #include "common/status.h"
 #include "platform/user_message.h"
+#include "ui/mailbox/mailbox_window.h"
 #include "ui/newmail_popup.h"
 #include "ui/progress.h"
 #include "ui/qtext.h"
@@ -36,6 +37,14 @@ const char* _title(APP_WINDOW w) {
         return "The help";
     case APP_WINDOW::Viewer:
         return "The message viewer";
+    case APP_WINDOW::Bounce:
+        return "Returning a message to its sender";
+    case APP_WINDOW::Filter:
+        return "The filter dialog";
+    case APP_WINDOW::SavedMessages:
+        return "The saved messages window";
+    case APP_WINDOW::SystemInfo:
+        return "The system information";
     }
     return "This window";
 }
@@ -85,6 +94,7 @@ class StatusPanel : public QWidget {
 
 QPointer<StatusPanel> g_status;
 bool g_statusShownOnce = false;
+QPointer<QWidget> g_boxOwner;
 
 } // namespace
 
@@ -93,13 +103,52 @@ UiWindows::~UiWindows() {
     delete g_status;
 }
 
-bool UiWindows::Has(APP_WINDOW) {
-    return false;
+UiBoxOwner::UiBoxOwner(QWidget* owner) : previous_(g_boxOwner) {
+    g_boxOwner = owner;
+}
+
+UiBoxOwner::~UiBoxOwner() {
+    g_boxOwner = previous_;
+}
+
+bool UiWindows::Has(APP_WINDOW w) {
+    return w == APP_WINDOW::MailBox;
 }
 
 void UiWindows::Open(APP_WINDOW w) {
+    if (w == APP_WINDOW::MailBox) {
+        MAILBOX_HOST host;
+        host.windows = this;
+        host.trayCommand = hooks_.trayCommand;
+        host.launchMailClient = hooks_.launchMailClient;
+        host.trayRefresh = hooks_.trayRefresh;
+        host.stopBlink = hooks_.stopBlink;
+        host.composeOpen = hooks_.composeOpen;
+        MailBox_Open(host);
+        return;
+    }
     MessageBox("Inboxwarden", std::string(_title(w)) + " is not available in this version.",
                UM_OK | UM_ICONINFO);
+}
+
+bool UiWindows::IsOpen(APP_WINDOW w) {
+    return w == APP_WINDOW::MailBox && MailBox_IsOpen();
+}
+
+void UiWindows::MailBoxAccountChecked(uint32_t result, ACCOUNT* account) {
+    if (MailBoxWindow* m = MailBox_Window()) m->AccountChecked(result, account);
+}
+
+void UiWindows::MailBoxRefresh(ACCOUNT* account) {
+    if (MailBoxWindow* m = MailBox_Window()) m->Refresh(account);
+}
+
+void UiWindows::MailBoxCommand(int command) {
+    if (MailBoxWindow* m = MailBox_Window()) m->TrayCommand(command);
+}
+
+void UiWindows::SettingsChanged() {
+    if (MailBoxWindow* m = MailBox_Window()) m->SettingsChanged();
 }
 
 void UiWindows::ProgressStart(bool hideAllowed) {
@@ -118,6 +167,8 @@ int UiWindows::ProgressDownload(std::shared_ptr<CHECK_COMPLETION> completion) {
     return Progress_StartMessage(nullptr, std::move(completion));
 }
 void UiWindows::CloseAll() {
+    // Shutdown asks nothing: marked messages stay marked for the next start.
+    if (MailBoxWindow* m = MailBox_Window()) m->CloseNow();
     Progress_Close();
     NewMailPopup(0);
     // A modal dialog ends its own loop when closed; one that refuses stays,
@@ -130,7 +181,7 @@ void UiWindows::CloseAll() {
 }
 
 int UiWindows::MessageBox(const std::string& caption, const std::string& text, unsigned flags) {
-    QMessageBox box;
+    QMessageBox box(g_boxOwner);
     box.setWindowTitle(QText_From(caption));
     QString t = QText_From(text);
     t.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
@@ -185,7 +236,7 @@ void UiWindows::NewMailPopup(int count) {
 uint32_t UiWindows::AskPassword(const std::string& accountName, std::string* password) {
     bool ok = false;
     const QString typed = QInputDialog::getText(
-        nullptr, QStringLiteral("Password"),
+        g_boxOwner, QStringLiteral("Password"),
         QStringLiteral("Password for the account \"%1\":").arg(QText_From(accountName)),
         QLineEdit::Password, QString(), &ok);
     if (!ok) return ERR_CANCELLED;

@@ -5,12 +5,39 @@
 
 #include "ui/app_windows.h"
 
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+
+// What the windows need of the tray program around them (installed by the
+// program; empty members do nothing).
+struct UI_APP_HOOKS {
+    // A tray command (Tray_Command): settings, profiles, automatic
+    // checking, exit, about, help.
+    std::function<void(int command)> trayCommand;
+    // MailClient_Launch for the account (null: the global client).
+    std::function<bool(ACCOUNT* account)> launchMailClient;
+    // Tray_UpdateSummary.
+    std::function<void()> trayRefresh;
+    // Stops the tray's new-mail blink.
+    std::function<void()> stopBlink;
+    // Whether a compose window is open.
+    std::function<bool()> composeOpen;
+};
+
 class UiWindows final : public APP_WINDOWS {
   public:
     UiWindows();
     ~UiWindows() override;
+    void SetAppHooks(UI_APP_HOOKS hooks) { hooks_ = std::move(hooks); }
     bool Has(APP_WINDOW w) override;
     void Open(APP_WINDOW w) override;
+    bool IsOpen(APP_WINDOW w) override;
+    void MailBoxAccountChecked(uint32_t result, ACCOUNT* account) override;
+    void MailBoxRefresh(ACCOUNT* account) override;
+    void MailBoxCommand(int command) override;
+    void SettingsChanged() override;
     void ProgressStart(bool hideAllowed) override;
     void ProgressSetAccount(const std::string& text) override;
     void ProgressSetStatus(const std::string& text) override;
@@ -21,9 +48,25 @@ class UiWindows final : public APP_WINDOWS {
     void NewMailPopup(int count) override;
     uint32_t AskPassword(const std::string& accountName, std::string* password) override;
     void StatusWindow(StatusMode mode, int icon, const std::string& tip, QMenu* menu) override;
+
+  private:
+    UI_APP_HOOKS hooks_;
+};
+
+// While one lives, the boxes and prompts of MessageBox and AskPassword have
+// `owner` as their parent: a window that asks the user something puts it
+// in front of itself. Scopes nest; a deleted owner is forgotten.
+class UiBoxOwner {
+  public:
+    explicit UiBoxOwner(QWidget* owner);
+    ~UiBoxOwner();
+    UiBoxOwner(const UiBoxOwner&) = delete;
+    UiBoxOwner& operator=(const UiBoxOwner&) = delete;
+
+  private:
+    QPointer<QWidget> previous_;
 };
 
 // The window that stands in for the tray icon when no tray is available
 // (null when not shown); for tests and screenshots.
-class QWidget;
 QWidget* UiWindows_StatusWindow();

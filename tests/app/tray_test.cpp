@@ -8,10 +8,13 @@
 #include "settings/msgbox.h"
 #include "settings/msgbox_reg.h"
 #include "settings/reg.h"
+#include "ui/mailbox/mailbox_window.h"
+#include "ui/windows.h"
 
 #include <QAction>
 #include <QCoreApplication>
 #include <QMenu>
+#include <QTreeWidget>
 
 #include <atomic>
 #include <chrono>
@@ -199,6 +202,45 @@ TEST_F(TrayWindow, TwoActivationsWithinTheDoubleClickTimeAreADoubleClick) {
     wnd_->OnTrayActivated(QSystemTrayIcon::Trigger); // how StatusNotifier hosts report it
     EXPECT_FALSE(wnd_->TimerRunning(TIMER_CLICK)) << "no single click after the double one";
     EXPECT_EQ(boxes_.size(), 1u) << "the default action ran (its window is missing here)";
+}
+
+// The MailBox window as the tray and the engine reach it: "Show MailBoxes",
+// the new-mail result, the worker's blocking "account checked".
+TEST_F(TrayWindow, ShowMailBoxesOpensTheOneWindowThatTheWorkersCallsReach) {
+    UiWindows windows;
+    MainWnd wnd(&windows);
+    wnd.HandleMessage(WM_LOAD_MESSAGES_FAST, 0, 0);
+    EXPECT_FALSE(wnd.IsMailBoxOpen());
+    wnd.Command(CMD_SHOW_MAILBOXES);
+    MailBoxWindow* mb = MailBox_Window();
+    ASSERT_NE(mb, nullptr);
+    EXPECT_TRUE(wnd.IsMailBoxOpen());
+    wnd.ShowMailBoxes(); // a check's new-mail result: the open window comes forward
+    QCoreApplication::processEvents();
+    EXPECT_EQ(MailBox_Window(), mb);
+
+    mb->Tree()->setCurrentItem(mb->Tree()->topLevelItem(0)->child(0)); // Alpha, as a click does
+    ACCOUNT* alpha = Account_Get("Alpha", -1);
+    MSG_RECORD r = MsgRecord_Empty();
+    MsgRecord_SetText(r.MsgId, "m1");
+    MsgRecord_SetText(r.Subject, "Hello");
+    ASSERT_EQ(MsgBox_AddMsg(&alpha->hMsgBox, &r, alpha, 1), 0u);
+    std::atomic<bool> returned{false};
+    std::thread worker([&] {
+        wnd.AccountChecked(0, alpha);
+        returned = true;
+    });
+    for (int i = 0; i < 400 && !returned; ++i) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    worker.join();
+    EXPECT_EQ(mb->Model().Nodes()[1].text, "Alpha (1)");
+    EXPECT_EQ(mb->Model().List().Count(), 1) << "the new message is listed";
+
+    windows.CloseAll();
+    EXPECT_FALSE(wnd.IsMailBoxOpen());
+    EXPECT_TRUE(boxes_.empty()) << boxes_.front();
 }
 
 TEST_F(TrayWindow, BlinkStoppedOnItsSecondFrameLeavesTheNewMailIcon) {

@@ -230,6 +230,10 @@ int MailBoxModel::ColumnWidth(int column) const {
     return column >= 0 && column < MBCOL_COUNT ? widths_[column] : 0;
 }
 
+bool MailBoxModel::ColumnWidthKept(int column) const {
+    return column > MBCOL_ATTACH && column < MBCOL_COUNT && Param(kFirstWidth + column - 1);
+}
+
 void MailBoxModel::SetColumnWidth(int column, int width) {
     if (column >= 0 && column < MBCOL_COUNT && width >= 0) widths_[column] = width;
 }

@@ -48,6 +48,7 @@ enum MAILBOX_CMD : int {
     MBC_SETTINGS = 40001,
     MBC_AUTO_CHECK = 40002,
     MBC_EXIT = 40005,
+    MBC_ABOUT = 40010,
     MBC_HELP = 40013,
     MBC_DELETE_NOW = 40015,
     MBC_MARK_DELETE = 40016,
@@ -169,6 +170,9 @@ class MailBoxModel {
     const MailBoxList& List() const { return list_; }
     int ColumnWidth(int column) const;
     void SetColumnWidth(int column, int width);
+    // Whether a width of columns 1..5 was kept by an earlier close (false:
+    // ColumnWidth gives the default).
+    bool ColumnWidthKept(int column) const;
     // A click on a column header sorts by it (see MailBoxList::ClickHeader).
     void ClickHeader(int column);
     // The selection as the widget's list shows it (list positions).

@@ -1,0 +1,45 @@
+#include "ui/mailbox/mailbox_images.h"
+
+#include "ui/images.h"
+#include "ui/mailbox/mailbox_model.h"
+
+#include <QApplication>
+#include <QPainter>
+#include <QPalette>
+
+QIcon MailBoxImage(int image) {
+    return Images_Status(image);
+}
+
+QIcon MailBoxTreeImage(int image) {
+    return Images_Tree(image);
+}
+
+QIcon MailBoxToolImage(int command) {
+    // The menu's "Check All" and the button's share the picture.
+    return Images_Tool(command == MBC_CHECK_ALL ? MBC_CHECK_ALL_BUTTON : command);
+}
+
+QPixmap MailBoxLogo(bool large, qreal devicePixelRatio) {
+    const QSize size = large ? QSize(160, 40) : QSize(80, 20);
+    QPixmap pm(size * devicePixelRatio);
+    pm.setDevicePixelRatio(devicePixelRatio);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    const int h = size.height();
+    const QIcon app = QApplication::windowIcon();
+    (app.isNull() ? Images_Tree(TREE_ROOT) : app).paint(&p, QRect(0, 0, h, h));
+    const QRect room(h + 2, 0, size.width() - h - 2, h);
+    const QString name = QStringLiteral("Inboxwarden");
+    QFont f = QApplication::font();
+    f.setBold(true);
+    f.setPixelSize(h * 3 / 5);
+    // The name fits its room whatever the font.
+    while (f.pixelSize() > 6 && QFontMetrics(f).horizontalAdvance(name) > room.width())
+        f.setPixelSize(f.pixelSize() - 1);
+    p.setFont(f);
+    p.setPen(QApplication::palette().color(QPalette::WindowText));
+    p.drawText(room, Qt::AlignVCenter | Qt::AlignLeft, name);
+    return pm;
+}

@@ -1,0 +1,331 @@
+// The MailBox window's commands, the program's messages to it, the Find box
+// and "Delete now" behind its progress box.
+#include "ui/mailbox/mailbox_window.h"
+
+#include "common/status.h"
+#include "engine/fastdelete.h"
+#include "platform/user_message.h"
+#include "settings/account.h"
+#include "settings/globaldata.h"
+#include "settings/msgbox.h"
+#include "ui/app_windows.h"
+#include "ui/progress.h"
+#include "ui/qtext.h"
+#include "ui/windows.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDialog>
+#include <QGridLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeView>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+// ---- Commands -------------------------------------------------------------------
+
+void MailBoxWindow::Command(int command) {
+    switch (command) {
+    case MBC_MARK_DELETE:
+        apply(model_.MarkForDeletion(false));
+        break;
+    case MBC_DELETE_NOW:
+        deleteNow();
+        break;
+    case MBC_MARK_READ:
+        apply(model_.MarkRows(MSG_OLD));
+        break;
+    case MBC_MARK_UNREAD:
+        apply(model_.MarkRows(MSG_UNREAD));
+        break;
+    case MBC_MARK_BOX_READ:
+        apply(model_.MarkBox(MSG_OLD));
+        break;
+    case MBC_MARK_BOX_UNREAD:
+        apply(model_.MarkBox(MSG_UNREAD));
+        break;
+    case MBC_MARK_ALL_READ:
+        apply(model_.MarkAll(MSG_OLD));
+        break;
+    case MBC_MARK_ALL_UNREAD:
+        apply(model_.MarkAll(MSG_UNREAD));
+        break;
+    case MBC_CLEAR_LOG:
+        apply(model_.ClearLog());
+        break;
+    case MBC_CLEAR_ALL_LOGS:
+        apply(model_.ClearAllLogs());
+        break;
+    case MBC_CHECK_CURRENT:
+        checkCurrent(false);
+        break;
+    case MBC_CHECK_ALL:
+    case MBC_CHECK_ALL_BUTTON:
+        checkAll(false);
+        break;
+    case MBC_CHECK_INCLUDED:
+        checkAll(true);
+        break;
+    case MBC_SELECT_ALL:
+        model_.SelectAll();
+        sync();
+        break;
+    case MBC_FIND:
+        showFindBox();
+        break;
+    case MBC_FIND_NEXT:
+    case MBC_FIND_PREV:
+        find(command == MBC_FIND_NEXT);
+        break;
+    case MBC_MAIL_CLIENT:
+        if (host_.launchMailClient) host_.launchMailClient(model_.SelectedAccount());
+        break;
+    case MBC_PROGRESS_WINDOW:
+        model_.ToggleProgressWindow();
+        syncActions();
+        break;
+    case MBC_SMALL_ICONS:
+    case MBC_LARGE_ICONS:
+        GlobalData_SetParam(GD_BUTTONSIZE, command == MBC_LARGE_ICONS ? 2 : 1);
+        applyButtonSize();
+        syncActions();
+        break;
+    case MBC_SMALL_LOGO:
+    case MBC_LARGE_LOGO:
+        GlobalData_SetParam(GD_LOGOSIZE, command == MBC_LARGE_LOGO ? 2 : 1);
+        applyButtonSize();
+        syncActions();
+        break;
+    case MBC_AUTO_CHECK:
+    case MBC_SETTINGS:
+    case MBC_PROFILES:
+    case MBC_EXIT:
+    case MBC_HELP:
+    case MBC_ABOUT:
+        // As the tray does them; the tray tells this window what changed.
+        if (host_.trayCommand) host_.trayCommand(command);
+        if (command == MBC_AUTO_CHECK) syncActions(); // the tray may be absent
+        break;
+    case MBC_OPEN:
+    case MBC_OPEN_FIRST:
+    case MBC_REPLY:
+    case MBC_FORWARD:
+    case MBC_COMPOSE:
+    case MBC_RETURN_ERROR:
+    case MBC_ADD_FILTER:
+    case MBC_SAVED_MESSAGES:
+    case MBC_SYSTEM_INFO:
+    case MBC_HELP_WINDOW:
+        openLater(command);
+        break;
+    case MBC_CLOSE:
+    case MBC_CLOSE_BUTTON:
+        closeKeeping(true);
+        break;
+    default:
+        break;
+    }
+}
+
+// The windows these commands lead to come with later parts of the program;
+// the window interface says so until they are there.
+void MailBoxWindow::openLater(int command) {
+    if (!model_.IsEnabled(command) || !host_.windows) return;
+    APP_WINDOW w = APP_WINDOW::Viewer;
+    switch (command) {
+    case MBC_REPLY:
+    case MBC_FORWARD:
+    case MBC_COMPOSE:
+        w = APP_WINDOW::Compose;
+        break;
+    case MBC_RETURN_ERROR:
+        w = APP_WINDOW::Bounce;
+        break;
+    case MBC_ADD_FILTER:
+        w = APP_WINDOW::Filter;
+        break;
+    case MBC_SAVED_MESSAGES:
+        w = APP_WINDOW::SavedMessages;
+        break;
+    case MBC_SYSTEM_INFO:
+        w = APP_WINDOW::SystemInfo;
+        break;
+    case MBC_HELP_WINDOW:
+        w = APP_WINDOW::Help;
+        break;
+    default:
+        break;
+    }
+    UiBoxOwner owner(this);
+    host_.windows->Open(w);
+}
+
+int MailBoxWindow::ask(const MAILBOX_NOTICE& notice) {
+    UiBoxOwner owner(findBox_ && findBox_->isActiveWindow() ? static_cast<QWidget*>(findBox_)
+                                                            : this);
+    return UserMsg_Show(notice.caption, notice.text, notice.flags);
+}
+
+void MailBoxWindow::apply(const MAILBOX_OUTCOME& outcome, bool deferNotice) {
+    sync();
+    if (outcome.trayRefresh && host_.trayRefresh) host_.trayRefresh();
+    if (outcome.showProgress) Progress_Start(true);
+    const bool compose = host_.composeOpen && host_.composeOpen();
+    if (outcome.raise && !compose) {
+        raise();
+        activateWindow();
+        // Where a window may not take the focus, the desktop marks it instead.
+        QApplication::alert(this, 1500);
+    }
+    if (outcome.focusList && !compose) list_->setFocus();
+    if (outcome.openFindBox) showFindBox();
+    if (!outcome.notice) return;
+    if (deferNotice) {
+        // The engine waits inside this call: its box comes after it returned.
+        QTimer::singleShot(0, this, [this, n = *outcome.notice] { ask(n); });
+    } else {
+        ask(*outcome.notice);
+    }
+}
+
+void MailBoxWindow::checkCurrent(bool fromDoubleClick) {
+    if (model_.SelectedNode() <= 0) {
+        // A double click on the root leads to the profiles.
+        if (fromDoubleClick) {
+            if (QTreeWidgetItem* root = tree_->topLevelItem(0)) root->setExpanded(true);
+            if (host_.trayCommand) host_.trayCommand(MBC_PROFILES);
+        }
+        return;
+    }
+    if (const auto q = model_.PendingDeletesQuestion(MAILBOX_SCOPE::Selected);
+        q && ask(*q) != UM_IDYES)
+        return;
+    apply(model_.CheckCurrent());
+}
+
+void MailBoxWindow::checkAll(bool includedOnly) {
+    if (const auto q = model_.PendingDeletesQuestion(MAILBOX_SCOPE::All); q && ask(*q) != UM_IDYES)
+        return;
+    apply(model_.CheckAll(includedOnly));
+}
+
+void MailBoxWindow::closeKeeping(bool keepLayout) {
+    keepLayout_ = keepLayout;
+    close();
+}
+
+// ---- Delete now -------------------------------------------------------------------
+
+void MailBoxWindow::deleteNow() {
+    const auto run = [this](ACCOUNT* account, const std::vector<std::string>& ids,
+                            FASTPOP3_RESULT* result) -> uint32_t {
+        UiBoxOwner owner(this); // the password prompt, if one is needed
+        FASTDELETE_OPTIONS options;
+        options.showBoxes = false; // shown below, with this window as parent
+        options.wait = [this, name = account->Name](FASTDELETE_JOB& job) {
+            DeleteProgress_Run(
+                this, name, [&job] { return job.IsDone(); }, [&job] { return job.Status(); },
+                [&job] { job.Cancel(); });
+        };
+        FASTPOP3_SESSION said; // what the boxes' texts need of the session
+        said.authType = account->ChkAuthType;
+        const uint32_t rc = FastDelete_Run(account, ids, nullptr, options, result);
+        for (const FASTPOP3_BOX& box : FastPOP3_Boxes(said, *result))
+            ask(MAILBOX_NOTICE{box.title, box.text, UM_OK | UM_ICONWARNING});
+        return rc;
+    };
+    apply(model_.DeleteNow(run));
+}
+
+// ---- Find ---------------------------------------------------------------------------
+
+void MailBoxWindow::showFindBox() {
+    if (!findBox_) {
+        findBox_ = new QDialog(this);
+        findBox_->setObjectName(QStringLiteral("findBox"));
+        findBox_->setWindowTitle(QStringLiteral("Find"));
+        auto* label = new QLabel(QStringLiteral("Find &what:"), findBox_);
+        findText_ = new QLineEdit(findBox_);
+        findText_->setObjectName(QStringLiteral("findText"));
+        label->setBuddy(findText_);
+        findCase_ = new QCheckBox(QStringLiteral("Match &case"), findBox_);
+        findCase_->setObjectName(QStringLiteral("matchCase"));
+        auto* next = new QPushButton(QStringLiteral("Find &Next"), findBox_);
+        next->setObjectName(QStringLiteral("findNext"));
+        next->setDefault(true);
+        auto* prev = new QPushButton(QStringLiteral("Find &Previous"), findBox_);
+        prev->setObjectName(QStringLiteral("findPrev"));
+        auto* done = new QPushButton(QStringLiteral("Close"), findBox_);
+        auto* grid = new QGridLayout(findBox_);
+        grid->addWidget(label, 0, 0);
+        grid->addWidget(findText_, 0, 1);
+        grid->addWidget(findCase_, 1, 1);
+        auto* buttons = new QVBoxLayout;
+        buttons->addWidget(next);
+        buttons->addWidget(prev);
+        buttons->addWidget(done);
+        buttons->addStretch();
+        grid->addLayout(buttons, 0, 2, 3, 1);
+        grid->setColumnMinimumWidth(1, 220);
+        connect(next, &QPushButton::clicked, this, [this] { find(true); });
+        connect(prev, &QPushButton::clicked, this, [this] { find(false); });
+        connect(done, &QPushButton::clicked, findBox_, &QDialog::close);
+        connect(findText_, &QLineEdit::textChanged, this, [this, next, prev](const QString& t) {
+            next->setEnabled(!t.isEmpty());
+            prev->setEnabled(!t.isEmpty());
+        });
+        findText_->setText(QText_From(lastFind_));
+        findCase_->setChecked(lastMatchCase_);
+        next->setEnabled(!lastFind_.empty());
+        prev->setEnabled(!lastFind_.empty());
+    }
+    findBox_->show();
+    findBox_->raise();
+    findBox_->activateWindow();
+    findText_->setFocus();
+    findText_->selectAll();
+}
+
+void MailBoxWindow::find(bool forward) {
+    if (findBox_ && findBox_->isVisible()) {
+        lastFind_ = findText_->text().toStdString();
+        lastMatchCase_ = findCase_->isChecked();
+    }
+    apply(model_.Find(lastFind_, lastMatchCase_, forward));
+}
+
+// ---- Context menus ------------------------------------------------------------------
+
+void MailBoxWindow::listMenu(const QPoint& at) {
+    Action(MBC_OPEN_FIRST)->setText(QText_From(model_.OpenFirstCaption()));
+    listMenu_->exec(list_->viewport()->mapToGlobal(at));
+}
+
+void MailBoxWindow::treeMenu(const QPoint& at) {
+    if (QTreeWidgetItem* item = tree_->itemAt(at)) tree_->setCurrentItem(item);
+    mailBoxMenu_->exec(tree_->viewport()->mapToGlobal(at));
+}
+
+// ---- Messages from the program --------------------------------------------------------
+
+void MailBoxWindow::AccountChecked(uint32_t result, ACCOUNT* account) {
+    apply(model_.OnAccountChecked(result, account), true);
+}
+
+void MailBoxWindow::Refresh(ACCOUNT* account) {
+    apply(model_.OnRefresh(account), true);
+}
+
+void MailBoxWindow::TrayCommand(int command) {
+    // The tray is the way back to a minimised window: it comes back too.
+    if ((command == MBC_FLASH || command == MBC_RAISE) && isMinimized() &&
+        !(host_.composeOpen && host_.composeOpen()))
+        showNormal();
+    apply(model_.OnTrayCommand(command), true);
+}

@@ -1,14 +1,12 @@
 // The real program, started as separate processes on the offscreen
 // platform, in this test's sandbox (HOME, XDG folders, store).
+#include "../support/fake_pop3.h"
 #include "../support/process.h"
 #include "../support/temp_env.h"
 #include "platform/registry.h"
 #include "settings/reg.h"
 
-#include <arpa/inet.h>
-#include <atomic>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 
@@ -24,7 +22,6 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-#include <utility>
 #include <vector>
 
 namespace {
@@ -91,92 +88,11 @@ void killAndReap(pid_t pid) {
     }
 }
 
-// A POP3 server on loopback with `messages` messages ("uid-1" ...); counts
-// the sessions that got as far as QUIT. With `stallAtTop` it stops
-// answering at that message's TOP, as a server that hangs mid-check.
-class FakePop3 {
-  public:
-    explicit FakePop3(int messages = 0, int stallAtTop = 0)
-        : messages_(messages), stallAt_(stallAtTop) {
-        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        socklen_t len = sizeof a;
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
-        listen(fd_, 4);
-        thread_ = std::thread([this] { serve(); });
-    }
-    ~FakePop3() {
-        shutdown(fd_, SHUT_RDWR);
-        close(fd_);
-        thread_.join();
-    }
-    int port() const { return port_; }
-    int sessions() const { return sessions_; }
-    bool stalled() const { return stalled_; }
-
-  private:
-    void serve() {
-        for (;;) {
-            const int c = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (c < 0) return;
-            talk(c);
-            close(c);
-        }
-    }
-    std::string list(bool uidl) const {
-        std::string out = "+OK\r\n";
-        for (int i = 1; i <= messages_; ++i)
-            out += std::to_string(i) + (uidl ? " uid-" + std::to_string(i) : " 300") + "\r\n";
-        return out + ".\r\n";
-    }
-    void talk(int c) {
-        auto say = [c](const std::string& t) { return send(c, t.data(), t.size(), MSG_NOSIGNAL); };
-        say("+OK ready\r\n");
-        std::string in;
-        char buf[512];
-        for (;;) {
-            const ssize_t n = recv(c, buf, sizeof buf, 0);
-            if (n <= 0) return;
-            in.append(buf, size_t(n));
-            size_t eol;
-            while ((eol = in.find("\r\n")) != std::string::npos) {
-                const std::string line = in.substr(0, eol);
-                const std::string cmd = line.substr(0, 4);
-                in.erase(0, eol + 2);
-                if (cmd == "STAT") {
-                    say("+OK " + std::to_string(messages_) + " " + std::to_string(300 * messages_) +
-                        "\r\n");
-                } else if (cmd == "UIDL" || cmd == "LIST") {
-                    say(list(cmd == "UIDL"));
-                } else if (cmd == "TOP ") {
-                    const int m = std::atoi(line.c_str() + 4);
-                    if (m == stallAt_) {
-                        stalled_ = true; // no answer: the client waits
-                        continue;
-                    }
-                    say("+OK\r\nFrom: ann@example.org\r\nSubject: Message " + std::to_string(m) +
-                        "\r\nMessage-ID: <" + std::to_string(m) + "@example.org>\r\n\r\n.\r\n");
-                } else if (cmd == "QUIT") {
-                    say("+OK bye\r\n");
-                    ++sessions_;
-                    return;
-                } else {
-                    say("+OK\r\n");
-                }
-            }
-        }
-    }
-    int messages_, stallAt_;
-    std::atomic<bool> stalled_{false};
-    int fd_ = -1;
-    int port_ = 0;
-    std::atomic<int> sessions_{0};
-    std::thread thread_;
-};
+// The scripted server serves every start of the program, which may take its
+// time to connect.
+iwtest::FakePeer serve(iwtest::FakeServer& pop3) {
+    return iwtest::FakePeer([&pop3](iwtest::PeerConn& c) { pop3.Serve(c); }, 100, 600000);
+}
 
 void addAccount(const std::string& name, int port) {
     const std::string cmd = std::string("printf 'secret\\n' | ") + IW_CLI + " account add '" +
@@ -198,7 +114,8 @@ class Program : public ::testing::Test {
 };
 
 TEST_F(Program, SecondStartsHandOverAndShutdownWaitsForTheFirstCopy) {
-    FakePop3 server;
+    iwtest::FakeServer pop3;
+    const auto server = serve(pop3);
     addAccount("Work Mail", server.port());
     const pid_t first = start({});
     ASSERT_TRUE(waitForLog("End of Account_GetMessages")) << debugLog();
@@ -207,9 +124,9 @@ TEST_F(Program, SecondStartsHandOverAndShutdownWaitsForTheFirstCopy) {
     EXPECT_EQ(waitExit(start({"/check:AllInc"}), 30s), 1);
     EXPECT_TRUE(waitForLog("Processing WM_CHECK_CMD: \"AllInc\"", 20s)) << debugLog();
     EXPECT_FALSE(checkCmdStored()) << "the value is deleted once read";
-    for (int i = 0; i < 300 && server.sessions() == 0; ++i)
+    for (int i = 0; i < 300 && pop3.quits == 0; ++i)
         std::this_thread::sleep_for(100ms);
-    EXPECT_EQ(server.sessions(), 1) << "the first copy checked the account";
+    EXPECT_EQ(pop3.quits, 1) << "the first copy checked the account";
 
     // A plain second start opens the first copy's menu.
     EXPECT_EQ(waitExit(start({}), 30s), 1);
@@ -232,33 +149,21 @@ TEST_F(Program, SecondStartsHandOverAndShutdownWaitsForTheFirstCopy) {
     killAndReap(first);
 }
 
-TEST_F(Program, CleanShutdownOnlyAfterANormalEnd) {
-    pid_t p = start({});
-    ASSERT_TRUE(waitForLog("End of Account_GetMessages"));
-    EXPECT_EQ(cleanShutdown(), 0) << "0 while running";
-    kill(p, SIGKILL);
-    waitExit(p, 10s);
-    EXPECT_EQ(cleanShutdown(), 0) << "a killed copy leaves it at 0";
-
-    // The next start rotates the log; wait for the new one.
-    ::unlink((iwtest::SandboxDir() + "/state/inboxwarden/debug_info.txt").c_str());
-    p = start({});
-    ASSERT_TRUE(waitForLog("End of Account_GetMessages"));
-    kill(p, SIGTERM); // also how a session's end arrives
-    EXPECT_EQ(waitExit(p, 60s), 0);
-    EXPECT_EQ(cleanShutdown(), 1);
-    EXPECT_NE(debugLog().find("App_Shutdown: MailCheck_Stop"), std::string::npos);
-}
-
+// A killed or faulting copy leaves CleanShutdown at 0 (the fault and
+// damaged-store tests), a SIGTERM ends it normally (the shutdown test).
 TEST_F(Program, ShutdownDuringACheckKeepsWhatItFound) {
-    FakePop3 server(3, 3);
+    iwtest::FakeServer pop3; // stops answering at the third message, as a server that hangs
+    for (int i = 1; i <= 3; ++i)
+        pop3.msgs.push_back(iwtest::FakeMsg(i, "", "uid-"));
+    pop3.silentOn = "TOP 3 ";
+    const auto server = serve(pop3);
     addAccount("Slow", server.port());
     const pid_t p = start({});
     ASSERT_TRUE(waitForLog("End of Account_GetMessages"));
     EXPECT_EQ(waitExit(start({"/check:Slow"}), 30s), 1);
-    for (int i = 0; i < 300 && !server.stalled(); ++i)
+    for (int i = 0; i < 300 && !pop3.silenced; ++i)
         std::this_thread::sleep_for(100ms);
-    EXPECT_TRUE(server.stalled()) << debugLog();
+    EXPECT_TRUE(pop3.silenced) << debugLog();
 
     kill(p, SIGTERM);
     EXPECT_EQ(waitExit(p, 20s), 0) << "the shutdown cancels the check instead of waiting for it";
@@ -413,10 +318,7 @@ TEST_F(Program, ADamagedStoreIsRebuiltAndASignalEndsAnyBox) {
     bytes.replace(0, 100, 100, '\0');
     // This process lets go of the store while it is damaged and set aside.
     ASSERT_EQ(RegStore_Open(iwtest::SandboxDir() + "/unused.db"), REGSTORE_OK);
-    FILE* f = std::fopen(store.c_str(), "wb");
-    ASSERT_TRUE(f);
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
+    iwtest::WriteFile(store, bytes);
 
     Xvfb x;
     ASSERT_GE(x.display, 0);

@@ -49,10 +49,7 @@ TEST(CmdLine, CheckJoinsTheWordsOfAnUnquotedName) {
 
 TEST(CmdLine, RecoveryModes) {
     EXPECT_EQ(parse({}).recovery, -1);
-    EXPECT_EQ(parse({"/recovery:"}).recovery, 1);
-    EXPECT_EQ(parse({"/recovery:n"}).recovery, 0);
     EXPECT_EQ(parse({"/Recovery:No"}).recovery, 0);
-    EXPECT_EQ(parse({"/recovery:Y"}).recovery, 1);
     EXPECT_EQ(parse({"/recovery:maybe"}).recovery, 1);
 }
 

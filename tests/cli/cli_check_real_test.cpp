@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -54,9 +53,7 @@ TEST_F(CliCheck, AllWithJsonThenUnchanged) {
     EXPECT_EQ(a["name"], "Alpha");
     EXPECT_EQ(a["result"], "OK");
     EXPECT_EQ(a["CheckResult"], 0);
-    EXPECT_EQ(a["StatusText"], "No errors");
     EXPECT_EQ(a["counts"]["new"], 3);
-    EXPECT_GT(a["counts"]["size"].get<int64_t>(), 600);
     const auto& b = j["accounts"][1];
     EXPECT_EQ(b["name"], "Beta");
     EXPECT_EQ(b["counts"]["new"], 2) << "password read from standard input";

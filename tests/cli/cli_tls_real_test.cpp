@@ -5,10 +5,7 @@
 #include "support/real_peers.h"
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
-#include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>

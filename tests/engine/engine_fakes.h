@@ -44,8 +44,7 @@ class RecordingUi : public ENGINE_UI {
         events_.clear();
     }
 
-    std::atomic<bool> settingsOpen{false}, mailBoxOpen{false}, composeOpen{false};
-    std::atomic<bool> network{true}, clientStarts{true};
+    std::atomic<bool> settingsOpen{false}, mailBoxOpen{false}, network{true};
     // Called (on the UI thread) when the worker asks for a password.
     std::function<uint32_t(const ACCOUNT&, std::string*)> onPassword;
     std::function<void()> onSound;           // on the worker, as a synchronous sound plays
@@ -61,7 +60,7 @@ class RecordingUi : public ENGINE_UI {
     bool IsSettingsDialogOpen() override { return settingsOpen; }
     void BringSettingsDialogToFront() override { Record("dialog front"); }
     bool IsMailBoxOpen() override { return mailBoxOpen; }
-    bool IsComposeOpen() override { return composeOpen; }
+    bool IsComposeOpen() override { return false; }
     bool NetworkUsable() override { return network; }
     void ProgressStart() override { Record("progress start"); }
     void ProgressSetAccount(std::string_view name) override {
@@ -115,7 +114,7 @@ class RecordingUi : public ENGINE_UI {
     }
     bool LaunchMailClient(ACCOUNT* acc) override {
         Record("client " + (acc ? acc->Name : std::string("-")));
-        return clientStarts;
+        return true;
     }
     void RequestShutdown() override { Record("shutdown"); }
 
@@ -244,15 +243,8 @@ class FakeTimers : public ENGINE_TIMERS {
 
 inline DATETIME LocalTime(int year, int month, int day, int hour, int minute, int second = 0,
                           int ms = 0) {
-    DATETIME d{};
-    d.wYear = static_cast<uint16_t>(year);
-    d.wMonth = static_cast<uint16_t>(month);
-    d.wDay = static_cast<uint16_t>(day);
-    d.wHour = static_cast<uint16_t>(hour);
-    d.wMinute = static_cast<uint16_t>(minute);
-    d.wSecond = static_cast<uint16_t>(second);
-    d.wMilliseconds = static_cast<uint16_t>(ms);
-    return d;
+    const auto u = [](int v) { return static_cast<uint16_t>(v); };
+    return DATETIME{u(year), u(month), 0, u(day), u(hour), u(minute), u(second), u(ms)};
 }
 
 // Pumps the UI thread's events until the worker has ended (at most 60 s).

@@ -38,12 +38,8 @@ class RealFastDelete : public iwtest::RealPeersTest {
                 boxes_.push_back(std::string(caption) + ": " + std::string(text));
                 return UM_IDOK;
             });
-        acc_.Name = "Real";
-        acc_.ChkServer = "127.0.0.1";
-        acc_.ChkPort = peers().pop3_port(); // a free port, never 110
-        acc_.ChkLogin = peers().user().name;
-        acc_.ChkPswd = peers().user().password;
-        acc_.ChkTmout = 10;
+        iwtest::UseServer(acc_, "Real", peers().pop3_port(), peers().user().name,
+                          peers().user().password);
     }
     void TearDown() override {
         UserMsg_SetHandler(previous_);

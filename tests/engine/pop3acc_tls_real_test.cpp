@@ -38,11 +38,7 @@ class TlsCheck : public iwtest::RealPeersTest {
             boxes_.emplace_back(text);
             return UM_IDOK;
         });
-        acc_.Name = "Tls";
-        acc_.ChkServer = "127.0.0.1";
-        acc_.ChkLogin = "tls";
-        acc_.ChkPswd = "tlspw";
-        acc_.ChkTmout = 10;
+        iwtest::UseServer(acc_, "Tls", 0, "tls", "tlspw");
     }
     void TearDown() override {
         UserMsg_SetHandler(previous_);
@@ -84,13 +80,7 @@ TEST_F(TlsCheck, Pop3sAndStlsCheckFetchOneAndFastDelete) {
 
         const std::string id = BoxIds(acc_).back();
         GrowBuffer result;
-        CheckRequest req;
-        req.flags = CHECK_FETCH_ONE | CHECK_FETCH_NO_SAVE;
-        req.account = &acc_;
-        req.targetId = id;
-        req.result = &result;
-        Pop3_ResetCheckState();
-        ASSERT_EQ(Pop3Acc_Check(&req, nullptr, nullptr), 0u);
+        ASSERT_EQ(iwtest::FetchOne(acc_, id, &result), 0u);
         EXPECT_NE(std::string(result.Data()).find("Subject: Test message"), std::string::npos);
 
         FASTPOP3_RESULT r;

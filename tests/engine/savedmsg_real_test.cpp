@@ -17,7 +17,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <ctime>
 #include <filesystem>
 
 namespace fs = std::filesystem;
@@ -48,8 +47,6 @@ class RealSave : public iwtest::RealPeersTest {
     void SetUp() override {
         RealPeersTest::SetUp();
         if (IsSkipped() || HasFatalFailure()) return;
-        setenv("TZ", "UTC", 1);
-        tzset();
         ASSERT_EQ(RegStore_Open(iwtest::MakeTempDir("reg") + "/registry.db"), REGSTORE_OK);
         ASSERT_EQ(Reg_OpenRoot(&reg_, REG_ROOT_PATH), 0u);
         Reg_SetMsgRootKey(nullptr);
@@ -64,12 +61,8 @@ class RealSave : public iwtest::RealPeersTest {
             return UM_IDOK;
         });
         Pop3Acc_SetHooks({}); // the program's own save
-        acc_.Name = "Real";
-        acc_.ChkServer = "127.0.0.1";
-        acc_.ChkPort = peers().pop3_port();
-        acc_.ChkLogin = peers().user().name;
-        acc_.ChkPswd = peers().user().password;
-        acc_.ChkTmout = 10;
+        iwtest::UseServer(acc_, "Real", peers().pop3_port(), peers().user().name,
+                          peers().user().password);
         Filter_Unload();
         setenv("INBOXWARDEN_PLUGIN_DIR", IW_TEST_FILTER_DIR, 1);
         ASSERT_EQ(Filter_Open(acc_.Name, nullptr, &acc_.FilterHandle), 0u);
@@ -82,6 +75,7 @@ class RealSave : public iwtest::RealPeersTest {
         GlobalData_Free(0);
         if (reg_) Reg_Close(reg_);
     }
+    iwtest::ScopedTz utc_{"UTC"};
     REGKEY* reg_ = nullptr;
     std::string down_, spam_;
     std::vector<std::string> boxes_;
@@ -117,22 +111,14 @@ TEST_F(RealSave, FilterSaveActionsWriteFiles) {
     const MSG_RECORD* r = MsgBox_GetMsg(acc_.hMsgBox, 0);
     EXPECT_EQ(SavedMsg_FindCopy(acc_, *r, true, &path), ERR_NOT_FOUND);
     GrowBuffer result;
-    CheckRequest req;
-    req.account = &acc_;
-    req.targetId = SeededUidl(4);
-    req.result = &result;
     // Its first lines only: a partial copy, never taken for the whole message.
-    req.flags = CHECK_FETCH_ONE | CHECK_FETCH_TOP;
-    req.lines = 0;
-    Pop3_ResetCheckState();
-    ASSERT_EQ(Pop3Acc_Check(&req, nullptr, nullptr), 0u);
+    ASSERT_EQ(iwtest::FetchOne(acc_, SeededUidl(4), &result, CHECK_FETCH_ONE | CHECK_FETCH_TOP),
+              0u);
     EXPECT_EQ(SavedMsg_FindCopy(acc_, *r, true, &path), ERR_NOT_FOUND);
     ASSERT_EQ(SavedMsg_FindCopy(acc_, *r, false, &path), 0u);
     EXPECT_EQ(iwtest::ReadFile(path).find("body of"), std::string::npos);
 
-    req.flags = CHECK_FETCH_ONE;
-    Pop3_ResetCheckState();
-    ASSERT_EQ(Pop3Acc_Check(&req, nullptr, nullptr), 0u);
+    ASSERT_EQ(iwtest::FetchOne(acc_, SeededUidl(4), &result, CHECK_FETCH_ONE), 0u);
     ASSERT_EQ(SavedMsg_FindCopy(acc_, *r, true, &path), 0u);
     EXPECT_EQ(iwtest::ReadFile(path), message("0x00", "left alone"));
 }

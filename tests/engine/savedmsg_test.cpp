@@ -14,10 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <ctime>
 #include <filesystem>
-#include <fstream>
 
 namespace fs = std::filesystem;
 
@@ -33,78 +30,55 @@ MSG_RECORD record(const std::string& id, const std::string& subject,
     return r;
 }
 
-void touch(const std::string& path, const std::string& data = "x") {
-    std::ofstream(path, std::ios::binary) << data;
-}
-
 class SavedMsgTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        setenv("TZ", "UTC", 1);
-        tzset();
-        root_ = iwtest::MakeTempDir("saved");
-    }
+    void SetUp() override { root_ = iwtest::MakeTempDir("saved"); }
     void TearDown() override { SavedMsg_Close(); }
+    iwtest::ScopedTz utc_{"UTC"};
     std::string root_;
 };
 
+// The names themselves are savedfile_test's; here the table and the boxes.
 TEST_F(SavedMsgTest, FoldersRebuiltIntoMessageBoxes) {
-    fs::create_directories(root_ + "/Home");
+    const std::string full = root_ + "/Home/101021-140509-Re_ Hello_ world-_1234567890abcde.eml";
     fs::create_directories(root_ + "/Work");
-    touch(root_ + "/loose-file.eml");
-    touch(root_ + "/Home/101021-140509-Re_ Hello_ world-_1234567890abcde.eml",
-          std::string(2048, 'a'));
-    touch(root_ + "/Home/p101021-140509-Re_ Hello_ world-_1234567890abcde.eml", "part");
-    touch(root_ + "/Home/000000-000000-no date-id.eml", "");
-    touch(root_ + "/Home/notes.txt");
     fs::create_directories(root_ + "/Home/991231-235959-a folder-x.eml");
+    iwtest::WriteFile(root_ + "/loose-file.eml", "x");
+    iwtest::WriteFile(full, std::string(2048, 'a'));
+    iwtest::WriteFile(root_ + "/Home/p101021-140509-Re_ Hello_ world-_1234567890abcde.eml", "part");
+    iwtest::WriteFile(root_ + "/Home/000000-000000-no date-id.eml", "");
+    iwtest::WriteFile(root_ + "/Home/notes.txt", "x");
 
     ASSERT_EQ(SavedMsg_Open(root_), 0u);
     EXPECT_EQ(SavedMsg_Open(root_), ERR_NOT_READY) << "already open";
     ASSERT_EQ(SavedMsg_GetCount(), 2);
-    EXPECT_STREQ(SavedMsg_GetFolderName(1), "Work");
     EXPECT_EQ(SavedMsg_GetFileCount("home", -1), 2) << "full saves only, any letter case";
-    int index = -1;
-    EXPECT_EQ(SavedMsg_FindFolder("WORK", &index), 0u);
-    EXPECT_EQ(index, 1);
     EXPECT_EQ(SavedMsg_LoadFolder("Work", -1), nullptr) << "no saved file";
 
     MSGBOX* box = SavedMsg_LoadFolder(nullptr, 0);
     ASSERT_NE(box, nullptr);
     ASSERT_EQ(MsgBox_GetCount(box), 3);
     // Full saves first, then partial ones.
-    const MSG_RECORD* nodate = MsgBox_GetMsg(box, 0);
-    const MSG_RECORD* full = MsgBox_GetMsg(box, 1);
-    const MSG_RECORD* part = MsgBox_GetMsg(box, 2);
-    EXPECT_TRUE(DateTime_IsMissing(nodate->Date));
-    EXPECT_STREQ(full->Subject, "Re_ Hello_ world");
-    EXPECT_STREQ(full->MsgId, "_1234567890abcde");
-    EXPECT_EQ(full->Date.wSecond, 9);
-    EXPECT_EQ(full->Status, 0);
-    EXPECT_STREQ(full->SizeText, "2.0KB");
+    MSG_RECORD* part = MsgBox_GetMsg(box, 2);
+    EXPECT_TRUE(DateTime_IsMissing(MsgBox_GetMsg(box, 0)->Date));
+    EXPECT_STREQ(MsgBox_GetMsg(box, 1)->MsgId, "_1234567890abcde");
     EXPECT_EQ(part->Status, 5);
-    for (const MSG_RECORD* r : {nodate, full, part})
-        EXPECT_TRUE(fs::is_regular_file(SavedMsg_FileName("Home", *r))) << r->Subject;
-
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(fs::is_regular_file(SavedMsg_FileName("Home", *MsgBox_GetMsg(box, i)))) << i;
     std::string text;
     EXPECT_EQ(SavedMsg_LoadMsg("Home", -1, part, &text), 0u);
     EXPECT_EQ(text, "part");
-    EXPECT_EQ(SavedMsg_LoadMsg("Nope", -1, part, &text), ERR_NOT_READY);
 
     // Deleting the partial save leaves the full one and its count.
-    EXPECT_EQ(SavedMsg_DeleteMsg("Home", -1, MsgBox_GetMsg(box, 2)), 0u);
-    EXPECT_EQ(MsgBox_GetCount(box), 2);
+    EXPECT_EQ(SavedMsg_DeleteMsg("Home", -1, part), 0u);
     EXPECT_EQ(SavedMsg_GetFileCount("Home", -1), 2);
-    EXPECT_TRUE(fs::exists(root_ + "/Home/101021-140509-Re_ Hello_ world-_1234567890abcde.eml"));
-    EXPECT_EQ(SavedMsg_DeleteMsg("Home", -1, MsgBox_GetMsg(box, 0)), 0u);
-    EXPECT_EQ(SavedMsg_GetFileCount("Home", -1), 1);
+    EXPECT_TRUE(fs::exists(full));
 
     // A folder that still holds other files stays on disk; its entry goes.
     EXPECT_EQ(SavedMsg_DeleteFolder("Home", -1), 0u);
     EXPECT_EQ(SavedMsg_GetCount(), 1);
     EXPECT_TRUE(fs::exists(root_ + "/Home/notes.txt"));
-    EXPECT_FALSE(fs::exists(root_ + "/Home/101021-140509-Re_ Hello_ world-_1234567890abcde.eml"));
-    EXPECT_EQ(SavedMsg_DeleteFolder("Home", -1), ERR_BADARG);
+    EXPECT_FALSE(fs::exists(full));
     EXPECT_EQ(SavedMsg_DeleteFolder("Work", -1), 0u);
     EXPECT_FALSE(fs::exists(root_ + "/Work")) << "an empty folder goes";
 }
@@ -131,9 +105,8 @@ class SavedMsgSettings : public SavedMsgTest {
 };
 
 TEST_F(SavedMsgSettings, WriterAndLookupAgree) {
-    const std::string down = root_ + "/down", spam = root_ + "/spam";
+    const std::string down = root_ + "/down";
     GlobalData_GetRecord()->DwnRtDir = down;
-    GlobalData_GetRecord()->SpamRtDir = spam;
 
     const char* messages[] = {
         "+OK\r\nDate: Thu, 21 Oct 2010 14:05:09 +0000\r\nSubject:    "
@@ -152,20 +125,11 @@ TEST_F(SavedMsgSettings, WriterAndLookupAgree) {
         EXPECT_EQ(fs::path(path).parent_path(), down + "/Home");
     }
 
-    // A partial save is found only when the whole message is not wanted.
-    const char* part = "+OK\r\nSubject: part\r\n\r\n.\r\n";
-    ASSERT_EQ(SavedMsg_SaveIfNeeded(part, &acc_, "p1", GD_SPAMRTDIR, true, true), 0u);
-    EXPECT_TRUE(fs::exists(spam + "/Home/p000000-000000-part-p1.eml"));
-    ASSERT_EQ(SavedMsg_SaveIfNeeded(part, &acc_, "p1", GD_DWNRTDIR, true, true), 0u);
-    const MSG_RECORD r = record("p1", "part");
-    std::string path;
-    EXPECT_EQ(SavedMsg_FindCopy(acc_, r, true, &path), ERR_NOT_FOUND);
-    ASSERT_EQ(SavedMsg_FindCopy(acc_, r, false, &path), 0u);
-    EXPECT_EQ(path, down + "/Home/p000000-000000-part-p1.eml");
-
-    // An account name that cannot be a folder is never looked up.
+    // Partial saves and the quarantine folder are the real-server test's;
+    // an account name that cannot be a folder is never looked up.
     acc_.Name = "..";
-    EXPECT_EQ(SavedMsg_FindCopy(acc_, r, false, &path), ERR_NOT_FOUND);
+    std::string path;
+    EXPECT_EQ(SavedMsg_FindCopy(acc_, record("p1", "part"), false, &path), ERR_NOT_FOUND);
 }
 
 } // namespace

@@ -309,20 +309,6 @@ TEST(MimeHeaders, LookupsStayInTheHeaderBlock) {
     EXPECT_EQ(v, "rea");
 }
 
-TEST(MimeFindField, ReportsMatchValueAndFoldedLength) {
-    const std::string t = "\r\nA: 1\r\nB: two\r\n three\r\nC: x\r\n\r\nB: body";
-    size_t m, vo, vl;
-    ASSERT_EQ(MIME_FindField(t, "\r\n\r\n", "\nb:", "", &m, &vo, &vl), 1);
-    EXPECT_EQ(m, 7u);
-    EXPECT_EQ(t.substr(vo, vl), " two\r\n three");
-    ASSERT_EQ(MIME_FindField(t, "", "\nC:", "\r\n\r\n", &m, &vo, &vl), 1);
-    EXPECT_EQ(t.substr(vo, vl), " x");
-    EXPECT_EQ(MIME_FindField(t, "\r\n\r\n", "B: body", "", &m, &vo, &vl), 0);
-    EXPECT_EQ(m + vo + vl, 0u);
-    ASSERT_EQ(MIME_FindField("X:abc", "", "X:", "", &m, &vo, &vl), 1);
-    EXPECT_EQ(vl, 3u);
-}
-
 TEST(MimeAttachments, SavedFilesHoldTheDecodedBytesOrNothing) {
     auto m = open(kAlternativeWithAttachment);
     ASSERT_TRUE(m);

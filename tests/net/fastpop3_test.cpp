@@ -136,10 +136,6 @@ TEST(FastPop3, FailuresBeforeDeletingSendNoDele) {
          {kUser, kPass, {"UIDL", "+OK\r\n1 a\r\n2 b"}},
          FastPop3Stage::Listing,
          "RecvData Error"},
-        {"+OK\r\n",
-         {kUser, {"PASS pw", "-ERR [AUTH] wrong\r\n"}},
-         FastPop3Stage::Login,
-         "SendCmd Error"},
         {"-ERR go away\r\n", {}, FastPop3Stage::Connect, "FastPOP3 Error"},
     };
     for (const auto& c : cases) {

@@ -2,24 +2,13 @@
 // directly and through the real SOCKS 5 proxy.
 #include "net/pop3.h"
 
-#include "../support/fake_peer.h"
 #include "common/status.h"
-#include "support/process.h"
 #include "support/real_peers.h"
 #include "support/relay.h"
 
-#include <arpa/inet.h>
-#include <chrono>
-#include <csignal>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstring>
-#include <thread>
 
 namespace {
 
@@ -171,59 +160,6 @@ TEST_F(Pop3Tls, TheServerNameGoesOutAsSniButAnAddressDoesNot) {
         Sock_Close(&sock_);
         // The ClientHello is the only clear text: the name is there or nowhere.
         EXPECT_EQ(relay.Finish().find(host) != std::string::npos, std::string(host) == "localhost");
-    }
-}
-
-// openssl's own server, speaking only the given protocol version.
-struct OpensslServer {
-    pid_t pid = -1;
-    uint16_t port = 0;
-    OpensslServer(const std::string& version, const TestPki& pki) {
-        const int probe = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        bind(probe, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        getsockname(probe, reinterpret_cast<sockaddr*>(&a), &len);
-        port = ntohs(a.sin_port);
-        close(probe);
-        // The old protocol needs the old ciphers allowed on the server side.
-        pid = iwtest::Spawn({"openssl", "s_server", "-quiet", "-accept", std::to_string(port),
-                             "-cert", pki.Cert("good"), "-key", pki.Key("good"), version, "-cipher",
-                             "DEFAULT:@SECLEVEL=0"});
-    }
-    ~OpensslServer() {
-        kill(pid, SIGTERM);
-        waitpid(pid, nullptr, 0);
-    }
-    // Connects once the server listens (it takes a moment to start).
-    int Connect() const {
-        for (int i = 0; i < 100; ++i) {
-            int sock = SOCK_INVALID;
-            if (Sock_Connect(&sock, "127.0.0.1", port, nullptr, 0, nullptr, nullptr, kTimeout) == 0)
-                return sock;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return SOCK_INVALID;
-    }
-};
-
-TEST_F(Pop3Tls, AServerThatSpeaksNothingNewerThanTls11IsRefused) {
-    const TestPki& pki = TestPki::Get();
-    for (const char* version : {"-tls1_2", "-tls1_1"}) {
-        SCOPED_TRACE(version);
-        OpensslServer server(version, pki);
-        sock_ = server.Connect();
-        ASSERT_NE(sock_, SOCK_INVALID);
-        std::string why;
-        const uint32_t rc =
-            Sock_StartTls(sock_, "localhost", SOCK_TLS_VERIFY, nullptr, kTimeout, nullptr, &why);
-        if (std::string(version) == "-tls1_2")
-            EXPECT_EQ(rc, 0u) << why; // the same server and certificate are fine on TLS 1.2
-        else
-            EXPECT_EQ(rc, SOCKERR_TLS) << why;
-        Sock_Close(&sock_);
     }
 }
 

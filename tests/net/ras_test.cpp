@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
-
 namespace {
 
 using iwtest::FakeNmcli;
@@ -87,28 +85,7 @@ TEST_F(RasTest, ConnectedReadsTerseLinesAndHangsUpALineThatDropped) {
     EXPECT_EQ(Ras_Dialled(), "");
 }
 
-TEST_F(RasTest, EnumeratesEntriesAndCancelStopsADialAtOnce) {
-    FakeNmcli nm;
-    nm.Write("names", "Wired\nMy\\:ISP\n");
-    std::vector<std::string> names;
-    ASSERT_EQ(Ras_EnumEntries(&names), 0);
-    EXPECT_EQ(names, (std::vector<std::string>{"Wired", "My:ISP"}));
-
-    nm.Write("up_sleep", "30\n");
-    SockAbort abort;
-    std::thread canceller([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        abort.Trigger();
-    });
-    iwtest::Stopwatch sw;
-    int error = 0;
-    EXPECT_EQ(Ras_Dial("ISP", &error, &abort), 0);
-    canceller.join();
-    EXPECT_LT(sw.ElapsedMs(), 3000);
-    EXPECT_EQ(error, RAS_CANCELLED);
-    EXPECT_EQ(Ras_Dialled(), "");
-}
-
+// A cancel that stops a dial at once is the check engine's dial-up test.
 TEST_F(RasTest, AnNmcliThatHangsIsStoppedAndCountsAsNoAnswer) {
     FakeNmcli nm;
     ASSERT_EQ(Ras_Dial("ISP"), 1);

@@ -7,9 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <thread>
-
 namespace {
 
 using iwtest::FakeSmtp;
@@ -67,45 +64,31 @@ TEST_F(SmtpTest, WithoutLoginHeloAndNoAuthWhateverTheMethod) {
     EXPECT_EQ(log_->data, "Subject: hi\r\n\r\nbody\r\n.\r\n");
 }
 
-// CRAM-MD5's digest is checked by the real SMTP server.
-TEST_F(SmtpTest, PlainAndLoginSendTheirExchangeAndKeepThePasswordOutOfTheLog) {
+// The exchanges themselves are the real server's test (smtp_tls_peers_test):
+// here a keyword offered in lower case, and the password kept out of the log.
+TEST_F(SmtpTest, PlainAndLoginKeepThePasswordOutOfTheLog) {
     const std::string logPath = iwtest::MakeTempDir("smtplog") + "/smtp.log";
     ASSERT_EQ(Log_Open(logPath.c_str(), LOG_ALL), 0);
     job_.login = "user";
     job_.password = "pa55word";
     const std::string plainSecret = Base64_Encode(std::string("\0user\0pa55word", 14));
     const std::string loginSecret = Base64_Encode("pa55word");
-
-    struct Case {
-        int32_t method;
-        const char* ehloAuthLine; // the last line, with a space after the code
-        std::vector<std::string> expect;
-    };
-    const Case cases[] = {
-        {SMTP_AUTH_PLAIN,
-         "250 AUTH PLAIN\r\n",
-         {"AUTH PLAIN", plainSecret, "MAIL FROM:<me@example.org>"}},
-        {SMTP_AUTH_LOGIN,
-         "250 auth login\r\n",
-         {"AUTH LOGIN", Base64_Encode("user"), loginSecret, "MAIL FROM:<me@example.org>"}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.method);
+    for (const int32_t method : {SMTP_AUTH_PLAIN, SMTP_AUTH_LOGIN}) {
+        SCOPED_TRACE(method);
         log_ = std::make_shared<FakeSmtpLog>();
-        job_.authMethod = c.method;
+        job_.authMethod = method;
         auto peer = FakeSmtp(log_, [&](const std::string& line) -> std::string {
-            if (line.rfind("EHLO", 0) == 0) return std::string("250-fake\r\n") + c.ehloAuthLine;
+            if (line.rfind("EHLO", 0) == 0) return "250-fake\r\n250 auth plain login\r\n";
             if (line == "AUTH LOGIN") return "334 VXNlcm5hbWU6\r\n";
             if (line == Base64_Encode("user")) return "334 UGFzc3dvcmQ6\r\n";
-            if (line.rfind("AUTH PLAIN", 0) == 0) return "334 \r\n";
+            if (line == "AUTH PLAIN") return "334 \r\n";
             if (line == plainSecret || line == loginSecret) return "235 2.7.0 ok\r\n";
             return "";
         });
         ASSERT_EQ(Send(peer), 0u) << job_.errorText;
-        auto lines = Lines();
-        ASSERT_GE(lines.size(), c.expect.size() + 1);
-        for (size_t i = 0; i < c.expect.size(); ++i)
-            EXPECT_EQ(lines[i + 1].substr(0, c.expect[i].size()), c.expect[i]);
+        const auto lines = Lines();
+        const std::string& secret = method == SMTP_AUTH_PLAIN ? plainSecret : loginSecret;
+        EXPECT_NE(std::find(lines.begin(), lines.end(), secret), lines.end());
     }
     const std::string logged = iwtest::ReadFile(logPath);
     EXPECT_EQ(logged.find(plainSecret), std::string::npos);
@@ -173,27 +156,8 @@ TEST(SmtpRecipients, SplitKeepsAddressesOnly) {
         EXPECT_EQ(Smtp_SplitRecipients(c.list), c.expect) << c.list;
 }
 
-TEST_F(SmtpTest, RefusedRecipientsAreReportedWhileTheOthersGetTheMessage) {
-    job_.mode = SEND_MIME;
-    job_.to = "good@x.example, bad@x.example";
-    job_.cc = "evil\x01@x.example";
-    job_.bcc = "hidden@x.example";
-    job_.writeMessage = [](const SendJob&, const SMTP_WRITE& w) {
-        return w("Subject: s\r\nMIME-Version: 1.0\r\n\r\nbody\r\n");
-    };
-    auto peer = FakeSmtp(log_, [](const std::string& l) -> std::string {
-        return l == "RCPT TO:<bad@x.example>" ? "550 5.1.1 no such user\r\n" : "";
-    });
-    ASSERT_EQ(Send(peer), 0u) << job_.errorText;
-    // The client's own refusal comes first: it is made before connecting.
-    EXPECT_EQ(job_.refused, (std::vector<std::string>{"evil\x01@x.example: the address holds "
-                                                      "control characters",
-                                                      "bad@x.example: 550 5.1.1 no such user"}));
-    const auto lines = Lines();
-    EXPECT_NE(std::find(lines.begin(), lines.end(), "RCPT TO:<hidden@x.example>"), lines.end());
-    EXPECT_EQ(log_->data.find("hidden"), std::string::npos);
-}
-
+// A refused recipient among accepted ones, and Bcc, are the real server's
+// tests (mailsend_real_test).
 TEST_F(SmtpTest, DataRefusedAfterARefusedRecipientShowsTheRecipientsReason) {
     job_.to = "ok@example.org, you@example.org";
     auto peer = FakeSmtp(log_, [](const std::string& l) -> std::string {
@@ -281,7 +245,8 @@ TEST_F(SmtpTest, CrLfInTheSenderAddressCannotAddACommand) {
               1);
 }
 
-TEST_F(SmtpTest, StalledOrTrickledReplyTimesOutAndAbortEndsTheWaitAtOnce) {
+// An abort from another thread is the send thread's test (mailsend_test).
+TEST_F(SmtpTest, StalledOrTrickledReplyTimesOut) {
     job_.timeout = 1;
     {
         auto peer = FakeSmtp(
@@ -291,31 +256,11 @@ TEST_F(SmtpTest, StalledOrTrickledReplyTimesOutAndAbortEndsTheWaitAtOnce) {
         EXPECT_STREQ(job_.errorText, Sock_ErrorText(SOCKERR_TIMEDOUT));
         EXPECT_LT(sw.ElapsedMs(), 5000);
     }
-    {
-        iwtest::FakePeer peer(
-            [](iwtest::PeerConn& c) { c.Trickle("220 a greeting that takes its time\r\n", 300); });
-        Stopwatch sw;
-        EXPECT_EQ(Send(peer), SOCKERR_TIMEDOUT);
-        EXPECT_LT(sw.ElapsedMs(), 3000);
-    }
-    job_.timeout = 30;
-    log_ = std::make_shared<FakeSmtpLog>();
-    auto peer = FakeSmtp(
-        log_, [](const std::string& l) -> std::string { return l == "DATA" ? "STALL" : ""; });
-    job_.port = peer.port();
-    SockAbort abort;
-    int sock = SOCK_INVALID;
+    iwtest::FakePeer peer(
+        [](iwtest::PeerConn& c) { c.Trickle("220 a greeting that takes its time\r\n", 300); });
     Stopwatch sw;
-    std::thread canceller([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        abort.Trigger();
-    });
-    const uint32_t rc = Smtp_SendMessage(&job_, &sock, job_.errorText, sizeof job_.errorText,
-                                         nullptr, nullptr, &abort);
-    canceller.join();
-    EXPECT_EQ(rc, SOCKERR_INTR);
+    EXPECT_EQ(Send(peer), SOCKERR_TIMEDOUT);
     EXPECT_LT(sw.ElapsedMs(), 3000);
-    EXPECT_EQ(sock, SOCK_INVALID);
 }
 
 TEST_F(SmtpTest, BrokenConnectionDuringDataIsAFailureWithoutEndMark) {
@@ -350,8 +295,6 @@ TEST_F(SmtpTest, RefusalWithoutReadableReplyIsReportedAndNotSilent) {
 }
 
 TEST(SmtpDate, ZoneSignAndOffsetFollowTheLocalZone) {
-    const char* oldTz = std::getenv("TZ");
-    const std::string saved = oldTz ? oldTz : "";
     const struct {
         const char* tz;
         const char* expect;
@@ -363,25 +306,18 @@ TEST(SmtpDate, ZoneSignAndOffsetFollowTheLocalZone) {
     };
     const time_t noon = 1767268800; // 2026-01-01 12:00:00 UTC
     for (const auto& c : cases) {
-        setenv("TZ", c.tz, 1);
-        tzset();
+        iwtest::ScopedTz tz(c.tz);
         char buf[128];
         Smtp_DateHeader(buf, sizeof buf, noon);
         EXPECT_STREQ(buf, c.expect) << c.tz;
     }
-    setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
-    tzset();
+    iwtest::ScopedTz tz("CET-1CEST,M3.5.0,M10.5.0/3");
     char buf[128];
     Smtp_DateHeader(buf, sizeof buf, noon + 182 * 86400);
     EXPECT_STREQ(buf, "Thu, 02 Jul 2026 14:00:00 +0200");
     char small[6];
     Smtp_DateHeader(small, sizeof small, noon);
     EXPECT_STREQ(small, "Thu, ");
-    if (oldTz)
-        setenv("TZ", saved.c_str(), 1);
-    else
-        unsetenv("TZ");
-    tzset();
 }
 
 // Required STARTTLS against servers that do not do it right: nothing but

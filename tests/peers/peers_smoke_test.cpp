@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <optional>
 
 namespace {
@@ -25,7 +24,9 @@ class ScopedEnv {
     std::optional<std::string> old_;
 };
 
-TEST(PeersEnvFile, MissingServersSkipUnlessRequiredAndDeadServersFail) {
+// Under IW_REQUIRE_PEERS=1 (scripts/test) every failure to open the servers
+// fails the test instead of skipping it; without it, missing servers skip.
+TEST(PeersEnvFile, MissingServersSkipUnlessRequired) {
     const std::string dir = iwtest::MakeTempDir("env");
     std::string why;
     bool fatal = false;
@@ -39,24 +40,6 @@ TEST(PeersEnvFile, MissingServersSkipUnlessRequiredAndDeadServersFail) {
         ScopedEnv required("IW_REQUIRE_PEERS", "1");
         EXPECT_FALSE(iwtest::RealPeers::Open(&why, &fatal));
         EXPECT_TRUE(fatal);
-    }
-    {
-        std::ofstream(dir + "/na.env") << "IW_PEERS_UNAVAILABLE='/usr/sbin/dovecot is not "
-                                          "installed'\n";
-        ScopedEnv env("IW_PEERS_ENV", (dir + "/na.env").c_str());
-        EXPECT_FALSE(iwtest::RealPeers::Open(&why, &fatal));
-        EXPECT_FALSE(fatal);
-        EXPECT_NE(why.find("/usr/sbin/dovecot is not installed"), std::string::npos) << why;
-    }
-    {
-        std::ofstream(dir + "/dead.env")
-            << "IW_PEERS_WORKDIR=" << dir << "\nIW_PEERS_SCRIPTS=" << dir
-            << "\nIW_POP3_PORT=1\nIW_SOCKS_PORT=2\nIW_SMTP_PORT=3\nIW_DOVECOT_PID=2147483600\n"
-               "IW_SOCKS_PID=2147483601\nIW_SMTP_PID=2147483602\nIW_PEERS_USERS='test:secret'\n";
-        ScopedEnv env("IW_PEERS_ENV", (dir + "/dead.env").c_str());
-        EXPECT_FALSE(iwtest::RealPeers::Open(&why, &fatal));
-        EXPECT_TRUE(fatal);
-        EXPECT_NE(why.find("dovecot (pid 2147483600"), std::string::npos) << why;
     }
 }
 

@@ -5,10 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <dirent.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
 
 namespace {
 
@@ -53,44 +50,8 @@ TEST(FilesSafeName, LongNamesAreCutOnACharacterBoundary) {
     EXPECT_EQ(Files_SafeName(std::string(300, 'b'), 1).size(), FILES_NAME_MAX);
 }
 
-TEST(FilesWriter, CommitReplacesTheTargetAndLeavesNoTemporaryFile) {
-    const std::string dir = iwtest::MakeTempDir();
-    const std::string path = dir + "/out.bin";
-    ASSERT_EQ(Files_WriteWhole(path, "old"), 0u);
-    ASSERT_EQ(Files_WriteWhole(path, "new contents"), 0u);
-    EXPECT_EQ(iwtest::ReadFile(path), "new contents");
-    EXPECT_EQ(countEntries(dir), 1);
-    struct stat st {};
-    ASSERT_EQ(stat(path.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
-}
-
-TEST(FilesWriter, AFolderThatDoesNotExistIsAFailureNotASuccess) {
-    const std::string dir = iwtest::MakeTempDir();
-    EXPECT_EQ(Files_WriteWhole(dir + "/missing/out.bin", "x"), ERR_CREATE);
-}
-
-TEST(FilesWriter, AFailedWriteKeepsTheOldFileAndRemovesThePartialOne) {
-    const std::string dir = iwtest::MakeTempDir();
-    const std::string path = dir + "/saved.eml";
-    ASSERT_EQ(Files_WriteWhole(path, "the only complete copy"), 0u);
-
-    // A file-size limit stands in for a full disk: writes past it fail.
-    rlimit old{};
-    getrlimit(RLIMIT_FSIZE, &old);
-    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = old;
-    small.rlim_cur = 4096;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const uint32_t rc = Files_WriteWhole(path, std::string(100000, 'x'));
-    setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
-
-    EXPECT_EQ(rc, ERR_CREATE);
-    EXPECT_EQ(iwtest::ReadFile(path), "the only complete copy");
-    EXPECT_EQ(countEntries(dir), 1);
-}
-
+// Replacing a file, a folder that does not exist and a write that fails
+// half-way are the saved-file test's (the same writer), also TNEF's.
 TEST(FilesWriter, AbandonedWriterLeavesNothingBehind) {
     const std::string dir = iwtest::MakeTempDir();
     {

@@ -157,11 +157,6 @@ TEST_F(RegistryStore, EnumerationOrders) {
     ASSERT_EQ(RegStore_DeleteValue(k, "Z"), REGSTORE_OK);
     RegStore_SetValue(k, "z", REGTYPE_SZ, "again");
     EXPECT_EQ(valueNames(k), (std::vector<std::string>{"b", "m", "a", "z"}));
-    uint32_t type = 0;
-    std::string data;
-    ASSERT_EQ(RegStore_EnumValue(k, 1, &name, &type, &data), REGSTORE_OK);
-    EXPECT_EQ(name, "m");
-    EXPECT_EQ(RegStore_EnumValue(k, 4, &name, &type, &data), REGSTORE_E_NO_MORE_ITEMS);
     EXPECT_EQ(RegStore_DeleteValue(k, "nothing"), REGSTORE_E_NOT_FOUND);
 }
 
@@ -263,24 +258,8 @@ TEST_F(RegistryStore, FilesArePrivateToTheUser) {
     EXPECT_EQ(st.st_mode & 0777, 0700u);
 }
 
-TEST_F(RegistryStore, ThreadsWriteThroughTheirOwnConnections) {
-    const HREGKEY k = key("Threads");
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([k, t] {
-            for (int i = 0; i < 250; ++i) {
-                const int n = t * 1000 + i;
-                ASSERT_EQ(RegStore_SetValue(k, std::to_string(n), REGTYPE_SZ, payload(n)),
-                          REGSTORE_OK);
-            }
-        });
-    }
-    for (auto& th : threads)
-        th.join();
-    EXPECT_EQ(valueNames(k).size(), 1000u);
-}
-
 // Two processes writing the same key at once: every write of both lands.
+// (Threads, each on its connection, write at once in the memory-copy test.)
 TEST_F(RegistryStore, TwoProcessesLoseNothing) {
     const HREGKEY k = key("Shared");
     constexpr int kPerProcess = 1500;
@@ -352,17 +331,8 @@ TEST_F(RegistryStore, KillDuringBurstLeavesNoTornValue) {
     EXPECT_GE(count, last + 1);
 }
 
-TEST_F(RegistryStore, ADamagedFileIsReportedNotUsed) {
-    const std::string bad = dir_ + "/bad.db";
-    FILE* f = fopen(bad.c_str(), "wb");
-    ASSERT_TRUE(f);
-    fputs("this is not a database, but it is long enough to look like one ......"
-          "................................................................",
-          f);
-    fclose(f);
-    EXPECT_EQ(RegStore_Open(bad), REGSTORE_E_CORRUPT);
-    EXPECT_NE(std::string(RegStore_ErrorText(REGSTORE_E_CORRUPT)), "Unknown error");
-}
+// A damaged file is found, set aside and rebuilt in the command-line and
+// program tests.
 
 // The copy in memory for a full disk: it holds what the file and its log
 // hold, takes writes from several threads at once, and never writes the file.

@@ -270,36 +270,34 @@ TEST_F(SettingsTest, AbortDeletesTheTreeAndForcesAFullLoad) {
 // A process killed while it exports leaves the complete old file or the
 // complete new one, never a mix or a truncated file.
 TEST_F(SettingsTest, KillDuringExportLeavesOldOrNewFile) {
-    HREGKEY box;
+    HREGKEY box, root;
     ASSERT_EQ(RegStore_CreateKey(HREGKEY_USER, std::string(REG_ROOT_PATH) + "\\Big\\MsgBox", &box),
               REGSTORE_OK);
-    RegStore_BeginBatch();
-    for (int i = 0; i < 20000; ++i) {
-        const std::string v = ";Fm=;sender" + std::to_string(i) +
-                              ";Rt=;;To=;;Sj=;s;Sz=;1;DS=; 2010 1 5 1 0 0 0 2 ;A=;0;En=;";
-        RegStore_SetValue(box, "id" + std::to_string(i), REGTYPE_SZ,
-                          std::string_view(v.c_str(), v.size() + 1));
-    }
-    RegStore_EndBatch();
-    const std::string file = dir_ + "/K.iwpf";
-    ASSERT_EQ(Reg_ExportKey(PROFILE_ROOT_NAME, REG_ROOT_PATH, true, PROFILE_MAGIC, file), 0u);
-    const std::string oldText = iwtest::ReadFile(file);
-    const std::string newFile = dir_ + "/K2.iwpf";
-    HREGKEY root;
     ASSERT_EQ(RegStore_OpenKey(HREGKEY_USER, REG_ROOT_PATH, &root), REGSTORE_OK);
-    RegStore_SetValue(root, "Changed", REGTYPE_SZ, std::string_view("yes", 4));
-    ASSERT_EQ(Reg_ExportKey(PROFILE_ROOT_NAME, REG_ROOT_PATH, true, PROFILE_MAGIC, newFile), 0u);
-    const std::string newText = iwtest::ReadFile(newFile);
+    {
+        RegStoreBatch batch;
+        for (int i = 0; i < 20000; ++i)
+            RegStore_SetValue(box, "id" + std::to_string(i), REGTYPE_SZ,
+                              ";Fm=;sender" + std::to_string(i) +
+                                  ";Rt=;;To=;;Sj=;s;Sz=;1;DS=; 2010 1 5 1 0 0 0 2 ;A=;0;En=;");
+    }
+    const auto exportTo = [](const std::string& file) {
+        return Reg_ExportKey(PROFILE_ROOT_NAME, REG_ROOT_PATH, true, PROFILE_MAGIC, file);
+    };
+    const std::string file = dir_ + "/K.iwpf";
+    ASSERT_EQ(exportTo(file), 0u);
+    const std::string oldText = iwtest::ReadFile(file);
+    RegStore_SetValue(root, "Changed", REGTYPE_SZ, "yes");
+    ASSERT_EQ(exportTo(dir_ + "/K2.iwpf"), 0u);
+    const std::string newText = iwtest::ReadFile(dir_ + "/K2.iwpf");
     ASSERT_NE(oldText, newText);
 
     for (int delayUs : {0, 2000, 10000, 30000, 60000}) {
         const pid_t pid = fork();
         ASSERT_GE(pid, 0);
-        if (pid == 0) {
+        if (pid == 0)
             for (;;)
-                if (Reg_ExportKey(PROFILE_ROOT_NAME, REG_ROOT_PATH, true, PROFILE_MAGIC, file))
-                    _exit(1);
-        }
+                if (exportTo(file)) _exit(1);
         usleep(static_cast<useconds_t>(delayUs));
         kill(pid, SIGKILL);
         int status = 0;
@@ -320,12 +318,7 @@ MSG_RECORD roundTripRecord(int acc, int i) {
     r.Size = i * 37;
     MsgRecord_SetText(r.SizeText, r.Size ? MsgRecord_SizeKB(r.Size) : "0");
     r.HasAttach = i % 2;
-    r.Date = i % 7
-                 ? DATETIME{static_cast<uint16_t>(2000 + i % 20), static_cast<uint16_t>(1 + i % 12),
-                            static_cast<uint16_t>(i % 7),         static_cast<uint16_t>(1 + i % 28),
-                            static_cast<uint16_t>(i % 24),        static_cast<uint16_t>(i % 60),
-                            static_cast<uint16_t>(i % 60),        0}
-                 : DateTime_Missing();
+    r.Date = i % 7 ? DateTime_FromTime(946684800 + i * 86461L) : DateTime_Missing();
     r.Status = i % 10; // every status a box stores (MSG_DELETED is never stored)
     return r;
 }
@@ -336,15 +329,11 @@ TEST_F(SettingsTest, FullConfigurationRoundTrip) {
     constexpr int kRecords = 10000;
     ASSERT_EQ(Settings_Start(profile_, 0, nullptr), 0u);
     GLOBAL_DATA& g = *GlobalData_GetRecord();
-    g.ProxySocksServer = "socks.example";
     g.ProxySocksParam = 0x04000439;
-    g.CheckOnStart = 2;
     g.NewMailVisual = 3;
     g.Signature = "Regards,\r\n\"Zo\u00eb\" \\ C:\\notes";
     g.DwnRtDir = "/home/z/mail \\ saved";
     g.RFont = "-13 400 0 0 >DejaVu Sans";
-    g.NLinesDwnLoad = 25;
-    g.OptimizeStartup = 0;
     g.Geometry[6] = 0;
     ASSERT_EQ(GlobalData_Save(), 0u);
     DialUp_GetRecord()->UseAutoDial = 1;
@@ -357,14 +346,8 @@ TEST_F(SettingsTest, FullConfigurationRoundTrip) {
         ACCOUNT* a = Account_Add(names[n], &st);
         ASSERT_NE(a, nullptr);
         a->FullUserName = std::string("User \"") + names[n] + "\"";
-        a->Email = "u@example.org";
         a->Signature = "--\r\n\\o/";
-        a->ChkServer = "pop.example.org";
-        a->ChkLogin = "user" + std::to_string(n);
         a->ChkPswd = "p\u00e4ss\"\\" + std::to_string(n);
-        a->ChkPort = 995;
-        a->SendServer = "smtp.example.org";
-        a->SendPswd = "s3nd";
         a->SendAuthType = n;
         a->UseSchedule = 1;
         a->Schedule[n] = 0x0F0F;

@@ -108,13 +108,13 @@ bool PeerConn::WaitClosed(int timeoutMs) {
     }
 }
 
-FakePeer::FakePeer(Script script, int connections) {
+FakePeer::FakePeer(Script script, int connections, int acceptWaitMs) {
     listen_fd_ = ListenLoopback(8, &port_);
-    thread_ =
-        std::thread([fd = listen_fd_, shared = shared_, script = std::move(script), connections] {
+    thread_ = std::thread(
+        [fd = listen_fd_, shared = shared_, script = std::move(script), connections, acceptWaitMs] {
             for (int i = 0; i < connections; ++i) {
                 pollfd p{fd, POLLIN, 0};
-                if (poll(&p, 1, 10000) <= 0) return;
+                if (poll(&p, 1, acceptWaitMs) <= 0) return;
                 const int conn = accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
                 if (conn < 0) return;
                 {

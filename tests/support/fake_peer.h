@@ -4,7 +4,6 @@
 // sockets all the way, so the code under test runs exactly as in production.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -48,8 +47,9 @@ class FakePeer {
   public:
     using Script = std::function<void(PeerConn&)>;
     // Starts listening at once; the script runs once a client has connected,
-    // and again for each of the next connections up to `connections`.
-    explicit FakePeer(Script script, int connections = 1);
+    // and again for each of the next connections up to `connections`, each
+    // awaited for at most `acceptWaitMs`.
+    explicit FakePeer(Script script, int connections = 1, int acceptWaitMs = 10000);
     // Listens with the given backlog and never accepts: connections beyond
     // the backlog stay unanswered.
     static FakePeer NeverAccepting();

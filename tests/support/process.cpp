@@ -65,11 +65,12 @@ int WaitExit(pid_t pid) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
 }
 
-int RunShell(const std::string& command, std::string* out, const std::string& in) {
+int RunCollect(const std::vector<std::string>& argv, std::string* out, const Env& env, bool errToo,
+               const std::string& in) {
     out->clear();
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return -1;
-    const pid_t pid = Spawn({"/bin/sh", "-c", command}, {}, {.in = in, .out = fds[1], .err = 2});
+    const pid_t pid = Spawn(argv, env, {.in = in, .out = fds[1], .err = errToo ? fds[1] : 2});
     close(fds[1]);
     char buf[4096];
     ssize_t n;

@@ -30,9 +30,16 @@ pid_t Spawn(const std::vector<std::string>& argv, const Env& env = {}, const Spa
 // for a pid of -1 (a failed Spawn).
 int WaitExit(pid_t pid);
 
-// Runs `command` with /bin/sh, standard input from `in`, standard output
-// collected into *out, standard error to the test's own. Returns its exit
-// code, or -1 when it did not exit normally.
-int RunShell(const std::string& command, std::string* out, const std::string& in = "/dev/null");
+// Runs argv to its end, standard input from `in`, standard output (and with
+// `errToo` standard error, else the test's own) collected into *out. Returns
+// its exit code, or -1 when it did not exit normally or could not start.
+int RunCollect(const std::vector<std::string>& argv, std::string* out, const Env& env = {},
+               bool errToo = false, const std::string& in = "/dev/null");
+
+// RunCollect of `command` with /bin/sh.
+inline int RunShell(const std::string& command, std::string* out,
+                    const std::string& in = "/dev/null") {
+    return RunCollect({"/bin/sh", "-c", command}, out, {}, false, in);
+}
 
 } // namespace iwtest

@@ -1,5 +1,6 @@
 #include "real_peers.h"
 
+#include "process.h"
 #include "temp_env.h"
 
 #include <nlohmann/json.hpp>
@@ -16,17 +17,13 @@
 #include <fstream>
 #include <map>
 #include <netinet/in.h>
-#include <poll.h>
-#include <spawn.h>
+#include <sstream>
 #include <stdexcept>
 #include <sys/file.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <thread>
 #include <tuple>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 
@@ -40,77 +37,21 @@ constexpr const char* kBash = "/bin/bash";
 constexpr size_t kDeepestDovecotSocket = sizeof("/dovecot/run/token-login/tokenlogin") - 1;
 constexpr auto kLeaseWait = std::chrono::seconds(60);
 
-struct ProcessResult {
-    int status = -1; // exit code, or -1 when it did not exit normally
-    std::string output;
-};
-
-// Runs argv without a shell, stdout and stderr captured together. Descriptors
-// other than 0-2 are closed in the child: a server started by a script must
-// not keep a lease lock or a test's socket open after this process is gone.
-ProcessResult Run(const std::vector<std::string>& argv,
-                  const std::map<std::string, std::string>& env = {}) {
-    std::vector<std::string> envs;
-    for (char** e = environ; *e; ++e) {
-        std::string kv = *e;
-        if (!env.count(kv.substr(0, kv.find('=')))) envs.push_back(std::move(kv));
-    }
-    for (const auto& [k, v] : env)
-        envs.push_back(k + "=" + v);
-    std::vector<char*> cargv, cenv;
-    for (const auto& a : argv)
-        cargv.push_back(const_cast<char*>(a.c_str()));
-    cargv.push_back(nullptr);
-    for (auto& e : envs)
-        cenv.push_back(e.data());
-    cenv.push_back(nullptr);
-
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe2 failed");
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
-    posix_spawn_file_actions_adddup2(&fa, fds[1], 2);
-    posix_spawn_file_actions_addclosefrom_np(&fa, 3);
-    pid_t pid = -1;
-    int rc = posix_spawn(&pid, cargv[0], &fa, nullptr, cargv.data(), cenv.data());
-    posix_spawn_file_actions_destroy(&fa);
-    close(fds[1]);
-    if (rc != 0) {
-        close(fds[0]);
-        throw std::runtime_error("cannot run " + argv[0] + ": " + std::strerror(rc));
-    }
-    ProcessResult r;
-    char buf[4096];
-    for (;;) {
-        ssize_t n = read(fds[0], buf, sizeof buf);
-        if (n > 0)
-            r.output.append(buf, static_cast<size_t>(n));
-        else if (n == 0 || errno != EINTR)
-            break;
-    }
-    close(fds[0]);
-    int st = 0;
-    while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {
-    }
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
+// Runs argv without a shell, stdout and stderr in *out. Descriptors other
+// than 0-2 are closed in the child: a server started by a script must not
+// keep a lease lock or a test's socket open after this process is gone.
+int Run(const std::vector<std::string>& argv, std::string* out, const Env& env = {}) {
+    return RunCollect(argv, out, env, true);
 }
 
-std::string Describe(const std::vector<std::string>& argv) {
-    std::string s;
-    for (const auto& a : argv)
-        s += (s.empty() ? "" : " ") + a;
-    return s;
-}
-
-void RunOrThrow(const std::vector<std::string>& argv,
-                const std::map<std::string, std::string>& env = {}) {
-    ProcessResult r = Run(argv, env);
-    if (r.status != 0)
-        throw std::runtime_error(Describe(argv) + " failed (exit " + std::to_string(r.status) +
-                                 "):\n" + r.output);
+void RunOrThrow(const std::vector<std::string>& argv) {
+    std::string out;
+    if (const int status = Run(argv, &out); status != 0) {
+        std::string cmd;
+        for (const auto& a : argv)
+            cmd += (cmd.empty() ? "" : " ") + a;
+        throw std::runtime_error(cmd + " failed (exit " + std::to_string(status) + "):\n" + out);
+    }
 }
 
 std::string Unquote(std::string v) {
@@ -144,16 +85,10 @@ bool Running(int pid) {
 
 std::vector<Credentials> ParseUsers(const std::string& s) {
     std::vector<Credentials> users;
-    size_t pos = 0;
-    while (pos < s.size()) {
-        size_t end = s.find(' ', pos);
-        if (end == std::string::npos) end = s.size();
-        std::string entry = s.substr(pos, end - pos);
-        auto colon = entry.find(':');
-        if (colon != std::string::npos)
-            users.push_back({entry.substr(0, colon), entry.substr(colon + 1)});
-        pos = end + 1;
-    }
+    std::istringstream in(s);
+    for (std::string e; in >> e;)
+        if (const auto colon = e.find(':'); colon != std::string::npos)
+            users.push_back({e.substr(0, colon), e.substr(colon + 1)});
     return users;
 }
 
@@ -182,24 +117,6 @@ std::vector<uint16_t> FreePorts(int n) {
     return ports;
 }
 
-// The value of "NAME_PID=<pid>" in a start script's output, or 0.
-int PidFromOutput(const std::string& out, const std::string& name) {
-    std::string key = name + "_PID=";
-    auto at = out.rfind(key);
-    if (at == std::string::npos) return 0;
-    return std::atoi(out.c_str() + at + key.size());
-}
-
-void StopPid(const std::string& scripts, int pid) {
-    if (pid > 0) Run({kBash, scripts + "/stop-pid.sh", std::to_string(pid)});
-}
-
-// Keeps a failed test's server logs for reading; the fixture's cleanup
-// stops anything a crashed test left behind.
-void RemoveUnlessFailed(const std::string& dir) {
-    if (!::testing::Test::HasFailure()) RemoveTree(dir);
-}
-
 std::string JsonString(const nlohmann::json& j, const char* key) {
     auto it = j.find(key);
     return it != j.end() && it->is_string() ? it->get<std::string>() : std::string();
@@ -213,12 +130,21 @@ std::string SeededUidl(int i, const std::string& names) {
     return names + num;
 }
 
-// ---------------------------------------------------------------- Pop3Server
+// ---------------------------------------------------------------- servers
 
-Pop3Server::Pop3Server(std::string scripts, std::string workdir, uint16_t port, uint16_t tls_port,
-                       int pid)
+PeerServer::PeerServer(std::string scripts, std::string workdir, uint16_t port, uint16_t tls_port,
+                       int pid, bool owned)
     : scripts_(std::move(scripts)), workdir_(std::move(workdir)), port_(port), tls_port_(tls_port),
-      pid_(pid) {}
+      pid_(pid), owned_(owned) {}
+
+PeerServer::~PeerServer() {
+    if (!owned_) return;
+    std::string out;
+    if (pid_ > 0) Run({kBash, scripts_ + "/stop-pid.sh", std::to_string(pid_)}, &out);
+    // Keeps a failed test's server logs for reading; the fixture's cleanup
+    // stops anything a crashed test left behind.
+    if (!::testing::Test::HasFailure()) RemoveTree(workdir_);
+}
 
 std::string Pop3Server::Maildir(const std::string& user) const {
     return workdir_ + "/mail/" + user + "/Maildir";
@@ -233,10 +159,8 @@ void Pop3Server::Seed(const std::string& user, int n, const std::vector<std::str
         !fs::is_directory(workdir_ + "/mail/" + user))
         throw std::runtime_error("no mailbox for user '" + user + "' on the POP3 server in " +
                                  workdir_);
-    std::vector<std::string> argv = {kPython, scripts_ + "/seed-maildir.py", Maildir(user), "-n",
-                                     std::to_string(n)};
-    if (opt.reset) argv.push_back("--reset");
-    if (opt.size > 0) argv.insert(argv.end(), {"--size", std::to_string(opt.size)});
+    std::vector<std::string> argv = {
+        kPython, scripts_ + "/seed-maildir.py", Maildir(user), "-n", std::to_string(n), "--reset"};
     if (!opt.names.empty()) argv.insert(argv.end(), {"--names", opt.names});
     for (const auto& f : files)
         argv.insert(argv.end(), {"--eml", f});
@@ -247,14 +171,9 @@ void Pop3Server::SeedMaildir(const std::string& user, int n, const SeedOptions& 
     Seed(user, n, {}, opt);
 }
 
-void Pop3Server::SeedEmlFiles(const std::string& user, const std::vector<std::string>& files,
-                              const SeedOptions& opt) const {
-    Seed(user, 0, files, opt);
-}
-
 void Pop3Server::SeedMessages(const std::string& user, const std::vector<std::string>& raw,
                               const SeedOptions& opt) const {
-    std::string dir = MakeTempDir("eml");
+    const std::string dir = MakeTempDir("eml");
     std::vector<std::string> files;
     for (size_t i = 0; i < raw.size(); ++i) {
         files.push_back(dir + "/" + std::to_string(i + 1) + ".eml");
@@ -268,22 +187,6 @@ void Pop3Server::SeedMessages(const std::string& user, const std::vector<std::st
     }
     RemoveTree(dir);
 }
-
-void Pop3Server::ResetMaildir(const std::string& user) const {
-    Seed(user, 0, {}, SeedOptions{});
-}
-
-PrivatePop3::~PrivatePop3() {
-    StopPid(scripts_, pid_);
-    RemoveUnlessFailed(workdir_);
-}
-
-// ---------------------------------------------------------------- SmtpServer
-
-SmtpServer::SmtpServer(std::string scripts, std::string workdir, uint16_t port, uint16_t tls_port,
-                       int pid)
-    : scripts_(std::move(scripts)), workdir_(std::move(workdir)), port_(port), tls_port_(tls_port),
-      pid_(pid) {}
 
 namespace {
 
@@ -310,24 +213,21 @@ int SmtpServer::LastSeq() const {
 }
 
 std::vector<SmtpMessage> SmtpServer::Received(int after_seq) const {
-    std::string dir = workdir_ + "/smtp/messages";
+    const std::string dir = workdir_ + "/smtp/messages";
     std::vector<SmtpMessage> out;
     for (int seq : StoredSeqs(dir)) {
         if (seq <= after_seq) continue;
-        SmtpMessage m;
-        m.seq = seq;
         char id[16];
         std::snprintf(id, sizeof id, "%06d", seq);
-        m.id = id;
-        m.envelope_json = ReadFile(dir + "/" + m.id + ".json");
-        m.eml = ReadFile(dir + "/" + m.id + ".eml");
-        auto j = nlohmann::json::parse(m.envelope_json, nullptr, false);
+        const std::string base = dir + "/" + id;
+        auto j = nlohmann::json::parse(ReadFile(base + ".json"), nullptr, false);
         if (j.is_discarded() || !j.is_object())
-            throw std::runtime_error("unreadable envelope " + dir + "/" + m.id + ".json");
+            throw std::runtime_error("unreadable envelope " + base + ".json");
+        SmtpMessage m;
+        m.eml = ReadFile(base + ".eml");
         m.mail_from = JsonString(j, "mail_from");
         m.auth_mechanism = JsonString(j, "auth_mechanism");
         m.auth_login = JsonString(j, "auth_login");
-        m.helo = JsonString(j, "helo");
         m.tls = JsonString(j, "tls");
         if (auto it = j.find("rcpt_tos"); it != j.end() && it->is_array())
             for (const auto& r : *it)
@@ -335,11 +235,6 @@ std::vector<SmtpMessage> SmtpServer::Received(int after_seq) const {
         out.push_back(std::move(m));
     }
     return out;
-}
-
-PrivateSmtp::~PrivateSmtp() {
-    StopPid(scripts_, pid_);
-    RemoveUnlessFailed(workdir_);
 }
 
 // ----------------------------------------------------------------- RealPeers
@@ -377,17 +272,16 @@ std::unique_ptr<RealPeers> RealPeers::Open(std::string* why, bool* fatal) {
     std::unique_ptr<RealPeers> p(new RealPeers);
     p->workdir_ = kv["IW_PEERS_WORKDIR"];
     p->scripts_ = kv["IW_PEERS_SCRIPTS"];
-    p->socks_port_ = static_cast<uint16_t>(std::atoi(kv["IW_SOCKS_PORT"].c_str()));
     p->users_ = ParseUsers(kv["IW_PEERS_USERS"]);
     const int dovecot = std::atoi(kv["IW_DOVECOT_PID"].c_str());
     const int smtp = std::atoi(kv["IW_SMTP_PID"].c_str());
     const int socks = std::atoi(kv["IW_SOCKS_PID"].c_str());
-    p->pop3_ = std::make_unique<Pop3Server>(
-        p->scripts_, p->workdir_, static_cast<uint16_t>(std::atoi(kv["IW_POP3_PORT"].c_str())), 0,
-        dovecot);
-    p->smtp_ = std::make_unique<SmtpServer>(
-        p->scripts_, p->workdir_, static_cast<uint16_t>(std::atoi(kv["IW_SMTP_PORT"].c_str())), 0,
-        smtp);
+    const auto port = [&](const char* key) { return uint16_t(std::atoi(kv[key].c_str())); };
+    p->socks_port_ = port("IW_SOCKS_PORT");
+    p->pop3_ = std::make_unique<Pop3Server>(p->scripts_, p->workdir_, port("IW_POP3_PORT"), 0,
+                                            dovecot, false);
+    p->smtp_ = std::make_unique<SmtpServer>(p->scripts_, p->workdir_, port("IW_SMTP_PORT"), 0, smtp,
+                                            false);
 
     // The env file says they were started: one that is gone now died or was
     // stopped under the tests, which is a fault, not a reason to skip.
@@ -399,7 +293,7 @@ std::unique_ptr<RealPeers> RealPeers::Open(std::string* why, bool* fatal) {
                                   path + ") is not running; see " + p->workdir_ + "/" + log);
 
     try {
-        p->LeaseUser();
+        p->Lease();
     } catch (const std::exception& e) {
         return fail(true, e.what());
     }
@@ -408,34 +302,27 @@ std::unique_ptr<RealPeers> RealPeers::Open(std::string* why, bool* fatal) {
 }
 
 RealPeers::~RealPeers() {
-    for (auto& l : leases_)
-        close(l.fd);
+    if (lease_.fd >= 0) close(lease_.fd);
 }
 
-bool RealPeers::TryLease(const Credentials& c) {
-    std::string lock = workdir_ + "/leases/" + c.name + ".lock";
-    int fd = open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) throw std::runtime_error("cannot open " + lock + ": " + std::strerror(errno));
-    // flock() belongs to this open file: another RealPeers in this process
-    // cannot take it either, and the kernel drops it when a test crashes.
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        close(fd);
-        return false;
-    }
-    leases_.push_back({c, fd});
-    return true;
-}
-
-Credentials RealPeers::LeaseUser() {
+void RealPeers::Lease() {
     const auto deadline = std::chrono::steady_clock::now() + kLeaseWait;
     for (;;) {
         for (const auto& c : users_) {
-            bool mine = false;
-            for (const auto& l : leases_)
-                mine = mine || l.creds.name == c.name;
-            if (mine || !TryLease(c)) continue;
-            pop3_->ResetMaildir(c.name);
-            return c;
+            const std::string lock = workdir_ + "/leases/" + c.name + ".lock";
+            const int fd = open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+            if (fd < 0)
+                throw std::runtime_error("cannot open " + lock + ": " + std::strerror(errno));
+            // flock() belongs to this open file: another RealPeers in this
+            // process cannot take it either, and the kernel drops it when a
+            // test crashes.
+            if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+                close(fd);
+                continue;
+            }
+            lease_ = {c, fd};
+            pop3_->SeedMaildir(c.name, 0);
+            return;
         }
         if (std::chrono::steady_clock::now() > deadline)
             throw std::runtime_error("all " + std::to_string(users_.size()) +
@@ -445,18 +332,11 @@ Credentials RealPeers::LeaseUser() {
     }
 }
 
-std::vector<SmtpMessage> RealPeers::SmtpReceivedAll() const {
-    return smtp_->Received(smtp_mark_);
-}
-
 std::vector<SmtpMessage> RealPeers::SmtpReceived() const {
     std::vector<SmtpMessage> mine;
-    for (auto& m : SmtpReceivedAll())
-        for (const auto& l : leases_)
-            if (!m.auth_login.empty() && m.auth_login == l.creds.name) {
-                mine.push_back(std::move(m));
-                break;
-            }
+    for (auto& m : smtp_->Received(smtp_mark_))
+        if (!m.auth_login.empty() && m.auth_login == lease_.creds.name)
+            mine.push_back(std::move(m));
     return mine;
 }
 
@@ -469,48 +349,48 @@ std::string RealPeers::NewPrivateDir() const {
     return tmpl;
 }
 
-std::unique_ptr<PrivatePop3> RealPeers::StartPop3(const Pop3Options& opt) const {
-    std::string dir = NewPrivateDir();
-    std::map<std::string, std::string> env = {{"DOVECOT_USERS", opt.users},
-                                              {"DOVECOT_UIDL_FORMAT", opt.uidl_format},
-                                              {"DOVECOT_EXTRA_CONF", opt.extra_conf},
-                                              {"DOVECOT_AUTH_DELAYS", opt.auth_delays ? "1" : "0"},
-                                              {"DOVECOT_TLS_CERT", opt.tls_cert},
-                                              {"DOVECOT_TLS_KEY", opt.tls_key}};
+// Runs a start script on fresh ports (one, or two with `tls`): the port, the
+// TLS port and the pid it printed. A port can be taken between choosing and
+// binding it; the script then refuses it and the next attempt takes others.
+std::tuple<uint16_t, uint16_t, int> RealPeers::StartPrivate(const std::string& dir,
+                                                            const std::string& script, bool tls,
+                                                            std::vector<std::string> args,
+                                                            const Env& env) const {
     std::string out;
-    // A port can be taken between choosing and binding it; the script then
-    // refuses it and the next attempt takes others.
     for (int attempt = 0; attempt < 3; ++attempt) {
-        auto ports = FreePorts(opt.tls ? 2 : 1);
-        std::vector<std::string> argv = {kBash, scripts_ + "/start-dovecot.sh", dir,
+        const auto ports = FreePorts(tls ? 2 : 1);
+        std::vector<std::string> argv = {kBash, scripts_ + "/start-" + script + ".sh", dir,
                                          std::to_string(ports[0])};
-        if (opt.tls) argv.push_back(std::to_string(ports[1]));
-        ProcessResult r = Run(argv, env);
-        out = r.output;
-        if (int pid = PidFromOutput(r.output, "DOVECOT"); r.status == 0 && pid > 0)
-            return std::make_unique<PrivatePop3>(scripts_, dir, ports[0], opt.tls ? ports[1] : 0,
-                                                 pid);
+        if (tls) argv.push_back(std::to_string(ports[1]));
+        argv.insert(argv.end(), args.begin(), args.end());
+        const int status = Run(argv, &out, env);
+        std::string key = script + "_PID=";
+        for (char& ch : key)
+            ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+        const auto at = out.rfind(key);
+        if (const int pid = at == std::string::npos ? 0 : std::atoi(out.c_str() + at + key.size());
+            status == 0 && pid > 0)
+            return {ports[0], tls ? ports[1] : 0, pid};
     }
-    throw std::runtime_error("could not start a private dovecot in " + dir + ":\n" + out);
+    throw std::runtime_error("could not start a private " + script + " in " + dir + ":\n" + out);
+}
+
+std::unique_ptr<PrivatePop3> RealPeers::StartPop3(const Pop3Options& opt) const {
+    const std::string dir = NewPrivateDir();
+    const auto [port, tlsPort, pid] = StartPrivate(dir, "dovecot", opt.tls, {},
+                                                   {{"DOVECOT_USERS", opt.users},
+                                                    {"DOVECOT_UIDL_FORMAT", opt.uidl_format},
+                                                    {"DOVECOT_TLS_CERT", opt.tls_cert},
+                                                    {"DOVECOT_TLS_KEY", opt.tls_key}});
+    return std::make_unique<PrivatePop3>(scripts_, dir, port, tlsPort, pid, true);
 }
 
 std::unique_ptr<PrivateSmtp> RealPeers::StartSmtp(const SmtpOptions& opt) const {
-    std::string dir = NewPrivateDir();
-    std::string out;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        auto ports = FreePorts(opt.implicit_tls ? 2 : 1);
-        std::vector<std::string> argv = {kBash, scripts_ + "/start-smtp.sh", dir,
-                                         std::to_string(ports[0])};
-        if (opt.implicit_tls) argv.push_back(std::to_string(ports[1]));
-        argv.insert(argv.end(), {"--", "--users", opt.users});
-        argv.insert(argv.end(), opt.args.begin(), opt.args.end());
-        ProcessResult r = Run(argv);
-        out = r.output;
-        if (int pid = PidFromOutput(r.output, "SMTP"); r.status == 0 && pid > 0)
-            return std::make_unique<PrivateSmtp>(scripts_, dir, ports[0],
-                                                 opt.implicit_tls ? ports[1] : 0, pid);
-    }
-    throw std::runtime_error("could not start a private SMTP sink in " + dir + ":\n" + out);
+    const std::string dir = NewPrivateDir();
+    std::vector<std::string> args = {"--", "--users", opt.users};
+    args.insert(args.end(), opt.args.begin(), opt.args.end());
+    const auto [port, tlsPort, pid] = StartPrivate(dir, "smtp", opt.implicit_tls, args, {});
+    return std::make_unique<PrivateSmtp>(scripts_, dir, port, tlsPort, pid, true);
 }
 
 // ------------------------------------------------------------------ TestPki

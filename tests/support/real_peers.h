@@ -12,12 +12,14 @@
 // skip with the reason; with IW_REQUIRE_PEERS=1 (scripts/test) they fail.
 #pragma once
 
+#include "process.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace iwtest {
@@ -27,11 +29,8 @@ struct Credentials {
     std::string password;
 };
 
+// Seeding empties the mailbox first (messages, dovecot's uidlist and index).
 struct SeedOptions {
-    // Empty the mailbox first (messages, dovecot's uidlist and index).
-    bool reset = true;
-    // Generated messages are about this many bytes (0: about 300).
-    int size = 0;
     // Message i is stored as <names><i:06d>, which is its UIDL when the server
     // runs with the UIDL format "%f" (the shared one does): "msg-000001", ...
     // Empty: time-ordered maildir names with size hints, UIDLs not predictable.
@@ -41,37 +40,40 @@ struct SeedOptions {
 // The UIDL of the i-th seeded message (1-based) under the default SeedOptions.
 std::string SeededUidl(int i, const std::string& names = "msg-");
 
-// One dovecot instance: the shared one or a private one.
-class Pop3Server {
+// A server process: the shared one (the fixture stops it) or one started for
+// a test (`owned`: stopped by pid when its handle goes away).
+class PeerServer {
   public:
-    Pop3Server(std::string scripts, std::string workdir, uint16_t port, uint16_t tls_port, int pid);
-    virtual ~Pop3Server() = default;
-    Pop3Server(const Pop3Server&) = delete;
-    Pop3Server& operator=(const Pop3Server&) = delete;
+    PeerServer(std::string scripts, std::string workdir, uint16_t port, uint16_t tls_port, int pid,
+               bool owned);
+    virtual ~PeerServer();
+    PeerServer(const PeerServer&) = delete;
+    PeerServer& operator=(const PeerServer&) = delete;
 
-    std::string host() const { return "127.0.0.1"; }
     uint16_t port() const { return port_; }
     // Implicit-TLS port; 0 when the instance has none.
     uint16_t tls_port() const { return tls_port_; }
-    const std::string& workdir() const { return workdir_; }
-    int pid() const { return pid_; }
-    std::string Maildir(const std::string& user) const;
-
-    // Do these between POP3 sessions, not while one is open on that mailbox.
-    // Generated message i has "Subject: Test message i". Messages from .eml
-    // files or raw bytes are stored as given (CRLF becomes LF on disk and CRLF
-    // again on the wire); they are numbered before any generated ones.
-    void SeedMaildir(const std::string& user, int n, const SeedOptions& opt = {}) const;
-    void SeedEmlFiles(const std::string& user, const std::vector<std::string>& files,
-                      const SeedOptions& opt = {}) const;
-    void SeedMessages(const std::string& user, const std::vector<std::string>& raw,
-                      const SeedOptions& opt = {}) const;
-    void ResetMaildir(const std::string& user) const;
 
   protected:
     std::string scripts_, workdir_;
     uint16_t port_, tls_port_;
     int pid_;
+    bool owned_;
+};
+
+// One dovecot instance.
+class Pop3Server : public PeerServer {
+  public:
+    using PeerServer::PeerServer;
+    std::string Maildir(const std::string& user) const;
+
+    // Do these between POP3 sessions, not while one is open on that mailbox.
+    // Generated message i has "Subject: Test message i". Raw messages are
+    // stored as given (CRLF becomes LF on disk and CRLF again on the wire);
+    // they are numbered before any generated ones.
+    void SeedMaildir(const std::string& user, int n, const SeedOptions& opt = {}) const;
+    void SeedMessages(const std::string& user, const std::vector<std::string>& raw,
+                      const SeedOptions& opt = {}) const;
 
   private:
     void Seed(const std::string& user, int n, const std::vector<std::string>& files,
@@ -80,74 +82,44 @@ class Pop3Server {
 
 // What the SMTP sink stored for one accepted message.
 struct SmtpMessage {
-    int seq = 0;
-    std::string id;        // queue id in "250 ... queued as <id>", e.g. "000007"
     std::string mail_from; // reverse path without the angle brackets
     std::vector<std::string> rcpt_tos;
     std::string auth_mechanism; // "PLAIN", "LOGIN", "CRAM-MD5"; empty without AUTH
     std::string auth_login;     // empty without AUTH
-    std::string helo;
-    std::string tls;           // TLS version, empty on a plain connection
-    std::string envelope_json; // the whole .json as stored
-    std::string eml;           // exact bytes after DATA, dot-stuffing undone, CRLF kept
+    std::string tls;            // TLS version, empty on a plain connection
+    std::string eml;            // exact bytes after DATA, dot-stuffing undone, CRLF kept
 };
 
-// One SMTP sink instance: the shared one or a private one.
-class SmtpServer {
+// One SMTP sink instance.
+class SmtpServer : public PeerServer {
   public:
-    SmtpServer(std::string scripts, std::string workdir, uint16_t port, uint16_t tls_port, int pid);
-    virtual ~SmtpServer() = default;
-    SmtpServer(const SmtpServer&) = delete;
-    SmtpServer& operator=(const SmtpServer&) = delete;
-
-    std::string host() const { return "127.0.0.1"; }
-    uint16_t port() const { return port_; }
-    uint16_t tls_port() const { return tls_port_; }
-    const std::string& workdir() const { return workdir_; }
-    int pid() const { return pid_; }
-
+    using PeerServer::PeerServer;
     // Highest sequence number stored so far (0 when none).
     int LastSeq() const;
     // Every complete message with a sequence number above after_seq, in order.
     // The sink has written both files before it answers 250, so a message the
     // client saw accepted is always there.
     std::vector<SmtpMessage> Received(int after_seq = 0) const;
-
-  protected:
-    std::string scripts_, workdir_;
-    uint16_t port_, tls_port_;
-    int pid_;
 };
 
-// A dovecot started for one test; stopped by pid in the destructor.
+using PrivatePop3 = Pop3Server;
+using PrivateSmtp = SmtpServer;
+
+// A dovecot started for one test.
 struct Pop3Options {
     std::string users = "test:secret"; // "user:password ...", no ':' or blanks in passwords
     std::string uidl_format = "%f";
-    std::string extra_conf; // dovecot.conf lines appended verbatim
-    bool tls = false;       // self-signed cert, STLS, and a POP3S port
+    bool tls = false; // self-signed cert, STLS, and a POP3S port
     // With tls: serve these PEM files instead of the self-signed pair (see
     // TestPki).
     std::string tls_cert{};
     std::string tls_key{};
-    bool auth_delays = false; // keep dovecot's slow replies to failed logins
-};
-
-class PrivatePop3 : public Pop3Server {
-  public:
-    using Pop3Server::Pop3Server;
-    ~PrivatePop3() override;
 };
 
 struct SmtpOptions {
     std::string users = "test:secret";
     std::vector<std::string> args; // smtp-sink.py options, e.g. {"--mechanisms", "PLAIN"}
     bool implicit_tls = false;     // a second, implicit-TLS port
-};
-
-class PrivateSmtp : public SmtpServer {
-  public:
-    using SmtpServer::SmtpServer;
-    ~PrivateSmtp() override;
 };
 
 // A test CA and server certificates made with openssl for this process
@@ -164,7 +136,6 @@ class TestPki {
   public:
     // Made once per process (throws std::runtime_error on failure).
     static const TestPki& Get();
-    const std::string& dir() const { return dir_; }
     std::string Cert(const std::string& name) const { return dir_ + "/" + name + ".pem"; }
     std::string Key(const std::string& name) const { return dir_ + "/" + name + ".key"; }
     // SHA-256 of the certificate's DER bytes, 64 lower-case hex digits.
@@ -184,55 +155,47 @@ class RealPeers {
     RealPeers(const RealPeers&) = delete;
     RealPeers& operator=(const RealPeers&) = delete;
 
-    std::string host() const { return "127.0.0.1"; }
     const Pop3Server& pop3() const { return *pop3_; }
-    const SmtpServer& smtp() const { return *smtp_; }
     uint16_t pop3_port() const { return pop3_->port(); }
     uint16_t smtp_port() const { return smtp_->port(); }
     uint16_t socks_port() const { return socks_port_; }
 
     // This test's own login for the shared POP3 and SMTP servers; its mailbox
     // is emptied when it is leased.
-    const Credentials& user() const { return leases_.front().creds; }
-    // One more login and mailbox (emptied), held as long as this object.
-    Credentials LeaseUser();
+    const Credentials& user() const { return lease_.creds; }
 
     void SeedMaildir(const std::string& user, int n, const SeedOptions& opt = {}) const {
         pop3_->SeedMaildir(user, n, opt);
-    }
-    void SeedEmlFiles(const std::string& user, const std::vector<std::string>& files,
-                      const SeedOptions& opt = {}) const {
-        pop3_->SeedEmlFiles(user, files, opt);
     }
     void SeedMessages(const std::string& user, const std::vector<std::string>& raw,
                       const SeedOptions& opt = {}) const {
         pop3_->SeedMessages(user, raw, opt);
     }
-    void ResetMaildir(const std::string& user) const { pop3_->ResetMaildir(user); }
 
     // Messages the shared sink accepted since Open() from a session that
-    // authenticated as one of this object's logins. Messages sent without
-    // AUTH are only in SmtpReceivedAll(), which may hold other tests' mail.
+    // authenticated as this object's login.
     std::vector<SmtpMessage> SmtpReceived() const;
-    std::vector<SmtpMessage> SmtpReceivedAll() const;
 
     // Private instances on fresh ports (throw std::runtime_error on failure).
     std::unique_ptr<PrivatePop3> StartPop3(const Pop3Options& opt = {}) const;
     std::unique_ptr<PrivateSmtp> StartSmtp(const SmtpOptions& opt = {}) const;
 
   private:
-    struct Lease {
-        Credentials creds;
-        int fd = -1;
-    };
     RealPeers() = default;
-    bool TryLease(const Credentials& c);
+    void Lease();
     std::string NewPrivateDir() const;
+    std::tuple<uint16_t, uint16_t, int> StartPrivate(const std::string& dir,
+                                                     const std::string& script, bool tls,
+                                                     std::vector<std::string> args,
+                                                     const Env& env) const;
 
     std::string scripts_, workdir_;
     uint16_t socks_port_ = 0;
     std::vector<Credentials> users_;
-    std::deque<Lease> leases_; // user() refers into it: no reallocation
+    struct {
+        Credentials creds;
+        int fd = -1;
+    } lease_;
     std::unique_ptr<Pop3Server> pop3_;
     std::unique_ptr<SmtpServer> smtp_;
     int smtp_mark_ = 0;

@@ -2,9 +2,10 @@
 
 #include "process.h"
 #include <cerrno>
-#include <cstdio>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include <fcntl.h>
 #include <filesystem>
@@ -13,7 +14,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <sys/mount.h>
-#include <sys/wait.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -84,9 +85,35 @@ std::string ReadFile(const std::string& path) {
     return ss.str();
 }
 
+void WriteFile(const std::string& path, std::string_view bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
 void RemoveTree(const std::string& path) {
     std::error_code ec;
     fs::remove_all(path, ec);
+}
+
+ScopedTz::ScopedTz(const char* tz) {
+    if (const char* old = std::getenv("TZ")) had_ = true, old_ = old;
+    setenv("TZ", tz, 1);
+    tzset();
+}
+
+ScopedTz::~ScopedTz() {
+    had_ ? setenv("TZ", old_.c_str(), 1) : unsetenv("TZ");
+    tzset();
+}
+
+void WithFileSizeLimit(size_t bytes, const std::function<void()>& write) {
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit small{bytes, old.rlim_max};
+    setrlimit(RLIMIT_FSIZE, &small);
+    write();
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
 }
 
 SmallDisk::SmallDisk(const std::string& dir, size_t bytes) : dir_(dir) {
@@ -119,10 +146,7 @@ void SmallDisk::Fill() {
 int RunCli(const std::string& cli, const std::string& profile, const std::string& args,
            const std::string& input, const std::string& dir, std::string* out) {
     const std::string in = dir + "/in";
-    if (FILE* f = std::fopen(in.c_str(), "wb")) {
-        std::fwrite(input.data(), 1, input.size(), f);
-        std::fclose(f);
-    }
+    WriteFile(in, input);
     const std::string cmd =
         "'" + cli + "' --profile:" + profile + " " + args + " 2>" + dir + "/err";
     return RunShell(cmd, out, in);

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
+#include <string_view>
 
 namespace iwtest {
 
@@ -17,8 +19,28 @@ std::string MakeTempDir(const std::string& prefix = "t");
 // Whole contents of a file ("" when it cannot be read).
 std::string ReadFile(const std::string& path);
 
+// Writes a whole file, replacing what was there.
+void WriteFile(const std::string& path, std::string_view bytes);
+
 // Removes a folder tree (no error when it is absent).
 void RemoveTree(const std::string& path);
+
+// Local time follows `tz` (a POSIX TZ string or a zone name) while it lives.
+class ScopedTz {
+  public:
+    explicit ScopedTz(const char* tz);
+    ~ScopedTz();
+    ScopedTz(const ScopedTz&) = delete;
+    ScopedTz& operator=(const ScopedTz&) = delete;
+
+  private:
+    bool had_ = false;
+    std::string old_;
+};
+
+// Runs `write` with files limited to `bytes`: writes past it fail, as on a
+// full disk.
+void WithFileSizeLimit(size_t bytes, const std::function<void()>& write);
 
 // A small file system of its own (tmpfs) on `dir`, mounted in a mount
 // namespace private to this process and the processes it starts, and

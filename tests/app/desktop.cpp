@@ -72,8 +72,11 @@ Xvfb::Xvfb(const std::string& screen) {
 void Xvfb::start(int n, const std::string& screen) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return;
+    // -noreset: when its last client leaves, a server resets and drops the
+    // connections being opened meanwhile (a client that starts as a window
+    // lookup ends sees "cannot open display").
     pid_ = Spawn({"Xvfb", ":" + std::to_string(n), "-displayfd", "3", "-screen", "0", screen,
-                  "-nolisten", "tcp"},
+                  "-nolisten", "tcp", "-noreset"},
                  {}, {.keep = fds[1]});
     close(fds[1]);
     // The number and the newline come in two writes, and the server quits

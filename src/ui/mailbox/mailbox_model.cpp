@@ -197,6 +197,7 @@ void MailBoxModel::fillList(bool keepSelection) {
 void MailBoxModel::refreshTexts() {
     changes_ |= MBCH_TEXTS;
     errorLine_.clear();
+    errorLineWarns_ = false;
     statusLine_.clear();
     sizeLine_.clear();
     ACCOUNT* acc = SelectedAccount();
@@ -204,9 +205,11 @@ void MailBoxModel::refreshTexts() {
     QueueHold hold;
     if (!readable(acc)) {
         errorLine_ = BusyNotice().text;
+        errorLineWarns_ = true;
         return;
     }
     errorLine_ = acc->StatusText;
+    errorLineWarns_ = acc->CheckResult == CR_TIMEOUT || acc->CheckResult == CR_FAILED;
     if (acc->CheckResult == CR_NOT_CHECKED || acc->CheckResult == CR_TIMEOUT ||
         DateTime_IsMissing(acc->LastCheck))
         statusLine_ = "Checked at N/A. ";

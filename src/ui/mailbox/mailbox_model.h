@@ -185,6 +185,9 @@ class MailBoxModel {
     std::string RootText() const;
     // The account's last error, "Checked at ... Next check: ...", "Size : ...".
     const std::string& ErrorLine() const { return errorLine_; }
+    // Whether that line tells of a problem (a failed check, a busy box)
+    // rather than "No errors".
+    bool ErrorLineWarns() const { return errorLineWarns_; }
     const std::string& StatusLine() const { return statusLine_; }
     const std::string& SizeLine() const { return sizeLine_; }
     std::string OpenFirstCaption() const;
@@ -266,6 +269,7 @@ class MailBoxModel {
     std::string profileName_;
     std::string title_ = "MailBox ";
     std::string errorLine_, statusLine_, sizeLine_;
+    bool errorLineWarns_ = false;
     unsigned changes_ = 0;
     // Inside the engine's blocking calls: the worker waits, every box may be read.
     bool workerWaits_ = false;

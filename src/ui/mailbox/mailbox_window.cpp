@@ -356,9 +356,6 @@ void MailBoxWindow::buildCentre() {
         lines->addWidget(l);
         ++line;
     }
-    QPalette warn = errorLine_->palette();
-    warn.setColor(QPalette::WindowText, QColor(0xd9, 0x3b, 0x3b));
-    errorLine_->setPalette(warn);
     checkButton_ = new QPushButton(QStringLiteral("&Check Current MailBox"), centre);
     checkButton_->setObjectName(QStringLiteral("checkButton"));
     connect(checkButton_, &QPushButton::clicked, this, [this] { Command(MBC_CHECK_CURRENT); });
@@ -476,6 +473,11 @@ void MailBoxWindow::syncTexts() {
     setWindowTitle(QText_From(model_.Title()));
     statusLine_->setText(QText_From(model_.StatusLine()));
     errorLine_->setText(QText_From(model_.ErrorLine()));
+    // Red for a failure only: a red "No errors" reads as a problem.
+    QPalette errorColours; // nothing set: the window's own
+    if (model_.ErrorLineWarns())
+        errorColours.setColor(QPalette::WindowText, QColor(0xd9, 0x3b, 0x3b));
+    errorLine_->setPalette(errorColours);
     sizeLine_->setText(QText_From(model_.SizeLine()));
 }
 

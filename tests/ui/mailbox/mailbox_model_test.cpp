@@ -298,6 +298,7 @@ TEST_F(MailBoxModelTest, RowsFollowTheirMessagesWhenACheckDropsRecords) {
     model_.FillTree();
     EXPECT_EQ(model_.List().Count(), 0);
     EXPECT_EQ(model_.ErrorLine(), "MailBox is busy.");
+    EXPECT_TRUE(model_.ErrorLineWarns());
     model_.SelectNode(0);
     model_.FillTree();
     ASSERT_EQ(rows(), ""); // the root
@@ -395,6 +396,7 @@ TEST_F(MailBoxModelTest, AnUnchangedServerTurnsNewIntoAnnounced) {
     EXPECT_EQ(model_.Nodes()[model_.SelectedNode()].image, MBIMG_NOTIFIED);
     EXPECT_EQ(model_.StatusLine(), "Checked at 09:05:07. Next check: N/A");
     EXPECT_EQ(model_.SizeLine(), "Size : 2.0KB");
+    EXPECT_FALSE(model_.ErrorLineWarns()) << "a success is not shown as a problem";
 }
 
 TEST_F(MailBoxModelTest, LayoutAndSortDirectionSurviveReopening) {

@@ -1,0 +1,42 @@
+// What the tests of the real program need to run it as a user would: bounded
+// waits for its processes and a private X server to show its windows on.
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <sys/types.h>
+
+namespace iwtest {
+
+// Exit status of a child (minus the signal that ended it), -1000 when it has
+// not ended within `limit`, or -2000 when it was already reaped.
+int WaitExitWithin(pid_t pid, std::chrono::milliseconds limit);
+
+// Ends a child that is still running (SIGKILL) and reaps it.
+void KillAndReap(pid_t pid);
+
+// Whether `tool` is a program on PATH.
+bool OnPath(const char* tool);
+
+// A private X server on a free display, stopped when this goes away.
+// display is -1 when none could be started.
+class Xvfb {
+  public:
+    explicit Xvfb(const std::string& screen = "640x480x24");
+    ~Xvfb();
+    Xvfb(const Xvfb&) = delete;
+    Xvfb& operator=(const Xvfb&) = delete;
+
+    int display = -1;
+    std::string name() const { return ":" + std::to_string(display); }
+
+  private:
+    void start(int n, const std::string& screen);
+    pid_t pid_ = -1;
+    int readyFd_ = -1;
+};
+
+// Whether a window of exactly that title is mapped on the display.
+bool WindowShown(const std::string& display, const std::string& title);
+
+} // namespace iwtest

@@ -1,0 +1,208 @@
+#!/usr/bin/python3
+"""What a screen reader gets from the MailBox window, through AT-SPI.
+
+usage: mailbox_atspi.py rows TITLE [--count N] [--selected I,J]
+       mailbox_atspi.py keys TITLE KEY...
+       mailbox_atspi.py menu ITEM STEP_KEY key KEY | run PROGRAM ARG...
+       mailbox_atspi.py uidl PORT USER      (password in $IW_POP3_PASSWORD)
+
+rows   waits for the window titled TITLE of the application "Inboxwarden"
+       and its list "Messages" (with N rows, and with exactly the rows I, J
+       selected, when asked) and prints the list as JSON: the column headers
+       and, per row, each cell's text and description.
+keys   waits until the list of that window has the keyboard focus, then
+       types the keys with xdotool.
+menu   opens a menu with KEY, or by running PROGRAM, then types STEP_KEY
+       until the menu item that has the focus is ITEM (as a screen reader
+       hears each one), then Return.
+uidl   the POP3 server's unique ids, one a line (poplib: a plain client).
+
+Every wait ends after $IW_ATSPI_TIMEOUT seconds (default 30) with exit 1
+and the reason on standard error.
+"""
+import json
+import os
+import poplib
+import subprocess
+import sys
+import time
+
+import pyatspi
+from gi.repository import GLib
+
+LIMIT = float(os.environ.get("IW_ATSPI_TIMEOUT", "30"))
+
+
+def fail(why):
+    print("mailbox_atspi: " + why, file=sys.stderr)
+    sys.exit(1)
+
+
+def find(acc, pred, depth=0):
+    """The first accessible below acc (depth first) for which pred holds."""
+    if acc is None or depth > 12:
+        return None
+    try:
+        if pred(acc):
+            return acc
+        children = [acc.getChildAtIndex(i) for i in range(acc.childCount)]
+    except Exception:  # the object went away while we looked
+        return None
+    for child in children:
+        hit = find(child, pred, depth + 1)
+        if hit is not None:
+            return hit
+    return None
+
+
+def the_list(title):
+    desktop = pyatspi.Registry.getDesktop(0)
+    for i in range(desktop.childCount):
+        app = desktop.getChildAtIndex(i)
+        if app is None or app.name != "Inboxwarden":
+            continue
+        frame = find(app, lambda a: a.getRole() == pyatspi.ROLE_FRAME and a.name == title)
+        if frame is not None:
+            return find(frame, lambda a: a.name == "Messages" and a.getRole() in (
+                pyatspi.ROLE_TREE, pyatspi.ROLE_TREE_TABLE, pyatspi.ROLE_TABLE))
+    return None
+
+
+def read_table(lst):
+    table = lst.queryTable()
+    headers = []
+    for c in range(table.nColumns):
+        h = table.getColumnHeader(c)
+        headers.append(h.name if h is not None else "")
+    rows, selected = [], []
+    for r in range(table.nRows):
+        cells = []
+        for c in range(table.nColumns):
+            cell = table.getAccessibleAt(r, c)
+            cells.append({"text": cell.name, "description": cell.description})
+        rows.append(cells)
+        if table.isRowSelected(r):
+            selected.append(r)
+    return {"headers": headers, "rows": rows, "selected": selected}
+
+
+def poll(what, probe):
+    """probe() until it gives something; it may say what it saw in seen."""
+    end = time.monotonic() + LIMIT
+    seen = {"last": "nothing"}
+    while time.monotonic() < end:
+        try:
+            found = probe(seen)
+        except Exception as e:  # the window is being rebuilt: look again
+            found, seen["last"] = None, str(e)
+        if found is not None:
+            return found
+        time.sleep(0.1)
+    fail("no %s within %g s; last saw %s" % (what, LIMIT, seen["last"]))
+
+
+def rows(args):
+    title, count, selected = args[0], None, None
+    if "--count" in args:
+        count = int(args[args.index("--count") + 1])
+    if "--selected" in args:
+        selected = [int(i) for i in args[args.index("--selected") + 1].split(",")]
+
+    def probe(seen):
+        lst = the_list(title)
+        if lst is None:
+            return None
+        t = read_table(lst)
+        seen["last"] = "%d rows, %s selected" % (len(t["rows"]), t["selected"])
+        if count is not None and len(t["rows"]) != count:
+            return None
+        if selected is not None and t["selected"] != selected:
+            return None
+        return t
+    print(json.dumps(poll("list \"Messages\" in \"%s\" as asked" % title, probe)))
+
+
+def keys(args):
+    title = args[0]
+
+    def focused(seen):
+        lst = the_list(title)
+        return lst if lst is not None and lst.getState().contains(pyatspi.STATE_FOCUSED) else None
+    poll("keyboard focus on the list of \"%s\"" % title, focused)
+    subprocess.run(["xdotool", "key", "--delay", "50"] + args[1:], check=True,
+                   stdin=subprocess.DEVNULL, timeout=LIMIT)
+
+
+def menu(args):
+    """Walks a menu with the keyboard as a screen reader user does: each
+    step key moves the focus to an item, whose name the reader says."""
+    item, step_key, how, opener = args[0], args[1], args[2], args[3:]
+    heard = []
+    state = {"opened": False, "sent": 0, "started": False, "error": None}
+
+    def on_event(event):
+        try:
+            role = event.source.getRole()
+            if not event.detail1:
+                return
+            if event.type.endswith("showing") and role in (pyatspi.ROLE_POPUP_MENU,
+                                                            pyatspi.ROLE_MENU):
+                state["opened"] = True
+            elif event.type.endswith("focused") and role == pyatspi.ROLE_MENU_ITEM:
+                heard.append(event.source.name)
+        except Exception:
+            return
+
+    def key(k):
+        subprocess.run(["xdotool", "key", k], check=True, stdin=subprocess.DEVNULL,
+                       timeout=LIMIT)
+
+    def stop(error=None):
+        state["error"] = error
+        pyatspi.Registry.stop()
+        return False
+
+    def tick():
+        if not state["started"]:
+            state["started"] = True
+            if how == "key":
+                key(opener[0])
+            else:
+                subprocess.run(opener, stdin=subprocess.DEVNULL, timeout=LIMIT)
+        elif not state["opened"] or len(heard) < state["sent"]:
+            pass  # the menu or the last step has not been heard yet
+        elif heard and heard[-1] == item:
+            key("Return")
+            return stop()
+        elif state["sent"] > 40:
+            return stop("no item \"%s\" in the menu; heard %s" % (item, heard))
+        else:
+            key(step_key)
+            state["sent"] += 1
+        return True
+
+    for event in ("object:state-changed:showing", "object:state-changed:focused"):
+        pyatspi.Registry.registerEventListener(on_event, event)
+    GLib.timeout_add(50, tick)
+    GLib.timeout_add(int(LIMIT * 1000),
+                     lambda: stop("the menu did not answer within %g s; heard %s" % (LIMIT, heard)))
+    pyatspi.Registry.start()
+    if state["error"]:
+        fail(state["error"])
+    print(json.dumps(heard))
+
+
+def uidl(args):
+    port, user = int(args[0]), args[1]
+    pop = poplib.POP3("127.0.0.1", port, timeout=LIMIT)
+    pop.user(user)
+    pop.pass_(os.environ["IW_POP3_PASSWORD"])
+    for line in pop.uidl()[1]:
+        print(line.decode().split()[1])
+    pop.quit()
+
+
+if __name__ == "__main__":
+    if len(sys.argv) < 3 or sys.argv[1] not in ("rows", "keys", "menu", "uidl"):
+        fail("usage: see the top of this file")
+    globals()[sys.argv[1]](sys.argv[2:])

@@ -1,0 +1,485 @@
+// The MailBox window of the real program, on a virtual desktop with a tray
+// and against the real POP3 server, used as a person who reads the screen
+// with a screen reader would: the rows are read through the accessibility
+// bus (AT-SPI, tests/app/mailbox_atspi.py) and every command comes from the
+// keyboard. A check with new mail opens the window, its rows are the ones
+// the store holds, and "Delete Selected Messages Now!" takes exactly the
+// chosen messages off the server and out of the list.
+#include "../support/process.h"
+#include "../support/real_peers.h"
+#include "../support/temp_env.h"
+#include "desktop.h"
+#include "settings/msgbox.h"
+
+#include <QDateTime>
+#include <QLocale>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <filesystem>
+#include <memory>
+#include <ostream>
+#include <sstream>
+#include <string>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+using iwtest::Env;
+using iwtest::KillAndReap;
+using iwtest::WaitExitWithin;
+
+const std::string kAccount = "Work Mail";
+const std::string kTitle = "MailBox: " + kAccount;
+constexpr const char* kPython = "/usr/bin/python3"; // the one python3-pyatspi is installed for
+constexpr const char* kBusLauncher = "/usr/libexec/at-spi-bus-launcher";
+
+std::string debugLog() {
+    return iwtest::ReadFile(iwtest::SandboxDir() + "/state/inboxwarden/debug_info.txt");
+}
+
+// The server's messages: each date differs (the list sorts by date) and
+// two are in other zones, one has no date at all, one is larger (its
+// attachment is not seen by a check that fetches headers only), and one has
+// an encoded name and subject.
+std::vector<std::string> serverMessages() {
+    auto message = [](int i, const std::string& from, const std::string& subject,
+                      const std::string& date, const std::string& rest = "") {
+        return "From: " + from + "\nTo: Ann <ann@example.invalid>\nSubject: " + subject + "\n" +
+               (date.empty() ? "" : "Date: " + date + "\n") + "Message-ID: <m" + std::to_string(i) +
+               "@example.invalid>\n" +
+               (rest.empty() ? "Content-Type: text/plain\n\nHello " + std::to_string(i) + "\n"
+                             : rest);
+    };
+    const std::string attachment = "MIME-Version: 1.0\n"
+                                   "Content-Type: multipart/mixed; boundary=\"b1\"\n\n"
+                                   "--b1\nContent-Type: text/plain\n\nThe figures.\n"
+                                   "--b1\nContent-Type: application/octet-stream\n"
+                                   "Content-Disposition: attachment; filename=\"q3.bin\"\n"
+                                   "Content-Transfer-Encoding: base64\n\n" +
+                                   std::string(70, 'A') + "\n" + "--b1--\n";
+    std::string big = attachment;
+    for (int i = 0; i < 60; ++i)
+        big.insert(big.rfind("--b1--"), std::string(76, 'Q') + "\n");
+    return {
+        message(1, "Bob <bob@example.invalid>", "Lunch on Friday",
+                "Tue, 02 Jan 2024 08:15:00 +0000"),
+        message(2, "=?UTF-8?B?Wm/DqyBNw7xsbGVy?= <zoe@example.invalid>",
+                "=?UTF-8?Q?Gr=C3=BC=C3=9Fe_aus_K=C3=B6ln?=", "Wed, 03 Jan 2024 09:30:00 +0100"),
+        message(3, "carol@example.invalid", "Quarterly figures", "Thu, 04 Jan 2024 17:45:10 +0000",
+                big),
+        message(4, "Dave <dave@example.invalid>", "No date on this one", ""),
+        message(5, "Erin <erin@example.invalid>", "Tickets", "Fri, 05 Jan 2024 23:59:59 -0500"),
+    };
+}
+
+// One row of the list, as shown or as the store says it is to be shown.
+struct Row {
+    std::string from, to, subject, size, date, status;
+    bool attach = false;
+    auto operator<=>(const Row&) const = default;
+};
+
+void PrintTo(const Row& r, std::ostream* os) {
+    *os << "{" << r.from << " | " << r.to << " | " << r.subject << " | " << r.size << " | "
+        << r.date << " | " << r.status << (r.attach ? " | attachment" : "") << "}";
+}
+
+std::vector<Row> sorted(std::vector<Row> rows) {
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+std::vector<Row> withoutStatus(std::vector<Row> rows) {
+    for (Row& r : rows)
+        r.status.clear();
+    return rows;
+}
+
+// What the screen reader read: the rows in list order, and which are selected.
+struct Shown {
+    std::vector<Row> rows;
+    std::vector<int> selected;
+};
+
+Shown parseShown(const std::string& text) {
+    Shown shown;
+    if (text.empty()) return shown; // the helper has said why
+    const auto j = nlohmann::json::parse(text, nullptr, false);
+    if (j.is_discarded()) {
+        ADD_FAILURE() << "not JSON: " << text;
+        return shown;
+    }
+    // The header says which column is which; its sort mark is not part of
+    // the name a reader gives the column.
+    std::vector<std::string> names;
+    for (const auto& h : j["headers"]) {
+        std::string n = h.get<std::string>();
+        while (!n.empty() && (n.back() == ' ' || n.back() == '<' || n.back() == '>'))
+            n.pop_back();
+        names.push_back(n);
+    }
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"Attachment", "From", "To", "Subject", "Size", "Date"}));
+    if (names.size() != 6) return shown;
+    for (const auto& cells : j["rows"]) {
+        auto text = [&](int c) { return cells[c]["text"].get<std::string>(); };
+        auto description = [&](int c) { return cells[c]["description"].get<std::string>(); };
+        shown.rows.push_back(Row{text(1), text(2), text(3), text(4), text(5), description(1),
+                                 description(0) == "Has attachments"});
+    }
+    shown.selected = j["selected"].get<std::vector<int>>();
+    return shown;
+}
+
+// The word a screen reader says for a stored status.
+std::string statusWord(int status) {
+    switch (status) {
+    case MSG_NEW:
+        return "New";
+    case MSG_UNREAD:
+        return "Unread";
+    case MSG_OLD:
+        return "Read";
+    default:
+        return "status " + std::to_string(status);
+    }
+}
+
+// The date column of a stored date in the C locale the program runs in.
+std::string dateText(const nlohmann::json& date) {
+    if (date.is_null()) return "<invalid date>";
+    const QDateTime d = QDateTime::fromString(QString::fromStdString(date.get<std::string>()),
+                                              QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    const QLocale c = QLocale::c();
+    return (c.toString(d.date(), QLocale::ShortFormat) + ' ' +
+            c.toString(d.time(), QLocale::ShortFormat))
+        .toStdString();
+}
+
+// The account's records as `inboxwarden-cli box --json` prints them.
+struct Stored {
+    std::vector<Row> rows;
+    std::vector<std::string> ids; // the same order
+};
+
+Stored parseStored(const std::string& text) {
+    Stored stored;
+    const auto j = nlohmann::json::parse(text, nullptr, false);
+    if (j.is_discarded() || !j.is_array()) {
+        ADD_FAILURE() << "not a JSON array: " << text;
+        return stored;
+    }
+    for (const auto& r : j) {
+        auto text = [&](const char* name) { return r[name].get<std::string>(); };
+        stored.rows.push_back(Row{text("From"), text("To"), text("Subject"), text("SizeText"),
+                                  dateText(r["Date"]), statusWord(r["Status"].get<int>()),
+                                  r["HasAttach"].get<int>() != 0});
+        stored.ids.push_back(text("MsgId"));
+    }
+    return stored;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);)
+        if (!l.empty()) out.push_back(l);
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// The children of this process (the daemons the buses start come back to it
+// when their parent leaves them, see SetUp).
+std::vector<pid_t> children() {
+    std::vector<pid_t> out;
+    DIR* proc = opendir("/proc");
+    if (!proc) return out;
+    const std::string me = std::to_string(getpid());
+    while (const dirent* e = readdir(proc)) {
+        const pid_t pid = std::atoi(e->d_name);
+        if (pid <= 0) continue;
+        const std::string stat = iwtest::ReadFile("/proc/" + std::string(e->d_name) + "/stat");
+        // pid (comm) state ppid ...: comm may hold blanks and brackets.
+        const size_t close = stat.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream rest(stat.substr(close + 1));
+        std::string state, ppid;
+        rest >> state >> ppid;
+        if (ppid == me) out.push_back(pid);
+    }
+    closedir(proc);
+    return out;
+}
+
+// SIGTERM, and SIGKILL when that does not end it within `grace`.
+void stop(pid_t& pid, std::chrono::milliseconds grace = 10s) {
+    if (pid <= 0) return;
+    kill(pid, SIGTERM);
+    if (WaitExitWithin(pid, grace) == -1000) KillAndReap(pid);
+    pid = -1;
+}
+
+bool connectable(const std::string& path) {
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    if (path.size() >= sizeof a.sun_path) return false;
+    std::memcpy(a.sun_path, path.data(), path.size());
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    close(fd);
+    return ok;
+}
+
+template <typename F> bool pollFor(F done, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= end) return false;
+        std::this_thread::sleep_for(50ms);
+    }
+    return true;
+}
+
+class MailBoxOnDesktop : public iwtest::RealPeersTest {
+  protected:
+    void SetUp() override {
+        RealPeersTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        std::string missing;
+        for (const char* tool : {"Xvfb", "trayer", "xdotool", "dbus-daemon"})
+            if (!iwtest::OnPath(tool)) missing += std::string(" ") + tool;
+        if (access(kBusLauncher, X_OK) != 0) missing += " at-spi2-core";
+        if (run({kPython, "-c", "import pyatspi"}, 30s) != 0) missing += " python3-pyatspi";
+        if (!missing.empty()) {
+            if (std::getenv("IW_REQUIRE_PEERS")) FAIL() << "needs" << missing;
+            GTEST_SKIP() << "needs" << missing;
+        }
+        // The bus daemons start services that leave their parent; as the
+        // subreaper of its descendants this process gets them back and can
+        // end them in TearDown.
+        ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+        startDesktop();
+    }
+
+    void TearDown() override {
+        stop(program_, 60s);
+        stop(tray_);
+        stop(launcher_); // and its accessibility bus
+        stop(bus_);
+        for (int round = 0; round < 2; ++round)
+            for (pid_t pid : children())
+                stop(pid, 5s);
+        x_.reset();
+        while (waitpid(-1, nullptr, WNOHANG) > 0) {
+        }
+    }
+
+    // An X server with a tray, a session bus of its own and the
+    // accessibility bus a screen reader reads the windows from.
+    void startDesktop() {
+        x_ = std::make_unique<iwtest::Xvfb>("1024x768x24");
+        ASSERT_GE(x_->display, 0) << "no X server";
+        const std::string bus = iwtest::SandboxDir() + "/runtime/bus";
+        bus_ =
+            iwtest::Spawn({"dbus-daemon", "--session", "--nofork", "--address=unix:path=" + bus});
+        ASSERT_TRUE(pollFor([&] { return connectable(bus); }, 20s)) << "no session bus";
+        env_ = {{"DISPLAY", x_->name()},    {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + bus},
+                {"QT_QPA_PLATFORM", "xcb"}, {"QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1"},
+                {"LC_ALL", "C.UTF-8"},      {"INBOXWARDEN_NO_BOXES", ""}};
+        tray_ = iwtest::Spawn({"trayer", "--edge", "top", "--align", "right", "--widthtype",
+                               "pixel", "--width", "64", "--height", "24"},
+                              env_);
+        ASSERT_TRUE(pollFor([&] { return iwtest::WindowShown(x_->name(), "panel"); }, 20s))
+            << "no tray";
+        launcher_ = iwtest::Spawn({kBusLauncher, "--launch-immediately"}, env_);
+        // Its bus is a socket in the runtime folder.
+        const auto a11yBusUp = [] {
+            std::error_code ec;
+            for (const auto& e :
+                 std::filesystem::directory_iterator(iwtest::SandboxDir() + "/runtime/at-spi", ec))
+                if (connectable(e.path())) return true;
+            return false;
+        };
+        ASSERT_TRUE(pollFor(a11yBusUp, 20s)) << "no accessibility bus";
+    }
+
+    // Runs argv to its end within `limit` (killed after it): its exit status,
+    // standard output in *out.
+    int run(const std::vector<std::string>& argv, std::chrono::milliseconds limit,
+            std::string* out = nullptr, const std::string& in = "/dev/null") {
+        const std::string file = iwtest::SandboxDir() + "/run.out";
+        const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        const pid_t pid = iwtest::Spawn(argv, env_, {.in = in, .out = fd, .err = 2});
+        close(fd);
+        int rc = WaitExitWithin(pid, limit);
+        if (rc == -1000) {
+            KillAndReap(pid);
+            ADD_FAILURE() << argv[0] << " " << (argv.size() > 1 ? argv[1] : "")
+                          << " did not end within its limit";
+        }
+        if (out) *out = iwtest::ReadFile(file);
+        return rc;
+    }
+
+    // Runs the AT-SPI helper; false, with a failure that says why, when it
+    // did not do what it was asked in time.
+    bool atspi(std::vector<std::string> args, std::string* out = nullptr, const Env& extra = {}) {
+        args.insert(args.begin(), {kPython, IW_ATSPI_SCRIPT});
+        const Env saved = env_;
+        env_.insert(env_.end(), extra.begin(), extra.end());
+        std::string said;
+        const int rc = run(args, 60s, &said);
+        env_ = saved;
+        if (out) *out = said;
+        if (rc != 0)
+            ADD_FAILURE() << args[2] << " " << args[3] << ": " << said << "\n" << debugLog();
+        return rc == 0;
+    }
+
+    // The list of the window, once it is as asked (see mailbox_atspi.py).
+    bool shown(std::vector<std::string> ask, Shown* rows) {
+        ask.insert(ask.begin(), {"rows", kTitle});
+        std::string out;
+        if (!atspi(ask, &out)) return false;
+        *rows = parseShown(out);
+        return true;
+    }
+
+    int cli(const std::vector<std::string>& args, std::string* out,
+            const std::string& in = "/dev/null") {
+        std::vector<std::string> argv = {IW_CLI};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return run(argv, 60s, out, in);
+    }
+
+    // The program, as a user starts it; the log is new for each start.
+    void startProgram() {
+        ::unlink((iwtest::SandboxDir() + "/state/inboxwarden/debug_info.txt").c_str());
+        program_ = iwtest::Spawn({IW_PROGRAM}, env_, {.out = 1, .err = 2});
+        ASSERT_TRUE(pollFor(
+            [] { return debugLog().find("End of Account_GetMessages") != std::string::npos; }, 60s))
+            << debugLog();
+    }
+
+    // Ends it as a session's end does.
+    void quitProgram() {
+        kill(program_, SIGTERM);
+        EXPECT_EQ(WaitExitWithin(program_, 60s), 0) << debugLog();
+        KillAndReap(program_);
+        program_ = -1;
+    }
+
+    bool windowShown(const std::string& title) {
+        return pollFor([&] { return iwtest::WindowShown(x_->name(), title); }, 60s);
+    }
+
+    Stored box() {
+        std::string out;
+        EXPECT_EQ(cli({"box", kAccount, "--json"}, &out), 0) << out;
+        return parseStored(out);
+    }
+
+    std::vector<std::string> serverIds() {
+        const iwtest::Credentials& user = peers().user();
+        std::string out;
+        atspi({"uidl", std::to_string(peers().pop3_port()), user.name}, &out,
+              {{"IW_POP3_PASSWORD", user.password}});
+        return lines(out);
+    }
+
+    std::unique_ptr<iwtest::Xvfb> x_;
+    pid_t bus_ = -1, launcher_ = -1, tray_ = -1, program_ = -1;
+    Env env_;
+};
+
+TEST_F(MailBoxOnDesktop, NewMailOpensItWithTheStoredRowsAndDeleteNowTakesTheChosenOnes) {
+    const iwtest::Credentials& user = peers().user();
+    peers().SeedMessages(user.name, serverMessages());
+    const std::string password = iwtest::SandboxDir() + "/password";
+    {
+        const int fd = open(password.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        ASSERT_GE(fd, 0);
+        const std::string line = user.password + "\n";
+        ASSERT_EQ(write(fd, line.data(), line.size()), ssize_t(line.size()));
+        close(fd);
+    }
+    std::string out;
+    ASSERT_EQ(cli({"account", "add", kAccount, "ChkServer=127.0.0.1",
+                   "ChkPort=" + std::to_string(peers().pop3_port()), "ChkLogin=" + user.name,
+                   "--chk-password-stdin"},
+                  &out, password),
+              0)
+        << out;
+
+    // A check with new mail opens the window: NewMailVisual is 1 by default.
+    startProgram();
+    ASSERT_FALSE(HasFatalFailure());
+    EXPECT_EQ(run({IW_PROGRAM, "/check:" + kAccount}, 30s), 1) << "handed over";
+    ASSERT_TRUE(windowShown(kTitle)) << debugLog();
+    EXPECT_EQ(debugLog().find("no system tray"), std::string::npos) << "the icon is in the tray";
+    Shown first;
+    ASSERT_TRUE(shown({"--count", "5"}, &first));
+    for (const Row& r : first.rows)
+        EXPECT_EQ(r.status, "New") << r.subject;
+    EXPECT_NE(cli({"box", kAccount, "--json"}, &out), 0) << "the program holds the store";
+
+    // The same rows as the store holds. The CLI shows records as the next
+    // start loads them: what was new in this run is unread then.
+    quitProgram();
+    const Stored stored = box();
+    EXPECT_EQ(sorted(withoutStatus(first.rows)), sorted(withoutStatus(stored.rows)));
+
+    // Started again, the window comes from the tray's menu (a second start
+    // pops the menu up) and shows the same rows, unread now.
+    startProgram();
+    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_TRUE(atspi({"menu", "Show MailBoxes", "Down", "run", IW_PROGRAM}));
+    ASSERT_TRUE(windowShown(kTitle)) << debugLog();
+    Shown before;
+    ASSERT_TRUE(shown({"--count", "5"}, &before));
+    EXPECT_EQ(sorted(before.rows), sorted(stored.rows));
+
+    // The second and third rows, selected and deleted from the keyboard:
+    // the list's context menu key, then up to the command.
+    ASSERT_TRUE(atspi({"keys", kTitle, "Home", "Down", "shift+Down"}));
+    Shown chosen;
+    ASSERT_TRUE(shown({"--count", "5", "--selected", "1,2"}, &chosen));
+    ASSERT_EQ(chosen.rows, before.rows);
+    std::vector<std::string> kept;
+    for (size_t i = 0; i < stored.rows.size(); ++i)
+        if (stored.rows[i] != before.rows[1] && stored.rows[i] != before.rows[2])
+            kept.push_back(stored.ids[i]);
+    ASSERT_EQ(kept.size(), 3u) << "each row is one stored record";
+    std::sort(kept.begin(), kept.end());
+    ASSERT_TRUE(atspi({"menu", "Delete Selected Messages Now!", "Up", "key", "Menu"}));
+
+    Shown after;
+    ASSERT_TRUE(shown({"--count", "3"}, &after));
+    EXPECT_EQ(after.rows, (std::vector<Row>{before.rows[0], before.rows[3], before.rows[4]}));
+    EXPECT_EQ(serverIds(), kept) << "exactly the two left the server";
+    EXPECT_EQ(debugLog().find("Message box"), std::string::npos) << "no box: " << debugLog();
+
+    // The store agrees with the list and the server.
+    quitProgram();
+    const Stored last = box();
+    EXPECT_EQ(sorted(last.rows), sorted(after.rows));
+    std::vector<std::string> ids = last.ids;
+    std::sort(ids.begin(), ids.end());
+    EXPECT_EQ(ids, kept);
+}
+
+} // namespace

@@ -435,6 +435,9 @@ TEST_F(MailBoxOnDesktop, NewMailOpensItWithTheStoredRowsAndDeleteNowTakesTheChos
     ASSERT_TRUE(shown({"--count", "5"}, &first));
     for (const Row& r : first.rows)
         EXPECT_EQ(r.status, "New") << r.subject;
+    // For the documentation: IW_SCREENSHOT=FILE keeps the screen as it is now.
+    if (const char* shot = std::getenv("IW_SCREENSHOT"))
+        run({"import", "-window", "root", shot}, 30s);
     EXPECT_NE(cli({"box", kAccount, "--json"}, &out), 0) << "the program holds the store";
 
     // The same rows as the store holds. The CLI shows records as the next

@@ -22,6 +22,8 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QToolBar>
 #include <QTreeView>
@@ -375,15 +377,6 @@ void MailBoxWindow::buildCentre() {
 }
 
 void MailBoxWindow::restoreLayout() {
-    resize(760, 460);
-    if (const std::optional<MAILBOX_RECT> r = model_.SavedRect();
-        r && r->width > 100 && r->height > 100)
-        setGeometry(r->x, r->y, r->width, r->height);
-    const int half = splitter_->handleWidth() / 2;
-    const int total = std::max(width() - 20, 200);
-    const int at = model_.SavedSplitter().value_or(180);
-    const int left = std::clamp(at - half, tree_->minimumWidth(), std::max(total - 120, 80));
-    splitter_->setSizes({left, total - left});
     syncing_ = true;
     for (int c = 0; c < MBCOL_COUNT; ++c) {
         int w = model_.ColumnWidth(c);
@@ -401,6 +394,25 @@ void MailBoxWindow::restoreLayout() {
         if (w > 0) list_->setColumnWidth(c, w);
     }
     syncing_ = false;
+
+    // Opened for the first time: wide enough for every column, as far as the
+    // screen allows.
+    const int at = model_.SavedSplitter().value_or(180);
+    int columns = 0;
+    for (int c = 0; c < MBCOL_COUNT; ++c)
+        if (!list_->isColumnHidden(c)) columns += list_->columnWidth(c);
+    const int frame = 2 * list_->frameWidth() + list_->verticalScrollBar()->sizeHint().width() + 24;
+    int wide = std::max(760, at + splitter_->handleWidth() + columns + frame);
+    if (const QScreen* screen = this->screen())
+        wide = std::min(wide, screen->availableGeometry().width());
+    resize(wide, 460);
+    if (const std::optional<MAILBOX_RECT> r = model_.SavedRect();
+        r && r->width > 100 && r->height > 100)
+        setGeometry(r->x, r->y, r->width, r->height);
+    const int half = splitter_->handleWidth() / 2;
+    const int total = std::max(width() - 20, 200);
+    const int left = std::clamp(at - half, tree_->minimumWidth(), std::max(total - 120, 80));
+    splitter_->setSizes({left, total - left});
 }
 
 // ---- Following the model -------------------------------------------------------

@@ -75,28 +75,35 @@ void MailBoxModel::afterRowChanges(ACCOUNT* account, MAILBOX_OUTCOME* out, bool 
 
 // ---- Marking ----------------------------------------------------------------
 
+bool MailBoxModel::restatusRows(const Target& t, const std::vector<int>& rows,
+                                const std::function<int32_t(int32_t)>& next) {
+    bool stale = false;
+    BulkWrite write;
+    for (int pos : rows) {
+        int index = -1;
+        MSG_RECORD* r = MailBoxList_FindRecord(t.box, list_.Row(pos), &index);
+        if (!r) {
+            stale = true;
+            continue;
+        }
+        const int32_t status = next(r->Status);
+        if (status < 0) continue;
+        MsgBox_SetStatus(t.box, nullptr, index, status, t.account);
+        list_.SetStatus(pos, status);
+    }
+    return stale;
+}
+
 MAILBOX_OUTCOME MailBoxModel::MarkForDeletion(bool fromDeleteKey) {
     MAILBOX_OUTCOME out;
     QueueHold hold;
     const auto t = target(&out);
     const std::vector<int> rows = list_.Selected();
     if (!t || rows.empty()) return out;
-    bool stale = false;
-    {
-        BulkWrite write;
-        for (int pos : rows) {
-            int index = -1;
-            MSG_RECORD* r = MailBoxList_FindRecord(t->box, list_.Row(pos), &index);
-            if (!r) {
-                stale = true;
-                continue;
-            }
-            if (r->Status == MSG_DELETED) continue;
-            const int32_t status = r->Status == MSG_TO_DELETE ? MSG_OLD : MSG_TO_DELETE;
-            MsgBox_SetStatus(t->box, nullptr, index, status, t->account);
-            list_.SetStatus(pos, status);
-        }
-    }
+    const bool stale = restatusRows(*t, rows, [](int32_t s) -> int32_t {
+        if (s == MSG_DELETED) return -1;
+        return s == MSG_TO_DELETE ? MSG_OLD : MSG_TO_DELETE;
+    });
     // The Delete key walks down the list one message at a time.
     if (fromDeleteKey && rows.size() == 1 && rows.front() + 1 < list_.Count()) {
         list_.SelectOnly(rows.front() + 1);
@@ -112,21 +119,8 @@ MAILBOX_OUTCOME MailBoxModel::MarkRows(int32_t status) {
     const auto t = target(&out);
     const std::vector<int> rows = list_.Selected();
     if (!t || rows.empty() || (status != MSG_OLD && status != MSG_UNREAD)) return out;
-    bool stale = false;
-    {
-        BulkWrite write;
-        for (int pos : rows) {
-            int index = -1;
-            MSG_RECORD* r = MailBoxList_FindRecord(t->box, list_.Row(pos), &index);
-            if (!r) {
-                stale = true;
-                continue;
-            }
-            if (r->Status == status) continue;
-            MsgBox_SetStatus(t->box, nullptr, index, status, t->account);
-            list_.SetStatus(pos, status);
-        }
-    }
+    const bool stale = restatusRows(
+        *t, rows, [status](int32_t s) -> int32_t { return s == status ? -1 : status; });
     afterRowChanges(t->account, &out, stale);
     return out;
 }

@@ -260,6 +260,10 @@ class MailBoxModel {
     bool readable(const ACCOUNT* account) const;
     int pendingDeletes(MSGBOX* box) const;
     void afterRowChanges(ACCOUNT* account, MAILBOX_OUTCOME* out, bool stale);
+    // Gives each selected row's record the status `next` makes of its own
+    // (-1: leave it), looking every record up again; true when one is gone.
+    bool restatusRows(const Target& t, const std::vector<int>& rows,
+                      const std::function<int32_t(int32_t)>& next);
 
     std::vector<NODE> nodes_;
     int selected_ = 0;

@@ -219,7 +219,7 @@ void MailBoxWindow::buildMenus() {
                                  std::pair{MBC_MARK_BOX_UNREAD, "Mark All Messages As UnRead"}}) {
         QAction* a = listMenu_->addAction(QString::fromUtf8(text));
         a->setData(command);
-        connect(a, &QAction::triggered, this, [this, command] { Command(command); });
+        connect(a, &QAction::triggered, this, [this, cmd = command] { Command(cmd); });
     }
 }
 

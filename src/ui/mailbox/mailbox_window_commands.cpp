@@ -276,7 +276,7 @@ void MailBoxWindow::showFindBox() {
         connect(next, &QPushButton::clicked, this, [this] { find(true); });
         connect(prev, &QPushButton::clicked, this, [this] { find(false); });
         connect(done, &QPushButton::clicked, findBox_, &QDialog::close);
-        connect(findText_, &QLineEdit::textChanged, this, [this, next, prev](const QString& t) {
+        connect(findText_, &QLineEdit::textChanged, this, [next, prev](const QString& t) {
             next->setEnabled(!t.isEmpty());
             prev->setEnabled(!t.isEmpty());
         });

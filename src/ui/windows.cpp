@@ -171,10 +171,11 @@ void UiWindows::CloseAll() {
     if (MailBoxWindow* m = MailBox_Window()) m->CloseNow();
     Progress_Close();
     NewMailPopup(0);
-    // A modal dialog ends its own loop when closed; one that refuses stays,
-    // and the loop below must not spin on it.
-    while (QWidget* modal = QApplication::activeModalWidget()) {
-        if (!modal->close()) break;
+    // A modal dialog ends its own loop when closed; one that refuses, or
+    // stays modal once hidden, must not keep this loop spinning.
+    for (int i = 0; i < 32; ++i) {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || !modal->close()) break;
     }
     for (QWidget* w : QApplication::topLevelWidgets())
         if (w->isVisible() && w != UiWindows_StatusWindow() && !qobject_cast<QMenu*>(w)) w->close();

@@ -275,8 +275,9 @@ void App_Shutdown() {
             ACCOUNT* a = Account_Get(nullptr, i);
             if (a && a->hMsgBox) MsgBox_SetAllStatus(a->hMsgBox, MSG_LOOKED_AT, 1, a);
         }
-        if (const std::string failed = Reg_TakeWriteFailure(); !failed.empty())
-            UserMsg_Show("Reg_UpdateMsgStatus", failed, UM_OK | UM_ICONERROR);
+        NOTICES failed;
+        Reg_TakeWriteFailureNotice(&failed);
+        UserMsg_ShowNotices(failed);
     }
     if (APP_WINDOWS* win = MainWnd_Windows()) win->CloseAll();
     if (w) w->DestroyMenu();

@@ -4,7 +4,6 @@
 #include "common/status.h"
 #include "message/filter.h"
 #include "platform/instance.h"
-#include "platform/log.h"
 #include "platform/user_message.h"
 #include "settings/account.h"
 #include "settings/globaldata.h"
@@ -59,12 +58,10 @@ CliSession::CliSession(const std::string& profile, const char* whileRunning) : r
 }
 
 CliSession::~CliSession() {
-    int more = 0;
-    if (const std::string failed = Reg_TakeWriteFailure(&more); !failed.empty()) {
-        if (more > 0) DebugLog_Write("%d more record writes failed\n", more);
-        UserMsg_Show("Reg_UpdateMsgStatus", failed, UM_OK | UM_ICONERROR);
-    }
     NOTICES notices;
+    Reg_TakeWriteFailureNotice(&notices);
+    UserMsg_ShowNotices(notices); // before what the save has to say
+    notices.clear();
     if (rc_ == 0) {
         bool saved = true;
         if (Settings_IsInitialized()) {

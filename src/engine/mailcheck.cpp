@@ -117,11 +117,20 @@ void _reapWorker() {
     if (g_worker.joinable() && g_running.load() == 0) g_worker.join();
 }
 
-void _waitWorker(bool cancel) {
+// Joins the worker, cancelling its run first when asked; `pump` (may be
+// empty) is called about every 20 ms until the worker has ended.
+void _waitWorker(bool cancel, const std::function<void(int64_t waitedMs)>& pump = {}) {
     if (!g_worker.joinable()) return;
     if (cancel) {
         if (g_ui) g_ui->UnblockWorker(true);
         MailCheck_Abort(ERR_CANCELLED);
+    }
+    const auto started = std::chrono::steady_clock::now();
+    while (pump && g_running.load() != 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        pump(std::chrono::duration_cast<std::chrono::milliseconds>(
+                 std::chrono::steady_clock::now() - started)
+                 .count());
     }
     g_worker.join();
 }
@@ -345,11 +354,9 @@ void _recountBoxes() {
 
 // Record writes that failed during the run: one box for all of them.
 void _reportWriteFailures() {
-    int more = 0;
-    const std::string text = Reg_TakeWriteFailure(&more);
-    if (text.empty()) return;
-    if (more > 0) DebugLog_Write("%d more record writes failed in this check\n", more);
-    UserMsg_Show("Reg_UpdateMsgStatus", text, UM_OK | UM_ICONERROR);
+    NOTICES failed;
+    Reg_TakeWriteFailureNotice(&failed);
+    UserMsg_ShowNotices(failed);
 }
 
 void _worker(WORKER_RUN run) {
@@ -465,18 +472,7 @@ void MailCheck_WaitIdle(const std::function<void(int64_t waitedMs)>& pump) {
         _reapWorker();
         return;
     }
-    if (pump) {
-        if (g_ui) g_ui->UnblockWorker(true);
-        MailCheck_Abort(ERR_CANCELLED);
-        const auto started = std::chrono::steady_clock::now();
-        while (g_running.load() != 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            pump(std::chrono::duration_cast<std::chrono::milliseconds>(
-                     std::chrono::steady_clock::now() - started)
-                     .count());
-        }
-    }
-    _waitWorker(true);
+    _waitWorker(true, pump);
     if (g_ui) g_ui->UnblockWorker(false);
 }
 

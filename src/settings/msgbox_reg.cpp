@@ -234,6 +234,14 @@ uint32_t Reg_UpdateMsgStatus(ACCOUNT* account, const MSG_RECORD* record) {
     return 0;
 }
 
+void Reg_TakeWriteFailureNotice(NOTICES* into) {
+    int more = 0;
+    std::string text = Reg_TakeWriteFailure(&more);
+    if (text.empty()) return;
+    if (more > 0) DebugLog_Write("%d more record writes failed\n", more);
+    into->push_back({"Reg_UpdateMsgStatus", std::move(text)});
+}
+
 std::string Reg_TakeWriteFailure(int* more) {
     std::lock_guard lock(g_mu);
     if (more) *more = g_failuresAfter;

@@ -7,6 +7,7 @@
 // Stored files and profiles rely on this exact form.
 #pragma once
 
+#include "common/notice.h"
 #include "settings/msgbox.h"
 #include "settings/reg.h"
 
@@ -27,6 +28,10 @@ uint32_t Reg_UpdateMsgStatus(ACCOUNT* account, const MSG_RECORD* record);
 // inside the boxes' rules, thousands to a pass, so they are gathered here
 // rather than returned by each. Any thread.
 std::string Reg_TakeWriteFailure(int* more = nullptr);
+
+// The same as the notice to show ("Reg_UpdateMsgStatus"), added to `into`
+// when a write failed; how many more failed goes to the debug log.
+void Reg_TakeWriteFailureNotice(NOTICES* into);
 
 // The root key handle Reg_UpdateMsgStatus writes through, and the boxes'
 // writer (MsgBox_SetWriter). Start-up sets it; when it is null the next

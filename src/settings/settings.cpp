@@ -553,9 +553,9 @@ uint32_t Settings_LoadMessages(bool storeUnread, NOTICES* notices) {
     const uint32_t rc = Account_GetMessages(g_root, storeUnread, &why);
     if (!why.empty()) note(notices, "Account_GetMessages", why);
     // The load's own writes (unread marks) that failed: one notice for all.
-    int more = 0;
-    if (std::string failed = Reg_TakeWriteFailure(&more); !failed.empty())
-        note(notices, "Reg_UpdateMsgStatus", std::move(failed));
+    NOTICES failed;
+    Reg_TakeWriteFailureNotice(&failed);
+    passOn(failed, notices);
     return rc;
 }
 

@@ -6,6 +6,8 @@
 #include "ui/newmail_popup.h"
 #include "ui/progress.h"
 #include "ui/qtext.h"
+#include "ui/savedmsgs/savedmsgs_window.h"
+#include "ui/viewer/viewer.h"
 
 #include <QApplication>
 #include <QHBoxLayout>
@@ -112,7 +114,7 @@ UiBoxOwner::~UiBoxOwner() {
 }
 
 bool UiWindows::Has(APP_WINDOW w) {
-    return w == APP_WINDOW::MailBox;
+    return w == APP_WINDOW::MailBox || w == APP_WINDOW::SavedMessages;
 }
 
 void UiWindows::Open(APP_WINDOW w) {
@@ -125,6 +127,10 @@ void UiWindows::Open(APP_WINDOW w) {
         host.stopBlink = hooks_.stopBlink;
         host.composeOpen = hooks_.composeOpen;
         MailBox_Open(host);
+        return;
+    }
+    if (w == APP_WINDOW::SavedMessages) {
+        SavedMessages_Open(g_boxOwner);
         return;
     }
     MessageBox("Inboxwarden", std::string(_title(w)) + " is not available in this version.",
@@ -169,6 +175,7 @@ int UiWindows::ProgressDownload(std::shared_ptr<CHECK_COMPLETION> completion) {
 void UiWindows::CloseAll() {
     // Shutdown asks nothing: marked messages stay marked for the next start.
     if (MailBoxWindow* m = MailBox_Window()) m->CloseNow();
+    Viewer_CloseAll();
     Progress_Close();
     NewMailPopup(0);
     // A modal dialog ends its own loop when closed; one that refuses, or

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 class APP_WINDOWS;
 class MailBoxRows;
@@ -69,6 +70,10 @@ class MailBoxWindow final : public QMainWindow {
     void TrayCommand(int command);
     // The settings or the accounts changed.
     void SettingsChanged();
+    // A message viewer marked message `id` of `account` for deletion / changed
+    // the account's box (a status, a message deleted at once).
+    void MessageMarked(ACCOUNT* account, std::string_view id);
+    void CountsChanged(ACCOUNT* account);
     // Closes without a question and without keeping the layout (shutdown).
     void CloseNow();
 

@@ -322,6 +322,14 @@ void MailBoxWindow::Refresh(ACCOUNT* account) {
     apply(model_.OnRefresh(account), true);
 }
 
+void MailBoxWindow::MessageMarked(ACCOUNT* account, std::string_view id) {
+    apply(model_.OnMessageMarked(account, id));
+}
+
+void MailBoxWindow::CountsChanged(ACCOUNT* account) {
+    apply(model_.OnCountsChanged(account));
+}
+
 void MailBoxWindow::TrayCommand(int command) {
     // The tray is the way back to a minimised window: it comes back too.
     if ((command == MBC_FLASH || command == MBC_RAISE) && isMinimized() &&

@@ -213,6 +213,11 @@ void _fetchOne(const WORKER_RUN& run, RUN_STATE* st) {
     const uint32_t rc = _runCheck(req, st);
     st->gotMessage =
         rc == 0 && req->result && req->result->Data() && req->result->Data()[0] != '\0';
+    if (!st->gotMessage) {
+        char text[ACCOUNT_STATUSTEXT_SIZE];
+        Pop3_GetLastError(text, sizeof text);
+        req->failure = text;
+    }
 }
 
 // The account's result, box and status after its check, and TS_CHECKED for
@@ -453,8 +458,10 @@ uint32_t MailCheck_Start(CheckRequest* request) {
         const bool got = completion->IsDone() && completion->gotMessage && shown == 1;
         DebugLog_Write(got ? "Looks like WeGotTheMessage is TRUE\n"
                            : "Looks like WeGotTheMessage is FALSE\n");
-        if (!got) return ERR_CANCELLED;
-        return 0;
+        if (got) return 0;
+        if (shown != 1 || !completion->IsDone()) return ERR_CANCELLED;
+        // The worker is done: its result stands (a cancel it saw included).
+        return completion->result != 0 ? completion->result : ERR_NOT_FOUND;
     }
 
     if (GlobalData_GetNumber(GD_SHOWPROGRESSWINDOW) != 0 && !g_ui->IsMailBoxOpen())

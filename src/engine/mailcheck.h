@@ -34,9 +34,13 @@ void MailCheck_SetCheckHooks(POP3ACC_HOOKS hooks);
 //   request set    a fetch-one request (CHECK_FETCH_ONE/TOP): shows the
 //                  download box and returns when it closes, the worker done.
 // Results: 0 started (or nothing to do; fetch-one: the message arrived),
-//   ERR_OPERATION  a settings or profiles dialog is open (brought to front),
+//   ERR_OPERATION  a settings or profiles dialog is open (brought to front);
+//                  fetch-one: the check failed (request->failure says why),
 //   ERR_EXISTS     a check is already running,
-//   ERR_CANCELLED  fetch-one ended without the message,
+//   ERR_CANCELLED  fetch-one: the user cancelled,
+//   ERR_REFUSED    fetch-one: the server answered "-ERR" (request->failure),
+//   ERR_NOT_FOUND  fetch-one: the message is no longer on the server,
+//   ERR_TIMEOUT    fetch-one: the connection timed out,
 //   ERR_FAILED     the worker could not be started ("Can't start the check
 //                  process" shown),
 //   ERR_NOT_READY  before MailCheck_Init or once MailCheck_Stop has run.

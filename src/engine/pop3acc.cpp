@@ -156,6 +156,10 @@ class Check {
     void indexNumbers();
     void giveSize(std::string_view number, uint32_t digits);
     uint32_t walk();
+    uint32_t notListed() {
+        fetchText_ = "The message is no longer on the server.";
+        return ERR_NOT_FOUND;
+    }
     uint32_t readMessageIds(HeaderIds* ids);
     uint32_t prepareSizes();
     uint32_t reconcileKnown(const ListingLine& line, MSG_RECORD* known, int index, HeaderIds& ids);
@@ -183,6 +187,7 @@ class Check {
     int statCount_ = 0;         // the message count of STAT
     bool topRefused_ = false;   // the server answers TOP with -ERR: fetch new messages whole
     bool walkComplete_ = false; // the walk reached the listing's last line
+    std::string fetchText_;     // fetch-one: why no message came (the check text)
     std::string incompleteText_;
     // The UIDL (or, without UIDL, LIST) answer, split where it was read: a
     // NUL ends each field and only the fields' offsets are kept, so that a
@@ -506,9 +511,15 @@ uint32_t Check::fetchOne(const ListingLine& line) {
     if (req_.flags & CHECK_FETCH_TOP) {
         const std::string arg =
             std::string(line.number) + " " + std::to_string(std::max(0, req_.lines));
-        rc = command(out, "TOP", arg.c_str(), POP3_MULTI_LINE, 1, &text);
+        rc = command(out, "TOP", arg.c_str(), POP3_MULTI_LINE, 0, &text);
     } else {
-        rc = command(out, "RETR", line.number, POP3_MULTI_LINE, 1, &text);
+        rc = command(out, "RETR", line.number, POP3_MULTI_LINE, 0, &text);
+    }
+    // "-ERR" is no message: the caller must not take the server's words for
+    // one. The session stays open for QUIT.
+    if (rc == ERR_REFUSED) {
+        fetchText_ = firstLine(text ? text : "UNKNOWN POP3 response");
+        return ERR_REFUSED;
     }
     if (rc != 0) return rc;
     if (!(req_.flags & CHECK_FETCH_NO_SAVE)) {
@@ -678,7 +689,7 @@ uint32_t Check::walk() {
         if (rc != 0) return rc;
     }
     walkComplete_ = true;
-    return 0;
+    return fetchMode ? notListed() : 0;
 }
 
 uint32_t Check::closing(uint32_t walkResult) {
@@ -708,6 +719,9 @@ uint32_t Check::closing(uint32_t walkResult) {
 
     const uint32_t state = CheckState.load();
     if (state == ERR_CANCELLED || state == ERR_SKIPPED) return state;
+    // A fetch that found no message still ended its session properly.
+    if (fetchMode && rc == walkResult && !fetchText_.empty())
+        return Pop3_SetError(fetchText_.c_str(), rc);
     if (rc != 0) return rc;
     if (!fetchMode && !walkComplete_) {
         // Records the walk never reached must not be taken for messages gone
@@ -755,6 +769,7 @@ uint32_t Check::Run() {
     uint32_t walkResult = 0;
     if (n == 0) {
         walkComplete_ = true;
+        if (fetchMode) walkResult = notListed();
     } else {
         uint32_t rc = command(&listing_, "UIDL", nullptr, POP3_MULTI_LINE, 0, &text);
         if (rc == ERR_REFUSED) {

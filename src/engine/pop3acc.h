@@ -49,6 +49,7 @@ struct CheckRequest {
     std::string targetId;         // fetch-one: the wanted message's unique id
     int32_t lines = 0;            // fetch-one with CHECK_FETCH_TOP: body lines
     GrowBuffer* result = nullptr; // fetch-one: receives the server's answer
+    std::string failure;          // fetch-one: the check text when no message came
     CHECK_SETTINGS settings;
 };
 
@@ -91,7 +92,10 @@ void Pop3Acc_SetHooks(POP3ACC_HOOKS hooks);
 uint32_t Pop3Acc_GetPassword(ACCOUNT* account, std::string* password, bool* prompted);
 
 // Runs the check of request->account. Results:
-//   0              success (a fetch-one whose target is not listed included)
+//   0              success
+//   ERR_NOT_FOUND  fetch-one: the target is no longer listed
+//   ERR_REFUSED    fetch-one: the server answered the RETR or TOP with
+//                  "-ERR" (its words are the check text)
 //   CHECK_UNCHANGED the server is unchanged since the last check; nothing done
 //   ERR_NOT_READY  no password (or a bad request)
 //   ERR_CANCELLED, ERR_SKIPPED  the user cancelled the whole check / skipped this account

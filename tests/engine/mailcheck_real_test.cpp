@@ -246,6 +246,11 @@ TEST_F(Engine, FetchOneAndAFastFailure) {
     EXPECT_EQ(MailCheck_Start(&req), 0u);
     EXPECT_NE(std::string(result.Data()).find("Subject: Test message 1"), std::string::npos);
     EXPECT_EQ(MailCheck_IsRunning(), 0);
+    // A message deleted meanwhile is not a cancel: the window says which.
+    CheckRequest gone = req;
+    gone.targetId = "no-such-id";
+    EXPECT_EQ(MailCheck_Start(&gone), ERR_NOT_FOUND);
+    EXPECT_EQ(gone.failure, "The message is no longer on the server.");
 
     // The connection is refused before the box appears: it closes at once
     // instead of waiting for a close that has already happened.
@@ -253,7 +258,8 @@ TEST_F(Engine, FetchOneAndAFastFailure) {
     env_.ui.downloadBoxDelayMs = 500;
     env_.ui.ClearEvents();
     const auto t0 = std::chrono::steady_clock::now();
-    EXPECT_EQ(MailCheck_Start(&req), ERR_CANCELLED);
+    EXPECT_EQ(MailCheck_Start(&req), ERR_OPERATION);
+    EXPECT_FALSE(req.failure.empty());
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
     EXPECT_EQ(env_.ui.EventsStartingWith("download box"),
               std::vector<std::string>{"download box: already done"});

@@ -118,6 +118,40 @@ TEST_F(FakeCheck, ErrAtEachStepFailsWithTheServersWords) {
         EXPECT_NE(cmd.rfind("PASS", 0), 0u);
 }
 
+// Only a "+OK" answer is a message: a refusal and a vanished message each
+// have their own result and words, and both sessions still end with QUIT.
+TEST_F(FakeCheck, FetchOneTellsARefusalFromAVanishedMessage) {
+    for (const char* cmd : {"RETR", "TOP"}) {
+        SCOPED_TRACE(cmd);
+        FakeServer s;
+        s.msgs = {FakeMsg(1)};
+        s.errOn[cmd] = "-ERR message locked\r\n";
+        std::vector<std::string> seen;
+        s.seen = &seen;
+        iwtest::FakePeer peer([&](iwtest::PeerConn& c) { s.Serve(c); });
+        acc_.ChkPort = peer.port();
+        GrowBuffer result;
+        const uint32_t flags = CHECK_FETCH_ONE | CHECK_FETCH_NO_SAVE |
+                               (std::string(cmd) == "TOP" ? CHECK_FETCH_TOP : 0);
+        EXPECT_EQ(iwtest::FetchOne(acc_, s.msgs[0].uidl, &result, flags), ERR_REFUSED);
+        peer.Join();
+        char why[96];
+        Pop3_GetLastError(why, sizeof why);
+        EXPECT_STREQ(why, "message locked");
+        EXPECT_EQ(seen.back(), "QUIT");
+    }
+    FakeServer s;
+    s.msgs = {FakeMsg(1)};
+    std::vector<std::string> seen;
+    s.seen = &seen;
+    iwtest::FakePeer peer([&](iwtest::PeerConn& c) { s.Serve(c); });
+    acc_.ChkPort = peer.port();
+    GrowBuffer result;
+    EXPECT_EQ(iwtest::FetchOne(acc_, "gone-id", &result), ERR_NOT_FOUND);
+    peer.Join();
+    EXPECT_EQ(seen.back(), "QUIT");
+}
+
 TEST_F(FakeCheck, ListingLinesAndSizesKeepTheirRules) {
     FakeServer s;
     s.msgs = {FakeMsg(1), FakeMsg(2), FakeMsg(3), FakeMsg(4)};

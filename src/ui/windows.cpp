@@ -170,7 +170,7 @@ void UiWindows::ProgressClose() {
     Progress_Close();
 }
 int UiWindows::ProgressDownload(std::shared_ptr<CHECK_COMPLETION> completion) {
-    return Progress_StartMessage(nullptr, std::move(completion));
+    return Progress_StartMessage(g_boxOwner, std::move(completion));
 }
 void UiWindows::CloseAll() {
     // Shutdown asks nothing: marked messages stay marked for the next start.

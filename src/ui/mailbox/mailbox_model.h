@@ -35,6 +35,8 @@
 #include <string_view>
 #include <vector>
 
+#include "settings/msgbox.h"
+
 struct ACCOUNT;
 struct MSGBOX;
 struct FASTPOP3_RESULT;
@@ -126,6 +128,32 @@ struct MAILBOX_RECT {
 // result->deleted are gone; the box already reflects that when it returns.
 using MailBoxDeleteRunner = std::function<uint32_t(
     ACCOUNT* account, const std::vector<std::string>& ids, FASTPOP3_RESULT* result)>;
+
+// How a message is brought to the user (Download's flags).
+enum : unsigned {
+    MBDL_HEADERS = 1,     // only its headers
+    MBDL_FIRST_LINES = 2, // its first NLinesDwnLoad lines
+    MBDL_NO_DOWNLOAD = 16 // only a saved copy, never the server
+};
+
+// The answer to the line-count question ("Download whole message" and the
+// number of lines).
+struct MAILBOX_LINES {
+    bool whole = true;
+    int32_t lines = 0;
+};
+
+// Fetches one message: MailCheck_Start with the window's download box (an
+// event loop runs inside). Its results are MailCheck_Start's.
+using MailBoxFetchRunner = std::function<uint32_t(struct CheckRequest* request)>;
+
+// A message brought by Download.
+struct MAILBOX_MESSAGE {
+    std::string account; // its account's name
+    std::string text;    // the message itself: no status line, no byte-stuffing
+    MSG_RECORD record;   // its record as it was when the message came
+    bool savedCopy = false;
+};
 
 // Whose pending deletions the question before a command covers.
 enum class MAILBOX_SCOPE { Selected, All };
@@ -227,6 +255,20 @@ class MailBoxModel {
     // is marked in the box, otherwise every marked message of the box. The
     // rows then follow the box: only what the server confirmed goes.
     MAILBOX_OUTCOME DeleteNow(const MailBoxDeleteRunner& run);
+
+    // The line-count question before Download(flags): the number of lines
+    // to offer, or nullopt when none is asked (AskNLines off, or flags give
+    // the kind already).
+    std::optional<int32_t> LinesQuestion(unsigned flags) const;
+    // Brings the first selected row's message: its saved copy under the
+    // download root when there is one (a partial copy only when the whole
+    // message is not wanted), otherwise from the server through `fetch`.
+    // `answer` is the line-count question's answer when it was asked. A
+    // message that came whole or in part becomes read. Nothing but a notice
+    // when no message came; a cancel says nothing.
+    MAILBOX_OUTCOME Download(unsigned flags, std::optional<MAILBOX_LINES> answer,
+                             const MailBoxFetchRunner& fetch,
+                             std::optional<MAILBOX_MESSAGE>* message);
 
     // Find Next (forward) / Find Previous from the focus row, without wrap.
     MAILBOX_OUTCOME Find(std::string_view text, bool matchCase, bool forward);

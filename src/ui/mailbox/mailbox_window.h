@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -83,6 +84,7 @@ class MailBoxWindow final : public QMainWindow {
     QTreeView* List() const { return list_; }
     QAction* Action(int command) const;
     QDialog* FindBox() const { return findBox_; }
+    QDialog* LinesBox() const { return linesBox_; }
     QLabel* StatusLabel(int line) const; // 0 status, 1 error, 2 size
 
   protected:
@@ -119,6 +121,8 @@ class MailBoxWindow final : public QMainWindow {
     void find(bool forward);
     void showFindBox();
     void openLater(int command);
+    void openMessage(unsigned flags);
+    std::optional<MAILBOX_LINES> askLines(int32_t lines);
     void closeKeeping(bool keepLayout);
     void listMenu(const QPoint& at);
     void treeMenu(const QPoint& at);
@@ -140,6 +144,7 @@ class MailBoxWindow final : public QMainWindow {
     QMenu* mailBoxMenu_ = nullptr;
     QMenu* listMenu_ = nullptr;
     QDialog* findBox_ = nullptr;
+    QDialog* linesBox_ = nullptr; // the line-count question while it is open
     QLineEdit* findText_ = nullptr;
     QCheckBox* findCase_ = nullptr;
     std::string lastFind_;

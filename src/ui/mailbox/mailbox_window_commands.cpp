@@ -4,6 +4,7 @@
 
 #include "common/status.h"
 #include "engine/fastdelete.h"
+#include "engine/mailcheck.h"
 #include "platform/user_message.h"
 #include "settings/account.h"
 #include "settings/globaldata.h"
@@ -11,22 +12,27 @@
 #include "ui/app_windows.h"
 #include "ui/progress.h"
 #include "ui/qtext.h"
+#include "ui/viewer/viewer.h"
 #include "ui/windows.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
+#include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 // ---- Commands -------------------------------------------------------------------
 
@@ -113,7 +119,11 @@ void MailBoxWindow::Command(int command) {
         if (command == MBC_AUTO_CHECK) syncActions(); // the tray may be absent
         break;
     case MBC_OPEN:
+        openMessage(0);
+        break;
     case MBC_OPEN_FIRST:
+        openMessage(MBDL_FIRST_LINES);
+        break;
     case MBC_REPLY:
     case MBC_FORWARD:
     case MBC_COMPOSE:
@@ -164,6 +174,51 @@ void MailBoxWindow::openLater(int command) {
     }
     UiBoxOwner owner(this);
     host_.windows->Open(w);
+}
+
+// "Enter number lines to read:" with "Download whole message"; nullopt
+// when cancelled.
+std::optional<MAILBOX_LINES> MailBoxWindow::askLines(int32_t lines) {
+    QDialog box(this);
+    box.setWindowTitle(QStringLiteral("Inboxwarden"));
+    auto* label = new QLabel(QStringLiteral("&Enter number lines to read:"), &box);
+    auto* count = new QSpinBox(&box);
+    count->setRange(0, 999999);
+    count->setValue(std::clamp<int32_t>(lines, 0, 999999));
+    label->setBuddy(count);
+    auto* whole = new QCheckBox(QStringLiteral("Download &whole message"), &box);
+    whole->setChecked(true);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &box);
+    connect(buttons, &QDialogButtonBox::accepted, &box, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &box, &QDialog::reject);
+    auto* layout = new QGridLayout(&box);
+    layout->addWidget(label, 0, 0);
+    layout->addWidget(count, 0, 1);
+    layout->addWidget(whole, 1, 0, 1, 2);
+    layout->addWidget(buttons, 2, 0, 1, 2);
+    count->setFocus();
+    count->selectAll();
+    linesBox_ = &box;
+    const int answer = box.exec();
+    linesBox_ = nullptr;
+    if (answer != QDialog::Accepted) return std::nullopt;
+    return MAILBOX_LINES{whole->isChecked(), count->value()};
+}
+
+void MailBoxWindow::openMessage(unsigned flags) {
+    if (!model_.IsEnabled(MBC_OPEN)) return;
+    std::optional<MAILBOX_LINES> answer;
+    if (const std::optional<int32_t> lines = model_.LinesQuestion(flags)) {
+        answer = askLines(*lines);
+        if (!answer) return;
+    }
+    const auto fetch = [this](CheckRequest* request) {
+        UiBoxOwner owner(this); // the download box, the password prompt
+        return MailCheck_Start(request);
+    };
+    std::optional<MAILBOX_MESSAGE> message;
+    apply(model_.Download(flags, answer, fetch, &message));
+    if (message) Viewer_Open(message->account, std::move(message->text), &message->record);
 }
 
 int MailBoxWindow::ask(const MAILBOX_NOTICE& notice) {

@@ -2,10 +2,12 @@
 // display. A check is played on the box the way the engine brackets it, with
 // the account held in the engine's check queue meanwhile.
 #include "../../support/temp_env.h"
+#include "common/grow_buffer.h"
 #include "common/status.h"
 #include "engine/mailcheck.h"
 #include "engine/pop3acc.h"
 #include "engine/schedule.h"
+#include "message/savedfile.h"
 #include "net/fastpop3.h"
 #include "platform/registry.h"
 #include "platform/user_message.h"
@@ -20,6 +22,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 
 namespace {
 
@@ -380,6 +384,96 @@ TEST_F(MailBoxModelTest, DeleteNowDropsOnlyWhatTheServerConfirmed) {
     EXPECT_FALSE(model_.PendingDeletesQuestion(MAILBOX_SCOPE::All));
     model_.SetSelection({}, -1);
     EXPECT_FALSE(model_.IsEnabled(MBC_DELETE_NOW));
+}
+
+// A message comes from its saved copy when there is one, else from the
+// server; only a message that came is marked read, and each way of not
+// getting one says so in its own words (a cancel says nothing).
+TEST_F(MailBoxModelTest, DownloadPrefersTheSavedCopyAndMarksOnlyWhatCame) {
+    const DATETIME d = at(2026, 3, 4, 5, 6, 7);
+    ACCOUNT* acc = account("acc", {{"saved", MSG_NEW, "", "  Saved  ", "", 10, d},
+                                   {"part", MSG_UNREAD, "", "Part", "", 10, d},
+                                   {"marked", MSG_TO_DELETE},
+                                   {"plain", MSG_NEW}});
+    ACCOUNT* other = account("other", {{"saved", MSG_NEW}, {"x", MSG_UNREAD}});
+    const std::string root = iwtest::MakeTempDir("dl");
+    ASSERT_EQ(GlobalData_Load(root_), 0u);
+    GlobalData_GetRecord()->DwnRtDir = root;
+    std::filesystem::create_directory(root + "/acc");
+    std::ofstream(root + "/acc/" + SavedFile_Name(d, "  Saved  ", "saved", false))
+        << "Subject: whole\r\n\r\nbody\r\n";
+    std::ofstream(root + "/acc/" + SavedFile_Name(d, "Part", "part", true))
+        << "Subject: first lines\r\n\r\n";
+    open("acc");
+    model_.ClickHeader(MBCOL_FROM); // rows in box order
+    std::vector<std::string> fetched;
+    uint32_t fetchRc = 0;
+    std::string answer = "+OK 99 octets\r\nSubject: fetched\r\n\r\n..dot\r\n.\r\n";
+    const auto fetch = [&](CheckRequest* req) {
+        fetched.push_back(req->targetId + (req->flags & CHECK_FETCH_TOP
+                                               ? " top " + std::to_string(req->lines)
+                                               : ""));
+        req->result->Reserve(answer.size() + 1);
+        std::memcpy(req->result->Data(), answer.c_str(), answer.size() + 1);
+        req->failure = "locked";
+        return fetchRc;
+    };
+    std::optional<MAILBOX_MESSAGE> m;
+
+    select({0});
+    EXPECT_EQ(notice(model_.Download(0, std::nullopt, fetch, &m)), "");
+    ASSERT_TRUE(m && m->savedCopy);
+    EXPECT_EQ(m->text, "Subject: whole\r\n\r\nbody\r\n");
+    EXPECT_TRUE(fetched.empty());
+    EXPECT_EQ(stored("acc", "saved"), MSG_OLD);
+    EXPECT_EQ(status(other, "saved"), MSG_NEW);
+
+    // A partial copy stands for the message only when the whole is not wanted.
+    select({1});
+    model_.Download(0, MAILBOX_LINES{false, 5}, fetch, &m);
+    ASSERT_TRUE(m && m->savedCopy);
+    EXPECT_EQ(m->text, "Subject: first lines\r\n\r\n");
+    model_.Download(0, MAILBOX_LINES{true, 5}, fetch, &m);
+    ASSERT_TRUE(m && !m->savedCopy);
+    EXPECT_EQ(m->text, "Subject: fetched\r\n\r\n.dot\r\n"); // unstuffed, no status line
+    EXPECT_EQ(fetched, std::vector<std::string>{"part"});
+
+    // A message marked for deletion stays marked; headers alone mark nothing.
+    select({2});
+    model_.Download(0, std::nullopt, fetch, &m);
+    EXPECT_EQ(stored("acc", "marked"), MSG_TO_DELETE);
+    select({3});
+    model_.Download(MBDL_HEADERS, std::nullopt, fetch, &m);
+    EXPECT_EQ(fetched.back(), "plain top 0");
+    EXPECT_EQ(status(acc, "plain"), MSG_NEW);
+
+    const std::string failed = "Inboxwarden: Failed to download message.";
+    const struct {
+        uint32_t rc;
+        const char* answer;
+        std::string said;
+    } outcomes[] = {
+        {ERR_CANCELLED, "", ""},
+        {ERR_REFUSED, "-ERR locked\r\n", failed + "\r\n\r\nThe server refused to send it: locked"},
+        {ERR_NOT_FOUND, "",
+         failed + "\r\n\r\nThe message is no longer on the server. Check "
+                  "the account to bring the list up to date."},
+        {0, "-ERR said with success\r\n", failed + "\r\n\r\nlocked"},
+    };
+    for (const auto& o : outcomes) {
+        SCOPED_TRACE(o.said);
+        fetchRc = o.rc;
+        answer = o.answer;
+        EXPECT_EQ(notice(model_.Download(0, std::nullopt, fetch, &m)), o.said);
+        EXPECT_FALSE(m);
+        EXPECT_EQ(stored("acc", "plain"), MSG_NEW);
+    }
+
+    // Only a saved copy is looked for; none is no download.
+    fetched.clear();
+    model_.Download(MBDL_NO_DOWNLOAD, std::nullopt, fetch, &m);
+    EXPECT_FALSE(m);
+    EXPECT_TRUE(fetched.empty());
 }
 
 TEST_F(MailBoxModelTest, AnUnchangedServerTurnsNewIntoAnnounced) {

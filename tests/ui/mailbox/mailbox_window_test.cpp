@@ -62,8 +62,16 @@ TEST_F(MailBoxWindowTest, KeysMenusAndHeaderReachTheBoxAndTheListFollows) {
     // What later windows provide goes to the window interface.
     click(0);
     QTest::keyClick(w_->List(), Qt::Key_R, Qt::ControlModifier);
+    EXPECT_EQ(later_.opened, std::vector<APP_WINDOW>{APP_WINDOW::Compose});
+    // Enter opens the message, after the number of lines is asked; Cancel
+    // there ends it.
+    bool asked = false;
+    QTimer::singleShot(0, [&] {
+        asked = w_->LinesBox() && w_->LinesBox()->isVisible();
+        if (w_->LinesBox()) w_->LinesBox()->reject();
+    });
     QTest::keyClick(w_->List(), Qt::Key_Return);
-    EXPECT_EQ(later_.opened, (std::vector<APP_WINDOW>{APP_WINDOW::Compose, APP_WINDOW::Viewer}));
+    EXPECT_TRUE(asked);
     EXPECT_TRUE(boxes_.empty());
 }
 

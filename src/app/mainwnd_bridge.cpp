@@ -205,10 +205,18 @@ void MainWnd::NewMailPopup(int count) {
     sendAndWait([this, count] { HandleMessage(WM_NEWMAIL_POPUP, 0, count); }, 60000);
 }
 
-bool MainWnd::FilterShowMessage(ACCOUNT* account, std::string_view id, std::string_view) {
-    DebugLog_Write("WM_FILTER_SHOW_MSG: %s \"%.128s\": the message viewer is not available\n",
-                   account ? account->Name.c_str() : "?", std::string(id).c_str());
-    return false;
+bool MainWnd::FilterShowMessage(ACCOUNT* account, std::string_view id, std::string_view text) {
+    if (!windows_ || !account) return false;
+    DebugLog_Write("WM_FILTER_SHOW_MSG: %s \"%.128s\"\n", account->Name.c_str(),
+                   std::string(id).c_str());
+    auto shown = std::make_shared<bool>(false);
+    // The worker waits at most 10 s; the text is copied for the UI thread
+    // because the worker's buffer does not outlive a time-out.
+    if (!sendAndWait([this, shown, name = account->Name,
+                      copy = std::string(text)] { *shown = windows_->ShowMessage(name, copy); },
+                     10000))
+        return false;
+    return *shown;
 }
 
 uint32_t MainWnd::AskPassword(const ACCOUNT& account, std::string* password) {

@@ -75,6 +75,11 @@ class APP_WINDOWS {
     // A message box; returns the answer (user_message.h numbers).
     virtual int MessageBox(const std::string& caption, const std::string& text, unsigned flags) = 0;
 
+    // Opens a message viewer on `text`, a server's answer (status line and
+    // byte-stuffing are taken off), for a message of account `accountName`
+    // that has no record yet (a filter shows it). true when it was opened.
+    virtual bool ShowMessage(const std::string& accountName, std::string_view text) = 0;
+
     // The new-mail popup; a count of 0 closes it.
     virtual void NewMailPopup(int count) = 0;
 

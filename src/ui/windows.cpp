@@ -1,6 +1,7 @@
 #include "ui/windows.h"
 
 #include "common/status.h"
+#include "message/savedfile.h"
 #include "platform/user_message.h"
 #include "ui/mailbox/mailbox_window.h"
 #include "ui/newmail_popup.h"
@@ -172,6 +173,10 @@ void UiWindows::ProgressClose() {
 int UiWindows::ProgressDownload(std::shared_ptr<CHECK_COMPLETION> completion) {
     return Progress_StartMessage(g_boxOwner, std::move(completion));
 }
+bool UiWindows::ShowMessage(const std::string& accountName, std::string_view text) {
+    return Viewer_Open(accountName, SavedFile_MessageText(text), nullptr) != nullptr;
+}
+
 void UiWindows::CloseAll() {
     // Shutdown asks nothing: marked messages stay marked for the next start.
     if (MailBoxWindow* m = MailBox_Window()) m->CloseNow();

@@ -45,6 +45,7 @@ class UiWindows final : public APP_WINDOWS {
     int ProgressDownload(std::shared_ptr<CHECK_COMPLETION> completion) override;
     void CloseAll() override;
     int MessageBox(const std::string& caption, const std::string& text, unsigned flags) override;
+    bool ShowMessage(const std::string& accountName, std::string_view text) override;
     void NewMailPopup(int count) override;
     uint32_t AskPassword(const std::string& accountName, std::string* password) override;
     void StatusWindow(StatusMode mode, int icon, const std::string& tip, QMenu* menu) override;

@@ -51,6 +51,7 @@ class LaterWindows final : public APP_WINDOWS {
     int ProgressDownload(std::shared_ptr<CHECK_COMPLETION>) override { return 1; }
     void CloseAll() override {}
     int MessageBox(const std::string&, const std::string&, unsigned) override { return UM_IDOK; }
+    bool ShowMessage(const std::string&, std::string_view) override { return false; }
     void NewMailPopup(int) override {}
     uint32_t AskPassword(const std::string&, std::string*) override { return ERR_CANCELLED; }
     void StatusWindow(StatusMode, int, const std::string&, QMenu*) override {}

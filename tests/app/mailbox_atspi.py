@@ -4,6 +4,7 @@
 usage: mailbox_atspi.py rows TITLE [--count N] [--selected I,J]
        mailbox_atspi.py keys TITLE KEY...
        mailbox_atspi.py menu ITEM STEP_KEY key KEY | run PROGRAM ARG...
+       mailbox_atspi.py focus TITLE NAME
        mailbox_atspi.py uidl PORT USER      (password in $IW_POP3_PASSWORD)
 
 rows   waits for the window titled TITLE of the application "Inboxwarden"
@@ -15,6 +16,8 @@ keys   waits until the list of that window has the keyboard focus, then
 menu   opens a menu with KEY, or by running PROGRAM, then types STEP_KEY
        until the menu item that has the focus is ITEM (as a screen reader
        hears each one), then Return.
+focus  gives the keyboard focus to the control named NAME in the window
+       titled TITLE and waits until it has it.
 uidl   the POP3 server's unique ids, one a line (poplib: a plain client).
 
 Every wait ends after $IW_ATSPI_TIMEOUT seconds (default 30) with exit 1
@@ -192,6 +195,33 @@ def menu(args):
     print(json.dumps(heard))
 
 
+def window(title):
+    desktop = pyatspi.Registry.getDesktop(0)
+    for i in range(desktop.childCount):
+        app = desktop.getChildAtIndex(i)
+        if app is not None and app.name == "Inboxwarden":
+            frame = find(app, lambda a: a.getRole() in (pyatspi.ROLE_FRAME, pyatspi.ROLE_DIALOG)
+                         and a.name == title)
+            if frame is not None:
+                return frame
+    return None
+
+
+def focus(args):
+    title, name = args[0], args[1]
+
+    def focused(seen):
+        control = find(window(title), lambda a: a.name == name)
+        if control is None:
+            return None
+        if control.getState().contains(pyatspi.STATE_FOCUSED):
+            return control
+        seen["last"] = "\"%s\" without the focus" % name
+        control.queryComponent().grabFocus()
+        return None
+    poll("keyboard focus on \"%s\" in \"%s\"" % (name, title), focused)
+
+
 def uidl(args):
     port, user = int(args[0]), args[1]
     pop = poplib.POP3("127.0.0.1", port, timeout=LIMIT)
@@ -203,6 +233,6 @@ def uidl(args):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) < 3 or sys.argv[1] not in ("rows", "keys", "menu", "uidl"):
+    if len(sys.argv) < 3 or sys.argv[1] not in ("rows", "keys", "menu", "focus", "uidl"):
         fail("usage: see the top of this file")
     globals()[sys.argv[1]](sys.argv[2:])

@@ -150,6 +150,10 @@ std::string Pop3Server::Maildir(const std::string& user) const {
     return workdir_ + "/mail/" + user + "/Maildir";
 }
 
+std::string Pop3Server::Log() const {
+    return ReadFile(workdir_ + "/dovecot/dovecot.log");
+}
+
 void Pop3Server::Seed(const std::string& user, int n, const std::vector<std::string>& files,
                       const SeedOptions& opt) const {
     // The user's home is made (and under root chowned to the mail uid) by

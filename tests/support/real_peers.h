@@ -66,6 +66,9 @@ class Pop3Server : public PeerServer {
   public:
     using PeerServer::PeerServer;
     std::string Maildir(const std::string& user) const;
+    // The server's log so far: one "Disconnected" line per session, with its
+    // counts ("retr=1/2048" is one RETR of 2048 bytes).
+    std::string Log() const;
 
     // Do these between POP3 sessions, not while one is open on that mailbox.
     // Generated message i has "Subject: Test message i". Raw messages are

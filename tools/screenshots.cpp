@@ -2,11 +2,13 @@
 // progress window, the download box, the new-mail popup, the tray menu, the
 // no-tray status window, the tray icon states and the MailBox window's
 // images on a light and a dark panel, and the MailBox window (its list, the
-// Find box, the delete box, a dark theme). Runs on a private temporary store.
+// Find box, the delete box, a dark theme) and the saved messages windows.
+// Runs on a private temporary store and a temporary folder of saved messages.
 //   INBOXWARDEN_REGISTRY=/tmp/x.db build/dev/tools/screenshots docs/screenshots
 #include "app/mainwnd.h"
 #include "app/tray.h"
 #include "engine/mailcheck.h"
+#include "message/savedfile.h"
 #include "settings/account.h"
 #include "settings/globaldata.h"
 #include "settings/msgbox.h"
@@ -16,21 +18,26 @@
 #include "ui/mailbox/mailbox_window.h"
 #include "ui/newmail_popup.h"
 #include "ui/progress.h"
+#include "ui/savedmsgs/savedmsgs_dialogs.h"
 #include "ui/windows.h"
 
 #include <QApplication>
 #include <QDialog>
+#include <QDir>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
 #include <QPushButton>
 #include <QStyleFactory>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 
 namespace {
 
@@ -252,6 +259,71 @@ void mailboxShots(UiWindows& windows) {
     QApplication::setPalette(light);
 }
 
+struct Saved {
+    const char* account;
+    const char* subject;
+    DATETIME date;
+    int lines; // of body text: the size of the file
+    bool partial = false;
+};
+
+// Saved messages as the viewer and the filters leave them: several
+// accounts, full and partial saves, a message without a date.
+void savedFolders(const std::string& root) {
+    const Saved saved[] = {
+        {"Work Mail", "Quarterly report, final figures", at(14, 9, 12), 900},
+        {"Work Mail", "Quarterly report, final figures", at(14, 9, 12), 20, true},
+        {"Work Mail", "Contract draft v3", at(13, 11, 30), 6000},
+        {"Work Mail", "Re: Lunch on Friday?", at(13, 17, 45), 40},
+        {"Work Mail", "Slides for the review", at(10, 15, 40), 20, true},
+        {"Work Mail", "Minutes", DateTime_Missing(), 25},
+        {"Work Mail", "Agenda for Monday", at(10, 9, 0), 60},
+        {"Home", "Photos from the weekend", at(12, 19, 3), 30000},
+        {"Home", "Recipe", at(8, 18, 20), 70},
+        {"Lists", "[ANN] Release 4.2", at(9, 12, 0), 110},
+        {"Lists", "[ANN] Release 4.1.3", at(2, 12, 0), 95, true},
+    };
+    int n = 0;
+    for (const Saved& m : saved) {
+        const std::string dir = root + "/" + m.account;
+        std::filesystem::create_directories(dir);
+        std::ofstream f(
+            dir + "/" +
+            SavedFile_Name(m.date, m.subject, "msg" + std::to_string(++n) + "-7f3a9c", m.partial));
+        f << "Subject: " << m.subject << "\r\n\r\n";
+        for (int i = 0; i < m.lines; ++i)
+            f << "A line of the message body, as it was sent.\r\n";
+    }
+}
+
+void savedMessagesShots() {
+    QTemporaryDir tmp(QDir::tempPath() + QStringLiteral("/inboxwarden-XXXXXX"));
+    const std::string root = tmp.path().toStdString() + "/Saved Messages";
+    savedFolders(root);
+    GlobalData_GetRecord()->DwnRtDir = root;
+    GlobalData_GetRecord()->SpamRtDir = tmp.path().toStdString() + "/Quarantine";
+
+    SavedFoldersWindow folders(nullptr);
+    folders.show();
+    QTreeWidgetItem* top = folders.Tree()->topLevelItem(0);
+    for (int i = 0; i < top->childCount(); ++i)
+        if (top->child(i)->text(0).startsWith(QStringLiteral("Work Mail")))
+            folders.Tree()->setCurrentItem(top->child(i));
+    folders.activateWindow();
+    folders.Tree()->setFocus();
+    save(&folders, "saved-messages.png");
+
+    SavedListWindow list(folders.Model().FolderIndex(folders.Model().FindItem("Work Mail")),
+                         &folders);
+    list.show();
+    list.List()->setCurrentIndex(list.List()->model()->index(2, 0));
+    list.activateWindow();
+    list.List()->setFocus();
+    save(&list, "saved-messages-list.png");
+    list.close();
+    folders.close();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -310,6 +382,7 @@ int main(int argc, char** argv) {
 
     mailboxes();
     mailboxShots(windows);
+    savedMessagesShots();
     MailCheck_Stop();
     return 0;
 }

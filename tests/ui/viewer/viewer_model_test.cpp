@@ -301,24 +301,8 @@ TEST_F(ViewerModelTest, DeletingActsOnTheViewersOwnMessageOnly) {
     EXPECT_EQ(snapshot(), expect);
 }
 
-TEST_F(ViewerModelTest, PlacementHeadingAndFontSettings) {
-    EXPECT_FALSE(ViewerModel::SavedPlacement());
-    ViewerModel::SavePlacement({10, 20, 640, 480, true});
-    const auto p = ViewerModel::SavedPlacement();
-    ASSERT_TRUE(p);
-    EXPECT_EQ(p->width, 640);
-    EXPECT_TRUE(p->maximised);
-    ASSERT_EQ(GlobalData_SetOptionText("SavTxtWndPos", "0"), 0u);
-    EXPECT_FALSE(ViewerModel::SavedPlacement());
-
-    ASSERT_EQ(GlobalData_SetOptionText("RFont", "-13 700 1 0 >DejaVu Sans Mono"), 0u);
-    const auto f = ViewerModel::SavedFont();
-    ASSERT_TRUE(f);
-    EXPECT_EQ(f->face, "DejaVu Sans Mono");
-    EXPECT_EQ(f->weight, 700);
-    ASSERT_EQ(GlobalData_SetOptionText("RFont", "garbage"), 0u);
-    EXPECT_FALSE(ViewerModel::SavedFont());
-
+// The header is read from the first line too; the save name is the subject.
+TEST_F(ViewerModelTest, HeadingAndSaveNameComeFromTheHeader) {
     auto m = open(MakeMessage("Sub: ject?", "t"));
     EXPECT_EQ(m->Title(), "Message preview: Sub: ject?");
     EXPECT_EQ(m->ProposedMessageName(), "Sub ject");

@@ -218,7 +218,6 @@ TEST_F(ViewerModelTest, AddressListsSplitAtTheCommaAfterTheDomainOnly) {
 // Every status in two accounts that share ids: Delete and Delete Now touch
 // the viewer's own account and message only.
 TEST_F(ViewerModelTest, DeletingActsOnTheViewersOwnMessageOnly) {
-    std::vector<iwtest::Msg> msgs;
     static const char* ids[] = {"s0", "s1", "s2", "s3", "s4", "s5", "s6", "s7", "s8", "s9", "s10"};
     ACCOUNT* a = account("A", {});
     ACCOUNT* b = account("B", {});

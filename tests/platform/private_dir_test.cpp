@@ -22,6 +22,8 @@ mode_t modeOf(const std::string& path) {
 TEST(PrivateDir, FoldersArePrivateNestedAndRemoved) {
     const std::string runtime = iwtest::MakeTempDir("runtime");
     PrivateDir_RemoveAll();
+    const char* was = std::getenv("XDG_RUNTIME_DIR");
+    const std::string before = was ? was : "";
     setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
     std::string process, a, b;
     ASSERT_EQ(PrivateDir_Process(&process), 0u);
@@ -45,7 +47,10 @@ TEST(PrivateDir, FoldersArePrivateNestedAndRemoved) {
 
     PrivateDir_RemoveAll();
     EXPECT_NE(access(process.c_str(), F_OK), 0);
-    unsetenv("XDG_RUNTIME_DIR");
+    if (was)
+        setenv("XDG_RUNTIME_DIR", before.c_str(), 1);
+    else
+        unsetenv("XDG_RUNTIME_DIR");
 }
 
 // A file is always the one just created: a planted link is replaced, not

@@ -101,8 +101,11 @@ QPointer<QWidget> g_boxOwner;
 
 } // namespace
 
-UiWindows::UiWindows() = default;
+UiWindows::UiWindows() {
+    Viewer_SetWindows(this);
+}
 UiWindows::~UiWindows() {
+    Viewer_SetWindows(nullptr);
     delete g_status;
 }
 

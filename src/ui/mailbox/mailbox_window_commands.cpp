@@ -3,13 +3,13 @@
 #include "ui/mailbox/mailbox_window.h"
 
 #include "common/status.h"
-#include "engine/fastdelete.h"
 #include "engine/mailcheck.h"
 #include "platform/user_message.h"
 #include "settings/account.h"
 #include "settings/globaldata.h"
 #include "settings/msgbox.h"
 #include "ui/app_windows.h"
+#include "ui/delete_now.h"
 #include "ui/progress.h"
 #include "ui/qtext.h"
 #include "ui/viewer/viewer.h"
@@ -278,24 +278,10 @@ void MailBoxWindow::closeKeeping(bool keepLayout) {
 // ---- Delete now -------------------------------------------------------------------
 
 void MailBoxWindow::deleteNow() {
-    const auto run = [this](ACCOUNT* account, const std::vector<std::string>& ids,
-                            FASTPOP3_RESULT* result) -> uint32_t {
-        UiBoxOwner owner(this); // the password prompt, if one is needed
-        FASTDELETE_OPTIONS options;
-        options.showBoxes = false; // shown below, with this window as parent
-        options.wait = [this, name = account->Name](FASTDELETE_JOB& job) {
-            DeleteProgress_Run(
-                this, name, [&job] { return job.IsDone(); }, [&job] { return job.Status(); },
-                [&job] { job.Cancel(); });
-        };
-        FASTPOP3_SESSION said; // what the boxes' texts need of the session
-        said.authType = account->ChkAuthType;
-        const uint32_t rc = FastDelete_Run(account, ids, nullptr, options, result);
-        for (const FASTPOP3_BOX& box : FastPOP3_Boxes(said, *result))
-            ask(MAILBOX_NOTICE{box.title, box.text, UM_OK | UM_ICONWARNING});
-        return rc;
-    };
-    apply(model_.DeleteNow(run));
+    apply(model_.DeleteNow(
+        [this](ACCOUNT* account, const std::vector<std::string>& ids, FASTPOP3_RESULT* result) {
+            return DeleteNow_Run(this, account, ids, result);
+        }));
 }
 
 // ---- Find ---------------------------------------------------------------------------

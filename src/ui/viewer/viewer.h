@@ -7,6 +7,7 @@
 
 #include <string>
 
+class APP_WINDOWS;
 struct MSG_RECORD;
 class QWidget;
 
@@ -18,3 +19,7 @@ QWidget* Viewer_Open(const std::string& accountName, std::string text, const MSG
 
 // Closes every viewer without a question (shutdown).
 void Viewer_CloseAll();
+
+// The program's windows (compose, about, help) as the viewers reach them;
+// set by the window layer at start, null at its end.
+void Viewer_SetWindows(APP_WINDOWS* windows);

@@ -4,7 +4,7 @@
 usage: mailbox_atspi.py rows TITLE [--count N] [--selected I,J]
        mailbox_atspi.py keys TITLE KEY...
        mailbox_atspi.py menu ITEM STEP_KEY key KEY | run PROGRAM ARG...
-       mailbox_atspi.py focus TITLE NAME
+       mailbox_atspi.py focus TITLE NAME KEY
        mailbox_atspi.py uidl PORT USER      (password in $IW_POP3_PASSWORD)
 
 rows   waits for the window titled TITLE of the application "Inboxwarden"
@@ -16,8 +16,8 @@ keys   waits until the list of that window has the keyboard focus, then
 menu   opens a menu with KEY, or by running PROGRAM, then types STEP_KEY
        until the menu item that has the focus is ITEM (as a screen reader
        hears each one), then Return.
-focus  gives the keyboard focus to the control named NAME in the window
-       titled TITLE and waits until it has it.
+focus  types KEY (a mnemonic) in the window titled TITLE and waits until
+       the control named NAME has the keyboard focus.
 uidl   the POP3 server's unique ids, one a line (poplib: a plain client).
 
 Every wait ends after $IW_ATSPI_TIMEOUT seconds (default 30) with exit 1
@@ -26,6 +26,7 @@ and the reason on standard error.
 import json
 import os
 import poplib
+import re
 import subprocess
 import sys
 import time
@@ -127,6 +128,9 @@ def rows(args):
 
 def keys(args):
     title = args[0]
+    # Without a window manager a closed window leaves the keyboard nowhere.
+    subprocess.run(["xdotool", "search", "--name", "^%s$" % re.escape(title), "windowfocus"],
+                   stdin=subprocess.DEVNULL, timeout=LIMIT)
 
     def focused(seen):
         lst = the_list(title)
@@ -208,16 +212,27 @@ def window(title):
 
 
 def focus(args):
-    title, name = args[0], args[1]
+    """Moves the keyboard focus with KEY (a mnemonic) as a user does, once
+    the window is there, and waits until the control named NAME has it."""
+    title, name, key = args[0], args[1], args[2]
+    state = {"pressed": False}
 
     def focused(seen):
-        control = find(window(title), lambda a: a.name == name)
+        control = find(window(title),
+                       lambda a: a.name == name and a.getRole() != pyatspi.ROLE_LABEL)
         if control is None:
             return None
         if control.getState().contains(pyatspi.STATE_FOCUSED):
             return control
-        seen["last"] = "\"%s\" without the focus" % name
-        control.queryComponent().grabFocus()
+        seen["last"] = "\"%s\" (%s) without the focus" % (name, control.getRoleName())
+        if not state["pressed"]:
+            state["pressed"] = True
+            # Without a window manager nothing else sends the keyboard to
+            # the window.
+            subprocess.run(["xdotool", "search", "--name", "^%s$" % re.escape(title),
+                            "windowfocus", "--sync"], stdin=subprocess.DEVNULL, timeout=LIMIT)
+            subprocess.run(["xdotool", "key", key], check=True, stdin=subprocess.DEVNULL,
+                           timeout=LIMIT)
         return None
     poll("keyboard focus on \"%s\" in \"%s\"" % (name, title), focused)
 

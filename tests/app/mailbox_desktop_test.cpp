@@ -9,6 +9,7 @@
 #include "../support/real_peers.h"
 #include "../support/temp_env.h"
 #include "desktop.h"
+#include "message/base64.h"
 #include "settings/msgbox.h"
 
 #include <QDateTime>
@@ -483,6 +484,95 @@ TEST_F(MailBoxOnDesktop, NewMailOpensItWithTheStoredRowsAndDeleteNowTakesTheChos
     std::vector<std::string> ids = last.ids;
     std::sort(ids.begin(), ids.end());
     EXPECT_EQ(ids, kept);
+}
+
+// A message opened from the MailBox shows its attachment, which saves byte
+// for byte; opened again, it comes from the copy the first download saved,
+// so the server sends it only once.
+TEST_F(MailBoxOnDesktop, AnOpenedMessageSavesItsAttachmentAndOpensAgainFromItsCopy) {
+    const iwtest::Credentials& user = peers().user();
+    std::string bytes;
+    for (int i = 0; i < 2048; ++i)
+        bytes += static_cast<char>((i * 7 + i / 256) & 0xFF);
+    std::string encoded = Base64_Encode(bytes);
+    for (size_t at = 76; at < encoded.size(); at += 77)
+        encoded.insert(at, "\n");
+    peers().SeedMessages(
+        user.name,
+        {"From: Bob <bob@example.invalid>\nTo: ann@example.invalid\nSubject: Lunch\n"
+         "Date: Tue, 02 Jan 2024 08:15:00 +0000\n\nSee you.\n",
+         "From: Carol <carol@example.invalid>\nTo: ann@example.invalid\n"
+         "Subject: The figures\nDate: Wed, 03 Jan 2024 08:15:00 +0000\nMIME-Version: 1.0\n"
+         "Content-Type: multipart/mixed; boundary=\"b1\"\n\n--b1\nContent-Type: text/plain\n\n"
+         "Attached.\n.A line that starts with a dot.\n--b1\n"
+         "Content-Type: application/octet-stream\n"
+         "Content-Disposition: attachment; filename=\"q3.bin\"\n"
+         "Content-Transfer-Encoding: base64\n\n" +
+             encoded + "\n--b1--\n"});
+    const std::string password = iwtest::SandboxDir() + "/password";
+    {
+        const int fd = open(password.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        ASSERT_GE(fd, 0);
+        const std::string line = user.password + "\n";
+        ASSERT_EQ(write(fd, line.data(), line.size()), ssize_t(line.size()));
+        close(fd);
+    }
+    const std::string saved = iwtest::SandboxDir() + "/saved";
+    std::string out;
+    ASSERT_EQ(cli({"account", "add", kAccount, "ChkServer=127.0.0.1",
+                   "ChkPort=" + std::to_string(peers().pop3_port()), "ChkLogin=" + user.name,
+                   "--chk-password-stdin"},
+                  &out, password),
+              0)
+        << out;
+    ASSERT_EQ(cli({"options", "set", "DwnRtDir=" + saved, "AskNLines=0"}, &out), 0) << out;
+
+    startProgram();
+    ASSERT_FALSE(HasFatalFailure());
+    EXPECT_EQ(run({IW_PROGRAM, "/check:" + kAccount}, 30s), 1) << "handed over";
+    ASSERT_TRUE(windowShown(kTitle)) << debugLog();
+    Shown rows;
+    ASSERT_TRUE(shown({"--count", "2"}, &rows));
+    const int figures = rows.rows[0].subject == "The figures" ? 0 : 1;
+    ASSERT_EQ(rows.rows[figures].subject, "The figures");
+    const auto openFigures = [&] {
+        std::vector<std::string> keys = {"keys", kTitle, "Home"};
+        if (figures == 1) keys.push_back("Down");
+        keys.push_back("Return");
+        return atspi(keys) && windowShown("Message preview: The figures");
+    };
+    ASSERT_TRUE(openFigures()) << debugLog();
+    const auto retrieved = [&] {
+        int n = 0;
+        for (size_t at = 0; (at = peers().pop3().Log().find("retr=1/", at)) != std::string::npos;
+             ++at)
+            ++n;
+        return n;
+    };
+    EXPECT_EQ(retrieved(), 1);
+    if (const char* shot = std::getenv("IW_SCREENSHOT"))
+        run({"import", "-window", "root", shot}, 30s);
+
+    // The attachment, saved from its list with the keyboard.
+    const std::string copy = iwtest::SandboxDir() + "/q3-copy.bin";
+    ASSERT_TRUE(atspi({"focus", "Message preview: The figures", "Attachments", "alt+a"}));
+    ASSERT_TRUE(atspi({"menu", "Save", "Down", "key", "Menu"}));
+    ASSERT_TRUE(atspi({"focus", "Save As", "File name:", "alt+n"}));
+    ASSERT_EQ(run({"xdotool", "key", "ctrl+a"}, 30s), 0);
+    ASSERT_EQ(run({"xdotool", "type", "--delay", "20", copy}, 30s), 0);
+    ASSERT_EQ(run({"xdotool", "key", "Return"}, 30s), 0);
+    ASSERT_TRUE(pollFor([&] { return iwtest::ReadFile(copy).size() == bytes.size(); }, 30s));
+    EXPECT_TRUE(iwtest::ReadFile(copy) == bytes) << "the saved attachment differs";
+
+    // Closed and opened again: the saved copy, no second RETR.
+    // (Without a window manager the keyboard stays with the closed dialog.)
+    run({"xdotool", "search", "--name", "^Message preview: The figures$", "windowfocus"}, 30s);
+    ASSERT_EQ(run({"xdotool", "key", "Escape"}, 30s), 0);
+    ASSERT_TRUE(pollFor(
+        [&] { return !iwtest::WindowShown(x_->name(), "Message preview: The figures"); }, 30s));
+    ASSERT_TRUE(openFigures()) << debugLog();
+    EXPECT_EQ(retrieved(), 1) << peers().pop3().Log();
+    quitProgram();
 }
 
 } // namespace

@@ -79,7 +79,7 @@ ACCOUNT* lookUp(const std::string& name, VIEWER_OUTCOME* out) {
 } // namespace
 
 ViewerModel::~ViewerModel() {
-    if (!folder_.empty()) PrivateDir_Remove(folder_);
+    if (!folder_.empty() && !handedOn_) PrivateDir_Remove(folder_);
 }
 
 bool ViewerModel::Open(std::string accountName, std::string_view text, const MSG_RECORD* record) {
@@ -153,6 +153,7 @@ std::string ViewerModel::BrowserFile(VIEWER_NOTICE* notice) {
                       : out.notices.front();
         return {};
     }
+    handedOn_ = true;
     return path;
 }
 
@@ -261,6 +262,7 @@ std::string ViewerModel::FileToOpen(int row, VIEWER_OUTCOME* out) {
                 {"Open Attachment", "The attachment cannot be written.", UM_OK | UM_ICONERROR});
             return {};
         }
+        handedOn_ = true;
         return path;
     }
     if (!unpack(out)) return {};
@@ -273,6 +275,7 @@ std::string ViewerModel::FileToOpen(int row, VIEWER_OUTCOME* out) {
                                 UM_OK | UM_ICONERROR});
         return {};
     }
+    handedOn_ = true;
     return path;
 }
 

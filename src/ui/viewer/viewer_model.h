@@ -203,6 +203,9 @@ class ViewerModel {
     std::vector<std::string> tnefData_;
     std::vector<bool> tnefUnpacked_;
     std::string folder_;
+    // A file of the folder went to another program, which may read it after
+    // the viewer has closed: the folder then stays until the program ends.
+    bool handedOn_ = false;
 };
 
 // ---- The text field ---------------------------------------------------------

@@ -4,6 +4,7 @@
 #include "../mailbox/window_harness.h"
 #include "common/status.h"
 #include "net/fastpop3.h"
+#include "platform/private_dir.h"
 #include "ui/viewer/viewer_model.h"
 #include "viewer_support.h"
 
@@ -130,9 +131,12 @@ TEST_F(ViewerModelTest, HostileNamesStayInsideTheViewersFolder) {
     EXPECT_EQ(ViewerModel::Extension("archive.tar.gz"), "gz");
     EXPECT_EQ(ViewerModel::Extension("README"), "dat");
 
-    // The folder goes with the viewer.
+    // Opened files may still be read by their programs after the viewer
+    // has closed: the folder stays until the program ends.
     const std::string folder = m->Folder();
     m.reset();
+    EXPECT_EQ(access(folder.c_str(), F_OK), 0);
+    PrivateDir_RemoveAll();
     EXPECT_NE(access(folder.c_str(), F_OK), 0);
 }
 

@@ -6,6 +6,7 @@
 #include "ui/qtext.h"
 #include "ui/viewer/viewer.h"
 #include "ui/viewer/viewer_window.h"
+#include "ui/windows.h"
 #include "viewer_support.h"
 
 #include <QAction>
@@ -117,6 +118,15 @@ TEST_F(ViewerWindowTest, ToolbarMenusAndTextFollowTheMessage) {
     EXPECT_FALSE(htmlInMenu);
     EXPECT_FALSE(plain->Attachments()->isVisible());
     EXPECT_EQ(Viewer_Windows().size(), 2u);
+
+    // A filter's request shows the server's answer as the message itself.
+    UiWindows windows;
+    ASSERT_TRUE(windows.ShowMessage(
+        "acc", "+OK 40 octets\r\nSubject: Shown\r\n\r\n..dotted\r\nlast\r\n.\r\n"));
+    ASSERT_EQ(Viewer_Windows().size(), 3u);
+    const auto* shown = static_cast<ViewerWindow*>(Viewer_Windows().back());
+    EXPECT_EQ(shown->windowTitle(), "Message preview: Shown");
+    EXPECT_EQ(shown->TextField()->toPlainText(), ".dotted\nlast\n");
 }
 
 TEST_F(ViewerWindowTest, OnlyWebAndMailLinksReachTheDesktop) {

@@ -235,6 +235,7 @@ void printText(QPrinter& printer, QWidget* field, std::u32string_view text) {
     QElapsedTimer sinceEvents;
     double y = 0;
     size_t pos = 0;
+    size_t lineFeed = text.find(U'\n');
     for (;;) {
         // Cancel can only be pressed while events flow; often enough to feel
         // at once, rarely enough to cost nothing on a long text.
@@ -258,7 +259,8 @@ void printText(QPrinter& printer, QWidget* field, std::u32string_view text) {
             }
             y = 0;
         }
-        const PRINT_LINE line = PrintWrap_NextLine(text, pos, pageW, perLine, advance);
+        lineFeed = PrintWrap_LineFeed(text, pos, lineFeed);
+        const PRINT_LINE line = PrintWrap_NextLine(text, pos, lineFeed, pageW, perLine, advance);
         drawLine(painter, text.substr(pos, line.length), y, metrics.ascent(), advances);
         pos = line.next;
         if (pos >= text.size()) break;

@@ -19,12 +19,12 @@ PRINT_LINE breakAtBlank(std::u32string_view text, size_t pos, size_t kept) {
 
 } // namespace
 
-PRINT_LINE PrintWrap_NextLine(std::u32string_view text, size_t pos, double pageWidth,
-                              size_t charsPerLine, const PrintAdvance& advance) {
+PRINT_LINE PrintWrap_NextLine(std::u32string_view text, size_t pos, size_t lineFeed,
+                              double pageWidth, size_t charsPerLine, const PrintAdvance& advance) {
     const size_t n = std::max<size_t>(charsPerLine, 1);
     pos = std::min(pos, text.size());
     PRINT_LINE line;
-    const size_t lf = text.find(U'\n', pos);
+    const size_t lf = lineFeed;
     if (lf != std::u32string_view::npos) {
         const size_t len = lf - pos;
         // The widest prefix that still fits: the pen only moves right, so

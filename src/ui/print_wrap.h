@@ -20,6 +20,7 @@ struct PRINT_LINE {
 };
 
 // The line that begins at `pos` (< text.size(), or == for an empty text),
+// given `lineFeed`, the first line feed at or after `pos` (npos: none),
 // for a page `pageWidth` wide holding about `charsPerLine` characters (0 is
 // taken as 1, so every line makes progress).
 //
@@ -33,5 +34,12 @@ struct PRINT_LINE {
 //
 // Costs about as many advances as the line holds characters up to the page
 // edge, whatever the length of the rest of the text.
-PRINT_LINE PrintWrap_NextLine(std::u32string_view text, size_t pos, double pageWidth,
-                              size_t charsPerLine, const PrintAdvance& advance);
+PRINT_LINE PrintWrap_NextLine(std::u32string_view text, size_t pos, size_t lineFeed,
+                              double pageWidth, size_t charsPerLine, const PrintAdvance& advance);
+
+// The first line feed at or after `pos`, from `known`, the one found for an
+// earlier position of the same walk (start with text.find(U'\n')). A long
+// line is searched once, not once for each of its printed lines.
+inline size_t PrintWrap_LineFeed(std::u32string_view text, size_t pos, size_t known) {
+    return known != std::u32string_view::npos && known < pos ? text.find(U'\n', pos) : known;
+}

@@ -27,8 +27,10 @@ std::vector<std::string> printedLines(std::string_view text, double width, size_
     const std::u32string t = u32(text);
     std::vector<std::string> out;
     size_t pos = 0;
+    size_t lf = t.find(U'\n');
     do {
-        const PRINT_LINE line = PrintWrap_NextLine(t, pos, width, perLine, units);
+        lf = PrintWrap_LineFeed(t, pos, lf);
+        const PRINT_LINE line = PrintWrap_NextLine(t, pos, lf, width, perLine, units);
         out.emplace_back(t.begin() + pos, t.begin() + pos + line.length);
         pos = line.next;
     } while (pos < t.size());
@@ -125,8 +127,10 @@ TEST(PrintWrap, GivesTheLinesOfTheRuleAsWritten) {
         };
         const iwtest::PrintMeasure measure = MeasureByAdvances(advance);
         size_t pos = 0;
+        size_t lf = text.find(U'\n');
         do {
-            const PRINT_LINE fast = PrintWrap_NextLine(text, pos, width, perLine, advance);
+            lf = PrintWrap_LineFeed(text, pos, lf);
+            const PRINT_LINE fast = PrintWrap_NextLine(text, pos, lf, width, perLine, advance);
             const PRINT_LINE slow = LiteralNextLine(text, pos, width, perLine, measure);
             ASSERT_EQ(fast.length, slow.length) << "round " << round << " at " << pos;
             ASSERT_EQ(fast.next, slow.next) << "round " << round << " at " << pos;
@@ -146,8 +150,10 @@ TEST(PrintWrap, LongLineIsMeasuredOnlyUpToThePageEdge) {
         return x + 1;
     };
     size_t pos = 0, lines = 0;
+    size_t lf = text.find(U'\n');
     while (pos < text.size()) {
-        pos = PrintWrap_NextLine(text, pos, 80, 70, counting).next;
+        lf = PrintWrap_LineFeed(text, pos, lf);
+        pos = PrintWrap_NextLine(text, pos, lf, 80, 70, counting).next;
         ++lines;
     }
     EXPECT_EQ(lines, 200000u / 79 + 1);

@@ -112,6 +112,9 @@ TEST(Print, LongMessageIsWrappedAndBrokenIntoPagesToPdf) {
     const std::string heading = "From:\t\tAlice <a@example.org>\nSubject:\t\tLong one";
     Print_WindowText(&heading, &field);
 
+    // tools/printed-page.sh renders the first page of this print.
+    if (const char* keep = std::getenv("IW_PRINT_KEEP_PDF"))
+        QFile::copy(QString::fromStdString(pdf.path), QString::fromLocal8Bit(keep));
     EXPECT_TRUE(field.isEnabled());
     EXPECT_EQ(log.count("is Done"), 1) << log.text();
     const size_t perLine = size_t(log.number("numCharsInLine"));

@@ -242,19 +242,4 @@ TEST(Print, CancelStopsBeforeTheNextPageAndLeavesNoDocument) {
     EXPECT_EQ(Print_CancelWindow(), nullptr);
 }
 
-TEST(Print, NoPrinterChosenPrintsNothing) {
-    PrintLog log;
-    PrintPrinterSource old =
-        Print_SetPrinterSource([](QWidget*, bool, bool*) { return std::unique_ptr<QPrinter>(); });
-    QTextEdit field;
-    field.setPlainText("text");
-    Print_WindowText(nullptr, &field);
-    Print_SetPrinterSource(std::move(old));
-    EXPECT_TRUE(field.isEnabled());
-    const std::string text = log.text();
-    EXPECT_EQ(text.rfind("***** Print Window Text (wnd ", 0), 0u) << text;
-    EXPECT_EQ(text.substr(text.find('\n') + 1),
-              "PRN: ***** ERROR: Printer is not selected ****\nPRN: ERROR: DC==NULL\n");
-}
-
 } // namespace

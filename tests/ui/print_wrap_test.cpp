@@ -81,7 +81,6 @@ TEST(PrintWrap, CutsWhereTheLineFirstFitsAndBreaksOnlyAtALaterBlank) {
          10,
          5,
          {"one", "two", "end"}},
-        {"empty lines stay; a final line feed adds none", "a\n\nb\n", 10, 5, {"a", "", "b"}},
         {"empty text is one empty line", "", 10, 5, {""}},
         {"an estimate of 0 still moves on", "abc", 10, 0, {"a", "b", "c"}},
     };

@@ -50,6 +50,9 @@ inline constexpr uint32_t LOG_SMTP = 0x40000; // SMTP client
 inline constexpr uint32_t LOG_MIME = 0x80000; // printing and MIME
 inline constexpr uint32_t LOG_ALL = 0xFFFF0000;
 
+// Printing writes under the MIME bit: the two share one class of the log.
+inline constexpr uint32_t LOG_PRINT = LOG_MIME;
+
 // Opens `path` for appending. The mask is the upper 16 bits of `mask`.
 // Returns 0, -1 when path is null or empty, -2 when it cannot be opened.
 int Log_Open(const char* path, uint32_t mask);

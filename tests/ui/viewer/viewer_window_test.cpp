@@ -2,7 +2,9 @@
 // its toolbar and menus offer, links clicked in the text, the Find box,
 // attachments opened and saved, and where the window is kept on close.
 // The rules themselves are the view model's tests.
+#include "../../support/process.h"
 #include "../mailbox/window_harness.h"
+#include "ui/print.h"
 #include "ui/qtext.h"
 #include "ui/viewer/viewer.h"
 #include "ui/viewer/viewer_window.h"
@@ -16,6 +18,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
+#include <QPrinter>
 #include <QPushButton>
 #include <QTextBlock>
 #include <QTextBrowser>
@@ -180,6 +183,28 @@ TEST_F(ViewerWindowTest, FindBoxWrapsBothWaysAndRemembersTheText) {
     ViewerWindow* other = view(MakeMessage("Find", "x delta"));
     QTest::keyClick(other, Qt::Key_F3);
     EXPECT_EQ(selected(other), "delta");
+}
+
+// Print puts the header lines the viewer shows above the text it shows.
+TEST_F(ViewerWindowTest, PrintPutsTheHeaderLinesAboveTheText) {
+    ViewerWindow* w = view(MakeMessage("Quarterly", "plain words"));
+    const std::string pdf = iwtest::MakeTempDir("vprint") + "/out.pdf";
+    PrintPrinterSource old = Print_SetPrinterSource([&](QWidget*, bool, bool*) {
+        auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+        printer->setOutputFormat(QPrinter::PdfFormat);
+        printer->setOutputFileName(QString::fromStdString(pdf));
+        return printer;
+    });
+    w->Action(VC_PRINT)->trigger();
+    Print_SetPrinterSource(std::move(old));
+    std::string text;
+    ASSERT_EQ(iwtest::RunCollect({"pdftotext", "-layout", pdf, "-"}, &text), 0);
+    const size_t from = text.find("From :"), subject = text.find("Subject :"),
+                 body = text.find("plain words");
+    EXPECT_NE(text.find("Alice <alice@example.org>"), std::string::npos) << text;
+    EXPECT_LT(from, subject);
+    EXPECT_LT(subject, body);
+    EXPECT_NE(body, std::string::npos) << text;
 }
 
 TEST_F(ViewerWindowTest, ReplyWaitsForComposeAndDeleteClosesTheViewer) {

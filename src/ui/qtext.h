@@ -8,3 +8,12 @@
 inline QString QText_From(std::string_view s) {
     return QString::fromUtf8(s.data(), qsizetype(s.size()));
 }
+
+// The tooltip of a command: its menu text without mnemonic, shortcut and
+// trailing dots.
+inline QString QText_Tip(QString menuText) {
+    menuText = menuText.section(QLatin1Char('\t'), 0, 0);
+    menuText.remove(QLatin1Char('&'));
+    if (menuText.endsWith(QStringLiteral("..."))) menuText.chop(3);
+    return menuText.trimmed();
+}

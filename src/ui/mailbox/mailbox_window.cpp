@@ -5,9 +5,11 @@
 #include "platform/user_message.h"
 #include "settings/globaldata.h"
 #include "settings/settings.h"
+#include "ui/find_box.h"
 #include "ui/mailbox/mailbox_images.h"
 #include "ui/mailbox/mailbox_rows.h"
 #include "ui/qtext.h"
+#include "ui/setting_font.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -47,35 +49,6 @@ std::string profileName() {
     return QFileInfo(QText_From(path)).completeBaseName().toStdString();
 }
 
-// The RFont setting: "%d %d %d %d >%s" = height, weight, italic flag,
-// character set and face name. Null when unset or unreadable.
-std::optional<QFont> settingFont() {
-    const std::string text = GlobalData_GetText(GD_RFONT);
-    int height = 0, weight = 0, italic = 0, charset = 0, used = 0;
-    if (text.empty() ||
-        std::sscanf(text.c_str(), "%d %d %d %d >%n", &height, &weight, &italic, &charset, &used) <
-            4 ||
-        used <= 0)
-        return std::nullopt;
-    const std::string face = text.substr(static_cast<size_t>(used));
-    if (face.empty()) return std::nullopt;
-    QFont f(QText_From(face));
-    // The height is in pixels, negative when it means the character height.
-    if (height != 0)
-        f.setPixelSize(static_cast<int>(std::clamp<long long>(std::llabs(height), 4, 144)));
-    if (weight > 0) f.setWeight(weight >= 600 ? QFont::Bold : QFont::Normal);
-    f.setItalic(italic != 0);
-    return f;
-}
-
-// The tooltip of a command: its menu text without mnemonic, key and dots.
-QString tip(QString text) {
-    text = text.section(QLatin1Char('\t'), 0, 0);
-    text.remove(QLatin1Char('&'));
-    if (text.endsWith(QStringLiteral("..."))) text.chop(3);
-    return text;
-}
-
 } // namespace
 
 // ---- Building ----------------------------------------------------------------
@@ -103,7 +76,7 @@ QAction* MailBoxWindow::addCommand(int command, const QString& text, const QKeyS
     auto* a = new QAction(text, this);
     a->setObjectName(QStringLiteral("cmd%1").arg(command));
     a->setData(command);
-    a->setToolTip(tip(text));
+    a->setToolTip(QText_Tip(text));
     if (!key.isEmpty()) {
         a->setShortcut(key);
         a->setShortcutContext(Qt::WindowShortcut);
@@ -308,7 +281,7 @@ void MailBoxWindow::buildCentre() {
     list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     list_->setContextMenuPolicy(Qt::CustomContextMenu);
     list_->installEventFilter(this);
-    if (const std::optional<QFont> f = settingFont()) list_->setFont(*f);
+    if (const std::optional<QFont> f = SettingFont_Read()) list_->setFont(*f);
     QHeaderView* header = list_->header();
     header->setSectionsClickable(true);
     header->setSectionsMovable(false);

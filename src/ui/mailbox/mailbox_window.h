@@ -20,6 +20,7 @@
 #include <string_view>
 
 class APP_WINDOWS;
+class FindBox;
 class MailBoxRows;
 class QAction;
 class QCheckBox;
@@ -83,7 +84,7 @@ class MailBoxWindow final : public QMainWindow {
     QTreeWidget* Tree() const { return tree_; }
     QTreeView* List() const { return list_; }
     QAction* Action(int command) const;
-    QDialog* FindBox() const { return findBox_; }
+    QDialog* FindBox() const;
     QDialog* LinesBox() const { return linesBox_; }
     QLabel* StatusLabel(int line) const; // 0 status, 1 error, 2 size
 
@@ -143,10 +144,8 @@ class MailBoxWindow final : public QMainWindow {
     QMenu* messageMenu_ = nullptr;
     QMenu* mailBoxMenu_ = nullptr;
     QMenu* listMenu_ = nullptr;
-    QDialog* findBox_ = nullptr;
+    ::FindBox* findBox_ = nullptr;
     QDialog* linesBox_ = nullptr; // the line-count question while it is open
-    QLineEdit* findText_ = nullptr;
-    QCheckBox* findCase_ = nullptr;
     std::string lastFind_;
     bool lastMatchCase_ = false;
     bool syncing_ = false; // the view is being set from the model

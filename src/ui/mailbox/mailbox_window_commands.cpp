@@ -10,6 +10,7 @@
 #include "settings/msgbox.h"
 #include "ui/app_windows.h"
 #include "ui/delete_now.h"
+#include "ui/find_box.h"
 #include "ui/progress.h"
 #include "ui/qtext.h"
 #include "ui/viewer/viewer.h"
@@ -286,57 +287,21 @@ void MailBoxWindow::deleteNow() {
 
 // ---- Find ---------------------------------------------------------------------------
 
+QDialog* MailBoxWindow::FindBox() const {
+    return findBox_;
+}
+
 void MailBoxWindow::showFindBox() {
-    if (!findBox_) {
-        findBox_ = new QDialog(this);
-        findBox_->setObjectName(QStringLiteral("findBox"));
-        findBox_->setWindowTitle(QStringLiteral("Find"));
-        auto* label = new QLabel(QStringLiteral("Find &what:"), findBox_);
-        findText_ = new QLineEdit(findBox_);
-        findText_->setObjectName(QStringLiteral("findText"));
-        label->setBuddy(findText_);
-        findCase_ = new QCheckBox(QStringLiteral("Match &case"), findBox_);
-        findCase_->setObjectName(QStringLiteral("matchCase"));
-        auto* next = new QPushButton(QStringLiteral("Find &Next"), findBox_);
-        next->setObjectName(QStringLiteral("findNext"));
-        next->setDefault(true);
-        auto* prev = new QPushButton(QStringLiteral("Find &Previous"), findBox_);
-        prev->setObjectName(QStringLiteral("findPrev"));
-        auto* done = new QPushButton(QStringLiteral("Close"), findBox_);
-        auto* grid = new QGridLayout(findBox_);
-        grid->addWidget(label, 0, 0);
-        grid->addWidget(findText_, 0, 1);
-        grid->addWidget(findCase_, 1, 1);
-        auto* buttons = new QVBoxLayout;
-        buttons->addWidget(next);
-        buttons->addWidget(prev);
-        buttons->addWidget(done);
-        buttons->addStretch();
-        grid->addLayout(buttons, 0, 2, 3, 1);
-        grid->setColumnMinimumWidth(1, 220);
-        connect(next, &QPushButton::clicked, this, [this] { find(true); });
-        connect(prev, &QPushButton::clicked, this, [this] { find(false); });
-        connect(done, &QPushButton::clicked, findBox_, &QDialog::close);
-        connect(findText_, &QLineEdit::textChanged, this, [next, prev](const QString& t) {
-            next->setEnabled(!t.isEmpty());
-            prev->setEnabled(!t.isEmpty());
-        });
-        findText_->setText(QText_From(lastFind_));
-        findCase_->setChecked(lastMatchCase_);
-        next->setEnabled(!lastFind_.empty());
-        prev->setEnabled(!lastFind_.empty());
-    }
-    findBox_->show();
-    findBox_->raise();
-    findBox_->activateWindow();
-    findText_->setFocus();
-    findText_->selectAll();
+    if (!findBox_)
+        findBox_ =
+            new ::FindBox(this, lastFind_, lastMatchCase_, [this](bool forward) { find(forward); });
+    findBox_->Present();
 }
 
 void MailBoxWindow::find(bool forward) {
     if (findBox_ && findBox_->isVisible()) {
-        lastFind_ = findText_->text().toStdString();
-        lastMatchCase_ = findCase_->isChecked();
+        lastFind_ = findBox_->Text();
+        lastMatchCase_ = findBox_->MatchCase();
     }
     apply(model_.Find(lastFind_, lastMatchCase_, forward));
 }

@@ -407,21 +407,6 @@ void ViewerModel::SavePlacement(const VIEWER_PLACEMENT& p) {
     GlobalData_SetParam(kTxtX + 4, p.maximised ? 1 : 0);
 }
 
-std::optional<VIEWER_FONT> ViewerModel::SavedFont() {
-    const std::string text = GlobalData_GetText(GD_RFONT);
-    VIEWER_FONT f;
-    int italic = 0, charset = 0, used = 0;
-    if (text.empty() ||
-        std::sscanf(text.c_str(), "%d %d %d %d >%n", &f.height, &f.weight, &italic, &charset,
-                    &used) < 4 ||
-        used <= 0)
-        return std::nullopt;
-    f.italic = italic != 0;
-    f.face = text.substr(static_cast<size_t>(used));
-    if (f.face.empty()) return std::nullopt;
-    return f;
-}
-
 std::string ViewerModel::LastSearch() {
     return GlobalData_GetText(GD_LASTTXTSEARCH);
 }

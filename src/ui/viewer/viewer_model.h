@@ -82,14 +82,6 @@ struct VIEWER_PLACEMENT {
     bool maximised = false;
 };
 
-// The RFont setting: "%d %d %d %d >%s".
-struct VIEWER_FONT {
-    int height = 0; // pixels; negative: the character height
-    int weight = 0;
-    bool italic = false;
-    std::string face;
-};
-
 // Runs fast delete for the account and the one id (the window runs
 // FastDelete_Run behind its progress box, so an event loop runs inside).
 using ViewerDeleteRunner = std::function<uint32_t(
@@ -177,7 +169,6 @@ class ViewerModel {
     // are set.
     static std::optional<VIEWER_PLACEMENT> SavedPlacement();
     static void SavePlacement(const VIEWER_PLACEMENT& p);
-    static std::optional<VIEWER_FONT> SavedFont();
     // The latest search text of the process (LastTxtSearch); every search
     // stores its text there.
     static std::string LastSearch();

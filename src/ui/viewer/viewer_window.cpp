@@ -4,10 +4,12 @@
 #include "settings/account.h"
 #include "ui/app_windows.h"
 #include "ui/delete_now.h"
+#include "ui/find_box.h"
 #include "ui/images.h"
 #include "ui/mailbox/mailbox_window.h"
 #include "ui/print.h"
 #include "ui/qtext.h"
+#include "ui/setting_font.h"
 #include "ui/windows.h"
 
 #include <QAction>
@@ -38,14 +40,6 @@
 namespace {
 
 const char* const kLabels[5] = {"From :", "Date :", "To :", "CC :", "Subject :"};
-
-// The tooltip of a command: its menu text without mnemonic, key and dots.
-QString tip(QString text) {
-    text = text.section(QLatin1Char('\t'), 0, 0);
-    text.remove(QLatin1Char('&'));
-    if (text.endsWith(QStringLiteral("..."))) text.chop(3);
-    return text.trimmed();
-}
 
 // An address list that wraps between whole addresses only: the blanks
 // inside one address do not break.
@@ -80,7 +74,7 @@ QAction* ViewerWindow::addCommand(int command, const QString& text, const QKeySe
     auto* a = new QAction(text, this);
     a->setObjectName(QStringLiteral("cmd%1").arg(command));
     a->setData(command);
-    a->setToolTip(tip(text));
+    a->setToolTip(QText_Tip(text));
     if (!key.isEmpty()) {
         a->setShortcut(key);
         a->setShortcutContext(Qt::WindowShortcut);
@@ -194,7 +188,7 @@ void ViewerWindow::buildToolBar() {
     button(VC_FIND_PREV, "Prev", Images_Tool(TOOL_FIND_PREV));
     // The icon texts stand on the buttons; the tooltips keep the full names.
     for (QAction* a : toolBar_->actions())
-        if (!a->isSeparator()) a->setToolTip(tip(a->text()));
+        if (!a->isSeparator()) a->setToolTip(QText_Tip(a->text()));
 }
 
 void ViewerWindow::buildCentre() {
@@ -238,13 +232,7 @@ void ViewerWindow::buildCentre() {
     text_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard |
                                    Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
     text_->setContextMenuPolicy(Qt::CustomContextMenu);
-    if (const auto f = ViewerModel::SavedFont()) {
-        QFont font(QText_From(f->face));
-        if (f->height != 0) font.setPixelSize(std::clamp(std::abs(f->height), 4, 144));
-        if (f->weight > 0) font.setWeight(f->weight >= 600 ? QFont::Bold : QFont::Normal);
-        font.setItalic(f->italic);
-        text_->setFont(font);
-    }
+    if (const std::optional<QFont> f = SettingFont_Read()) text_->setFont(*f);
     connect(text_, &QTextBrowser::anchorClicked, this, &ViewerWindow::openLink);
     connect(text_, &QWidget::customContextMenuRequested, this, &ViewerWindow::textMenu);
     layout->addWidget(text_, 1);
@@ -505,60 +493,25 @@ void ViewerWindow::deleteMessage(bool now) {
 
 // ---- Find -------------------------------------------------------------------------
 
+QDialog* ViewerWindow::FindBox() const {
+    return findBox_;
+}
+
 void ViewerWindow::showFindBox() {
     if (!findBox_) {
-        findBox_ = new QDialog(this);
-        findBox_->setObjectName(QStringLiteral("findBox"));
-        findBox_->setWindowTitle(QStringLiteral("Find"));
-        auto* label = new QLabel(QStringLiteral("Find &what:"), findBox_);
-        findText_ = new QLineEdit(findBox_);
-        findText_->setObjectName(QStringLiteral("findText"));
-        label->setBuddy(findText_);
-        findCase_ = new QCheckBox(QStringLiteral("Match &case"), findBox_);
-        findCase_->setObjectName(QStringLiteral("matchCase"));
-        auto* next = new QPushButton(QStringLiteral("Find &Next"), findBox_);
-        next->setObjectName(QStringLiteral("findNext"));
-        next->setDefault(true);
-        auto* prev = new QPushButton(QStringLiteral("Find &Previous"), findBox_);
-        prev->setObjectName(QStringLiteral("findPrev"));
-        auto* done = new QPushButton(QStringLiteral("Close"), findBox_);
-        auto* grid = new QGridLayout(findBox_);
-        grid->addWidget(label, 0, 0);
-        grid->addWidget(findText_, 0, 1);
-        grid->addWidget(findCase_, 1, 1);
-        auto* buttons = new QVBoxLayout;
-        buttons->addWidget(next);
-        buttons->addWidget(prev);
-        buttons->addWidget(done);
-        buttons->addStretch();
-        grid->addLayout(buttons, 0, 2, 3, 1);
-        grid->setColumnMinimumWidth(1, 220);
-        connect(next, &QPushButton::clicked, this, [this] { find(true); });
-        connect(prev, &QPushButton::clicked, this, [this] { find(false); });
-        connect(done, &QPushButton::clicked, findBox_, &QDialog::close);
-        connect(findText_, &QLineEdit::textChanged, this, [next, prev](const QString& t) {
-            next->setEnabled(!t.isEmpty());
-            prev->setEnabled(!t.isEmpty());
-        });
+        findBox_ =
+            new ::FindBox(this, search_, matchCase_, [this](bool forward) { find(forward); });
         // F3 and Shift+F3 work from the box too.
         findBox_->addAction(Action(VC_FIND_NEXT));
         findBox_->addAction(Action(VC_FIND_PREV));
-        findText_->setText(QText_From(search_));
-        findCase_->setChecked(matchCase_);
-        next->setEnabled(!search_.empty());
-        prev->setEnabled(!search_.empty());
     }
-    findBox_->show();
-    findBox_->raise();
-    findBox_->activateWindow();
-    findText_->setFocus();
-    findText_->selectAll();
+    findBox_->Present();
 }
 
 void ViewerWindow::find(bool forward) {
     if (findBox_ && findBox_->isVisible()) {
-        search_ = findText_->text().toStdString();
-        matchCase_ = findCase_->isChecked();
+        search_ = findBox_->Text();
+        matchCase_ = findBox_->MatchCase();
     }
     if (search_.empty()) {
         showFindBox();

@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 
+class FindBox;
 class APP_WINDOWS;
 class QAction;
 class QCheckBox;
@@ -58,9 +59,7 @@ class ViewerWindow final : public QMainWindow {
     QListWidget* Attachments() const { return list_; }
     QToolBar* ToolBar() const { return toolBar_; }
     QAction* Action(int command) const;
-    QDialog* FindBox() const { return findBox_; }
-    QLineEdit* FindText() const { return findText_; }
-    QCheckBox* FindCase() const { return findCase_; }
+    QDialog* FindBox() const;
     QLabel* HeaderValue(int field) const { return fields_[field]; } // 0 From .. 4 Subject
 
   protected:
@@ -95,9 +94,7 @@ class ViewerWindow final : public QMainWindow {
     QLabel* listLabel_ = nullptr;
     QListWidget* list_ = nullptr;
     QToolBar* toolBar_ = nullptr;
-    QDialog* findBox_ = nullptr;
-    QLineEdit* findText_ = nullptr;
-    QCheckBox* findCase_ = nullptr;
+    ::FindBox* findBox_ = nullptr;
     std::string search_; // this viewer's search text and flag
     bool matchCase_ = false;
 };

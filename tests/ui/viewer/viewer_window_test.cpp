@@ -150,7 +150,7 @@ TEST_F(ViewerWindowTest, FindBoxWrapsBothWaysAndRemembersTheText) {
     QTest::keyClick(w, Qt::Key_F3, Qt::ControlModifier);
     QDialog* box = w->FindBox();
     ASSERT_TRUE(box && box->isVisible());
-    QTest::keyClicks(w->FindText(), "alpha");
+    QTest::keyClicks(w->FindBox()->findChild<QLineEdit*>("findText"), "alpha");
     auto* prev = box->findChild<QPushButton*>("findPrev");
     auto* next = box->findChild<QPushButton*>("findNext");
     // From the top, Find Previous wraps to the last one, then walks back.
@@ -171,7 +171,7 @@ TEST_F(ViewerWindowTest, FindBoxWrapsBothWaysAndRemembersTheText) {
     EXPECT_EQ(selectionStart(w), 23);
     EXPECT_EQ(GlobalData_GetText(GD_LASTTXTSEARCH), "alpha");
 
-    w->FindText()->setText("delta");
+    w->FindBox()->findChild<QLineEdit*>("findText")->setText("delta");
     QTest::mouseClick(next, Qt::LeftButton);
     EXPECT_EQ(boxes_, std::vector<std::string>{"Inboxwarden: Can't find \"delta\"."});
     // Esc closes the box first, then the viewer.

@@ -37,6 +37,7 @@ struct Plugin {
     IWF_File importFrom = nullptr;
     IWF_Modify modify = nullptr;
     IWF_BlockMsgDlg blockMsgDlg = nullptr;
+    IWF_LastError lastError = nullptr;
 };
 
 // Guards the plug-in table and serialises every call into the plug-in.
@@ -142,6 +143,7 @@ uint32_t loadLocked() {
     p.importFrom = entry<IWF_File>(lib, "Filter_Import");
     p.modify = entry<IWF_Modify>(lib, "Filter_Modify");
     p.blockMsgDlg = entry<IWF_BlockMsgDlg>(lib, "Filter_BlockMsgDlg");
+    p.lastError = entry<IWF_LastError>(lib, "Filter_LastError");
     p.lib = lib;
     p.tried = true;
     p.loadResult = 0;
@@ -276,4 +278,11 @@ uint32_t Filter_BlockMsgDlg(FILTER_HANDLE h, uintptr_t owner, int flags, const c
         h, &Plugin::blockMsgDlg, static_cast<uint32_t>(ERR_NOT_READY), [&](auto fn, IWF_HANDLE ph) {
             return fn(ph, owner, flags, from ? from : "", to ? to : "", subject ? subject : "");
         });
+}
+
+std::string Filter_LastError(FILTER_HANDLE h) {
+    return withEntry(h, &Plugin::lastError, std::string(), [&](auto fn, IWF_HANDLE ph) {
+        const char* text = fn(ph);
+        return text ? std::string(text) : std::string();
+    });
 }

@@ -58,6 +58,12 @@ uint32_t Filter_Copy(FILTER_HANDLE dst, FILTER_HANDLE src, int append); // defau
 uint32_t Filter_DeleteAll(FILTER_HANDLE h);                             // default 0
 uint32_t Filter_Export(FILTER_HANDLE h, const char* fileName);          // default 0
 uint32_t Filter_Import(FILTER_HANDLE h, const char* fileName);          // default 0
-uint32_t Filter_Modify(FILTER_HANDLE h, uintptr_t owner);               // default 0
+// The plug-in's edit entry points; IWF_NO_EDITOR when it has no editor of
+// its own (the tray program then opens its built-in one).
+uint32_t Filter_Modify(FILTER_HANDLE h, uintptr_t owner); // default 0
 uint32_t Filter_BlockMsgDlg(FILTER_HANDLE h, uintptr_t owner, int flags, const char* from,
                             const char* to, const char* subject); // default ERR_NOT_READY
+
+// The text of the plug-in's last failure on `h` (an import's bad line), or
+// "" when it tells none.
+std::string Filter_LastError(FILTER_HANDLE h);

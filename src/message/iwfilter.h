@@ -38,6 +38,12 @@ extern "C" {
 #define IWF_ACT_ANY_SAVE (IWF_ACT_SAVE | IWF_ACT_SAVE2 | IWF_ACT_SAVE_STRICT | IWF_ACT_SPAM)
 #define IWF_ACT_IMPLIES_SAVE (IWF_ACT_SAVE_STRICT | IWF_ACT_SPAM)
 
+/* Filter_Modify and Filter_BlockMsgDlg: the plug-in has no editor of its
+ * own. The program then opens its own rule editor, which reads and writes
+ * the rules as a rule file (the shipped plug-in's format) through
+ * Filter_Export and Filter_Import. */
+#define IWF_NO_EDITOR 0xF0000010u
+
 /* A filter context, owned by the plug-in. */
 typedef struct iwf_filter* IWF_HANDLE;
 
@@ -81,6 +87,9 @@ typedef uint32_t (*IWF_DeleteAll)(IWF_HANDLE h);
 typedef uint32_t (*IWF_File)(IWF_HANDLE h, const char* file_name);
 /* owner: the native window id of the dialog's owner, or 0. */
 typedef uint32_t (*IWF_Modify)(IWF_HANDLE h, uintptr_t owner);
+/* Optional: the text of the last failure on h (for the user: "line 3:
+ * unknown match \"like\""), or NULL; valid until the next call on h. */
+typedef const char* (*IWF_LastError)(IWF_HANDLE h);
 typedef uint32_t (*IWF_BlockMsgDlg)(IWF_HANDLE h, uintptr_t owner, int flags, const char* from,
                                     const char* to, const char* subject);
 

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 namespace {
@@ -69,6 +70,48 @@ TEST_F(CliCheck, AllWithJsonThenUnchanged) {
     EXPECT_EQ(k["accounts"][0]["counts"]["new"], 0) << "announced mail is not new again";
     EXPECT_EQ(k["accounts"][1]["result"], "ERR_NOT_READY");
     EXPECT_EQ(k["accounts"][1]["CheckResult"], 3);
+}
+
+// The shipped filter plug-in, found beside the program with no variable
+// pointing at it, applies rules that came with the profile.
+TEST_F(CliCheck, ShippedFilterRulesFromTheProfile) {
+    unsetenv("INBOXWARDEN_PLUGIN_DIR");
+    addAccount("Alpha", "u1", server_->port());
+    auto msg = [](const std::string& from, const std::string& subject) {
+        return "From: " + from +
+               "\r\nDate: Thu, 21 Oct 2010 14:05:09 +0000\r\nSubject: " + subject +
+               "\r\n\r\nbody\r\n";
+    };
+    server_->SeedMessages("u1",
+                          {msg("x@spam.example", "buy"), msg("a@shop.example", "[Invoice] 7"),
+                           msg("news@lists.example", "weekly"), msg("me@home.example", "hi")});
+    // As the profile file keeps them: the rule file as one text value.
+    const std::string root = "[HKEY_CURRENT_USER\\Software\\Corvale\\Inboxwarden";
+    std::string profile = iwtest::ReadFile(profile_);
+    profile += root + "]\r\n\"DwnRtDir\"=\"" + dir_ + "/down\"\r\n\r\n" + root +
+               "\\Alpha]\r\n\"FilterRules\"=\"Inboxwarden filter rules 1\\n"
+               "From\tcontains\tnocase\tdelete\t@spam.example\\n"
+               "Subject\tstarts\tnocase\tsave\t[invoice]\\n"
+               "From\tregex\tnocase\tquiet\t^news@\\\\w+\\\\.example$\\n\"\r\n\r\n";
+    iwtest::WriteFile(profile_, profile);
+
+    ASSERT_EQ(run("check Alpha --json --password-stdin", "secret\n"), 0)
+        << out_ << iwtest::ReadFile(dir_ + "/err");
+    ASSERT_EQ(run("box Alpha --json"), 0);
+    const auto box = nlohmann::json::parse(out_);
+    ASSERT_EQ(box.size(), 3u) << out_;
+    EXPECT_EQ(box[0]["Subject"], "[Invoice] 7");
+    EXPECT_EQ(box[1]["Subject"], "weekly");
+    EXPECT_EQ(box[1]["Status"], 7) << "quiet";
+    EXPECT_NE(box[2]["Status"], 7);
+    EXPECT_EQ(iwtest::ReadFile(dir_ + "/down/Alpha/101021-140509-[Invoice] 7-" +
+                               iwtest::SeededUidl(2) + ".eml"),
+              msg("a@shop.example", "[Invoice] 7"));
+    size_t onServer = 0;
+    for (const char* sub : {"/cur", "/new"})
+        for (const auto& e : std::filesystem::directory_iterator(server_->Maildir("u1") + sub))
+            onServer += e.is_regular_file();
+    EXPECT_EQ(onServer, 3u) << "the spam is deleted on the server";
 }
 
 } // namespace

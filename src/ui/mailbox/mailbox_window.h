@@ -122,6 +122,7 @@ class MailBoxWindow final : public QMainWindow {
     void find(bool forward);
     void showFindBox();
     void openLater(int command);
+    void addFilter();
     void openMessage(unsigned flags);
     std::optional<MAILBOX_LINES> askLines(int32_t lines);
     void closeKeeping(bool keepLayout);

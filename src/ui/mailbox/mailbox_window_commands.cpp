@@ -8,8 +8,10 @@
 #include "settings/account.h"
 #include "settings/globaldata.h"
 #include "settings/msgbox.h"
+#include "settings/settings.h"
 #include "ui/app_windows.h"
 #include "ui/delete_now.h"
+#include "ui/filter/filter_editor.h"
 #include "ui/find_box.h"
 #include "ui/progress.h"
 #include "ui/qtext.h"
@@ -122,6 +124,9 @@ void MailBoxWindow::Command(int command) {
     case MBC_OPEN:
         openMessage(0);
         break;
+    case MBC_ADD_FILTER:
+        addFilter();
+        break;
     case MBC_OPEN_FIRST:
         openMessage(MBDL_FIRST_LINES);
         break;
@@ -129,7 +134,6 @@ void MailBoxWindow::Command(int command) {
     case MBC_FORWARD:
     case MBC_COMPOSE:
     case MBC_RETURN_ERROR:
-    case MBC_ADD_FILTER:
     case MBC_SAVED_MESSAGES:
     case MBC_SYSTEM_INFO:
     case MBC_HELP_WINDOW:
@@ -158,9 +162,6 @@ void MailBoxWindow::openLater(int command) {
     case MBC_RETURN_ERROR:
         w = APP_WINDOW::Bounce;
         break;
-    case MBC_ADD_FILTER:
-        w = APP_WINDOW::Filter;
-        break;
     case MBC_SAVED_MESSAGES:
         w = APP_WINDOW::SavedMessages;
         break;
@@ -175,6 +176,21 @@ void MailBoxWindow::openLater(int command) {
     }
     UiBoxOwner owner(this);
     host_.windows->Open(w);
+}
+
+// A rule for the focused (else the first selected) message; the profile is
+// saved at once, so the rule survives a crash or a profile switch.
+void MailBoxWindow::addFilter() {
+    ACCOUNT* account = model_.SelectedAccount();
+    if (!model_.IsEnabled(MBC_ADD_FILTER) || !account) return;
+    const MailBoxList& list = model_.List();
+    int pos = list.Focus();
+    for (int i = 0; (pos < 0 || !list.Row(pos).selected) && i < list.Count(); ++i)
+        pos = list.Row(i).selected ? i : -1;
+    if (pos < 0) return;
+    const MAILBOX_ROW row = list.Row(pos);
+    if (FilterEditor_AddRule(this, account->Name, row.from, row.to, row.subject))
+        Settings_ExportToFile(0);
 }
 
 // "Enter number lines to read:" with "Download whole message"; nullopt

@@ -3,11 +3,15 @@
 // engine's and the tray's messages, and "Delete now" runs behind its box.
 // The rules themselves are the view model's tests.
 #include "../../support/fake_peer.h"
+#include "message/filter.h"
+#include "settings/settings.h"
+#include "ui/filter/filter_editor_dialog.h"
 #include "ui/progress.h"
 #include "ui/windows.h"
 #include "window_harness.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDialog>
 #include <QHeaderView>
 #include <QLabel>
@@ -205,6 +209,34 @@ TEST_F(MailBoxWindowTest, DeleteNowCancelledInItsBoxDeletesNothingAndKeepsTheMar
     EXPECT_EQ(status(acc, "a"), MSG_TO_DELETE); // the next check deletes it
     EXPECT_EQ(status(acc, "b"), MSG_OLD);
     EXPECT_TRUE(boxes_.empty()) << boxes_.front();
+}
+
+// "Add Filter" with the shipped plug-in: the built-in editor proposes the
+// sender, and OK stores the rule and writes the profile at once.
+TEST_F(MailBoxWindowTest, AddFilterStoresARuleForTheSenderAndSavesTheProfile) {
+    Filter_Unload();
+    setenv("INBOXWARDEN_PLUGIN_DIR", IW_SHIPPED_FILTER_DIR, 1);
+    const std::string profile = iwtest::MakeTempDir("addfilter") + "/P.iwpf";
+    Settings_SetExportPath(profile);
+    ACCOUNT* acc = account("acc", {{"a", MSG_NEW, "Spammer <win@ads.example>", 1}});
+    open();
+    click(0);
+    QTimer::singleShot(0, [] {
+        auto* d = dynamic_cast<FilterEditorDialog*>(QApplication::activeModalWidget());
+        ASSERT_TRUE(d);
+        d->accept();
+    });
+    QTest::keyClick(w_->List(), Qt::Key_B, Qt::ControlModifier);
+    EXPECT_EQ(Filter_GetMsgAction(acc->FilterHandle, "From: <WIN@ads.example>\r\n\r\n"),
+              IWF_ACT_DELETE | IWF_ACT_SPAM);
+    EXPECT_NE(iwtest::ReadFile(profile).find("\"FilterRules\"=\"Inboxwarden filter rules 1\\n"
+                                             "From\tcontains\tnocase\tdelete,spam\t"
+                                             "win@ads.example\\n\""),
+              std::string::npos);
+    Settings_SetExportPath("");
+    Filter_Close(&acc->FilterHandle); // no filter ops here to close it
+    Filter_Unload();
+    EXPECT_TRUE(boxes_.empty());
 }
 
 } // namespace

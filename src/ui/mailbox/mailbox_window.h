@@ -122,6 +122,8 @@ class MailBoxWindow final : public QMainWindow {
     void showFindBox();
     void openLater(int command);
     void openMessage(unsigned flags);
+    void returnError();
+    void systemInfo();
     std::optional<MAILBOX_LINES> askLines(int32_t lines);
     void closeKeeping(bool keepLayout);
     void listMenu(const QPoint& at);

@@ -5,7 +5,7 @@
 // Find box, the delete box, a dark theme), the saved messages windows and the
 // message viewer (a message with attachments and a winmail.dat, and its
 // source). Runs on a private temporary store and a temporary folder of saved
-// messages.
+// messages, and the address book picker on a contacts file of its own.
 //   INBOXWARDEN_REGISTRY=/tmp/x.db build/dev/tools/screenshots docs/screenshots
 #include "app/mainwnd.h"
 #include "app/tray.h"
@@ -17,6 +17,7 @@
 #include "settings/msgbox.h"
 #include "settings/msgbox_reg.h"
 #include "settings/reg.h"
+#include "ui/addressbook/addressbook_picker.h"
 #include "ui/images.h"
 #include "ui/mailbox/mailbox_window.h"
 #include "ui/newmail_popup.h"
@@ -30,6 +31,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QPainter>
 #include <QPushButton>
@@ -328,55 +330,89 @@ void savedMessagesShots() {
     save(&list, "saved-messages-list.png");
     list.close();
     folders.close();
-    std::string readFile(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
+}
 
-    // A message with an HTML and a plain part, a PDF and a winmail.dat packing
-    // two files, as the viewer shows it and as its source.
-    void viewerShots() {
-        const std::string tnef = readFile(IW_SOURCE_DIR "/tests/message/data/tnef/two-files.tnef");
-        const std::string text =
-            "Received: from mx.work.example; Fri, 14 Mar 2025 09:12:40 +0100\r\n"
-            "From: Ada Moreau <ada@work.example>\r\n"
-            "To: Team <team@work.example>, \"Berg, Jonas\" <jonas@work.example>, "
-            "Priya Nair <priya@partner.example>\r\n"
-            "Cc: Liu Wei <liu@work.example>\r\n"
-            "Subject: Quarterly report, final figures\r\n"
-            "Date: Fri, 14 Mar 2025 09:12:33 +0100\r\n"
-            "MIME-Version: 1.0\r\n"
-            "Content-Type: multipart/mixed; boundary=\"b1\"\r\n\r\n"
-            "--b1\r\nContent-Type: multipart/alternative; boundary=\"b2\"\r\n\r\n"
-            "--b2\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n"
-            "Hello all,\r\n\r\nthe final figures for the quarter are attached; the slides "
-            "from the review\r\nare in the packed attachment. The dashboard is at\r\n"
-            "https://reports.work.example/q3 as usual.\r\n\r\n"
-            "Questions to me or to mailto:finance@work.example before Friday, please.\r\n\r\n"
-            "Regards,\r\nAda\r\n"
-            "--b2\r\nContent-Type: text/html; charset=utf-8\r\n\r\n"
-            "<p>Hello all,</p><p>the final figures are attached.</p>\r\n--b2--\r\n"
-            "--b1\r\nContent-Type: application/pdf; name=\"Q3-figures.pdf\"\r\n"
-            "Content-Disposition: attachment; filename=\"Q3-figures.pdf\"\r\n"
-            "Content-Transfer-Encoding: base64\r\n\r\n" +
-            Base64_Encode("%PDF-1.4 figures") +
-            "\r\n--b1\r\nContent-Type: application/ms-tnef; name=\"winmail.dat\"\r\n"
-            "Content-Disposition: attachment; filename=\"winmail.dat\"\r\n"
-            "Content-Transfer-Encoding: base64\r\n\r\n" +
-            Base64_Encode(tnef) + "\r\n--b1--\r\n";
-        ACCOUNT* work = Account_Get("Work Mail", -1);
-        const MSG_RECORD* record = MsgBox_GetMsg(work->hMsgBox, 0);
-        auto* w = static_cast<ViewerWindow*>(Viewer_Open("Work Mail", text, record));
-        if (!w) return;
-        w->setGeometry(60, 60, 820, 620);
-        save(w, "viewer.png");
-        w->Command(VC_SHOW_SOURCE);
-        save(w, "viewer-source.png");
-        w->close();
-        QApplication::processEvents();
-    }
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A message with an HTML and a plain part, a PDF and a winmail.dat packing
+// two files, as the viewer shows it and as its source.
+void viewerShots() {
+    const std::string tnef = readFile(IW_SOURCE_DIR "/tests/message/data/tnef/two-files.tnef");
+    const std::string text =
+        "Received: from mx.work.example; Fri, 14 Mar 2025 09:12:40 +0100\r\n"
+        "From: Ada Moreau <ada@work.example>\r\n"
+        "To: Team <team@work.example>, \"Berg, Jonas\" <jonas@work.example>, "
+        "Priya Nair <priya@partner.example>\r\n"
+        "Cc: Liu Wei <liu@work.example>\r\n"
+        "Subject: Quarterly report, final figures\r\n"
+        "Date: Fri, 14 Mar 2025 09:12:33 +0100\r\n"
+        "MIME-Version: 1.0\r\n"
+        "Content-Type: multipart/mixed; boundary=\"b1\"\r\n\r\n"
+        "--b1\r\nContent-Type: multipart/alternative; boundary=\"b2\"\r\n\r\n"
+        "--b2\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n"
+        "Hello all,\r\n\r\nthe final figures for the quarter are attached; the slides "
+        "from the review\r\nare in the packed attachment. The dashboard is at\r\n"
+        "https://reports.work.example/q3 as usual.\r\n\r\n"
+        "Questions to me or to mailto:finance@work.example before Friday, please.\r\n\r\n"
+        "Regards,\r\nAda\r\n"
+        "--b2\r\nContent-Type: text/html; charset=utf-8\r\n\r\n"
+        "<p>Hello all,</p><p>the final figures are attached.</p>\r\n--b2--\r\n"
+        "--b1\r\nContent-Type: application/pdf; name=\"Q3-figures.pdf\"\r\n"
+        "Content-Disposition: attachment; filename=\"Q3-figures.pdf\"\r\n"
+        "Content-Transfer-Encoding: base64\r\n\r\n" +
+        Base64_Encode("%PDF-1.4 figures") +
+        "\r\n--b1\r\nContent-Type: application/ms-tnef; name=\"winmail.dat\"\r\n"
+        "Content-Disposition: attachment; filename=\"winmail.dat\"\r\n"
+        "Content-Transfer-Encoding: base64\r\n\r\n" +
+        Base64_Encode(tnef) + "\r\n--b1--\r\n";
+    ACCOUNT* work = Account_Get("Work Mail", -1);
+    const MSG_RECORD* record = MsgBox_GetMsg(work->hMsgBox, 0);
+    auto* w = static_cast<ViewerWindow*>(Viewer_Open("Work Mail", text, record));
+    if (!w) return;
+    w->setGeometry(60, 60, 820, 620);
+    save(w, "viewer.png");
+    w->Command(VC_SHOW_SOURCE);
+    save(w, "viewer-source.png");
+    w->close();
+    QApplication::processEvents();
+}
 
 } // namespace
+
+// The picker over a few contacts, some already in the To and Cc lists.
+static void addressBookShot() {
+    QTemporaryDir data;
+    qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+    QDir().mkpath(data.path() + "/inboxwarden");
+    std::ofstream(data.path().toStdString() + "/inboxwarden/contacts.vcf")
+        << "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ada Moreau\r\nEMAIL:ada@work.example\r\n"
+           "EMAIL:ada.moreau@home.example\r\nEND:VCARD\r\n"
+           "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Berg\\, Jonas\r\nEMAIL:jonas@work.example\r\n"
+           "END:VCARD\r\n"
+           "BEGIN:VCARD\r\nVERSION:2.1\r\nN;CHARSET=ISO-8859-1;ENCODING=QUOTED-PRINTABLE:"
+           "M=FCller;J=FCrgen;;;\r\nEMAIL;INTERNET:juergen@partner.example\r\nEND:VCARD\r\n"
+           "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Liu Wei\r\nEMAIL:liu@work.example\r\nEND:VCARD\r\n"
+           "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Priya Nair\r\nEMAIL:priya@partner.example\r\n"
+           "END:VCARD\r\n";
+    QTimer::singleShot(300, [] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        if (!dialog) return;
+        auto* tree = dialog->findChild<QTreeWidget*>(QStringLiteral("contacts"));
+        tree->expandAll();
+        tree->setCurrentItem(tree->topLevelItem(0));
+        dialog->findChild<QPushButton*>(QStringLiteral("addTo"))->click();
+        tree->setCurrentItem(tree->topLevelItem(0)->child(1));
+        tree->setFocus();
+        save(dialog, "address-book.png");
+        static_cast<QDialog*>(dialog)->reject();
+    });
+    ADDRESS_LINES lines{"Team <team@work.example>", "\"Berg, Jonas\" <jonas@work.example>", ""};
+    AddressBook_Pick(nullptr, &lines);
+    qunsetenv("XDG_DATA_HOME");
+}
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -436,6 +472,7 @@ int main(int argc, char** argv) {
     mailboxShots(windows);
     savedMessagesShots();
     viewerShots();
+    addressBookShot();
     MailCheck_Stop();
     return 0;
 }

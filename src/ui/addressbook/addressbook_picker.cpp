@@ -73,8 +73,8 @@ class PickerDialog final : public QDialog {
         grid->addWidget(tree_, 1, 0);
         grid->addLayout(buttons, 1, 1);
         grid->addLayout(lists, 0, 2, 2, 1);
-        grid->setColumnStretch(0, 3);
-        grid->setColumnStretch(2, 2);
+        grid->setColumnStretch(0, 1);
+        grid->setColumnStretch(2, 1);
         int row = 2;
         if (const QString note = problems(book); !note.isEmpty()) {
             auto* status = new QLabel(note, this);
@@ -87,7 +87,7 @@ class PickerDialog final : public QDialog {
         connect(box, &QDialogButtonBox::accepted, this, &QDialog::accept);
         connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
         grid->addWidget(box, row, 0, 1, 3);
-        resize(640, 420);
+        resize(760, 440);
         tree_->setFocus();
         if (tree_->topLevelItemCount() > 0) tree_->setCurrentItem(tree_->topLevelItem(0));
     }

@@ -19,8 +19,9 @@ AddressPickerModel::AddressPickerModel(const std::vector<ADDRESSBOOK_CONTACT>& c
         const int parent = static_cast<int>(nodes_.size());
         const std::vector<std::string> entries = n.entries;
         nodes_.push_back(std::move(n));
-        for (const std::string& e : entries)
-            nodes_.push_back(NODE{e, parent, {e}});
+        // Under the name, the address alone says which one it is.
+        for (size_t i = 0; i < entries.size(); ++i)
+            nodes_.push_back(NODE{c.emails[i], parent, {entries[i]}});
     }
     lists_[PICK_TO] = Split(lines.to);
     lists_[PICK_CC] = Split(lines.cc);

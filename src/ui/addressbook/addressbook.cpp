@@ -95,7 +95,6 @@ std::string AddressBook_Report(const ADDRESSBOOK& book) {
             r += "Could not be read: " + s.error + "\r\n\r\n";
             continue;
         }
-        if (s.result != 0) r += "Read in part: " + s.error + "\r\n";
         r += "Read " + std::to_string(s.contacts) + (s.contacts == 1 ? " contact" : " contacts") +
              " with an e-mail address";
         if (s.withoutAddress)

@@ -4,8 +4,9 @@
 // images on a light and a dark panel, and the MailBox window (its list, the
 // Find box, the delete box, a dark theme), the saved messages windows and the
 // message viewer (a message with attachments and a winmail.dat, and its
-// source), and the filter rule editor. Runs on a private temporary store and a
-// temporary folder of saved messages.
+// source), the filter rule editor and the address book picker. Runs on a
+// private temporary store, a temporary folder of saved messages and a contacts
+// file of its own.
 //   INBOXWARDEN_REGISTRY=/tmp/x.db build/dev/tools/screenshots docs/screenshots
 #include "app/mainwnd.h"
 #include "app/tray.h"
@@ -17,6 +18,7 @@
 #include "settings/msgbox.h"
 #include "settings/msgbox_reg.h"
 #include "settings/reg.h"
+#include "ui/addressbook/addressbook_picker.h"
 #include "ui/filter/filter_editor_dialog.h"
 #include "ui/images.h"
 #include "ui/mailbox/mailbox_window.h"
@@ -31,6 +33,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QPainter>
 #include <QPushButton>
@@ -404,6 +407,38 @@ void filterEditorShot() {
 
 } // namespace
 
+// The picker over a few contacts, some already in the To and Cc lists.
+static void addressBookShot() {
+    QTemporaryDir data;
+    qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+    QDir().mkpath(data.path() + "/inboxwarden");
+    std::ofstream(data.path().toStdString() + "/inboxwarden/contacts.vcf")
+        << "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ada Moreau\r\nEMAIL:ada@work.example\r\n"
+           "EMAIL:ada.moreau@home.example\r\nEND:VCARD\r\n"
+           "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Berg\\, Jonas\r\nEMAIL:jonas@work.example\r\n"
+           "END:VCARD\r\n"
+           "BEGIN:VCARD\r\nVERSION:2.1\r\nN;CHARSET=ISO-8859-1;ENCODING=QUOTED-PRINTABLE:"
+           "M=FCller;J=FCrgen;;;\r\nEMAIL;INTERNET:juergen@partner.example\r\nEND:VCARD\r\n"
+           "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Liu Wei\r\nEMAIL:liu@work.example\r\nEND:VCARD\r\n"
+           "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Priya Nair\r\nEMAIL:priya@partner.example\r\n"
+           "END:VCARD\r\n";
+    QTimer::singleShot(300, [] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        if (!dialog) return;
+        auto* tree = dialog->findChild<QTreeWidget*>(QStringLiteral("contacts"));
+        tree->expandAll();
+        tree->setCurrentItem(tree->topLevelItem(0));
+        dialog->findChild<QPushButton*>(QStringLiteral("addTo"))->click();
+        tree->setCurrentItem(tree->topLevelItem(0)->child(1));
+        tree->setFocus();
+        save(dialog, "address-book.png");
+        static_cast<QDialog*>(dialog)->reject();
+    });
+    ADDRESS_LINES lines{"Team <team@work.example>", "\"Berg, Jonas\" <jonas@work.example>", ""};
+    AddressBook_Pick(nullptr, &lines);
+    qunsetenv("XDG_DATA_HOME");
+}
+
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QIcon appIcon;
@@ -463,6 +498,7 @@ int main(int argc, char** argv) {
     savedMessagesShots();
     viewerShots();
     filterEditorShot();
+    addressBookShot();
     MailCheck_Stop();
     return 0;
 }

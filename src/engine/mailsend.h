@@ -98,7 +98,10 @@ uint32_t MailSend_Send(void* owner, SendJob* job);
 //                  shutdown has begun
 //   ERR_NOT_FOUND  no Return-Path, Reply-To or From field
 //   ERR_OPERATION  the send failed or its thread could not start
-uint32_t MailSend_Bounce(void* owner, ACCOUNT* account, std::string_view text, int quiet);
+// When given, *why receives the reason of an interactive send that failed
+// (the SMTP client's error text), so the caller can tell the user.
+uint32_t MailSend_Bounce(void* owner, ACCOUNT* account, std::string_view text, int quiet,
+                         std::string* why = nullptr);
 
 // The report text MailSend_Bounce sends, and the job that would carry it
 // (for tests and for a caller that wants to show it first). `now` fixes the

@@ -209,7 +209,8 @@ uint32_t MailSend_BuildBounce(const ACCOUNT& account, std::string_view text, tim
     return 0;
 }
 
-uint32_t MailSend_Bounce(void* owner, ACCOUNT* account, std::string_view text, int quiet) {
+uint32_t MailSend_Bounce(void* owner, ACCOUNT* account, std::string_view text, int quiet,
+                         std::string* why) {
     if (!account || text.empty()) return ERR_BADARG;
     auto job = std::make_unique<SendJob>();
     std::string report;
@@ -221,6 +222,7 @@ uint32_t MailSend_Bounce(void* owner, ACCOUNT* account, std::string_view text, i
     if (quiet != 1) {
         DebugLog_Write("MailSend_Bounce: Sending Error Reply in Interactive MODE\n");
         const uint32_t rc = MailSend_Send(owner, job.get());
+        if (rc != 0 && why) *why = job->errorText;
         if (rc != 0 && rc != ERR_OPERATION)
             DebugLog_Write("\n\nMailSend_Bounce: ERROR: _startSendProcess=%d<-!!!!\n\n",
                            static_cast<int>(rc));

@@ -51,6 +51,7 @@ constexpr Option kOptions[] = {
     {GD_BUTTONSIZE, "ButtonSize", REG_T_DWORD},
     {GD_LOGOSIZE, "LogoSize", REG_T_DWORD},
     {GD_OPTIMIZESTARTUP, "OptimizeStartup", REG_T_BOOL},
+    {GD_ADDRESSBOOKFILES, "AddressBookFiles", REG_T_STR},
 };
 
 constexpr const char* kGeometryNames[] = {
@@ -145,6 +146,8 @@ void* field(GLOBAL_DATA& d, int number) {
         return &d.LogoSize;
     case GD_OPTIMIZESTARTUP:
         return &d.OptimizeStartup;
+    case GD_ADDRESSBOOKFILES:
+        return &d.AddressBookFiles;
     default:
         return nullptr;
     }
@@ -411,6 +414,9 @@ uint32_t GlobalData_SetParam(int number, intptr_t value) {
         return 0;
     case GD_REMOTEINSTALLER:
         if (d.RemoteInstaller != text(value)) d.RemoteInstaller = text(value);
+        return 0;
+    case GD_ADDRESSBOOKFILES:
+        d.AddressBookFiles = text(value);
         return 0;
     case GD_GLBFILTER:
         d.GlbFilter = reinterpret_cast<FILTER_HANDLE>(value);

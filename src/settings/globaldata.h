@@ -61,7 +61,8 @@ enum : int {
     GD_BUTTONSIZE = 35,            // 1 or 2
     GD_LOGOSIZE = 36,              // 1 or 2
     GD_OPTIMIZESTARTUP = 37,
-    GD_GEOMETRY_FIRST = 40, // 40..60: window geometry, -1 while unset
+    GD_ADDRESSBOOKFILES = 38, // text: vCard files besides the default one, ';' between paths
+    GD_GEOMETRY_FIRST = 40,   // 40..60: window geometry, -1 while unset
     GD_GEOMETRY_LAST = 60,
 };
 
@@ -109,6 +110,7 @@ struct GLOBAL_DATA {
     int32_t ButtonSize = 1;
     int32_t LogoSize = 1;
     uint8_t OptimizeStartup = 0;
+    std::string AddressBookFiles;
     std::array<int32_t, GD_GEOMETRY_LAST - GD_GEOMETRY_FIRST + 1> Geometry = [] {
         std::array<int32_t, GD_GEOMETRY_LAST - GD_GEOMETRY_FIRST + 1> g{};
         g.fill(GD_UNSET);

@@ -155,6 +155,12 @@ struct MAILBOX_MESSAGE {
     bool savedCopy = false;
 };
 
+// Returns a message to its sender as undeliverable: MailSend_Bounce
+// (interactive) with the account and the message text; *why gets the
+// reason of a failed send. Its results are MailSend_Bounce's.
+using MailBoxBounceRunner =
+    std::function<uint32_t(ACCOUNT* account, std::string_view text, std::string* why)>;
+
 // Whose pending deletions the question before a command covers.
 enum class MAILBOX_SCOPE { Selected, All };
 
@@ -269,6 +275,14 @@ class MailBoxModel {
     MAILBOX_OUTCOME Download(unsigned flags, std::optional<MAILBOX_LINES> answer,
                              const MailBoxFetchRunner& fetch,
                              std::optional<MAILBOX_MESSAGE>* message);
+
+    // "Return an ERROR": the question asked first ("Yes" goes on).
+    static MAILBOX_NOTICE ReturnErrorQuestion();
+    // Brings the first selected row's headers (Download), returns the
+    // message to its sender through `bounce`, and marks it for deletion only
+    // when that succeeded; otherwise the notice says why it was not returned.
+    // Nothing is sent when the headers did not come.
+    MAILBOX_OUTCOME ReturnError(const MailBoxFetchRunner& fetch, const MailBoxBounceRunner& bounce);
 
     // Find Next (forward) / Find Previous from the focus row, without wrap.
     MAILBOX_OUTCOME Find(std::string_view text, bool matchCase, bool forward);

@@ -124,6 +124,8 @@ class MailBoxWindow final : public QMainWindow {
     void openLater(int command);
     void addFilter();
     void openMessage(unsigned flags);
+    void returnError();
+    void systemInfo();
     std::optional<MAILBOX_LINES> askLines(int32_t lines);
     void closeKeeping(bool keepLayout);
     void listMenu(const QPoint& at);

@@ -4,11 +4,13 @@
 
 #include "common/status.h"
 #include "engine/mailcheck.h"
+#include "engine/mailsend.h"
 #include "platform/user_message.h"
 #include "settings/account.h"
 #include "settings/globaldata.h"
 #include "settings/msgbox.h"
 #include "settings/settings.h"
+#include "ui/addressbook/addressbook.h"
 #include "ui/app_windows.h"
 #include "ui/delete_now.h"
 #include "ui/filter/filter_editor.h"
@@ -130,12 +132,16 @@ void MailBoxWindow::Command(int command) {
     case MBC_OPEN_FIRST:
         openMessage(MBDL_FIRST_LINES);
         break;
+    case MBC_RETURN_ERROR:
+        returnError();
+        break;
+    case MBC_SYSTEM_INFO:
+        systemInfo();
+        break;
     case MBC_REPLY:
     case MBC_FORWARD:
     case MBC_COMPOSE:
-    case MBC_RETURN_ERROR:
     case MBC_SAVED_MESSAGES:
-    case MBC_SYSTEM_INFO:
     case MBC_HELP_WINDOW:
         openLater(command);
         break;
@@ -159,14 +165,8 @@ void MailBoxWindow::openLater(int command) {
     case MBC_COMPOSE:
         w = APP_WINDOW::Compose;
         break;
-    case MBC_RETURN_ERROR:
-        w = APP_WINDOW::Bounce;
-        break;
     case MBC_SAVED_MESSAGES:
         w = APP_WINDOW::SavedMessages;
-        break;
-    case MBC_SYSTEM_INFO:
-        w = APP_WINDOW::SystemInfo;
         break;
     case MBC_HELP_WINDOW:
         w = APP_WINDOW::Help;
@@ -236,6 +236,26 @@ void MailBoxWindow::openMessage(unsigned flags) {
     std::optional<MAILBOX_MESSAGE> message;
     apply(model_.Download(flags, answer, fetch, &message));
     if (message) Viewer_Open(message->account, std::move(message->text), &message->record);
+}
+
+void MailBoxWindow::returnError() {
+    if (!model_.IsEnabled(MBC_RETURN_ERROR)) return;
+    if (ask(MailBoxModel::ReturnErrorQuestion()) != UM_IDYES) return;
+    const auto fetch = [this](CheckRequest* request) {
+        UiBoxOwner owner(this);
+        return MailCheck_Start(request);
+    };
+    const auto bounce = [this](ACCOUNT* account, std::string_view text, std::string* why) {
+        UiBoxOwner owner(this); // the send box
+        return MailSend_Bounce(this, account, text, 0, why);
+    };
+    apply(model_.ReturnError(fetch, bounce));
+}
+
+// What the address book read, in the report's own words.
+void MailBoxWindow::systemInfo() {
+    ask({"System Information", AddressBook_Report(AddressBook_Load(AddressBook_Files())),
+         UM_OK | UM_ICONINFO});
 }
 
 int MailBoxWindow::ask(const MAILBOX_NOTICE& notice) {

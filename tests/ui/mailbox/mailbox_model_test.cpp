@@ -5,6 +5,7 @@
 #include "common/grow_buffer.h"
 #include "common/status.h"
 #include "engine/mailcheck.h"
+#include "engine/mailsend.h"
 #include "engine/pop3acc.h"
 #include "engine/schedule.h"
 #include "message/savedfile.h"
@@ -18,6 +19,11 @@
 #include "ui/mailbox/mailbox_model.h"
 
 #include <QLocale>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -53,6 +59,7 @@ class MailBoxModelTest : public ::testing::Test {
         Queue_Clear();
         Queue_Pop(); // no account is being checked any more
         Account_FreeAll();
+        GlobalData_Free(0); // some tests load it: never left on a closed root
         Reg_SetMsgRootKey(nullptr);
         Reg_Close(root_);
         UserMsg_SetHandler(nullptr);
@@ -510,6 +517,77 @@ TEST_F(MailBoxModelTest, LayoutAndSortDirectionSurviveReopening) {
     ASSERT_TRUE(again.SavedRect());
     EXPECT_EQ(again.SavedRect()->height, 600);
     GlobalData_Free(0);
+}
+
+// A loopback port nobody listens on: a connection there is refused at once.
+uint16_t closedPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), len), 0);
+    EXPECT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len), 0);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+TEST_F(MailBoxModelTest, AReturnThatFailedLeavesTheRowUnmarkedAndSaysWhy) {
+    ACCOUNT* acc = account("acc", {{"spam", MSG_NEW}, {"other", MSG_OLD}});
+    acc->Email = "me@home.example";
+    acc->SendServer = "127.0.0.1";
+    acc->SendPort = closedPort();
+    acc->SendTmout = 5;
+    open("acc");
+    model_.ClickHeader(MBCOL_FROM); // rows in box order
+    select({0});
+    uint32_t fetchRc = 0;
+    std::string answer = "+OK\r\nFrom: Spammer <spam@bad.example>\r\nSubject: buy\r\n\r\n.\r\n";
+    std::vector<std::string> fetched;
+    const auto fetch = [&](CheckRequest* req) {
+        fetched.push_back(req->targetId + (req->flags & CHECK_FETCH_TOP
+                                               ? " top " + std::to_string(req->lines)
+                                               : ""));
+        req->result->Reserve(answer.size() + 1);
+        std::memcpy(req->result->Data(), answer.c_str(), answer.size() + 1);
+        req->failure = "locked";
+        return fetchRc;
+    };
+    int bounced = 0;
+    std::string reason;
+    const auto bounce = [&](ACCOUNT* a, std::string_view text, std::string* why) {
+        ++bounced;
+        const uint32_t rc = MailSend_Bounce(nullptr, a, text, 0, why);
+        reason = *why;
+        return rc;
+    };
+    const std::string lead = "Error: The message was not returned to its sender, and stays "
+                             "unmarked.\r\n\r\n";
+
+    // The headers did not come: nothing is sent.
+    fetchRc = ERR_REFUSED;
+    EXPECT_EQ(notice(model_.ReturnError(fetch, bounce)),
+              "Inboxwarden: Failed to download message.\r\n\r\nThe server refused to send it: "
+              "locked");
+    EXPECT_EQ(bounced, 0);
+    fetchRc = 0;
+
+    // The server cannot be reached: the client's own reason is shown.
+    const std::string said = notice(model_.ReturnError(fetch, bounce));
+    EXPECT_EQ(reason, "Connection refused");
+    EXPECT_EQ(said, lead + reason);
+    EXPECT_EQ(fetched.back(), "spam top 0");
+    EXPECT_EQ(stored("acc", "spam"), MSG_NEW);
+    EXPECT_EQ(model_.List().Row(0).status, MSG_NEW);
+
+    // Nobody to return it to.
+    answer = "+OK\r\nSubject: from nobody\r\n\r\n.\r\n";
+    EXPECT_EQ(notice(model_.ReturnError(fetch, bounce)),
+              lead + "The message has no Return-Path, Reply-To or From field: there is nobody "
+                     "to return it to.");
+    EXPECT_EQ(bounced, 2);
+    EXPECT_EQ(stored("acc", "spam"), MSG_NEW);
+    EXPECT_EQ(status(acc, "other"), MSG_OLD);
 }
 
 } // namespace

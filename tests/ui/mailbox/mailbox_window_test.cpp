@@ -239,4 +239,20 @@ TEST_F(MailBoxWindowTest, AddFilterStoresARuleForTheSenderAndSavesTheProfile) {
     EXPECT_TRUE(boxes_.empty());
 }
 
+TEST_F(MailBoxWindowTest, ReturnAnErrorAsksFirstAndSystemInfoReportsTheAddressBook) {
+    ACCOUNT* acc = account("acc", {{"a", MSG_NEW}});
+    open();
+    answer_ = UM_IDNO;
+    w_->Action(MBC_RETURN_ERROR)->trigger();
+    EXPECT_EQ(boxes_, std::vector<std::string>{"Confirmation: Message will be returned with an "
+                                               "error \"user unknown\". Continue?"});
+    EXPECT_EQ(status(acc, "a"), MSG_NEW);
+    boxes_.clear();
+    answer_ = UM_IDOK;
+    w_->Action(MBC_SYSTEM_INFO)->trigger();
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_TRUE(boxes_[0].starts_with("System Information: Address Book: \r\n")) << boxes_[0];
+    EXPECT_TRUE(later_.opened.empty());
+}
+
 } // namespace

@@ -5,6 +5,7 @@
 #include "platform/user_message.h"
 #include "ui/mailbox/mailbox_window.h"
 #include "ui/newmail_popup.h"
+#include "ui/password_prompt.h"
 #include "ui/progress.h"
 #include "ui/qtext.h"
 #include "ui/savedmsgs/savedmsgs_window.h"
@@ -13,7 +14,6 @@
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QIcon>
-#include <QInputDialog>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
@@ -249,16 +249,9 @@ void UiWindows::NewMailPopup(int count) {
     NewMail_Popup(count);
 }
 
-uint32_t UiWindows::AskPassword(const std::string& accountName, std::string* password) {
-    bool ok = false;
-    const QString typed = QInputDialog::getText(
-        g_boxOwner, QStringLiteral("Password"),
-        QStringLiteral("Password for the account \"%1\":").arg(QText_From(accountName)),
-        QLineEdit::Password, QString(), &ok);
-    if (!ok) return ERR_CANCELLED;
-    if (typed.isEmpty()) return ERR_NOT_READY;
-    *password = typed.toStdString();
-    return 0;
+uint32_t UiWindows::AskPassword(const std::string& accountName, const std::string& login,
+                                std::string* password) {
+    return PasswordPrompt_Ask(g_boxOwner, accountName, login, password);
 }
 
 void UiWindows::StatusWindow(StatusMode mode, int icon, const std::string& tip, QMenu* menu) {

@@ -1,0 +1,104 @@
+// The password prompt as the user
+// meets them: shown on the offscreen platform and driven with keys.
+#include "../../support/temp_env.h"
+#include "common/status.h"
+#include "platform/log.h"
+#include "platform/user_message.h"
+#include "settings/account.h"
+#include "settings/globaldata.h"
+#include "settings/profiles.h"
+#include "settings/settings.h"
+#include "ui/password_prompt.h"
+#include "ui/windows.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Runs `step` once the event loop of the box or dialog about to open runs
+// and its window is active; a step that failed half-way does not leave the
+// test waiting on a box nobody closes.
+void whenShown(std::function<void()> step) {
+    QTimer::singleShot(0, [step = std::move(step)] {
+        if (QWidget* w = QApplication::activeModalWidget()) {
+            EXPECT_TRUE(QTest::qWaitForWindowActive(w));
+        }
+        step();
+        QTimer::singleShot(5000, [] {
+            if (QWidget* w = QApplication::activeModalWidget()) w->close();
+        });
+    });
+}
+
+// Types `text` into whatever has the focus.
+void type(const QString& text) {
+    QTest::keyClicks(QApplication::focusWidget(), text);
+}
+
+void key(Qt::Key k, Qt::KeyboardModifiers mods = {}) {
+    QWidget* target = QApplication::focusWidget();
+    if (!target) target = QApplication::activeWindow();
+    QTest::keyClick(target, k, mods);
+}
+
+TEST(PasswordPrompt, ReturnsWhatWasTypedAndLogsNothingOfIt) {
+    const std::string dir = iwtest::MakeTempDir("prompt");
+    ASSERT_EQ(DebugLog_Open(dir), 0);
+    UiWindows windows;
+
+    struct Case {
+        const char* typed;
+        Qt::Key end;
+        uint32_t rc;
+    } const cases[] = {
+        {"s3cret p@ss word", Qt::Key_Return, 0},
+        {"typed then cancelled", Qt::Key_Escape, ERR_CANCELLED},
+        {"", Qt::Key_Return, ERR_NOT_READY}, // OK on an empty field: no password
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed);
+        whenShown([&c] {
+            QWidget* box = PasswordPrompt_Window();
+            ASSERT_NE(box, nullptr);
+            EXPECT_EQ(box->windowTitle(), "Inboxwarden Password Prompt");
+            EXPECT_EQ(box->findChild<QLabel*>("account")->text(), "Work <b>Mail</b>");
+            EXPECT_EQ(box->findChild<QLabel*>("login")->text(), "me@example.org");
+            auto* field = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+            ASSERT_NE(field, nullptr); // the field has the focus
+            EXPECT_EQ(field->echoMode(), QLineEdit::Password);
+            bool labelled = false;
+            for (QLabel* l : box->findChildren<QLabel*>())
+                labelled |= l->buddy() == field && l->text() == "&Enter Your Password:";
+            EXPECT_TRUE(labelled);
+            type(QString::fromUtf8(c.typed));
+            key(c.end);
+        });
+        std::string password = "unchanged";
+        EXPECT_EQ(windows.AskPassword("Work <b>Mail</b>", "me@example.org", &password), c.rc);
+        EXPECT_EQ(password, c.rc == 0 ? std::string(c.typed) : "unchanged");
+        EXPECT_EQ(PasswordPrompt_Window(), nullptr);
+    }
+    // No out pointer: nothing is shown.
+    EXPECT_EQ(PasswordPrompt_Ask(nullptr, "Work", "me", nullptr), ERR_NOT_READY);
+
+    DebugLog_Close();
+    const std::string log = iwtest::ReadFile(dir + "/debug_info.txt");
+    EXPECT_FALSE(log.empty());
+    EXPECT_EQ(log.find("s3cret"), std::string::npos);
+    EXPECT_EQ(log.find("typed then"), std::string::npos);
+}
+
+} // namespace

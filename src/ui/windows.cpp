@@ -3,6 +3,7 @@
 #include "common/status.h"
 #include "message/savedfile.h"
 #include "platform/user_message.h"
+#include "ui/about_box.h"
 #include "ui/mailbox/mailbox_window.h"
 #include "ui/newmail_popup.h"
 #include "ui/password_prompt.h"
@@ -118,7 +119,7 @@ UiBoxOwner::~UiBoxOwner() {
 }
 
 bool UiWindows::Has(APP_WINDOW w) {
-    return w == APP_WINDOW::MailBox || w == APP_WINDOW::SavedMessages;
+    return w == APP_WINDOW::MailBox || w == APP_WINDOW::SavedMessages || w == APP_WINDOW::About;
 }
 
 void UiWindows::Open(APP_WINDOW w) {
@@ -135,6 +136,10 @@ void UiWindows::Open(APP_WINDOW w) {
     }
     if (w == APP_WINDOW::SavedMessages) {
         SavedMessages_Open(g_boxOwner);
+        return;
+    }
+    if (w == APP_WINDOW::About) {
+        AboutBox_Run(g_boxOwner);
         return;
     }
     MessageBox("Inboxwarden", std::string(_title(w)) + " is not available in this version.",

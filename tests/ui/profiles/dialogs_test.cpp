@@ -1,4 +1,4 @@
-// The password prompt as the user
+// The password prompt and the about box as the user
 // meets them: shown on the offscreen platform and driven with keys.
 #include "../../support/temp_env.h"
 #include "common/status.h"
@@ -8,6 +8,7 @@
 #include "settings/globaldata.h"
 #include "settings/profiles.h"
 #include "settings/settings.h"
+#include "ui/about_box.h"
 #include "ui/password_prompt.h"
 #include "ui/windows.h"
 
@@ -15,6 +16,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 
@@ -52,6 +54,17 @@ void key(Qt::Key k, Qt::KeyboardModifiers mods = {}) {
     QWidget* target = QApplication::focusWidget();
     if (!target) target = QApplication::activeWindow();
     QTest::keyClick(target, k, mods);
+}
+
+std::string run(const std::string& command) {
+    std::string out;
+    if (FILE* p = popen(command.c_str(), "r")) {
+        char buf[256];
+        while (size_t n = fread(buf, 1, sizeof buf, p))
+            out.append(buf, n);
+        pclose(p);
+    }
+    return out;
 }
 
 TEST(PasswordPrompt, ReturnsWhatWasTypedAndLogsNothingOfIt) {
@@ -99,6 +112,56 @@ TEST(PasswordPrompt, ReturnsWhatWasTypedAndLogsNothingOfIt) {
     EXPECT_FALSE(log.empty());
     EXPECT_EQ(log.find("s3cret"), std::string::npos);
     EXPECT_EQ(log.find("typed then"), std::string::npos);
+}
+
+TEST(AboutBox, ShowsTheVersionTheProgramPrintsAndTheLicence) {
+    // "inboxwarden 0.1.0\n" from the program itself.
+    const std::string printed = run(IW_PROGRAM " --version");
+    ASSERT_EQ(printed.rfind("inboxwarden ", 0), 0u) << printed;
+    const std::string version = printed.substr(12, printed.find('\n') - 12);
+    const std::string line = AboutBox_VersionLine();
+    EXPECT_EQ(line.substr(0, line.find('\n')), "Inboxwarden " + version);
+    // The date of the sources, as the build takes it: "(YYYY-MM-DD)".
+    EXPECT_TRUE(QString::fromStdString(line.substr(line.find('\n') + 1))
+                    .contains(QRegularExpression("^\\(20\\d\\d-[01]\\d-[0-3]\\d\\)$")))
+        << line;
+
+    std::vector<std::string> boxes;
+    UserMsg_SetHandler([&](std::string_view, std::string_view text, unsigned) {
+        boxes.emplace_back(text);
+        return UM_IDOK;
+    });
+    UiWindows windows;
+    EXPECT_TRUE(windows.Has(APP_WINDOW::About));
+    whenShown([] {
+        QWidget* box = AboutBox_Window();
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(box->windowTitle(), "About Inboxwarden");
+        EXPECT_EQ(box->findChild<QLabel*>("version")->text().toStdString(), AboutBox_VersionLine());
+        EXPECT_TRUE(box->findChild<QLabel*>("licence")->text().contains("GPL-3.0-or-later"));
+        auto* licence = box->findChild<QPushButton*>("licenceButton");
+        EXPECT_EQ(licence->text(), "&License");
+        licence->click(); // no licence text in this build: it says so
+        key(Qt::Key_Return);
+    });
+    windows.Open(APP_WINDOW::About);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].find("does not have the licence text"), std::string::npos);
+
+    QWidget* shownOver = nullptr;
+    AboutBox_SetLicenceViewer([&](QWidget* owner) {
+        shownOver = owner;
+        return true;
+    });
+    whenShown([] {
+        AboutBox_Window()->findChild<QPushButton*>("licenceButton")->click();
+        AboutBox_Window()->close();
+    });
+    AboutBox_Run(nullptr);
+    EXPECT_NE(shownOver, nullptr);
+    EXPECT_EQ(boxes.size(), 1u);
+    AboutBox_SetLicenceViewer(nullptr);
+    UserMsg_SetHandler(nullptr);
 }
 
 } // namespace

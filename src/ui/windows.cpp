@@ -7,6 +7,7 @@
 #include "ui/mailbox/mailbox_window.h"
 #include "ui/newmail_popup.h"
 #include "ui/password_prompt.h"
+#include "ui/profiles/profiles_dialog.h"
 #include "ui/progress.h"
 #include "ui/qtext.h"
 #include "ui/savedmsgs/savedmsgs_window.h"
@@ -119,7 +120,8 @@ UiBoxOwner::~UiBoxOwner() {
 }
 
 bool UiWindows::Has(APP_WINDOW w) {
-    return w == APP_WINDOW::MailBox || w == APP_WINDOW::SavedMessages || w == APP_WINDOW::About;
+    return w == APP_WINDOW::MailBox || w == APP_WINDOW::SavedMessages || w == APP_WINDOW::About ||
+           w == APP_WINDOW::Profiles;
 }
 
 void UiWindows::Open(APP_WINDOW w) {
@@ -140,6 +142,10 @@ void UiWindows::Open(APP_WINDOW w) {
     }
     if (w == APP_WINDOW::About) {
         AboutBox_Run(g_boxOwner);
+        return;
+    }
+    if (w == APP_WINDOW::Profiles) {
+        ProfilesDialog_Run(g_boxOwner);
         return;
     }
     MessageBox("Inboxwarden", std::string(_title(w)) + " is not available in this version.",
@@ -163,6 +169,10 @@ void UiWindows::MailBoxCommand(int command) {
 }
 
 void UiWindows::SettingsChanged() {
+    UiWindows_SettingsChanged();
+}
+
+void UiWindows_SettingsChanged() {
     if (MailBoxWindow* m = MailBox_Window()) m->SettingsChanged();
 }
 

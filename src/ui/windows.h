@@ -69,6 +69,10 @@ class UiBoxOwner {
     QPointer<QWidget> previous_;
 };
 
+// What APP_WINDOWS::SettingsChanged does, for the window layer's own
+// dialogs: the windows that show accounts are rebuilt from the tables.
+void UiWindows_SettingsChanged();
+
 // The window that stands in for the tray icon when no tray is available
 // (null when not shown); for tests and screenshots.
 QWidget* UiWindows_StatusWindow();

@@ -8,4 +8,11 @@ class QWidget;
 // call returns when it closes) with `owner` for its boxes. The caller has
 // stopped the checks first. true when another profile was activated, so
 // that windows showing accounts are rebuilt.
+// An activation rebuilds the window layer's own windows at once (the
+// MailBox window, through the same path as a settings change); the caller
+// still rebuilds the tray menu and starts the account timers again.
 bool ProfilesDialog_Run(QWidget* owner);
+
+// The dialog while it runs (null otherwise), for the tray to bring it to
+// the front.
+QWidget* ProfilesDialog_Window();

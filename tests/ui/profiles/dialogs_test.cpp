@@ -1,4 +1,4 @@
-// The password prompt and the about box as the user
+// The profiles dialog, the password prompt and the about box as the user
 // meets them: shown on the offscreen platform and driven with keys.
 #include "../../support/temp_env.h"
 #include "common/status.h"
@@ -9,7 +9,9 @@
 #include "settings/profiles.h"
 #include "settings/settings.h"
 #include "ui/about_box.h"
+#include "ui/mailbox/mailbox_window.h"
 #include "ui/password_prompt.h"
+#include "ui/profiles/profiles_dialog.h"
 #include "ui/windows.h"
 
 #include <QApplication>
@@ -19,6 +21,7 @@
 #include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
+#include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
@@ -162,6 +165,103 @@ TEST(AboutBox, ShowsTheVersionTheProgramPrintsAndTheLicence) {
     EXPECT_EQ(boxes.size(), 1u);
     AboutBox_SetLicenceViewer(nullptr);
     UserMsg_SetHandler(nullptr);
+}
+
+class ProfilesDialogTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = iwtest::MakeTempDir("profdlg");
+        ASSERT_EQ(RegStore_Open(dir_ + "/registry.db"), REGSTORE_OK);
+        GlobalData_SetManageLogon(true);
+        for (const char* name : {"Other", "Main"}) {
+            ASSERT_EQ(Settings_Initialize(Profiles_Path(dir_, name), 0), 0u);
+            ASSERT_EQ(Account_Save(Account_Add(std::string("In ") + name, nullptr), -1), 0u);
+            ASSERT_EQ(Settings_Shutdown(false), 0u);
+        }
+        ASSERT_EQ(Settings_Initialize(Profiles_Path(dir_, "Main"), 2), 0u);
+        UserMsg_SetHandler([this](std::string_view, std::string_view text, unsigned) {
+            boxes_.emplace_back(text);
+            return answer_;
+        });
+    }
+    void TearDown() override {
+        if (MailBoxWindow* m = MailBox_Window()) m->CloseNow();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        UserMsg_SetHandler(nullptr);
+        Settings_Abort();
+        GlobalData_SetManageLogon(false);
+    }
+    static QTreeWidget* list() {
+        return ProfilesDialog_Window()->findChild<QTreeWidget*>("profiles");
+    }
+    static QStringList names() {
+        QStringList out;
+        for (int i = 0; i < list()->topLevelItemCount(); ++i)
+            out << list()->topLevelItem(i)->text(0) + "=" + list()->topLevelItem(i)->text(1);
+        return out;
+    }
+    // The account names the MailBox window's tree shows.
+    static QStringList tree() {
+        QStringList out;
+        QTreeWidgetItem* root = MailBox_Window()->Tree()->topLevelItem(0);
+        for (int i = 0; root && i < root->childCount(); ++i)
+            out << root->child(i)->data(0, Qt::UserRole).toString();
+        return out;
+    }
+
+    std::string dir_;
+    std::vector<std::string> boxes_;
+    int answer_ = UM_IDNO;
+};
+
+// Everything by keyboard: a window that leaves the others usable, the
+// rename typed into the list, Delete asking first, Activate switching and
+// the MailBox window showing the new accounts afterwards.
+TEST_F(ProfilesDialogTest, RunByKeyboard) {
+    UiWindows windows;
+    windows.Open(APP_WINDOW::MailBox);
+    ASSERT_EQ(tree(), QStringList{"In Main"});
+    bool second = true;
+    whenShown([&] {
+        QWidget* d = ProfilesDialog_Window();
+        ASSERT_NE(d, nullptr);
+        EXPECT_TRUE(QTest::qWaitForWindowActive(d));
+        EXPECT_EQ(d->windowModality(), Qt::NonModal);
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+        // A second command while it is open only brings it to the front.
+        second = ProfilesDialog_Run(nullptr);
+        EXPECT_EQ(names(), (QStringList{"Main=active", "Other="}));
+        for (QPushButton* b : d->findChildren<QPushButton*>())
+            if (b->text() != "Close" && b->text() != "...") {
+                EXPECT_TRUE(b->text().contains('&')) << b->text().toStdString();
+            }
+        // Each label names what it stands for.
+        for (QLabel* l : d->findChildren<QLabel*>())
+            EXPECT_NE(l->buddy(), nullptr) << l->text().toStdString();
+        EXPECT_FALSE(d->findChild<QPushButton*>("chooseFolder")->accessibleName().isEmpty());
+
+        list()->setFocus();
+        key(Qt::Key_Down); // Other
+        key(Qt::Key_F2);
+        type("Travel");
+        key(Qt::Key_Return);
+    });
+    QTimer::singleShot(50, [&] {
+        // The rename is made once the editor has closed.
+        EXPECT_TRUE(QTest::qWaitFor([&] { return fs::exists(Profiles_Path(dir_, "Travel")); }));
+        EXPECT_FALSE(fs::exists(Profiles_Path(dir_, "Other")));
+        EXPECT_EQ(names(), (QStringList{"Main=active", "Travel="}));
+        key(Qt::Key_Delete); // answered No
+        EXPECT_EQ(boxes_.size(), 1u);
+        EXPECT_TRUE(fs::exists(Profiles_Path(dir_, "Travel")));
+        key(Qt::Key_A, Qt::AltModifier);
+    });
+    EXPECT_TRUE(ProfilesDialog_Run(nullptr));
+    EXPECT_FALSE(second);
+    EXPECT_EQ(ProfilesDialog_Window(), nullptr);
+    EXPECT_EQ(Settings_ActivePath(), Profiles_Path(dir_, "Travel"));
+    EXPECT_NE(Account_Get("In Other", -1), nullptr);
+    EXPECT_EQ(tree(), QStringList{"In Other"});
 }
 
 } // namespace

@@ -328,53 +328,55 @@ void savedMessagesShots() {
     save(&list, "saved-messages-list.png");
     list.close();
     folders.close();
-    std::string readFile(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
+}
 
-    // A message with an HTML and a plain part, a PDF and a winmail.dat packing
-    // two files, as the viewer shows it and as its source.
-    void viewerShots() {
-        const std::string tnef = readFile(IW_SOURCE_DIR "/tests/message/data/tnef/two-files.tnef");
-        const std::string text =
-            "Received: from mx.work.example; Fri, 14 Mar 2025 09:12:40 +0100\r\n"
-            "From: Ada Moreau <ada@work.example>\r\n"
-            "To: Team <team@work.example>, \"Berg, Jonas\" <jonas@work.example>, "
-            "Priya Nair <priya@partner.example>\r\n"
-            "Cc: Liu Wei <liu@work.example>\r\n"
-            "Subject: Quarterly report, final figures\r\n"
-            "Date: Fri, 14 Mar 2025 09:12:33 +0100\r\n"
-            "MIME-Version: 1.0\r\n"
-            "Content-Type: multipart/mixed; boundary=\"b1\"\r\n\r\n"
-            "--b1\r\nContent-Type: multipart/alternative; boundary=\"b2\"\r\n\r\n"
-            "--b2\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n"
-            "Hello all,\r\n\r\nthe final figures for the quarter are attached; the slides "
-            "from the review\r\nare in the packed attachment. The dashboard is at\r\n"
-            "https://reports.work.example/q3 as usual.\r\n\r\n"
-            "Questions to me or to mailto:finance@work.example before Friday, please.\r\n\r\n"
-            "Regards,\r\nAda\r\n"
-            "--b2\r\nContent-Type: text/html; charset=utf-8\r\n\r\n"
-            "<p>Hello all,</p><p>the final figures are attached.</p>\r\n--b2--\r\n"
-            "--b1\r\nContent-Type: application/pdf; name=\"Q3-figures.pdf\"\r\n"
-            "Content-Disposition: attachment; filename=\"Q3-figures.pdf\"\r\n"
-            "Content-Transfer-Encoding: base64\r\n\r\n" +
-            Base64_Encode("%PDF-1.4 figures") +
-            "\r\n--b1\r\nContent-Type: application/ms-tnef; name=\"winmail.dat\"\r\n"
-            "Content-Disposition: attachment; filename=\"winmail.dat\"\r\n"
-            "Content-Transfer-Encoding: base64\r\n\r\n" +
-            Base64_Encode(tnef) + "\r\n--b1--\r\n";
-        ACCOUNT* work = Account_Get("Work Mail", -1);
-        const MSG_RECORD* record = MsgBox_GetMsg(work->hMsgBox, 0);
-        auto* w = static_cast<ViewerWindow*>(Viewer_Open("Work Mail", text, record));
-        if (!w) return;
-        w->setGeometry(60, 60, 820, 620);
-        save(w, "viewer.png");
-        w->Command(VC_SHOW_SOURCE);
-        save(w, "viewer-source.png");
-        w->close();
-        QApplication::processEvents();
-    }
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A message with an HTML and a plain part, a PDF and a winmail.dat packing
+// two files, as the viewer shows it and as its source.
+void viewerShots() {
+    const std::string tnef = readFile(IW_SOURCE_DIR "/tests/message/data/tnef/two-files.tnef");
+    const std::string text =
+        "Received: from mx.work.example; Fri, 14 Mar 2025 09:12:40 +0100\r\n"
+        "From: Ada Moreau <ada@work.example>\r\n"
+        "To: Team <team@work.example>, \"Berg, Jonas\" <jonas@work.example>, "
+        "Priya Nair <priya@partner.example>\r\n"
+        "Cc: Liu Wei <liu@work.example>\r\n"
+        "Subject: Quarterly report, final figures\r\n"
+        "Date: Fri, 14 Mar 2025 09:12:33 +0100\r\n"
+        "MIME-Version: 1.0\r\n"
+        "Content-Type: multipart/mixed; boundary=\"b1\"\r\n\r\n"
+        "--b1\r\nContent-Type: multipart/alternative; boundary=\"b2\"\r\n\r\n"
+        "--b2\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n"
+        "Hello all,\r\n\r\nthe final figures for the quarter are attached; the slides "
+        "from the review\r\nare in the packed attachment. The dashboard is at\r\n"
+        "https://reports.work.example/q3 as usual.\r\n\r\n"
+        "Questions to me or to mailto:finance@work.example before Friday, please.\r\n\r\n"
+        "Regards,\r\nAda\r\n"
+        "--b2\r\nContent-Type: text/html; charset=utf-8\r\n\r\n"
+        "<p>Hello all,</p><p>the final figures are attached.</p>\r\n--b2--\r\n"
+        "--b1\r\nContent-Type: application/pdf; name=\"Q3-figures.pdf\"\r\n"
+        "Content-Disposition: attachment; filename=\"Q3-figures.pdf\"\r\n"
+        "Content-Transfer-Encoding: base64\r\n\r\n" +
+        Base64_Encode("%PDF-1.4 figures") +
+        "\r\n--b1\r\nContent-Type: application/ms-tnef; name=\"winmail.dat\"\r\n"
+        "Content-Disposition: attachment; filename=\"winmail.dat\"\r\n"
+        "Content-Transfer-Encoding: base64\r\n\r\n" +
+        Base64_Encode(tnef) + "\r\n--b1--\r\n";
+    ACCOUNT* work = Account_Get("Work Mail", -1);
+    const MSG_RECORD* record = MsgBox_GetMsg(work->hMsgBox, 0);
+    auto* w = static_cast<ViewerWindow*>(Viewer_Open("Work Mail", text, record));
+    if (!w) return;
+    w->setGeometry(60, 60, 820, 620);
+    save(w, "viewer.png");
+    w->Command(VC_SHOW_SOURCE);
+    save(w, "viewer-source.png");
+    w->close();
+    QApplication::processEvents();
+}
 
 } // namespace
 

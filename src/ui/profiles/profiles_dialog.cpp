@@ -96,6 +96,7 @@ ProfilesDialog::ProfilesDialog(QWidget* owner)
     auto* browse = button("...", "chooseFolder", &ProfilesDialog::chooseFolder);
     browse->setAccessibleName(QStringLiteral("Choose the profiles folder"));
     browse->setToolTip(browse->accessibleName());
+    browse->setMaximumWidth(browse->fontMetrics().horizontalAdvance(QStringLiteral("...")) + 32);
     auto* folderRow = new QHBoxLayout;
     folderRow->addWidget(folderLabel);
     folderRow->addWidget(folder_, 1);

@@ -259,24 +259,35 @@ bool ProfilesDialog::eventFilter(QObject* watched, QEvent* event) {
     return QDialog::eventFilter(watched, event);
 }
 
+namespace {
+
+void waitForClose(QDialog* dialog) {
+    QEventLoop loop;
+    QObject::connect(dialog, &QDialog::finished, &loop, &QEventLoop::quit);
+    QObject::connect(dialog, &QObject::destroyed, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+} // namespace
+
 bool ProfilesDialog_Run(QWidget* owner) {
     if (g_dialog) {
         g_dialog->raise();
         g_dialog->activateWindow();
         QApplication::beep();
+        // A second caller also returns only once the dialog has closed:
+        // it must not let checks start while the accounts may change.
+        waitForClose(g_dialog);
         return false;
     }
     g_switched = false;
     // On the heap: an owner that goes away (shutdown closes everything)
     // takes the dialog with it, and the loop ends then too.
     g_dialog = new ProfilesDialog(owner);
-    QEventLoop loop;
-    QObject::connect(g_dialog, &QDialog::finished, &loop, &QEventLoop::quit);
-    QObject::connect(g_dialog, &QObject::destroyed, &loop, &QEventLoop::quit);
     g_dialog->show();
     g_dialog->raise();
     g_dialog->activateWindow();
-    loop.exec();
+    waitForClose(g_dialog);
     delete g_dialog;
     return g_switched;
 }

@@ -197,15 +197,19 @@ TEST_F(ProfilesDialogTest, RunByKeyboard) {
     UiWindows windows;
     windows.Open(APP_WINDOW::MailBox);
     ASSERT_EQ(tree(), QStringList{"In Main"});
-    bool second = true;
+    bool second = true, openWhenBack = true;
     whenShown([&] {
         QWidget* d = ProfilesDialog_Window();
         ASSERT_NE(d, nullptr);
         EXPECT_TRUE(QTest::qWaitForWindowActive(d));
         EXPECT_EQ(d->windowModality(), Qt::NonModal);
         EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-        // A second command while it is open only brings it to the front.
-        second = ProfilesDialog_Run(nullptr);
+        // A second command while it is open brings it to the front and
+        // returns once it has closed.
+        QTimer::singleShot(0, [&] {
+            second = ProfilesDialog_Run(nullptr);
+            openWhenBack = ProfilesDialog_Window() && ProfilesDialog_Window()->isVisible();
+        });
         EXPECT_EQ(names(), (QStringList{"Main=active", "Other="}));
         for (QPushButton* b : d->findChildren<QPushButton*>())
             if (b->text() != "Close" && b->text() != "...") {
@@ -235,6 +239,7 @@ TEST_F(ProfilesDialogTest, RunByKeyboard) {
     });
     EXPECT_TRUE(ProfilesDialog_Run(nullptr));
     EXPECT_FALSE(second);
+    EXPECT_FALSE(openWhenBack);
     EXPECT_EQ(ProfilesDialog_Window(), nullptr);
     EXPECT_EQ(Settings_ActivePath(), Profiles_Path(dir_, "Travel"));
     EXPECT_NE(Account_Get("In Other", -1), nullptr);

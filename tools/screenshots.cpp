@@ -4,9 +4,9 @@
 // images on a light and a dark panel, and the MailBox window (its list, the
 // Find box, the delete box, a dark theme), the saved messages windows and the
 // message viewer (a message with attachments and a winmail.dat, and its
-// source), the filter rule editor and the address book picker. Runs on a
-// private temporary store, a temporary folder of saved messages and a contacts
-// file of its own.
+// source), the filter rule editor, the address book picker, the password
+// prompt, the about box and the profiles dialog. Runs on a private temporary
+// store, a temporary folder of saved messages and a contacts file of its own.
 //   INBOXWARDEN_REGISTRY=/tmp/x.db build/dev/tools/screenshots docs/screenshots
 #include "app/mainwnd.h"
 #include "app/tray.h"
@@ -17,12 +17,17 @@
 #include "settings/globaldata.h"
 #include "settings/msgbox.h"
 #include "settings/msgbox_reg.h"
+#include "settings/profiles.h"
 #include "settings/reg.h"
+#include "settings/settings.h"
+#include "ui/about_box.h"
 #include "ui/addressbook/addressbook_picker.h"
 #include "ui/filter/filter_editor_dialog.h"
 #include "ui/images.h"
 #include "ui/mailbox/mailbox_window.h"
 #include "ui/newmail_popup.h"
+#include "ui/password_prompt.h"
+#include "ui/profiles/profiles_dialog.h"
 #include "ui/progress.h"
 #include "ui/savedmsgs/savedmsgs_dialogs.h"
 #include "ui/viewer/viewer.h"
@@ -405,10 +410,50 @@ void filterEditorShot() {
     save(&dialog, "filter-editor.png");
 }
 
-} // namespace
+// The password prompt and the about box, shot once their loops run.
+void promptShots() {
+    QTimer::singleShot(300, [] {
+        QWidget* w = PasswordPrompt_Window();
+        save(w, "password-prompt.png");
+        w->close();
+    });
+    std::string password;
+    PasswordPrompt_Ask(nullptr, "Work Mail", "ada.moreau", &password);
+    QTimer::singleShot(300, [] {
+        QWidget* w = AboutBox_Window();
+        save(w, "about.png");
+        w->close();
+    });
+    AboutBox_Run(nullptr);
+}
+
+// The profiles dialog on a folder of four profiles, one of them running and
+// the default. Last: it starts settings of its own on the running one.
+void profilesShots() {
+    QTemporaryDir tmp(QDir::tempPath() + QStringLiteral("/inboxwarden-XXXXXX"));
+    const std::string dir = tmp.path().toStdString();
+    for (const char* name : {"Home", "Travel", "Work", "Work1"})
+        std::ofstream(Profiles_Path(dir, name)) << "<INBOXWARDEN6>\r\n\r\n";
+    Account_FreeAll();
+    GlobalData_Free(0);
+    Reg_SetMsgRootKey(nullptr);
+    Settings_SetVendorText("InboxwardenDefProfile", Profiles_Path(dir, "Home"));
+    GlobalData_SetManageLogon(true);
+    if (Settings_Initialize(Profiles_Path(dir, "Home"), 0) != 0) return;
+    QTimer::singleShot(300, [] {
+        QWidget* w = ProfilesDialog_Window();
+        auto* list = w->findChild<QTreeWidget*>(QStringLiteral("profiles"));
+        list->setCurrentItem(list->topLevelItem(2));
+        list->setFocus();
+        save(w, "profiles.png");
+        w->close();
+    });
+    ProfilesDialog_Run(nullptr);
+    Settings_Abort();
+}
 
 // The picker over a few contacts, some already in the To and Cc lists.
-static void addressBookShot() {
+void addressBookShot() {
     QTemporaryDir data;
     qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
     QDir().mkpath(data.path() + "/inboxwarden");
@@ -438,6 +483,8 @@ static void addressBookShot() {
     AddressBook_Pick(nullptr, &lines);
     qunsetenv("XDG_DATA_HOME");
 }
+
+} // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -499,6 +546,8 @@ int main(int argc, char** argv) {
     viewerShots();
     filterEditorShot();
     addressBookShot();
+    promptShots();
     MailCheck_Stop();
+    profilesShots();
     return 0;
 }

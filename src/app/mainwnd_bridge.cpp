@@ -228,8 +228,8 @@ uint32_t MainWnd::AskPassword(const ACCOUNT& account, std::string* password) {
     auto answer = std::make_shared<Answer>();
     // The prompt waits for the user, however long; shutdown unblocks it.
     if (!sendAndWait(
-            [this, answer, name = account.Name] {
-                answer->rc = windows_->AskPassword(name, &answer->typed);
+            [this, answer, name = account.Name, login = account.ChkLogin] {
+                answer->rc = windows_->AskPassword(name, login, &answer->typed);
             },
             INT_MAX))
         return ERR_NOT_READY;

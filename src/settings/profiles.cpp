@@ -136,8 +136,13 @@ uint32_t Profiles_Rename(const std::string& folder, const std::string& oldName,
         if (errorText) *errorText = "Cannot rename active profile.";
         return ERR_BADARG;
     }
-    if (exists(to)) {
-        if (errorText) *errorText = "Profile \"" + to + "\" already exist.";
+    // Profiles are told apart ignoring case (marks, new names): "b" beside
+    // "B" would be two files that the list takes for one.
+    std::string taken = exists(to) ? to : std::string();
+    for (const auto& n : names(folder))
+        if (taken.empty() && Text_EqualsNoCase(n, newName)) taken = Profiles_Path(folder, n);
+    if (!taken.empty()) {
+        if (errorText) *errorText = "Profile \"" + taken + "\" already exist.";
         return ERR_EXISTS;
     }
     if (exists(from)) {

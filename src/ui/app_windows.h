@@ -83,8 +83,10 @@ class APP_WINDOWS {
     // The new-mail popup; a count of 0 closes it.
     virtual void NewMailPopup(int count) = 0;
 
-    // The POP3 password prompt. 0 and *password, ERR_CANCELLED.
-    virtual uint32_t AskPassword(const std::string& accountName, std::string* password) = 0;
+    // The password prompt (password_prompt.h) for the account's login. 0 and
+    // *password, ERR_NOT_READY (nothing typed), ERR_CANCELLED.
+    virtual uint32_t AskPassword(const std::string& accountName, const std::string& login,
+                                 std::string* password) = 0;
 
     // The small status window shown when no tray can hold the icon: the
     // icon, the tooltip text and a button that opens `menu`. It shows itself

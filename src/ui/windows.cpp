@@ -3,8 +3,11 @@
 #include "common/status.h"
 #include "message/savedfile.h"
 #include "platform/user_message.h"
+#include "ui/about_box.h"
 #include "ui/mailbox/mailbox_window.h"
 #include "ui/newmail_popup.h"
+#include "ui/password_prompt.h"
+#include "ui/profiles/profiles_dialog.h"
 #include "ui/progress.h"
 #include "ui/qtext.h"
 #include "ui/savedmsgs/savedmsgs_window.h"
@@ -13,7 +16,6 @@
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QIcon>
-#include <QInputDialog>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
@@ -118,7 +120,8 @@ UiBoxOwner::~UiBoxOwner() {
 }
 
 bool UiWindows::Has(APP_WINDOW w) {
-    return w == APP_WINDOW::MailBox || w == APP_WINDOW::SavedMessages;
+    return w == APP_WINDOW::MailBox || w == APP_WINDOW::SavedMessages || w == APP_WINDOW::About ||
+           w == APP_WINDOW::Profiles;
 }
 
 void UiWindows::Open(APP_WINDOW w) {
@@ -135,6 +138,14 @@ void UiWindows::Open(APP_WINDOW w) {
     }
     if (w == APP_WINDOW::SavedMessages) {
         SavedMessages_Open(g_boxOwner);
+        return;
+    }
+    if (w == APP_WINDOW::About) {
+        AboutBox_Run(g_boxOwner);
+        return;
+    }
+    if (w == APP_WINDOW::Profiles) {
+        ProfilesDialog_Run(g_boxOwner);
         return;
     }
     MessageBox("Inboxwarden", std::string(_title(w)) + " is not available in this version.",
@@ -158,6 +169,10 @@ void UiWindows::MailBoxCommand(int command) {
 }
 
 void UiWindows::SettingsChanged() {
+    UiWindows_SettingsChanged();
+}
+
+void UiWindows_SettingsChanged() {
     if (MailBoxWindow* m = MailBox_Window()) m->SettingsChanged();
 }
 
@@ -249,16 +264,9 @@ void UiWindows::NewMailPopup(int count) {
     NewMail_Popup(count);
 }
 
-uint32_t UiWindows::AskPassword(const std::string& accountName, std::string* password) {
-    bool ok = false;
-    const QString typed = QInputDialog::getText(
-        g_boxOwner, QStringLiteral("Password"),
-        QStringLiteral("Password for the account \"%1\":").arg(QText_From(accountName)),
-        QLineEdit::Password, QString(), &ok);
-    if (!ok) return ERR_CANCELLED;
-    if (typed.isEmpty()) return ERR_NOT_READY;
-    *password = typed.toStdString();
-    return 0;
+uint32_t UiWindows::AskPassword(const std::string& accountName, const std::string& login,
+                                std::string* password) {
+    return PasswordPrompt_Ask(g_boxOwner, accountName, login, password);
 }
 
 void UiWindows::StatusWindow(StatusMode mode, int icon, const std::string& tip, QMenu* menu) {

@@ -47,7 +47,8 @@ class UiWindows final : public APP_WINDOWS {
     int MessageBox(const std::string& caption, const std::string& text, unsigned flags) override;
     bool ShowMessage(const std::string& accountName, std::string_view text) override;
     void NewMailPopup(int count) override;
-    uint32_t AskPassword(const std::string& accountName, std::string* password) override;
+    uint32_t AskPassword(const std::string& accountName, const std::string& login,
+                         std::string* password) override;
     void StatusWindow(StatusMode mode, int icon, const std::string& tip, QMenu* menu) override;
 
   private:
@@ -67,6 +68,10 @@ class UiBoxOwner {
   private:
     QPointer<QWidget> previous_;
 };
+
+// What APP_WINDOWS::SettingsChanged does, for the window layer's own
+// dialogs: the windows that show accounts are rebuilt from the tables.
+void UiWindows_SettingsChanged();
 
 // The window that stands in for the tray icon when no tray is available
 // (null when not shown); for tests and screenshots.

@@ -75,6 +75,8 @@ TEST_F(ProfilesTest, RenameAndDeleteRules) {
     EXPECT_EQ(Settings_GetVendorText("InboxwardenDefProfile"), Profiles_Path(dir_, "Office"));
     ASSERT_EQ(Profiles_Rename(dir_, "Ghost", "Made"), 0u); // no old file: an empty new one
     EXPECT_TRUE(fs::exists(Profiles_Path(dir_, "Made")));
+    EXPECT_EQ(Profiles_Rename(dir_, "Made", "OFFICE", &why), ERR_EXISTS); // names ignore case
+    EXPECT_EQ(why, "Profile \"" + Profiles_Path(dir_, "Office") + "\" already exist.");
 
     bool yes = false;
     auto confirm = [&](const std::string&) { return yes; };

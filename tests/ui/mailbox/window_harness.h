@@ -53,7 +53,9 @@ class LaterWindows final : public APP_WINDOWS {
     int MessageBox(const std::string&, const std::string&, unsigned) override { return UM_IDOK; }
     bool ShowMessage(const std::string&, std::string_view) override { return false; }
     void NewMailPopup(int) override {}
-    uint32_t AskPassword(const std::string&, std::string*) override { return ERR_CANCELLED; }
+    uint32_t AskPassword(const std::string&, const std::string&, std::string*) override {
+        return ERR_CANCELLED;
+    }
     void StatusWindow(StatusMode, int, const std::string&, QMenu*) override {}
 };
 

@@ -114,7 +114,7 @@ TEST(MailSend, CancelFromTheWaitingThreadEndsTheSendAsAFailure) {
     job.rawText = "x";
     int runs = 0;
     bool closed = false;
-    MailSend_SetUi({[&](void*, const char*) {
+    MailSend_SetUi({[&](void*, const char*, std::shared_ptr<CHECK_COMPLETION>) {
                         ++runs;
                         std::this_thread::sleep_for(std::chrono::milliseconds(200));
                         return runs == 1; // the user presses Cancel the first time

@@ -129,6 +129,22 @@ TEST(MailSend, CancelFromTheWaitingThreadEndsTheSendAsAFailure) {
     EXPECT_TRUE(closed);
 }
 
+TEST(MailSendBounce, AQuietBounceNeverAsksAndUsesOnlyAPasswordTypedThisRun) {
+    ACCOUNT a = account();
+    a.Name = "Home";
+    a.SendSecured = 1;
+    a.SendLogin = "jdoe";
+    a.SendPswd = "stale";
+    a.SendPswdType = 1;
+    EXPECT_EQ(MailSend_QuietBounceHook()(&a, kReceived), ERR_NOT_READY);
+    EXPECT_EQ(MailSend_QuietCount(), 0);
+    EXPECT_NE(std::string(a.StatusText).find("password"), std::string::npos);
+    a.RememberedSendPswd = "typed";
+    SendJob job;
+    build(a, kReceived, &job);
+    EXPECT_EQ(job.password, "typed");
+}
+
 TEST(MailSend, ShutdownStopsQuietBouncesAndRefusesNewOnes) {
     auto log = std::make_shared<FakeSmtpLog>();
     auto peer = FakeSmtp(log, [](const std::string& l) -> std::string {

@@ -17,6 +17,7 @@
 #include "settings/msgbox.h"
 #include "settings/msgbox_reg.h"
 #include "settings/reg.h"
+#include "ui/compose/compose_window.h"
 #include "ui/images.h"
 #include "ui/mailbox/mailbox_window.h"
 #include "ui/newmail_popup.h"
@@ -328,53 +329,95 @@ void savedMessagesShots() {
     save(&list, "saved-messages-list.png");
     list.close();
     folders.close();
-    std::string readFile(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
+}
 
-    // A message with an HTML and a plain part, a PDF and a winmail.dat packing
-    // two files, as the viewer shows it and as its source.
-    void viewerShots() {
-        const std::string tnef = readFile(IW_SOURCE_DIR "/tests/message/data/tnef/two-files.tnef");
-        const std::string text =
-            "Received: from mx.work.example; Fri, 14 Mar 2025 09:12:40 +0100\r\n"
-            "From: Ada Moreau <ada@work.example>\r\n"
-            "To: Team <team@work.example>, \"Berg, Jonas\" <jonas@work.example>, "
-            "Priya Nair <priya@partner.example>\r\n"
-            "Cc: Liu Wei <liu@work.example>\r\n"
-            "Subject: Quarterly report, final figures\r\n"
-            "Date: Fri, 14 Mar 2025 09:12:33 +0100\r\n"
-            "MIME-Version: 1.0\r\n"
-            "Content-Type: multipart/mixed; boundary=\"b1\"\r\n\r\n"
-            "--b1\r\nContent-Type: multipart/alternative; boundary=\"b2\"\r\n\r\n"
-            "--b2\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n"
-            "Hello all,\r\n\r\nthe final figures for the quarter are attached; the slides "
-            "from the review\r\nare in the packed attachment. The dashboard is at\r\n"
-            "https://reports.work.example/q3 as usual.\r\n\r\n"
-            "Questions to me or to mailto:finance@work.example before Friday, please.\r\n\r\n"
-            "Regards,\r\nAda\r\n"
-            "--b2\r\nContent-Type: text/html; charset=utf-8\r\n\r\n"
-            "<p>Hello all,</p><p>the final figures are attached.</p>\r\n--b2--\r\n"
-            "--b1\r\nContent-Type: application/pdf; name=\"Q3-figures.pdf\"\r\n"
-            "Content-Disposition: attachment; filename=\"Q3-figures.pdf\"\r\n"
-            "Content-Transfer-Encoding: base64\r\n\r\n" +
-            Base64_Encode("%PDF-1.4 figures") +
-            "\r\n--b1\r\nContent-Type: application/ms-tnef; name=\"winmail.dat\"\r\n"
-            "Content-Disposition: attachment; filename=\"winmail.dat\"\r\n"
-            "Content-Transfer-Encoding: base64\r\n\r\n" +
-            Base64_Encode(tnef) + "\r\n--b1--\r\n";
-        ACCOUNT* work = Account_Get("Work Mail", -1);
-        const MSG_RECORD* record = MsgBox_GetMsg(work->hMsgBox, 0);
-        auto* w = static_cast<ViewerWindow*>(Viewer_Open("Work Mail", text, record));
-        if (!w) return;
-        w->setGeometry(60, 60, 820, 620);
-        save(w, "viewer.png");
-        w->Command(VC_SHOW_SOURCE);
-        save(w, "viewer-source.png");
-        w->close();
-        QApplication::processEvents();
-    }
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void composeShots(const std::string& text);
+
+// A message with an HTML and a plain part, a PDF and a winmail.dat packing
+// two files, as the viewer shows it and as its source.
+void viewerShots() {
+    const std::string tnef = readFile(IW_SOURCE_DIR "/tests/message/data/tnef/two-files.tnef");
+    const std::string text =
+        "Received: from mx.work.example; Fri, 14 Mar 2025 09:12:40 +0100\r\n"
+        "From: Ada Moreau <ada@work.example>\r\n"
+        "To: Team <team@work.example>, \"Berg, Jonas\" <jonas@work.example>, "
+        "Priya Nair <priya@partner.example>\r\n"
+        "Cc: Liu Wei <liu@work.example>\r\n"
+        "Subject: Quarterly report, final figures\r\n"
+        "Date: Fri, 14 Mar 2025 09:12:33 +0100\r\n"
+        "MIME-Version: 1.0\r\n"
+        "Content-Type: multipart/mixed; boundary=\"b1\"\r\n\r\n"
+        "--b1\r\nContent-Type: multipart/alternative; boundary=\"b2\"\r\n\r\n"
+        "--b2\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n"
+        "Hello all,\r\n\r\nthe final figures for the quarter are attached; the slides "
+        "from the review\r\nare in the packed attachment. The dashboard is at\r\n"
+        "https://reports.work.example/q3 as usual.\r\n\r\n"
+        "Questions to me or to mailto:finance@work.example before Friday, please.\r\n\r\n"
+        "Regards,\r\nAda\r\n"
+        "--b2\r\nContent-Type: text/html; charset=utf-8\r\n\r\n"
+        "<p>Hello all,</p><p>the final figures are attached.</p>\r\n--b2--\r\n"
+        "--b1\r\nContent-Type: application/pdf; name=\"Q3-figures.pdf\"\r\n"
+        "Content-Disposition: attachment; filename=\"Q3-figures.pdf\"\r\n"
+        "Content-Transfer-Encoding: base64\r\n\r\n" +
+        Base64_Encode("%PDF-1.4 figures") +
+        "\r\n--b1\r\nContent-Type: application/ms-tnef; name=\"winmail.dat\"\r\n"
+        "Content-Disposition: attachment; filename=\"winmail.dat\"\r\n"
+        "Content-Transfer-Encoding: base64\r\n\r\n" +
+        Base64_Encode(tnef) + "\r\n--b1--\r\n";
+    ACCOUNT* work = Account_Get("Work Mail", -1);
+    const MSG_RECORD* record = MsgBox_GetMsg(work->hMsgBox, 0);
+    auto* w = static_cast<ViewerWindow*>(Viewer_Open("Work Mail", text, record));
+    if (!w) return;
+    w->setGeometry(60, 60, 820, 620);
+    save(w, "viewer.png");
+    w->Command(VC_SHOW_SOURCE);
+    save(w, "viewer-source.png");
+    w->close();
+    QApplication::processEvents();
+    composeShots(text);
+}
+
+// A reply to that message (quoted under the reply header, signed), its
+// forward with both attachments, and the box a send runs behind.
+void composeShots(const std::string& text) {
+    ACCOUNT* work = Account_Get("Work Mail", -1);
+    work->FullUserName = "Jonas Berg";
+    work->Email = "jonas@work.example";
+    work->SendServer = "smtp.work.example";
+    work->Signature = "-- \r\nJonas Berg, Finance";
+    work->AutoApplySig = 1;
+    GlobalData_SetOptionText("ReplyPrepend", "On %DATE%, %SENDER% wrote:");
+    ComposeWindow* reply =
+        Compose_Open(COMPOSE_SOURCE{"Work Mail", text, COMPOSE_KIND::Reply, false});
+    reply->setGeometry(60, 60, 720, 600);
+    reply->Field("cc")->setText(reply->Field("cc")->text() +
+                                QStringLiteral(", Team <team@work.example>"));
+    save(reply, "compose-reply.png");
+    ComposeWindow* forward =
+        Compose_Open(COMPOSE_SOURCE{"Work Mail", text, COMPOSE_KIND::Forward, false});
+    forward->setGeometry(60, 60, 720, 600);
+    forward->Field("to")->setText(QStringLiteral("Priya Nair <priya@partner.example>"));
+    save(forward, "compose-forward.png");
+
+    auto completion = std::make_shared<CHECK_COMPLETION>();
+    QTimer::singleShot(300, [&] {
+        SendProgress_SetStatus("Sending message data...");
+        QTimer::singleShot(200, [&] {
+            save(Progress_Window(), "send-progress.png");
+            completion->Finish(0, true);
+        });
+    });
+    SendProgress_Run(forward, "smtp.work.example", completion, nullptr);
+    GlobalData_SetParam(GD_CONFIRMREPLYSAVE, 0);
+    reply->close();
+    forward->close();
+    QApplication::processEvents();
+}
 
 } // namespace
 

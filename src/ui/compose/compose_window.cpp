@@ -204,8 +204,10 @@ void ComposeWindow::build() {
         return a;
     };
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
-    add(
+    QAction* sendAction = add(
         file, QStringLiteral("Send"), [this] { Send(); }, QKeySequence(Qt::CTRL | Qt::Key_Return));
+    sendAction->setShortcuts(
+        {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)});
     add(
         file, QStringLiteral("&Open"), [this] { OpenFile(std::string()); },
         QKeySequence(Qt::CTRL | Qt::Key_O));
@@ -339,6 +341,9 @@ void ComposeWindow::Send() {
         ask("Message has been sent successfully.", UM_OK | UM_ICONINFO);
         return;
     }
+    // A password typed for the run may be the reason: the next send asks again.
+    if (account && account->SendSecured == 1 && account->SendPswdType == 1)
+        account->RememberedSendPswd.clear();
     ask(job.errorText[0] ? std::string(job.errorText) : std::string("The message was not sent."),
         UM_OK | UM_ICONERROR);
 }

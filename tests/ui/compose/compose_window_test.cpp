@@ -122,6 +122,12 @@ TEST_F(ComposeWindowTest, AccountListFollowsTheSettingsAndFieldsAreNamedForKeybo
     w->TextField()->setFocus();
     QTest::keyClick(w->TextField(), Qt::Key_Tab);
     EXPECT_TRUE(w->TextField()->toPlainText().startsWith(QStringLiteral("        ")));
+    // Ctrl+Enter sends from the text; an account without a server refuses.
+    w->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+    w->TextField()->setFocus();
+    QTest::keyClick(w->TextField(), Qt::Key_Return, Qt::ControlModifier);
+    EXPECT_EQ(boxes_, std::vector<std::string>{"Error: Send server name is empty."});
 }
 
 } // namespace

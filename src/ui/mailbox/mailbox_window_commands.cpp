@@ -164,6 +164,13 @@ void MailBoxWindow::openLater(int command) {
         host_.windows->OpenCompose(request);
         return;
     }
+    if (command == MBC_COMPOSE) {
+        // A new message from the selected account (its signature applies).
+        COMPOSE_REQUEST request;
+        if (const ACCOUNT* a = model_.SelectedAccount()) request.account = a->Name;
+        host_.windows->OpenCompose(request);
+        return;
+    }
     APP_WINDOW w = APP_WINDOW::Viewer;
     switch (command) {
     case MBC_REPLY:

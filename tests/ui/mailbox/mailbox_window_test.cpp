@@ -62,7 +62,9 @@ TEST_F(MailBoxWindowTest, KeysMenusAndHeaderReachTheBoxAndTheListFollows) {
     // What other windows provide goes to the window interface.
     click(0);
     w_->Action(MBC_COMPOSE)->trigger();
-    EXPECT_EQ(later_.opened, std::vector<APP_WINDOW>{APP_WINDOW::Compose});
+    ASSERT_EQ(later_.composed.size(), 1u);
+    EXPECT_EQ(later_.composed[0].account, "acc");
+    EXPECT_TRUE(later_.composed[0].messageText.empty());
     // Enter opens the message, after the number of lines is asked; Cancel
     // there ends it.
     bool asked = false;

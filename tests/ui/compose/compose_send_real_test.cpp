@@ -1,7 +1,8 @@
 // Sending from the compose window through the real SMTP server with AUTH:
-// the password asked before the send, the reply as delivered and an
+// the password asked before the send, a reply and a forward as delivered, an
 // attachment name outside ASCII, read back with Python's email package.
 #include "compose_support.h"
+#include "message/base64.h"
 #include "support/process.h"
 #include "support/real_peers.h"
 
@@ -106,6 +107,41 @@ TEST_F(RealComposeSend, AskEachTimeSendsTheTypedPasswordWithAReplyAndAUtf8Attach
     ASSERT_EQ(boxes_.size(), 2u);
     EXPECT_EQ(boxes_[1].rfind("Error: ", 0), 0u) << boxes_[1];
     EXPECT_EQ(peers().SmtpReceived().size(), 1u);
+}
+
+TEST_F(RealComposeSend, AForwardCarriesTheOriginalsAttachmentsAndNotItsCopies) {
+    acc_->SendPswdType = 1; // Ask Once: the second send asks no more
+    std::string bytes;
+    for (int i = 0; i < 3000; ++i)
+        bytes += static_cast<char>((i * 13) & 0xFF);
+    const std::string original =
+        "From: Sam <sam@there.example>\r\nCC: boss@there.example\r\nSubject: Figures\r\n"
+        "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
+        "--b\r\nContent-Type: text/plain\r\n\r\nsee attached\r\n--b\r\n"
+        "Content-Type: application/octet-stream\r\n"
+        "Content-Disposition: attachment; filename*=utf-8''Gr%C3%BC%C3%9Fe.bin\r\n"
+        "Content-Transfer-Encoding: base64\r\n\r\n" +
+        Base64_Encode(bytes) + "\r\n--b--\r\n";
+    const std::string want = iwtest::MakeTempDir("want");
+    std::ofstream(want + "/Gr\xC3\xBC\xC3\x9F"
+                         "e.bin",
+                  std::ios::binary)
+        << bytes;
+    for (int round = 0; round < 2; ++round) {
+        ComposeWindow* w =
+            Compose_Open(COMPOSE_SOURCE{"Real", original, COMPOSE_KIND::Forward, false});
+        EXPECT_EQ(w->Field("cc")->text().toStdString(), "");
+        w->Field("to")->setText(QStringLiteral("next@far.example"));
+        w->Send();
+        w->close();
+    }
+    EXPECT_EQ(windows_.asked, 1);
+    const auto got = peers().SmtpReceived();
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[1].rcpt_tos, std::vector<std::string>{"next@far.example"});
+    EXPECT_EQ(run("/usr/bin/python3 " IW_EMAIL_CHECK " attachments '" + saveEml(got[1]) + "' '" +
+                  want + "'"),
+              "ok\n");
 }
 
 } // namespace

@@ -22,6 +22,7 @@
 #include "settings/settings.h"
 #include "ui/about_box.h"
 #include "ui/addressbook/addressbook_picker.h"
+#include "ui/compose/compose_window.h"
 #include "ui/filter/filter_editor_dialog.h"
 #include "ui/images.h"
 #include "ui/mailbox/mailbox_window.h"
@@ -344,6 +345,8 @@ std::string readFile(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+void composeShots(const std::string& text);
+
 // A message with an HTML and a plain part, a PDF and a winmail.dat packing
 // two files, as the viewer shows it and as its source.
 void viewerShots() {
@@ -385,6 +388,7 @@ void viewerShots() {
     save(w, "viewer-source.png");
     w->close();
     QApplication::processEvents();
+    composeShots(text);
 }
 
 // The built-in filter rule editor with rules of every kind, the second one
@@ -482,6 +486,43 @@ void addressBookShot() {
     ADDRESS_LINES lines{"Team <team@work.example>", "\"Berg, Jonas\" <jonas@work.example>", ""};
     AddressBook_Pick(nullptr, &lines);
     qunsetenv("XDG_DATA_HOME");
+}
+
+// A reply to that message (quoted under the reply header, signed), its
+// forward with both attachments, and the box a send runs behind.
+void composeShots(const std::string& text) {
+    ACCOUNT* work = Account_Get("Work Mail", -1);
+    work->FullUserName = "Jonas Berg";
+    work->Email = "jonas@work.example";
+    work->SendServer = "smtp.work.example";
+    work->Signature = "-- \r\nJonas Berg, Finance";
+    work->AutoApplySig = 1;
+    GlobalData_SetOptionText("ReplyPrepend", "On %DATE%, %SENDER% wrote:");
+    ComposeWindow* reply =
+        Compose_Open(COMPOSE_SOURCE{"Work Mail", text, COMPOSE_KIND::Reply, false});
+    reply->setGeometry(60, 60, 720, 600);
+    reply->Field("cc")->setText(reply->Field("cc")->text() +
+                                QStringLiteral(", Team <team@work.example>"));
+    save(reply, "compose-reply.png");
+    ComposeWindow* forward =
+        Compose_Open(COMPOSE_SOURCE{"Work Mail", text, COMPOSE_KIND::Forward, false});
+    forward->setGeometry(60, 60, 720, 600);
+    forward->Field("to")->setText(QStringLiteral("Priya Nair <priya@partner.example>"));
+    save(forward, "compose-forward.png");
+
+    auto completion = std::make_shared<CHECK_COMPLETION>();
+    QTimer::singleShot(300, [&] {
+        SendProgress_SetStatus("Sending message data...");
+        QTimer::singleShot(200, [&] {
+            save(Progress_Window(), "send-progress.png");
+            completion->Finish(0, true);
+        });
+    });
+    SendProgress_Run(forward, "smtp.work.example", completion, nullptr);
+    GlobalData_SetParam(GD_CONFIRMREPLYSAVE, 0);
+    reply->close();
+    forward->close();
+    QApplication::processEvents();
 }
 
 } // namespace

@@ -309,8 +309,17 @@ void App_Shutdown() {
     QCoreApplication::quit();
 }
 
+namespace {
+std::string g_smtpServer;
+} // namespace
+
+const std::string& App_SmtpServer() {
+    return g_smtpServer;
+}
+
 int App_Main(int argc, char** argv) {
     const CMDLINE cl = CmdLine_Parse(argc, argv);
+    g_smtpServer = cl.smtp;
     if (cl.help) {
         std::fputs(CmdLine_Usage("inboxwarden").c_str(), stdout);
         return 0;

@@ -8,6 +8,10 @@
 // initialisation failed.
 int App_Main(int argc, char** argv);
 
+// The "/smtp:" server of the start-up command line (empty: none): the
+// compose windows send through it instead of the account's SendServer.
+const std::string& App_SmtpServer();
+
 // The initialisation sequence (category log, main window and tray icon,
 // settings, engine, tray menu, then the posted load of the message boxes).
 // `recovery` -1 takes the stored mode. 1 or 0.

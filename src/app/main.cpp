@@ -22,6 +22,7 @@ int main(int argc, char** argv) {
         MainWnd* w = MainWnd::Instance();
         return w && w->IsComposeOpen();
     };
+    hooks.smtpServer = [] { return App_SmtpServer(); };
     windows.SetAppHooks(std::move(hooks));
     Progress_SetAbortHandler([](uint32_t code) { MailCheck_Abort(code); });
     NEWMAIL_ACTIONS actions;

@@ -77,7 +77,9 @@ class MainWnd final : public QObject, public ENGINE_UI, public ENGINE_TIMERS {
     bool IsSettingsDialogOpen() override { return settingsOpen_; }
     void BringSettingsDialogToFront() override;
     bool IsMailBoxOpen() override;
-    bool IsComposeOpen() override { return composeOpen_; }
+    bool IsComposeOpen() override {
+        return composeOpen_ || (windows_ && windows_->IsOpen(APP_WINDOW::Compose));
+    }
     bool NetworkUsable() override;
     void ProgressStart() override;
     void ProgressSetAccount(std::string_view accountName) override;

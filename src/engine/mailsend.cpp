@@ -40,9 +40,12 @@ MAILSEND_UI ui() {
     return g_ui;
 }
 
-int progressToUi(const char* text, void* owner) {
+// The session's context is the record: a quiet send has no box to talk to.
+int progressToUi(const char* text, void* context) {
+    const auto* r = static_cast<const SEND_RECORD*>(context);
+    if (r->mode == SEND_QUIET) return 0;
     const MAILSEND_UI u = ui();
-    if (u.setStatus) u.setStatus(text, owner);
+    if (u.setStatus) u.setStatus(text, r->owner);
     return 0;
 }
 
@@ -98,7 +101,7 @@ void _sendProcess(SEND_RECORD* r) {
 
     SendJob* job = r->job;
     job->result = Smtp_SendMessage(job, &r->socket, job->errorText, sizeof job->errorText,
-                                   progressToUi, r->owner, &r->abort);
+                                   progressToUi, r, &r->abort);
     if (job->result == 0)
         DebugLog_Write("MailSend_Bounce: Message is sent!\n");
     else
@@ -109,9 +112,6 @@ void _sendProcess(SEND_RECORD* r) {
     if (!job->unknownReply.empty())
         UserMsg_Show("Inboxwarden", "UNKNOWN SMTP response:\n\n'" + job->unknownReply + "'",
                      UM_OK | UM_ICONERROR);
-
-    const MAILSEND_UI u = ui();
-    if (u.close) u.close(r->owner);
 
     if (r->mode == SEND_QUIET) {
         Registry& reg = registry();
@@ -128,6 +128,10 @@ void _sendProcess(SEND_RECORD* r) {
         return;
     }
     job->proxyHost.clear();
+    // The completion first: a box that is created after this sees it done.
+    r->completion->Finish(job->result, job->result == 0);
+    const MAILSEND_UI u = ui();
+    if (u.close) u.close(r->owner);
     {
         std::lock_guard lock(r->mu);
         r->finished = true;
@@ -164,6 +168,7 @@ uint32_t _startSendProcess(SendJob* job, void* owner, int mode, SEND_RECORD** re
     r->job = job;
     r->owner = owner;
     r->mode = mode;
+    if (mode == SEND_INTERACTIVE) r->completion = std::make_shared<CHECK_COMPLETION>();
     // The global settings belong to the thread that starts the send (the UI
     // or the check worker); the send thread only sees the copy in its job.
     if (std::optional<GLOBAL_PROXY> proxy = GlobalData_GetProxy()) {
@@ -222,7 +227,7 @@ uint32_t MailSend_Send(void* owner, SendJob* job) {
             shutting = registry().shuttingDown;
         }
         if (u.run && !shutting) {
-            if (u.run(owner, job->server.c_str())) {
+            if (u.run(owner, job->server.c_str(), r->completion)) {
                 DebugLog_Write("MailSend: send cancelled by the user\n");
                 r->abort.Trigger();
             }

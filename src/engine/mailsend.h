@@ -11,6 +11,7 @@
 // and the send thread, which owns the socket, closes it. Plain C++: no Qt.
 #pragma once
 
+#include "engine/engine_ui.h"
 #include "message/mime_decoder.h"
 #include "net/smtp.h"
 #include "settings/account.h"
@@ -34,6 +35,9 @@ struct SEND_RECORD {
     int mode = SEND_INTERACTIVE;
     int socket = SOCK_INVALID; // owned by the send thread
     SockAbort abort;           // any thread: ends the session's current wait
+    // Interactive sends: finished by the send thread before it closes the
+    // box, so a box shown after a fast failure ends at once. Quiet: null.
+    std::shared_ptr<CHECK_COMPLETION> completion;
     std::thread thread;
     std::mutex mu;
     std::condition_variable cv;
@@ -42,14 +46,17 @@ struct SEND_RECORD {
 };
 
 // The send progress box, installed by the user interface. Without it an
-// interactive send just waits for its thread.
+// interactive send just waits for its thread. Quiet sends have no box and
+// never reach these hooks.
 struct MAILSEND_UI {
     // Shows the box modally over `owner` with `text` (the server's name) until
-    // it is closed by `close` or by the user. True when the user cancelled.
-    std::function<bool(void* owner, const char* text)> run;
+    // `completion` is done (at once when it is done already) or the user
+    // cancels. True when the user cancelled.
+    std::function<bool(void* owner, const char* text, std::shared_ptr<CHECK_COMPLETION> completion)>
+        run;
     // Puts a progress text into the owner's box (from the send thread).
     std::function<void(const char* text, void* owner)> setStatus;
-    // Closes the owner's box (from the send thread).
+    // Closes the owner's box (from the send thread, after the completion).
     std::function<void(void* owner)> close;
 };
 void MailSend_SetUi(MAILSEND_UI ui);

@@ -4,6 +4,7 @@
 #include "common/status.h"
 #include "message/mime_composer.h"
 #include "platform/log.h"
+#include "settings/msgbox.h"
 
 #include <cstdio>
 #include <ctime>
@@ -197,7 +198,9 @@ uint32_t MailSend_BuildBounce(const ACCOUNT& account, std::string_view text, tim
             job->password = account.ChkPswd.empty() ? account.RememberedChkPswd : account.ChkPswd;
         } else {
             job->login = account.SendLogin;
-            job->password = account.SendPswd;
+            // An asked password is only known once typed in this run.
+            job->password =
+                account.SendPswdType == 0 ? account.SendPswd : account.RememberedSendPswd;
         }
         job->authMethod = account.SendAuthType;
     }
@@ -227,6 +230,16 @@ uint32_t MailSend_Bounce(void* owner, ACCOUNT* account, std::string_view text, i
             DebugLog_Write("\n\nMailSend_Bounce: ERROR: _startSendProcess=%d<-!!!!\n\n",
                            static_cast<int>(rc));
         return rc == 0 ? 0 : (rc == ERR_OPERATION ? ERR_OPERATION : rc);
+    }
+    if (!job->login.empty() && job->password.empty() &&
+        (account->SendSecured == 2 ? account->ChkPswdType : account->SendPswdType) != 0) {
+        // Nobody is there to ask during a check: without a password typed
+        // earlier in this run the login would only fail.
+        static const char kNoPassword[] =
+            "No bounce sent: the outgoing server's password has not been typed yet.";
+        DebugLog_Write("MailSend_Bounce: %s (%s)\n", kNoPassword, account->Name.c_str());
+        MsgRecord_SetText(account->StatusText, kNoPassword);
+        return ERR_NOT_READY;
     }
     DebugLog_Write("MailSend_Bounce: Sending Error Reply in QUIET MODE\n");
     return _startSendProcess(job.release(), owner, SEND_QUIET, nullptr);

@@ -48,6 +48,70 @@ std::string_view paramValue(std::string_view s) {
     return Text_TrimBlanks(s.substr(i, end - i));
 }
 
+// Where parameter `key` (ending in "=") starts in a header value: after a
+// ';' or a blank, so that "name=" is not found inside "filename=".
+size_t findParam(std::string_view value, std::string_view key) {
+    for (size_t at = ifind(value, key); at != npos; at = ifind(value, key, at + 1))
+        if (at > 0 && (value[at - 1] == ';' || isBlank(value[at - 1]) || value[at - 1] == '\n'))
+            return at;
+    return npos;
+}
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// The RFC 2231 form of parameter `param` ("name*=utf-8''%C3%9C.pdf", or its
+// numbered pieces "name*0*=...; name*1=..."), percent-decoded and converted
+// to UTF-8. False when the value has none.
+bool extendedParam(std::string_view value, std::string_view param, std::string* out) {
+    std::string raw, charset;
+    bool any = false;
+    for (int n = -1; n < 64; ++n) {
+        const std::string stem = std::string(param) + "*" + (n < 0 ? "" : std::to_string(n));
+        bool encoded = true;
+        size_t at = findParam(value, n < 0 ? stem + "=" : stem + "*=");
+        size_t skip = n < 0 ? stem.size() + 1 : stem.size() + 2;
+        if (at == npos && n >= 0) {
+            at = findParam(value, stem + "=");
+            skip = stem.size() + 1;
+            encoded = false;
+        }
+        if (at == npos) {
+            if (n < 0) continue;
+            break;
+        }
+        std::string_view piece = paramValue(value.substr(at + skip));
+        if (encoded && !any) {
+            // charset'language'text
+            const size_t a = piece.find('\'');
+            const size_t b = a == npos ? npos : piece.find('\'', a + 1);
+            if (b != npos) {
+                charset = std::string(piece.substr(0, a));
+                piece.remove_prefix(b + 1);
+            }
+        }
+        any = true;
+        for (size_t i = 0; i < piece.size(); ++i) {
+            int hi, lo;
+            if (encoded && piece[i] == '%' && i + 2 < piece.size() &&
+                (hi = hexDigit(piece[i + 1])) >= 0 && (lo = hexDigit(piece[i + 2])) >= 0) {
+                raw += static_cast<char>(hi * 16 + lo);
+                i += 2;
+            } else {
+                raw += piece[i];
+            }
+        }
+        if (n < 0) break; // the unnumbered form stands alone
+    }
+    if (!any) return false;
+    *out = charset.empty() ? raw : Charset_ToUtf8(raw, charset);
+    return true;
+}
+
 // Content kind and media type of a header region; with `name`, the file name
 // from Content-Type "name=" or Content-Disposition "filename=", which also
 // makes the part an attachment.
@@ -69,22 +133,29 @@ uint32_t detectKind(std::string_view region, MIME_DESCRIPTOR* desc, std::string*
         kind = KIND_MULTIPART;
     if (!name) return kind;
     std::string_view found;
-    bool have = false;
-    if (const size_t p = ifind(value, "name="); p != npos) {
+    std::string extended;
+    bool have = false, decoded = false;
+    std::string_view disp;
+    size_t m, vo, vl;
+    if (MIME_FindField(region, "\r\n\r\n", "Content-Disposition:", "", &m, &vo, &vl))
+        disp = region.substr(vo, vl);
+    // Names outside ASCII come as RFC 2231 parameters (what the composer
+    // writes) or, from older mailers, as encoded words inside the quotes.
+    if (extendedParam(value, "name", &extended) || extendedParam(disp, "filename", &extended)) {
+        have = decoded = true;
+    } else if (const size_t p = findParam(value, "name="); p != npos) {
         found = paramValue(value.substr(p + 5));
         have = true;
-    } else {
-        size_t m, vo, vl;
-        if (MIME_FindField(region, "\r\n\r\n", "Content-Disposition:", "", &m, &vo, &vl)) {
-            const std::string_view disp = region.substr(vo, vl);
-            if (const size_t q = ifind(disp, "filename="); q != npos) {
-                found = paramValue(disp.substr(q + 9));
-                have = true;
-            }
-        }
+    } else if (const size_t q = findParam(disp, "filename="); q != npos) {
+        found = paramValue(disp.substr(q + 9));
+        have = true;
     }
     if (have) {
-        *name = std::string(found);
+        if (!decoded && found.find("=?") != npos) {
+            const std::string field = "\r\nX-Name: " + std::string(found) + "\r\n\r\n";
+            if (MIME_GetHeaderFromText(field, "\nX-Name:", &extended) == 0) decoded = true;
+        }
+        *name = decoded ? std::move(extended) : std::string(found);
         *hasName = true;
         kind = KIND_ATTACHMENT;
     }

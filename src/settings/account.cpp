@@ -135,6 +135,7 @@ void Account_SetDefaults(ACCOUNT* account) {
     std::copy(std::begin(account->StatusText), std::end(account->StatusText),
               std::begin(fresh.StatusText));
     fresh.RememberedChkPswd = std::move(account->RememberedChkPswd);
+    fresh.RememberedSendPswd = std::move(account->RememberedSendPswd);
     *account = std::move(fresh);
 }
 

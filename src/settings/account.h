@@ -97,6 +97,8 @@ struct ACCOUNT {
     // The POP3 password typed at a prompt, kept for the rest of the run when
     // ChkPswdType is 1. Never stored.
     std::string RememberedChkPswd;
+    // The same for the outgoing server (SendPswdType 1). Never stored.
+    std::string RememberedSendPswd;
 };
 
 // The filter plug-in as this layer sees it (the calls of message/filter.h,

@@ -12,6 +12,15 @@
 
 class QMenu;
 
+// What a compose window opens with: a new message without a text; a reply,
+// or a forward, to the message `messageText` of account `account`.
+struct COMPOSE_REQUEST {
+    std::string account;     // empty: none
+    std::string messageText; // the whole message (no status line, no byte-stuffing)
+    bool forward = false;
+    bool preferHtml = false; // quote the HTML part (reduced to text)
+};
+
 // The program's windows; those that later parts of the program provide say
 // so when asked to open.
 enum class APP_WINDOW {
@@ -79,6 +88,9 @@ class APP_WINDOWS {
     // byte-stuffing are taken off), for a message of account `accountName`
     // that has no record yet (a filter shows it). true when it was opened.
     virtual bool ShowMessage(const std::string& accountName, std::string_view text) = 0;
+
+    // Opens a compose window (APP_WINDOW::Compose is a new message).
+    virtual void OpenCompose(const COMPOSE_REQUEST& request) = 0;
 
     // The new-mail popup; a count of 0 closes it.
     virtual void NewMailPopup(int count) = 0;

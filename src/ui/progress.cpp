@@ -2,6 +2,7 @@
 
 #include "common/status.h"
 #include "common/text.h"
+#include "engine/mailsend.h"
 #include "platform/log.h"
 #include "ui/qtext.h"
 
@@ -327,6 +328,18 @@ void SendProgress_Close() {
     _onUi([] {
         if (g_window && g_window->kind() == Kind::Send) g_window->CloseIfDone();
     });
+}
+
+MAILSEND_UI SendProgress_Hooks() {
+    MAILSEND_UI u;
+    u.run = [](void* owner, const char* text, std::shared_ptr<CHECK_COMPLETION> completion) {
+        // The engine aborts the session when this answers true.
+        return SendProgress_Run(static_cast<QWidget*>(owner), text ? text : "",
+                                std::move(completion), nullptr) != 1;
+    };
+    u.setStatus = [](const char* text, void*) { SendProgress_SetStatus(text ? text : ""); };
+    u.close = [](void*) { SendProgress_Close(); };
+    return u;
 }
 
 QWidget* Progress_Window() {

@@ -57,6 +57,11 @@ void SendProgress_SetStatus(std::string_view text);
 // itself then; this only makes it prompt).
 void SendProgress_Close();
 
+// The send box as the engine's send thread drives it (MailSend_SetUi): run
+// over the owner widget, status texts and the close from any thread.
+struct MAILSEND_UI;
+MAILSEND_UI SendProgress_Hooks();
+
 // Runs the modal delete box (title "Deleting Messages...", the account in
 // the first line, the session's phase from `status` in the second, Cancel
 // only) until `done` answers true, or the user presses Cancel (or Escape),

@@ -1,9 +1,11 @@
 #include "ui/windows.h"
 
 #include "common/status.h"
+#include "engine/mailsend.h"
 #include "message/savedfile.h"
 #include "platform/user_message.h"
 #include "ui/about_box.h"
+#include "ui/compose/compose_window.h"
 #include "ui/mailbox/mailbox_window.h"
 #include "ui/newmail_popup.h"
 #include "ui/password_prompt.h"
@@ -105,8 +107,12 @@ QPointer<QWidget> g_boxOwner;
 
 UiWindows::UiWindows() {
     Viewer_SetWindows(this);
+    Compose_SetWindows(this);
+    MailSend_SetUi(SendProgress_Hooks());
 }
 UiWindows::~UiWindows() {
+    MailSend_SetUi({});
+    Compose_SetWindows(nullptr);
     Viewer_SetWindows(nullptr);
     delete g_status;
 }
@@ -121,7 +127,7 @@ UiBoxOwner::~UiBoxOwner() {
 
 bool UiWindows::Has(APP_WINDOW w) {
     return w == APP_WINDOW::MailBox || w == APP_WINDOW::SavedMessages || w == APP_WINDOW::About ||
-           w == APP_WINDOW::Profiles;
+           w == APP_WINDOW::Profiles || w == APP_WINDOW::Compose;
 }
 
 void UiWindows::Open(APP_WINDOW w) {
@@ -148,11 +154,16 @@ void UiWindows::Open(APP_WINDOW w) {
         ProfilesDialog_Run(g_boxOwner);
         return;
     }
+    if (w == APP_WINDOW::Compose) {
+        OpenCompose(COMPOSE_REQUEST{});
+        return;
+    }
     MessageBox("Inboxwarden", std::string(_title(w)) + " is not available in this version.",
                UM_OK | UM_ICONINFO);
 }
 
 bool UiWindows::IsOpen(APP_WINDOW w) {
+    if (w == APP_WINDOW::Compose) return Compose_Count() > 0;
     return w == APP_WINDOW::MailBox && MailBox_IsOpen();
 }
 
@@ -174,6 +185,19 @@ void UiWindows::SettingsChanged() {
 
 void UiWindows_SettingsChanged() {
     if (MailBoxWindow* m = MailBox_Window()) m->SettingsChanged();
+    Compose_SettingsChanged();
+}
+
+void UiWindows::OpenCompose(const COMPOSE_REQUEST& request) {
+    Compose_SetSmtpServer(hooks_.smtpServer ? hooks_.smtpServer() : std::string());
+    COMPOSE_SOURCE source;
+    source.account = request.account;
+    source.messageText = request.messageText;
+    source.preferHtml = request.preferHtml;
+    source.kind = request.messageText.empty() ? COMPOSE_KIND::New
+                  : request.forward           ? COMPOSE_KIND::Forward
+                                              : COMPOSE_KIND::Reply;
+    Compose_Open(source);
 }
 
 void UiWindows::ProgressStart(bool hideAllowed) {

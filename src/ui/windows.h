@@ -24,6 +24,8 @@ struct UI_APP_HOOKS {
     std::function<void()> stopBlink;
     // Whether a compose window is open.
     std::function<bool()> composeOpen;
+    // The start-up's "/smtp:" server (empty: none).
+    std::function<std::string()> smtpServer;
 };
 
 class UiWindows final : public APP_WINDOWS {
@@ -46,6 +48,7 @@ class UiWindows final : public APP_WINDOWS {
     void CloseAll() override;
     int MessageBox(const std::string& caption, const std::string& text, unsigned flags) override;
     bool ShowMessage(const std::string& accountName, std::string_view text) override;
+    void OpenCompose(const COMPOSE_REQUEST& request) override;
     void NewMailPopup(int count) override;
     uint32_t AskPassword(const std::string& accountName, const std::string& login,
                          std::string* password) override;

@@ -575,4 +575,76 @@ TEST_F(MailBoxOnDesktop, AnOpenedMessageSavesItsAttachmentAndOpensAgainFromItsCo
     quitProgram();
 }
 
+// A reply from the MailBox: Ctrl+R fetches the message without a viewer, the
+// compose window opens on it with the sender and the quoted text, and
+// Ctrl+Enter sends it through the real SMTP server with the account's login.
+TEST_F(MailBoxOnDesktop, AReplyFromTheMailBoxReachesTheSmtpServerQuoted) {
+    const iwtest::Credentials& user = peers().user();
+    peers().SeedMessages(user.name,
+                         {"From: Bob <bob@example.invalid>\nTo: ann@example.invalid\n"
+                          "Cc: carl@example.invalid\nSubject: Lunch\n"
+                          "Date: Tue, 02 Jan 2024 08:15:00 +0000\n\nSee you at noon.\nBob\n"});
+    const std::string passwords = iwtest::SandboxDir() + "/passwords";
+    {
+        const int fd = open(passwords.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        ASSERT_GE(fd, 0);
+        const std::string both = user.password + "\n" + user.password + "\n";
+        ASSERT_EQ(write(fd, both.data(), both.size()), ssize_t(both.size()));
+        close(fd);
+    }
+    std::string out;
+    ASSERT_EQ(cli({"account", "add", kAccount, "ChkServer=127.0.0.1",
+                   "ChkPort=" + std::to_string(peers().pop3_port()), "ChkLogin=" + user.name,
+                   "SendServer=127.0.0.1", "SendPort=" + std::to_string(peers().smtp_port()),
+                   "SendSecured=1", "SendLogin=" + user.name, "Email=ann@example.invalid",
+                   "FullUserName=Ann", "--chk-password-stdin", "--send-password-stdin"},
+                  &out, passwords),
+              0)
+        << out;
+    ASSERT_EQ(
+        cli({"options", "set", "ConfirmMsgSend=0", "AskNLines=0", "ReplyPrepend=%SENDER% wrote:"},
+            &out),
+        0)
+        << out;
+
+    startProgram();
+    ASSERT_FALSE(HasFatalFailure());
+    EXPECT_EQ(run({IW_PROGRAM, "/check:" + kAccount}, 30s), 1) << "handed over";
+    ASSERT_TRUE(windowShown(kTitle)) << debugLog();
+    Shown rows;
+    ASSERT_TRUE(shown({"--count", "1"}, &rows));
+    ASSERT_TRUE(atspi({"keys", kTitle, "Home", "ctrl+r"}));
+    const std::string compose = "Inboxwarden - Send Mail";
+    ASSERT_TRUE(windowShown(compose)) << debugLog();
+    ASSERT_TRUE(atspi({"focus", compose, "Subject", "alt+u"}));
+    ASSERT_EQ(run({"xdotool", "key", "ctrl+Return"}, 30s), 0);
+    ASSERT_TRUE(pollFor([&] { return !peers().SmtpReceived().empty(); }, 60s)) << debugLog();
+
+    const iwtest::SmtpMessage sent = peers().SmtpReceived()[0];
+    EXPECT_EQ(sent.auth_login, user.name);
+    EXPECT_EQ(sent.mail_from, "ann@example.invalid");
+    EXPECT_EQ(sent.rcpt_tos,
+              (std::vector<std::string>{"bob@example.invalid", "carl@example.invalid"}));
+    const std::string eml = iwtest::SandboxDir() + "/reply.eml";
+    {
+        const int fd = open(eml.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(write(fd, sent.eml.data(), sent.eml.size()), ssize_t(sent.eml.size()));
+        close(fd);
+    }
+    ASSERT_EQ(run({kPython, "-c",
+                   "import email, email.policy, sys\n"
+                   "m = email.message_from_bytes(open(sys.argv[1], 'rb').read(), "
+                   "policy=email.policy.default)\n"
+                   "print(m['From'], m['To'], m['Cc'], m['Subject'], sep='|')\n"
+                   "print(m.get_body(('plain',)).get_content().replace('\\r\\n', '\\n'), end='')",
+                   eml},
+                  30s, &out),
+              0)
+        << out;
+    EXPECT_EQ(out, "Ann <ann@example.invalid>|Bob <bob@example.invalid>|carl@example.invalid|"
+                   "RE: Lunch\nBob <bob@example.invalid> wrote:\n> See you at noon.\n> Bob\n> \n");
+    quitProgram();
+}
+
 } // namespace

@@ -114,7 +114,7 @@ TEST(MailSend, CancelFromTheWaitingThreadEndsTheSendAsAFailure) {
     job.rawText = "x";
     int runs = 0;
     bool closed = false;
-    MailSend_SetUi({[&](void*, const char*) {
+    MailSend_SetUi({[&](void*, const char*, std::shared_ptr<CHECK_COMPLETION>) {
                         ++runs;
                         std::this_thread::sleep_for(std::chrono::milliseconds(200));
                         return runs == 1; // the user presses Cancel the first time
@@ -127,6 +127,22 @@ TEST(MailSend, CancelFromTheWaitingThreadEndsTheSendAsAFailure) {
     EXPECT_EQ(job.result, ERR_OPERATION);
     EXPECT_STREQ(job.errorText, Sock_ErrorText(SOCKERR_INTR));
     EXPECT_TRUE(closed);
+}
+
+TEST(MailSendBounce, AQuietBounceNeverAsksAndUsesOnlyAPasswordTypedThisRun) {
+    ACCOUNT a = account();
+    a.Name = "Home";
+    a.SendSecured = 1;
+    a.SendLogin = "jdoe";
+    a.SendPswd = "stale";
+    a.SendPswdType = 1;
+    EXPECT_EQ(MailSend_QuietBounceHook()(&a, kReceived), ERR_NOT_READY);
+    EXPECT_EQ(MailSend_QuietCount(), 0);
+    EXPECT_NE(std::string(a.StatusText).find("password"), std::string::npos);
+    a.RememberedSendPswd = "typed";
+    SendJob job;
+    build(a, kReceived, &job);
+    EXPECT_EQ(job.password, "typed");
 }
 
 TEST(MailSend, ShutdownStopsQuietBouncesAndRefusesNewOnes) {

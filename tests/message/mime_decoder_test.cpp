@@ -210,6 +210,39 @@ Content-Type: text/plain
     EXPECT_EQ(count, 2);
 }
 
+TEST(MimeMultipart, NamesOutsideAsciiAreDecoded) {
+    auto m = open(mixedHeader("b") + R"(--b
+Content-Type: text/plain
+
+t
+--b
+Content-Type: application/pdf;
+ name*=utf-8'de'%C3%9Cbersicht%20%22v2%22.pdf
+
+x
+--b
+Content-Type: application/octet-stream
+Content-Disposition: attachment; filename*0*=iso-8859-1''Gr%FC;
+ filename*1="sse.txt"
+
+y
+--b
+Content-Type: application/octet-stream; xname="no"
+Content-Disposition: attachment; filename="=?utf-8?q?K=C3=B6ln.txt?="
+
+z
+--b--
+)");
+    ASSERT_TRUE(m);
+    const auto a = attachments(m.get());
+    ASSERT_EQ(a.size(), 3u);
+    EXPECT_EQ(a[0].name, "\xC3\x9C"
+                         "bersicht \"v2\".pdf");
+    EXPECT_EQ(a[1].name, "Gr\xC3\xBCsse.txt");
+    // "xname=" is no "name=": the disposition's encoded words are read.
+    EXPECT_EQ(a[2].name, "K\xC3\xB6ln.txt");
+}
+
 TEST(MimeMultipart, NamelessMessagePartWithoutSubjectIsNumbered) {
     auto m = open("Content-Type: multipart/mixed; boundary=b\n\n--b\nContent-Type: text/plain\n\n"
                   "t\n--b\nContent-Type: application/zip\n\nz\n--b\nContent-Type: "

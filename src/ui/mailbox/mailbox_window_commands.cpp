@@ -158,6 +158,30 @@ void MailBoxWindow::Command(int command) {
 // the window interface says so until they are there.
 void MailBoxWindow::openLater(int command) {
     if (!model_.IsEnabled(command) || !host_.windows) return;
+    if (command == MBC_REPLY || command == MBC_FORWARD) {
+        // The whole message, without the viewer: the answer quotes its text
+        // and a forward carries its attachments.
+        const auto fetch = [this](CheckRequest* request) {
+            UiBoxOwner owner(this);
+            return MailCheck_Start(request);
+        };
+        std::optional<MAILBOX_MESSAGE> message;
+        apply(model_.Download(0, MAILBOX_LINES{true, 0}, fetch, &message));
+        if (!message) return;
+        COMPOSE_REQUEST request;
+        request.account = message->account;
+        request.messageText = std::move(message->text);
+        request.forward = command == MBC_FORWARD;
+        host_.windows->OpenCompose(request);
+        return;
+    }
+    if (command == MBC_COMPOSE) {
+        // A new message from the selected account (its signature applies).
+        COMPOSE_REQUEST request;
+        if (const ACCOUNT* a = model_.SelectedAccount()) request.account = a->Name;
+        host_.windows->OpenCompose(request);
+        return;
+    }
     APP_WINDOW w = APP_WINDOW::Viewer;
     switch (command) {
     case MBC_REPLY:

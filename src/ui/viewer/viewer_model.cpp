@@ -474,3 +474,9 @@ std::vector<std::string> ViewerText_SplitAddresses(std::string_view list) {
     if (start < list.size()) out.emplace_back(list.substr(start));
     return out;
 }
+
+std::string ViewerModel::MessageText() const {
+    size_t length = 0;
+    const char* raw = MIME_GetRaw(msg_.get(), &length);
+    return raw ? std::string(raw, length) : std::string();
+}

@@ -120,6 +120,8 @@ class ViewerModel {
     }
     bool SourceShown() const { return source_; }
     bool HtmlShown() const { return html_; }
+    // The whole message as it was opened (a reply or forward starts from it).
+    std::string MessageText() const;
     // The text the field shows now.
     const std::string& Text() const { return text_; }
     void ToggleSource();

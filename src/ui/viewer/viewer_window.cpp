@@ -380,11 +380,14 @@ void ViewerWindow::Command(int command) {
         break;
     case VC_REPLY:
     case VC_FORWARD:
-        // The compose window comes with a later part of the program; until
-        // then the window interface says so and the viewer stays.
         if (host_.windows) {
-            UiBoxOwner owner(this);
-            host_.windows->Open(APP_WINDOW::Compose);
+            COMPOSE_REQUEST request;
+            request.account = model_->AccountName();
+            request.messageText = model_->MessageText();
+            request.forward = command == VC_FORWARD;
+            request.preferHtml = model_->HtmlShown();
+            host_.windows->OpenCompose(request);
+            close();
         }
         break;
     case VC_HELP:

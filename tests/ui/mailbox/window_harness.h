@@ -52,6 +52,8 @@ class LaterWindows final : public APP_WINDOWS {
     void CloseAll() override {}
     int MessageBox(const std::string&, const std::string&, unsigned) override { return UM_IDOK; }
     bool ShowMessage(const std::string&, std::string_view) override { return false; }
+    std::vector<COMPOSE_REQUEST> composed;
+    void OpenCompose(const COMPOSE_REQUEST& r) override { composed.push_back(r); }
     void NewMailPopup(int) override {}
     uint32_t AskPassword(const std::string&, const std::string&, std::string*) override {
         return ERR_CANCELLED;

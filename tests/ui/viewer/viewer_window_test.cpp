@@ -207,12 +207,19 @@ TEST_F(ViewerWindowTest, PrintPutsTheHeaderLinesAboveTheText) {
     EXPECT_NE(body, std::string::npos) << text;
 }
 
-TEST_F(ViewerWindowTest, ReplyWaitsForComposeAndDeleteClosesTheViewer) {
+TEST_F(ViewerWindowTest, ReplyHandsTheMessageOverAndDeleteClosesTheViewer) {
     ACCOUNT* acc = account("acc", {{"m1", MSG_UNREAD}, {"m2", MSG_UNREAD}});
+    const std::string text = MakeMessage("Re", "t");
+    QPointer<ViewerWindow> replied(view(text, "acc", "m1"));
+    QTest::keyClick(replied, Qt::Key_W, Qt::ControlModifier);
+    ASSERT_EQ(later_.composed.size(), 1u);
+    EXPECT_EQ(later_.composed[0].account, "acc");
+    EXPECT_TRUE(later_.composed[0].forward);
+    EXPECT_NE(later_.composed[0].messageText.find("Subject: Re"), std::string::npos);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(replied.isNull());
+
     ViewerWindow* w = view(MakeMessage("Re", "t"), "acc", "m2");
-    QTest::keyClick(w, Qt::Key_R, Qt::ControlModifier);
-    EXPECT_EQ(later_.opened, std::vector<APP_WINDOW>{APP_WINDOW::Compose});
-    EXPECT_TRUE(w->isVisible());
     QPointer<ViewerWindow> alive(w);
     w->Action(VC_DELETE)->trigger();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

@@ -6,16 +6,20 @@
 #include "platform/user_message.h"
 #include "settings/account.h"
 #include "settings/globaldata.h"
+#include "ui/addressbook/addressbook.h"
 #include "ui/addressbook/addressbook_picker.h"
+#include "ui/addressbook/addressbook_picker_model.h"
 #include "ui/app_windows.h"
 #include "ui/print.h"
 #include "ui/qtext.h"
 #include "ui/windows.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCompleter>
 #include <QDate>
 #include <QFileDialog>
 #include <QGridLayout>
@@ -32,6 +36,7 @@
 #include <QTime>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <iterator>
@@ -72,6 +77,46 @@ QLineEdit* lineEdit(QWidget* parent, const char* name) {
     auto* e = new QLineEdit(parent);
     e->setObjectName(QString::fromLatin1(name));
     return e;
+}
+
+// Where the address being typed starts: after the last separator.
+qsizetype lastAddressStart(const QString& text) {
+    return std::max(text.lastIndexOf(QLatin1Char(',')), text.lastIndexOf(QLatin1Char(';'))) + 1;
+}
+
+// The address book's entries ("Name <address>"), one per address.
+QStringList addressEntries() {
+    QStringList out;
+    for (const ADDRESSBOOK_CONTACT& c : AddressBook_Load(AddressBook_Files()).contacts)
+        for (const std::string& e : c.emails)
+            out << QText_From(AddressPickerModel::Entry(c.name, e));
+    return out;
+}
+
+// Offers the address book's entries for the address being typed in a
+// recipient field; the addresses before it stay as they are.
+void offerAddresses(QLineEdit* field, const QStringList& entries) {
+    if (entries.isEmpty()) return;
+    auto* completer = new QCompleter(entries, field);
+    completer->setObjectName(QStringLiteral("addressCompleter"));
+    completer->setCaseSensitivity(Qt::CaseInsensitive);
+    completer->setFilterMode(Qt::MatchContains);
+    completer->setWidget(field);
+    QObject::connect(field, &QLineEdit::textEdited, completer, [completer](const QString& text) {
+        const QString typed = text.mid(lastAddressStart(text)).trimmed();
+        if (typed.isEmpty()) {
+            completer->popup()->hide();
+            return;
+        }
+        completer->setCompletionPrefix(typed);
+        completer->complete();
+    });
+    QObject::connect(completer, qOverload<const QString&>(&QCompleter::activated), field,
+                     [field](const QString& entry) {
+                         const QString text = field->text();
+                         const qsizetype start = lastAddressStart(text);
+                         field->setText(text.left(start) + (start > 0 ? " " : "") + entry);
+                     });
 }
 
 } // namespace
@@ -145,6 +190,9 @@ void ComposeWindow::build() {
     recipient(QStringLiteral("&To"), "to", &to_);
     recipient(QStringLiteral("&CC"), "cc", &cc_);
     recipient(QStringLiteral("&BCC"), "bcc", &bcc_);
+    const QStringList entries = addressEntries();
+    for (QLineEdit* e : {to_, cc_, bcc_})
+        offerAddresses(e, entries);
     subject_ = lineEdit(central, "subject");
     labelled(QStringLiteral("S&ubject"), subject_);
     // The two fields a message cannot go without stand out.

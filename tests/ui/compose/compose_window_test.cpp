@@ -5,11 +5,13 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QCompleter>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
 
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 #include <netinet/in.h>
@@ -85,6 +87,29 @@ TEST_F(ComposeWindowTest, ARefusedConnectionClosesTheSendBoxAtOnce) {
     }
     EXPECT_EQ(Progress_Window(), nullptr);
     EXPECT_EQ(w->SendButton()->text().toStdString(), "&Send");
+}
+
+// Typing part of a name in a recipient field offers the address book's
+// entries for it; taking one keeps the addresses typed before it.
+TEST_F(ComposeWindowTest, RecipientFieldsOfferTheAddressBook) {
+    const std::string dir = iwtest::SandboxDir() + "/data/inboxwarden";
+    std::filesystem::create_directories(dir);
+    iwtest::WriteFile(dir + "/contacts.vcf",
+                      "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ada Moreau\r\nEMAIL:ada@work.example\r\n"
+                      "END:VCARD\r\nBEGIN:VCARD\r\nVERSION:3.0\r\nFN:Berg\\, Jonas\r\n"
+                      "EMAIL:jonas@work.example\r\nEND:VCARD\r\n");
+    account("Work", {});
+    ComposeWindow* w = Compose_Open(COMPOSE_SOURCE{"Work", "", COMPOSE_KIND::New, false});
+    QLineEdit* cc = w->Field("cc");
+    auto* completer = cc->findChild<QCompleter*>(QStringLiteral("addressCompleter"));
+    ASSERT_NE(completer, nullptr);
+    cc->setText(QStringLiteral("x@y.example, "));
+    QTest::keyClicks(cc, QStringLiteral("jon"));
+    ASSERT_EQ(completer->completionCount(), 1);
+    EXPECT_EQ(completer->currentCompletion().toStdString(), "\"Berg, Jonas\" <jonas@work.example>");
+    emit completer->activated(completer->currentCompletion());
+    EXPECT_EQ(cc->text().toStdString(), "x@y.example, \"Berg, Jonas\" <jonas@work.example>");
+    std::filesystem::remove(dir + "/contacts.vcf");
 }
 
 TEST_F(ComposeWindowTest, AccountListFollowsTheSettingsAndFieldsAreNamedForKeyboards) {

@@ -243,7 +243,7 @@ class Parser {
             fillRootWithMessage();
             return;
         }
-        partHeader(match, header.size() - match, "\r\n.\r\n", true, 0);
+        partHeader(match, header.size() - match, std::string(), true, 0);
     }
 
   private:
@@ -290,12 +290,16 @@ class Parser {
         return at;
     }
 
+    // Where the message's text ends: before the "." line that ends a POP3
+    // answer, when the text is one. A "." line inside is the message's own
+    // (the server sent it as ".."), not its end.
+    size_t textEnd() const { return raw_.ends_with("\r\n.\r\n") ? raw_.size() - 5 : raw_.size(); }
+
     void fillRootWithMessage() {
         root_->desc = m_->desc;
         const size_t blank = raw_.find("\r\n\r\n");
         const size_t start = blank == npos ? raw_.size() : blank + 4;
-        size_t end = raw_.find("\r\n.\r\n", start >= 2 ? start - 2 : 0);
-        if (end == npos) end = raw_.size();
+        const size_t end = textEnd();
         root_->bodyOffset = static_cast<uint32_t>(start);
         root_->bodyLength = static_cast<uint32_t>(end > start ? end - start : 0);
         scanRoot();
@@ -363,7 +367,7 @@ class Parser {
         tmp.headerLength = static_cast<uint32_t>(len);
         const size_t bodyOffset = off + len + 4;
         tmp.bodyOffset = static_cast<uint32_t>(bodyOffset);
-        const size_t end = findDelimiter(enclosing, off + len + 2);
+        const size_t end = enclosing.empty() ? textEnd() : findDelimiter(enclosing, off + len + 2);
         if (end == npos)
             tmp.bodyLength = static_cast<uint32_t>(raw_.size() - bodyOffset);
         else

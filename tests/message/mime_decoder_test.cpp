@@ -63,6 +63,18 @@ TEST(MimeOpen, PlainMessageIsOneTextPartEndingAtTheEndMark) {
     EXPECT_EQ(flags(m.get()), 0u);
 }
 
+// A message itself (as saved, or unstuffed for the viewer) has no end mark:
+// a "." line in it is its own text, with or without a Content-Type.
+TEST(MimeOpen, ADotLineInsideTheMessageItselfIsText) {
+    for (const char* header : {"Subject: hi\n", "Content-Type: text/plain\n"}) {
+        SCOPED_TRACE(header);
+        const std::string t = MIME_ToCrLf(std::string(header) + "\nabove\n.\nbelow\n");
+        MimeMessagePtr m(MIME_Open(t.data(), t.size()));
+        ASSERT_TRUE(m);
+        EXPECT_EQ(text(m.get(), SELECT_PREFER_PLAIN), "above\r\n.\r\nbelow\r\n");
+    }
+}
+
 TEST(MimeOpen, UuencodedBlockInAPlainBodyBecomesAnAttachment) {
     auto m = open("Subject: uu\n\nSee the file.\nbegin 644 cat.txt\n#0V%T\n`\nend\n"
                   "Trailer\nbegin 600 two.bin\n\"0V$\n`\nend\n.\n");

@@ -22,6 +22,10 @@ int main(int argc, char** argv) {
         MainWnd* w = MainWnd::Instance();
         return w && w->IsComposeOpen();
     };
+    hooks.trayMenu = []() -> QMenu* {
+        MainWnd* w = MainWnd::Instance();
+        return w ? w->Menu() : nullptr;
+    };
     windows.SetAppHooks(std::move(hooks));
     Progress_SetAbortHandler([](uint32_t code) { MailCheck_Abort(code); });
     NEWMAIL_ACTIONS actions;

@@ -125,12 +125,26 @@ void MainWnd::Command(int id) {
             openWindow(w);
             return;
         }
-        // The dialog may change or delete accounts the worker holds.
+        // One of the two at a time: the open one (or the wait before it)
+        // answers a second request.
+        if (settingsOpen_) {
+            BringSettingsDialogToFront();
+            return;
+        }
+        // The dialog may change or delete accounts the worker holds: it
+        // opens once the worker has ended, and no check starts meanwhile.
         settingsOpen_ = true;
         waitForIdleCheck();
+        Timers_KillAll();
+        Queue_Clear();
         openWindow(w);
+        // What was queued meanwhile names accounts by index, and the
+        // dialog may have renamed (re-sorted) or deleted them.
+        Queue_Clear();
+        Timers_KillAll();
         settingsOpen_ = false;
-        MenuRefresh();
+        HandleMessage(WM_SETTINGS_CHANGED, 0, 0);
+        if (_globalInt(GD_ENABLED, 1) != 0) Schedule_Update(SU_START_TIMERS);
         if (!MailCheck_IsRunning()) UpdateSummary(nullptr, nullptr, nullptr);
         return;
     }

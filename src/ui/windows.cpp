@@ -2,12 +2,16 @@
 
 #include "common/status.h"
 #include "message/savedfile.h"
+#include "platform/log.h"
 #include "platform/user_message.h"
+#include "settings/settings.h"
 #include "ui/mailbox/mailbox_window.h"
 #include "ui/newmail_popup.h"
+#include "ui/profiles/profiles_dialog.h"
 #include "ui/progress.h"
 #include "ui/qtext.h"
 #include "ui/savedmsgs/savedmsgs_window.h"
+#include "ui/settings/settings_dialog.h"
 #include "ui/viewer/viewer.h"
 
 #include <QApplication>
@@ -118,7 +122,30 @@ UiBoxOwner::~UiBoxOwner() {
 }
 
 bool UiWindows::Has(APP_WINDOW w) {
-    return w == APP_WINDOW::MailBox || w == APP_WINDOW::SavedMessages;
+    return w == APP_WINDOW::MailBox || w == APP_WINDOW::SavedMessages ||
+           w == APP_WINDOW::Settings || w == APP_WINDOW::Profiles;
+}
+
+// The tray's commands, for the Common page's click choices.
+std::vector<SETTINGS_MENU_ITEM> UiWindows::trayCommands() const {
+    std::vector<SETTINGS_MENU_ITEM> out;
+    QMenu* menu = hooks_.trayMenu ? hooks_.trayMenu() : nullptr;
+    if (!menu) return out;
+    for (QAction* a : menu->actions())
+        if (!a->isSeparator() && !a->menu() && a->data().toInt() > 0)
+            out.push_back(
+                {a->text().section(QLatin1Char('\t'), 0, 0).toStdString(), a->data().toInt()});
+    return out;
+}
+
+// After OK the profile file is written at once: it is the true store, and
+// a crash before shutdown must not lose what the user just saved.
+void UiWindows::runSettings() {
+    if (!SettingsDialog_Run(g_boxOwner, trayCommands())) return;
+    NOTICES notices;
+    if (!Settings_ExportToFile(0, &notices))
+        DebugLog_Write("Settings: the profile was not written after OK\n");
+    UserMsg_ShowNotices(notices);
 }
 
 void UiWindows::Open(APP_WINDOW w) {
@@ -137,11 +164,20 @@ void UiWindows::Open(APP_WINDOW w) {
         SavedMessages_Open(g_boxOwner);
         return;
     }
+    if (w == APP_WINDOW::Settings) {
+        runSettings();
+        return;
+    }
+    if (w == APP_WINDOW::Profiles) {
+        ProfilesDialog_Run(g_boxOwner);
+        return;
+    }
     MessageBox("Inboxwarden", std::string(_title(w)) + " is not available in this version.",
                UM_OK | UM_ICONINFO);
 }
 
 bool UiWindows::IsOpen(APP_WINDOW w) {
+    if (w == APP_WINDOW::Settings) return SettingsDialog_Current() != nullptr;
     return w == APP_WINDOW::MailBox && MailBox_IsOpen();
 }
 

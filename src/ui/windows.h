@@ -4,11 +4,13 @@
 #pragma once
 
 #include "ui/app_windows.h"
+#include "ui/settings/settings_dialog.h"
 
 #include <QPointer>
 #include <QWidget>
 
 #include <functional>
+#include <vector>
 
 // What the windows need of the tray program around them (installed by the
 // program; empty members do nothing).
@@ -24,6 +26,8 @@ struct UI_APP_HOOKS {
     std::function<void()> stopBlink;
     // Whether a compose window is open.
     std::function<bool()> composeOpen;
+    // The tray menu (its commands carry their number as data).
+    std::function<QMenu*()> trayMenu;
 };
 
 class UiWindows final : public APP_WINDOWS {
@@ -51,6 +55,9 @@ class UiWindows final : public APP_WINDOWS {
     void StatusWindow(StatusMode mode, int icon, const std::string& tip, QMenu* menu) override;
 
   private:
+    std::vector<SETTINGS_MENU_ITEM> trayCommands() const;
+    void runSettings();
+
     UI_APP_HOOKS hooks_;
 };
 

@@ -75,7 +75,7 @@ AccountsPage::AccountsPage(QWidget* parent) : QWidget(parent) {
          {std::pair{new_, "new"}, {copy_, "copy"}, {delete_, "delete"}, {save_, "save"}})
         b->setObjectName(QString::fromLatin1(n));
     auto* left = new QVBoxLayout;
-    left->addWidget(SettingsLabel(QStringLiteral("Acco&unts:"), list_, this));
+    left->addWidget(SettingsLabel(QStringLiteral("Accounts:"), list_, this));
     left->addWidget(list_, 1);
     auto* buttons = new QGridLayout;
     buttons->addWidget(new_, 0, 0);
@@ -88,14 +88,14 @@ AccountsPage::AccountsPage(QWidget* parent) : QWidget(parent) {
     name_ = line(this, "accountName");
     checkIt_ = new QCheckBox(QStringLiteral("&Include in Auto Check"), this);
     checkIt_->setObjectName(QStringLiteral("checkIt"));
-    useSchedule_ = new QCheckBox(QStringLiteral("Use schedu&le"), this);
+    useSchedule_ = new QCheckBox(QStringLiteral("&Use schedule"), this);
     useSchedule_->setObjectName(QStringLiteral("useSchedule"));
     schedule_ = new QPushButton(QStringLiteral("Sc&hedule..."), this);
     schedule_->setObjectName(QStringLiteral("schedule"));
     chkTime_ = line(this, "chkTime", 10);
     chkTime_->setMaximumWidth(70);
     auto* top = new QGridLayout;
-    top->addWidget(SettingsLabel(QStringLiteral("Account &name:"), name_, this), 0, 0);
+    top->addWidget(SettingsLabel(QStringLiteral("Accoun&t name:"), name_, this), 0, 0);
     top->addWidget(name_, 0, 1, 1, 4);
     top->addWidget(checkIt_, 1, 0, 1, 2);
     top->addWidget(useSchedule_, 1, 2);
@@ -120,15 +120,15 @@ AccountsPage::AccountsPage(QWidget* parent) : QWidget(parent) {
     chkPswd_->setEchoMode(QLineEdit::Password);
     chkPswdType_ = passwordKinds(in, "chkPswdType");
     chkPswdType_->setAccessibleName(QStringLiteral("Password kind"));
-    dontClean_ = new QCheckBox(QStringLiteral("Show externally removed messa&ges"), in);
+    dontClean_ = new QCheckBox(QStringLiteral("Show e&xternally removed messages"), in);
     dontClean_->setObjectName(QStringLiteral("dontCleanOldMsgs"));
-    auto* inAdvanced = new QPushButton(QStringLiteral("Ad&vanced..."), in);
+    auto* inAdvanced = new QPushButton(QStringLiteral("Advan&ced..."), in);
     inAdvanced->setObjectName(QStringLiteral("chkAdvanced"));
     inAdvanced->setAccessibleName(QStringLiteral("Incoming server advanced settings"));
     auto* inForm = new QGridLayout(in);
     inForm->addWidget(SettingsLabel(QStringLiteral("Ser&ver:"), chkServer_, in), 0, 0);
     inForm->addWidget(chkServer_, 0, 1, 1, 2);
-    inForm->addWidget(SettingsLabel(QStringLiteral("Login name:"), chkLogin_, in), 1, 0);
+    inForm->addWidget(SettingsLabel(QStringLiteral("&Login name:"), chkLogin_, in), 1, 0);
     inForm->addWidget(chkLogin_, 1, 1, 1, 2);
     inForm->addWidget(SettingsLabel(QStringLiteral("Pass&word:"), chkPswd_, in), 2, 0);
     inForm->addWidget(chkPswd_, 2, 1);
@@ -138,7 +138,7 @@ AccountsPage::AccountsPage(QWidget* parent) : QWidget(parent) {
 
     auto* out = new QGroupBox(QStringLiteral("Outgoing mail (SMTP)"), this);
     sendServer_ = line(out, "sendServer");
-    auto* outAdvanced = new QPushButton(QStringLiteral("Advan&ced..."), out);
+    auto* outAdvanced = new QPushButton(QStringLiteral("Advanced..."), out);
     outAdvanced->setObjectName(QStringLiteral("sendAdvanced"));
     outAdvanced->setAccessibleName(QStringLiteral("Outgoing server advanced settings"));
     auto* outForm = new QHBoxLayout(out);
@@ -147,7 +147,7 @@ AccountsPage::AccountsPage(QWidget* parent) : QWidget(parent) {
     outForm->addWidget(outAdvanced);
 
     auto* sig = new QGroupBox(QStringLiteral("Signature"), this);
-    autoSig_ = new QCheckBox(QStringLiteral("Auto apply to com&posed messages"), sig);
+    autoSig_ = new QCheckBox(QStringLiteral("Auto apply to composed messages"), sig);
     autoSig_->setObjectName(QStringLiteral("autoApplySig"));
     signature_ = new QPlainTextEdit(sig);
     signature_->setObjectName(QStringLiteral("signature"));
@@ -164,12 +164,12 @@ AccountsPage::AccountsPage(QWidget* parent) : QWidget(parent) {
     pickClient->setAccessibleName(QStringLiteral("Choose the e-mail client"));
     auto* pickSound = new QPushButton(QStringLiteral("..."), this);
     pickSound->setAccessibleName(QStringLiteral("Choose the sound"));
-    auto* play = new QPushButton(QStringLiteral("Pla&y"), this);
+    auto* play = new QPushButton(QStringLiteral("Play"), this);
     play->setObjectName(QStringLiteral("play"));
     for (QPushButton* b : {pickClient, pickSound})
         b->setMaximumWidth(32);
     auto* files = new QGridLayout;
-    files->addWidget(SettingsLabel(QStringLiteral("E-Mail Clien&t:"), mailClnt_, this), 0, 0);
+    files->addWidget(SettingsLabel(QStringLiteral("E-Mail Client:"), mailClnt_, this), 0, 0);
     files->addWidget(mailClnt_, 0, 1);
     files->addWidget(pickClient, 0, 2);
     files->addWidget(SettingsLabel(QStringLiteral("S&ound notification:"), sound_, this), 1, 0);
@@ -179,7 +179,7 @@ AccountsPage::AccountsPage(QWidget* parent) : QWidget(parent) {
 
     filters_ = new QPushButton(QStringLiteral("&Filters"), this);
     filters_->setObjectName(QStringLiteral("filters"));
-    globalFilters_ = new QPushButton(QStringLiteral("Global Fil&ters"), this);
+    globalFilters_ = new QPushButton(QStringLiteral("&Global Filters"), this);
     globalFilters_->setObjectName(QStringLiteral("globalFilters"));
     auto* filterRow = new QHBoxLayout;
     filterRow->addStretch(1);

@@ -93,7 +93,7 @@ FiltersPage::FiltersPage(QWidget* parent) : QWidget(parent) {
     auto* edit = new QPushButton(QStringLiteral("&Edit"), this);
     file_ = line(this, "glbFilterFile");
     file_->setText(QText_From(GlobalData_GetText(GD_GLBFILTERFILE)));
-    auto* apply = new QPushButton(QStringLiteral("Appl&y"), this);
+    auto* apply = new QPushButton(QStringLiteral("App&ly"), this);
     auto* middle = new QVBoxLayout;
     middle->addStretch(1);
     for (QPushButton* b : {copyTo, appendTo, empty, import, exportButton, edit})
@@ -269,12 +269,16 @@ ConnectionPage::ConnectionPage(QWidget* parent) : QWidget(parent) {
     socks4_->setObjectName(QStringLiteral("socks4"));
     (f.socksVersion == 4 ? socks4_ : socks5_)->setChecked(true);
     auto* proxyBox = new QGridLayout(proxy);
-    proxyBox->addWidget(SettingsLabel(QStringLiteral("&Proxy address"), proxy_, proxy), 0, 0);
-    proxyBox->addWidget(proxy_, 0, 1, 1, 2);
+    proxyBox->addWidget(SettingsLabel(QStringLiteral("Pro&xy address"), proxy_, proxy), 0, 0);
+    proxyBox->addWidget(proxy_, 0, 1);
     proxyBox->addWidget(SettingsLabel(QStringLiteral("Server p&ort number:"), port_, proxy), 1, 0);
-    proxyBox->addWidget(port_, 1, 1);
-    proxyBox->addWidget(socks5_, 2, 1);
-    proxyBox->addWidget(socks4_, 2, 2);
+    port_->setMaximumWidth(100);
+    proxyBox->addWidget(port_, 1, 1, Qt::AlignLeft);
+    auto* versions = new QHBoxLayout;
+    versions->addWidget(socks5_);
+    versions->addWidget(socks4_);
+    versions->addStretch(1);
+    proxyBox->addLayout(versions, 2, 1);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(dial);
     layout->addWidget(proxy);
@@ -403,16 +407,15 @@ CommonPage::CommonPage(std::vector<SETTINGS_MENU_ITEM> menuItems, QWidget* paren
     askLines_ =
         check(this, QStringLiteral("Ask number &lines to download"), "askNLines", f.askNLines);
     confirmDel_ =
-        check(this, QStringLiteral("Confirm message de&letion"), "confirmMsgDel", f.confirmMsgDel);
+        check(this, QStringLiteral("Confirm message &deletion"), "confirmMsgDel", f.confirmMsgDel);
     confirmSend_ =
-        check(this, QStringLiteral("Confirm message sen&d"), "confirmMsgSend", f.confirmMsgSend);
+        check(this, QStringLiteral("Confirm message s&end"), "confirmMsgSend", f.confirmMsgSend);
     confirmSave_ = check(this, QStringLiteral("Confirm sa&ve of composed messages"),
                          "confirmReplySave", f.confirmReplySave);
     whole_ = check(this, QStringLiteral("&Always download whole message"), "wholeMsg", f.wholeMsg);
     showHdr_ = check(this, QStringLiteral("Show message so&urce"), "showHdr", f.showHdr);
-    savePos_ =
-        check(this, QStringLiteral("Save windows posi&tion"), "savTxtWndPos", f.savTxtWndPos);
-    attach_ = check(this, QStringLiteral("Check for Attachments (May be Slo&w)"), "attachCheck",
+    savePos_ = check(this, QStringLiteral("Save windows position"), "savTxtWndPos", f.savTxtWndPos);
+    attach_ = check(this, QStringLiteral("Check for Attachments (May be Slow)"), "attachCheck",
                     f.attachCheck);
     optimize_ =
         check(this, QStringLiteral("Optimi&ze Startup"), "optimizeStartup", f.optimizeStartup);
@@ -447,7 +450,7 @@ CommonPage::CommonPage(std::vector<SETTINGS_MENU_ITEM> menuItems, QWidget* paren
     pickReader->setAccessibleName(QStringLiteral("Choose the default e-mail client"));
     auto* pickSound = new QPushButton(QStringLiteral("..."), this);
     pickSound->setAccessibleName(QStringLiteral("Choose the sound"));
-    auto* play = new QPushButton(QStringLiteral("Pla&y"), this);
+    auto* play = new QPushButton(QStringLiteral("Play"), this);
     play->setObjectName(QStringLiteral("commonPlay"));
     auto* pickDwn = new QPushButton(QStringLiteral("..."), this);
     pickDwn->setAccessibleName(QStringLiteral("Choose the saved messages folder"));
@@ -486,11 +489,11 @@ CommonPage::CommonPage(std::vector<SETTINGS_MENU_ITEM> menuItems, QWidget* paren
         ++r;
     };
     row(QStringLiteral("Default number of l&ines to download"), lines_);
-    row(QStringLiteral("Prepend reply &with:"), prepend_);
+    row(QStringLiteral("Prepend reply wit&h:"), prepend_);
     row(QStringLiteral("Default si&gnature:"), signature_);
     row(QStringLiteral("Default E-Mail &Client:"), reader_, pickReader);
-    row(QStringLiteral("Sound notifi&cation:"), sound_, pickSound, play);
-    row(QStringLiteral("Saved Messages &Directory:"), dwnDir_, pickDwn);
+    row(QStringLiteral("Sound notification:"), sound_, pickSound, play);
+    row(QStringLiteral("Saved Messages Director&y:"), dwnDir_, pickDwn);
     row(QStringLiteral("&Quarantine Directory:"), spamDir_, pickSpam);
     row(QStringLiteral("Dou&ble-click action"), dblClick_, dblButton);
     row(QStringLiteral("Single-clic&k action"), sglClick_, sglButton);

@@ -71,7 +71,7 @@ struct SecurityBox {
         refusedLabel->setWordWrap(true);
         refusedLabel->setTextInteractionFlags(Qt::TextSelectableByMouse |
                                               Qt::TextSelectableByKeyboard);
-        auto* take = new QPushButton(QStringLiteral("Pin &this certificate"), parent);
+        auto* take = new QPushButton(QStringLiteral("Pin t&his certificate"), parent);
         take->setObjectName(QString::fromLatin1(name("TakePin")));
         if (refused.empty()) {
             refusedLabel->setText(QStringLiteral("No certificate was refused."));

@@ -4,7 +4,8 @@
 // images on a light and a dark panel, and the MailBox window (its list, the
 // Find box, the delete box, a dark theme), the saved messages windows and the
 // message viewer (a message with attachments and a winmail.dat, and its
-// source). Runs on a private temporary store and a temporary folder of saved
+// source), and the settings dialog (every page, an Advanced dialog and the
+// time-table editor). Runs on a private temporary store and a temporary folder of saved
 // messages.
 //   INBOXWARDEN_REGISTRY=/tmp/x.db build/dev/tools/screenshots docs/screenshots
 #include "app/mainwnd.h"
@@ -22,6 +23,7 @@
 #include "ui/newmail_popup.h"
 #include "ui/progress.h"
 #include "ui/savedmsgs/savedmsgs_dialogs.h"
+#include "ui/settings/settings_dialog.h"
 #include "ui/viewer/viewer.h"
 #include "ui/viewer/viewer_window.h"
 #include "ui/windows.h"
@@ -34,6 +36,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QStyleFactory>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeView>
@@ -328,53 +331,107 @@ void savedMessagesShots() {
     save(&list, "saved-messages-list.png");
     list.close();
     folders.close();
-    std::string readFile(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
+}
 
-    // A message with an HTML and a plain part, a PDF and a winmail.dat packing
-    // two files, as the viewer shows it and as its source.
-    void viewerShots() {
-        const std::string tnef = readFile(IW_SOURCE_DIR "/tests/message/data/tnef/two-files.tnef");
-        const std::string text =
-            "Received: from mx.work.example; Fri, 14 Mar 2025 09:12:40 +0100\r\n"
-            "From: Ada Moreau <ada@work.example>\r\n"
-            "To: Team <team@work.example>, \"Berg, Jonas\" <jonas@work.example>, "
-            "Priya Nair <priya@partner.example>\r\n"
-            "Cc: Liu Wei <liu@work.example>\r\n"
-            "Subject: Quarterly report, final figures\r\n"
-            "Date: Fri, 14 Mar 2025 09:12:33 +0100\r\n"
-            "MIME-Version: 1.0\r\n"
-            "Content-Type: multipart/mixed; boundary=\"b1\"\r\n\r\n"
-            "--b1\r\nContent-Type: multipart/alternative; boundary=\"b2\"\r\n\r\n"
-            "--b2\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n"
-            "Hello all,\r\n\r\nthe final figures for the quarter are attached; the slides "
-            "from the review\r\nare in the packed attachment. The dashboard is at\r\n"
-            "https://reports.work.example/q3 as usual.\r\n\r\n"
-            "Questions to me or to mailto:finance@work.example before Friday, please.\r\n\r\n"
-            "Regards,\r\nAda\r\n"
-            "--b2\r\nContent-Type: text/html; charset=utf-8\r\n\r\n"
-            "<p>Hello all,</p><p>the final figures are attached.</p>\r\n--b2--\r\n"
-            "--b1\r\nContent-Type: application/pdf; name=\"Q3-figures.pdf\"\r\n"
-            "Content-Disposition: attachment; filename=\"Q3-figures.pdf\"\r\n"
-            "Content-Transfer-Encoding: base64\r\n\r\n" +
-            Base64_Encode("%PDF-1.4 figures") +
-            "\r\n--b1\r\nContent-Type: application/ms-tnef; name=\"winmail.dat\"\r\n"
-            "Content-Disposition: attachment; filename=\"winmail.dat\"\r\n"
-            "Content-Transfer-Encoding: base64\r\n\r\n" +
-            Base64_Encode(tnef) + "\r\n--b1--\r\n";
-        ACCOUNT* work = Account_Get("Work Mail", -1);
-        const MSG_RECORD* record = MsgBox_GetMsg(work->hMsgBox, 0);
-        auto* w = static_cast<ViewerWindow*>(Viewer_Open("Work Mail", text, record));
-        if (!w) return;
-        w->setGeometry(60, 60, 820, 620);
-        save(w, "viewer.png");
-        w->Command(VC_SHOW_SOURCE);
-        save(w, "viewer-source.png");
-        w->close();
-        QApplication::processEvents();
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A message with an HTML and a plain part, a PDF and a winmail.dat packing
+// two files, as the viewer shows it and as its source.
+void viewerShots() {
+    const std::string tnef = readFile(IW_SOURCE_DIR "/tests/message/data/tnef/two-files.tnef");
+    const std::string text =
+        "Received: from mx.work.example; Fri, 14 Mar 2025 09:12:40 +0100\r\n"
+        "From: Ada Moreau <ada@work.example>\r\n"
+        "To: Team <team@work.example>, \"Berg, Jonas\" <jonas@work.example>, "
+        "Priya Nair <priya@partner.example>\r\n"
+        "Cc: Liu Wei <liu@work.example>\r\n"
+        "Subject: Quarterly report, final figures\r\n"
+        "Date: Fri, 14 Mar 2025 09:12:33 +0100\r\n"
+        "MIME-Version: 1.0\r\n"
+        "Content-Type: multipart/mixed; boundary=\"b1\"\r\n\r\n"
+        "--b1\r\nContent-Type: multipart/alternative; boundary=\"b2\"\r\n\r\n"
+        "--b2\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n"
+        "Hello all,\r\n\r\nthe final figures for the quarter are attached; the slides "
+        "from the review\r\nare in the packed attachment. The dashboard is at\r\n"
+        "https://reports.work.example/q3 as usual.\r\n\r\n"
+        "Questions to me or to mailto:finance@work.example before Friday, please.\r\n\r\n"
+        "Regards,\r\nAda\r\n"
+        "--b2\r\nContent-Type: text/html; charset=utf-8\r\n\r\n"
+        "<p>Hello all,</p><p>the final figures are attached.</p>\r\n--b2--\r\n"
+        "--b1\r\nContent-Type: application/pdf; name=\"Q3-figures.pdf\"\r\n"
+        "Content-Disposition: attachment; filename=\"Q3-figures.pdf\"\r\n"
+        "Content-Transfer-Encoding: base64\r\n\r\n" +
+        Base64_Encode("%PDF-1.4 figures") +
+        "\r\n--b1\r\nContent-Type: application/ms-tnef; name=\"winmail.dat\"\r\n"
+        "Content-Disposition: attachment; filename=\"winmail.dat\"\r\n"
+        "Content-Transfer-Encoding: base64\r\n\r\n" +
+        Base64_Encode(tnef) + "\r\n--b1--\r\n";
+    ACCOUNT* work = Account_Get("Work Mail", -1);
+    const MSG_RECORD* record = MsgBox_GetMsg(work->hMsgBox, 0);
+    auto* w = static_cast<ViewerWindow*>(Viewer_Open("Work Mail", text, record));
+    if (!w) return;
+    w->setGeometry(60, 60, 820, 620);
+    save(w, "viewer.png");
+    w->Command(VC_SHOW_SOURCE);
+    save(w, "viewer-source.png");
+    w->close();
+    QApplication::processEvents();
+}
+
+// The settings dialog on the sample accounts: each page, then the modal
+// dialogs its buttons open, shot once they show.
+void settingsShots(QMenu* trayMenu) {
+    ACCOUNT* work = Account_Get("Work Mail", -1);
+    work->FullUserName = "Ada Example";
+    work->Email = "ada@work.example";
+    work->ChkServer = "pop.work.example";
+    work->ChkLogin = "ada";
+    work->ChkPswd = "secret";
+    work->SendServer = "smtp.work.example";
+    work->ChkSecurity = ACCOUNT_SECURITY_TLS;
+    work->ChkPort = 995;
+    work->Signature = "Ada Example\nWork Mail Ltd.";
+    work->UseSchedule = 1;
+    work->Schedule[0] = 0x0001;
+    work->Schedule[9] = 0x0041;
+    std::snprintf(work->StatusText, sizeof work->StatusText, "Pin mismatch, SHA-256 %s",
+                  "3f9a0c6e1b7d24e8a5c1f0b9d8e7a6c5b4a39281706f5e4d3c2b1a0f9e8d7c6b");
+    std::vector<SETTINGS_MENU_ITEM> items;
+    for (QAction* a : trayMenu->actions())
+        if (!a->isSeparator() && !a->menu() && a->data().toInt() > 0)
+            items.push_back(
+                {a->text().section(QLatin1Char('\t'), 0, 0).toStdString(), a->data().toInt()});
+    SettingsDialog d(items);
+    d.resize(900, 640);
+    d.show();
+    d.SelectAccount(2); // Work Mail
+    // The Filters page shows only with the plug-in loaded; shown here all the same.
+    d.Tabs()->setTabVisible(SettingsDialog::PAGE_FILTERS, true);
+    const char* names[] = {"settings-accounts.png", "settings-filters.png",
+                           "settings-connection.png", "settings-update.png", "settings-common.png"};
+    for (int page = 0; page < d.Tabs()->count(); ++page) {
+        if (!d.Tabs()->isTabVisible(page)) continue;
+        d.ShowPage(SettingsDialog::Page(page));
+        save(&d, names[page]);
     }
+    d.ShowPage(SettingsDialog::PAGE_ACCOUNTS);
+    const auto shootModal = [](const char* button, const char* name, QWidget* from) {
+        QTimer::singleShot(300, [name] {
+            if (QWidget* m = QApplication::activeModalWidget()) {
+                save(m, name);
+                static_cast<QDialog*>(m)->reject();
+            }
+        });
+        from->findChild<QPushButton*>(QString::fromLatin1(button))->click();
+    };
+    shootModal("chkAdvanced", "settings-incoming-advanced.png", &d);
+    shootModal("sendAdvanced", "settings-outgoing-advanced.png", &d);
+    shootModal("schedule", "settings-schedule.png", &d);
+    d.hide();
+}
 
 } // namespace
 
@@ -436,6 +493,7 @@ int main(int argc, char** argv) {
     mailboxShots(windows);
     savedMessagesShots();
     viewerShots();
+    settingsShots(wnd.Menu());
     MailCheck_Stop();
     return 0;
 }

@@ -137,12 +137,17 @@ void MainWnd::Command(int id) {
         waitForIdleCheck();
         Timers_KillAll();
         Queue_Clear();
-        openWindow(w);
+        if (!shutdownPending_) openWindow(w);
         // What was queued meanwhile names accounts by index, and the
         // dialog may have renamed (re-sorted) or deleted them.
         Queue_Clear();
         Timers_KillAll();
         settingsOpen_ = false;
+        if (shutdownPending_) {
+            shutdownPending_ = false;
+            requestShutdown();
+            return;
+        }
         HandleMessage(WM_SETTINGS_CHANGED, 0, 0);
         if (_globalInt(GD_ENABLED, 1) != 0) Schedule_Update(SU_START_TIMERS);
         if (!MailCheck_IsRunning()) UpdateSummary(nullptr, nullptr, nullptr);
@@ -213,6 +218,13 @@ void MainWnd::Command(int id) {
 }
 
 void MainWnd::requestShutdown() {
+    // The dialog's loop runs inside the Settings command, which holds
+    // accounts: the dialog is closed unsaved and the command ends first.
+    if (settingsOpen_) {
+        shutdownPending_ = true;
+        if (windows_) windows_->CloseAll();
+        return;
+    }
     if (shutdown_)
         shutdown_();
     else

@@ -228,6 +228,8 @@ void UiWindows::CloseAll() {
         QWidget* modal = QApplication::activeModalWidget();
         if (!modal || !modal->close()) break;
     }
+    // Edits of the settings dialog are dropped, as a Cancel drops them.
+    if (SettingsDialog* d = SettingsDialog_Current()) d->Discard();
     for (QWidget* w : QApplication::topLevelWidgets())
         if (w->isVisible() && w != UiWindows_StatusWindow() && !qobject_cast<QMenu*>(w)) w->close();
 }

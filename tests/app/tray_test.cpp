@@ -309,6 +309,32 @@ TEST_F(TrayWindow, SettingsWaitForTheRunningCheckBeforeRenamingAndDeleting) {
     MailCheck_Init(wnd_.get(), wnd_.get());
 }
 
+// Exit while the dialog is open: the dialog closes unsaved and the
+// shutdown runs once the Settings command has ended.
+TEST_F(TrayWindow, ExitWhileTheSettingsDialogIsOpenClosesItFirst) {
+    UiWindows windows;
+    MainWnd wnd(&windows);
+    int shutdowns = 0;
+    bool openAtShutdown = true;
+    wnd.SetShutdownHandler([&] {
+        ++shutdowns;
+        openAtShutdown = wnd.IsSettingsDialogOpen();
+    });
+    wnd.HandleMessage(WM_LOAD_MESSAGES_FAST, 0, 0);
+    QTimer::singleShot(50, [&] {
+        SettingsDialog* d = SettingsDialog_Current();
+        ASSERT_NE(d, nullptr);
+        d->findChild<QLineEdit*>("email")->setText("edited@example.org");
+        wnd.Command(CMD_EXIT);
+        EXPECT_EQ(shutdowns, 0) << "not inside the dialog's loop";
+    });
+    wnd.Command(CMD_SETTINGS);
+    EXPECT_EQ(shutdowns, 1);
+    EXPECT_FALSE(openAtShutdown);
+    EXPECT_EQ(Account_Get("Alpha", -1)->Email, "");
+    EXPECT_TRUE(boxes_.empty()) << "nothing asked: " << boxes_.front();
+}
+
 TEST_F(TrayWindow, BlinkStoppedOnItsSecondFrameLeavesTheNewMailIcon) {
     wnd_->HandleMessage(WM_LOAD_MESSAGES_FAST, 0, 0);
     wnd_->ShowIcon(ICON_BLINK2);

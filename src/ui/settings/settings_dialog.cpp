@@ -158,6 +158,11 @@ bool SettingsDialog::Cancel() {
     return true;
 }
 
+void SettingsDialog::Discard() {
+    closing_ = true;
+    QDialog::reject();
+}
+
 void SettingsDialog::reject() {
     Cancel();
 }

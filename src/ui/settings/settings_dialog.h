@@ -41,6 +41,8 @@ class SettingsDialog final : public QDialog {
     // Cancel (also closing the window): the account in the editor is
     // offered for saving first; Cancel there keeps the dialog open.
     bool Cancel();
+    // Closes without applying or asking anything (shutdown).
+    void Discard();
     // Whether another profile was activated from the dialog.
     bool ProfileSwitched() const { return profileSwitched_; }
 

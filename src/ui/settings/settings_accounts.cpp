@@ -127,6 +127,8 @@ AccountsPage::AccountsPage(QWidget* parent) : QWidget(parent) {
     inAdvanced->setAccessibleName(QStringLiteral("Incoming server advanced settings"));
     auto* inForm = new QGridLayout(in);
     inForm->addWidget(SettingsLabel(QStringLiteral("Ser&ver:"), chkServer_, in), 0, 0);
+    // Two fields are labelled "Server": a screen reader tells them apart.
+    chkServer_->setAccessibleName(QStringLiteral("Incoming server"));
     inForm->addWidget(chkServer_, 0, 1, 1, 2);
     inForm->addWidget(SettingsLabel(QStringLiteral("&Login name:"), chkLogin_, in), 1, 0);
     inForm->addWidget(chkLogin_, 1, 1, 1, 2);
@@ -143,6 +145,7 @@ AccountsPage::AccountsPage(QWidget* parent) : QWidget(parent) {
     outAdvanced->setAccessibleName(QStringLiteral("Outgoing server advanced settings"));
     auto* outForm = new QHBoxLayout(out);
     outForm->addWidget(SettingsLabel(QStringLiteral("Server:"), sendServer_, out));
+    sendServer_->setAccessibleName(QStringLiteral("Outgoing server"));
     outForm->addWidget(sendServer_, 1);
     outForm->addWidget(outAdvanced);
 

@@ -108,7 +108,7 @@ TEST_F(SettingsDialogTest, TopLevelAndNotModal) {
         tabs << dialog_->Tabs()->tabText(i);
     EXPECT_EQ(tabs.join(','), "Accounts,Filters,Connection,Auto Update,Common");
     // Every field a label names is named for screen readers too.
-    EXPECT_EQ(field("chkServer")->accessibleName(), "Server");
+    EXPECT_EQ(field("chkServer")->accessibleName(), "Incoming server");
     EXPECT_EQ(field("accountName")->accessibleName(), "Account name");
 }
 

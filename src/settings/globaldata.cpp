@@ -279,6 +279,10 @@ void GlobalData_SetManageLogon(bool manage) {
     g_manageLogon = manage;
 }
 
+bool GlobalData_ManagesLogon() {
+    return g_manageLogon;
+}
+
 uint32_t GlobalData_GetParam(int number, intptr_t* value) {
     if (!value) return ERR_BADARG;
     *value = 0;

@@ -204,6 +204,7 @@ uint32_t GlobalData_SetOptionText(std::string_view name, std::string_view value)
 // Whether GlobalData_Save keeps the logon entry in step with StartOnLogon.
 // Only a run on the default profile manages it; off by default.
 void GlobalData_SetManageLogon(bool manage);
+bool GlobalData_ManagesLogon();
 
 // The check interval of an account's timer in milliseconds: `minutes` <= 1
 // counts as 10, computed in 64 bits and capped at INT_MAX.

@@ -385,6 +385,8 @@ CommonPage::CommonPage(std::vector<SETTINGS_MENU_ITEM> menuItems, QWidget* paren
     startChoices(f.checkOnStart != 0);
     connect(checkOnStart_, &QCheckBox::toggled, this, startChoices);
     logon_ = check(this, QStringLiteral("Start on &Windows logon"), "startOnLogon", f.startOnLogon);
+    // Only a run that keeps the start-up entry in step can promise it.
+    logon_->setEnabled(GlobalData_ManagesLogon());
     progress_ = check(this, QStringLiteral("Show check mail prog&ress"), "showProgressWindow",
                       f.showProgressWindow);
     sndSync_ = check(this, QStringLiteral("&Play all sounds synchronously"), "sndSync", f.sndSync);

@@ -318,6 +318,7 @@ TEST_F(SettingsDialogTest, CommonPageStoresEveryControlOnOk) {
     GlobalData_GetRecord()->NewMailVisual = 0;
     open();
     EXPECT_TRUE(find<QRadioButton>("newMailVisual2")->isChecked()) << "0 shows as 2";
+    EXPECT_FALSE(find<QCheckBox>("startOnLogon")->isEnabled()) << "the entry is not managed";
     struct Flag {
         const char* control;
         uint8_t GLOBAL_DATA::*value;

@@ -26,6 +26,8 @@
 #include <QVBoxLayout>
 #include <QWidget>
 
+#include <atomic>
+
 namespace {
 
 const char* _title(APP_WINDOW w) {
@@ -102,6 +104,7 @@ class StatusPanel : public QWidget {
 QPointer<StatusPanel> g_status;
 bool g_statusShownOnce = false;
 QPointer<QWidget> g_boxOwner;
+std::atomic<bool> g_settingsOpen{false}; // IsOpen may be asked from any thread
 
 } // namespace
 
@@ -141,7 +144,10 @@ std::vector<SETTINGS_MENU_ITEM> UiWindows::trayCommands() const {
 // After OK the profile file is written at once: it is the true store, and
 // a crash before shutdown must not lose what the user just saved.
 void UiWindows::runSettings() {
-    if (!SettingsDialog_Run(g_boxOwner, trayCommands())) return;
+    g_settingsOpen = true;
+    const bool ok = SettingsDialog_Run(g_boxOwner, trayCommands());
+    g_settingsOpen = false;
+    if (!ok) return;
     NOTICES notices;
     if (!Settings_ExportToFile(0, &notices))
         DebugLog_Write("Settings: the profile was not written after OK\n");
@@ -177,7 +183,7 @@ void UiWindows::Open(APP_WINDOW w) {
 }
 
 bool UiWindows::IsOpen(APP_WINDOW w) {
-    if (w == APP_WINDOW::Settings) return SettingsDialog_Current() != nullptr;
+    if (w == APP_WINDOW::Settings) return g_settingsOpen;
     return w == APP_WINDOW::MailBox && MailBox_IsOpen();
 }
 

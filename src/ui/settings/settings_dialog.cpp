@@ -197,8 +197,10 @@ SettingsDialog* SettingsDialog_Current() {
 }
 
 bool SettingsDialog_Run(QWidget* owner, std::vector<SETTINGS_MENU_ITEM> menuItems) {
-    UiBoxOwner boxes(owner);
+    UiBoxOwner outer(owner);
     auto* dialog = new SettingsDialog(std::move(menuItems));
+    // Its questions and messages come up in front of it.
+    UiBoxOwner boxes(dialog);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     g_current = dialog;
     QEventLoop loop;

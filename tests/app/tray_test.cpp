@@ -23,6 +23,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <thread>
@@ -238,6 +239,19 @@ TEST_F(TrayWindow, ShowMailBoxesOpensTheOneWindowThatTheWorkersCallsReach) {
     EXPECT_TRUE(boxes_.empty()) << boxes_.front();
 }
 
+// Runs `fn` once the settings dialog the next Command opens is shown.
+static void whenSettingsOpen(std::function<void(SettingsDialog*)> fn) {
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, [poll, fn] {
+        if (SettingsDialog* d = SettingsDialog_Current(); d && d->isVisible()) {
+            poll->stop();
+            poll->deleteLater();
+            fn(d);
+        }
+    });
+    poll->start(20);
+}
+
 // The Settings command while a check of the account runs: the dialog opens
 // once the worker has ended, refuses checks and a second dialog while it
 // is open, and its rename and delete find no worker holding the account.
@@ -275,9 +289,7 @@ TEST_F(TrayWindow, SettingsWaitForTheRunningCheckBeforeRenamingAndDeleting) {
     ASSERT_TRUE(MailCheck_IsRunning());
 
     bool ranWhileOpen = false;
-    QTimer::singleShot(50, [&] {
-        SettingsDialog* d = SettingsDialog_Current();
-        ASSERT_NE(d, nullptr);
+    whenSettingsOpen([&](SettingsDialog* d) {
         ranWhileOpen = MailCheck_IsRunning() != 0;
         EXPECT_TRUE(wnd.IsSettingsDialogOpen());
         wnd.Command(CMD_SETTINGS); // to the front, no second dialog
@@ -321,9 +333,7 @@ TEST_F(TrayWindow, ExitWhileTheSettingsDialogIsOpenClosesItFirst) {
         openAtShutdown = wnd.IsSettingsDialogOpen();
     });
     wnd.HandleMessage(WM_LOAD_MESSAGES_FAST, 0, 0);
-    QTimer::singleShot(50, [&] {
-        SettingsDialog* d = SettingsDialog_Current();
-        ASSERT_NE(d, nullptr);
+    whenSettingsOpen([&](SettingsDialog* d) {
         d->findChild<QLineEdit*>("email")->setText("edited@example.org");
         wnd.Command(CMD_EXIT);
         EXPECT_EQ(shutdowns, 0) << "not inside the dialog's loop";

@@ -291,6 +291,8 @@ TEST_F(TrayWindow, SettingsWaitForTheRunningCheckBeforeRenamingAndDeleting) {
     bool ranWhileOpen = false;
     whenSettingsOpen([&](SettingsDialog* d) {
         ranWhileOpen = MailCheck_IsRunning() != 0;
+        // Cancelled, not waited out until the server gave up.
+        EXPECT_STREQ(Account_Get("Alpha", -1)->StatusText, "Operation canceled");
         EXPECT_TRUE(wnd.IsSettingsDialogOpen());
         wnd.Command(CMD_SETTINGS); // to the front, no second dialog
         EXPECT_EQ(SettingsDialog_Current(), d);

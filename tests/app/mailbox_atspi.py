@@ -133,7 +133,8 @@ def rows(args):
 def keys(args):
     title = args[0]
     # Without a window manager a closed window leaves the keyboard nowhere.
-    subprocess.run(["xdotool", "search", "--name", "^%s$" % re.escape(title), "windowfocus"],
+    subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^%s$" % re.escape(title),
+                    "windowfocus"],
                    stdin=subprocess.DEVNULL, timeout=LIMIT)
 
     def focused(seen):
@@ -173,13 +174,19 @@ def menu(args):
         pyatspi.Registry.stop()
         return False
 
+    def open_menu():
+        state["opening"] = time.monotonic()
+        if how == "key":
+            key(opener[0])
+        else:
+            subprocess.run(opener, stdin=subprocess.DEVNULL, timeout=LIMIT)
+
     def tick():
         if not state["started"]:
             state["started"] = True
-            if how == "key":
-                key(opener[0])
-            else:
-                subprocess.run(opener, stdin=subprocess.DEVNULL, timeout=LIMIT)
+            open_menu()
+        elif not state["opened"] and time.monotonic() - state["opening"] > 5:
+            open_menu()  # a busy machine lost the first press: once more
         elif not state["opened"] or len(heard) < state["sent"]:
             pass  # the menu or the last step has not been heard yet
         elif heard and heard[-1] == path[state["level"]]:
@@ -220,6 +227,23 @@ def window(title):
     return None
 
 
+def find_in_windows(title, pred):
+    """The first accessible for which pred holds in any top-level window of
+    that title (several, shown or not, may carry the program's name)."""
+    desktop = pyatspi.Registry.getDesktop(0)
+    for i in range(desktop.childCount):
+        app = desktop.getChildAtIndex(i)
+        if app is None or app.name != "Inboxwarden":
+            continue
+        for j in range(app.childCount):
+            frame = app.getChildAtIndex(j)
+            if frame is not None and frame.name == title:
+                hit = find(frame, pred)
+                if hit is not None:
+                    return hit
+    return None
+
+
 def focus(args):
     """Moves the keyboard focus with KEY (a mnemonic) as a user does, once
     the window is there, and waits until the control named NAME has it."""
@@ -227,8 +251,8 @@ def focus(args):
     state = {"pressed": False}
 
     def focused(seen):
-        control = find(window(title),
-                       lambda a: a.name == name and a.getRole() != pyatspi.ROLE_LABEL)
+        control = find_in_windows(
+            title, lambda a: a.name == name and a.getRole() != pyatspi.ROLE_LABEL)
         if control is None:
             return None
         if control.getState().contains(pyatspi.STATE_FOCUSED):
@@ -238,7 +262,7 @@ def focus(args):
             state["pressed"] = True
             # Without a window manager nothing else sends the keyboard to
             # the window.
-            subprocess.run(["xdotool", "search", "--name", "^%s$" % re.escape(title),
+            subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^%s$" % re.escape(title),
                             "windowfocus", "--sync"], stdin=subprocess.DEVNULL, timeout=LIMIT)
             subprocess.run(["xdotool", "key", key], check=True, stdin=subprocess.DEVNULL,
                            timeout=LIMIT)
@@ -257,17 +281,7 @@ def label(args):
                 return False
             labels.append(a.name)
             return pattern.search(a.name or "") is not None
-        hit = None
-        desktop = pyatspi.Registry.getDesktop(0)
-        for i in range(desktop.childCount):
-            app = desktop.getChildAtIndex(i)
-            if app is None or app.name != "Inboxwarden":
-                continue
-            # Several top-level windows may carry the program's name.
-            for j in range(app.childCount):
-                frame = app.getChildAtIndex(j)
-                if hit is None and frame is not None and frame.name == title:
-                    hit = find(frame, matches)
+        hit = find_in_windows(title, matches)
         if hit is None:
             seen["last"] = "the labels %s" % labels
             return None

@@ -5,8 +5,10 @@
 // Find box, the delete box, a dark theme), the saved messages windows and the
 // message viewer (a message with attachments and a winmail.dat, and its
 // source), the filter rule editor, the address book picker, the password
-// prompt, the about box and the profiles dialog. Runs on a private temporary
-// store, a temporary folder of saved messages and a contacts file of its own.
+// prompt, the about box, the profiles dialog and the settings dialog (every
+// page, the Advanced dialogs and the time-table editor). Runs on a private
+// temporary store, a temporary folder of saved messages and a contacts file
+// of its own.
 //   INBOXWARDEN_REGISTRY=/tmp/x.db build/dev/tools/screenshots docs/screenshots
 #include "app/mainwnd.h"
 #include "app/tray.h"
@@ -31,6 +33,7 @@
 #include "ui/profiles/profiles_dialog.h"
 #include "ui/progress.h"
 #include "ui/savedmsgs/savedmsgs_dialogs.h"
+#include "ui/settings/settings_dialog.h"
 #include "ui/viewer/viewer.h"
 #include "ui/viewer/viewer_window.h"
 #include "ui/windows.h"
@@ -44,6 +47,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QStyleFactory>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeView>
@@ -525,6 +529,58 @@ void composeShots(const std::string& text) {
     QApplication::processEvents();
 }
 
+// The settings dialog on the sample accounts: each page, then the modal
+// dialogs its buttons open, shot once they show.
+void settingsShots(QMenu* trayMenu) {
+    ACCOUNT* work = Account_Get("Work Mail", -1);
+    work->FullUserName = "Ada Example";
+    work->Email = "ada@work.example";
+    work->ChkServer = "pop.work.example";
+    work->ChkLogin = "ada";
+    work->ChkPswd = "secret";
+    work->SendServer = "smtp.work.example";
+    work->ChkSecurity = ACCOUNT_SECURITY_TLS;
+    work->ChkPort = 995;
+    work->Signature = "Ada Example\nWork Mail Ltd.";
+    work->UseSchedule = 1;
+    work->Schedule[0] = 0x0001;
+    work->Schedule[9] = 0x0041;
+    std::snprintf(work->StatusText, sizeof work->StatusText, "Pin mismatch, SHA-256 %s",
+                  "3f9a0c6e1b7d24e8a5c1f0b9d8e7a6c5b4a39281706f5e4d3c2b1a0f9e8d7c6b");
+    std::vector<SETTINGS_MENU_ITEM> items;
+    for (QAction* a : trayMenu->actions())
+        if (!a->isSeparator() && !a->menu() && a->data().toInt() > 0)
+            items.push_back(
+                {a->text().section(QLatin1Char('\t'), 0, 0).toStdString(), a->data().toInt()});
+    SettingsDialog d(items);
+    d.resize(900, 640);
+    d.show();
+    d.SelectAccount(2); // Work Mail
+    // The Filters page shows only with the plug-in loaded; shown here all the same.
+    d.Tabs()->setTabVisible(SettingsDialog::PAGE_FILTERS, true);
+    const char* names[] = {"settings-accounts.png", "settings-filters.png",
+                           "settings-connection.png", "settings-update.png", "settings-common.png"};
+    for (int page = 0; page < d.Tabs()->count(); ++page) {
+        if (!d.Tabs()->isTabVisible(page)) continue;
+        d.ShowPage(SettingsDialog::Page(page));
+        save(&d, names[page]);
+    }
+    d.ShowPage(SettingsDialog::PAGE_ACCOUNTS);
+    const auto shootModal = [](const char* button, const char* name, QWidget* from) {
+        QTimer::singleShot(300, [name] {
+            if (QWidget* m = QApplication::activeModalWidget()) {
+                save(m, name);
+                static_cast<QDialog*>(m)->reject();
+            }
+        });
+        from->findChild<QPushButton*>(QString::fromLatin1(button))->click();
+    };
+    shootModal("chkAdvanced", "settings-incoming-advanced.png", &d);
+    shootModal("sendAdvanced", "settings-outgoing-advanced.png", &d);
+    shootModal("schedule", "settings-schedule.png", &d);
+    d.hide();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -588,6 +644,7 @@ int main(int argc, char** argv) {
     filterEditorShot();
     addressBookShot();
     promptShots();
+    settingsShots(wnd.Menu());
     MailCheck_Stop();
     profilesShots();
     return 0;

@@ -28,6 +28,7 @@
 #include <QDBusConnection>
 #include <QDBusServiceWatcher>
 #include <QDialog>
+#include <QFileDialog>
 #include <QIcon>
 #include <QNetworkInformation>
 #include <QSocketNotifier>
@@ -212,6 +213,17 @@ int App_Initialize(const std::string& profile, int recovery, const std::string& 
         return answer == UM_IDYES  ? SETTINGS_YES
                : answer == UM_IDNO ? SETTINGS_NO
                                    : SETTINGS_CANCEL;
+    });
+    // A save that failed at shutdown offers another file before the tree
+    // is kept as the only copy.
+    Settings_SetExportPicker([](std::string* path) {
+        if (std::getenv("INBOXWARDEN_NO_BOXES") || QCoreApplication::closingDown()) return false;
+        const QString chosen = QFileDialog::getSaveFileName(
+            nullptr, QStringLiteral("Export Settings"), QString::fromStdString(*path),
+            QStringLiteral("Inboxwarden profiles (*.iwpf);;All files (*)"));
+        if (chosen.isEmpty()) return false;
+        *path = chosen.toStdString();
+        return true;
     });
     SETTINGS_START start;
     const uint32_t rc = Settings_Start(profile, recovery, &start);

@@ -23,6 +23,10 @@ int main(int argc, char** argv) {
         return w && w->IsComposeOpen();
     };
     hooks.smtpServer = [] { return App_SmtpServer(); };
+    hooks.trayMenu = []() -> QMenu* {
+        MainWnd* w = MainWnd::Instance();
+        return w ? w->Menu() : nullptr;
+    };
     windows.SetAppHooks(std::move(hooks));
     Progress_SetAbortHandler([](uint32_t code) { MailCheck_Abort(code); });
     NEWMAIL_ACTIONS actions;

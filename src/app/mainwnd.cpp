@@ -125,12 +125,31 @@ void MainWnd::Command(int id) {
             openWindow(w);
             return;
         }
-        // The dialog may change or delete accounts the worker holds.
+        // One of the two at a time: the open one (or the wait before it)
+        // answers a second request.
+        if (settingsOpen_) {
+            BringSettingsDialogToFront();
+            return;
+        }
+        // The dialog may change or delete accounts the worker holds: it
+        // opens once the worker has ended, and no check starts meanwhile.
         settingsOpen_ = true;
         waitForIdleCheck();
-        openWindow(w);
+        Timers_KillAll();
+        Queue_Clear();
+        if (!shutdownPending_) openWindow(w);
+        // What was queued meanwhile names accounts by index, and the
+        // dialog may have renamed (re-sorted) or deleted them.
+        Queue_Clear();
+        Timers_KillAll();
         settingsOpen_ = false;
-        MenuRefresh();
+        if (shutdownPending_) {
+            shutdownPending_ = false;
+            requestShutdown();
+            return;
+        }
+        HandleMessage(WM_SETTINGS_CHANGED, 0, 0);
+        if (_globalInt(GD_ENABLED, 1) != 0) Schedule_Update(SU_START_TIMERS);
         if (!MailCheck_IsRunning()) UpdateSummary(nullptr, nullptr, nullptr);
         return;
     }
@@ -199,6 +218,13 @@ void MainWnd::Command(int id) {
 }
 
 void MainWnd::requestShutdown() {
+    // The dialog's loop runs inside the Settings command, which holds
+    // accounts: the dialog is closed unsaved and the command ends first.
+    if (settingsOpen_) {
+        shutdownPending_ = true;
+        if (windows_) windows_->CloseAll();
+        return;
+    }
     if (shutdown_)
         shutdown_();
     else
@@ -228,6 +254,9 @@ void MainWnd::checkCmd() {
 void MainWnd::waitForIdleCheck() {
     std::unique_ptr<QProgressDialog> note;
     MailCheck_WaitIdle([&](int64_t waitedMs) {
+        // A cancel that reaches a worker before it has set up its run is
+        // cleared by that set-up: say it again until the worker hears it.
+        MailCheck_Abort(ERR_CANCELLED);
         if (!note && waitedMs >= 300) {
             note = std::make_unique<QProgressDialog>(QStringLiteral("Cancelling the check\u2026"),
                                                      QString(), 0, 0);

@@ -148,6 +148,7 @@ class MainWnd final : public QObject, public ENGINE_UI, public ENGINE_TIMERS {
     int animFrame_ = 120;
     bool loaded_ = false;
     bool quitWithoutSaving_ = false;
+    bool shutdownPending_ = false; // asked while the settings dialog was open
     bool aboutOpen_ = false;
     bool cancelEnabled_ = false;
     bool trayWanted_ = false;

@@ -78,9 +78,18 @@ void MainWnd::UnblockWorker(bool on) {
 }
 
 void MainWnd::BringSettingsDialogToFront() {
-    if (QWidget* w = QApplication::activeModalWidget()) {
-        w->raise();
-        w->activateWindow();
+    QApplication::beep();
+    QWidget* dialog = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible() && (w->objectName() == QLatin1String("settingsDialog") ||
+                               w->objectName() == QLatin1String("profilesDialog")))
+            dialog = w;
+    // A box the dialog asks comes first.
+    if (QWidget* modal = QApplication::activeModalWidget()) dialog = modal;
+    if (dialog) {
+        dialog->showNormal();
+        dialog->raise();
+        dialog->activateWindow();
     }
 }
 

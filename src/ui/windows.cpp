@@ -3,7 +3,9 @@
 #include "common/status.h"
 #include "engine/mailsend.h"
 #include "message/savedfile.h"
+#include "platform/log.h"
 #include "platform/user_message.h"
+#include "settings/settings.h"
 #include "ui/about_box.h"
 #include "ui/compose/compose_window.h"
 #include "ui/mailbox/mailbox_window.h"
@@ -13,6 +15,7 @@
 #include "ui/progress.h"
 #include "ui/qtext.h"
 #include "ui/savedmsgs/savedmsgs_window.h"
+#include "ui/settings/settings_dialog.h"
 #include "ui/viewer/viewer.h"
 
 #include <QApplication>
@@ -25,6 +28,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <QWidget>
+
+#include <atomic>
 
 namespace {
 
@@ -102,6 +107,7 @@ class StatusPanel : public QWidget {
 QPointer<StatusPanel> g_status;
 bool g_statusShownOnce = false;
 QPointer<QWidget> g_boxOwner;
+std::atomic<bool> g_settingsOpen{false}; // IsOpen may be asked from any thread
 
 } // namespace
 
@@ -127,7 +133,32 @@ UiBoxOwner::~UiBoxOwner() {
 
 bool UiWindows::Has(APP_WINDOW w) {
     return w == APP_WINDOW::MailBox || w == APP_WINDOW::SavedMessages || w == APP_WINDOW::About ||
-           w == APP_WINDOW::Profiles || w == APP_WINDOW::Compose;
+           w == APP_WINDOW::Settings || w == APP_WINDOW::Profiles || w == APP_WINDOW::Compose;
+}
+
+// The tray's commands, for the Common page's click choices.
+std::vector<SETTINGS_MENU_ITEM> UiWindows::trayCommands() const {
+    std::vector<SETTINGS_MENU_ITEM> out;
+    QMenu* menu = hooks_.trayMenu ? hooks_.trayMenu() : nullptr;
+    if (!menu) return out;
+    for (QAction* a : menu->actions())
+        if (!a->isSeparator() && !a->menu() && a->data().toInt() > 0)
+            out.push_back(
+                {a->text().section(QLatin1Char('\t'), 0, 0).toStdString(), a->data().toInt()});
+    return out;
+}
+
+// After OK the profile file is written at once: it is the true store, and
+// a crash before shutdown must not lose what the user just saved.
+void UiWindows::runSettings() {
+    g_settingsOpen = true;
+    const bool ok = SettingsDialog_Run(g_boxOwner, trayCommands());
+    g_settingsOpen = false;
+    if (!ok) return;
+    NOTICES notices;
+    if (!Settings_ExportToFile(0, &notices))
+        DebugLog_Write("Settings: the profile was not written after OK\n");
+    UserMsg_ShowNotices(notices);
 }
 
 void UiWindows::Open(APP_WINDOW w) {
@@ -150,6 +181,10 @@ void UiWindows::Open(APP_WINDOW w) {
         AboutBox_Run(g_boxOwner);
         return;
     }
+    if (w == APP_WINDOW::Settings) {
+        runSettings();
+        return;
+    }
     if (w == APP_WINDOW::Profiles) {
         ProfilesDialog_Run(g_boxOwner);
         return;
@@ -164,6 +199,7 @@ void UiWindows::Open(APP_WINDOW w) {
 
 bool UiWindows::IsOpen(APP_WINDOW w) {
     if (w == APP_WINDOW::Compose) return Compose_Count() > 0;
+    if (w == APP_WINDOW::Settings) return g_settingsOpen;
     return w == APP_WINDOW::MailBox && MailBox_IsOpen();
 }
 
@@ -231,6 +267,8 @@ void UiWindows::CloseAll() {
         QWidget* modal = QApplication::activeModalWidget();
         if (!modal || !modal->close()) break;
     }
+    // Edits of the settings dialog are dropped, as a Cancel drops them.
+    if (SettingsDialog* d = SettingsDialog_Current()) d->Discard();
     for (QWidget* w : QApplication::topLevelWidgets())
         if (w->isVisible() && w != UiWindows_StatusWindow() && !qobject_cast<QMenu*>(w)) w->close();
 }

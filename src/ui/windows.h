@@ -4,11 +4,13 @@
 #pragma once
 
 #include "ui/app_windows.h"
+#include "ui/settings/settings_dialog.h"
 
 #include <QPointer>
 #include <QWidget>
 
 #include <functional>
+#include <vector>
 
 // What the windows need of the tray program around them (installed by the
 // program; empty members do nothing).
@@ -26,6 +28,8 @@ struct UI_APP_HOOKS {
     std::function<bool()> composeOpen;
     // The start-up's "/smtp:" server (empty: none).
     std::function<std::string()> smtpServer;
+    // The tray menu (its commands carry their number as data).
+    std::function<QMenu*()> trayMenu;
 };
 
 class UiWindows final : public APP_WINDOWS {
@@ -55,6 +59,9 @@ class UiWindows final : public APP_WINDOWS {
     void StatusWindow(StatusMode mode, int icon, const std::string& tip, QMenu* menu) override;
 
   private:
+    std::vector<SETTINGS_MENU_ITEM> trayCommands() const;
+    void runSettings();
+
     UI_APP_HOOKS hooks_;
 };
 

@@ -5,6 +5,7 @@ usage: mailbox_atspi.py rows TITLE [--count N] [--selected I,J]
        mailbox_atspi.py keys TITLE KEY...
        mailbox_atspi.py menu ITEM STEP_KEY key KEY | run PROGRAM ARG...
        mailbox_atspi.py focus TITLE NAME KEY
+       mailbox_atspi.py label TITLE REGEX
        mailbox_atspi.py uidl PORT USER      (password in $IW_POP3_PASSWORD)
 
 rows   waits for the window titled TITLE of the application "Inboxwarden"
@@ -15,9 +16,12 @@ keys   waits until the list of that window has the keyboard focus, then
        types the keys with xdotool.
 menu   opens a menu with KEY, or by running PROGRAM, then types STEP_KEY
        until the menu item that has the focus is ITEM (as a screen reader
-       hears each one), then Return.
+       hears each one), then Return. "A > B" walks to A, opens its submenu
+       with Right and walks on to B.
 focus  types KEY (a mnemonic) in the window titled TITLE and waits until
        the control named NAME has the keyboard focus.
+label  waits until the window titled TITLE has a label whose text matches
+       REGEX, and prints the text.
 uidl   the POP3 server's unique ids, one a line (poplib: a plain client).
 
 Every wait ends after $IW_ATSPI_TIMEOUT seconds (default 30) with exit 1
@@ -129,7 +133,8 @@ def rows(args):
 def keys(args):
     title = args[0]
     # Without a window manager a closed window leaves the keyboard nowhere.
-    subprocess.run(["xdotool", "search", "--name", "^%s$" % re.escape(title), "windowfocus"],
+    subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^%s$" % re.escape(title),
+                    "windowfocus"],
                    stdin=subprocess.DEVNULL, timeout=LIMIT)
 
     def focused(seen):
@@ -143,9 +148,9 @@ def keys(args):
 def menu(args):
     """Walks a menu with the keyboard as a screen reader user does: each
     step key moves the focus to an item, whose name the reader says."""
-    item, step_key, how, opener = args[0], args[1], args[2], args[3:]
+    path, step_key, how, opener = args[0].split(" > "), args[1], args[2], args[3:]
     heard = []
-    state = {"opened": False, "sent": 0, "started": False, "error": None}
+    state = {"opened": False, "sent": 0, "started": False, "error": None, "level": 0}
 
     def on_event(event):
         try:
@@ -169,20 +174,31 @@ def menu(args):
         pyatspi.Registry.stop()
         return False
 
+    def open_menu():
+        state["opening"] = time.monotonic()
+        if how == "key":
+            key(opener[0])
+        else:
+            subprocess.run(opener, stdin=subprocess.DEVNULL, timeout=LIMIT)
+
     def tick():
         if not state["started"]:
             state["started"] = True
-            if how == "key":
-                key(opener[0])
-            else:
-                subprocess.run(opener, stdin=subprocess.DEVNULL, timeout=LIMIT)
+            open_menu()
+        elif not state["opened"] and time.monotonic() - state["opening"] > 5:
+            open_menu()  # a busy machine lost the first press: once more
         elif not state["opened"] or len(heard) < state["sent"]:
             pass  # the menu or the last step has not been heard yet
-        elif heard and heard[-1] == item:
-            key("Return")
-            return stop()
-        elif state["sent"] > 40:
-            return stop("no item \"%s\" in the menu; heard %s" % (item, heard))
+        elif heard and heard[-1] == path[state["level"]]:
+            if state["level"] == len(path) - 1:
+                key("Return")
+                return stop()
+            # Into the submenu: its first item is heard next.
+            state["level"] += 1
+            state["sent"] = len(heard) + 1
+            key("Right")
+        elif len(heard) > 60:
+            return stop("no item \"%s\" in the menu; heard %s" % (args[0], heard))
         else:
             key(step_key)
             state["sent"] += 1
@@ -211,6 +227,23 @@ def window(title):
     return None
 
 
+def find_in_windows(title, pred):
+    """The first accessible for which pred holds in any top-level window of
+    that title (several, shown or not, may carry the program's name)."""
+    desktop = pyatspi.Registry.getDesktop(0)
+    for i in range(desktop.childCount):
+        app = desktop.getChildAtIndex(i)
+        if app is None or app.name != "Inboxwarden":
+            continue
+        for j in range(app.childCount):
+            frame = app.getChildAtIndex(j)
+            if frame is not None and frame.name == title:
+                hit = find(frame, pred)
+                if hit is not None:
+                    return hit
+    return None
+
+
 def focus(args):
     """Moves the keyboard focus with KEY (a mnemonic) as a user does, once
     the window is there, and waits until the control named NAME has it."""
@@ -218,8 +251,8 @@ def focus(args):
     state = {"pressed": False}
 
     def focused(seen):
-        control = find(window(title),
-                       lambda a: a.name == name and a.getRole() != pyatspi.ROLE_LABEL)
+        control = find_in_windows(
+            title, lambda a: a.name == name and a.getRole() != pyatspi.ROLE_LABEL)
         if control is None:
             return None
         if control.getState().contains(pyatspi.STATE_FOCUSED):
@@ -229,12 +262,31 @@ def focus(args):
             state["pressed"] = True
             # Without a window manager nothing else sends the keyboard to
             # the window.
-            subprocess.run(["xdotool", "search", "--name", "^%s$" % re.escape(title),
+            subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^%s$" % re.escape(title),
                             "windowfocus", "--sync"], stdin=subprocess.DEVNULL, timeout=LIMIT)
             subprocess.run(["xdotool", "key", key], check=True, stdin=subprocess.DEVNULL,
                            timeout=LIMIT)
         return None
     poll("keyboard focus on \"%s\" in \"%s\"" % (name, title), focused)
+
+
+def label(args):
+    title, pattern = args[0], re.compile(args[1])
+
+    def probe(seen):
+        labels = []
+
+        def matches(a):
+            if a.getRole() != pyatspi.ROLE_LABEL:
+                return False
+            labels.append(a.name)
+            return pattern.search(a.name or "") is not None
+        hit = find_in_windows(title, matches)
+        if hit is None:
+            seen["last"] = "the labels %s" % labels
+            return None
+        return hit.name
+    print(poll("a label matching \"%s\" in \"%s\"" % (args[1], title), probe))
 
 
 def uidl(args):
@@ -248,6 +300,6 @@ def uidl(args):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) < 3 or sys.argv[1] not in ("rows", "keys", "menu", "focus", "uidl"):
+    if len(sys.argv) < 3 or sys.argv[1] not in ("rows", "keys", "menu", "focus", "label", "uidl"):
         fail("usage: see the top of this file")
     globals()[sys.argv[1]](sys.argv[2:])

@@ -654,4 +654,69 @@ TEST_F(MailBoxOnDesktop, AReplyFromTheMailBoxReachesTheSmtpServerQuoted) {
     quitProgram();
 }
 
+// An account set up in the settings dialog from the keyboard alone, on a
+// desktop without a tray (the status window stands in for the icon and
+// shows the tooltip's text): saved, written to the profile, checked from
+// the menu, and its messages counted.
+TEST_F(MailBoxOnDesktop, AnAccountAddedInTheSettingsDialogIsCheckedFromTheMenu) {
+    stop(tray_);
+    const iwtest::Credentials& user = peers().user();
+    peers().SeedMessages(user.name, {serverMessages()[0], serverMessages()[1]});
+    startProgram();
+    ASSERT_FALSE(HasFatalFailure());
+    // The status window's "Menu" button, from the keyboard, once the
+    // window has it.
+    const auto fromMenu = [&](const std::string& item) {
+        // The window may still look focused to AT-SPI after another one
+        // closed (no window manager): the keyboard is sent to it again.
+        return atspi({"focus", "Inboxwarden", "Menu", "Tab"}) &&
+               atspi({"menu", item, "Down", "run", "sh", "-c",
+                      "xdotool search --onlyvisible --name '^Inboxwarden$' windowfocus --sync "
+                      "key alt+m"});
+    };
+    ASSERT_TRUE(windowShown("Inboxwarden")) << debugLog();
+    ASSERT_TRUE(fromMenu("Settings..."));
+    const std::string settings = "Settings: Inboxwarden";
+    ASSERT_TRUE(windowShown(settings)) << debugLog();
+
+    const auto typeInto = [&](const std::string& window, const char* name, const char* key,
+                              const std::string& text) {
+        ASSERT_TRUE(atspi({"focus", window, name, key}));
+        ASSERT_EQ(run({"xdotool", "key", "ctrl+a"}, 30s), 0);
+        ASSERT_EQ(run({"xdotool", "type", "--delay", "20", text}, 30s), 0);
+    };
+    ASSERT_TRUE(atspi({"focus", settings, "Account name", "alt+n"})); // New
+    ASSERT_EQ(run({"xdotool", "type", "--delay", "20", kAccount}, 30s), 0);
+    typeInto(settings, "Incoming server", "alt+v", "127.0.0.1");
+    typeInto(settings, "Login name", "alt+l", user.name);
+    typeInto(settings, "Password", "alt+w", user.password);
+    ASSERT_EQ(run({"xdotool", "key", "alt+c"}, 30s), 0); // the incoming server's Advanced
+    ASSERT_TRUE(windowShown("Incoming mail server"));
+    typeInto("Incoming mail server", "Server port number", "alt+p",
+             std::to_string(peers().pop3_port()));
+    ASSERT_EQ(run({"xdotool", "key", "Return"}, 30s), 0);
+    ASSERT_TRUE(
+        pollFor([&] { return !iwtest::WindowShown(x_->name(), "Incoming mail server"); }, 30s));
+    // Without a window manager the closed dialog took the keyboard along.
+    ASSERT_TRUE(atspi({"focus", settings, "Account name", "alt+t"}));
+    ASSERT_EQ(run({"xdotool", "key", "alt+s"}, 30s), 0); // Save
+    // OK is the default button: Return from a field.
+    ASSERT_TRUE(atspi({"focus", settings, "Account name", "alt+t"}));
+    ASSERT_EQ(run({"xdotool", "key", "Return"}, 30s), 0);
+    ASSERT_TRUE(pollFor([&] { return !iwtest::WindowShown(x_->name(), settings); }, 30s))
+        << debugLog();
+    const std::string profile =
+        iwtest::ReadFile(iwtest::SandboxDir() + "/data/inboxwarden/profiles/Inboxwarden.iwpf");
+    EXPECT_NE(profile.find(kAccount), std::string::npos) << "OK writes the profile";
+
+    ASSERT_TRUE(fromMenu("Check MailBoxes > " + kAccount));
+    std::string tip;
+    ASSERT_TRUE(atspi({"label", "Inboxwarden", "^Inboxwarden: 2 new, "}, &tip)) << debugLog();
+    EXPECT_EQ(tip, "Inboxwarden: 2 new, 0 unread and 0 old messages\n");
+    quitProgram();
+    std::string out;
+    EXPECT_EQ(cli({"box", kAccount, "--json"}, &out), 0);
+    EXPECT_EQ(parseStored(out).rows.size(), 2u);
+}
+
 } // namespace

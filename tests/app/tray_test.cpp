@@ -1,3 +1,4 @@
+#include "../support/fake_peer.h"
 #include "../support/temp_env.h"
 #include "app/mainwnd.h"
 #include "app/tray.h"
@@ -9,15 +10,20 @@
 #include "settings/msgbox_reg.h"
 #include "settings/reg.h"
 #include "ui/mailbox/mailbox_window.h"
+#include "ui/settings/settings_dialog.h"
 #include "ui/windows.h"
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <thread>
@@ -231,6 +237,114 @@ TEST_F(TrayWindow, ShowMailBoxesOpensTheOneWindowThatTheWorkersCallsReach) {
     windows.CloseAll();
     EXPECT_FALSE(wnd.IsMailBoxOpen());
     EXPECT_TRUE(boxes_.empty()) << boxes_.front();
+}
+
+// Runs `fn` once the settings dialog the next Command opens is shown.
+static void whenSettingsOpen(std::function<void(SettingsDialog*)> fn) {
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, [poll, fn] {
+        if (SettingsDialog* d = SettingsDialog_Current(); d && d->isVisible()) {
+            poll->stop();
+            poll->deleteLater();
+            fn(d);
+        }
+    });
+    poll->start(20);
+}
+
+// The Settings command while a check of the account runs: the dialog opens
+// once the worker has ended, refuses checks and a second dialog while it
+// is open, and its rename and delete find no worker holding the account.
+TEST_F(TrayWindow, SettingsWaitForTheRunningCheckBeforeRenamingAndDeleting) {
+    iwtest::FakePeer peer([](iwtest::PeerConn& c) {
+        c.Send("+OK ready\r\n");
+        c.ReadLine();
+        c.WaitClosed();
+    });
+    UiWindows windows;
+    MainWnd wnd(&windows);
+    ASSERT_EQ(MailCheck_Init(&wnd, &wnd), 0u);
+    // The worker must not outlive the window it reports to, whatever fails.
+    struct StopWorker {
+        ~StopWorker() { MailCheck_Stop(); }
+    } stopWorker;
+    wnd.HandleMessage(WM_LOAD_MESSAGES_FAST, 0, 0);
+    ACCOUNT* alpha = Account_Get("Alpha", -1);
+    alpha->ChkServer = "127.0.0.1";
+    alpha->ChkPort = peer.port();
+    alpha->ChkLogin = "me";
+    alpha->ChkPswd = "secret";
+    alpha->ChkTmout = 60;
+    for (int i = 0; i < Account_GetCount(); ++i)
+        ASSERT_EQ(Account_Save(nullptr, i), 0u);
+    for (const char* id : {"m1", "m2"}) {
+        MSG_RECORD r = MsgRecord_Empty();
+        MsgRecord_SetText(r.MsgId, id);
+        r.Status = MSG_OLD;
+        ASSERT_EQ(MsgBox_AddMsg(&alpha->hMsgBox, &r, alpha, 1), 0u);
+    }
+    ASSERT_EQ(Queue_PushAndCheck(0), 1);
+    for (int i = 0; i < 200 && !MailCheck_IsRunning(); ++i)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    ASSERT_TRUE(MailCheck_IsRunning());
+
+    bool ranWhileOpen = false;
+    whenSettingsOpen([&](SettingsDialog* d) {
+        ranWhileOpen = MailCheck_IsRunning() != 0;
+        // Cancelled, not waited out until the server gave up.
+        EXPECT_STREQ(Account_Get("Alpha", -1)->StatusText, "Operation canceled");
+        EXPECT_TRUE(wnd.IsSettingsDialogOpen());
+        wnd.Command(CMD_SETTINGS); // to the front, no second dialog
+        EXPECT_EQ(SettingsDialog_Current(), d);
+        EXPECT_EQ(Queue_PushAndCheck(1), 1);
+        EXPECT_FALSE(MailCheck_IsRunning()) << "no check while the dialog is open";
+        d->findChild<QLineEdit*>("accountName")->setText("Renamed");
+        d->findChild<QPushButton*>("save")->click();
+        d->SelectAccount(0); // Beta, Gamma, Renamed
+        EXPECT_EQ(d->findChild<QLineEdit*>("accountName")->text(), "Beta");
+        UserMsg_SetHandler([](std::string_view, std::string_view, unsigned) { return UM_IDYES; });
+        d->findChild<QPushButton*>("delete")->click();
+        EXPECT_TRUE(d->Ok());
+    });
+    wnd.Command(CMD_SETTINGS);
+    EXPECT_FALSE(ranWhileOpen);
+    EXPECT_FALSE(wnd.IsSettingsDialogOpen());
+    // Beta's check was queued by its index, which now names Gamma.
+    EXPECT_EQ(Queue_Pop(), -1) << "the queue does not outlive the dialog";
+
+    Account_FreeAll();
+    ASSERT_EQ(Account_Initialize(root_), 0u);
+    ASSERT_EQ(Account_GetMessages(root_, false), 0u);
+    ACCOUNT* renamed = Account_Get("Renamed", -1);
+    ASSERT_NE(renamed, nullptr);
+    EXPECT_EQ(MsgBox_GetCount(renamed->hMsgBox), 2) << "the box went with the name";
+    EXPECT_EQ(Account_Get("Beta", -1), nullptr);
+    EXPECT_NE(Account_Get("Gamma", -1), nullptr);
+    MailCheck_Init(wnd_.get(), wnd_.get());
+}
+
+// Exit while the dialog is open: the dialog closes unsaved and the
+// shutdown runs once the Settings command has ended.
+TEST_F(TrayWindow, ExitWhileTheSettingsDialogIsOpenClosesItFirst) {
+    UiWindows windows;
+    MainWnd wnd(&windows);
+    int shutdowns = 0;
+    bool openAtShutdown = true;
+    wnd.SetShutdownHandler([&] {
+        ++shutdowns;
+        openAtShutdown = wnd.IsSettingsDialogOpen();
+    });
+    wnd.HandleMessage(WM_LOAD_MESSAGES_FAST, 0, 0);
+    whenSettingsOpen([&](SettingsDialog* d) {
+        d->findChild<QLineEdit*>("email")->setText("edited@example.org");
+        wnd.Command(CMD_EXIT);
+        EXPECT_EQ(shutdowns, 0) << "not inside the dialog's loop";
+    });
+    wnd.Command(CMD_SETTINGS);
+    EXPECT_EQ(shutdowns, 1);
+    EXPECT_FALSE(openAtShutdown);
+    EXPECT_EQ(Account_Get("Alpha", -1)->Email, "");
+    EXPECT_TRUE(boxes_.empty()) << "nothing asked: " << boxes_.front();
 }
 
 TEST_F(TrayWindow, BlinkStoppedOnItsSecondFrameLeavesTheNewMailIcon) {

@@ -1,0 +1,628 @@
+// The Filters, Connection, Auto Update and Common pages.
+#include "ui/settings/settings_pages.h"
+#include "common/status.h"
+#include "message/filter.h"
+#include "net/ras.h"
+#include "platform/sound.h"
+#include "platform/user_message.h"
+#include "ui/filter/filter_editor.h"
+#include "ui/qtext.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QFontDialog>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStyle>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+namespace {
+
+std::string str(const QLineEdit* e) {
+    return e->text().toStdString();
+}
+
+QLineEdit* line(QWidget* parent, const char* name, int maxLength = 260) {
+    auto* e = new QLineEdit(parent);
+    e->setObjectName(QString::fromLatin1(name));
+    e->setMaxLength(maxLength);
+    return e;
+}
+
+QCheckBox* check(QWidget* parent, const QString& text, const char* name, bool on) {
+    auto* c = new QCheckBox(text, parent);
+    c->setObjectName(QString::fromLatin1(name));
+    c->setChecked(on);
+    return c;
+}
+
+// A row of the Filters page: the global filter (row 0) or an account's.
+FILTER_HANDLE filterOfRow(int row, uint32_t* rc) {
+    *rc = 0;
+    if (row == 0) return GlobalData_GetFilter();
+    ACCOUNT* a = Account_Get(nullptr, row - 1);
+    if (!a) return nullptr;
+    if (!a->FilterHandle && Account_FilterOps()) {
+        *rc = Account_FilterOps()->Open(a->Name, nullptr, &a->FilterHandle);
+        if (a->FilterHandle)
+            Account_FilterOps()->AssignVars(a->FilterHandle, a->ChkLogin.c_str(), a->Email.c_str());
+    }
+    if (!a->FilterHandle && *rc == 0) *rc = ERR_NOT_READY;
+    return a->FilterHandle;
+}
+
+std::string rowName(int row) {
+    if (row == 0) return "Global Filter";
+    ACCOUNT* a = Account_Get(nullptr, row - 1);
+    return a ? a->Name : "";
+}
+
+void filterFailed(uint32_t rc) {
+    char text[64];
+    std::snprintf(text, sizeof text, "Failed to initialize a filter (%d).", int(rc));
+    SettingsBox({"Inboxwarden", text}, UM_OK | UM_ICONERROR);
+}
+
+} // namespace
+
+// ---- Filters -----------------------------------------------------------------
+
+FiltersPage::FiltersPage(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("filtersPage"));
+    auto* source = new QListWidget(this);
+    source->setObjectName(QStringLiteral("filterSource"));
+    list_ = new QListWidget(this);
+    list_->setObjectName(QStringLiteral("filterDestination"));
+    auto* copyTo = new QPushButton(QStringLiteral("Cop&y To >>"), this);
+    auto* appendTo = new QPushButton(QStringLiteral("&Append To >>"), this);
+    auto* empty = new QPushButton(QStringLiteral("E&mpty"), this);
+    auto* import = new QPushButton(QStringLiteral("&Import"), this);
+    auto* exportButton = new QPushButton(QStringLiteral("E&xport"), this);
+    auto* edit = new QPushButton(QStringLiteral("&Edit"), this);
+    file_ = line(this, "glbFilterFile");
+    file_->setText(QText_From(GlobalData_GetText(GD_GLBFILTERFILE)));
+    auto* apply = new QPushButton(QStringLiteral("App&ly"), this);
+    auto* middle = new QVBoxLayout;
+    middle->addStretch(1);
+    for (QPushButton* b : {copyTo, appendTo, empty, import, exportButton, edit})
+        middle->addWidget(b);
+    middle->addStretch(1);
+    auto* lists = new QGridLayout;
+    lists->addWidget(SettingsLabel(QStringLiteral("&Source:"), source, this), 0, 0);
+    lists->addWidget(SettingsLabel(QStringLiteral("&Destination:"), list_, this), 0, 2);
+    lists->addWidget(source, 1, 0);
+    lists->addLayout(middle, 1, 1);
+    lists->addWidget(list_, 1, 2);
+    auto* fileRow = new QHBoxLayout;
+    fileRow->addWidget(SettingsLabel(QStringLiteral("&Global filter file:"), file_, this));
+    fileRow->addWidget(file_, 1);
+    fileRow->addWidget(apply);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(lists, 1);
+    layout->addLayout(fileRow);
+
+    // Both lists are filled alike; the source list is found by name.
+    const auto selected = [](QListWidget* l) {
+        return l->currentItem() && l->currentItem()->isSelected() ? l->currentRow() : -1;
+    };
+    const auto transfer = [this, source, selected](bool append) {
+        const int from = selected(source), to = selected(list_);
+        if (from < 0 || to < 0) {
+            SettingsBox({"Inboxwarden", "Please select source and destination."}, UM_OK);
+            return;
+        }
+        if (from == to) {
+            SettingsBox({"Inboxwarden", "Can't copy to self."}, UM_OK);
+            return;
+        }
+        uint32_t rc = 0;
+        FILTER_HANDLE src = filterOfRow(from, &rc);
+        if (!src) return filterFailed(rc);
+        FILTER_HANDLE dst = filterOfRow(to, &rc);
+        if (!dst) return filterFailed(rc);
+        if (Filter_IsEmpty(src)) {
+            SettingsBox({"Inboxwarden", "Source should not be empty."}, UM_OK);
+            return;
+        }
+        if (!Filter_IsEmpty(dst) &&
+            SettingsBox({"Inboxwarden", "This operation cannot be undone.\nAre you sure you "
+                                        "want to overwrite filter '" +
+                                            rowName(to) + "'?\n"},
+                        UM_YESNO | UM_ICONQUESTION) != UM_IDYES)
+            return;
+        if (rc = Filter_Copy(dst, src, append ? 1 : 0); rc != 0) filterFailed(rc);
+        Refresh();
+    };
+    connect(copyTo, &QPushButton::clicked, this, [transfer] { transfer(false); });
+    connect(appendTo, &QPushButton::clicked, this, [transfer] { transfer(true); });
+    connect(empty, &QPushButton::clicked, this, [this, selected] {
+        const int to = selected(list_);
+        if (to < 0) return;
+        if (SettingsBox({"Inboxwarden", "This operation cannot be undone.\nAre you sure you want "
+                                        "to empty filter '" +
+                                            rowName(to) + "'?\n"},
+                        UM_YESNO | UM_ICONQUESTION) != UM_IDYES)
+            return;
+        uint32_t rc = 0;
+        if (FILTER_HANDLE h = filterOfRow(to, &rc)) rc = Filter_DeleteAll(h);
+        if (rc != 0) filterFailed(rc);
+        Refresh();
+    });
+    connect(import, &QPushButton::clicked, this, [this, selected] {
+        const int to = selected(list_);
+        if (to < 0) return;
+        const QString path =
+            QFileDialog::getOpenFileName(this, QStringLiteral("Import"), QString(),
+                                         QStringLiteral("Filters (*.iwfl);;All files (*)"));
+        if (path.isEmpty()) return;
+        uint32_t rc = 0;
+        if (FILTER_HANDLE h = filterOfRow(to, &rc))
+            rc = Filter_Import(h, path.toStdString().c_str());
+        if (rc != 0) filterFailed(rc);
+        Refresh();
+    });
+    connect(exportButton, &QPushButton::clicked, this, [this, source, selected] {
+        const int from = selected(source);
+        if (from < 0) return;
+        QString path =
+            QFileDialog::getSaveFileName(this, QStringLiteral("Export"), QString(),
+                                         QStringLiteral("Filters (*.iwfl);;All files (*)"));
+        if (path.isEmpty()) return;
+        if (!path.endsWith(QStringLiteral(".iwfl"))) path += QStringLiteral(".iwfl");
+        uint32_t rc = 0;
+        FILTER_HANDLE h = filterOfRow(from, &rc);
+        if (!h) return filterFailed(rc);
+        if (rc = Filter_Export(h, path.toStdString().c_str()); rc != 0) {
+            char code[32];
+            std::snprintf(code, sizeof code, " (%d).", int(rc));
+            SettingsBox({"Inboxwarden", "Failed to create \"" + path.toStdString() + "\"" + code},
+                        UM_OK | UM_ICONERROR);
+        }
+    });
+    connect(edit, &QPushButton::clicked, this, [this, selected] {
+        const int row = selected(list_);
+        if (row < 0) return;
+        FilterEditor_Open(window(), row == 0 ? std::string() : rowName(row));
+        Refresh();
+    });
+    connect(apply, &QPushButton::clicked, this, [this] {
+        const std::string path = str(file_);
+        GlobalData_SetParam(GD_GLBFILTERFILE, reinterpret_cast<intptr_t>(path.c_str()));
+        Refresh();
+    });
+    source->setProperty("iwSource", true);
+    Refresh();
+}
+
+void FiltersPage::Refresh() {
+    const QIcon mark = style()->standardIcon(QStyle::SP_DialogApplyButton);
+    for (QListWidget* l : findChildren<QListWidget*>()) {
+        const int keep = l->currentRow();
+        l->clear();
+        for (int row = 0; row <= Account_GetCount(); ++row) {
+            FILTER_HANDLE h =
+                row == 0 ? GlobalData_GetFilter() : Account_Get(nullptr, row - 1)->FilterHandle;
+            auto* item = new QListWidgetItem(QText_From(rowName(row)), l);
+            const bool filled = h && !Filter_IsEmpty(h);
+            if (filled) item->setIcon(mark);
+            item->setData(Qt::AccessibleDescriptionRole,
+                          filled ? QStringLiteral("has rules") : QStringLiteral("empty"));
+        }
+        if (keep >= 0 && keep < l->count()) l->setCurrentRow(keep);
+    }
+}
+
+uint32_t FiltersPage::Apply(bool) {
+    return 0; // every action above is stored when it is taken
+}
+
+// ---- Connection ------------------------------------------------------------------
+
+ConnectionPage::ConnectionPage(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("connectionPage"));
+    const bool dialUp = Ras_Load() == 1;
+    const CONNECTION_FORM f =
+        ConnectionForm_From(DialUp_GetRecord(), GlobalData_GetRecord(), dialUp);
+    auto* dial = new QGroupBox(QStringLiteral("Dial-Up"), this);
+    const char* texts[] = {"Do&n't Use Dial-Up", "&Auto dial",
+                           "Check mail only if there is a dial-up &connection"};
+    auto* dialBox = new QVBoxLayout(dial);
+    for (int i = 0; i < 3; ++i) {
+        mode_[i] = new QRadioButton(QString::fromLatin1(texts[i]), dial);
+        mode_[i]->setObjectName(QStringLiteral("dialMode%1").arg(i));
+        mode_[i]->setChecked(f.dialMode == i);
+        // Without the dial-up service neither dial-up mode can work.
+        if (i > 0) mode_[i]->setEnabled(dialUp);
+        dialBox->addWidget(mode_[i]);
+    }
+    entry_ = line(dial, "dialEntry");
+    entry_->setText(QText_From(f.entry));
+    dialBox->addWidget(SettingsLabel(
+        QStringLiteral("If not connected, use next Dial-Up conn&ection:"), entry_, dial));
+    dialBox->addWidget(entry_);
+    hangUp_ = check(dial, QStringLiteral("&Hang up when finished checking"), "hangUp", f.hangUp);
+    dontHangUp_ = check(dial, QStringLiteral("Don't hang up if there is ne&w mail"),
+                        "dontHangUpIfNew", f.dontHangUpIfNew);
+    dialBox->addWidget(hangUp_);
+    dialBox->addWidget(dontHangUp_);
+
+    auto* proxy = new QGroupBox(QStringLiteral("SOCKS proxy"), this);
+    proxy_ = line(proxy, "proxyServer");
+    proxy_->setText(QText_From(f.proxyServer));
+    port_ = line(proxy, "proxyPort", 8);
+    port_->setText(QText_From(f.proxyPort));
+    socks5_ = new QRadioButton(QStringLiteral("SOCKS &5"), proxy);
+    socks5_->setObjectName(QStringLiteral("socks5"));
+    socks4_ = new QRadioButton(QStringLiteral("SOCKS &4"), proxy);
+    socks4_->setObjectName(QStringLiteral("socks4"));
+    (f.socksVersion == 4 ? socks4_ : socks5_)->setChecked(true);
+    auto* proxyBox = new QGridLayout(proxy);
+    proxyBox->addWidget(SettingsLabel(QStringLiteral("Pro&xy address"), proxy_, proxy), 0, 0);
+    proxyBox->addWidget(proxy_, 0, 1);
+    proxyBox->addWidget(SettingsLabel(QStringLiteral("Server p&ort number:"), port_, proxy), 1, 0);
+    port_->setMaximumWidth(100);
+    proxyBox->addWidget(port_, 1, 1, Qt::AlignLeft);
+    auto* versions = new QHBoxLayout;
+    versions->addWidget(socks5_);
+    versions->addWidget(socks4_);
+    versions->addStretch(1);
+    proxyBox->addLayout(versions, 2, 1);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(dial);
+    layout->addWidget(proxy);
+    layout->addStretch(1);
+}
+
+CONNECTION_FORM ConnectionPage::read() const {
+    CONNECTION_FORM f;
+    for (int i = 0; i < 3; ++i)
+        if (mode_[i]->isChecked()) f.dialMode = i;
+    f.entry = str(entry_);
+    f.hangUp = hangUp_->isChecked();
+    f.dontHangUpIfNew = dontHangUp_->isChecked();
+    f.proxyServer = str(proxy_);
+    f.proxyPort = str(port_);
+    f.socksVersion = socks4_->isChecked() ? 4 : 5;
+    return f;
+}
+
+uint32_t ConnectionPage::Apply(bool ok) {
+    if (!ok || !GlobalData_GetRecord()) return 0;
+    SETTINGS_MESSAGE message;
+    const uint32_t rc =
+        ConnectionForm_Apply(read(), DialUp_GetRecord(), GlobalData_GetRecord(), &message);
+    if (rc != 0) SettingsBox(message, UM_OK | UM_ICONWARNING);
+    return rc;
+}
+
+// ---- Auto Update -------------------------------------------------------------------
+
+UpdatePage::UpdatePage(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("updatePage"));
+    const UPDATE_FORM f = UpdateForm_FromGlobal();
+    installer_ = line(this, "remoteInstaller");
+    installer_->setText(QText_From(f.installer));
+    auto* pick = new QPushButton(QStringLiteral("..."), this);
+    pick->setAccessibleName(QStringLiteral("Choose the installer"));
+    pick->setMaximumWidth(32);
+    auto* verify = new QPushButton(QStringLiteral("&Verify"), this);
+    verify->setObjectName(QStringLiteral("verify"));
+    disable_ = check(this, QStringLiteral("&Disable Auto-updates"), "disableUpdates", f.disable);
+    group_ = check(this, QStringLiteral("Create Inboxwarden &Group"), "createGroup", f.createGroup);
+    icon_ = check(this, QStringLiteral("Create Desktop &Icon"), "createIcon", f.createIcon);
+    auto* uninstall = new QPushButton(QStringLiteral("&Uninstall Inboxwarden"), this);
+    uninstall->setObjectName(QStringLiteral("uninstall"));
+    auto* row = new QHBoxLayout;
+    row->addWidget(installer_, 1);
+    row->addWidget(pick);
+    row->addWidget(verify);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(SettingsLabel(QStringLiteral("Installation &file:"), installer_, this));
+    layout->addLayout(row);
+    layout->addWidget(disable_);
+    layout->addWidget(group_);
+    layout->addWidget(icon_);
+    layout->addStretch(1);
+    layout->addWidget(uninstall, 0, Qt::AlignLeft);
+    connect(pick, &QPushButton::clicked, this, [this] {
+        SettingsPickFile(this, QStringLiteral("Installer"), QStringLiteral("exe"), installer_);
+    });
+    // Updating and removal belong to the packaging; this build has neither.
+    connect(verify, &QPushButton::clicked, this, [] {
+        SettingsBox({"Settings", "This build of Inboxwarden does not check installation files."},
+                    UM_OK | UM_ICONINFO);
+    });
+    connect(uninstall, &QPushButton::clicked, this, [] {
+        SettingsBox({"Inboxwarden Uninstallation",
+                     "This build of Inboxwarden cannot uninstall itself; use the package "
+                     "manager that installed it."},
+                    UM_OK | UM_ICONINFO);
+    });
+}
+
+uint32_t UpdatePage::Apply(bool ok) {
+    if (!ok || !GlobalData_GetRecord()) return 0;
+    UPDATE_FORM f;
+    f.installer = str(installer_);
+    f.disable = disable_->isChecked();
+    f.createGroup = group_->isChecked();
+    f.createIcon = icon_->isChecked();
+    UpdateForm_Apply(f, GlobalData_GetRecord());
+    return 0;
+}
+
+// ---- Common -------------------------------------------------------------------------
+
+CommonPage::CommonPage(std::vector<SETTINGS_MENU_ITEM> menuItems, QWidget* parent)
+    : QWidget(parent), menuItems_(std::move(menuItems)) {
+    setObjectName(QStringLiteral("commonPage"));
+    form_ = CommonForm_FromGlobal(GlobalData_GetRecord(), int32_t(GlobalData_GetNumber(GD_DEFMENU)),
+                                  int32_t(GlobalData_GetNumber(GD_SNGLCLICKMENU)));
+    const COMMON_FORM& f = form_;
+    checkOnStart_ =
+        check(this, QStringLiteral("Check mail on &start"), "checkOnStart", f.checkOnStart != 0);
+    includedOnly_ = new QRadioButton(QStringLiteral("Included accounts only"), this);
+    includedOnly_->setObjectName(QStringLiteral("checkIncluded"));
+    allAccounts_ = new QRadioButton(QStringLiteral("All accounts"), this);
+    allAccounts_->setObjectName(QStringLiteral("checkAll"));
+    (f.checkOnStart == 2 ? allAccounts_ : includedOnly_)->setChecked(true);
+    const auto startChoices = [this](bool on) {
+        includedOnly_->setEnabled(on);
+        allAccounts_->setEnabled(on);
+    };
+    startChoices(f.checkOnStart != 0);
+    connect(checkOnStart_, &QCheckBox::toggled, this, startChoices);
+    logon_ = check(this, QStringLiteral("Start on &Windows logon"), "startOnLogon", f.startOnLogon);
+    // Only a run that keeps the start-up entry in step can promise it.
+    logon_->setEnabled(GlobalData_ManagesLogon());
+    progress_ = check(this, QStringLiteral("Show check mail prog&ress"), "showProgressWindow",
+                      f.showProgressWindow);
+    sndSync_ = check(this, QStringLiteral("&Play all sounds synchronously"), "sndSync", f.sndSync);
+    once_ = check(this, QStringLiteral("&Notify only once"), "notifyOnlyOnce", f.notifyOnlyOnce);
+
+    auto* visual = new QGroupBox(QStringLiteral("New mail notification"), this);
+    const char* visuals[] = {"&Result window", "N&otification message", "Open E-&Mail Client",
+                             "&Flashing icon"};
+    auto* visualBox = new QVBoxLayout(visual);
+    for (int i = 0; i < 4; ++i) {
+        visual_[i] = new QRadioButton(QString::fromLatin1(visuals[i]), visual);
+        visual_[i]->setObjectName(QStringLiteral("newMailVisual%1").arg(i + 1));
+        visual_[i]->setChecked(f.newMailVisual == i + 1);
+        visualBox->addWidget(visual_[i]);
+    }
+
+    lines_ = line(this, "nLinesDwnLoad", 10);
+    lines_->setText(QText_From(f.nLinesDwnLoad));
+    lines_->setMaximumWidth(70);
+    askLines_ =
+        check(this, QStringLiteral("Ask number &lines to download"), "askNLines", f.askNLines);
+    confirmDel_ =
+        check(this, QStringLiteral("Confirm message &deletion"), "confirmMsgDel", f.confirmMsgDel);
+    confirmSend_ =
+        check(this, QStringLiteral("Confirm message s&end"), "confirmMsgSend", f.confirmMsgSend);
+    confirmSave_ = check(this, QStringLiteral("Confirm sa&ve of composed messages"),
+                         "confirmReplySave", f.confirmReplySave);
+    whole_ = check(this, QStringLiteral("&Always download whole message"), "wholeMsg", f.wholeMsg);
+    showHdr_ = check(this, QStringLiteral("Show message so&urce"), "showHdr", f.showHdr);
+    savePos_ = check(this, QStringLiteral("Save windows position"), "savTxtWndPos", f.savTxtWndPos);
+    attach_ = check(this, QStringLiteral("Check for Attachments (May be Slow)"), "attachCheck",
+                    f.attachCheck);
+    optimize_ =
+        check(this, QStringLiteral("Optimi&ze Startup"), "optimizeStartup", f.optimizeStartup);
+
+    prepend_ = line(this, "replyPrepend");
+    prepend_->setText(QText_From(f.replyPrepend));
+    signature_ = new QPlainTextEdit(QText_From(f.signature), this);
+    signature_->setObjectName(QStringLiteral("commonSignature"));
+    signature_->setTabChangesFocus(true);
+    signature_->setFixedHeight(48);
+    reader_ = line(this, "mailReader");
+    reader_->setText(QText_From(f.mailReader));
+    sound_ = line(this, "newMailSound");
+    sound_->setText(QText_From(f.newMailSound));
+    dwnDir_ = line(this, "dwnRtDir");
+    dwnDir_->setText(QText_From(f.dwnRtDir));
+    spamDir_ = line(this, "spamRtDir");
+    spamDir_->setText(QText_From(f.spamRtDir));
+    font_ = new QLabel(this);
+    font_->setObjectName(QStringLiteral("fontSample"));
+    auto* fontButton = new QPushButton(QStringLiteral("Fon&t..."), this);
+    fontButton->setObjectName(QStringLiteral("font"));
+    dblClick_ = line(this, "defMenu");
+    dblClick_->setReadOnly(true);
+    sglClick_ = line(this, "snglClickMenu");
+    sglClick_->setReadOnly(true);
+    auto* dblButton = new QPushButton(QStringLiteral("..."), this);
+    dblButton->setAccessibleName(QStringLiteral("Choose the double-click action"));
+    auto* sglButton = new QPushButton(QStringLiteral("..."), this);
+    sglButton->setAccessibleName(QStringLiteral("Choose the single-click action"));
+    auto* pickReader = new QPushButton(QStringLiteral("..."), this);
+    pickReader->setAccessibleName(QStringLiteral("Choose the default e-mail client"));
+    auto* pickSound = new QPushButton(QStringLiteral("..."), this);
+    pickSound->setAccessibleName(QStringLiteral("Choose the sound"));
+    auto* play = new QPushButton(QStringLiteral("Play"), this);
+    play->setObjectName(QStringLiteral("commonPlay"));
+    auto* pickDwn = new QPushButton(QStringLiteral("..."), this);
+    pickDwn->setAccessibleName(QStringLiteral("Choose the saved messages folder"));
+    auto* pickSpam = new QPushButton(QStringLiteral("..."), this);
+    pickSpam->setAccessibleName(QStringLiteral("Choose the quarantine folder"));
+    for (QPushButton* b : {dblButton, sglButton, pickReader, pickSound, pickDwn, pickSpam})
+        b->setMaximumWidth(32);
+
+    auto* flags = new QGridLayout;
+    int r = 0;
+    flags->addWidget(checkOnStart_, r, 0);
+    flags->addWidget(includedOnly_, r, 1);
+    flags->addWidget(allAccounts_, r++, 2);
+    flags->addWidget(logon_, r, 0);
+    flags->addWidget(progress_, r, 1);
+    flags->addWidget(sndSync_, r++, 2);
+    flags->addWidget(once_, r, 0);
+    flags->addWidget(askLines_, r, 1);
+    flags->addWidget(confirmDel_, r++, 2);
+    flags->addWidget(confirmSend_, r, 0);
+    flags->addWidget(confirmSave_, r, 1);
+    flags->addWidget(whole_, r++, 2);
+    flags->addWidget(showHdr_, r, 0);
+    flags->addWidget(savePos_, r, 1);
+    flags->addWidget(attach_, r++, 2);
+    flags->addWidget(optimize_, r++, 0);
+
+    auto* texts = new QGridLayout;
+    r = 0;
+    const auto row = [&](const QString& label, QWidget* field, QWidget* b1 = nullptr,
+                         QWidget* b2 = nullptr) {
+        texts->addWidget(SettingsLabel(label, field, this), r, 0);
+        texts->addWidget(field, r, 1);
+        if (b1) texts->addWidget(b1, r, 2);
+        if (b2) texts->addWidget(b2, r, 3);
+        ++r;
+    };
+    row(QStringLiteral("Default number of l&ines to download"), lines_);
+    row(QStringLiteral("Prepend reply wit&h:"), prepend_);
+    row(QStringLiteral("Default si&gnature:"), signature_);
+    row(QStringLiteral("Default E-Mail &Client:"), reader_, pickReader);
+    row(QStringLiteral("Sound notification:"), sound_, pickSound, play);
+    row(QStringLiteral("Saved Messages Director&y:"), dwnDir_, pickDwn);
+    row(QStringLiteral("&Quarantine Directory:"), spamDir_, pickSpam);
+    row(QStringLiteral("Dou&ble-click action"), dblClick_, dblButton);
+    row(QStringLiteral("Single-clic&k action"), sglClick_, sglButton);
+    texts->addWidget(SettingsLabel(QStringLiteral("Font:"), fontButton, this), r, 0);
+    texts->addWidget(font_, r, 1);
+    texts->addWidget(fontButton, r, 2, 1, 2);
+
+    auto* top = new QHBoxLayout;
+    top->addLayout(flags, 1);
+    top->addWidget(visual);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addLayout(texts);
+    layout->addStretch(1);
+
+    connect(dblButton, &QPushButton::clicked, this, [this] { chooseCommand(false); });
+    connect(sglButton, &QPushButton::clicked, this, [this] { chooseCommand(true); });
+    connect(fontButton, &QPushButton::clicked, this, &CommonPage::chooseFont);
+    connect(pickReader, &QPushButton::clicked, this, [this] {
+        SettingsPickFile(this, QStringLiteral("Mail client"), QStringLiteral("exe"), reader_);
+    });
+    connect(pickSound, &QPushButton::clicked, this, [this] {
+        SettingsPickFile(this, QStringLiteral("New Mail Sound"), QStringLiteral("wav"), sound_);
+    });
+    connect(play, &QPushButton::clicked, this, [this] { Sound_PlayFile(str(sound_), false); });
+    const auto pickDir = [this](QLineEdit* field) {
+        const QString dir = QFileDialog::getExistingDirectory(this, QString(), field->text());
+        if (!dir.isEmpty()) field->setText(dir);
+    };
+    connect(pickDwn, &QPushButton::clicked, this, [pickDir, this] { pickDir(dwnDir_); });
+    connect(pickSpam, &QPushButton::clicked, this, [pickDir, this] { pickDir(spamDir_); });
+    showCommands();
+}
+
+void CommonPage::showCommands() {
+    const auto name = [this](int32_t command, bool single) {
+        if (single && command == 0) return QStringLiteral("No single click action");
+        for (const SETTINGS_MENU_ITEM& i : menuItems_)
+            if (i.command == command) return QText_From(i.text).remove(QLatin1Char('&'));
+        return command == 0 ? QString() : QString::number(command);
+    };
+    dblClick_->setText(name(form_.defMenu, false));
+    sglClick_->setText(name(form_.snglClickMenu, true));
+    SETTINGS_FONT font;
+    font_->setText(Settings_ParseFont(form_.rFont, &font)
+                       ? QStringLiteral("%1, %2 px%3%4")
+                             .arg(QText_From(font.face))
+                             .arg(std::abs(font.height))
+                             .arg(font.weight >= 600 ? QStringLiteral(", bold") : QString())
+                             .arg(font.italic ? QStringLiteral(", italic") : QString())
+                       : QStringLiteral("(default)"));
+}
+
+void CommonPage::chooseCommand(bool single) {
+    QMenu menu(this);
+    if (single) menu.addAction(QStringLiteral("No single click action"))->setData(0);
+    for (const SETTINGS_MENU_ITEM& i : menuItems_)
+        menu.addAction(QText_From(i.text))->setData(i.command);
+    QWidget* field = single ? sglClick_ : dblClick_;
+    QAction* chosen = menu.exec(field->mapToGlobal(QPoint(0, field->height())));
+    if (!chosen) return;
+    (single ? form_.snglClickMenu : form_.defMenu) = chosen->data().toInt();
+    showCommands();
+}
+
+void CommonPage::chooseFont() {
+    SETTINGS_FONT current;
+    QFont start = font();
+    if (Settings_ParseFont(form_.rFont, &current)) {
+        start = QFont(QText_From(current.face));
+        if (current.height != 0) start.setPixelSize(std::abs(current.height));
+        start.setBold(current.weight >= 600);
+        start.setItalic(current.italic != 0);
+    }
+    bool ok = false;
+    const QFont chosen = QFontDialog::getFont(&ok, start, this, QStringLiteral("Font"));
+    if (!ok) return;
+    SETTINGS_FONT f;
+    // Heights are kept in pixels, negative for the character height.
+    const int pixels = chosen.pixelSize() > 0
+                           ? chosen.pixelSize()
+                           : int(std::lround(chosen.pointSizeF() * logicalDpiY() / 72.0));
+    f.height = -pixels;
+    f.weight = chosen.bold() ? 700 : 400;
+    f.italic = chosen.italic() ? 1 : 0;
+    f.face = chosen.family().toStdString();
+    form_.rFont = Settings_FormatFont(f);
+    showCommands();
+}
+
+COMMON_FORM CommonPage::read() const {
+    COMMON_FORM f = form_;
+    f.checkOnStart = !checkOnStart_->isChecked() ? 0 : allAccounts_->isChecked() ? 2 : 1;
+    f.startOnLogon = logon_->isChecked();
+    f.showProgressWindow = progress_->isChecked();
+    f.sndSync = sndSync_->isChecked();
+    f.notifyOnlyOnce = once_->isChecked();
+    for (int i = 0; i < 4; ++i)
+        if (visual_[i]->isChecked()) f.newMailVisual = i + 1;
+    f.nLinesDwnLoad = str(lines_);
+    f.askNLines = askLines_->isChecked();
+    f.confirmMsgDel = confirmDel_->isChecked();
+    f.confirmMsgSend = confirmSend_->isChecked();
+    f.confirmReplySave = confirmSave_->isChecked();
+    f.wholeMsg = whole_->isChecked();
+    f.showHdr = showHdr_->isChecked();
+    f.savTxtWndPos = savePos_->isChecked();
+    f.attachCheck = attach_->isChecked();
+    f.optimizeStartup = optimize_->isChecked();
+    f.replyPrepend = str(prepend_);
+    f.signature = signature_->toPlainText().toStdString();
+    f.mailReader = str(reader_);
+    f.newMailSound = str(sound_);
+    f.dwnRtDir = str(dwnDir_);
+    f.spamRtDir = str(spamDir_);
+    return f;
+}
+
+uint32_t CommonPage::Apply(bool ok) {
+    if (!ok || !GlobalData_GetRecord()) return 0;
+    const COMMON_FORM f = read();
+    SETTINGS_MESSAGE message;
+    if (CommonForm_Apply(f, GlobalData_GetRecord(), &message) != 0) {
+        SettingsBox(message, UM_OK | UM_ICONERROR);
+        return ERR_BADARG;
+    }
+    GlobalData_SetParam(GD_DEFMENU, f.defMenu);
+    GlobalData_SetParam(GD_SNGLCLICKMENU, f.snglClickMenu);
+    return 0;
+}

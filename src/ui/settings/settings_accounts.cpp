@@ -5,6 +5,7 @@
 #include "ui/filter/filter_editor.h"
 #include "ui/qtext.h"
 #include "ui/settings/settings_pages.h"
+#include "ui/settings/settings_widgets.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -22,17 +23,6 @@
 #include <QVBoxLayout>
 
 namespace {
-
-std::string str(const QLineEdit* e) {
-    return e->text().toStdString();
-}
-
-QLineEdit* line(QWidget* parent, const char* name, int maxLength = 260) {
-    auto* e = new QLineEdit(parent);
-    e->setObjectName(QString::fromLatin1(name));
-    e->setMaxLength(maxLength);
-    return e;
-}
 
 QComboBox* passwordKinds(QWidget* parent, const char* name) {
     auto* c = new QComboBox(parent);
@@ -85,14 +75,14 @@ AccountsPage::AccountsPage(QWidget* parent) : QWidget(parent) {
     left->addLayout(buttons);
 
     // The account and when it is checked.
-    name_ = line(this, "accountName");
+    name_ = SettingsLine(this, "accountName");
     checkIt_ = new QCheckBox(QStringLiteral("&Include in Auto Check"), this);
     checkIt_->setObjectName(QStringLiteral("checkIt"));
     useSchedule_ = new QCheckBox(QStringLiteral("&Use schedule"), this);
     useSchedule_->setObjectName(QStringLiteral("useSchedule"));
     schedule_ = new QPushButton(QStringLiteral("Sc&hedule..."), this);
     schedule_->setObjectName(QStringLiteral("schedule"));
-    chkTime_ = line(this, "chkTime", 10);
+    chkTime_ = SettingsLine(this, "chkTime", 10);
     chkTime_->setMaximumWidth(70);
     auto* top = new QGridLayout;
     top->addWidget(SettingsLabel(QStringLiteral("Accoun&t name:"), name_, this), 0, 0);
@@ -105,18 +95,18 @@ AccountsPage::AccountsPage(QWidget* parent) : QWidget(parent) {
     top->addWidget(new QLabel(QStringLiteral("min."), this), 2, 2);
 
     auto* user = new QGroupBox(QStringLiteral("User information"), this);
-    fullName_ = line(user, "fullUserName");
-    email_ = line(user, "email");
-    reply_ = line(user, "replyAdr");
+    fullName_ = SettingsLine(user, "fullUserName");
+    email_ = SettingsLine(user, "email");
+    reply_ = SettingsLine(user, "replyAdr");
     auto* userForm = new QFormLayout(user);
     userForm->addRow(SettingsLabel(QStringLiteral("N&ame:"), fullName_, user), fullName_);
     userForm->addRow(SettingsLabel(QStringLiteral("E-&mail address:"), email_, user), email_);
     userForm->addRow(SettingsLabel(QStringLiteral("&Reply address:"), reply_, user), reply_);
 
     auto* in = new QGroupBox(QStringLiteral("Incoming mail (POP3)"), this);
-    chkServer_ = line(in, "chkServer");
-    chkLogin_ = line(in, "chkLogin");
-    chkPswd_ = line(in, "chkPswd");
+    chkServer_ = SettingsLine(in, "chkServer");
+    chkLogin_ = SettingsLine(in, "chkLogin");
+    chkPswd_ = SettingsLine(in, "chkPswd");
     chkPswd_->setEchoMode(QLineEdit::Password);
     chkPswdType_ = passwordKinds(in, "chkPswdType");
     chkPswdType_->setAccessibleName(QStringLiteral("Password kind"));
@@ -139,7 +129,7 @@ AccountsPage::AccountsPage(QWidget* parent) : QWidget(parent) {
     inForm->addWidget(inAdvanced, 3, 2);
 
     auto* out = new QGroupBox(QStringLiteral("Outgoing mail (SMTP)"), this);
-    sendServer_ = line(out, "sendServer");
+    sendServer_ = SettingsLine(out, "sendServer");
     auto* outAdvanced = new QPushButton(QStringLiteral("Advanced..."), out);
     outAdvanced->setObjectName(QStringLiteral("sendAdvanced"));
     outAdvanced->setAccessibleName(QStringLiteral("Outgoing server advanced settings"));
@@ -161,8 +151,8 @@ AccountsPage::AccountsPage(QWidget* parent) : QWidget(parent) {
     sigBox->addWidget(autoSig_);
     sigBox->addWidget(signature_);
 
-    mailClnt_ = line(this, "mailClnt");
-    sound_ = line(this, "newMailSnd");
+    mailClnt_ = SettingsLine(this, "mailClnt");
+    sound_ = SettingsLine(this, "newMailSnd");
     auto* pickClient = new QPushButton(QStringLiteral("..."), this);
     pickClient->setAccessibleName(QStringLiteral("Choose the e-mail client"));
     auto* pickSound = new QPushButton(QStringLiteral("..."), this);
@@ -224,7 +214,8 @@ AccountsPage::AccountsPage(QWidget* parent) : QWidget(parent) {
     connect(pickSound, &QPushButton::clicked, this, [this] {
         SettingsPickFile(this, QStringLiteral("New Mail Sound"), QStringLiteral("wav"), sound_);
     });
-    connect(play, &QPushButton::clicked, this, [this] { Sound_PlayFile(str(sound_), false); });
+    connect(play, &QPushButton::clicked, this,
+            [this] { Sound_PlayFile(SettingsText(sound_), false); });
     connect(filters_, &QPushButton::clicked, this, [this] { editFilter(false); });
     connect(globalFilters_, &QPushButton::clicked, this, [this] { editFilter(true); });
 
@@ -286,22 +277,22 @@ void AccountsPage::updateEnabled() {
 
 ACCOUNT_FORM AccountsPage::readForm() const {
     ACCOUNT_FORM f = form_;
-    f.name = str(name_);
+    f.name = SettingsText(name_);
     f.checkIt = checkIt_->isChecked();
     f.useSchedule = useSchedule_->isChecked();
-    f.chkTime = str(chkTime_);
-    f.fullUserName = str(fullName_);
-    f.email = str(email_);
-    f.replyAdr = str(reply_);
-    f.chkServer = str(chkServer_);
-    f.chkLogin = str(chkLogin_);
+    f.chkTime = SettingsText(chkTime_);
+    f.fullUserName = SettingsText(fullName_);
+    f.email = SettingsText(email_);
+    f.replyAdr = SettingsText(reply_);
+    f.chkServer = SettingsText(chkServer_);
+    f.chkLogin = SettingsText(chkLogin_);
     f.chkPswdType = chkPswdType_->currentIndex();
     f.dontCleanOldMsgs = dontClean_->isChecked();
-    f.sendServer = str(sendServer_);
+    f.sendServer = SettingsText(sendServer_);
     f.autoApplySig = autoSig_->isChecked();
     f.signature = signature_->toPlainText().toStdString();
-    f.mailClnt = str(mailClnt_);
-    f.newMailSnd = str(sound_);
+    f.mailClnt = SettingsText(mailClnt_);
+    f.newMailSnd = SettingsText(sound_);
     return f;
 }
 

@@ -7,6 +7,7 @@
 #include "platform/user_message.h"
 #include "ui/filter/filter_editor.h"
 #include "ui/qtext.h"
+#include "ui/settings/settings_widgets.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -29,17 +30,6 @@
 #include <cmath>
 
 namespace {
-
-std::string str(const QLineEdit* e) {
-    return e->text().toStdString();
-}
-
-QLineEdit* line(QWidget* parent, const char* name, int maxLength = 260) {
-    auto* e = new QLineEdit(parent);
-    e->setObjectName(QString::fromLatin1(name));
-    e->setMaxLength(maxLength);
-    return e;
-}
 
 QCheckBox* check(QWidget* parent, const QString& text, const char* name, bool on) {
     auto* c = new QCheckBox(text, parent);
@@ -91,7 +81,7 @@ FiltersPage::FiltersPage(QWidget* parent) : QWidget(parent) {
     auto* import = new QPushButton(QStringLiteral("&Import"), this);
     auto* exportButton = new QPushButton(QStringLiteral("E&xport"), this);
     auto* edit = new QPushButton(QStringLiteral("&Edit"), this);
-    file_ = line(this, "glbFilterFile");
+    file_ = SettingsLine(this, "glbFilterFile");
     file_->setText(QText_From(GlobalData_GetText(GD_GLBFILTERFILE)));
     auto* apply = new QPushButton(QStringLiteral("App&ly"), this);
     auto* middle = new QVBoxLayout;
@@ -198,7 +188,7 @@ FiltersPage::FiltersPage(QWidget* parent) : QWidget(parent) {
         Refresh();
     });
     connect(apply, &QPushButton::clicked, this, [this] {
-        const std::string path = str(file_);
+        const std::string path = SettingsText(file_);
         GlobalData_SetParam(GD_GLBFILTERFILE, reinterpret_cast<intptr_t>(path.c_str()));
         Refresh();
     });
@@ -247,7 +237,7 @@ ConnectionPage::ConnectionPage(QWidget* parent) : QWidget(parent) {
         if (i > 0) mode_[i]->setEnabled(dialUp);
         dialBox->addWidget(mode_[i]);
     }
-    entry_ = line(dial, "dialEntry");
+    entry_ = SettingsLine(dial, "dialEntry");
     entry_->setText(QText_From(f.entry));
     dialBox->addWidget(SettingsLabel(
         QStringLiteral("If not connected, use next Dial-Up conn&ection:"), entry_, dial));
@@ -259,9 +249,9 @@ ConnectionPage::ConnectionPage(QWidget* parent) : QWidget(parent) {
     dialBox->addWidget(dontHangUp_);
 
     auto* proxy = new QGroupBox(QStringLiteral("SOCKS proxy"), this);
-    proxy_ = line(proxy, "proxyServer");
+    proxy_ = SettingsLine(proxy, "proxyServer");
     proxy_->setText(QText_From(f.proxyServer));
-    port_ = line(proxy, "proxyPort", 8);
+    port_ = SettingsLine(proxy, "proxyPort", 8);
     port_->setText(QText_From(f.proxyPort));
     socks5_ = new QRadioButton(QStringLiteral("SOCKS &5"), proxy);
     socks5_->setObjectName(QStringLiteral("socks5"));
@@ -289,11 +279,11 @@ CONNECTION_FORM ConnectionPage::read() const {
     CONNECTION_FORM f;
     for (int i = 0; i < 3; ++i)
         if (mode_[i]->isChecked()) f.dialMode = i;
-    f.entry = str(entry_);
+    f.entry = SettingsText(entry_);
     f.hangUp = hangUp_->isChecked();
     f.dontHangUpIfNew = dontHangUp_->isChecked();
-    f.proxyServer = str(proxy_);
-    f.proxyPort = str(port_);
+    f.proxyServer = SettingsText(proxy_);
+    f.proxyPort = SettingsText(port_);
     f.socksVersion = socks4_->isChecked() ? 4 : 5;
     return f;
 }
@@ -312,7 +302,7 @@ uint32_t ConnectionPage::Apply(bool ok) {
 UpdatePage::UpdatePage(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("updatePage"));
     const UPDATE_FORM f = UpdateForm_FromGlobal();
-    installer_ = line(this, "remoteInstaller");
+    installer_ = SettingsLine(this, "remoteInstaller");
     installer_->setText(QText_From(f.installer));
     auto* pick = new QPushButton(QStringLiteral("..."), this);
     pick->setAccessibleName(QStringLiteral("Choose the installer"));
@@ -355,7 +345,7 @@ UpdatePage::UpdatePage(QWidget* parent) : QWidget(parent) {
 uint32_t UpdatePage::Apply(bool ok) {
     if (!ok || !GlobalData_GetRecord()) return 0;
     UPDATE_FORM f;
-    f.installer = str(installer_);
+    f.installer = SettingsText(installer_);
     f.disable = disable_->isChecked();
     f.createGroup = group_->isChecked();
     f.createIcon = icon_->isChecked();
@@ -403,7 +393,7 @@ CommonPage::CommonPage(std::vector<SETTINGS_MENU_ITEM> menuItems, QWidget* paren
         visualBox->addWidget(visual_[i]);
     }
 
-    lines_ = line(this, "nLinesDwnLoad", 10);
+    lines_ = SettingsLine(this, "nLinesDwnLoad", 10);
     lines_->setText(QText_From(f.nLinesDwnLoad));
     lines_->setMaximumWidth(70);
     askLines_ =
@@ -422,27 +412,27 @@ CommonPage::CommonPage(std::vector<SETTINGS_MENU_ITEM> menuItems, QWidget* paren
     optimize_ =
         check(this, QStringLiteral("Optimi&ze Startup"), "optimizeStartup", f.optimizeStartup);
 
-    prepend_ = line(this, "replyPrepend");
+    prepend_ = SettingsLine(this, "replyPrepend");
     prepend_->setText(QText_From(f.replyPrepend));
     signature_ = new QPlainTextEdit(QText_From(f.signature), this);
     signature_->setObjectName(QStringLiteral("commonSignature"));
     signature_->setTabChangesFocus(true);
     signature_->setFixedHeight(48);
-    reader_ = line(this, "mailReader");
+    reader_ = SettingsLine(this, "mailReader");
     reader_->setText(QText_From(f.mailReader));
-    sound_ = line(this, "newMailSound");
+    sound_ = SettingsLine(this, "newMailSound");
     sound_->setText(QText_From(f.newMailSound));
-    dwnDir_ = line(this, "dwnRtDir");
+    dwnDir_ = SettingsLine(this, "dwnRtDir");
     dwnDir_->setText(QText_From(f.dwnRtDir));
-    spamDir_ = line(this, "spamRtDir");
+    spamDir_ = SettingsLine(this, "spamRtDir");
     spamDir_->setText(QText_From(f.spamRtDir));
     font_ = new QLabel(this);
     font_->setObjectName(QStringLiteral("fontSample"));
     auto* fontButton = new QPushButton(QStringLiteral("Fon&t..."), this);
     fontButton->setObjectName(QStringLiteral("font"));
-    dblClick_ = line(this, "defMenu");
+    dblClick_ = SettingsLine(this, "defMenu");
     dblClick_->setReadOnly(true);
-    sglClick_ = line(this, "snglClickMenu");
+    sglClick_ = SettingsLine(this, "snglClickMenu");
     sglClick_->setReadOnly(true);
     auto* dblButton = new QPushButton(QStringLiteral("..."), this);
     dblButton->setAccessibleName(QStringLiteral("Choose the double-click action"));
@@ -520,7 +510,8 @@ CommonPage::CommonPage(std::vector<SETTINGS_MENU_ITEM> menuItems, QWidget* paren
     connect(pickSound, &QPushButton::clicked, this, [this] {
         SettingsPickFile(this, QStringLiteral("New Mail Sound"), QStringLiteral("wav"), sound_);
     });
-    connect(play, &QPushButton::clicked, this, [this] { Sound_PlayFile(str(sound_), false); });
+    connect(play, &QPushButton::clicked, this,
+            [this] { Sound_PlayFile(SettingsText(sound_), false); });
     const auto pickDir = [this](QLineEdit* field) {
         const QString dir = QFileDialog::getExistingDirectory(this, QString(), field->text());
         if (!dir.isEmpty()) field->setText(dir);
@@ -595,7 +586,7 @@ COMMON_FORM CommonPage::read() const {
     f.notifyOnlyOnce = once_->isChecked();
     for (int i = 0; i < 4; ++i)
         if (visual_[i]->isChecked()) f.newMailVisual = i + 1;
-    f.nLinesDwnLoad = str(lines_);
+    f.nLinesDwnLoad = SettingsText(lines_);
     f.askNLines = askLines_->isChecked();
     f.confirmMsgDel = confirmDel_->isChecked();
     f.confirmMsgSend = confirmSend_->isChecked();
@@ -605,12 +596,12 @@ COMMON_FORM CommonPage::read() const {
     f.savTxtWndPos = savePos_->isChecked();
     f.attachCheck = attach_->isChecked();
     f.optimizeStartup = optimize_->isChecked();
-    f.replyPrepend = str(prepend_);
+    f.replyPrepend = SettingsText(prepend_);
     f.signature = signature_->toPlainText().toStdString();
-    f.mailReader = str(reader_);
-    f.newMailSound = str(sound_);
-    f.dwnRtDir = str(dwnDir_);
-    f.spamRtDir = str(spamDir_);
+    f.mailReader = SettingsText(reader_);
+    f.newMailSound = SettingsText(sound_);
+    f.dwnRtDir = SettingsText(dwnDir_);
+    f.spamRtDir = SettingsText(spamDir_);
     return f;
 }
 

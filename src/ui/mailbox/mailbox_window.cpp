@@ -5,6 +5,7 @@
 #include "platform/user_message.h"
 #include "settings/globaldata.h"
 #include "settings/settings.h"
+#include "ui/command_action.h"
 #include "ui/find_box.h"
 #include "ui/mailbox/mailbox_images.h"
 #include "ui/mailbox/mailbox_rows.h"
@@ -73,17 +74,7 @@ MailBoxWindow::~MailBoxWindow() {
 }
 
 QAction* MailBoxWindow::addCommand(int command, const QString& text, const QKeySequence& key) {
-    auto* a = new QAction(text, this);
-    a->setObjectName(QStringLiteral("cmd%1").arg(command));
-    a->setData(command);
-    a->setToolTip(QText_Tip(text));
-    if (!key.isEmpty()) {
-        a->setShortcut(key);
-        a->setShortcutContext(Qt::WindowShortcut);
-    }
-    connect(a, &QAction::triggered, this, [this, command] { Command(command); });
-    addAction(a); // shortcuts work with the menu bar hidden too
-    return a;
+    return UiCommand_Add(this, command, text, key, [this](int c) { Command(c); });
 }
 
 void MailBoxWindow::buildActions() {
@@ -149,9 +140,7 @@ void MailBoxWindow::buildActions() {
 }
 
 QAction* MailBoxWindow::Action(int command) const {
-    for (QAction* a : actions())
-        if (a->data().toInt() == command) return a;
-    return nullptr;
+    return UiCommand_Find(this, command);
 }
 
 void MailBoxWindow::buildMenus() {

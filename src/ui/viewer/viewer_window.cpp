@@ -3,6 +3,7 @@
 #include "platform/user_message.h"
 #include "settings/account.h"
 #include "ui/app_windows.h"
+#include "ui/command_action.h"
 #include "ui/delete_now.h"
 #include "ui/find_box.h"
 #include "ui/images.h"
@@ -71,21 +72,11 @@ ViewerWindow::ViewerWindow(std::unique_ptr<ViewerModel> model, VIEWER_HOST host)
 ViewerWindow::~ViewerWindow() = default;
 
 QAction* ViewerWindow::addCommand(int command, const QString& text, const QKeySequence& key) {
-    auto* a = new QAction(text, this);
-    a->setObjectName(QStringLiteral("cmd%1").arg(command));
-    a->setData(command);
-    a->setToolTip(QText_Tip(text));
-    if (!key.isEmpty()) {
-        a->setShortcut(key);
-        a->setShortcutContext(Qt::WindowShortcut);
-    }
-    connect(a, &QAction::triggered, this, [this, command] { Command(command); });
-    addAction(a);
-    return a;
+    return UiCommand_Add(this, command, text, key, [this](int c) { Command(c); });
 }
 
 QAction* ViewerWindow::Action(int command) const {
-    return findChild<QAction*>(QStringLiteral("cmd%1").arg(command), Qt::FindDirectChildrenOnly);
+    return UiCommand_Find(this, command);
 }
 
 void ViewerWindow::buildActions() {

@@ -34,7 +34,7 @@ struct Msg {
 };
 
 // The later windows, as the window interface sees them asked for.
-class LaterWindows final : public APP_WINDOWS {
+class LaterWindows : public APP_WINDOWS {
   public:
     std::vector<APP_WINDOW> opened;
     bool Has(APP_WINDOW) override { return false; }

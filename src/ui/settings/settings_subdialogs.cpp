@@ -118,6 +118,19 @@ bool readNumber(const QLineEdit* e, int32_t* value) {
     return false;
 }
 
+// A port left at one of its security's defaults follows the security choice.
+void portFollowsSecurity(QComboBox* security, QLineEdit* port, int32_t (*defaultPort)(int32_t)) {
+    QObject::connect(security, &QComboBox::currentIndexChanged, port, [port, defaultPort](int s) {
+        int32_t p = 0;
+        if (!Settings_ParseUnsigned(port->text().toStdString(), &p)) return;
+        for (int32_t k : {ACCOUNT_SECURITY_NONE, ACCOUNT_SECURITY_STARTTLS, ACCOUNT_SECURITY_TLS})
+            if (p == defaultPort(k)) {
+                port->setText(QString::number(defaultPort(s)));
+                return;
+            }
+    });
+}
+
 QDialogButtonBox* okCancel(QDialog* d) {
     auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, d);
     QObject::connect(box, &QDialogButtonBox::rejected, d, &QDialog::reject);
@@ -162,14 +175,7 @@ bool AdvancedIncoming_Edit(QWidget* owner, ACCOUNT_FORM* form, const std::string
     grid->addWidget(auth, 2, 1);
     SecurityBox sec(&d, grid, 3, "chk", QStringLiteral("STARTTLS (STLS)"), form->chkSecurity,
                     form->chkCertPolicy, form->chkCertPin, refusedPin);
-    // A port left at a security's default follows the security choice.
-    QObject::connect(sec.security, &QComboBox::currentIndexChanged, &d, [port](int s) {
-        int32_t p = 0;
-        if (Settings_ParseUnsigned(port->text().toStdString(), &p) &&
-            (p == Account_DefaultChkPort(ACCOUNT_SECURITY_NONE) ||
-             p == Account_DefaultChkPort(ACCOUNT_SECURITY_TLS)))
-            port->setText(QString::number(Account_DefaultChkPort(s)));
-    });
+    portFollowsSecurity(sec.security, port, Account_DefaultChkPort);
     QDialogButtonBox* box = okCancel(&d);
     QObject::connect(box, &QDialogButtonBox::accepted, &d, [&] {
         int32_t p = 0, t = 0;
@@ -256,14 +262,7 @@ bool AdvancedOutgoing_Edit(QWidget* owner, ACCOUNT_FORM* form, const std::string
     auto* secGrid = new QGridLayout;
     SecurityBox sec(&d, secGrid, 0, "send", QStringLiteral("STARTTLS"), form->sendSecurity,
                     form->sendCertPolicy, form->sendCertPin, refusedPin);
-    QObject::connect(sec.security, &QComboBox::currentIndexChanged, &d, [port](int s) {
-        int32_t p = 0;
-        if (Settings_ParseUnsigned(port->text().toStdString(), &p) &&
-            (p == Account_DefaultSendPort(ACCOUNT_SECURITY_NONE) ||
-             p == Account_DefaultSendPort(ACCOUNT_SECURITY_STARTTLS) ||
-             p == Account_DefaultSendPort(ACCOUNT_SECURITY_TLS)))
-            port->setText(QString::number(Account_DefaultSendPort(s)));
-    });
+    portFollowsSecurity(sec.security, port, Account_DefaultSendPort);
     QDialogButtonBox* box = okCancel(&d);
     QObject::connect(box, &QDialogButtonBox::accepted, &d, [&] {
         int32_t p = 0, t = 0;

@@ -31,6 +31,7 @@
 #include <string>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
@@ -367,6 +368,28 @@ class MailBoxOnDesktop : public iwtest::RealPeersTest {
         return run(argv, 60s, out, in);
     }
 
+    // Adds kAccount on this test's POP3 login with the command line; the
+    // password goes in `copies` times (one a line) through a private file.
+    void addAccount(const std::vector<std::string>& more = {}, int copies = 1) {
+        const iwtest::Credentials& user = peers().user();
+        const std::string file = iwtest::SandboxDir() + "/password";
+        std::string lines;
+        for (int i = 0; i < copies; ++i)
+            lines += user.password + "\n";
+        iwtest::WriteFile(file, lines);
+        ASSERT_EQ(chmod(file.c_str(), 0600), 0);
+        std::vector<std::string> args = {"account",
+                                         "add",
+                                         kAccount,
+                                         "ChkServer=127.0.0.1",
+                                         "ChkPort=" + std::to_string(peers().pop3_port()),
+                                         "ChkLogin=" + user.name,
+                                         "--chk-password-stdin"};
+        args.insert(args.end(), more.begin(), more.end());
+        std::string out;
+        ASSERT_EQ(cli(args, &out, file), 0) << out;
+    }
+
     // The program, as a user starts it; the log is new for each start.
     void startProgram() {
         ::unlink((iwtest::SandboxDir() + "/state/inboxwarden/debug_info.txt").c_str());
@@ -410,21 +433,9 @@ class MailBoxOnDesktop : public iwtest::RealPeersTest {
 TEST_F(MailBoxOnDesktop, NewMailOpensItWithTheStoredRowsAndDeleteNowTakesTheChosenOnes) {
     const iwtest::Credentials& user = peers().user();
     peers().SeedMessages(user.name, serverMessages());
-    const std::string password = iwtest::SandboxDir() + "/password";
-    {
-        const int fd = open(password.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        ASSERT_GE(fd, 0);
-        const std::string line = user.password + "\n";
-        ASSERT_EQ(write(fd, line.data(), line.size()), ssize_t(line.size()));
-        close(fd);
-    }
+    addAccount();
+    ASSERT_FALSE(HasFatalFailure());
     std::string out;
-    ASSERT_EQ(cli({"account", "add", kAccount, "ChkServer=127.0.0.1",
-                   "ChkPort=" + std::to_string(peers().pop3_port()), "ChkLogin=" + user.name,
-                   "--chk-password-stdin"},
-                  &out, password),
-              0)
-        << out;
 
     // A check with new mail opens the window: NewMailVisual is 1 by default.
     startProgram();
@@ -509,22 +520,10 @@ TEST_F(MailBoxOnDesktop, AnOpenedMessageSavesItsAttachmentAndOpensAgainFromItsCo
          "Content-Disposition: attachment; filename=\"q3.bin\"\n"
          "Content-Transfer-Encoding: base64\n\n" +
              encoded + "\n--b1--\n"});
-    const std::string password = iwtest::SandboxDir() + "/password";
-    {
-        const int fd = open(password.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        ASSERT_GE(fd, 0);
-        const std::string line = user.password + "\n";
-        ASSERT_EQ(write(fd, line.data(), line.size()), ssize_t(line.size()));
-        close(fd);
-    }
+    addAccount();
+    ASSERT_FALSE(HasFatalFailure());
     const std::string saved = iwtest::SandboxDir() + "/saved";
     std::string out;
-    ASSERT_EQ(cli({"account", "add", kAccount, "ChkServer=127.0.0.1",
-                   "ChkPort=" + std::to_string(peers().pop3_port()), "ChkLogin=" + user.name,
-                   "--chk-password-stdin"},
-                  &out, password),
-              0)
-        << out;
     ASSERT_EQ(cli({"options", "set", "DwnRtDir=" + saved, "AskNLines=0"}, &out), 0) << out;
 
     startProgram();
@@ -591,23 +590,12 @@ TEST_F(MailBoxOnDesktop, AReplyFromTheMailBoxReachesTheSmtpServerQuoted) {
                          {"From: Bob <bob@example.invalid>\nTo: ann@example.invalid\n"
                           "Cc: carl@example.invalid\nSubject: Lunch\n"
                           "Date: Tue, 02 Jan 2024 08:15:00 +0000\n\nSee you at noon.\nBob\n"});
-    const std::string passwords = iwtest::SandboxDir() + "/passwords";
-    {
-        const int fd = open(passwords.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        ASSERT_GE(fd, 0);
-        const std::string both = user.password + "\n" + user.password + "\n";
-        ASSERT_EQ(write(fd, both.data(), both.size()), ssize_t(both.size()));
-        close(fd);
-    }
+    addAccount({"SendServer=127.0.0.1", "SendPort=" + std::to_string(peers().smtp_port()),
+                "SendSecured=1", "SendLogin=" + user.name, "Email=ann@example.invalid",
+                "FullUserName=Ann", "--send-password-stdin"},
+               2);
+    ASSERT_FALSE(HasFatalFailure());
     std::string out;
-    ASSERT_EQ(cli({"account", "add", kAccount, "ChkServer=127.0.0.1",
-                   "ChkPort=" + std::to_string(peers().pop3_port()), "ChkLogin=" + user.name,
-                   "SendServer=127.0.0.1", "SendPort=" + std::to_string(peers().smtp_port()),
-                   "SendSecured=1", "SendLogin=" + user.name, "Email=ann@example.invalid",
-                   "FullUserName=Ann", "--chk-password-stdin", "--send-password-stdin"},
-                  &out, passwords),
-              0)
-        << out;
     ASSERT_EQ(
         cli({"options", "set", "ConfirmMsgSend=0", "AskNLines=0", "ReplyPrepend=%SENDER% wrote:"},
             &out),

@@ -254,9 +254,6 @@ void MainWnd::checkCmd() {
 void MainWnd::waitForIdleCheck() {
     std::unique_ptr<QProgressDialog> note;
     MailCheck_WaitIdle([&](int64_t waitedMs) {
-        // A cancel that reaches a worker before it has set up its run is
-        // cleared by that set-up: say it again until the worker hears it.
-        MailCheck_Abort(ERR_CANCELLED);
         if (!note && waitedMs >= 300) {
             note = std::make_unique<QProgressDialog>(QStringLiteral("Cancelling the check\u2026"),
                                                      QString(), 0, 0);

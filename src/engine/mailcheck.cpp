@@ -175,7 +175,6 @@ struct RUN_STATE {
 };
 
 void _beginRun(const WORKER_RUN& run) {
-    Pop3_ResetCheckState();
     if (!run.fetch) {
         g_ui->SetCancelCheckEnabled(true);
         if (run.settings.globalFilter) Filter_Reload(run.settings.globalFilter, 1);
@@ -420,6 +419,9 @@ uint32_t MailCheck_Start(CheckRequest* request) {
         return 0;
     }
 
+    // Cleared here, before the worker exists: a cancel given from now on,
+    // even before the worker has set up its run, is one it hears.
+    Pop3_ResetCheckState();
     WORKER_RUN run;
     run.fetch = request;
     run.settings = _readSettings();

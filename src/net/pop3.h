@@ -71,7 +71,7 @@ extern char CheckErrorText[CHECK_ERROR_TEXT_SIZE];
 
 // ---- Check state and cancellation -----------------------------------------
 
-// Starts a worker run: CheckState 0, no text, the abort re-armed. A cancel
+// Before a worker run starts: CheckState 0, no text, the abort re-armed. A cancel
 // from an earlier run must not end every later check at once.
 void Pop3_ResetCheckState();
 

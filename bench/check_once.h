@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One account check the way the worker runs it (reset, begin, check, end),
 // for the benchmarks that time or weigh a check.
 #pragma once

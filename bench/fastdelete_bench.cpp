@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fast delete on a large maildrop: a loopback server answering the login,
 // a UIDL listing of N messages and every DELE, and the box update that
 // follows. Shows that matching is linear in the listing and the ids, and

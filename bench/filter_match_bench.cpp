@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The filter rules' worst cases: a hostile regular expression and a header at
 // the cap. The matcher's work is text x program size, so these stay bounded
 // where a backtracking matcher would not finish.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // KeyedArray at the size of a large message box: 100,000 items.
 #include "common/keyed_array.h"
 

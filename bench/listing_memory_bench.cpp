@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Peak resident memory of one account check over a very long UIDL listing
 // that the server follows with a hang-up: the check must fail, keep the box,
 // and hold no more than a small multiple of what the server sent.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The MailBox window at the size of large boxes: filling the list from a
 // box of 50,000 records, sorting it by each column, finding a text in its
 // last row, and opening the window on 10 accounts of 10,000 records; first

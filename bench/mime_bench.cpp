@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Parse throughput of the MIME decoder beside GMime 3 on the same inputs:
 // (a) one 50 MB message whose large base64 attachment is decoded to a file,
 // (b) 10,000 small messages, each parsed with its header fields and text.

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Starts a private POP3 server on loopback with N seeded messages (default
 # 10000), plain and POP3S with a certificate of a test CA made for the run,
 # runs the account-check benchmark against it and stops the server.

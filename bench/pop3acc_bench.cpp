@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Account check on a large mailbox, beside a minimal raw POP3 client on the
 // same server for scale. Run through bench/pop3acc-bench.sh, which starts a
 // private POP3 server with N seeded messages and passes it here:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Printing long text to PDF: a 1 MB message on one line, with and without
 // a final line feed (the line feed sends the line through the measured cut),
 // and the cut rule alone beside the rule as first written, which measured

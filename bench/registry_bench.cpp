@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Settings store throughput: committed writes of message-sized values (what a
 // check does for every new or changed message), one pass over a key of
 // 100,000 values (what loading a large message box does) and the first open

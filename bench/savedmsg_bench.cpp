@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A saved-message folder of 50,000 files: opening the root (counting the
 // full saves) and rebuilding the folder's message box from the file names.
 #include "engine/savedmsg.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Settings at the size of a large mailbox: reading 100,000 message values
 // into a box at start-up (Account_GetMessages), and writing and reading a
 // profile that holds them.

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Starts a private SMTP sink on loopback, sends one message with an N MB
 # attachment (default 20) through it and stops the sink.
 # usage: bench/smtp-send-bench.sh [MB]   (after: cmake --preset release && cmake --build --preset release)

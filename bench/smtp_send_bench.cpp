@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One message with a large attachment sent to an SMTP server on loopback:
 // wall-clock time and peak memory. Run through bench/smtp-send-bench.sh,
 // which starts a private SMTP sink and passes it here:

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Start-up of the tray program with large message boxes: the time from exec
 # to "Messages loaded" in the debug log (the tray icon then shows the loaded
 # state), for the full path (the profile imported into an empty store) and

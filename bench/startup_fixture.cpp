@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes a profile for the start-up benchmark: `accounts` accounts with
 // `records` stored messages each (none new, so loading rewrites nothing),
 // global settings that keep the tree across runs (OptimizeStartup) and never

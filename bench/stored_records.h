@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Message records as a large box stores them, for the benchmarks that need a
 // full store: `count` old messages with realistic header texts, written as
 // values "<prefix><n>" of the box key (the caller groups them in a batch).

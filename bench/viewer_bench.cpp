@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Opening a large message in the viewer (offscreen): a 1 MB plain text of
 // short lines with a link on every line, and 1 MB on a single line, each
 // parsed, decoded, scanned for links and laid into the text field.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The date a build reports as its own is the date of its sources, never the
 # clock of the machine that builds it, so that two builds of one commit give
 # the same binary: SOURCE_DATE_EPOCH when set (as Debian's tools set it), else

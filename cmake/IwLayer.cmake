@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # iw_layer(NAME SOURCES <files...> LINKS <targets...>)
 # Declares the library target iw_NAME of one layer. The LINKS list is the whole
 # of what the layer may use; tests/layering.sh checks the includes against it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Transfer-encoded bodies and charset-tagged text come from mail: every
 // decoder must stay within its input, and every charset conversion must give
 // valid UTF-8.

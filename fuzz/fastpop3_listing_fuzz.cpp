@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // UIDL listings come straight from the server, and fast delete acts on what
 // it matches in them. The first input byte says how many of the listing's
 // own ids (every third line's second word) are asked for, plus one made-up

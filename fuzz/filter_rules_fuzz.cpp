@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Rule files come from other machines and hand editing: the import parser
 // must never crash, and what it accepts must write back and read back the
 // same. Each accepted rule then matches the input itself as a header, which

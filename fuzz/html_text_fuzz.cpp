@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // HTML bodies come from mail and are reduced to text for display and quoting.
 #include "common/text.h"
 #include "message/html_text.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Message texts come from POP3 servers and saved files: parse them and use
 // every accessor, checking that parts stay inside the text and that text
 // handed out is UTF-8.

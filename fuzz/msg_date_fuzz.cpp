@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Dates come from the Received, X-Apparently-To and Date fields of mail.
 #include "message/msg_header.h"
 

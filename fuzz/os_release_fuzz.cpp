@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The debug log's head reads /etc/os-release and uname's fields.
 #include "common/text.h"
 #include "platform/log.h"

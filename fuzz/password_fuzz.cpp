@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Stored passwords come from the store and from profile files.
 #include "settings/reg.h"
 

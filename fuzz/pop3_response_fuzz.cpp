@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // POP3 responses and greetings come straight from the server. The first
 // input byte picks single- or multi-line reading and how the bytes are cut
 // into writes; the rest is what the server sends.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Profile files come from other machines, editors and old versions; message
 // values come back from them. Neither may crash the reader, write outside
 // the program's key, or read back differently after being written again.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Stand-in for libFuzzer's driver: replays every file of the corpus folder
 // named on the command line, then a fixed number of inputs made from a fixed
 // seed (random bytes and mutations of the corpus), so a run is repeatable.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // File names found in a saved-message folder, and the subject and id texts
 // of mail that the writer turns into names.
 #include "message/savedfile.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // SMTP replies come straight from the server. The pure checks run on the
 // input as one reply; then the input plays the server of a session, one
 // reply for each command (greeting, EHLO, AUTH challenges, RCPT and DATA

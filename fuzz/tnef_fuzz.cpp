@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // winmail.dat attachments come straight from mail. The whole input is one
 // TNEF stream, listed (the decoding behind both listing and unpacking);
 // every name it yields must be one safe path component.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Address book files are whatever the user (or a program, or a download)
 // put there: every name and address read from one must be valid UTF-8 and
 // safe in a header line, and no card may exceed the limits.

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Checks the layer rule: a layer includes only its own headers and those of
 # the layers below it; the engine and everything below it include no Qt
 # header and, once built, reference no Qt symbol; the command-line program

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The MailBox window's images: the list's status images and attachment mark,
 // the tree's root and account images and the toolbar buttons. Every image is
 // drawn on a grid (16 units for the list and the tree, 24 for the toolbar)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The MailBox window's images (src/ui/images.h lists them), drawn by
 // make_icons beside the tray icons.
 #pragma once

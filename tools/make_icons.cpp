@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Draws the tray icons (states 120 to 126) and the application icon into
 // resources/icons, and the MailBox window's images (mailbox_icons.cpp) into
 // resources/icons/mailbox. Run by hand after changing a drawing; the PNGs are

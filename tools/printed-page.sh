@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Renders the first page of a printed message (the printing test's long
 # message with its heading, printed to PDF) into docs/screenshots.
 # Usage: tools/printed-page.sh [BUILD_DIR] (default build/asan, with

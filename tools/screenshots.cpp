@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Renders the program's windows into PNGs for docs/screenshots: the check
 // progress window, the download box, the new-mail popup, the tray menu, the
 // no-tray status window, the tray icon states and the MailBox window's

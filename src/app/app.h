@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up, the message loop and shutdown of the tray program.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's command-line switches, read from argv. A switch counts only
 // at the start of an argument: "/uninstall" and "/delorig" exactly as
 // written, the others ignoring ASCII letter case. A value is the rest of its

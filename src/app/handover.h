@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The hand-over between a second start and the running copy, over the
 // store's per-user local socket (platform/instance.h). One request per
 // connection, one line each way: "menu", "check" (the text itself travels

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tray program's executable: the window layer is wired into the core's
 // main window here, the one place that sees both.
 #include "app/app.h"

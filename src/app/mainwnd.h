@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The hidden main window: a QObject on the UI thread that owns the tray
 // icon, the tray menu, every timer and the program's window messages. It is
 // what the engine and the scheduler see as ENGINE_UI and ENGINE_TIMERS: a

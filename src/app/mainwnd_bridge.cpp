@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ENGINE_UI: the worker's calls carried to the UI thread, posted or sent
 // with a limit on the wait.
 #include "app/mainwnd.h"

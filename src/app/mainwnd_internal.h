@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the parts of the main window (commands, tray and menu, the engine's
 // bridge, timers) share.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ENGINE_TIMERS: the main window's timers and what each one does.
 #include "app/mainwnd.h"
 #include "app/mainwnd_internal.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's tray icon, tooltip and menu, and the mouse on the icon.
 #include "app/mainwnd.h"
 #include "app/mainwnd_internal.h"

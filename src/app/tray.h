@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tray icon's rules: which icon and tooltip the message counts give,
 // the 120/126 rule, and the default entry of the tray menu. The icon itself,
 // the menu and the commands live in the main window (mainwnd.h); the Tray_*

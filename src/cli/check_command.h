@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // inboxwarden-cli check: the program's check engine and queue run once,
 // headless, on the same store and profile as the program.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // inboxwarden-cli decode FILE [--json]: how the program reads one message
 // file, for users' scripts and for differential tests.
 #pragma once

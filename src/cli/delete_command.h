@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // inboxwarden-cli delete: removes messages of an account from its server now
 // (fast delete), on the same store and profile as the program.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // inboxwarden-cli: the headless front of Inboxwarden.
 #include "cli/check_command.h"
 #include "cli/decode_command.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // inboxwarden-cli send: one message through an account's outgoing server,
 // composed and sent by the same modules as the compose window, without a
 // display.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings of one command-line command: the store's lock (the running
 // program owns the working tree, and a second lifecycle on it would replace
 // its live records), the settings loaded from the profile, and at the end

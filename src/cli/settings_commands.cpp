@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/settings_commands.h"
 #include "cli/session.h"
 #include "cli/terminal.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // inboxwarden-cli commands on the settings: the account table, a message
 // box and profile files. Each runs on the same store and profile file as the
 // program: the profile given with --profile:FILE (or the default one) is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The user's terminal for the command-line front: reading a secret, and
 // writing text that came from mail or a server.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // inboxwarden-cli tnef list|extract FILE [DIR]: the files packed in a
 // winmail.dat attachment, for users' scripts and for differential tests.
 #pragma once

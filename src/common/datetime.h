@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // DATETIME: the date-time record of message records, account timers and
 // saved-file names. The fields are local time; a year of DATETIME_YEAR_MISSING
 // means the date is missing (a message without a usable Date header).

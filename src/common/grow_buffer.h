@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // GrowBuffer: a block owned by the caller that a receiver grows while it reads
 // (POP3 and SMTP answers, fetched messages). The limit bounds what one answer
 // may take; a receiver that is refused more room reports "No buffer space

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // KeyedArray: a growable array of items, each an optional owned key text and
 // an owned object. It backs the account table, the records inside a message
 // box and the saved-folder table.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a layer below the windows has to tell the user. Those layers show
 // nothing themselves: they hand notices to their caller, which shows them
 // (a box in the tray program, one line on standard error in the command

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Status codes shared by every module: 0 is success, the values below are
 // failures. Several modules add small positive results of their own, which
 // they document where they are declared.

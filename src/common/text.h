@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Text helpers shared by every layer. All text inside the program is UTF-8;
 // names (store keys, table keys, command-line keywords) fold ASCII letters
 // only, so the same two names compare equal everywhere.

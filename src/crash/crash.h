@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Crash reports: a fault (illegal storage access, bus error, illegal
 // instruction, arithmetic fault, abort) writes a report with the call stack
 // into the open debug log and leaves a marker beside it, then the signal is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The dial-up steps of the mail-check engine and the scheduler, on the
 // dial-up options of the global settings (DialUp_GetRecord) and the
 // NetworkManager hooks of net/ras.h:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/engine_headless.h"
 
 #include "common/status.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engine's windows and timers for a run without a display (the command
 // line): there is no UI thread, so every "blocking" call is carried out on
 // the worker itself. Nothing is shown; the per-account results are kept for

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the mail-check engine (mailcheck.h) and the scheduler (schedule.h)
 // need from the program around them: the windows, the tray, sounds, the mail
 // client, and timers with a clock. These two interfaces are the engine's only

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Delete now": removes chosen messages of an account from its server at
 // once (net/fastpop3.h) and brings the account's message box in line with
 // what the server confirmed. The session runs on a thread of its own; the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The mail-check engine: the check queue and one worker thread that checks
 // the queued accounts one after another (Pop3Acc_Check), brings their message
 // boxes and status up to date and announces new mail through ENGINE_UI

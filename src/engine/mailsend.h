@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sending mail: the send thread around the SMTP client, the interactive send
 // that the compose window waits for, and the bounce report (a fake "User
 // unknown" delivery-status report) sent interactively or quietly during a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The bounce report: MailSend_Bounce and MailSend_BuildBounce.
 #include "engine/mailsend.h"
 

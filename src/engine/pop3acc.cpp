@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/pop3acc.h"
 #include "common/status.h"
 #include "common/text.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The account check: one POP3 session for one account that brings the
 // account's message box up to date (new messages added, known ones
 // confirmed, marked ones deleted on the server, the filter consulted for each

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Saved messages seen from the program: the save of the account check and
 // the message viewer (root folder from the global settings), the look-up of
 // a saved copy before a download, and the saved-folder table behind the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The check scheduler: when accounts are checked. Every account follows
 // either its own interval timer (ChkTime minutes, timer 1000 + index) or its
 // time table (UseSchedule, Schedule), which the five-minute tick (timer 154)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Notices that the machine was away: a resume from suspend, or the network
 // coming back. Either way timers may have missed their checks, and the
 // scheduler catches up (Schedule_OnWake).

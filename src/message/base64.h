@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Base64 (RFC 2045 §6.8) in both directions.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where a decoder puts its bytes: a string in memory, or a file being
 // written through FILES_WRITER in large blocks. Internal to message/.
 #pragma once

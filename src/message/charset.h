@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Charsets of incoming and outgoing mail. Everything inside the program is
 // UTF-8: a declared charset is converted with iconv, after the fixed
 // single-byte tables where those apply (KOI8-R and ISO-8859-2 are first

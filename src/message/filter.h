@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's side of the filter plug-in (message/iwfilter.h): loading
 // libiwfilter.so, one stub per entry point that returns the documented
 // default when the plug-in or the entry point is missing, and one mutex

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The regular expressions of filter rules: a small matcher that runs in time
 // proportional to text length x pattern size, with no backtracking and no
 // recursion over the text, so a hostile pattern or header cannot stall the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The rules of the shipped filter plug-in: their text form (the rule file
 // that import and export read and write, and the store keeps) and their
 // matching. No dependency beyond the standard library, so that the plug-in

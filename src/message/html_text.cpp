@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "message/html_text.h"
 
 #include "common/text.h"

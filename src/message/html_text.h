@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reduction of an HTML text to plain text for display and quoting.
 #pragma once
 

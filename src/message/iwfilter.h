@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 /* The filter plug-in ABI: what libiwfilter.so exports and what the program
  * hands it. Plain C, so a plug-in can be built by any compiler.
  *

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Attachments: their names and their decoded bytes, in memory or in a file.
 #include "message/mime_decoder.h"
 #include "message/mime_internal.h"

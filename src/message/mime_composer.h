@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The MIME composer: an outgoing message held as a MimeMessage (a text root
 // part and a list of attachments whose data is already base64) and written as
 // header lines and a MIME body through a sink that the sender supplies.

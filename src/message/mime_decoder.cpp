@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The structure of a message: its parts, their kinds, charsets and
 // encodings, and the text of a text part.
 #include "message/mime_decoder.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The MIME decoder: a received message text (lines ending in CR LF, possibly
 // still ending in the POP3 end mark "\r\n.\r\n") parsed into two flat lists,
 // text parts and attachments, whose parts point into one owned copy of the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Header fields: finding a field, unfolding it and decoding its encoded
 // words (RFC 2047).
 #include "message/mime_decoder.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the parts of the MIME decoder (structure, header fields,
 // attachments) share. Internal to message/.
 #pragma once

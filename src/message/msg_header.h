@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The header fields of a new message record and the message date, read from
 // a message text as the server returned it (the header that TOP n 0 gives,
 // or the whole RETR answer), starting with the rest of the "+OK" line.

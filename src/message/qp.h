@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Quoted-printable decoding (RFC 2045 §6.7).
 #pragma once
 

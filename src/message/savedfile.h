@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Saved message files: one raw message per file, in a folder per account
 // under a root folder, named "[p]yymmdd-hhmmss-subject-id.eml" from the
 // message's date, a short subject and the start of its unique id ("p" marks a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // winmail.dat attachments (TNEF): the names of the files packed inside one,
 // and those files unpacked into a folder.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Uuencode decoding (the body lines between "begin" and "end").
 #pragma once
 

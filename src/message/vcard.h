@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // vCard files (RFC 6350, and the older 3.0 of RFC 2426 and 2.1 forms): the
 // names and e-mail addresses of the contacts they hold, for the address book.
 //

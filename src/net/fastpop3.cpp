@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "net/fastpop3.h"
 
 #include "common/grow_buffer.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fast delete: a POP3 session of its own that deletes chosen messages by
 // their unique ids at once, without a check of the account (RFC 1939: UIDL
 // §7, DELE §5, QUIT §6).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // MD5 (RFC 1321) and HMAC-MD5 (RFC 2104): the digest behind the POP3 APOP
 // login and the SMTP CRAM-MD5 login. Neither is used for anything that needs
 // collision resistance; both are what those protocols prescribe.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // POP3 session (RFC 1939): connects (through the socket transport, with its
 // SOCKS support), sends one command at a time, reads one response at a time
 // and classifies it, and keeps the check's error state. The account check

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Dial-up connections through NetworkManager's command-line client: "dial"
 // brings a named connection up, "connected" asks whether it is active,
 // "hang up" takes down the one connection this program brought up, and

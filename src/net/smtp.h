@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The SMTP client: delivers one message per call to an outgoing server (RFC
 // 5321) over the socket transport, with AUTH PLAIN (RFC 4616), LOGIN or
 // CRAM-MD5 (RFC 2195) when the job has a login.

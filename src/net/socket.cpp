@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TCP connections: name lookup, connecting (directly or through a proxy),
 // sending and receiving within a deadline, closing.
 #include "net/socket.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Socket transport shared by POP3, SMTP and the message download: TCP
 // connections (IPv4 and IPv6, every resolved address tried), optionally
 // through a SOCKS 4 or SOCKS 5 proxy, with whole sends and bounded receives.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The texts of the socket error numbers, and the numbers of the system's
 // and the resolver's errors.
 #include "net/socket.h"

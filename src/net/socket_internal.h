@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the parts of the socket module (TCP, SOCKS, TLS) share. Internal to
 // net/.
 #pragma once

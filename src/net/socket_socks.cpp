@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Connecting through a SOCKS 4 or SOCKS 5 proxy.
 #include "net/socket.h"
 #include "net/socket_internal.h"

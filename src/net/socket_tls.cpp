@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TLS on a connected socket: the handshake, the certificate's verdict and
 // the table of TLS connections that Sock_Send, Sock_Recv and Sock_Close use.
 #include "net/socket.h"

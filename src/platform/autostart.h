@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The logon entry: an XDG autostart file,
 // $XDG_CONFIG_HOME/autostart/inboxwarden.desktop, that desktop sessions run
 // at login.

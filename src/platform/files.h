@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Files the program writes, and names that come from mail or servers.
 //
 // Every file is written to a temporary file (mode 0600) in the target folder

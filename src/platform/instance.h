@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One running copy per store: a lock file beside the store file, held with
 // flock(2) by the copy that runs. The kernel drops the lock when that copy
 // ends in any way (a crash included), so a stale file never blocks a start.

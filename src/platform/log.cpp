@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/log.h"
 #include "common/text.h"
 #include "platform/paths.h"

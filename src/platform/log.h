@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The two text logs. Neither adds time stamps or prefixes: a line is exactly
 // the text written, and every write reaches the file before the call returns
 // (each is one write(2) on an unbuffered descriptor). Both may be written

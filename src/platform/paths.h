@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where the program's own files live on a Linux desktop: the executable's
 // folder for read-only side files, the XDG base folders for everything the
 // program writes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Private folders for the files the program hands to other programs: the
 // attachments a user opens, the files unpacked from a winmail.dat, the HTML
 // page shown in a browser.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The per-user hierarchical store of keys holding named, typed values that
 // stands in for the desktop registry hive. One SQLite database per user
 // (Paths_RegistryFile(), mode 0600, WAL): every write is committed before the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sounds through the desktop's sound theme service (libcanberra).
 #pragma once
 

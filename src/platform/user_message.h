@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one way every layer shows a message box or asks the user a question.
 // The layers below the user interface only describe the box; the program
 // installs a handler that shows it on the UI thread, and tests install one

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The account record: one POP3 mailbox with its outgoing server, user
 // information, check timing and message box. Stored fields are named like
 // their values under the account's key of the settings tree; runtime fields

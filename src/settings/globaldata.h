@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The global settings: the options that belong to no single account, held in
 // one process-wide record loaded from the root key of the settings tree, and
 // the dial-up options stored beside them. Other modules read single options

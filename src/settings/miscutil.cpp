@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "settings/miscutil.h"
 #include "common/status.h"
 #include "platform/log.h"

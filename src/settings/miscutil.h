@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Small settings helpers shared by start-up and shutdown.
 #pragma once
 

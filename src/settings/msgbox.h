@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The message box of an account: the messages seen on its POP3 server, one
 // MSG_RECORD each, with a status, in the order they were added. Every record
 // change that a function below "writes" goes to the installed writer at once

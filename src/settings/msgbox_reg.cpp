@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "settings/msgbox_reg.h"
 #include "platform/log.h"
 #include "settings/account.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The stored form of message records: one string value per message under
 // root\<account name>\MsgBox, named after the record's MsgId and holding
 //   ;Fm=;From;Rt=;ReplyTo;To=;To;Sj=;Subject;Sz=;Size;DS=; y m dow d h min s status ;A=;0|1;En=;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "settings/profile.h"
 #include "common/text.h"
 #include "platform/files.h"

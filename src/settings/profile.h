@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Profile files (.iwpf): text snapshots of the settings tree in the
 // registry-export format with a first line of its own. One writer and two
 // readers: the settings import (everything but the message boxes) runs

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The rules of the profiles dialog, as operations on a profiles folder: list,
 // create, copy, rename, delete, mark the default, choose the recovery mode,
 // and activate (switch the running settings to another profile). The window

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's settings tree and the value codec that turns its field types
 // into stored values and back, including the stored form of passwords.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings lifecycle: the profile file is the true store and the tree
 // below the root key its working copy. A normal start rebuilds the tree from
 // the active profile; shutdown exports it back and deletes it. With the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The about box: the program's version and the date of its sources, its
 // licence. UI thread only.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The windows the tray program opens, as the core sees them. The window
 // layer (src/ui) implements this interface and the program installs it at
 // start (MainWnd_SetWindows); core never includes a window header itself.

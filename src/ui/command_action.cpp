@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/command_action.h"
 
 #include "ui/qtext.h"

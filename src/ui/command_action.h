@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A window's command as an action: its number is the action's data and
 // object name, its tooltip is its menu text without mnemonic and key, and it
 // is added to the window, so its shortcut works with the menus hidden too.

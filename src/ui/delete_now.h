@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Delete now" as the windows run it: fast delete of some of an account's
 // messages behind the delete progress box, with the outcome's boxes shown
 // in front of the window that asked. UI thread only.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Find box of the MailBox window and the message viewer: "Find what:",
 // "Match case", Find Next, Find Previous and Close. Modeless, one per
 // window, made on first use and kept (hidden when closed) with its text.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The MailBox window's images: the status images of the message list and its
 // attachment mark, the images of the account tree and the toolbar buttons.
 // Each icon holds its picture at 1x and 2x, so that Qt takes the sharper one

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The new-mail notification popup: "You have %d new message(s)." with the
 // buttons Result Window, Mail Client, Ignore and Remind Later (the default).
 // One popup at a time; a second announcement only updates its count. UI

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The password prompt: asked for an account whose password is not stored
 // (POP3 before a check or a delete, SMTP before a send). UI thread only.
 #pragma once

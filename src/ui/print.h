@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Printing of a text field: an optional heading and the field's text (or
 // its selection, when the user asks for that) as plain text, wrapped to the
 // page width, page after page, with a small window that cancels the job.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The line rule of printed text: where the next printed line of a text
 // begins and ends. Knows no printer or font; the caller passes how far each
 // character advances the pen, so the rule runs in tests as it runs on paper.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The check progress window (modeless, with Hide, Cancel and Skip), the
 // download progress box (modal, while one message is fetched), the send
 // progress box (modal, while the SMTP client sends) and the delete box

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Text from the engine's side (UTF-8 in std::string) for the windows.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The font of message texts and lists, kept in the RFont setting (its text
 // form is the settings dialog's, Settings_ParseFont).
 #pragma once

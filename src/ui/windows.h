@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window layer's side of APP_WINDOWS (core/app_windows.h): the windows
 // the tray program opens, with a message box for windows that later parts
 // of the program provide.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real program, started as separate processes on the offscreen
 // platform, in this test's sandbox (HOME, XDG folders, store).
 #include "../support/fake_pop3.h"

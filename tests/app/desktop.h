@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the tests of the real program need to run it as a user would: bounded
 // waits for its processes and a private X server to show its windows on.
 #pragma once

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """What a screen reader gets from the MailBox window, through AT-SPI.
 
 usage: mailbox_atspi.py rows TITLE [--count N] [--selected I,J]

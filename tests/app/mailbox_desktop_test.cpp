@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The MailBox window of the real program, on a virtual desktop with a tray
 // and against the real POP3 server, used as a person who reads the screen
 // with a screen reader would: the rows are read through the accessibility

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "../support/fake_peer.h"
 #include "../support/temp_env.h"
 #include "app/mainwnd.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // inboxwarden-cli check end to end: the built program, run as a user runs it,
 // against a private Dovecot, on its own store and profile.
 #include "../support/temp_env.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // inboxwarden-cli with the account security values: `account set` takes and
 // checks them (ports follow the choice), and `check` shows why a server's
 // certificate was refused, with the fingerprint a user may then pin.

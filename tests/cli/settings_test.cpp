@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // inboxwarden-cli's settings commands, run as a user runs them: a separate
 // process on the store and profile files.
 #include "../support/temp_env.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs account checks the way the mail-check engine brackets them, for the
 // account-check tests against fake and real servers.
 #pragma once

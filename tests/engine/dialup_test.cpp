@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engine's dial-up steps on the dial-up options, with a stand-in nmcli.
 #include "../support/fake_nmcli.h"
 #include "../support/temp_env.h"

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Reads a delivered .eml with Python's email package and checks it.
 
   email_check.py attachments EML DIR   every attachment's decoded bytes equal

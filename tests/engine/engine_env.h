@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The store, global settings and account table the engine and scheduler tests
 // run on, with the recording UI and the fake clock installed.
 #pragma once

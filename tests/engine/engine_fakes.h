@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A recording ENGINE_UI and a fake clock with timers for the engine and
 // scheduler tests. The test thread plays the UI thread: it runs a
 // QCoreApplication event loop, and the worker's blocking calls reach it as

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Delete now" against the real POP3 server and SOCKS proxy: what the server
 // confirmed leaves the box and the store, the rest stays marked.
 #include "check_harness.h"

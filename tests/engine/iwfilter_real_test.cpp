@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The shipped filter plug-in in a real check against Dovecot: its rules
 // delete a message on the server, save one to the download folder and keep
 // one quiet.

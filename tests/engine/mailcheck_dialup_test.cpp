@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The check engine's dial-up steps with a stand-in nmcli: a check dials the
 // entry first and hangs it up at the end, and a cancel stops a dial at once.
 // The accounts point at a closed port: a failed account still ends the check

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The check engine against a private Dovecot with five users: queue order,
 // cancel, skip, a dialog opened mid-check, a start refused while a check runs
 // and retried, the announcement rules, a fetch-one download, and a shutdown

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sending against the real SMTP server with AUTH (and the real SOCKS proxy)
 // of the peers fixture; delivered messages are read back with Python's email
 // package.

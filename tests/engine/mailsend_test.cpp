@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The send thread, the interactive send and the bounce report against a
 // scripted server (for what a real one will not do: stall, be cancelled).
 #include "engine/mailsend.h"

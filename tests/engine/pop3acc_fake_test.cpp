@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The account check against a scripted server, for what a real server will
 // not do: no UIDL, no TOP, -ERR at each step, broken listings, stalls,
 // disconnects, unconfirmed QUIT.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The account check against a real POP3 server (and real SOCKS proxies).
 #include "check_harness.h"
 #include "common/status.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The account check, fetch-one and fast delete over TLS against real Dovecot
 // instances serving certificates of the run's test CA, with the account's
 // security values as a user sets them.

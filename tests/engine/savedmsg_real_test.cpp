@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The filter save actions of a real account check write real files, and a
 // save that cannot be written never costs the message on the server.
 #include "../support/temp_env.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The saved-folder table (folders rebuilt into message boxes from their file
 // names) and the save and look-up that read the root folders from the
 // global settings.

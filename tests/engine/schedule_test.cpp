@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The scheduler on a fake clock: tick delays, next-check times, the time
 // table, the interval timers and their states, the 30-second retry, a CheckCmd
 // during loading, and catching up after a suspend. No check reaches a server

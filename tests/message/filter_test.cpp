@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "../support/temp_env.h"
 #include "common/status.h"
 #include "message/filter.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The shipped filter plug-in through the program's loader and the real store.
 #include "../support/temp_env.h"
 #include "common/status.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 /* A filter plug-in for the tests: the action for a message is the hex number
  * of its "X-Test-Action:" line, else the number stored as "TestAction" under
  * the filter's key. It counts its calls without a lock of its own, so a

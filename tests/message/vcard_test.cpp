@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // vCard files as address books write them, and as an attacker would.
 #include "../support/temp_env.h"
 #include "common/status.h"

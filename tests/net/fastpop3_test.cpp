@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fast delete against a scripted server: what a real one will not produce
 // (ids inside other ids, a refused DELE, an unconfirmed QUIT, a stall).
 #include "../support/fake_peer.h"

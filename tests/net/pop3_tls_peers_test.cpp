@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // POP3 over TLS against real servers with certificates of the run's test CA,
 // directly and through the real SOCKS 5 proxy.
 #include "net/pop3.h"

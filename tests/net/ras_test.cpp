@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The NetworkManager dial-up hooks against a stand-in nmcli on the PATH.
 #include "../support/fake_nmcli.h"
 #include "../support/fake_peer.h"

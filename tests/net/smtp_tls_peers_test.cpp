@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The SMTP client over STARTTLS and SMTPS against the real SMTP sink of the
 // test harness, serving a certificate of the run's test CA.
 #include "net/smtp.h"

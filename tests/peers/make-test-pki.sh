@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Make a test CA and server certificates for the TLS tests under DIR.
 #
 # usage: make-test-pki.sh DIR

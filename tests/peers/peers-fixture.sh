@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Starts and stops the real servers the integration tests share: one dovecot
 # POP3 server, one dante SOCKS 4/5 proxy and one SMTP sink, on free loopback
 # ports, everything under one work directory.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The harness's reading of the peers' environment file. How the servers
 // themselves behave is checked by every real-peer test, through the
 // program's own clients.

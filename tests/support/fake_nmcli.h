@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A stand-in nmcli for the dial-up tests: a shell script in a private folder
 // that is the whole PATH while it is installed. It records every call's
 // arguments, one call per line with each argument followed by '|', and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A scripted peer on loopback for the transport and POP3 tests: it listens on
 // 127.0.0.1, accepts one connection on its own thread and runs a script
 // against it (what to read, what to send, when to stall or close). Real

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A scripted POP3 server for FakePeer that answers from a table of messages,
 // for what a real server will not do: no UIDL, no TOP, -ERR at each step,
 // broken listings, stalls, disconnects, an unconfirmed QUIT.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A scripted SMTP server on FakePeer for what a real server will not do
 // (odd prompts, refusals in a chosen order, stalls). Every command line is
 // recorded; the data after DATA is kept as it came over the wire.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Child processes of the tests. A child never sees the runner's standard
 // input or any other descriptor of the test process: a runner may start the
 // tests with standard input closed, on a terminal or with pipes of its own,

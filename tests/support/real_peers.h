@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Real POP3, SOCKS and SMTP servers on loopback for integration tests.
 //
 // The CTest fixture "peers" (tests/peers/peers-fixture.sh) starts one dovecot

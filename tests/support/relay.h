@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A TCP relay on loopback for tests that must know what a client put on the
 // wire (no credential before TLS, for one).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Test sandbox: every test binary runs with HOME, the XDG folders and the
 // store file pointed at a private temporary folder, created before main()
 // and removed at exit, so no test ever touches the real home directory.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The line rule as written, step by step: measure the whole line, then drop
 // one character and measure again until it fits. Quadratic on a long line;
 // the fast rule must give exactly its lines.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/print_wrap.h"
 
 #include "print_wrap_reference.h"

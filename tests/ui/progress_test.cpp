@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "common/status.h"
 #include "ui/newmail_popup.h"
 #include "ui/progress.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // GoogleTest entry for the window tests: a QApplication on the offscreen
 // platform unless the caller chose another.
 #include <QApplication>

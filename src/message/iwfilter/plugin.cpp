@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The filter plug-in the program ships (libiwfilter.so): header rules per
 // account and global ones, kept in the settings store through the callback
 // table the program hands over, so that profiles carry them. It has no

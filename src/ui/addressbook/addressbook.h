@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The address book: the contacts of the user's vCard files, the default one
 // under the data folder and those named in the AddressBookFiles setting,
 // and the report of what was read for "System Info". No widget: the picker

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The picker dialog: a thin view of AddressPickerModel.
 #include "ui/addressbook/addressbook_picker.h"
 

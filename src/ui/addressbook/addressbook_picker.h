@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The address book picker: the user's contacts as a tree, from which
 // addresses are moved into To, Cc and Bcc lists. UI thread only.
 #pragma once

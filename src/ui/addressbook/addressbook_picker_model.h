@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The address book picker's rules without its widgets: the contact tree,
 // the To, Cc and Bcc lists, and how a recipient field becomes a list and a
 // list a field again.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The compose window without its widgets: what a new message, a reply, a
 // forward or a reopened draft starts with, the signature, the attachments,
 // the draft file, the send job and the printed heading. The widget shows the

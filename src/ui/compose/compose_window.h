@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The compose window: a new message, a reply or a forward, written and sent
 // through the account's outgoing server behind the send progress box, saved
 // as a draft file and opened again. Several can be open at once; each is a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The filter rule editor of the tray program: the rules of one account, or
 // the global ones, read and written through the filter plug-in's interface.
 // UI thread only.

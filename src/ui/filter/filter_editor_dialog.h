@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The built-in rule editor's dialog over FILTER_MODEL: the rule list with
 // New, Delete, Move Up and Move Down, and the selected rule's field, match,
 // text, case and actions. Edits go to the model as they are made; OK checks

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/filter/filter_model.h"
 
 #include "common/status.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The rule editor's view model: the rules of one filter, read from and
 // written to the plug-in through its interface (Filter_Export into a
 // private file, Filter_Import back), edited without a widget so that its

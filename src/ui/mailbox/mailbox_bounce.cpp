@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Return an ERROR": the selected message back to its sender as a "User
 // unknown" report, and marked for deletion once the report went out.
 #include "ui/mailbox/mailbox_internal.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The MailBox model's commands and the events it takes in; its state, tree
 // and list are in mailbox_model.cpp.
 #include "ui/mailbox/mailbox_internal.h"

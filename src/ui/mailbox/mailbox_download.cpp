@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The MailBox model's download of one message: a saved copy when there is
 // one, otherwise the server's answer through the engine's fetch-one request.
 #include "ui/mailbox/mailbox_internal.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/mailbox/mailbox_images.h"
 
 #include "ui/images.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The MailBox window's pictures: the status images of rows, tree nodes and
 // the attachment column, the toolbar buttons (the project's artwork,
 // ui/images.h) and the logo at the right of the toolbar.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the MailBox model's source files share: how they keep away from the
 // check worker, and a few texts.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The message list of the MailBox window without its widget: one row per
 // record of the shown account's message box, in the order the user sorted
 // them, with the selection and the focus.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/mailbox/mailbox_model.h"
 #include "ui/mailbox/mailbox_internal.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The MailBox window without its widgets: the tree of accounts, the message
 // list of the selected account, the status lines, the commands and what the
 // window does when the engine, the tray or the settings dialog tell it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The message list's rows as Qt's item views read them: a table model over
 // the view model's MailBoxList. Only the rows on screen are ever asked for,
 // so a box of 50,000 messages costs no item per cell.

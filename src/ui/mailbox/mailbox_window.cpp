@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The MailBox window's widgets and how they follow the view model; the
 // commands are in mailbox_window_commands.cpp.
 #include "ui/mailbox/mailbox_window.h"

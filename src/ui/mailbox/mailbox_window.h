@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The MailBox window: every account as a node of a tree and, for the
 // selected one, the messages still on its server as rows of a list. The
 // rules live in MailBoxModel (mailbox_model.h); this widget shows what the

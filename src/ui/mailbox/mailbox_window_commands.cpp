@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The MailBox window's commands, the program's messages to it, the Find box
 // and "Delete now" behind its progress box.
 #include "ui/mailbox/mailbox_window.h"

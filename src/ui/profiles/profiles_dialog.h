@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The profiles dialog: the named configurations the user keeps, created,
 // copied, renamed, deleted, marked and activated. UI thread only.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The profiles dialog without its widgets: the list of one profiles folder,
 // the selection, and the commands on it (create, copy, rename, delete, mark
 // the default, the recovery choice, activate) over the settings layer's

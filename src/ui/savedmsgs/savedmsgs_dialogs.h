@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The two dialogs behind SavedMessages_Open, for tests and screenshots: the
 // folder window and the message list window of one folder. The rules are in
 // savedmsgs_model.h; these show them and ask the questions, with the dialog

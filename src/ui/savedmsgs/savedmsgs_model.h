@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The saved messages windows without their widgets: the tree of account
 // folders under a root (SavedFoldersModel) and the message list of one
 // folder (SavedListModel), over the process-wide saved-folder table of

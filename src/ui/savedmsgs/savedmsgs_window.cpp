@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The saved messages windows: widgets over savedmsgs_model.h.
 #include "ui/savedmsgs/savedmsgs_window.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The saved messages windows: the folders under the download root and, for
 // one folder, its saved messages, which open in the message viewer or are
 // deleted. UI thread only.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Accounts page: the account list and the editor of one account.
 #include "common/status.h"
 #include "platform/sound.h"

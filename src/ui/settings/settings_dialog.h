@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings dialog: the accounts and the global settings on five pages
 // (Accounts, Filters, Connection, Auto Update, Common). A top-level window
 // that is not application-modal, so that the tray stays usable and can

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings dialog's rules without a widget: what each page's controls
 // hold, how they are filled from the account and global records, the
 // unsaved-changes test, and the validation and store order of a save. The

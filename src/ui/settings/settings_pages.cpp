@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Filters, Connection, Auto Update and Common pages.
 #include "ui/settings/settings_pages.h"
 #include "common/status.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The pages of the settings dialog and its smaller dialogs. Each page fills
 // itself from the records when built and has an apply(ok) that answers 0
 // (taken over), ERR_BADARG (validation failed: stay open) or ERR_CANCELLED

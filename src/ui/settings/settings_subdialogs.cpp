@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The incoming and outgoing "Advanced" dialogs and the time-table editor.
 #include "net/socket.h"
 #include "platform/user_message.h"

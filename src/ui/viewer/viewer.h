@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The message viewer: one window per message, top-level and non-modal, with
 // no parent, so that several stay open beside the MailBox window. Each
 // viewer owns its copy of the message and remembers only its own account

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The message viewer without its widgets: the parsed message, its header
 // texts, which text the field shows, the attachment rows (with the files
 // packed in a winmail.dat), the files handed to other programs, the search

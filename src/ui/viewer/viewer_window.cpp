@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/viewer/viewer_window.h"
 
 #include "platform/user_message.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The message viewer window: the header fields, the text field, the
 // attachment list, the menus, the toolbar and the Find box. The rules live
 // in ViewerModel (viewer_model.h); this widget shows what the model holds,

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Differential test of the MIME decoder against Python's email package.
 
 For every well-formed message of Python's own email test corpus

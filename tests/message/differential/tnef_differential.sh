@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Unpacks and lists every TNEF file of a folder with inboxwarden-cli and with
 # Debian's tnef program (package tnef), and compares: the same file names,
 # in the same order when listed, and the same bytes for every unpacked file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The address book read from real files in the sandbox's data folder, the
 // picker's entries and lists, and the report "System Info" shows.
 #include "../../support/temp_env.h"

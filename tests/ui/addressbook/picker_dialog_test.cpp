@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The picker dialog driven from the keyboard, as a user without a mouse
 // drives it: every control named, the contacts reached by keys, Delete
 // removing an entry, OK writing the lists back and Cancel leaving them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a compose window starts with and keeps: replies, forwards, drafts,
 // attachments and the outgoing login, on real accounts without a display.
 #include "../../support/temp_env.h"

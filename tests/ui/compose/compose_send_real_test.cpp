@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sending from the compose window through the real SMTP server with AUTH:
 // the password asked before the send, a reply and a forward as delivered, an
 // attachment name outside ASCII, read back with Python's email package.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the compose window tests share: the window interface that answers
 // the password prompt, and a window filled and sent as a user does it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The compose window on the offscreen platform: the send progress box and
 // its completion, the account list after a settings change, the fields a
 // user reaches by keyboard.

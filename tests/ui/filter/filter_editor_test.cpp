@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The built-in rule editor over the shipped plug-in: what it reads and
 // writes goes through the plug-in's interface into the real store.
 #include "../../support/temp_env.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Return an ERROR" against the real POP3 and SMTP servers: the headers come
 // from Dovecot, the report reaches the sender through the SMTP sink, and only
 // then is the message marked for deletion.

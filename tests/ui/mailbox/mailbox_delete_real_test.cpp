@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Delete now" from the MailBox window against the real POP3 server: the
 // selected messages leave the server and the list, nothing else does, and an
 // account that asks for its password once is asked once.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The MailBox window's rules on real accounts, boxes and store, without a
 // display. A check is played on the box the way the engine brackets it, with
 // the account held in the engine's check queue meanwhile.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The MailBox window as a user drives it, on real accounts, boxes and store:
 // keys, menus and the Find box reach the rules, the list follows the
 // engine's and the tray's messages, and "Delete now" runs behind its box.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the MailBox window tests share: a real store with accounts and
 // boxes, the window opened as the program opens it, and the list as a user
 // sees it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The profiles dialog, the password prompt and the about box as the user
 // meets them: shown on the offscreen platform and driven with keys.
 #include "../../support/process.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The profiles dialog's rules on real profile files in a temporary folder,
 // with a running profile that holds accounts and records of every status.
 #include "../../support/temp_env.h"

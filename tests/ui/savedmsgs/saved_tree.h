@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the saved messages tests share: the global settings on a private
 // store, with the download and quarantine roots pointed at temporary
 // folders, and saved files written as the writer names them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The saved messages windows' rules over real folders of saved files.
 #include "ui/savedmsgs/savedmsgs_model.h"
 

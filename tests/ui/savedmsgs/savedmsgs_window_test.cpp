@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The saved messages windows as a user drives them: keys, double clicks and
 // buttons reach the rules, a saved message reaches the viewer, and nothing
 // is deleted without a Yes. The rules themselves are the model's tests.

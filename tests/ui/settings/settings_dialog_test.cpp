@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings dialog as a user drives it, on a real store: the questions
 // on leaving an edited account, the password field, the buttons, the
 // Advanced and Schedule dialogs, and OK and Cancel on the global pages.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings dialog's rules on a real store: what a save validates, in
 // which order, what it writes and what it leaves alone.
 #include "../../support/temp_env.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Delete now" from a viewer against the real POP3 server: the viewer's own
 // message leaves the server and the box, while other viewers stay open on
 // theirs and nothing else is deleted.

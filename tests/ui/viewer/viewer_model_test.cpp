@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The viewer's rules without a display: which text it shows, its
 // attachment rows and the files it writes for them, the search, the links,
 // and deleting its own message among many.

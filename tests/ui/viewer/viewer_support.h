@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Messages for the viewer tests: a multipart message with attachments, and
 // TNEF streams with the files a test wants packed.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The viewer window as a user drives it on the offscreen platform: what
 // its toolbar and menus offer, links clicked in the text, the Find box,
 // attachments opened and saved, and where the window is kept on close.

@@ -511,8 +511,14 @@ CommonPage::CommonPage(std::vector<SETTINGS_MENU_ITEM> menuItems, QWidget* paren
     connect(pickSound, &QPushButton::clicked, this, [this] {
         SettingsPickFile(this, QStringLiteral("New Mail Sound"), QStringLiteral("wav"), sound_);
     });
-    connect(play, &QPushButton::clicked, this,
-            [this] { Sound_PlayFile(SettingsText(sound_), false); });
+    connect(play, &QPushButton::clicked, this, [this] {
+        const std::string file = SettingsText(sound_);
+        // What a check plays when no file is chosen.
+        if (file.empty())
+            Sound_PlayNewMail(false);
+        else
+            Sound_PlayFile(file, false);
+    });
     const auto pickDir = [this](QLineEdit* field) {
         const QString dir = QFileDialog::getExistingDirectory(this, QString(), field->text());
         if (!dir.isEmpty()) field->setText(dir);

@@ -18,11 +18,14 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDesktopServices>
 #include <QMenu>
 #include <QProcess>
 #include <QProgressDialog>
+#include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
+#include <QUrl>
 
 #include <chrono>
 #include <memory>
@@ -346,11 +349,21 @@ int MailClient_Launch(ACCOUNT* account) {
     }
     std::string line = account ? account->MailClnt : std::string();
     if (line.empty()) line = GlobalData_GetText(GD_MAILREADER);
-    QStringList args = QProcess::splitCommand(QText_From(line));
     bool started = false;
-    if (!args.isEmpty()) {
-        const QString program = args.takeFirst();
-        started = QProcess::startDetached(program, args);
+    if (line.empty()) {
+        // No client chosen: the desktop's own mail program, as a click on a
+        // mail address would start it.
+        const QString xdg = QStandardPaths::findExecutable(QStringLiteral("xdg-email"));
+        const QString mailto = QStringLiteral("mailto:");
+        started = !xdg.isEmpty() ? QProcess::startDetached(xdg, {mailto})
+                                 : QDesktopServices::openUrl(QUrl(mailto));
+        if (!started) line = xdg.isEmpty() ? "mailto:" : "xdg-email";
+    } else {
+        QStringList args = QProcess::splitCommand(QText_From(line));
+        if (!args.isEmpty()) {
+            const QString program = args.takeFirst();
+            started = QProcess::startDetached(program, args);
+        }
     }
     if (!started) {
         char text[600];

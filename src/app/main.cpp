@@ -30,17 +30,6 @@ int main(int argc, char** argv) {
     };
     windows.SetAppHooks(std::move(hooks));
     Progress_SetAbortHandler([](uint32_t code) { MailCheck_Abort(code); });
-    NEWMAIL_ACTIONS actions;
-    actions.resultWindow = [] {
-        if (MainWnd* w = MainWnd::Instance()) w->Post(WM_SHOW_MAILBOXES);
-    };
-    actions.mailClient = [] {
-        if (MainWnd* w = MainWnd::Instance()) w->PopupMailClient();
-    };
-    actions.ignore = [] {
-        if (MainWnd* w = MainWnd::Instance()) w->PopupIgnore();
-    };
-    actions.remindLater = [] { MailCheck_SetRemindLater(1); };
-    NewMail_SetActions(actions);
+    NewMail_SetActions(MainWnd_NewMailActions());
     return App_Main(argc, argv);
 }

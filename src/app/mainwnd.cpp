@@ -2,6 +2,7 @@
 #include "app/mainwnd.h"
 #include "app/mainwnd_internal.h"
 
+#include "app/desktop_notify.h"
 #include "app/tray.h"
 #include "common/status.h"
 #include "common/text.h"
@@ -14,15 +15,21 @@
 #include "settings/msgbox.h"
 #include "settings/reg.h"
 #include "settings/settings.h"
+#include "ui/newmail_popup.h"
 #include "ui/qtext.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDesktopServices>
 #include <QMenu>
 #include <QProcess>
 #include <QProgressDialog>
+#include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
+#include <QUrl>
+#include <QWidget>
 
 #include <chrono>
 #include <memory>
@@ -50,6 +57,8 @@ MainWnd::MainWnd(APP_WINDOWS* windows) : windows_(windows ? windows : g_windows)
 }
 
 MainWnd::~MainWnd() {
+    // Its actions would reach no one.
+    if (notifier_) notifier_->Withdraw();
     for (auto& [id, t] : timers_)
         delete t;
     timers_.clear();
@@ -82,7 +91,7 @@ void MainWnd::HandleMessage(int msg, intptr_t, intptr_t lparam) {
         Command(CMD_SHOW_MAILBOXES);
         break;
     case WM_NEWMAIL_POPUP:
-        if (windows_) windows_->NewMailPopup(int(lparam));
+        announceNewMail(int(lparam));
         break;
     case WM_APP_SHUTDOWN:
         requestShutdown();
@@ -318,6 +327,61 @@ void MainWnd::PopupIgnore() {
     UpdateSummary(nullptr, nullptr, nullptr);
 }
 
+void MainWnd::SetNotificationBus(const QDBusConnection& bus) {
+    notifier_ = std::make_unique<DesktopNotifier>(bus);
+    notifier_->SetActionHandler([this](const QString& key) { notificationAction(key); });
+}
+
+void MainWnd::announceNewMail(int count) {
+    if (count <= 0) {
+        if (notifier_) notifier_->Withdraw();
+        if (windows_) windows_->NewMailPopup(count);
+        return;
+    }
+    const auto dialog = [this, count] {
+        if (windows_) windows_->NewMailPopup(count);
+    };
+    const QWidget* open = NewMail_Window();
+    if (_globalInt(GD_DESKTOPNOTIFY, 1) == 0 || (open && open->isVisible())) {
+        dialog();
+        return;
+    }
+    if (!notifier_) SetNotificationBus(QDBusConnection::sessionBus());
+    // "Remind Later" is the one way back to mail announced once: without
+    // it the choices must be offered, and only the dialog can then.
+    const bool actionsNeeded = _globalInt(GD_NOTIFYONLYONCE, 0) != 0;
+    notifier_->Announce(DesktopNotify_Gather(count), actionsNeeded, dialog);
+}
+
+void MainWnd::notificationAction(const QString& key) {
+    const NEWMAIL_ACTIONS& a = NewMail_Actions();
+    const std::function<void()>* fn = nullptr;
+    if (key == QLatin1String(kNotifyActionDefault)) {
+        runDefaultCommand();
+        return;
+    }
+    if (key == QLatin1String(kNotifyActionResult)) fn = &a.resultWindow;
+    if (key == QLatin1String(kNotifyActionMailClient)) fn = &a.mailClient;
+    if (key == QLatin1String(kNotifyActionIgnore)) fn = &a.ignore;
+    if (key == QLatin1String(kNotifyActionRemindLater)) fn = &a.remindLater;
+    if (fn && *fn) (*fn)();
+}
+
+NEWMAIL_ACTIONS MainWnd_NewMailActions() {
+    NEWMAIL_ACTIONS actions;
+    actions.resultWindow = [] {
+        if (MainWnd* w = MainWnd::Instance()) w->Post(WM_SHOW_MAILBOXES);
+    };
+    actions.mailClient = [] {
+        if (MainWnd* w = MainWnd::Instance()) w->PopupMailClient();
+    };
+    actions.ignore = [] {
+        if (MainWnd* w = MainWnd::Instance()) w->PopupIgnore();
+    };
+    actions.remindLater = [] { MailCheck_SetRemindLater(1); };
+    return actions;
+}
+
 // ---- Tray_* on the running window ----------------------------------------------------
 
 void Tray_ShowIcon(int icon) {
@@ -346,11 +410,21 @@ int MailClient_Launch(ACCOUNT* account) {
     }
     std::string line = account ? account->MailClnt : std::string();
     if (line.empty()) line = GlobalData_GetText(GD_MAILREADER);
-    QStringList args = QProcess::splitCommand(QText_From(line));
     bool started = false;
-    if (!args.isEmpty()) {
-        const QString program = args.takeFirst();
-        started = QProcess::startDetached(program, args);
+    if (line.empty()) {
+        // No client chosen: the desktop's own mail program, as a click on a
+        // mail address would start it.
+        const QString xdg = QStandardPaths::findExecutable(QStringLiteral("xdg-email"));
+        const QString mailto = QStringLiteral("mailto:");
+        started = !xdg.isEmpty() ? QProcess::startDetached(xdg, {mailto})
+                                 : QDesktopServices::openUrl(QUrl(mailto));
+        if (!started) line = xdg.isEmpty() ? "mailto:" : "xdg-email";
+    } else {
+        QStringList args = QProcess::splitCommand(QText_From(line));
+        if (!args.isEmpty()) {
+            const QString program = args.takeFirst();
+            started = QProcess::startDetached(program, args);
+        }
     }
     if (!started) {
         char text[600];

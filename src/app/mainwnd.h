@@ -17,11 +17,15 @@
 #include <atomic>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 
+class DesktopNotifier;
 class QAction;
+class QDBusConnection;
 class QMenu;
 class QTimer;
+struct NEWMAIL_ACTIONS;
 
 // Window messages (numbers fixed; a second copy and other windows use them).
 enum : int {
@@ -120,6 +124,10 @@ class MainWnd final : public QObject, public ENGINE_UI, public ENGINE_TIMERS {
     // The new-mail popup's buttons.
     void PopupMailClient();
     void PopupIgnore();
+    // The bus whose notification service announces new mail (the session
+    // bus unless set).
+    void SetNotificationBus(const QDBusConnection& bus);
+    DesktopNotifier* Notifier() const { return notifier_.get(); }
 
   private:
     bool onUiThread() const;
@@ -135,9 +143,14 @@ class MainWnd final : public QObject, public ENGINE_UI, public ENGINE_TIMERS {
     void loadMessages(bool fast);
     void requestShutdown();
     void updateStatusWindow();
+    void announceNewMail(int count);
+    void notificationAction(const QString& key);
+    // What a double click on the tray icon does.
+    void runDefaultCommand();
 
     APP_WINDOWS* windows_;
     QPointer<QSystemTrayIcon> tray_;
+    std::unique_ptr<DesktopNotifier> notifier_;
     QMenu* menu_ = nullptr;
     QMenu* checkMenu_ = nullptr;
     QAction* checkSeparator_ = nullptr;
@@ -162,3 +175,5 @@ class MainWnd final : public QObject, public ENGINE_UI, public ENGINE_TIMERS {
 // Installs the windows the main window opens (before App_Initialize).
 void MainWnd_SetWindows(APP_WINDOWS* windows);
 APP_WINDOWS* MainWnd_Windows();
+// What the new-mail popup's buttons (and the notification's actions) do.
+NEWMAIL_ACTIONS MainWnd_NewMailActions();

@@ -249,7 +249,7 @@ uint32_t MainWnd::AskPassword(const ACCOUNT& account, std::string* password) {
 
 void MainWnd::PlaySound(std::string_view file, bool sync) {
     if (file.empty())
-        Sound_Beep();
+        Sound_PlayNewMail(sync);
     else
         Sound_PlayFile(std::string(file), sync);
 }

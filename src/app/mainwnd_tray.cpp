@@ -247,6 +247,11 @@ void MainWnd::PopupMenu() {
 
 // ---- Mouse ---------------------------------------------------------------------
 
+void MainWnd::runDefaultCommand() {
+    const int def = _globalInt(GD_DEFMENU, 0);
+    Command(def > 0 ? def : CMD_SHOW_MAILBOXES);
+}
+
 void MainWnd::OnTrayActivated(QSystemTrayIcon::ActivationReason reason) {
     if (reason == QSystemTrayIcon::Context) return; // Qt opens the context menu itself
     if (!loaded_) return;
@@ -259,8 +264,7 @@ void MainWnd::OnTrayActivated(QSystemTrayIcon::ActivationReason reason) {
         SetTimer(TIMER_CLICK, dbl + 10, 0);
     } else if (reason == QSystemTrayIcon::DoubleClick) {
         KillTimer(TIMER_CLICK);
-        const int def = _globalInt(GD_DEFMENU, 0);
-        Command(def > 0 ? def : CMD_SHOW_MAILBOXES);
+        runDefaultCommand();
     } else if (reason == QSystemTrayIcon::MiddleClick) {
         PopupMenu();
     }

@@ -81,5 +81,7 @@ void Menu_Refresh();
 void Tray_Command(int id);
 // Starts the mail client: the account's MailClnt, else the global
 // "MailReader"; for a null account the first account with new or notified
-// mail gives it. "Mail client not found\n(%s)" on failure. 1 started, 0 not.
+// mail gives it; with neither set, the desktop's default mail program
+// (xdg-email, else the mailto: handler). "Mail client not found\n(%s)" on
+// failure. 1 started, 0 not.
 int MailClient_Launch(ACCOUNT* account);

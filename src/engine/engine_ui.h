@@ -156,7 +156,8 @@ class ENGINE_UI {
     // and UnblockWorker. 0 and *password; ERR_NOT_READY (nothing typed or
     // unblocked); ERR_CANCELLED.
     virtual uint32_t AskPassword(const ACCOUNT& account, std::string* password) = 0;
-    // Plays a sound file; an empty or failing file gives the default beep.
+    // Plays a sound file; an empty one plays the sound theme's new-mail
+    // event, a failing one gives the default beep.
     // sync: return when it has played (SndSync), else at once. Worker.
     virtual void PlaySound(std::string_view file, bool sync) = 0;
     // MailClient_Launch (account or null): starts the mail client; a failure

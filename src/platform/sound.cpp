@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <set>
 #include <sys/stat.h>
@@ -51,13 +52,11 @@ void Sound_Beep() {
         DebugLog_Write("Sound: default beep not available (%s)\n", ca_strerror(rc));
 }
 
-int Sound_PlayFile(const std::string& path, bool wait) {
-    struct stat st {};
-    if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        DebugLog_Write("Sound: cannot play \"%s\": no such file\n", path.c_str());
-        Sound_Beep();
-        return ENOENT;
-    }
+namespace {
+
+// Plays what `describe` puts into the property list, waiting for its end
+// with `wait`; a failure gives the default beep.
+int _play(const std::function<void(ca_proplist*)>& describe, bool wait, const std::string& what) {
     // An asynchronous sound gets no callback. A synchronous one that never
     // reports its end keeps its record alive (leaked) rather than let a late
     // callback write into freed memory.
@@ -72,7 +71,7 @@ int Sound_PlayFile(const std::string& path, bool wait) {
         } else {
             ca_proplist* p = nullptr;
             ca_proplist_create(&p);
-            ca_proplist_sets(p, CA_PROP_MEDIA_FILENAME, path.c_str());
+            describe(p);
             ca_proplist_sets(p, CA_PROP_EVENT_DESCRIPTION, "New mail");
             id = g_nextId++;
             rc = ca_context_play_full(c, id, p, wait ? _finished : nullptr, done);
@@ -82,7 +81,7 @@ int Sound_PlayFile(const std::string& path, bool wait) {
     }
     if (rc != CA_SUCCESS) {
         delete done;
-        DebugLog_Write("Sound: cannot play \"%s\" (%s)\n", path.c_str(), ca_strerror(rc));
+        DebugLog_Write("Sound: cannot play %s (%s)\n", what.c_str(), ca_strerror(rc));
         Sound_Beep();
         return rc;
     }
@@ -104,6 +103,24 @@ int Sound_PlayFile(const std::string& path, bool wait) {
         g_waited.erase(id);
     }
     return 0;
+}
+
+} // namespace
+
+int Sound_PlayFile(const std::string& path, bool wait) {
+    struct stat st {};
+    if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        DebugLog_Write("Sound: cannot play \"%s\": no such file\n", path.c_str());
+        Sound_Beep();
+        return ENOENT;
+    }
+    return _play([&](ca_proplist* p) { ca_proplist_sets(p, CA_PROP_MEDIA_FILENAME, path.c_str()); },
+                 wait, "\"" + path + "\"");
+}
+
+int Sound_PlayNewMail(bool wait) {
+    return _play([](ca_proplist* p) { ca_proplist_sets(p, CA_PROP_EVENT_ID, "message-new-email"); },
+                 wait, "the sound theme's new-mail event");
 }
 
 void Sound_CancelAll() {

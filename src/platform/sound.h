@@ -10,6 +10,10 @@
 // libcanberra error (negative) or ENOENT.
 int Sound_PlayFile(const std::string& path, bool wait);
 
+// The sound theme's new-mail event ("message-new-email"), for a user who
+// chose no sound file; as Sound_PlayFile otherwise.
+int Sound_PlayNewMail(bool wait);
+
 // Ends every sound played with `wait` that is still playing, so that its
 // caller returns now (a check being cancelled must not wait for the end of
 // a long sound). Any thread.

@@ -53,6 +53,7 @@ constexpr Option kOptions[] = {
     {GD_LOGOSIZE, "LogoSize", REG_T_DWORD},
     {GD_OPTIMIZESTARTUP, "OptimizeStartup", REG_T_BOOL},
     {GD_ADDRESSBOOKFILES, "AddressBookFiles", REG_T_STR},
+    {GD_DESKTOPNOTIFY, "DesktopNotify", REG_T_BOOL},
 };
 
 constexpr const char* kGeometryNames[] = {
@@ -149,6 +150,8 @@ void* field(GLOBAL_DATA& d, int number) {
         return &d.OptimizeStartup;
     case GD_ADDRESSBOOKFILES:
         return &d.AddressBookFiles;
+    case GD_DESKTOPNOTIFY:
+        return &d.DesktopNotify;
     default:
         return nullptr;
     }

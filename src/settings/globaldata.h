@@ -63,6 +63,7 @@ enum : int {
     GD_LOGOSIZE = 36,              // 1 or 2
     GD_OPTIMIZESTARTUP = 37,
     GD_ADDRESSBOOKFILES = 38, // text: vCard files besides the default one, ';' between paths
+    GD_DESKTOPNOTIFY = 39,    // 1: the notification message as a desktop notification
     GD_GEOMETRY_FIRST = 40,   // 40..60: window geometry, -1 while unset
     GD_GEOMETRY_LAST = 60,
 };
@@ -112,6 +113,7 @@ struct GLOBAL_DATA {
     int32_t LogoSize = 1;
     uint8_t OptimizeStartup = 0;
     std::string AddressBookFiles;
+    uint8_t DesktopNotify = 1;
     std::array<int32_t, GD_GEOMETRY_LAST - GD_GEOMETRY_FIRST + 1> Geometry = [] {
         std::array<int32_t, GD_GEOMETRY_LAST - GD_GEOMETRY_FIRST + 1> g{};
         g.fill(GD_UNSET);

@@ -102,6 +102,10 @@ void NewMail_Popup(int count) {
     g_popup->SetCount(count);
 }
 
+const NEWMAIL_ACTIONS& NewMail_Actions() {
+    return g_actions;
+}
+
 QWidget* NewMail_Window() {
     return g_popup;
 }

@@ -17,6 +17,7 @@ struct NEWMAIL_ACTIONS {
     std::function<void()> remindLater;  // the remind-later flag
 };
 void NewMail_SetActions(NEWMAIL_ACTIONS actions);
+const NEWMAIL_ACTIONS& NewMail_Actions();
 
 // Opens the popup (or updates the open one) with `count`; a count of 0 or
 // less closes it.

@@ -278,6 +278,7 @@ COMMON_FORM CommonForm_FromGlobal(const GLOBAL_DATA* gd, int32_t defMenu, int32_
     f.newMailVisual = g.NewMailVisual >= NMV_SHOW_MAILBOXES && g.NewMailVisual <= NMV_LAST
                           ? g.NewMailVisual
                           : NMV_POPUP;
+    f.desktopNotify = g.DesktopNotify;
     f.nLinesDwnLoad = std::to_string(g.NLinesDwnLoad);
     f.askNLines = g.AskNLines;
     f.confirmMsgDel = g.ConfirmMsgDel;
@@ -314,6 +315,7 @@ uint32_t CommonForm_Apply(const COMMON_FORM& f, GLOBAL_DATA* g, SETTINGS_MESSAGE
     g->NewMailVisual = f.newMailVisual >= NMV_SHOW_MAILBOXES && f.newMailVisual <= NMV_LAST
                            ? f.newMailVisual
                            : NMV_POPUP;
+    g->DesktopNotify = f.desktopNotify;
     g->NLinesDwnLoad = lines;
     g->AskNLines = f.askNLines;
     g->ConfirmMsgDel = f.confirmMsgDel;

@@ -120,6 +120,7 @@ struct COMMON_FORM {
     bool startOnLogon = false, showProgressWindow = false, sndSync = false;
     bool notifyOnlyOnce = false;
     int32_t newMailVisual = NMV_POPUP; // 1..4
+    bool desktopNotify = true;
     std::string nLinesDwnLoad;
     bool askNLines = false, confirmMsgDel = false, confirmMsgSend = false;
     bool confirmReplySave = false, wholeMsg = false, showHdr = false, savTxtWndPos = false;

@@ -392,6 +392,18 @@ CommonPage::CommonPage(std::vector<SETTINGS_MENU_ITEM> menuItems, QWidget* paren
         visual_[i]->setObjectName(QStringLiteral("newMailVisual%1").arg(i + 1));
         visual_[i]->setChecked(f.newMailVisual == i + 1);
         visualBox->addWidget(visual_[i]);
+        if (i + 1 != NMV_POPUP) continue;
+        desktopNotify_ =
+            check(visual, QStringLiteral("As desktop notification (where a service e&xists)"),
+                  "desktopNotify", f.desktopNotify);
+        desktopNotify_->setAccessibleName(
+            QStringLiteral("Show the notification message as a desktop notification"));
+        desktopNotify_->setEnabled(f.newMailVisual == NMV_POPUP);
+        connect(visual_[i], &QRadioButton::toggled, desktopNotify_, &QCheckBox::setEnabled);
+        auto* indented = new QHBoxLayout;
+        indented->addSpacing(20);
+        indented->addWidget(desktopNotify_);
+        visualBox->addLayout(indented);
     }
 
     lines_ = SettingsLine(this, "nLinesDwnLoad", 10);
@@ -511,8 +523,14 @@ CommonPage::CommonPage(std::vector<SETTINGS_MENU_ITEM> menuItems, QWidget* paren
     connect(pickSound, &QPushButton::clicked, this, [this] {
         SettingsPickFile(this, QStringLiteral("New Mail Sound"), QStringLiteral("wav"), sound_);
     });
-    connect(play, &QPushButton::clicked, this,
-            [this] { Sound_PlayFile(SettingsText(sound_), false); });
+    connect(play, &QPushButton::clicked, this, [this] {
+        const std::string file = SettingsText(sound_);
+        // What a check plays when no file is chosen.
+        if (file.empty())
+            Sound_PlayNewMail(false);
+        else
+            Sound_PlayFile(file, false);
+    });
     const auto pickDir = [this](QLineEdit* field) {
         const QString dir = QFileDialog::getExistingDirectory(this, QString(), field->text());
         if (!dir.isEmpty()) field->setText(dir);
@@ -587,6 +605,7 @@ COMMON_FORM CommonPage::read() const {
     f.notifyOnlyOnce = once_->isChecked();
     for (int i = 0; i < 4; ++i)
         if (visual_[i]->isChecked()) f.newMailVisual = i + 1;
+    f.desktopNotify = desktopNotify_->isChecked();
     f.nLinesDwnLoad = SettingsText(lines_);
     f.askNLines = askLines_->isChecked();
     f.confirmMsgDel = confirmDel_->isChecked();

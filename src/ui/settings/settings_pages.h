@@ -125,6 +125,7 @@ class CommonPage final : public QWidget {
     QRadioButton *includedOnly_, *allAccounts_;
     QCheckBox *logon_, *progress_, *sndSync_, *once_;
     QRadioButton* visual_[4];
+    QCheckBox* desktopNotify_;
     QLineEdit* lines_;
     QCheckBox *askLines_, *confirmDel_, *confirmSend_, *confirmSave_, *whole_, *showHdr_;
     QCheckBox *savePos_, *attach_, *optimize_;

@@ -329,6 +329,7 @@ TEST_F(SettingsDialogTest, CommonPageStoresEveryControlOnOk) {
         {"showProgressWindow", &GLOBAL_DATA::ShowProgressWindow},
         {"sndSync", &GLOBAL_DATA::SndSync},
         {"notifyOnlyOnce", &GLOBAL_DATA::NotifyOnlyOnce},
+        {"desktopNotify", &GLOBAL_DATA::DesktopNotify},
         {"askNLines", &GLOBAL_DATA::AskNLines},
         {"confirmMsgDel", &GLOBAL_DATA::ConfirmMsgDel},
         {"confirmMsgSend", &GLOBAL_DATA::ConfirmMsgSend},

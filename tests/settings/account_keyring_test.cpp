@@ -123,22 +123,6 @@ TEST_F(KeyringAccountTest, EntryFollowsTheAccountsChoices) {
     EXPECT_EQ(stored("Home", "ChkPswd"), "(none)");
 }
 
-TEST_F(KeyringAccountTest, RenameMovesAndDeleteRemovesTheEntries) {
-    ASSERT_EQ(Account_Save(add("Home", ACCOUNT_PSWD_IN_KEYRING, ACCOUNT_PSWD_IN_KEYRING), -1), 0u);
-    ASSERT_EQ(Account_Save(add("Other", ACCOUNT_PSWD_IN_KEYRING), -1), 0u);
-    ASSERT_EQ(keyring_.entries.size(), 3u);
-    ASSERT_EQ(Account_Rename(Account_Get("Home", -1), "Work"), 0u);
-    int work = 0;
-    for (const KEYRING_ENTRY& e : keyring_.entries) {
-        EXPECT_NE(e.item.account, "Home");
-        work += e.item.account == "Work";
-    }
-    EXPECT_EQ(work, 2);
-    ASSERT_EQ(Account_Delete(Account_Get("Work", -1)), 0u);
-    ASSERT_EQ(keyring_.entries.size(), 1u);
-    EXPECT_EQ(keyring_.entries[0].item.account, "Other");
-}
-
 // Whatever keeps the keyring from giving the password, the login becomes
 // "Ask Once" for the run and says so: never an empty password.
 TEST_F(KeyringAccountTest, NoPasswordFromTheKeyringMeansAskOnce) {

@@ -84,6 +84,15 @@ class KeyringSession {
                            true);
         return out;
     }
+    // Locks the keyring: its service then asks for the password to unlock it.
+    static void Lock() {
+        std::string out;
+        iwtest::RunCollect({"dbus-send", "--session", "--print-reply", "--reply-timeout=2000",
+                            "--dest=org.freedesktop.secrets", "/org/freedesktop/secrets",
+                            "org.freedesktop.Secret.Service.Lock",
+                            "array:objpath:/org/freedesktop/secrets/collection/login"},
+                           &out);
+    }
     // The bus goes away for the commands that follow: no service at all.
     void Leave() {
         setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + dir_ + "/nobus").c_str(), 1);
@@ -196,10 +205,21 @@ TEST_F(CliKeyring, RenameAndDeleteMoveAndRemoveTheEntry) {
         << KeyringSession::All();
 }
 
-// Without a keyring service the login is asked once, never sent empty.
+// A locked keyring whose unlock prompt cannot be shown (no prompter here),
+// and no keyring service at all: the login is asked once, never sent empty.
 TEST_F(CliKeyring, NoServiceAsksOnceAndNeverSendsAnEmptyPassword) {
     addAccount("Alpha");
     server_->SeedMaildir("u1", 1);
+    const auto loginless = [](const std::string& log) {
+        size_t n = 0;
+        for (size_t at = 0; (at = log.find("no auth attempts", at)) != std::string::npos; ++at)
+            ++n;
+        return n;
+    };
+    const size_t before = loginless(server_->Log());
+    KeyringSession::Lock();
+    ASSERT_EQ(run("check Alpha --json"), 1) << out_;
+    EXPECT_EQ(nlohmann::json::parse(out_)["accounts"][0]["result"], "ERR_NOT_READY") << out_;
     session_->Leave();
 
     ASSERT_EQ(run("check Alpha --json"), 1) << out_;
@@ -207,7 +227,7 @@ TEST_F(CliKeyring, NoServiceAsksOnceAndNeverSendsAnEmptyPassword) {
     EXPECT_EQ(j["accounts"][0]["result"], "ERR_NOT_READY") << out_;
     EXPECT_NE(err().find("no terminal to ask the password"), std::string::npos) << err();
     const std::string log = server_->Log();
-    EXPECT_NE(log.find("no auth attempts"), std::string::npos) << log;
+    EXPECT_EQ(loginless(log), before + 2) << log;
     EXPECT_EQ(log.find("auth failed"), std::string::npos) << log;
 
     ASSERT_EQ(run("check Alpha --json --password-stdin", std::string(kPassword) + "\n"), 0)

@@ -69,6 +69,7 @@ int main(int argc, char** argv) {
 
     // decode
     std::string file;
+    bool withPasswords = false;
     bool json = false;
     auto* decode = app.add_subcommand(
         "decode", "parse a message file and print its parts, record fields, text and attachments");
@@ -129,7 +130,12 @@ int main(int argc, char** argv) {
     for (const char* verb : {"export", "import"}) {
         auto* v = prof->add_subcommand(verb, std::string(verb) + " the configuration");
         v->add_option("FILE", file, "the profile file")->required();
-        v->callback([&, v] { run = [&, v] { return Cli_Profile(profile, v->get_name(), file); }; });
+        if (std::string(verb) == "export")
+            v->add_flag("--with-passwords", withPasswords,
+                        "also write the passwords the desktop keyring keeps (scrambled)");
+        v->callback([&, v] {
+            run = [&, v] { return Cli_Profile(profile, v->get_name(), file, withPasswords); };
+        });
     }
 
     // send

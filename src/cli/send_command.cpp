@@ -70,8 +70,8 @@ int sendWith(const Options& o) {
     if (acc->SendSecured) {
         const bool pop3Login = acc->SendSecured == 2;
         job.login = pop3Login ? acc->ChkLogin : acc->SendLogin;
+        const bool asked = Account_PasswordType(acc, !pop3Login) != 0;
         job.password = pop3Login ? acc->ChkPswd : acc->SendPswd;
-        const bool asked = (pop3Login ? acc->ChkPswdType : acc->SendPswdType) != 0;
         job.authMethod = acc->SendAuthType;
         if (o.passwordStdin) {
             job.password = stdinPassword;

@@ -114,6 +114,8 @@ const std::map<std::string, Setter>& setters() {
         {"sendsecurity", choice(&ACCOUNT::SendSecurity, 0, 2)},
         {"sendcertpolicy", choice(&ACCOUNT::SendCertPolicy, 0, 1)},
         {"sendcertpin", pin(&ACCOUNT::SendCertPin)},
+        {"chkpswdstore", choice(&ACCOUNT::ChkPswdStore, 0, 1)},
+        {"sendpswdstore", choice(&ACCOUNT::SendPswdStore, 0, 1)},
         {"laststat",
          [](ACCOUNT& a, std::string_view v) {
              const std::string_view cut = Text_CutUtf8(v, sizeof a.LastSTAT - 1);
@@ -250,7 +252,9 @@ std::string Cli_AccountFieldsHelp() {
            "Passwords are read one line each from standard input, POP3 first.\n"
            "ChkSecurity/SendSecurity: 0 none, 1 STLS/STARTTLS required, 2 TLS from the\n"
            "start (ports follow: 995, 587, 465, unless set). ChkCertPolicy/SendCertPolicy:\n"
-           "0 verify, 1 accept only the certificate whose SHA-256 is ChkCertPin/SendCertPin.";
+           "0 verify, 1 accept only the certificate whose SHA-256 is ChkCertPin/SendCertPin.\n"
+           "ChkPswdStore/SendPswdStore: 0 the password is kept in the store, 1 in the\n"
+           "desktop keyring only.";
 }
 
 int Cli_Accounts(const std::string& profile) {
@@ -329,7 +333,17 @@ int Cli_Account(const std::string& profile, const CLI_ACCOUNT_ARGS& args) {
             }
             return u;
         }
-        rc = Account_Save(a, -1);
+        std::string keyringProblem;
+        rc = Account_Save(a, -1, &keyringProblem);
+        if (rc == 0 && !keyringProblem.empty()) {
+            // This process ends now: a password only it holds is lost.
+            s.changed();
+            std::fprintf(stderr,
+                         "inboxwarden-cli: the desktop keyring could not take the password of "
+                         "'%s'; the account is saved without it\n",
+                         Cli_Printable(a->Name).c_str());
+            return 1;
+        }
     } else if (verb == "rename") {
         ACCOUNT* a = findAccount(args.name);
         if (!a) return 1;
@@ -393,13 +407,14 @@ int Cli_Box(const std::string& profile, const std::string& name, bool json) {
     return 0;
 }
 
-int Cli_Profile(const std::string& profile, const std::string& verb, const std::string& file) {
+int Cli_Profile(const std::string& profile, const std::string& verb, const std::string& file,
+                bool withPasswords) {
     CliSession s(profile);
     if (!s.ok()) return 1;
     const std::string active = Settings_ActivePath();
     if (verb == "export") {
         Settings_SetExportPath(file);
-        if (Settings_ExportToFile(0) != 1) {
+        if (Settings_ExportToFile(0, nullptr, withPasswords) != 1) {
             std::fprintf(stderr, "inboxwarden-cli: cannot write '%s': %s\n",
                          Cli_Printable(file).c_str(), Cli_LastSystemError().c_str());
             return 1;

@@ -31,7 +31,9 @@ int Cli_Options(const std::string& profile, const std::vector<std::string>* assi
 // in hex, which `delete --hex` takes.
 int Cli_Box(const std::string& profile, const std::string& account, bool json);
 // `verb` "export" or "import".
-int Cli_Profile(const std::string& profile, const std::string& verb, const std::string& file);
+// `withPasswords` (export): the keyring's passwords go into the file too.
+int Cli_Profile(const std::string& profile, const std::string& verb, const std::string& file,
+                bool withPasswords = false);
 
 // The value of a "--profile:" or "/profile:" switch (ASCII case ignored,
 // value trimmed of blanks and tabs) when `arg` is one; nullopt-like false

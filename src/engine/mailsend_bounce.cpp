@@ -200,8 +200,9 @@ uint32_t MailSend_BuildBounce(const ACCOUNT& account, std::string_view text, tim
         } else {
             job->login = account.SendLogin;
             // An asked password is only known once typed in this run.
-            job->password =
-                account.SendPswdType == 0 ? account.SendPswd : account.RememberedSendPswd;
+            job->password = account.SendPswdType == 0 && !account.SendPswd.empty()
+                                ? account.SendPswd
+                                : account.RememberedSendPswd;
         }
         job->authMethod = account.SendAuthType;
     }
@@ -216,6 +217,8 @@ uint32_t MailSend_BuildBounce(const ACCOUNT& account, std::string_view text, tim
 uint32_t MailSend_Bounce(void* owner, ACCOUNT* account, std::string_view text, int quiet,
                          std::string* why) {
     if (!account || text.empty()) return ERR_BADARG;
+    // A keyring password is fetched before the job copies it.
+    if (account->SendSecured) Account_PasswordType(account, account->SendSecured != 2);
     auto job = std::make_unique<SendJob>();
     std::string report;
     if (uint32_t rc = MailSend_BuildBounce(*account, text, std::time(nullptr), &report, job.get()))
@@ -233,7 +236,7 @@ uint32_t MailSend_Bounce(void* owner, ACCOUNT* account, std::string_view text, i
         return rc == 0 ? 0 : (rc == ERR_OPERATION ? ERR_OPERATION : rc);
     }
     if (!job->login.empty() && job->password.empty() &&
-        (account->SendSecured == 2 ? account->ChkPswdType : account->SendPswdType) != 0) {
+        Account_PasswordType(account, account->SendSecured != 2) != 0) {
         // Nobody is there to ask during a check: without a password typed
         // earlier in this run the login would only fail.
         static const char kNoPassword[] =

@@ -51,15 +51,16 @@ uint32_t saveMessage(const POP3ACC_HOOKS& h, std::string_view text, ACCOUNT* acc
     return SavedMsg_SaveIfNeeded(text, account, id, root, partial, true);
 }
 
-// Where the password comes from: stored, remembered from a prompt of this
-// run, or asked now.
+// Where the password comes from: stored (in the store or the keyring),
+// remembered from a prompt of this run, or asked now.
 uint32_t getPassword(const POP3ACC_HOOKS& h, ACCOUNT* acc, std::string* password, bool* prompted) {
     *prompted = false;
-    if (acc->ChkPswdType == 0) {
+    const int32_t type = Account_PasswordType(acc, false);
+    if (type == 0) {
         *password = acc->ChkPswd;
         return 0;
     }
-    if (acc->ChkPswdType == 1 && !acc->RememberedChkPswd.empty()) {
+    if (type == 1 && !acc->RememberedChkPswd.empty()) {
         *password = acc->RememberedChkPswd;
         return 0;
     }
@@ -67,7 +68,7 @@ uint32_t getPassword(const POP3ACC_HOOKS& h, ACCOUNT* acc, std::string* password
     if (rc == ERR_CANCELLED || rc == ERR_NOMEM) return rc;
     if (rc != 0 || password->empty()) return ERR_NOT_READY;
     *prompted = true;
-    if (acc->ChkPswdType == 1) acc->RememberedChkPswd = *password;
+    if (type == 1) acc->RememberedChkPswd = *password;
     return 0;
 }
 
@@ -247,6 +248,8 @@ uint32_t Check::login(const std::string& greeting) {
         // Past the greeting a silence is the command's failure, not a
         // connection that timed out.
         rc = Pop3_SetError(why.c_str(), rc == ERR_TIMEOUT ? ERR_OPERATION : rc);
+    } else if (prompted) {
+        Account_KeepTypedPassword(&acc_, false, password);
     }
     return rc;
 }

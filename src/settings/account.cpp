@@ -3,6 +3,7 @@
 #include "common/keyed_array.h"
 #include "common/status.h"
 #include "common/text.h"
+#include "platform/keyring.h"
 #include "platform/log.h"
 #include "settings/msgbox.h"
 
@@ -66,6 +67,72 @@ template <typename F> void forEachField(ACCOUNT& a, F&& f) {
     f(Field{"SendSecurity", REG_T_DWORD, &a.SendSecurity});
     f(Field{"SendCertPolicy", REG_T_DWORD, &a.SendCertPolicy});
     f(Field{"SendCertPin", REG_T_STR, &a.SendCertPin});
+    f(Field{"ChkPswdStore", REG_T_DWORD, &a.ChkPswdStore});
+    f(Field{"SendPswdStore", REG_T_DWORD, &a.SendPswdStore});
+}
+
+bool inKeyring(const ACCOUNT& a, bool smtp) {
+    return (smtp ? a.SendPswdStore : a.ChkPswdStore) == ACCOUNT_PSWD_IN_KEYRING;
+}
+
+bool usesKeyring(const ACCOUNT& a) {
+    return inKeyring(a, false) || inKeyring(a, true);
+}
+
+// Whether a login keeps its password in the store file.
+bool passwordInStore(const ACCOUNT& a, bool smtp) {
+    return (smtp ? a.SendPswdType : a.ChkPswdType) == 0 && !inKeyring(a, smtp);
+}
+
+KEYRING_ITEM keyringItem(const ACCOUNT& a, bool smtp) {
+    if (smtp) return {a.Name, a.SendServer, a.SendLogin, KEYRING_PROTOCOL::SMTP};
+    return {a.Name, a.ChkServer, a.ChkLogin, KEYRING_PROTOCOL::POP3};
+}
+
+// ACCOUNT::KeyringFallback: the login is asked once; and why: the service
+// answered that it holds no such entry (else it could not be reached).
+uint8_t fallbackBit(bool smtp) {
+    return smtp ? 2 : 1;
+}
+uint8_t missingBit(bool smtp) {
+    return smtp ? 8 : 4;
+}
+
+// Brings the keyring in line with one login of a record about to be saved.
+// `wasInKeyring`: the stored choice before this save.
+uint32_t syncKeyring(ACCOUNT& a, bool smtp, bool wasInKeyring) {
+    const KEYRING_PROTOCOL protocol = smtp ? KEYRING_PROTOCOL::SMTP : KEYRING_PROTOCOL::POP3;
+    std::string& password = smtp ? a.SendPswd : a.ChkPswd;
+    const int32_t type = smtp ? a.SendPswdType : a.ChkPswdType;
+    if (!inKeyring(a, smtp)) {
+        if (!wasInKeyring) return 0;
+        // Back to the store: the password comes along unless one was typed.
+        if (type == 0 && password.empty()) {
+            KEYRING_ENTRY entry;
+            if (const uint32_t rc = Keyring_Find(a.Name, protocol, &entry); rc == 0)
+                password = std::move(entry.secret);
+            else if (rc != ERR_NOT_FOUND)
+                return rc;
+        }
+        return Keyring_Drop(a.Name, protocol);
+    }
+    if (type != 0) {
+        password.clear();
+        return Keyring_Drop(a.Name, protocol);
+    }
+    if (password.empty()) {
+        // Not fetched in this run: the entry follows a changed server or
+        // login, as a stored password would.
+        KEYRING_ENTRY entry;
+        const uint32_t rc = Keyring_Find(a.Name, protocol, &entry);
+        if (rc == ERR_NOT_FOUND) return 0;
+        if (rc != 0) return rc;
+        if (entry.item == keyringItem(a, smtp)) return 0;
+        password = std::move(entry.secret);
+    }
+    const uint32_t rc = Keyring_Put(keyringItem(a, smtp), password);
+    if (rc == 0) a.KeyringFallback &= static_cast<uint8_t>(~(fallbackBit(smtp) | missingBit(smtp)));
+    return rc;
 }
 
 // A port the user set: stored and not 0.
@@ -80,13 +147,31 @@ void loadFields(REGKEY* root, HREGKEY key, ACCOUNT& a) {
         uint32_t len = f.size;
         Reg_GetValue(root, key, f.name, f.at, f.size ? &len : nullptr, f.type);
     });
-    if (a.ChkPswdType == 0) Reg_GetValue(root, key, "ChkPswd", &a.ChkPswd, nullptr, REG_T_PSWD);
-    if (a.SendPswdType == 0) Reg_GetValue(root, key, "SendPswd", &a.SendPswd, nullptr, REG_T_PSWD);
+    if (passwordInStore(a, false))
+        Reg_GetValue(root, key, "ChkPswd", &a.ChkPswd, nullptr, REG_T_PSWD);
+    if (passwordInStore(a, true))
+        Reg_GetValue(root, key, "SendPswd", &a.SendPswd, nullptr, REG_T_PSWD);
     if (!portStored(root, key, "ChkPort")) a.ChkPort = Account_DefaultChkPort(a.ChkSecurity);
     if (a.ChkTmout == 0) a.ChkTmout = 30;
     if (!portStored(root, key, "SendPort")) a.SendPort = Account_DefaultSendPort(a.SendSecurity);
     if (a.SendTmout == 0) a.SendTmout = 30;
     if (a.ChkTime <= 1) a.ChkTime = 10; // a negative interval would make a timer that never waits
+}
+
+// A profile exported with its keyring passwords brought them into the store:
+// they move on into this machine's keyring. Where it cannot take them they
+// serve this run from the record and stay stored until it can.
+void takeCarriedPasswords(REGKEY* root, HREGKEY key, ACCOUNT& a) {
+    for (const bool smtp : {false, true}) {
+        if (!inKeyring(a, smtp) || (smtp ? a.SendPswdType : a.ChkPswdType) != 0) continue;
+        const char* name = smtp ? "SendPswd" : "ChkPswd";
+        std::string carried;
+        if (Reg_GetValue(root, key, name, &carried, nullptr, REG_T_PSWD) != 0 || carried.empty())
+            continue;
+        (smtp ? a.SendPswd : a.ChkPswd) = carried;
+        if (Keyring_Put(keyringItem(a, smtp), carried) == 0)
+            Reg_SetValue(root, key, name, nullptr, 0, REG_T_PSWD);
+    }
 }
 
 void openFilter(ACCOUNT& a) {
@@ -137,6 +222,7 @@ void Account_SetDefaults(ACCOUNT* account) {
               std::begin(fresh.StatusText));
     fresh.RememberedChkPswd = std::move(account->RememberedChkPswd);
     fresh.RememberedSendPswd = std::move(account->RememberedSendPswd);
+    fresh.KeyringFallback = account->KeyringFallback;
     *account = std::move(fresh);
 }
 
@@ -214,6 +300,7 @@ uint32_t Account_Initialize(REGKEY* root) {
             return ERR_FAILED;
         }
         loadFields(root, key, *a);
+        takeCarriedPasswords(root, key, *a);
         a->TimerState = 555;
         a->CheckResult = CR_NOT_CHECKED;
         openFilter(*a);
@@ -262,7 +349,7 @@ ACCOUNT* Account_Add(std::string_view name, uint32_t* status) {
     }
 }
 
-uint32_t Account_Save(ACCOUNT* account, int index) {
+uint32_t Account_Save(ACCOUNT* account, int index, std::string* keyringProblem) {
     if (!g_table) return ERR_NOT_READY;
     if (account) {
         if (indexOf(account) < 0) return ERR_NOT_FOUND;
@@ -273,6 +360,22 @@ uint32_t Account_Save(ACCOUNT* account, int index) {
     if (!g_root) return ERR_NOT_READY;
     ACCOUNT& a = *account;
     if (a.ChkTime == 1) a.ChkTime = 10;
+    // The keyring first: a password that leaves it must reach the store.
+    for (const bool smtp : {false, true}) {
+        int32_t was = ACCOUNT_PSWD_IN_STORE;
+        HREGKEY old = HREGKEY_NONE;
+        if (RegStore_OpenKey(g_root->key, a.Name, &old) == REGSTORE_OK)
+            Reg_GetValue(g_root, old, smtp ? "SendPswdStore" : "ChkPswdStore", &was, nullptr,
+                         REG_T_DWORD);
+        const uint32_t rc = syncKeyring(a, smtp, was == ACCOUNT_PSWD_IN_KEYRING);
+        if (rc != 0) {
+            DebugLog_Write("Account_Save: the keyring refused the %s password of \"%s\" (0x%X)\n",
+                           smtp ? "SMTP" : "POP3", a.Name.c_str(), rc);
+            if (keyringProblem)
+                *keyringProblem = "The desktop keyring could not be reached: the password of " +
+                                  a.Name + " is kept for this run only.";
+        }
+    }
     RegStoreBatch batch;
     if (!batch.IsOpen()) return ERR_FAILED;
     HREGKEY key = HREGKEY_NONE;
@@ -286,7 +389,7 @@ uint32_t Account_Save(ACCOUNT* account, int index) {
                               REG_T_STR);
             break;
         case REG_T_PSWD: {
-            const bool keep = (f.at == &a.ChkPswd ? a.ChkPswdType : a.SendPswdType) == 0;
+            const bool keep = passwordInStore(a, f.at == &a.SendPswd);
             rc = Reg_SetValue(g_root, key, f.name,
                               keep ? static_cast<std::string*>(f.at)->c_str() : nullptr, 0,
                               REG_T_PSWD);
@@ -350,6 +453,11 @@ uint32_t Account_Rename(ACCOUNT* account, std::string_view newName, std::string*
             batch.Cancel();
         }
     }
+    if (failure.empty() && usesKeyring(*account)) {
+        if (const uint32_t rc = Keyring_RenameAccount(oldName, account->Name))
+            DebugLog_Write("Account_Rename: the keyring entries of \"%s\" stay (0x%X)\n",
+                           oldName.c_str(), rc);
+    }
     if (!failure.empty()) {
         const std::string text = failure + "\r\n\r\n" + RegStore_ErrorText(code);
         DebugLog_Write("Account_Rename: %s\n", text.c_str());
@@ -370,6 +478,11 @@ uint32_t Account_Delete(ACCOUNT* account, std::string* errorText) {
     if (at < 0) return ERR_BADARG;
     closeFilter(*account);
     if (g_root) Reg_DeleteKey(g_root, account->Name, errorText);
+    if (usesKeyring(*account)) {
+        if (const uint32_t rc = Keyring_RemoveAccount(account->Name))
+            DebugLog_Write("Account_Delete: the keyring entries of \"%s\" stay (0x%X)\n",
+                           account->Name.c_str(), rc);
+    }
     MsgBox_Destroy(&account->hMsgBox);
     g_table->Delete(at);
     return 0;
@@ -429,6 +542,42 @@ void Account_MarkSkipped() {
             c.New = c.Notified = c.Unread = c.Old = c.Quiet = 0;
         }
     }
+}
+
+int32_t Account_PasswordType(ACCOUNT* account, bool smtp) {
+    if (!account) return 2;
+    ACCOUNT& a = *account;
+    const int32_t type = smtp ? a.SendPswdType : a.ChkPswdType;
+    if (type != 0 || !inKeyring(a, smtp)) return type;
+    const auto said = [&] {
+        MsgRecord_SetText(a.StatusText, (a.KeyringFallback & missingBit(smtp))
+                                            ? "No password in the desktop keyring: asked once"
+                                            : "Desktop keyring unavailable: password asked once");
+        return 1;
+    };
+    if (a.KeyringFallback & fallbackBit(smtp)) return said();
+    std::string& password = smtp ? a.SendPswd : a.ChkPswd;
+    if (!password.empty()) return 0;
+    const uint32_t rc = Keyring_Lookup(keyringItem(a, smtp), &password);
+    if (rc == 0 && !password.empty()) return 0;
+    password.clear();
+    DebugLog_Write("Account_PasswordType: no %s password of \"%s\" from the keyring (0x%X): "
+                   "asked once\n",
+                   smtp ? "SMTP" : "POP3", a.Name.c_str(), rc);
+    a.KeyringFallback |= fallbackBit(smtp);
+    if (rc == ERR_NOT_FOUND) a.KeyringFallback |= missingBit(smtp);
+    return said();
+}
+
+void Account_KeepTypedPassword(ACCOUNT* account, bool smtp, const std::string& password) {
+    // Only where the service answered: one that is away would only be asked
+    // in vain again.
+    if (!account || password.empty() || !(account->KeyringFallback & missingBit(smtp))) return;
+    ACCOUNT& a = *account;
+    if ((smtp ? a.SendPswdType : a.ChkPswdType) != 0 || !inKeyring(a, smtp)) return;
+    if (Keyring_Put(keyringItem(a, smtp), password) != 0) return;
+    (smtp ? a.SendPswd : a.ChkPswd) = password;
+    a.KeyringFallback &= static_cast<uint8_t>(~(fallbackBit(smtp) | missingBit(smtp)));
 }
 
 REGKEY* Account_GetRoot() {

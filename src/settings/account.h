@@ -31,6 +31,9 @@ inline constexpr int32_t ACCOUNT_SECURITY_TLS = 2;      // TLS from the first by
 // ChkCertPolicy / SendCertPolicy.
 inline constexpr int32_t ACCOUNT_CERT_VERIFY = 0; // the system CA store and the host name
 inline constexpr int32_t ACCOUNT_CERT_PINNED = 1; // only the certificate of the stored pin
+// ChkPswdStore / SendPswdStore: where a saved password (type 0) is kept.
+inline constexpr int32_t ACCOUNT_PSWD_IN_STORE = 0;   // scrambled in the settings store
+inline constexpr int32_t ACCOUNT_PSWD_IN_KEYRING = 1; // the desktop keyring only
 
 // How an account's last check ended (ACCOUNT::CheckResult).
 enum CHECK_RESULT : int32_t {
@@ -86,6 +89,10 @@ struct ACCOUNT {
     int32_t SendSecurity = 0;
     int32_t SendCertPolicy = 0;
     std::string SendCertPin;
+    // Where the saved passwords are kept (ACCOUNT_PSWD_*). With the keyring,
+    // ChkPswd and SendPswd only hold what was fetched or typed in this run.
+    int32_t ChkPswdStore = 0;
+    int32_t SendPswdStore = 0;
 
     // ---- Runtime fields ----------------------------------------------------
     FILTER_HANDLE FilterHandle = nullptr;
@@ -100,6 +107,10 @@ struct ACCOUNT {
     std::string RememberedChkPswd;
     // The same for the outgoing server (SendPswdType 1). Never stored.
     std::string RememberedSendPswd;
+    // The keyring could not give a saved password in this run: that login
+    // is "Ask Once" until the program ends (bit 0 POP3, bit 1 SMTP; bits 2
+    // and 3: the service answered but had no entry).
+    uint8_t KeyringFallback = 0;
 };
 
 // The filter plug-in as this layer sees it (the calls of message/filter.h,
@@ -156,16 +167,35 @@ const char* Account_NameProblem(std::string_view name);
 ACCOUNT* Account_Add(std::string_view name, uint32_t* status);
 
 // Writes every stored field of an account (found by pointer, or by index
-// when account is null). A password whose type is not 0 is deleted instead.
+// when account is null). A password whose type is not 0 is deleted instead,
+// and so is one kept in the keyring (store 1), which goes to the keyring
+// instead. Leaving the keyring for the store takes the password along.
 // ChkTime 1 is written as 10. One store transaction.
 //   ERR_NOT_FOUND / ERR_BADARG  no such account / index
 //   ERR_NOT_READY               no table or root key
 //   ERR_FAILED                  the account's key cannot be created
 //   ERR_OPERATION               a value could not be written
-uint32_t Account_Save(ACCOUNT* account, int index);
+// A keyring that cannot be reached fails nothing: the password stays in the
+// record for this run and *keyringProblem (when given) says so.
+uint32_t Account_Save(ACCOUNT* account, int index, std::string* keyringProblem = nullptr);
+
+// The password type a login has in this run (smtp false: POP3, true: the
+// outgoing server's own login), with a keyring password fetched into the
+// record the first time it is needed. The stored type, except that a
+// keyring password that cannot be had (no service, no entry, unlock
+// refused) makes the login "Ask Once" (1) for the rest of the run, never an
+// empty password; the status text then says so. Blocks while the keyring
+// answers: call it where a password is about to be asked for.
+int32_t Account_PasswordType(ACCOUNT* account, bool smtp);
+
+// A password typed for an "Ask Once" login that the keyring could not give:
+// once the server accepted it, it goes to the keyring (store 1 only) and the
+// login is no longer asked for.
+void Account_KeepTypedPassword(ACCOUNT* account, bool smtp, const std::string& password);
 
 // Renames an account with its whole stored subtree (settings, message box)
-// in one store transaction.
+// in one store transaction; its keyring entries follow (a keyring that
+// cannot be reached keeps them under the old name, logged).
 //   0 renamed; 1 the new name is identical (nothing done)
 //   ERR_EXISTS     an account (this one included) has the name ignoring case
 //   ERR_BADARG     a name Account_NameProblem refuses (the caller tells the
@@ -178,9 +208,9 @@ uint32_t Account_Save(ACCOUNT* account, int index);
 uint32_t Account_Rename(ACCOUNT* account, std::string_view newName,
                         std::string* errorText = nullptr);
 
-// Closes the filter context, deletes the stored branch, destroys the box and
-// removes the account. 0 or ERR_BADARG (no table, or not in it). A stored
-// branch that cannot be deleted does not stop it; *errorText (when given)
+// Closes the filter context, deletes the stored branch and the keyring
+// entries (when it keeps any), destroys the box and removes the account. 0 or ERR_BADARG (no table,
+// or not in it). A stored branch that cannot be deleted does not stop it; *errorText (when given)
 // then gets what the caller shows under the caption "Reg_DeleteBranch".
 uint32_t Account_Delete(ACCOUNT* account, std::string* errorText = nullptr);
 

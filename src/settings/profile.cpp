@@ -79,7 +79,7 @@ void writeValue(Out& out, std::string_view name, uint32_t type, std::string_view
     out << "\r\n";
 }
 
-uint32_t writeKey(Out& out, HREGKEY key, const std::string& header) {
+uint32_t writeKey(Out& out, HREGKEY key, const std::string& header, const ProfileExtraFn& extra) {
     out << "[" << header << "]\r\n";
     const uint32_t rc = RegStore_ForEachValue(
         key, [&](std::string_view name, uint32_t type, std::string_view data) {
@@ -87,6 +87,9 @@ uint32_t writeKey(Out& out, HREGKEY key, const std::string& header) {
             return true;
         });
     if (rc != REGSTORE_OK) return rc;
+    if (extra)
+        for (const PROFILE_VALUE& v : extra(header))
+            writeValue(out, v.name, v.type, v.data);
     out << "\r\n";
     for (uint32_t i = 0;; ++i) {
         std::string name;
@@ -95,7 +98,8 @@ uint32_t writeKey(Out& out, HREGKEY key, const std::string& header) {
         if (erc != REGSTORE_OK) return erc;
         HREGKEY sub = HREGKEY_NONE;
         if (const uint32_t orc = RegStore_OpenKey(key, name, &sub); orc != REGSTORE_OK) return orc;
-        if (const uint32_t wrc = writeKey(out, sub, header + "\\" + name); wrc != 0) return wrc;
+        if (const uint32_t wrc = writeKey(out, sub, header + "\\" + name, extra); wrc != 0)
+            return wrc;
     }
     return 0;
 }
@@ -463,7 +467,8 @@ std::string Profile_FromCp1252(std::string_view line) {
 }
 
 uint32_t Reg_ExportKey(const char* rootName, const std::string& keyPath, bool withNames,
-                       const char* magic, const std::string& fileName) {
+                       const char* magic, const std::string& fileName,
+                       const ProfileExtraFn& extra) {
     (void)withNames;
     if (!rootName || !knownRoot(rootName)) return PROFILE_E_BAD_ROOT;
     HREGKEY key = HREGKEY_NONE;
@@ -475,7 +480,7 @@ uint32_t Reg_ExportKey(const char* rootName, const std::string& keyPath, bool wi
     }
     Out out(&w);
     out << (magic ? magic : "REGEDIT4") << "\r\n\r\n";
-    uint32_t rc = writeKey(out, key, std::string(rootName) + "\\" + keyPath);
+    uint32_t rc = writeKey(out, key, std::string(rootName) + "\\" + keyPath, extra);
     if (rc == 0) rc = out.flush();
     if (rc != 0) {
         Files_Abort(&w);

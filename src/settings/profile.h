@@ -51,8 +51,18 @@ inline constexpr uint32_t PROFILE_E_FORMAT = 11; // the first line is not the ma
 // "REGEDIT4" as the first line. `withNames` is kept for callers; values are
 // always written with their names. Returns 0 or PROFILE_E_* or the store's
 // error number (REGSTORE_*).
+// `extra` (when given) adds values to a section: it gets the section's path
+// ("HKEY_CURRENT_USER\\...") and returns values (name, REGTYPE_*, bytes)
+// that the store does not hold.
+struct PROFILE_VALUE {
+    std::string name;
+    uint32_t type;
+    std::string data;
+};
+using ProfileExtraFn = std::function<std::vector<PROFILE_VALUE>(const std::string& section)>;
 uint32_t Reg_ExportKey(const char* rootName, const std::string& keyPath, bool withNames,
-                       const char* magic, const std::string& fileName);
+                       const char* magic, const std::string& fileName,
+                       const ProfileExtraFn& extra = {});
 
 // What an import has to tell the user, in order, captioned
 // PROFILE_NOTICE_CAPTION. The importer itself shows nothing.

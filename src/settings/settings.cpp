@@ -80,8 +80,31 @@ uint32_t deleteTree(NOTICES* notices) {
     return rc;
 }
 
-uint32_t exportTo(const std::string& path) {
-    return Reg_ExportKey(PROFILE_ROOT_NAME, REG_ROOT_PATH, true, PROFILE_MAGIC, path);
+uint32_t exportTo(const std::string& path, bool keyringPasswords = false) {
+    ProfileExtraFn extra;
+    if (keyringPasswords)
+        extra = [](const std::string& section) {
+            // An account's section carries the passwords the keyring keeps,
+            // scrambled as a stored one is.
+            std::vector<PROFILE_VALUE> values;
+            const std::string prefix = std::string(PROFILE_ROOT_NAME) + "\\" + REG_ROOT_PATH + "\\";
+            if (section.size() <= prefix.size() || section.compare(0, prefix.size(), prefix) != 0)
+                return values;
+            const std::string name = section.substr(prefix.size());
+            ACCOUNT* a = Account_Get(name.c_str(), -1);
+            if (!a || a->Name != name) return values;
+            for (const bool smtp : {false, true}) {
+                if ((smtp ? a->SendPswdStore : a->ChkPswdStore) != ACCOUNT_PSWD_IN_KEYRING)
+                    continue;
+                if (Account_PasswordType(a, smtp) != 0) continue;
+                const std::string& pw = smtp ? a->SendPswd : a->ChkPswd;
+                if (!pw.empty())
+                    values.push_back(
+                        {smtp ? "SendPswd" : "ChkPswd", REGTYPE_BINARY, Reg_ScramblePassword(pw)});
+            }
+            return values;
+        };
+    return Reg_ExportKey(PROFILE_ROOT_NAME, REG_ROOT_PATH, true, PROFILE_MAGIC, path, extra);
 }
 
 void freeLoaded() {
@@ -208,7 +231,8 @@ void undoStart() {
 
 // Exports the tree into *target; interactive: the user picks the file first,
 // starting from *target, which gets the choice.
-bool exportFile(bool interactive, std::string* target, NOTICES* notices) {
+bool exportFile(bool interactive, std::string* target, NOTICES* notices,
+                bool keyringPasswords = false) {
     if (interactive && (!g_picker || !g_picker(target))) return false;
     if (target->empty()) return false;
     // A profile that could not be read is never overwritten in this run.
@@ -225,7 +249,7 @@ bool exportFile(bool interactive, std::string* target, NOTICES* notices) {
                        target->c_str());
         return false;
     }
-    const uint32_t rc = exportTo(*target);
+    const uint32_t rc = exportTo(*target, keyringPasswords);
     if (rc == 0) return true;
     if (interactive) {
         char code[64];
@@ -658,9 +682,9 @@ uint32_t Settings_Abort(NOTICES* notices) {
     return 0;
 }
 
-int Settings_ExportToFile(int interactive, NOTICES* notices) {
+int Settings_ExportToFile(int interactive, NOTICES* notices, bool keyringPasswords) {
     std::string target = g_exportPath;
-    return exportFile(interactive != 0, &target, notices) ? 1 : 0;
+    return exportFile(interactive != 0, &target, notices, keyringPasswords) ? 1 : 0;
 }
 
 uint32_t Settings_ExpandWorkingSet(int64_t size) {

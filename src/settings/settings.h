@@ -136,8 +136,11 @@ uint32_t Settings_Abort(NOTICES* notices = nullptr);
 // picks the file first, starting from that path (cancel gives 0; the choice
 // is for this export only), and a failure is a notice; otherwise it is only
 // logged, and a profile that could not be read at start is refused with a
-// notice. 1 on success, else 0.
-int Settings_ExportToFile(int interactive, NOTICES* notices = nullptr);
+// notice. 1 on success, else 0. The passwords the desktop keyring keeps go
+// into the file (scrambled) only with `keyringPasswords`, the user's explicit
+// choice for a copy taken to another machine.
+int Settings_ExportToFile(int interactive, NOTICES* notices = nullptr,
+                          bool keyringPasswords = false);
 void Settings_SetExportPath(const std::string& path);
 
 // Logs the process's memory use before a large import; Linux has no

@@ -178,18 +178,20 @@ uint32_t Compose_SendLogin(ACCOUNT* a, const std::function<uint32_t(std::string*
     };
     if (a->SendSecured == 2) {
         job->login = a->ChkLogin;
-        if (a->ChkPswdType == 0) {
+        const int32_t type = Account_PasswordType(a, false);
+        if (type == 0) {
             job->password = a->ChkPswd;
             return 0;
         }
-        return asked(&a->RememberedChkPswd, a->ChkPswdType == 1);
+        return asked(&a->RememberedChkPswd, type == 1);
     }
     job->login = a->SendLogin;
-    if (a->SendPswdType == 0) {
+    const int32_t type = Account_PasswordType(a, true);
+    if (type == 0) {
         job->password = a->SendPswd;
         return 0;
     }
-    if (a->SendPswdType == 1) return asked(&a->RememberedSendPswd, true);
+    if (type == 1) return asked(&a->RememberedSendPswd, true);
     std::string none;
     return asked(&none, false);
 }

@@ -395,7 +395,7 @@ void ComposeWindow::Send() {
         return;
     }
     // A password typed for the run may be the reason: the next send asks again.
-    if (account && account->SendSecured == 1 && account->SendPswdType == 1)
+    if (account && account->SendSecured == 1 && Account_PasswordType(account, true) == 1)
         account->RememberedSendPswd.clear();
     ask(job.errorText[0] ? std::string(job.errorText) : std::string("The message was not sent."),
         UM_OK | UM_ICONERROR);

@@ -111,6 +111,10 @@ AccountsPage::AccountsPage(QWidget* parent) : QWidget(parent) {
     chkPswd_->setEchoMode(QLineEdit::Password);
     chkPswdType_ = passwordKinds(in, "chkPswdType");
     chkPswdType_->setAccessibleName(QStringLiteral("Password kind"));
+    chkKeyring_ = new QCheckBox(QStringLiteral("Keep the password in the desktop &keyring"), in);
+    chkKeyring_->setObjectName(QStringLiteral("chkPswdStore"));
+    chkKeyring_->setAccessibleName(
+        QStringLiteral("Keep the incoming password in the desktop keyring"));
     dontClean_ = new QCheckBox(QStringLiteral("Show e&xternally removed messages"), in);
     dontClean_->setObjectName(QStringLiteral("dontCleanOldMsgs"));
     auto* inAdvanced = new QPushButton(QStringLiteral("Advan&ced..."), in);
@@ -126,8 +130,9 @@ AccountsPage::AccountsPage(QWidget* parent) : QWidget(parent) {
     inForm->addWidget(SettingsLabel(QStringLiteral("Pass&word:"), chkPswd_, in), 2, 0);
     inForm->addWidget(chkPswd_, 2, 1);
     inForm->addWidget(chkPswdType_, 2, 2);
-    inForm->addWidget(dontClean_, 3, 0, 1, 2);
-    inForm->addWidget(inAdvanced, 3, 2);
+    inForm->addWidget(chkKeyring_, 3, 1, 1, 2);
+    inForm->addWidget(dontClean_, 4, 0, 1, 2);
+    inForm->addWidget(inAdvanced, 4, 2);
 
     auto* out = new QGroupBox(QStringLiteral("Outgoing mail (SMTP)"), this);
     sendServer_ = SettingsLine(out, "sendServer");
@@ -255,6 +260,7 @@ void AccountsPage::showForm(const ACCOUNT_FORM& f) {
     chkPswd_->setPlaceholderText(
         current_ || f.chkPswd.edited ? QString::fromLatin1(SETTINGS_PASSWORD_HIDDEN) : QString());
     chkPswdType_->setCurrentIndex(std::clamp(f.chkPswdType, 0, 2));
+    chkKeyring_->setChecked(f.chkPswdInKeyring);
     dontClean_->setChecked(f.dontCleanOldMsgs);
     sendServer_->setText(QText_From(f.sendServer));
     autoSig_->setChecked(f.autoApplySig);
@@ -274,6 +280,7 @@ void AccountsPage::updateEnabled() {
     chkTime_->setEnabled(!useSchedule_->isChecked());
     // A password that is asked for is not kept.
     chkPswd_->setEnabled(chkPswdType_->currentIndex() == 0);
+    chkKeyring_->setEnabled(chkPswdType_->currentIndex() == 0);
 }
 
 ACCOUNT_FORM AccountsPage::readForm() const {
@@ -288,6 +295,7 @@ ACCOUNT_FORM AccountsPage::readForm() const {
     f.chkServer = SettingsText(chkServer_);
     f.chkLogin = SettingsText(chkLogin_);
     f.chkPswdType = chkPswdType_->currentIndex();
+    f.chkPswdInKeyring = chkKeyring_->isChecked();
     f.dontCleanOldMsgs = dontClean_->isChecked();
     f.sendServer = SettingsText(sendServer_);
     f.autoApplySig = autoSig_->isChecked();
@@ -305,6 +313,7 @@ bool AccountsPage::save() {
         SettingsBox(message, UM_OK | UM_ICONWARNING);
         return false;
     }
+    if (!message.text.empty()) SettingsBox(message, UM_OK | UM_ICONWARNING);
     fillList(a);
     return true;
 }
@@ -358,7 +367,10 @@ void AccountsPage::newAccount(bool copy) {
     ACCOUNT_FORM f = AccountForm_FromAccount(copy ? source : nullptr);
     f.name.clear();
     if (copy && source) {
-        // The copy keeps the passwords without showing them.
+        // The copy keeps the passwords without showing them, from the
+        // keyring too.
+        Account_PasswordType(source, false);
+        if (source->SendSecured == 1) Account_PasswordType(source, true);
         if (!source->ChkPswd.empty()) f.chkPswd = {true, source->ChkPswd};
         if (!source->SendPswd.empty()) f.sendPswd = {true, source->SendPswd};
     }

@@ -37,6 +37,7 @@ void copyInto(const ACCOUNT_FORM& f, ACCOUNT* a) {
     a->ChkLogin = f.chkLogin;
     if (f.chkPswd.edited) a->ChkPswd = f.chkPswd.text;
     a->ChkPswdType = f.chkPswdType;
+    a->ChkPswdStore = f.chkPswdInKeyring ? ACCOUNT_PSWD_IN_KEYRING : ACCOUNT_PSWD_IN_STORE;
     // A password that is asked for is not kept.
     if (a->ChkPswdType == 2) a->ChkPswd.clear();
     a->DontCleanOldMsgs = f.dontCleanOldMsgs;
@@ -56,6 +57,7 @@ void copyInto(const ACCOUNT_FORM& f, ACCOUNT* a) {
     a->SendSecured = f.sendSecured;
     a->SendAuthType = f.sendAuthType;
     a->SendPswdType = f.sendPswdType;
+    a->SendPswdStore = f.sendPswdInKeyring ? ACCOUNT_PSWD_IN_KEYRING : ACCOUNT_PSWD_IN_STORE;
     if (f.sendSecured == 1) {
         a->SendLogin = f.sendLogin;
         if (f.sendPswd.edited) a->SendPswd = f.sendPswd.text;
@@ -100,6 +102,7 @@ ACCOUNT_FORM AccountForm_FromAccount(const ACCOUNT* account) {
     f.chkServer = a.ChkServer;
     f.chkLogin = a.ChkLogin;
     f.chkPswdType = a.ChkPswdType;
+    f.chkPswdInKeyring = a.ChkPswdStore == ACCOUNT_PSWD_IN_KEYRING;
     f.dontCleanOldMsgs = a.DontCleanOldMsgs != 0;
     f.sendServer = a.SendServer;
     f.autoApplySig = a.AutoApplySig != 0;
@@ -117,6 +120,7 @@ ACCOUNT_FORM AccountForm_FromAccount(const ACCOUNT* account) {
     f.sendSecured = a.SendSecured;
     f.sendLogin = a.SendLogin;
     f.sendPswdType = a.SendPswdType;
+    f.sendPswdInKeyring = a.SendPswdStore == ACCOUNT_PSWD_IN_KEYRING;
     f.sendAuthType = a.SendAuthType;
     f.sendSecurity = a.SendSecurity;
     f.sendCertPolicy = a.SendCertPolicy;
@@ -199,13 +203,15 @@ uint32_t AccountForm_Save(ACCOUNT_FORM* form, ACCOUNT** account, SETTINGS_MESSAG
     form->chkPswd = {};
     form->sendPswd = {};
     if (!(*form == AccountForm_FromAccount(a))) *form = AccountForm_FromAccount(a);
-    if (const uint32_t rc = Account_Save(a, -1); rc != 0) {
+    std::string keyringProblem;
+    if (const uint32_t rc = Account_Save(a, -1, &keyringProblem); rc != 0) {
         char text[96];
         std::snprintf(text, sizeof text, "The account \"%.40s\" was not saved (0x%x).",
                       a->Name.c_str(), rc);
         *message = {"Account_Save", text};
         return ERR_OPERATION;
     }
+    if (!keyringProblem.empty()) *message = said(keyringProblem.c_str());
     return 0;
 }
 

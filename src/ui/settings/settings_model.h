@@ -48,6 +48,7 @@ struct ACCOUNT_FORM {
     std::string chkServer, chkLogin;
     PASSWORD_FIELD chkPswd;
     int32_t chkPswdType = 0;
+    bool chkPswdInKeyring = false;
     bool dontCleanOldMsgs = false;
     std::string sendServer;
     bool autoApplySig = false;
@@ -63,6 +64,7 @@ struct ACCOUNT_FORM {
     std::string sendLogin;
     PASSWORD_FIELD sendPswd;
     int32_t sendPswdType = 0, sendAuthType = 0;
+    bool sendPswdInKeyring = false;
     int32_t sendSecurity = 0, sendCertPolicy = 0;
     std::string sendCertPin;
 

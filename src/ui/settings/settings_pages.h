@@ -59,6 +59,7 @@ class AccountsPage final : public QWidget {
     QLineEdit *fullName_, *email_, *reply_;
     QLineEdit *chkServer_, *chkLogin_, *chkPswd_;
     QComboBox* chkPswdType_;
+    QCheckBox* chkKeyring_;
     QCheckBox* dontClean_;
     QLineEdit* sendServer_;
     QCheckBox* autoSig_;

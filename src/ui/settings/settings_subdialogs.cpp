@@ -234,6 +234,11 @@ bool AdvancedOutgoing_Edit(QWidget* owner, ACCOUNT_FORM* form, const std::string
               {QStringLiteral("Save"), QStringLiteral("Ask Once"), QStringLiteral("Ask Each Time")},
               form->sendPswdType);
     kind->setAccessibleName(QStringLiteral("Password kind"));
+    auto* keyring =
+        new QCheckBox(QStringLiteral("Keep the password in the desktop &keyring"), authBox);
+    keyring->setObjectName(QStringLiteral("sendPswdStore"));
+    keyring->setAccessibleName(QStringLiteral("Keep the outgoing password in the desktop keyring"));
+    keyring->setChecked(form->sendPswdInKeyring);
     QComboBox* method =
         combo(authBox, "sendAuthType",
               {QStringLiteral("PLAIN"), QStringLiteral("LOGIN"), QStringLiteral("CRAM-MD5")},
@@ -246,14 +251,16 @@ bool AdvancedOutgoing_Edit(QWidget* owner, ACCOUNT_FORM* form, const std::string
     authGrid->addWidget(SettingsLabel(QStringLiteral("Pass&word:"), password, authBox), 3, 0);
     authGrid->addWidget(password, 3, 1);
     authGrid->addWidget(kind, 3, 2);
-    authGrid->addWidget(SettingsLabel(QStringLiteral("Authorization &method"), method, authBox), 4,
+    authGrid->addWidget(keyring, 4, 1, 1, 2);
+    authGrid->addWidget(SettingsLabel(QStringLiteral("Authorization &method"), method, authBox), 5,
                         0);
-    authGrid->addWidget(method, 4, 1, 1, 2);
-    const auto enable = [own, login, password, kind, authBox] {
+    authGrid->addWidget(method, 5, 1, 1, 2);
+    const auto enable = [own, login, password, kind, keyring, authBox] {
         const bool mine = authBox->isChecked() && own->isChecked();
         login->setEnabled(mine);
         kind->setEnabled(mine);
         password->setEnabled(mine && kind->currentIndex() == 0);
+        keyring->setEnabled(mine && kind->currentIndex() == 0);
     };
     QObject::connect(own, &QRadioButton::toggled, &d, enable);
     QObject::connect(authBox, &QGroupBox::toggled, &d, enable);
@@ -282,6 +289,7 @@ bool AdvancedOutgoing_Edit(QWidget* owner, ACCOUNT_FORM* form, const std::string
     form->sendLogin = login->text().toStdString();
     form->sendPswd = typed;
     form->sendPswdType = kind->currentIndex();
+    form->sendPswdInKeyring = keyring->isChecked();
     form->sendAuthType = method->currentIndex();
     form->sendSecurity = sec.security->currentIndex();
     form->sendCertPolicy = sec.policy->currentIndex();

@@ -3,8 +3,10 @@
 // on leaving an edited account, the password field, the buttons, the
 // Advanced and Schedule dialogs, and OK and Cancel on the global pages.
 // The rules themselves are the model's tests.
+#include "../../support/memory_keyring.h"
 #include "../../support/temp_env.h"
 #include "common/status.h"
+#include "platform/keyring.h"
 #include "platform/registry.h"
 #include "platform/user_message.h"
 #include "settings/account.h"
@@ -241,6 +243,52 @@ TEST_F(SettingsDialogTest, NewCopyDeleteAndSaveWithTheirMessages) {
                           "Inboxwarden: Do you want delete account \"Alpha copy\"?"}));
     EXPECT_EQ(Account_GetCount(), 3);
     EXPECT_EQ(field("accountName")->text(), "Beta");
+}
+
+// The keyring choice beside each password: ticked, the password leaves the
+// store for the keyring; a password that is asked for offers no choice.
+TEST_F(SettingsDialogTest, KeyringChoiceMovesThePasswordIntoTheKeyring) {
+    iwtest::MemoryKeyring keyring;
+    Keyring_SetBackend(&keyring);
+    open();
+    QCheckBox* in = find<QCheckBox>("chkPswdStore");
+    EXPECT_TRUE(in->text().contains('&'));
+    EXPECT_FALSE(in->accessibleName().isEmpty());
+    EXPECT_FALSE(in->isChecked());
+    in->setChecked(true);
+    whenModal([](QWidget* d) {
+        d->findChild<QGroupBox*>("sendSecured")->setChecked(true);
+        d->findChild<QRadioButton*>("sendOwn")->setChecked(true);
+        d->findChild<QLineEdit*>("sendLogin")->setText("out");
+        auto* box = d->findChild<QCheckBox*>("sendPswdStore");
+        EXPECT_TRUE(box->text().contains('&'));
+        EXPECT_FALSE(box->accessibleName().isEmpty());
+        d->findChild<QComboBox*>("sendPswdType")->setCurrentIndex(1);
+        EXPECT_FALSE(box->isEnabled()) << "Ask Once keeps no password";
+        d->findChild<QComboBox*>("sendPswdType")->setCurrentIndex(0);
+        box->setChecked(true);
+        QTest::keyClicks(d->findChild<QLineEdit*>("sendPswd"), "smtp-pw");
+        static_cast<QDialog*>(d)->accept();
+    });
+    click("sendAdvanced");
+    click("save");
+    ACCOUNT* a = reloaded("Alpha");
+    EXPECT_EQ(a->ChkPswdStore, ACCOUNT_PSWD_IN_KEYRING);
+    EXPECT_EQ(a->SendPswdStore, ACCOUNT_PSWD_IN_KEYRING);
+    EXPECT_EQ(a->ChkPswd, "") << "not in the store";
+    EXPECT_EQ(a->SendPswd, "");
+    std::string pw;
+    EXPECT_EQ(Keyring_Lookup({"Alpha", "pop.Alpha", "", KEYRING_PROTOCOL::POP3}, &pw), 0u);
+    EXPECT_EQ(pw, "pw-Alpha");
+    EXPECT_EQ(Keyring_Lookup({"Alpha", "", "out", KEYRING_PROTOCOL::SMTP}, &pw), 0u);
+    EXPECT_EQ(pw, "smtp-pw");
+
+    dialog_.reset();
+    open();
+    EXPECT_TRUE(find<QCheckBox>("chkPswdStore")->isChecked());
+    find<QComboBox>("chkPswdType")->setCurrentIndex(2);
+    EXPECT_FALSE(find<QCheckBox>("chkPswdStore")->isEnabled());
+    Keyring_SetBackend(nullptr);
 }
 
 TEST_F(SettingsDialogTest, AdvancedDialogsEditOnOkOnlyAndPinTheRefusedCertificate) {

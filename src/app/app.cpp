@@ -4,9 +4,11 @@
 #include "app/cmdline.h"
 #include "app/handover.h"
 #include "app/mainwnd.h"
+#include "app/translation.h"
 #include "app/tray.h"
 #include "build_date.h"
 #include "common/status.h"
+#include "common/translate.h"
 #include "crash/crash.h"
 #include "engine/mailcheck.h"
 #include "engine/mailsend.h"
@@ -26,6 +28,7 @@
 #include "settings/settings.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusServiceWatcher>
 #include <QDialog>
@@ -187,7 +190,7 @@ void _installMessageHandler() {
         if (!g_wnd || QCoreApplication::closingDown() || std::getenv("INBOXWARDEN_NO_BOXES") ||
             UserMsg_IsEnding())
             return UserMsg_DefaultAnswer(flags);
-        return g_wnd->ShowBox(caption, text, flags);
+        return g_wnd->ShowBox(Translation_Shown(caption), Translation_Shown(text), flags);
     });
 }
 
@@ -220,8 +223,9 @@ int App_Initialize(const std::string& profile, int recovery, const std::string& 
     Settings_SetExportPicker([](std::string* path) {
         if (std::getenv("INBOXWARDEN_NO_BOXES") || QCoreApplication::closingDown()) return false;
         const QString chosen = QFileDialog::getSaveFileName(
-            nullptr, QStringLiteral("Export Settings"), QString::fromStdString(*path),
-            QStringLiteral("Inboxwarden profiles (*.iwpf);;All files (*)"));
+            nullptr, QCoreApplication::translate("App", "Export Settings"),
+            QString::fromStdString(*path),
+            QCoreApplication::translate("App", "Inboxwarden profiles (*.iwpf);;All files (*)"));
         if (chosen.isEmpty()) return false;
         *path = chosen.toStdString();
         return true;
@@ -233,7 +237,8 @@ int App_Initialize(const std::string& profile, int recovery, const std::string& 
         DebugLog_Write("Settings_Start failed (0x%x)\n", rc);
         if (rc != ERR_CANCELLED && rc != ERR_NOT_READY) {
             char text[64];
-            std::snprintf(text, sizeof text, "Failed to initialize settings (0x%x).", rc);
+            std::snprintf(text, sizeof text,
+                          Iw_Translate("App", "Failed to initialize settings (0x%x)."), rc);
             UserMsg_Show("Inboxwarden", text, UM_OK | UM_ICONERROR);
         }
         return 0;
@@ -244,12 +249,14 @@ int App_Initialize(const std::string& profile, int recovery, const std::string& 
         std::fprintf(stderr, "inboxwarden: %s\n", start.storeNotice.c_str());
         // Once the program runs: the box must not hold the start up.
         QTimer::singleShot(0, [notice = start.storeNotice] {
-            UserMsg_Show("Inboxwarden settings store", notice, UM_OK | UM_ICONWARNING);
+            UserMsg_Show(IW_N_("Inboxwarden", "Inboxwarden settings store"), notice,
+                         UM_OK | UM_ICONWARNING);
         });
     }
 
     if (MailCheck_Init(g_wnd.get(), g_wnd.get()) != 0) {
-        UserMsg_Show("Inboxwarden", "Failed to initialise mail subsystem.", UM_OK | UM_ICONERROR);
+        UserMsg_Show("Inboxwarden", IW_N_("Inboxwarden", "Failed to initialise mail subsystem."),
+                     UM_OK | UM_ICONERROR);
         return 0;
     }
     Log_Write(LOG_APP, "* mailsystem ok.\n");
@@ -266,12 +273,12 @@ void App_Shutdown() {
     g_shutdownDone = true;
     DebugLog_Write("App_Shutdown\n");
     MainWnd* w = g_wnd.get();
-    if (w) w->SetTip("Shutting Down");
+    if (w) w->SetTip(QCoreApplication::translate("App", "Shutting Down").toStdString());
 
     // The worker must be gone before the store, a box or an account is
     // touched: it may be writing a box right now, inside a store transaction
     // that a write from this thread would wait for.
-    if (w) w->SetTip("Shutting Down MailCheck");
+    if (w) w->SetTip(QCoreApplication::translate("App", "Shutting Down MailCheck").toStdString());
     DebugLog_Write("App_Shutdown: MailCheck_Stop\n");
     MailCheck_Stop();
     // Quiet bounces a check started still use the settings: stop them first.
@@ -398,6 +405,7 @@ int App_Main(int argc, char** argv) {
     for (int s : {32, 48, 64, 128, 256})
         appIcon.addFile(QStringLiteral(":/icons/inboxwarden-%1.png").arg(s), QSize(s, s));
     QApplication::setWindowIcon(appIcon);
+    Translation_Install(&app);
     _installMessageHandler();
     _installSignals(&app);
     if (crashedBefore) {
@@ -405,7 +413,7 @@ int App_Main(int argc, char** argv) {
         const std::string bak = Paths_StateDir() + "/Debug_info_BAK.txt";
         DebugLog_Write("MAIN: the previous run ended by a fault (%s)\n", crashed.c_str());
         QTimer::singleShot(0, [crashed, bak] {
-            UserMsg_Show("Inboxwarden Abort",
+            UserMsg_Show(IW_N_("Inboxwarden", "Inboxwarden Abort"),
                          "Something went wrong in Inboxwarden...\r\n\r\nException: " + crashed +
                              "\r\n\r\nThe stack dump was written to " + bak + ".",
                          UM_OK | UM_ICONWARNING);

@@ -5,6 +5,7 @@
 #include "settings/account.h"
 #include "settings/msgbox.h"
 
+#include <QCoreApplication>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
@@ -81,13 +82,13 @@ QString DesktopNotify_Sender(const QString& from) {
 }
 
 QString DesktopNotify_Summary(const NEW_MAIL_NEWS& news) {
-    QString s = QStringLiteral("%1 new message(s)").arg(news.count);
+    QString s = QCoreApplication::translate("Tray", "%1 new message(s)").arg(news.count);
     if (news.accounts.isEmpty()) return s;
     QStringList names = news.accounts.mid(0, kSummaryAccounts);
     for (QString& n : names)
         n = clean(n, kSenderChars);
     if (news.accounts.size() > kSummaryAccounts) names << QString(QChar(0x2026));
-    return s + QStringLiteral(" in ") + names.join(QStringLiteral(", "));
+    return s + QCoreApplication::translate("Tray", " in ") + names.join(QStringLiteral(", "));
 }
 
 QString DesktopNotify_Body(const NEW_MAIL_NEWS& news, bool markup) {
@@ -104,7 +105,8 @@ QString DesktopNotify_Body(const NEW_MAIL_NEWS& news, bool markup) {
                      .arg(text(sender), text(subject));
     }
     const int more = news.count - int(news.items.size());
-    if (!news.items.empty() && more > 0) lines << QStringLiteral("and %1 more").arg(more);
+    if (!news.items.empty() && more > 0)
+        lines << QCoreApplication::translate("Tray", "and %1 more").arg(more);
     return lines.join(QLatin1Char('\n'));
 }
 
@@ -187,11 +189,16 @@ void DesktopNotifier::startNext() {
 void DesktopNotifier::notify(Pending p, const NOTIFY_SERVER& server) {
     QStringList actions;
     if (server.actions)
-        actions = {QString::fromLatin1(kNotifyActionDefault),     QStringLiteral("Open"),
-                   QString::fromLatin1(kNotifyActionResult),      QStringLiteral("Result Window"),
-                   QString::fromLatin1(kNotifyActionMailClient),  QStringLiteral("Mail Client"),
-                   QString::fromLatin1(kNotifyActionIgnore),      QStringLiteral("Ignore"),
-                   QString::fromLatin1(kNotifyActionRemindLater), QStringLiteral("Remind Later")};
+        actions = {QString::fromLatin1(kNotifyActionDefault),
+                   QCoreApplication::translate("Tray", "Open"),
+                   QString::fromLatin1(kNotifyActionResult),
+                   QCoreApplication::translate("Tray", "Result Window"),
+                   QString::fromLatin1(kNotifyActionMailClient),
+                   QCoreApplication::translate("Tray", "Mail Client"),
+                   QString::fromLatin1(kNotifyActionIgnore),
+                   QCoreApplication::translate("Tray", "Ignore"),
+                   QString::fromLatin1(kNotifyActionRemindLater),
+                   QCoreApplication::translate("Tray", "Remind Later")};
     QVariantMap hints;
     hints.insert(QStringLiteral("category"), QStringLiteral("email.arrived"));
     hints.insert(QStringLiteral("desktop-entry"), QStringLiteral("inboxwarden"));

@@ -6,6 +6,7 @@
 #include "app/tray.h"
 #include "common/status.h"
 #include "common/text.h"
+#include "common/translate.h"
 #include "engine/mailcheck.h"
 #include "engine/schedule.h"
 #include "platform/log.h"
@@ -20,6 +21,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDesktopServices>
 #include <QMenu>
@@ -118,7 +120,8 @@ void MainWnd::openWindow(APP_WINDOW w) {
     if (windows_)
         windows_->Open(w);
     else
-        UserMsg_Show("Inboxwarden", "This window is not available.", UM_OK | UM_ICONINFO);
+        UserMsg_Show("Inboxwarden", IW_N_("Inboxwarden", "This window is not available."),
+                     UM_OK | UM_ICONINFO);
 }
 
 void MainWnd::Command(int id) {
@@ -265,8 +268,8 @@ void MainWnd::waitForIdleCheck() {
     std::unique_ptr<QProgressDialog> note;
     MailCheck_WaitIdle([&](int64_t waitedMs) {
         if (!note && waitedMs >= 300) {
-            note = std::make_unique<QProgressDialog>(QStringLiteral("Cancelling the check\u2026"),
-                                                     QString(), 0, 0);
+            note = std::make_unique<QProgressDialog>(
+                QCoreApplication::translate("Tray", "Cancelling the check\u2026"), QString(), 0, 0);
             note->setWindowTitle(QStringLiteral("Inboxwarden"));
             note->setMinimumDuration(0);
             note->show();
@@ -428,7 +431,8 @@ int MailClient_Launch(ACCOUNT* account) {
     }
     if (!started) {
         char text[600];
-        std::snprintf(text, sizeof text, "Mail client not found\n(%s)", line.c_str());
+        std::snprintf(text, sizeof text, Iw_Translate("Tray", "Mail client not found\n(%s)"),
+                      line.c_str());
         UserMsg_Show("Inboxwarden", text, UM_OK | UM_ICONERROR);
     }
     return started ? 1 : 0;

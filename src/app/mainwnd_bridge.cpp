@@ -4,6 +4,7 @@
 #include "app/mainwnd.h"
 #include "app/mainwnd_internal.h"
 
+#include "app/translation.h"
 #include "app/tray.h"
 #include "common/status.h"
 #include "engine/dialup.h"
@@ -127,7 +128,7 @@ void MainWnd::ProgressSetAccount(std::string_view accountName) {
 void MainWnd::ProgressSetStatus(std::string_view accountName, std::string_view text) {
     QMetaObject::invokeMethod(
         this,
-        [this, a = std::string(accountName), t = std::string(text)] {
+        [this, a = std::string(accountName), t = Translation_Shown(text)] {
             if (windows_) windows_->ProgressSetStatus(t);
             SetTip(a + ": " + t);
         },

@@ -13,6 +13,7 @@
 #include "ui/qtext.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QCursor>
 #include <QGuiApplication>
 #include <QIcon>
@@ -121,32 +122,32 @@ void MainWnd::buildMenu() {
     menu_ = new QMenu;
     menu_->setObjectName(QStringLiteral("trayMenu"));
     auto add = [this](QMenu* m, const char* text, int id) {
-        QAction* a = m->addAction(QString::fromUtf8(text));
+        QAction* a = m->addAction(QCoreApplication::translate("Tray", text));
         a->setData(id);
         a->setObjectName(QStringLiteral("cmd%1").arg(id));
         connect(a, &QAction::triggered, this, [this, id] { Command(id); });
         return a;
     };
-    add(menu_, "&Settings...", CMD_SETTINGS);
-    add(menu_, "&Profiles...", CMD_PROFILES);
-    add(menu_, "&Enable Auto Check", CMD_ENABLE)->setCheckable(true);
+    add(menu_, QT_TRANSLATE_NOOP("Tray", "&Settings..."), CMD_SETTINGS);
+    add(menu_, QT_TRANSLATE_NOOP("Tray", "&Profiles..."), CMD_PROFILES);
+    add(menu_, QT_TRANSLATE_NOOP("Tray", "&Enable Auto Check"), CMD_ENABLE)->setCheckable(true);
     menu_->addSeparator();
-    checkMenu_ = menu_->addMenu(QStringLiteral("&Check MailBoxes"));
+    checkMenu_ = menu_->addMenu(QCoreApplication::translate("Tray", "&Check MailBoxes"));
     checkMenu_->setObjectName(QStringLiteral("checkMenu"));
-    add(checkMenu_, "All &Included", CMD_CHECK_INCLUDED);
-    add(checkMenu_, "&All", CMD_CHECK_ALL);
+    add(checkMenu_, QT_TRANSLATE_NOOP("Tray", "All &Included"), CMD_CHECK_INCLUDED);
+    add(checkMenu_, QT_TRANSLATE_NOOP("Tray", "&All"), CMD_CHECK_ALL);
     checkSeparator_ = checkMenu_->addSeparator();
-    add(menu_, "Cancel Check", CMD_CANCEL_CHECK);
+    add(menu_, QT_TRANSLATE_NOOP("Tray", "Cancel Check"), CMD_CANCEL_CHECK);
     menu_->addSeparator();
-    add(menu_, "Compose &New Message", CMD_COMPOSE);
-    add(menu_, "&Open E-Mail Client", CMD_MAIL_CLIENT);
-    add(menu_, "Show &MailBoxes", CMD_SHOW_MAILBOXES);
+    add(menu_, QT_TRANSLATE_NOOP("Tray", "Compose &New Message"), CMD_COMPOSE);
+    add(menu_, QT_TRANSLATE_NOOP("Tray", "&Open E-Mail Client"), CMD_MAIL_CLIENT);
+    add(menu_, QT_TRANSLATE_NOOP("Tray", "Show &MailBoxes"), CMD_SHOW_MAILBOXES);
     menu_->addSeparator();
-    add(menu_, "Cancel and Exit", CMD_CANCEL_AND_EXIT);
-    add(menu_, "&About Inboxwarden", CMD_ABOUT);
-    add(menu_, "&Help", CMD_HELP);
+    add(menu_, QT_TRANSLATE_NOOP("Tray", "Cancel and Exit"), CMD_CANCEL_AND_EXIT);
+    add(menu_, QT_TRANSLATE_NOOP("Tray", "&About Inboxwarden"), CMD_ABOUT);
+    add(menu_, QT_TRANSLATE_NOOP("Tray", "&Help"), CMD_HELP);
     menu_->addSeparator();
-    add(menu_, "E&xit", CMD_EXIT);
+    add(menu_, QT_TRANSLATE_NOOP("Tray", "E&xit"), CMD_EXIT);
     MenuAction(CMD_CANCEL_CHECK)->setEnabled(false);
 }
 

@@ -2,6 +2,7 @@
 #include "app/tray.h"
 
 #include "common/text.h"
+#include "common/translate.h"
 #include "settings/account.h"
 #include "settings/msgbox.h"
 
@@ -35,7 +36,8 @@ TRAY_SUMMARY Tray_Summarize(ACCOUNT* const* accounts, int count) {
 
 std::string Tray_SummaryTip(const TRAY_SUMMARY& s) {
     char buf[160];
-    std::snprintf(buf, sizeof buf, "Inboxwarden: %d new, %d unread and %d old messages",
+    std::snprintf(buf, sizeof buf,
+                  Iw_Translate("Tray", "Inboxwarden: %d new, %d unread and %d old messages"),
                   s.checkedNew + s.checkedNotified + s.othersNew, s.unread, s.old);
     return std::string(Text_CutUtf8(buf, TRAY_TIP_MAX));
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/dialup.h"
 
+#include "common/translate.h"
 #include "net/ras.h"
 #include "platform/log.h"
 #include "settings/globaldata.h"
@@ -37,7 +38,7 @@ void DialUp_OnCheckStart(
     const SockAbort* abort) {
     const OPTIONS o = options();
     if (o.mode != 1 || o.entry.empty()) return;
-    if (status) status(o.entry, "Dialing...");
+    if (status) status(o.entry, IW_N_("Inboxwarden", "Dialing..."));
     int error = 0;
     if (!Ras_Dial(o.entry, &error, abort))
         DebugLog_Write("DialUp: \"%s\" not connected: %s (%d)\n", o.entry.c_str(),

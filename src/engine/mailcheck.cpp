@@ -2,6 +2,7 @@
 #include "engine/mailcheck.h"
 
 #include "common/status.h"
+#include "common/translate.h"
 #include "engine/dialup.h"
 #include "engine/mailsend.h"
 #include "engine/schedule.h"
@@ -198,7 +199,7 @@ uint32_t _runCheck(CheckRequest* req, RUN_STATE* st) {
     if (rc == ERR_NOMEM) {
         Log_Write(LOG_APP, "MailCheck: NO MEMORY!\n");
         DebugLog_Write("MailCheck: NO MEMORY!\n");
-        UserMsg_Show("Inboxwarden", "No memory.", UM_OK | UM_ICONERROR);
+        UserMsg_Show("Inboxwarden", IW_N_("Inboxwarden", "No memory."), UM_OK | UM_ICONERROR);
         st->noMemory = true;
     }
     return rc;
@@ -441,7 +442,8 @@ uint32_t MailCheck_Start(CheckRequest* request) {
         Log_Write(LOG_APP, "MAIN: -> CreateThread failed %d.\n", e.code().value());
         DebugLog_Write("MAIN: -> CreateThread failed %d.\n", e.code().value());
         g_running.store(0);
-        UserMsg_Show("Error", "Can't start the check process", UM_OK | UM_ICONERROR);
+        UserMsg_Show(IW_N_("Inboxwarden", "Error"),
+                     IW_N_("Inboxwarden", "Can't start the check process"), UM_OK | UM_ICONERROR);
         return ERR_FAILED;
     }
 

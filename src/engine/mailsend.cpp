@@ -2,6 +2,7 @@
 #include "engine/mailsend.h"
 
 #include "common/status.h"
+#include "common/translate.h"
 #include "message/base64.h"
 #include "message/mime_composer.h"
 #include "platform/log.h"
@@ -182,7 +183,7 @@ uint32_t _startSendProcess(SendJob* job, void* owner, int mode, SEND_RECORD** re
         std::lock_guard lock(reg.mu);
         if (reg.shuttingDown) {
             return fail(r, ERR_NOT_READY, "MailSend: shutting down; send refused.\n",
-                        "The program is shutting down.");
+                        IW_N_("Inboxwarden", "The program is shutting down."));
         }
         reg.running.push_back(r);
         if (mode == SEND_QUIET) ++reg.quiet;
@@ -194,7 +195,7 @@ uint32_t _startSendProcess(SendJob* job, void* owner, int mode, SEND_RECORD** re
             reg.running.remove(r);
             if (mode == SEND_QUIET) --reg.quiet;
             return fail(r, ERR_OPERATION, "MailSend_Bounce: _sendProcess FAILED CreateThread.\n",
-                        "Can't create send a mail thread.");
+                        IW_N_("Inboxwarden", "Can't create send a mail thread."));
         }
         if (mode == SEND_INTERACTIVE) *record = r;
     }

@@ -2,6 +2,7 @@
 #include "engine/pop3acc.h"
 #include "common/status.h"
 #include "common/text.h"
+#include "common/translate.h"
 #include "engine/savedmsg.h"
 #include "message/filter.h"
 #include "message/mime_decoder.h"
@@ -28,7 +29,7 @@ namespace {
 
 constexpr size_t kStatLineMax = 63;
 constexpr size_t kLoggedMessageMax = 64 * 1024;
-constexpr const char* kSaveFailed = "Filter: message save operation failed.";
+constexpr const char* kSaveFailed = IW_N_("Inboxwarden", "Filter: message save operation failed.");
 
 std::mutex g_hooksMu;
 POP3ACC_HOOKS g_hooks;
@@ -141,7 +142,7 @@ class Check {
     }
     void reportf(const char* fmt, int a, int b) {
         char text[96];
-        std::snprintf(text, sizeof text, fmt, a, b);
+        std::snprintf(text, sizeof text, Iw_Translate(IW_TR_CONTEXT, fmt), a, b);
         report(text);
     }
     bool sessionOpen() const { return Pop3Socket != SOCK_INVALID; }
@@ -159,7 +160,7 @@ class Check {
     void giveSize(std::string_view number, uint32_t digits);
     uint32_t walk();
     uint32_t notListed() {
-        fetchText_ = "The message is no longer on the server.";
+        fetchText_ = IW_N_("Inboxwarden", "The message is no longer on the server.");
         return ERR_NOT_FOUND;
     }
     uint32_t readMessageIds(HeaderIds* ids);
@@ -236,9 +237,10 @@ uint32_t Check::login(const std::string& greeting) {
     std::string password;
     bool prompted = false;
     const uint32_t prc = getPassword(hooks_, &acc_, &password, &prompted);
-    if (prc == ERR_CANCELLED) return Pop3_SetError("Operation canceled", ERR_CANCELLED);
+    if (prc == ERR_CANCELLED)
+        return Pop3_SetError(IW_N_("Inboxwarden", "Operation canceled"), ERR_CANCELLED);
     if (prc == ERR_NOMEM) return Pop3_SetError(nullptr, ERR_NOMEM);
-    if (prc != 0) return Pop3_SetError("No password", ERR_NOT_READY);
+    if (prc != 0) return Pop3_SetError(IW_N_("Inboxwarden", "No password"), ERR_NOT_READY);
 
     std::string why;
     uint32_t rc = Pop3_Login(Pop3Socket, &Pop3SessionBuffer, acc_.ChkTmout, acc_.ChkAuthType,
@@ -340,7 +342,7 @@ void Check::giveSize(std::string_view num, uint32_t digits) {
 }
 
 uint32_t Check::fetchNew(const ListingLine& line, int i, int n, std::string* text) {
-    reportf("Retrieving message %d of %d", i, n);
+    reportf(IW_N_("Inboxwarden", "Retrieving message %d of %d"), i, n);
     const bool whole = req_.settings.AttachCheck || topRefused_;
     const char* body = nullptr;
     uint32_t rc;
@@ -390,7 +392,8 @@ uint32_t Check::saveByFilter(const ListingLine& line, const std::string& text, b
         rc = saveMessage(hooks_, full, &acc_, line.id, root);
     else
         rc = ERR_CREATE;
-    if (rc != 0 && rc != 1 && rc != ERR_CREATE) return Pop3_SetError("Saving a message failed", rc);
+    if (rc != 0 && rc != 1 && rc != ERR_CREATE)
+        return Pop3_SetError(IW_N_("Inboxwarden", "Saving a message failed"), rc);
     if ((rc == 1 || rc == ERR_CREATE) && (*action & IWF_ACT_SAVE_STRICT)) {
         MsgRecord_SetText(acc_.StatusText, kSaveFailed);
         DebugLog_Write("Pop3Acc_Check: %s\n", kSaveFailed);
@@ -463,7 +466,8 @@ uint32_t Check::addNew(const ListingLine& line, const std::string& text, bool wh
         r.Status = shown ? MSG_OLD : MSG_NEW;
     }
     if (const uint32_t arc = MsgBox_AddMsg(&acc_.hMsgBox, &r, &acc_, 1); arc != 0)
-        return Pop3_SetError("Cannot add the message to the message box", arc);
+        return Pop3_SetError(IW_N_("Inboxwarden", "Cannot add the message to the message box"),
+                             arc);
     return 0;
 }
 
@@ -508,7 +512,7 @@ uint32_t Check::handleNew(const ListingLine& line, const std::string& text, bool
 }
 
 uint32_t Check::fetchOne(const ListingLine& line) {
-    report("Retrieving messages...");
+    report(IW_N_("Inboxwarden", "Retrieving messages..."));
     GrowBuffer* out = req_.result ? req_.result : &Pop3MessageBuffer;
     const char* text = nullptr;
     uint32_t rc;
@@ -522,7 +526,7 @@ uint32_t Check::fetchOne(const ListingLine& line) {
     // "-ERR" is no message: the caller must not take the server's words for
     // one. The session stays open for QUIT.
     if (rc == ERR_REFUSED) {
-        fetchText_ = firstLine(text ? text : "UNKNOWN POP3 response");
+        fetchText_ = firstLine(text ? text : IW_N_("Inboxwarden", "UNKNOWN POP3 response"));
         return ERR_REFUSED;
     }
     if (rc != 0) return rc;
@@ -626,8 +630,9 @@ uint32_t Check::reconcileKnown(const ListingLine& line, MSG_RECORD* known, int i
     } else if (known->Status == MSG_TO_DELETE) {
         if (!uidl_ && ids.count[line.id] > 1) {
             MsgRecord_SetText(acc_.StatusText,
-                              "A message marked for deletion shares its id with another "
-                              "one and was not deleted.");
+                              IW_N_("Inboxwarden",
+                                    "A message marked for deletion shares its id with another "
+                                    "one and was not deleted."));
             MsgBox_KeepMarked(acc_.hMsgBox, known);
             return 0;
         }
@@ -677,7 +682,7 @@ uint32_t Check::walk() {
     StoreBatch batch;
     for (int i = 1; i <= n; ++i) {
         const ListingLine line = lineAt(static_cast<size_t>(i - 1));
-        reportf("Process message %d of %d", i, n);
+        reportf(IW_N_("Inboxwarden", "Process message %d of %d"), i, n);
         batch.Tick();
         if (fetchMode) {
             // The walk is left on purpose once found: nothing to reconcile.
@@ -730,8 +735,9 @@ uint32_t Check::closing(uint32_t walkResult) {
     if (!fetchMode && !walkComplete_) {
         // Records the walk never reached must not be taken for messages gone
         // from the server.
-        const std::string why =
-            incompleteText_.empty() ? "Message list incomplete" : incompleteText_;
+        const std::string why = incompleteText_.empty()
+                                    ? IW_N_("Inboxwarden", "Message list incomplete")
+                                    : incompleteText_;
         return Pop3_SetError(why.c_str(), ERR_OPERATION);
     }
     // A cancel that arrives now still wins over the success.
@@ -743,7 +749,7 @@ uint32_t Check::closing(uint32_t walkResult) {
 uint32_t Check::Run() {
     if (const uint32_t rc = Pop3_BeginCheck(); rc != 0) return rc;
     if (const uint32_t rc = connectAndLogin(); rc != 0) return rc;
-    report("Checking mail");
+    report(IW_N_("Inboxwarden", "Checking mail"));
 
     const char* text = nullptr;
     if (const uint32_t rc =

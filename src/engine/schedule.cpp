@@ -2,6 +2,7 @@
 #include "engine/schedule.h"
 
 #include "common/status.h"
+#include "common/translate.h"
 #include "engine/engine_ui.h"
 #include "platform/log.h"
 #include "platform/user_message.h"
@@ -114,7 +115,8 @@ int Timers_Init() {
     const bool ok = g_timers && g_timers->SetTimer(TIMER_RETRY, TIMER_RETRY_MS, TIMER_RETRY_MS) &&
                     g_timers->SetTimer(TIMER_TICK, 1000, 1000);
     if (!ok) {
-        UserMsg_Show("Inboxwarden", "Failed to initialize timer.", UM_OK | UM_ICONERROR);
+        UserMsg_Show("Inboxwarden", IW_N_("Inboxwarden", "Failed to initialize timer."),
+                     UM_OK | UM_ICONERROR);
         return 0;
     }
     Log_Write(LOG_APP, "* timer ok.\n");
@@ -166,7 +168,9 @@ void Schedule_Update(SCHEDULE_UPDATE mode) {
         if (!guard.ok()) return;
         _update(mode, &timerFailed);
     }
-    if (timerFailed) UserMsg_Show("Error", "Failed start timer (0)", UM_OK | UM_ICONERROR);
+    if (timerFailed)
+        UserMsg_Show(IW_N_("Inboxwarden", "Error"), IW_N_("Inboxwarden", "Failed start timer (0)"),
+                     UM_OK | UM_ICONERROR);
 }
 
 namespace {

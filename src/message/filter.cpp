@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "message/filter.h"
 #include "common/status.h"
+#include "common/translate.h"
 #include "platform/log.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
@@ -181,7 +182,8 @@ uint32_t Filter_Open(const std::string& name, const char* filterFile, FILTER_HAN
     std::lock_guard lock(g_mu);
     if (const uint32_t rc = loadLocked(); rc) return rc;
     const std::string keyPath = std::string(kRootKeyPath) + "\\" + name;
-    const char* display = name == FILTER_GLOBAL_NAME ? "Global Filter" : name.c_str();
+    const char* display =
+        name == FILTER_GLOBAL_NAME ? IW_N_("Inboxwarden", "Global Filter") : name.c_str();
     IWF_HANDLE ph = nullptr;
     const bool global = name == FILTER_GLOBAL_NAME;
     const uint32_t rc = g_plugin.initialize(&kStore, display, keyPath.c_str(),

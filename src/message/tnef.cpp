@@ -3,6 +3,7 @@
 
 #include "common/status.h"
 #include "common/text.h"
+#include "common/translate.h"
 #include "message/charset.h"
 #include "platform/files.h"
 #include "platform/log.h"
@@ -80,7 +81,7 @@ bool _withinLimit(const char* allocator, uint64_t size) {
     DebugLog_Write("%s: Maximum allocation size exceeded (maxsize = %llu; size = %llu).\n",
                    allocator, static_cast<unsigned long long>(TNEF_ALLOC_LIMIT),
                    static_cast<unsigned long long>(size));
-    _show("alloc_limit_assert", "Size over allocation limit");
+    _show("alloc_limit_assert", IW_N_("Inboxwarden", "Size over allocation limit"));
     return false;
 }
 
@@ -162,7 +163,7 @@ Step _rejectList(const char* text) {
 }
 
 Step _truncatedList() {
-    return _rejectList("Invalid attribute, attachment may be corrupted");
+    return _rejectList(IW_N_("Inboxwarden", "Invalid attribute, attachment may be corrupted"));
 }
 
 // Reads `count` fixed-size values; `first` gets the first one.
@@ -218,7 +219,8 @@ Step _readValues(Cursor& c, uint16_t type, bool multi, std::optional<std::string
                 if (!_withinLimit("checked_xmalloc", uint64_t{length} * 2 + 1))
                     return Step::Abandon;
                 if (!_utf16ToUtf8(bytes, &converted)) {
-                    _show("unicode_to_utf8", "ERROR: UTF16 conversion failed");
+                    _show("unicode_to_utf8",
+                          IW_N_("Inboxwarden", "ERROR: UTF16 conversion failed"));
                     return Step::Abandon;
                 }
                 if (i == 0) *first = converted;
@@ -232,9 +234,10 @@ Step _readValues(Cursor& c, uint16_t type, bool multi, std::optional<std::string
     case 0x0000: // unspecified
     case 0x0001: // null
     case 0x000A: // error
-        return _rejectList("Invalid attribute, attachment may be corrupted");
+        return _rejectList(IW_N_("Inboxwarden", "Invalid attribute, attachment may be corrupted"));
     default:
-        return _rejectList("Undefined attribute, attachment may be corrupted");
+        return _rejectList(
+            IW_N_("Inboxwarden", "Undefined attribute, attachment may be corrupted"));
     }
 }
 
@@ -286,7 +289,7 @@ struct Attribute {
 };
 
 Step _endOfInput() {
-    _show("getbuf", "Unexpected end of input");
+    _show("getbuf", IW_N_("Inboxwarden", "Unexpected end of input"));
     return Step::Abandon;
 }
 
@@ -295,7 +298,8 @@ Step _readAttribute(Cursor& c, Attribute* a) {
     uint32_t length = 0;
     if (!c.u8(&a->level)) return _endOfInput();
     if (a->level != LVL_MESSAGE && a->level != LVL_ATTACHMENT)
-        _show("attr_read", "Inboxwarden is having difficulty with this attachment");
+        _show("attr_read",
+              IW_N_("Inboxwarden", "Inboxwarden is having difficulty with this attachment"));
     if (!c.u32(&word) || !c.u32(&length)) return _endOfInput();
     a->id = static_cast<uint16_t>(word & 0xFFFF);
     if (!_withinLimit("checked_xmalloc", length)) return Step::Abandon;
@@ -305,7 +309,8 @@ Step _readAttribute(Cursor& c, Attribute* a) {
     for (const uint8_t b : a->data)
         sum += b;
     if ((sum & 0xFFFF) != checksum)
-        _show("attr_read", "ERROR: invalid checksum, attachment may be corrupted");
+        _show("attr_read",
+              IW_N_("Inboxwarden", "ERROR: invalid checksum, attachment may be corrupted"));
     return Step::Ok;
 }
 
@@ -330,11 +335,11 @@ struct Decoder {
             path += n.disk;
             FILES_WRITER w;
             if (Files_Begin(&w, path) != 0) {
-                _show("TNEF file_write", "Couldn't open file");
+                _show("TNEF file_write", IW_N_("Inboxwarden", "Couldn't open file"));
                 return ERR_CREATE;
             }
             if (Files_Write(&w, r.data.data(), r.data.size()) != 0 || Files_Commit(&w) != 0) {
-                _show("TNEF file_write", "Problem writing to file.");
+                _show("TNEF file_write", IW_N_("Inboxwarden", "Problem writing to file."));
                 return ERR_CREATE;
             }
         }
@@ -380,7 +385,7 @@ uint32_t TNEF_Parse(std::span<const uint8_t> data, TNEF_MODE mode, const std::st
         return ERR_OPERATION;
     }
     if (signature != kSignature) {
-        _show("TNEF Parse File", "Seems not to be a TNEF file");
+        _show("TNEF Parse File", IW_N_("Inboxwarden", "Seems not to be a TNEF file"));
         return TNEF_NOT_TNEF;
     }
     if (!c.u16(&key)) {
@@ -393,7 +398,7 @@ uint32_t TNEF_Parse(std::span<const uint8_t> data, TNEF_MODE mode, const std::st
     while (c.left > 0) {
         // Shorter than any attribute: line ends and padding some mailers add.
         if (c.left < 8) {
-            _show("TNEF data_left", "ERROR: garbage at end of file.");
+            _show("TNEF data_left", IW_N_("Inboxwarden", "ERROR: garbage at end of file."));
             break;
         }
         Attribute a;
@@ -445,7 +450,7 @@ uint32_t _parseFile(const std::string& path, TNEF_MODE mode, const std::string& 
     if (in.is_open())
         bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     if (!in.is_open() || in.bad()) {
-        _show("TNEF_dir", "Couldn't open file.");
+        _show("TNEF_dir", IW_N_("Inboxwarden", "Couldn't open file."));
         return ERR_OPERATION;
     }
     return TNEF_Parse({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()}, mode, outDir,

@@ -3,6 +3,7 @@
 
 #include "common/status.h"
 #include "common/text.h"
+#include "common/translate.h"
 #include "message/base64.h"
 #include "message/charset.h"
 #include "message/qp.h"
@@ -258,7 +259,7 @@ class Parser {
         }
         if (p.name == "END" && value == "VCARD") {
             if (depth_ == 0) {
-                warn(number, "END:VCARD without BEGIN:VCARD");
+                warn(number, IW_N_("Inboxwarden", "END:VCARD without BEGIN:VCARD"));
             } else if (--depth_ == 0) {
                 finish();
             }
@@ -320,13 +321,13 @@ uint32_t VCard_Parse(std::string_view text, VCARD_FILE* out, std::string* error)
     if (!out) return ERR_BADARG;
     *out = {};
     if (text.size() > VCARD_MAX_FILE) {
-        setError(error, "The file is larger than 16 MB.");
+        setError(error, IW_N_("Inboxwarden", "The file is larger than 16 MB."));
         return ERR_OPERATION;
     }
     Parser parser(text, out);
     parser.Run();
     if (!parser.SawBegin() && text.find_first_not_of(" \t\r\n") != std::string_view::npos) {
-        setError(error, "The file holds no vCard (no BEGIN:VCARD line).");
+        setError(error, IW_N_("Inboxwarden", "The file holds no vCard (no BEGIN:VCARD line)."));
         return ERR_OPERATION;
     }
     return 0;
@@ -350,10 +351,11 @@ uint32_t VCard_LoadFile(const std::string& path, VCARD_FILE* out, std::string* e
         setError(error, std::strerror(errno));
         rc = ERR_FAILED;
     } else if (!S_ISREG(st.st_mode)) {
-        setError(error, S_ISDIR(st.st_mode) ? "It is a folder." : "It is not a regular file.");
+        setError(error, S_ISDIR(st.st_mode) ? IW_N_("Inboxwarden", "It is a folder.")
+                                            : IW_N_("Inboxwarden", "It is not a regular file."));
         rc = ERR_FAILED;
     } else if (static_cast<uint64_t>(st.st_size) > VCARD_MAX_FILE) {
-        setError(error, "The file is larger than 16 MB.");
+        setError(error, IW_N_("Inboxwarden", "The file is larger than 16 MB."));
         rc = ERR_OPERATION;
     } else {
         // Read to the end, but never past the limit: the file may grow.
@@ -368,7 +370,7 @@ uint32_t VCard_LoadFile(const std::string& path, VCARD_FILE* out, std::string* e
             }
             if (n == 0) break;
             if (text.size() + static_cast<size_t>(n) > VCARD_MAX_FILE) {
-                setError(error, "The file is larger than 16 MB.");
+                setError(error, IW_N_("Inboxwarden", "The file is larger than 16 MB."));
                 rc = ERR_OPERATION;
                 break;
             }

@@ -4,6 +4,7 @@
 #include "common/grow_buffer.h"
 #include "common/status.h"
 #include "common/text.h"
+#include "common/translate.h"
 #include "net/pop3.h"
 #include "platform/log.h"
 
@@ -114,9 +115,9 @@ uint32_t run(Session& s, const std::vector<std::string>& ids) {
     }
     std::vector<FASTPOP3_MATCH> matches;
     if (!FastPOP3_MatchListing(s.buf.Data(), ids, &matches))
-        return s.refuse(FastPop3Stage::Listing, "Message list incomplete");
+        return s.refuse(FastPop3Stage::Listing, IW_N_("Inboxwarden", "Message list incomplete"));
 
-    s.report("Deleting messages");
+    s.report(IW_N_("Inboxwarden", "Deleting messages"));
     std::vector<std::string> accepted;
     for (const FASTPOP3_MATCH& m : matches) {
         ++out.found;
@@ -217,42 +218,51 @@ std::vector<FASTPOP3_BOX> FastPOP3_Boxes(const FASTPOP3_SESSION& session,
     case FastPop3Stage::Connect:
         // A refused certificate's text names the reason and the fingerprint.
         if (!transport || r.sockError == SOCKERR_TLS || r.sockError == SOCKERR_TLS_CERT)
-            boxes.push_back({"FastPOP3 Error", "connect to server: " + r.errorText});
+            boxes.push_back(
+                {IW_N_("Inboxwarden", "FastPOP3 Error"), "connect to server: " + r.errorText});
         else if (r.sockError == SOCKERR_HOST_NOT_FOUND || r.sockError == SOCKERR_TRY_AGAIN ||
                  r.sockError == SOCKERR_NO_DATA || r.sockError == SOCKERR_FAULT)
-            boxes.push_back({"FastPOP3 Error", socketErrorText("lookup address", r.sockError)});
+            boxes.push_back({IW_N_("Inboxwarden", "FastPOP3 Error"),
+                             socketErrorText("lookup address", r.sockError)});
         else
-            boxes.push_back({"FastPOP3 Error", socketErrorText("connect to server", r.sockError)});
+            boxes.push_back({IW_N_("Inboxwarden", "FastPOP3 Error"),
+                             socketErrorText("connect to server", r.sockError)});
         return boxes;
     case FastPop3Stage::Login:
-        boxes.push_back({"SendCmd Error",
+        boxes.push_back({IW_N_("Inboxwarden", "SendCmd Error"),
                          badCommand(session.authType == 1 ? "APOP" : "USER/PASS", r.errorText)});
         return boxes;
     case FastPop3Stage::Listing:
         if (transport)
-            boxes.push_back({"RecvData Error", "Socket Error: " + std::to_string(r.sockError)});
+            boxes.push_back({IW_N_("Inboxwarden", "RecvData Error"),
+                             "Socket Error: " + std::to_string(r.sockError)});
         else
-            boxes.push_back(
-                {"UIDL Error", "Looks like a bad response to UIDL command:\r\n" + r.errorText});
+            boxes.push_back({IW_N_("Inboxwarden", "UIDL Error"),
+                             "Looks like a bad response to UIDL command:\r\n" + r.errorText});
         return boxes;
     case FastPop3Stage::Delete:
-        boxes.push_back({"RecvData Error", "Socket Error: " + std::to_string(r.sockError)});
+        boxes.push_back({IW_N_("Inboxwarden", "RecvData Error"),
+                         "Socket Error: " + std::to_string(r.sockError)});
         return boxes;
     case FastPop3Stage::Quit:
         if (transport)
-            boxes.push_back({"RecvData Error", "Socket Error: " + std::to_string(r.sockError)});
+            boxes.push_back({IW_N_("Inboxwarden", "RecvData Error"),
+                             "Socket Error: " + std::to_string(r.sockError)});
         else
-            boxes.push_back({"SendCmd Error", badCommand("QUIT", r.errorText)});
+            boxes.push_back(
+                {IW_N_("Inboxwarden", "SendCmd Error"), badCommand("QUIT", r.errorText)});
         return boxes;
     case FastPop3Stage::Done:
         break;
     }
     if (r.found == 0) {
-        boxes.push_back({"Message Deleted", "Message is already gone."});
+        boxes.push_back({IW_N_("Inboxwarden", "Message Deleted"),
+                         IW_N_("Inboxwarden", "Message is already gone.")});
         return boxes;
     }
     if (!r.refused.empty())
-        boxes.push_back({"SendCmd Error", badCommand("DELE", r.refused[0].reply)});
+        boxes.push_back(
+            {IW_N_("Inboxwarden", "SendCmd Error"), badCommand("DELE", r.refused[0].reply)});
     if (!r.refused.empty() || r.ambiguous > 0) {
         std::string text = "Failed to delete message - \r\n\r\n";
         for (size_t i = 0; i < r.refused.size() && i < kBoxLinesMax; ++i)
@@ -262,7 +272,7 @@ std::vector<FASTPOP3_BOX> FastPOP3_Boxes(const FASTPOP3_SESSION& session,
         if (r.ambiguous > 0)
             text += std::to_string(r.ambiguous) +
                     " id(s) name several messages on the server and were left alone\r\n";
-        boxes.push_back({"Fast Delete Failed", text});
+        boxes.push_back({IW_N_("Inboxwarden", "Fast Delete Failed"), text});
     }
     return boxes;
 }

@@ -3,6 +3,7 @@
 
 #include "common/status.h"
 #include "common/text.h"
+#include "common/translate.h"
 #include "net/md5.h"
 #include "platform/log.h"
 
@@ -32,7 +33,7 @@ constexpr int kLogBytes = 256;
 // account data.
 constexpr size_t kMaxLine = 241;
 
-constexpr const char* kCanceledText = "Operation canceled";
+constexpr const char* kCanceledText = IW_N_("Inboxwarden", "Operation canceled");
 
 bool _isAbortCode(uint32_t code) {
     return code == ERR_CANCELLED || code == ERR_SKIPPED;
@@ -92,7 +93,9 @@ uint32_t Pop3_SetError(const char* text, uint32_t code) {
     uint32_t state = CheckState.load();
     while (!_isAbortCode(state)) {
         if (CheckState.compare_exchange_weak(state, code)) {
-            _setText(text ? text : code == ERR_NOMEM ? "No memory." : "UNKNOWN error");
+            _setText(text                ? text
+                     : code == ERR_NOMEM ? IW_N_("Inboxwarden", "No memory.")
+                                         : IW_N_("Inboxwarden", "UNKNOWN error"));
             return code;
         }
     }
@@ -103,7 +106,8 @@ uint32_t Pop3_SetError(const char* text, uint32_t code) {
 uint32_t Pop3_GetLastError(char* text, size_t length) {
     const uint32_t state = CheckState.load();
     if (text && length > 0) {
-        const std::string_view from = state == 0 || state == 2 ? "No errors" : CheckErrorText;
+        const std::string_view from =
+            state == 0 || state == 2 ? IW_N_("Inboxwarden", "No errors") : CheckErrorText;
         const std::string_view cut = Text_CutUtf8(from, length - 1);
         std::memcpy(text, cut.data(), cut.size());
         text[cut.size()] = '\0';
@@ -187,7 +191,7 @@ uint32_t Pop3_ConnectSecure(int* sock, const char* server, uint16_t port, int ti
     // An unknown choice (a damaged profile) must not mean clear text.
     if (sec.mode != POP3_SECURITY_NONE && sec.mode != POP3_SECURITY_TLS &&
         sec.mode != POP3_SECURITY_STLS) {
-        *errorText = "Unknown connection security setting";
+        *errorText = IW_N_("Inboxwarden", "Unknown connection security setting");
         return SOCKERR_INVAL;
     }
     if (sec.mode == POP3_SECURITY_NONE) {
@@ -370,18 +374,20 @@ int Pop3_ParseResponse(const char* response, const char** text) {
         *text = response + 4 + (response[4] ? 1 : 0);
         return 0;
     }
-    *text = "UNKNOWN POP3 response";
+    *text = IW_N_("Inboxwarden", "UNKNOWN POP3 response");
     return 0;
 }
 
 const char* Pop3_ErrorText(uint32_t code) {
     switch (code) {
     case POP3_APOP_UNSUPPORTED:
-        return "APOP authorization is not supported by the server";
+        return IW_N_("Inboxwarden", "APOP authorization is not supported by the server");
     case POP3_APOP_FAILED:
-        return "Login using APOP failed. Either password is wrong or server doesn't support APOP";
+        return IW_N_(
+            "Inboxwarden",
+            "Login using APOP failed. Either password is wrong or server doesn't support APOP");
     case POP3_STLS_UNAVAILABLE:
-        return "The server does not offer STLS; the login was not sent";
+        return IW_N_("Inboxwarden", "The server does not offer STLS; the login was not sent");
     default:
         return Sock_ErrorText(code);
     }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "net/ras.h"
 
+#include "common/translate.h"
 #include "platform/log.h"
 
 #include <atomic>
@@ -332,26 +333,26 @@ int Ras_EnumEntries(std::vector<std::string>* names) {
 const char* Ras_ErrorText(int code) {
     switch (code) {
     case RAS_NOT_AVAILABLE:
-        return "NetworkManager (nmcli) is not available";
+        return IW_N_("Inboxwarden", "NetworkManager (nmcli) is not available");
     case RAS_TIMED_OUT:
-        return "The connection did not come up in time";
+        return IW_N_("Inboxwarden", "The connection did not come up in time");
     case RAS_BAD_NAME:
-        return "No valid dial-up entry is chosen";
+        return IW_N_("Inboxwarden", "No valid dial-up entry is chosen");
     case RAS_CANCELLED:
-        return "Dialing was cancelled";
+        return IW_N_("Inboxwarden", "Dialing was cancelled");
     case 2:
-        return "Invalid dial-up entry";
+        return IW_N_("Inboxwarden", "Invalid dial-up entry");
     case 3:
-        return "The connection did not come up in time";
+        return IW_N_("Inboxwarden", "The connection did not come up in time");
     case 4:
-        return "The connection could not be activated";
+        return IW_N_("Inboxwarden", "The connection could not be activated");
     case 5:
-        return "The connection could not be deactivated";
+        return IW_N_("Inboxwarden", "The connection could not be deactivated");
     case 8:
-        return "NetworkManager is not running";
+        return IW_N_("Inboxwarden", "NetworkManager is not running");
     case 10:
-        return "No such connection";
+        return IW_N_("Inboxwarden", "No such connection");
     default:
-        return "Undefined RAS Error.";
+        return IW_N_("Inboxwarden", "Undefined RAS Error.");
     }
 }

@@ -3,6 +3,7 @@
 
 #include "common/grow_buffer.h"
 #include "common/text.h"
+#include "common/translate.h"
 #include "net/md5.h"
 #include "platform/log.h"
 
@@ -93,7 +94,7 @@ class Session {
     // The composed message (SEND_MIME and the like) through job->writeMessage.
     uint32_t writeComposed();
     uint32_t startTls() {
-        progress("Starting TLS");
+        progress(IW_N_("Inboxwarden", "Starting TLS"));
         const uint32_t rc = Sock_StartTls(*sock_, job_->server.c_str(), job_->certPolicy,
                                           job_->certPin.c_str(), job_->timeout, abort_, &localText);
         if (rc == 0) localText.clear();
@@ -174,7 +175,8 @@ uint32_t Session::authenticate(const std::string& host) {
     const uint32_t offered = Smtp_AuthMethods(Reply());
     const int32_t method = job_->authMethod;
     if (method < 0 || method > 2) {
-        localText = "Unknown authorization type. Check outgoing server settings.";
+        localText =
+            IW_N_("Inboxwarden", "Unknown authorization type. Check outgoing server settings.");
         return SMTP_UNKNOWN_AUTH;
     }
     static constexpr uint32_t bits[] = {SMTP_OFFERS_PLAIN, SMTP_OFFERS_LOGIN, SMTP_OFFERS_CRAM_MD5};
@@ -186,7 +188,7 @@ uint32_t Session::authenticate(const std::string& host) {
     }
     const SMTP_CODEC* codec = g_codec.load();
     if (!codec) {
-        localText = "No base64 codec for the authorization.";
+        localText = IW_N_("Inboxwarden", "No base64 codec for the authorization.");
         return SMTP_REFUSED;
     }
     auto encode = [&](std::string_view s) {
@@ -213,12 +215,16 @@ uint32_t Session::authenticate(const std::string& host) {
         if (uint32_t rc = command("AUTH LOGIN")) return rc;
         std::string prompt;
         if (!challenge(&prompt) || !Text_EqualsNoCase(prompt, "Username:")) {
-            localText = "The server asked for something other than the user name in AUTH LOGIN.";
+            localText =
+                IW_N_("Inboxwarden",
+                      "The server asked for something other than the user name in AUTH LOGIN.");
             return SMTP_REFUSED;
         }
         if (uint32_t rc = command(encode(job_->login))) return rc;
         if (!challenge(&prompt) || !Text_EqualsNoCase(prompt, "Password:")) {
-            localText = "The server asked for something other than the password in AUTH LOGIN.";
+            localText =
+                IW_N_("Inboxwarden",
+                      "The server asked for something other than the password in AUTH LOGIN.");
             return SMTP_REFUSED;
         }
         return command(encode(job_->password), {}, false, true);
@@ -226,7 +232,7 @@ uint32_t Session::authenticate(const std::string& host) {
     if (uint32_t rc = command("AUTH CRAM-MD5")) return rc;
     std::string text;
     if (!challenge(&text)) {
-        localText = "The server's CRAM-MD5 challenge could not be decoded.";
+        localText = IW_N_("Inboxwarden", "The server's CRAM-MD5 challenge could not be decoded.");
         return SMTP_REFUSED;
     }
     uint8_t digest[MD5_DIGEST_SIZE];
@@ -276,7 +282,7 @@ uint32_t Session::recipients(const std::vector<std::string>& addresses, int* acc
 }
 
 void Session::noRecipient() {
-    localText = "No recipient was accepted";
+    localText = IW_N_("Inboxwarden", "No recipient was accepted");
     for (size_t i = 0; i < job_->refused.size(); ++i)
         localText += (i == 0 ? ": " : "; ") + job_->refused[i];
 }
@@ -357,7 +363,7 @@ uint32_t Session::Run() {
     if (job_->security != SMTP_SECURITY_NONE && job_->security != SMTP_SECURITY_STARTTLS &&
         job_->security != SMTP_SECURITY_TLS) {
         // A damaged setting must not mean clear text.
-        localText = "Unknown connection security setting";
+        localText = IW_N_("Inboxwarden", "Unknown connection security setting");
         return SOCKERR_INVAL;
     }
     const std::vector<std::vector<std::string>> lists = recipientLists();
@@ -400,7 +406,8 @@ uint32_t Session::greet() {
     if (job_->security == SMTP_SECURITY_STARTTLS) {
         if (uint32_t r = command("EHLO ", host)) return r;
         if (!Smtp_OffersStartTls(Reply())) {
-            localText = "The server does not offer STARTTLS; nothing was sent";
+            localText =
+                IW_N_("Inboxwarden", "The server does not offer STARTTLS; nothing was sent");
             return SMTP_REFUSED;
         }
         if (uint32_t r = command("STARTTLS")) {
@@ -412,7 +419,7 @@ uint32_t Session::greet() {
         // A second reply in the same read came before TLS, from anyone
         // on the path, and would pass for the answer to a later command.
         if (firstLine(Reply()).size() + 2 < Reply().size()) {
-            localText = "The server sent data before TLS started";
+            localText = IW_N_("Inboxwarden", "The server sent data before TLS started");
             return SMTP_REFUSED;
         }
         if (uint32_t r = startTls()) return r;
@@ -432,7 +439,7 @@ uint32_t Session::greet() {
 uint32_t Session::envelope(const std::vector<std::vector<std::string>>& lists, bool* kept,
                            std::string* refusal) {
     if (uint32_t r = command("MAIL FROM:", job_->senderAddress, true)) return r;
-    progress("Sending list of recipients...");
+    progress(IW_N_("Inboxwarden", "Sending list of recipients..."));
     Log_Write(LOG_SMTP, "SMTP:----------------sending recipients----------------\n");
     int accepted = 0;
     for (const std::vector<std::string>& list : lists)
@@ -449,7 +456,7 @@ uint32_t Session::envelope(const std::vector<std::vector<std::string>>& lists, b
 }
 
 uint32_t Session::data(bool kept, const std::string& refusal) {
-    progress("Sending header...");
+    progress(IW_N_("Inboxwarden", "Sending header..."));
     Log_Write(LOG_SMTP, "SMTP:----------------sending header----------------\n");
     if (uint32_t r = command("DATA")) {
         if (r == SMTP_REFUSED && kept) {
@@ -461,7 +468,7 @@ uint32_t Session::data(bool kept, const std::string& refusal) {
         return r;
     }
     if (job_->mode == SEND_RAW) {
-        progress("Sending message...");
+        progress(IW_N_("Inboxwarden", "Sending message..."));
         Log_Write(LOG_SMTP, "SMTP:----------------sending message(2)----------------\n");
         Log_Write(LOG_SMTP, "SMPT:Send: '%s' ''\n", job_->rawText.c_str());
         if (uint32_t r = WriteData(job_->rawText)) return r;
@@ -479,7 +486,7 @@ uint32_t Session::data(bool kept, const std::string& refusal) {
 uint32_t Session::writeComposed() {
     Log_Write(LOG_SMTP, "SMTP:----------------creating message----------------\n");
     if (!job_->writeMessage) {
-        localText = "There is no message to send.";
+        localText = IW_N_("Inboxwarden", "There is no message to send.");
         return SMTP_REFUSED;
     }
     SMTP_WRITE write = [this](std::string_view t) { return WriteData(t); };
@@ -489,7 +496,7 @@ uint32_t Session::writeComposed() {
     SMTP_WRITE withProgress = [&](std::string_view t) {
         if (!announced && t.rfind("MIME-Version:", 0) == 0) {
             announced = true;
-            progress("Sending message...");
+            progress(IW_N_("Inboxwarden", "Sending message..."));
             Log_Write(LOG_SMTP, "SMTP:----------------sending message(1)----------------\n");
         }
         return write(t);

@@ -2,6 +2,7 @@
 // TCP connections: name lookup, connecting (directly or through a proxy),
 // sending and receiving within a deadline, closing.
 #include "net/socket.h"
+#include "common/translate.h"
 #include "net/socket_internal.h"
 
 #include <cerrno>
@@ -242,7 +243,7 @@ uint32_t Sock_Connect(int* sock, const char* host, uint16_t port, const char* pr
     if (viaProxy && socks5 && std::strlen(host) > 255) return SOCKERR_NAMETOOLONG;
 
     _report(progress, context, "Initializing");
-    _report(progress, context, "Finding host");
+    _report(progress, context, IW_N_("Inboxwarden", "Finding host"));
     AddrList addrs;
     if (const uint32_t rc = _resolve(viaProxy ? proxyHost : host, AF_UNSPEC,
                                      _deadlineIn(timeoutSec), abort, &addrs))

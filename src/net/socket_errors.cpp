@@ -3,111 +3,114 @@
 // and the resolver's errors.
 #include "net/socket.h"
 
+#include "common/translate.h"
+
 #include <cerrno>
 #include <netdb.h>
 
 const char* Sock_ErrorText(uint32_t code) {
     switch (code) {
     case SOCKERR_TLS:
-        return "TLS negotiation failed";
+        return IW_N_("Inboxwarden", "TLS negotiation failed");
     case SOCKERR_TLS_CERT:
-        return "The server's certificate was refused";
+        return IW_N_("Inboxwarden", "The server's certificate was refused");
     case 10004:
-        return "Interrupted system call";
+        return IW_N_("Inboxwarden", "Interrupted system call");
     case 10009:
-        return "Bad file number";
+        return IW_N_("Inboxwarden", "Bad file number");
     case 10013:
-        return "Permission denied";
+        return IW_N_("Inboxwarden", "Permission denied");
     case 10014:
-        return "Bad address";
+        return IW_N_("Inboxwarden", "Bad address");
     case 10022:
-        return "Invalid argument";
+        return IW_N_("Inboxwarden", "Invalid argument");
     case 10024:
-        return "Too many open files";
+        return IW_N_("Inboxwarden", "Too many open files");
     case 10035:
-        return "Operation would block";
+        return IW_N_("Inboxwarden", "Operation would block");
     case 10036:
-        return "Operation now in progress";
+        return IW_N_("Inboxwarden", "Operation now in progress");
     case 10037:
-        return "Operation already in progress";
+        return IW_N_("Inboxwarden", "Operation already in progress");
     case 10038:
-        return "Socket operation on non-socket";
+        return IW_N_("Inboxwarden", "Socket operation on non-socket");
     case 10039:
-        return "Destination address required";
+        return IW_N_("Inboxwarden", "Destination address required");
     case 10040:
-        return "Message too long";
+        return IW_N_("Inboxwarden", "Message too long");
     case 10041:
-        return "Protocol wrong type for socket";
+        return IW_N_("Inboxwarden", "Protocol wrong type for socket");
     case 10042:
-        return "Protocol not available";
+        return IW_N_("Inboxwarden", "Protocol not available");
     case 10043:
-        return "Protocol not supported";
+        return IW_N_("Inboxwarden", "Protocol not supported");
     case 10044:
-        return "Socket type not supported";
+        return IW_N_("Inboxwarden", "Socket type not supported");
     case 10045:
-        return "Operation not supported";
+        return IW_N_("Inboxwarden", "Operation not supported");
     case 10046:
-        return "Protocol family not supported";
+        return IW_N_("Inboxwarden", "Protocol family not supported");
     case 10047:
-        return "Address family not supported by protocol family";
+        return IW_N_("Inboxwarden", "Address family not supported by protocol family");
     case 10048:
-        return "Address already in use";
+        return IW_N_("Inboxwarden", "Address already in use");
     case 10049:
-        return "Can't assign requested address";
+        return IW_N_("Inboxwarden", "Can't assign requested address");
     case 10050:
-        return "Network is down";
+        return IW_N_("Inboxwarden", "Network is down");
     case 10051:
-        return "Network is unreachable";
+        return IW_N_("Inboxwarden", "Network is unreachable");
     case 10052:
-        return "Network dropped connection on reset";
+        return IW_N_("Inboxwarden", "Network dropped connection on reset");
     case 10053:
-        return "Software caused connection abort";
+        return IW_N_("Inboxwarden", "Software caused connection abort");
     case 10054:
-        return "Connection reset by peer";
+        return IW_N_("Inboxwarden", "Connection reset by peer");
     case 10055:
-        return "No buffer space available";
+        return IW_N_("Inboxwarden", "No buffer space available");
     case 10056:
-        return "Socket is already connected";
+        return IW_N_("Inboxwarden", "Socket is already connected");
     case 10057:
-        return "Socket is not connected";
+        return IW_N_("Inboxwarden", "Socket is not connected");
     case 10058:
-        return "Can't send after socket shutdown";
+        return IW_N_("Inboxwarden", "Can't send after socket shutdown");
     case 10059:
-        return "Too many references: can't splice";
+        return IW_N_("Inboxwarden", "Too many references: can't splice");
     case 10060:
-        return "Connection timed out";
+        return IW_N_("Inboxwarden", "Connection timed out");
     case 10061:
-        return "Connection refused";
+        return IW_N_("Inboxwarden", "Connection refused");
     case 10062:
-        return "Too many levels of symbolic links";
+        return IW_N_("Inboxwarden", "Too many levels of symbolic links");
     case 10063:
-        return "File name too long";
+        return IW_N_("Inboxwarden", "File name too long");
     case 10064:
-        return "Host is down";
+        return IW_N_("Inboxwarden", "Host is down");
     case 10065:
-        return "No route to host";
+        return IW_N_("Inboxwarden", "No route to host");
     case 10066:
-        return "Directory not empty";
+        return IW_N_("Inboxwarden", "Directory not empty");
     case 10067:
-        return "Too many processes";
+        return IW_N_("Inboxwarden", "Too many processes");
     case 10068:
-        return "Unknown socket error";
+        return IW_N_("Inboxwarden", "Unknown socket error");
     case 10069:
-        return "Disk quota exceeded";
+        return IW_N_("Inboxwarden", "Disk quota exceeded");
     case 10070:
-        return "Stale NFS file handle";
+        return IW_N_("Inboxwarden", "Stale NFS file handle");
     case 10071:
-        return "Too many levels of remote in path";
+        return IW_N_("Inboxwarden", "Too many levels of remote in path");
     case 10101:
-        return "Graceful shutdown in progress";
+        return IW_N_("Inboxwarden", "Graceful shutdown in progress");
     case 11001:
-        return "Host not found";
+        return IW_N_("Inboxwarden", "Host not found");
     case 11002:
-        return "Host not found, or server failed";
+        return IW_N_("Inboxwarden", "Host not found, or server failed");
     case 11004:
-        return "No DNS server (Valid name but no data record of requested type)";
+        return IW_N_("Inboxwarden",
+                     "No DNS server (Valid name but no data record of requested type)");
     default:
-        return "Unknown socket error";
+        return IW_N_("Inboxwarden", "Unknown socket error");
     }
 }
 

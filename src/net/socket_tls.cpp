@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // TLS on a connected socket: the handshake, the certificate's verdict and
 // the table of TLS connections that Sock_Send, Sock_Recv and Sock_Close use.
+#include "common/translate.h"
 #include "net/socket.h"
 #include "net/socket_internal.h"
 
@@ -131,20 +132,20 @@ std::string _fingerprint(X509* cert) {
 std::string _verifyReason(long result) {
     switch (result) {
     case X509_V_ERR_CERT_HAS_EXPIRED:
-        return "Certificate expired";
+        return IW_N_("Inboxwarden", "Certificate expired");
     case X509_V_ERR_CERT_NOT_YET_VALID:
-        return "Not yet valid";
+        return IW_N_("Inboxwarden", "Not yet valid");
     case X509_V_ERR_HOSTNAME_MISMATCH:
     case X509_V_ERR_IP_ADDRESS_MISMATCH:
-        return "Host name mismatch";
+        return IW_N_("Inboxwarden", "Host name mismatch");
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
     case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
     case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
     case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
-        return "Unknown issuer";
+        return IW_N_("Inboxwarden", "Unknown issuer");
     case X509_V_ERR_CERT_REVOKED:
-        return "Certificate revoked";
+        return IW_N_("Inboxwarden", "Certificate revoked");
     default:
         return "Refused (" + std::to_string(result) + ")";
     }
@@ -161,7 +162,7 @@ bool _isIpLiteral(const char* host) {
 uint32_t _judgeCertificate(SSL* ssl, int policy, const char* pin, std::string* text) {
     X509* cert = SSL_get0_peer_certificate(ssl);
     if (!cert) {
-        *text = "The server sent no certificate";
+        *text = IW_N_("Inboxwarden", "The server sent no certificate");
         return SOCKERR_TLS_CERT;
     }
     const std::string fp = _fingerprint(cert);

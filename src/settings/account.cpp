@@ -3,6 +3,7 @@
 #include "common/keyed_array.h"
 #include "common/status.h"
 #include "common/text.h"
+#include "common/translate.h"
 #include "platform/keyring.h"
 #include "platform/log.h"
 #include "settings/msgbox.h"
@@ -245,21 +246,25 @@ const char* SmtpAuthTypeName(int32_t value) {
     case 2:
         return "CRAM_MD5";
     default:
-        return "Unknown SMTP authorization type";
+        return IW_N_("Inboxwarden", "Unknown SMTP authorization type");
     }
 }
 
 const char* Account_NameProblem(std::string_view name) {
-    if (name.empty()) return "Empty account name.";
-    if (name == "." || name == "..") return "An account cannot be named \".\" or \"..\".";
+    if (name.empty()) return IW_N_("Inboxwarden", "Empty account name.");
+    if (name == "." || name == "..")
+        return IW_N_("Inboxwarden", "An account cannot be named \".\" or \"..\".");
     // Store names compare without case: "_glb_settings_" is the same key.
     if (Text_EqualsNoCase(name, ACCOUNT_RESERVED_NAME))
-        return "The account name \"_GLB_SETTINGS_\" is reserved (in any letter case).";
-    if (name.size() > kMaxNameBytes) return "An account name can be at most 255 bytes long.";
+        return IW_N_("Inboxwarden",
+                     "The account name \"_GLB_SETTINGS_\" is reserved (in any letter case).");
+    if (name.size() > kMaxNameBytes)
+        return IW_N_("Inboxwarden", "An account name can be at most 255 bytes long.");
     for (unsigned char c : name) {
         if (c == '\\' || c == '/' || c == ']')
-            return "An account name cannot contain '\\', '/' or ']'.";
-        if (c < 0x20 || c == 0x7F) return "An account name cannot contain control characters.";
+            return IW_N_("Inboxwarden", "An account name cannot contain '\\', '/' or ']'.");
+        if (c < 0x20 || c == 0x7F)
+            return IW_N_("Inboxwarden", "An account name cannot contain control characters.");
     }
     return nullptr;
 }
@@ -550,9 +555,11 @@ int32_t Account_PasswordType(ACCOUNT* account, bool smtp) {
     const int32_t type = smtp ? a.SendPswdType : a.ChkPswdType;
     if (type != 0 || !inKeyring(a, smtp)) return type;
     const auto said = [&] {
-        MsgRecord_SetText(a.StatusText, (a.KeyringFallback & missingBit(smtp))
-                                            ? "No password in the desktop keyring: asked once"
-                                            : "Desktop keyring unavailable: password asked once");
+        MsgRecord_SetText(
+            a.StatusText,
+            (a.KeyringFallback & missingBit(smtp))
+                ? IW_N_("Inboxwarden", "No password in the desktop keyring: asked once")
+                : IW_N_("Inboxwarden", "Desktop keyring unavailable: password asked once"));
         return 1;
     };
     if (a.KeyringFallback & fallbackBit(smtp)) return said();

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "settings/profile.h"
 #include "common/text.h"
+#include "common/translate.h"
 #include "platform/files.h"
 #include "platform/log.h"
 #include "platform/registry.h"
@@ -379,8 +380,9 @@ uint32_t importFile(const std::string& fileName, bool messages, const char* magi
     if (text.empty()) {
         DebugLog_WriteText("Looks like the .iwpf file is empty\r\n");
         if (notices)
-            notices->push_back(
-                {PROFILE_NOTICE_CAPTION, "Looks like the .iwpf file is empty", NOTICE_INFO});
+            notices->push_back({PROFILE_NOTICE_CAPTION,
+                                IW_N_("Inboxwarden", "Looks like the .iwpf file is empty"),
+                                NOTICE_INFO});
         return 0;
     }
     const uint32_t rc = importText(text, messages, magic, keyPath, notices);

@@ -2,6 +2,7 @@
 #include "settings/profiles.h"
 #include "common/status.h"
 #include "common/text.h"
+#include "common/translate.h"
 #include "platform/files.h"
 #include "platform/log.h"
 #include "settings/settings.h"
@@ -134,7 +135,7 @@ uint32_t Profiles_Rename(const std::string& folder, const std::string& oldName,
     const std::string to = Profiles_Path(folder, newName);
     // The running program would write the old name again at shutdown.
     if (samePath(from, Settings_ActivePath())) {
-        if (errorText) *errorText = "Cannot rename active profile.";
+        if (errorText) *errorText = IW_N_("Inboxwarden", "Cannot rename active profile.");
         return ERR_BADARG;
     }
     // Profiles are told apart ignoring case (marks, new names): "b" beside
@@ -160,7 +161,7 @@ uint32_t Profiles_Delete(const std::string& folder, const std::string& name,
                          const ProfilesConfirmFn& confirm, std::string* errorText) {
     const std::string path = Profiles_Path(folder, name);
     if (samePath(path, Settings_ActivePath())) {
-        if (errorText) *errorText = "Cannot delete active profile.";
+        if (errorText) *errorText = IW_N_("Inboxwarden", "Cannot delete active profile.");
         return ERR_BADARG;
     }
     if (!confirm || !confirm("This operation cannot be undone.\n\nAre you sure you want to "

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "settings/settings.h"
 #include "common/status.h"
+#include "common/translate.h"
 #include "platform/files.h"
 #include "platform/log.h"
 #include "platform/paths.h"
@@ -138,11 +139,11 @@ uint32_t checkPath(const std::string& path, NOTICES* notices) {
         return ERR_EMPTY_NAME;
     }
     if (path.empty()) {
-        note(notices, "Inboxwarden", "Empty account name.", NOTICE_WARNING);
+        note(notices, "Inboxwarden", IW_N_("Inboxwarden", "Empty account name."), NOTICE_WARNING);
         return ERR_EMPTY_NAME;
     }
     if (path.size() >= PATH_MAX) {
-        note(notices, "Inboxwarden", "The profile path is too long.");
+        note(notices, "Inboxwarden", IW_N_("Inboxwarden", "The profile path is too long."));
         return ERR_BADARG;
     }
     return 0;

@@ -6,6 +6,7 @@
 #include "ui/qtext.h"
 #include "ui/windows.h"
 
+#include <QCoreApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
@@ -25,10 +26,11 @@ AboutLicenceFn g_licence;
 void showLicence(QWidget* owner) {
     if (g_licence && g_licence(owner)) return;
     UiBoxOwner boxes(owner);
-    UserMsg_Show("About Inboxwarden",
-                 "This build of Inboxwarden does not have the licence text.\n\n"
-                 "Inboxwarden is free software under the GNU General Public License, "
-                 "version 3 or later (GPL-3.0-or-later).",
+    UserMsg_Show(IW_N_("Inboxwarden", "About Inboxwarden"),
+                 IW_N_("Inboxwarden",
+                       "This build of Inboxwarden does not have the licence text.\n\n"
+                       "Inboxwarden is free software under the GNU General Public License, "
+                       "version 3 or later (GPL-3.0-or-later)."),
                  UM_OK | UM_ICONINFO);
 }
 
@@ -47,7 +49,7 @@ void AboutBox_SetLicenceViewer(AboutLicenceFn fn) {
 void AboutBox_Run(QWidget* owner) {
     QDialog box(owner);
     box.setObjectName(QStringLiteral("aboutBox"));
-    box.setWindowTitle(QStringLiteral("About Inboxwarden"));
+    box.setWindowTitle(QCoreApplication::translate("AboutBox", "About Inboxwarden"));
 
     auto* icon = new QLabel(&box);
     icon->setPixmap(QIcon(QStringLiteral(":/icons/inboxwarden-64.png")).pixmap(64, 64));
@@ -61,18 +63,20 @@ void AboutBox_Run(QWidget* owner) {
     big.setBold(true);
     version->setFont(big);
     auto* what = new QLabel(
-        QStringLiteral("A POP3 mail checker for the notification area.\n\n"
-                       "Inboxwarden is free software: you can redistribute it and/or modify "
-                       "it under the terms of the GNU General Public License, version 3 or "
-                       "(at your option) any later version (GPL-3.0-or-later). It comes with "
-                       "no warranty, to the extent permitted by law."),
+        QCoreApplication::translate(
+            "AboutBox", "A POP3 mail checker for the notification area.\n\n"
+                        "Inboxwarden is free software: you can redistribute it and/or modify "
+                        "it under the terms of the GNU General Public License, version 3 or "
+                        "(at your option) any later version (GPL-3.0-or-later). It comes with "
+                        "no warranty, to the extent permitted by law."),
         &box);
     what->setObjectName(QStringLiteral("licence"));
     what->setTextFormat(Qt::PlainText);
     what->setWordWrap(true);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &box);
-    auto* licence = buttons->addButton(QStringLiteral("&License"), QDialogButtonBox::HelpRole);
+    auto* licence = buttons->addButton(QCoreApplication::translate("AboutBox", "&License"),
+                                       QDialogButtonBox::HelpRole);
     licence->setObjectName(QStringLiteral("licenceButton"));
     QObject::connect(buttons, &QDialogButtonBox::accepted, &box, &QDialog::accept);
     QObject::connect(licence, &QPushButton::clicked, &box, [&box] { showLicence(&box); });

@@ -4,6 +4,7 @@
 #include "ui/qtext.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -14,19 +15,19 @@ FindBox::FindBox(QWidget* owner, const std::string& text, bool matchCase,
                  std::function<void(bool forward)> find)
     : QDialog(owner) {
     setObjectName(QStringLiteral("findBox"));
-    setWindowTitle(QStringLiteral("Find"));
-    auto* label = new QLabel(QStringLiteral("Find &what:"), this);
+    setWindowTitle(QCoreApplication::translate("FindBox", "Find"));
+    auto* label = new QLabel(QCoreApplication::translate("FindBox", "Find &what:"), this);
     text_ = new QLineEdit(this);
     text_->setObjectName(QStringLiteral("findText"));
     label->setBuddy(text_);
-    matchCase_ = new QCheckBox(QStringLiteral("Match &case"), this);
+    matchCase_ = new QCheckBox(QCoreApplication::translate("FindBox", "Match &case"), this);
     matchCase_->setObjectName(QStringLiteral("matchCase"));
-    auto* next = new QPushButton(QStringLiteral("Find &Next"), this);
+    auto* next = new QPushButton(QCoreApplication::translate("FindBox", "Find &Next"), this);
     next->setObjectName(QStringLiteral("findNext"));
     next->setDefault(true);
-    auto* prev = new QPushButton(QStringLiteral("Find &Previous"), this);
+    auto* prev = new QPushButton(QCoreApplication::translate("FindBox", "Find &Previous"), this);
     prev->setObjectName(QStringLiteral("findPrev"));
-    auto* done = new QPushButton(QStringLiteral("Close"), this);
+    auto* done = new QPushButton(QCoreApplication::translate("FindBox", "Close"), this);
     auto* grid = new QGridLayout(this);
     grid->addWidget(label, 0, 0);
     grid->addWidget(text_, 0, 1);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/newmail_popup.h"
 
+#include <QCoreApplication>
 #include <QDialog>
 #include <QHBoxLayout>
 #include <QIcon>
@@ -16,7 +17,7 @@ NEWMAIL_ACTIONS g_actions;
 class NewMailDialog : public QDialog {
   public:
     NewMailDialog() {
-        setWindowTitle(QStringLiteral("New mail notification"));
+        setWindowTitle(QCoreApplication::translate("NewMailPopup", "New mail notification"));
         setWindowIcon(QIcon(QStringLiteral(":/icons/tray-122-32.png")));
         // Top-most so that it is seen over whatever the user works in.
         setWindowFlag(Qt::WindowStaysOnTopHint, true);
@@ -35,10 +36,13 @@ class NewMailDialog : public QDialog {
         top->addSpacing(8);
         top->addWidget(text_, 1);
 
-        auto* result = button(QStringLiteral("&Result Window"), "result");
-        auto* client = button(QStringLiteral("&Mail Client"), "mailClient");
-        auto* ignore = button(QStringLiteral("&Ignore"), "ignore");
-        auto* later = button(QStringLiteral("Remind &Later"), "remindLater");
+        auto* result =
+            button(QCoreApplication::translate("NewMailPopup", "&Result Window"), "result");
+        auto* client =
+            button(QCoreApplication::translate("NewMailPopup", "&Mail Client"), "mailClient");
+        auto* ignore = button(QCoreApplication::translate("NewMailPopup", "&Ignore"), "ignore");
+        auto* later =
+            button(QCoreApplication::translate("NewMailPopup", "Remind &Later"), "remindLater");
         later->setDefault(true);
         later->setFocus();
         connect(result, &QPushButton::clicked, this, [this] { act(g_actions.resultWindow); });
@@ -56,7 +60,8 @@ class NewMailDialog : public QDialog {
     }
 
     void SetCount(int count) {
-        text_->setText(QStringLiteral("You have %1 new message(s).").arg(count));
+        text_->setText(
+            QCoreApplication::translate("NewMailPopup", "You have %1 new message(s).").arg(count));
     }
 
   private:

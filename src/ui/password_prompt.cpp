@@ -4,6 +4,7 @@
 #include "common/status.h"
 #include "ui/qtext.h"
 
+#include <QCoreApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -32,16 +33,18 @@ uint32_t PasswordPrompt_Ask(QWidget* owner, const std::string& accountName,
     if (!password) return ERR_NOT_READY;
     QDialog box(owner);
     box.setObjectName(QStringLiteral("passwordPrompt"));
-    box.setWindowTitle(QStringLiteral("Inboxwarden Password Prompt"));
+    box.setWindowTitle(
+        QCoreApplication::translate("PasswordPrompt", "Inboxwarden Password Prompt"));
     auto* form = new QFormLayout;
     auto* account = value(accountName, "account", &box);
     auto* loginName = value(login, "login", &box);
-    auto* accountLabel = new QLabel(QStringLiteral("Account:"), &box);
-    auto* loginLabel = new QLabel(QStringLiteral("Login:"), &box);
+    auto* accountLabel =
+        new QLabel(QCoreApplication::translate("PasswordPrompt", "Account:"), &box);
+    auto* loginLabel = new QLabel(QCoreApplication::translate("PasswordPrompt", "Login:"), &box);
     accountLabel->setBuddy(account);
     loginLabel->setBuddy(loginName);
-    account->setAccessibleName(QStringLiteral("Account"));
-    loginName->setAccessibleName(QStringLiteral("Login"));
+    account->setAccessibleName(QCoreApplication::translate("PasswordPrompt", "Account"));
+    loginName->setAccessibleName(QCoreApplication::translate("PasswordPrompt", "Login"));
     form->addRow(accountLabel, account);
     form->addRow(loginLabel, loginName);
     auto* field = new QLineEdit(&box);
@@ -49,8 +52,9 @@ uint32_t PasswordPrompt_Ask(QWidget* owner, const std::string& accountName,
     field->setEchoMode(QLineEdit::Password);
     field->setInputMethodHints(Qt::ImhHiddenText | Qt::ImhSensitiveData | Qt::ImhNoPredictiveText |
                                Qt::ImhNoAutoUppercase);
-    field->setAccessibleName(QStringLiteral("Password"));
-    auto* fieldLabel = new QLabel(QStringLiteral("&Enter Your Password:"), &box);
+    field->setAccessibleName(QCoreApplication::translate("PasswordPrompt", "Password"));
+    auto* fieldLabel =
+        new QLabel(QCoreApplication::translate("PasswordPrompt", "&Enter Your Password:"), &box);
     fieldLabel->setBuddy(field);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &box);
     QObject::connect(buttons, &QDialogButtonBox::accepted, &box, &QDialog::accept);

@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/print.h"
 
+#include "common/translate.h"
 #include "platform/log.h"
 #include "platform/user_message.h"
 #include "ui/print_wrap.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QFile>
@@ -56,7 +58,8 @@ std::unique_ptr<QPrinter> dialogPrinter(QWidget* owner, bool selectionAllowed,
     dialog.setOptions(options);
     if (dialog.exec() != QDialog::Accepted) return nullptr;
     if (!printer->isValid()) {
-        UserMsg_Show("Inboxwarden", "Printer dialog failed (1)", UM_OK | UM_ICONERROR);
+        UserMsg_Show("Inboxwarden", IW_N_("Inboxwarden", "Printer dialog failed (1)"),
+                     UM_OK | UM_ICONERROR);
         return nullptr;
     }
     *selectionChosen = selectionAllowed && printer->printRange() == QPrinter::Selection;
@@ -167,7 +170,7 @@ QDialog* makeCancelWindow(QWidget* owner, PRINT_JOB& job) {
     window->setWindowTitle("Inboxwarden");
     window->setModal(false);
     auto* layout = new QVBoxLayout(window);
-    layout->addWidget(new QLabel("Printing...", window));
+    layout->addWidget(new QLabel(QCoreApplication::translate("Print", "Printing..."), window));
     auto* cancel = new QPushButton("Cancel", window);
     cancel->setObjectName("cancel");
     layout->addWidget(cancel, 0, Qt::AlignHCenter);
@@ -211,7 +214,8 @@ void printText(QPrinter& printer, QWidget* field, std::u32string_view text) {
                   unsigned(printer.printerState()), int(printer.printerState()));
         delete window.data();
         // A document that never started printed nothing: the user must know.
-        UserMsg_Show("Error", "Can't start printing.", UM_OK | UM_ICONERROR);
+        UserMsg_Show(IW_N_("Inboxwarden", "Error"), IW_N_("Inboxwarden", "Can't start printing."),
+                     UM_OK | UM_ICONERROR);
         return;
     }
     Log_Write(LOG_PRINT, "PRN: ***** StartDoc : %d, printerDC: 0x%x ; abortWnd: 0x%x\n", 1,
@@ -333,7 +337,8 @@ void Print_WindowText(const std::string* heading, QWidget* field) {
                   int(utf8.size()), utf8.constData());
         text = buffer.toStdU32String();
     } catch (const std::bad_alloc&) {
-        UserMsg_Show("Error", "No memory.", UM_OK | UM_ICONERROR);
+        UserMsg_Show(IW_N_("Inboxwarden", "Error"), IW_N_("Inboxwarden", "No memory."),
+                     UM_OK | UM_ICONERROR);
         return;
     }
     printText(*printer, field, text);

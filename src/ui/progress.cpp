@@ -8,6 +8,7 @@
 #include "ui/qtext.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QDialog>
 #include <QHBoxLayout>
 #include <QIcon>
@@ -33,12 +34,15 @@ class ProgressDialog : public QDialog {
     ProgressDialog(Kind kind, QWidget* owner, bool hideAllowed,
                    std::shared_ptr<CHECK_COMPLETION> completion)
         : QDialog(owner), kind_(kind), completion_(std::move(completion)) {
-        setWindowTitle(kind == Kind::Check      ? QStringLiteral("Check Mail Progress...")
-                       : kind == Kind::Download ? QStringLiteral("Downloading Message...")
-                       : kind == Kind::Delete   ? QStringLiteral("Deleting Messages...")
-                                                : QStringLiteral("Send Mail Progress..."));
+        setWindowTitle(kind == Kind::Check
+                           ? QCoreApplication::translate("Progress", "Check Mail Progress...")
+                       : kind == Kind::Download
+                           ? QCoreApplication::translate("Progress", "Downloading Message...")
+                       : kind == Kind::Delete
+                           ? QCoreApplication::translate("Progress", "Deleting Messages...")
+                           : QCoreApplication::translate("Progress", "Send Mail Progress..."));
         setWindowIcon(QIcon(QStringLiteral(":/icons/tray-120-32.png")));
-        account_ = new QLabel(QStringLiteral("Initializing..."), this);
+        account_ = new QLabel(QCoreApplication::translate("Progress", "Initializing..."), this);
         account_->setObjectName(QStringLiteral("text1709"));
         status_ = new QLabel(this);
         status_->setObjectName(QStringLiteral("text1711"));
@@ -50,9 +54,9 @@ class ProgressDialog : public QDialog {
         bold.setBold(true);
         account_->setFont(bold);
 
-        hide_ = new QPushButton(QStringLiteral("&Hide"), this);
-        cancel_ = new QPushButton(QStringLiteral("&Cancel"), this);
-        skip_ = new QPushButton(QStringLiteral("&Skip"), this);
+        hide_ = new QPushButton(QCoreApplication::translate("Progress", "&Hide"), this);
+        cancel_ = new QPushButton(QCoreApplication::translate("Progress", "&Cancel"), this);
+        skip_ = new QPushButton(QCoreApplication::translate("Progress", "&Skip"), this);
         hide_->setObjectName(QStringLiteral("hide"));
         cancel_->setObjectName(QStringLiteral("cancel"));
         skip_->setObjectName(QStringLiteral("skip"));
@@ -62,7 +66,8 @@ class ProgressDialog : public QDialog {
             hide_->setVisible(kind == Kind::Send);
             skip_->setVisible(kind == Kind::Send);
         }
-        if (kind == Kind::Delete) setAccessibleDescription(QStringLiteral("Delete now"));
+        if (kind == Kind::Delete)
+            setAccessibleDescription(QCoreApplication::translate("Progress", "Delete now"));
         auto* buttons = new QHBoxLayout;
         buttons->addStretch();
         buttons->addWidget(hide_);
@@ -290,7 +295,7 @@ int SendProgress_Run(QWidget* owner, std::string_view text,
     if (completion && completion->IsDone()) return 1;
     ProgressDialog box(Kind::Send, owner, false, completion);
     box.onCancel = std::move(onCancel);
-    box.SetAccount(text.empty() ? QStringLiteral("Please wait...")
+    box.SetAccount(text.empty() ? QCoreApplication::translate("Progress", "Please wait...")
                                 : QText_From(std::string(Text_CutUtf8(text, PROGRESS_TEXT_MAX))));
     box.SetStatus(QString());
     QPointer<ProgressDialog> previous = g_window;
@@ -306,7 +311,7 @@ int DeleteProgress_Run(QWidget* owner, std::string_view account, std::function<b
     ProgressDialog box(Kind::Delete, owner, false, nullptr);
     box.onCancel = std::move(onCancel);
     box.SetAccount(QText_From(Text_CutUtf8(account, PROGRESS_TEXT_MAX)));
-    box.SetStatus(QStringLiteral("Connecting..."));
+    box.SetStatus(QCoreApplication::translate("Progress", "Connecting..."));
     box.PollWith(std::move(done), std::move(status));
     QPointer<ProgressDialog> previous = g_deleteBox;
     g_deleteBox = &box;

@@ -2,8 +2,12 @@
 // Text from the engine's side (UTF-8 in std::string) for the windows.
 #pragma once
 
+#include "common/translate.h"
+
+#include <QCoreApplication>
 #include <QString>
 
+#include <string>
 #include <string_view>
 
 inline QString QText_From(std::string_view s) {
@@ -17,4 +21,11 @@ inline QString QText_Tip(QString menuText) {
     menuText.remove(QLatin1Char('&'));
     if (menuText.endsWith(QStringLiteral("..."))) menuText.chop(3);
     return menuText.trimmed();
+}
+
+// A whole text of a layer below the windows (marked there with IW_N_, see
+// common/translate.h) as it is shown: its translation, or the text.
+inline QString QText_Shown(std::string_view s) {
+    const std::string source(s);
+    return QCoreApplication::translate(IW_TR_CONTEXT, source.c_str());
 }

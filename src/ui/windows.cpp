@@ -20,6 +20,7 @@
 #include "ui/viewer/viewer.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QLabel>
@@ -74,7 +75,8 @@ class StatusPanel : public QWidget {
         tip_->setTextFormat(Qt::PlainText);
         tip_->setObjectName(QStringLiteral("tip"));
         auto* note = new QLabel(
-            QStringLiteral("No system tray was found on this desktop, so Inboxwarden shows "
+            QCoreApplication::translate(
+                "Windows", "No system tray was found on this desktop, so Inboxwarden shows "
                            "its state here. Closing this window keeps it running; start "
                            "Inboxwarden again to bring it back."),
             this);
@@ -82,7 +84,7 @@ class StatusPanel : public QWidget {
         QFont small = note->font();
         small.setPointSizeF(small.pointSizeF() * 0.9);
         note->setFont(small);
-        menuButton_ = new QPushButton(QStringLiteral("&Menu"), this);
+        menuButton_ = new QPushButton(QCoreApplication::translate("Windows", "&Menu"), this);
         auto* top = new QHBoxLayout;
         top->addWidget(icon_);
         top->addWidget(tip_, 1);

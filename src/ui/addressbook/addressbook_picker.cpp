@@ -6,6 +6,7 @@
 #include "ui/addressbook/addressbook_picker_model.h"
 #include "ui/qtext.h"
 
+#include <QCoreApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QEvent>
@@ -25,26 +26,31 @@ class PickerDialog final : public QDialog {
     PickerDialog(QWidget* owner, const ADDRESSBOOK& book, const ADDRESS_LINES& lines)
         : QDialog(owner), model_(book.contacts, lines) {
         setObjectName(QStringLiteral("addressBook"));
-        setWindowTitle(QStringLiteral("Address Book"));
+        setWindowTitle(QCoreApplication::translate("AddressBook", "Address Book"));
 
-        auto* contactsLabel = new QLabel(QStringLiteral("Co&ntacts:"), this);
+        auto* contactsLabel =
+            new QLabel(QCoreApplication::translate("AddressBook", "Co&ntacts:"), this);
         tree_ = new QTreeWidget(this);
         tree_->setObjectName(QStringLiteral("contacts"));
-        tree_->setAccessibleName(QStringLiteral("Contacts"));
+        tree_->setAccessibleName(QCoreApplication::translate("AddressBook", "Contacts"));
         tree_->setHeaderHidden(true);
         tree_->setSelectionMode(QAbstractItemView::ExtendedSelection);
         contactsLabel->setBuddy(tree_);
         fillTree();
 
-        static constexpr const char* kButtons[PICK_LISTS] = {"T&o ->", "&Cc ->", "&Bcc ->"};
+        static constexpr const char* kButtons[PICK_LISTS] = {
+            QT_TRANSLATE_NOOP("AddressBook", "T&o ->"), QT_TRANSLATE_NOOP("AddressBook", "&Cc ->"),
+            QT_TRANSLATE_NOOP("AddressBook", "&Bcc ->")};
         static constexpr const char* kNames[PICK_LISTS] = {"To", "Cc", "Bcc"};
         auto* buttons = new QVBoxLayout;
         buttons->addStretch();
         auto* lists = new QVBoxLayout;
         for (int l = 0; l < PICK_LISTS; ++l) {
-            auto* addButton = new QPushButton(QString::fromLatin1(kButtons[l]), this);
+            auto* addButton =
+                new QPushButton(QCoreApplication::translate("AddressBook", kButtons[l]), this);
             addButton->setObjectName(QStringLiteral("add%1").arg(QLatin1String(kNames[l])));
-            addButton->setAccessibleName(QStringLiteral("Add to %1").arg(QLatin1String(kNames[l])));
+            addButton->setAccessibleName(QCoreApplication::translate("AddressBook", "Add to %1")
+                                             .arg(QLatin1String(kNames[l])));
             addButton->setAutoDefault(false);
             connect(addButton, &QPushButton::clicked, this, [this, l] { add(l); });
             buttons->addWidget(addButton);
@@ -53,14 +59,14 @@ class PickerDialog final : public QDialog {
             lists_[l]->setObjectName(QStringLiteral("list%1").arg(QLatin1String(kNames[l])));
             lists_[l]->setAccessibleName(QLatin1String(kNames[l]));
             lists_[l]->setAccessibleDescription(
-                QStringLiteral("Delete removes the selected entry"));
+                QCoreApplication::translate("AddressBook", "Delete removes the selected entry"));
             lists_[l]->installEventFilter(this);
             label->setBuddy(lists_[l]);
             lists->addWidget(label);
             lists->addWidget(lists_[l], 1);
             fillList(l);
         }
-        remove_ = new QPushButton(QStringLiteral("&Remove"), this);
+        remove_ = new QPushButton(QCoreApplication::translate("AddressBook", "&Remove"), this);
         remove_->setObjectName(QStringLiteral("remove"));
         remove_->setAutoDefault(false);
         connect(remove_, &QPushButton::clicked, this, [this] { removeSelected(lastList_); });
@@ -116,7 +122,8 @@ class PickerDialog final : public QDialog {
             if (AddressBook_Failed(s))
                 bad << QStringLiteral("%1 (%2)").arg(QText_From(s.path), QText_From(s.error));
         if (bad.isEmpty()) return {};
-        return QStringLiteral("Not read: %1").arg(bad.join(QStringLiteral("; ")));
+        return QCoreApplication::translate("AddressBook", "Not read: %1")
+            .arg(bad.join(QStringLiteral("; ")));
     }
 
     void fillTree() {
@@ -131,7 +138,7 @@ class PickerDialog final : public QDialog {
         }
         if (items.empty()) {
             auto* none = new QTreeWidgetItem(tree_);
-            none->setText(0, QStringLiteral("(no contacts)"));
+            none->setText(0, QCoreApplication::translate("AddressBook", "(no contacts)"));
             none->setFlags(Qt::NoItemFlags);
         }
     }

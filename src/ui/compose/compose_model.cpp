@@ -2,6 +2,7 @@
 #include "ui/compose/compose_model.h"
 
 #include "common/status.h"
+#include "common/translate.h"
 #include "engine/mailsend.h"
 #include "message/base64.h"
 #include "message/mime_composer.h"
@@ -367,7 +368,7 @@ void ComposeModel::clearAttachments() {
 uint32_t ComposeModel::BuildJob(SendJob* job, std::string* error) const {
     ACCOUNT* a = f_.account.empty() ? nullptr : Account_Get(f_.account.c_str(), -1);
     if (!a) {
-        *error = "Cannot retrieve account information.";
+        *error = IW_N_("Inboxwarden", "Cannot retrieve account information.");
         return ERR_BADARG;
     }
     *job = SendJob{};
@@ -381,21 +382,21 @@ uint32_t ComposeModel::BuildJob(SendJob* job, std::string* error) const {
                   : !g_smtpServer.empty() ? g_smtpServer
                                           : a->SendServer;
     if (job->server.empty()) {
-        *error = "Send server name is empty.";
+        *error = IW_N_("Inboxwarden", "Send server name is empty.");
         return ERR_BADARG;
     }
     job->to = f_.to;
     job->cc = f_.cc;
     job->bcc = f_.bcc;
     if (f_.to.find_first_not_of(" \t") == std::string::npos) {
-        *error = "Empty To: field.";
+        *error = IW_N_("Inboxwarden", "Empty To: field.");
         return ERR_BADARG;
     }
     job->senderName = f_.senderName;
     job->senderAddress = f_.senderAddress;
     job->subject = f_.subject;
     if (f_.subject.empty()) {
-        *error = "Empty Subject: field.";
+        *error = IW_N_("Inboxwarden", "Empty Subject: field.");
         return ERR_BADARG;
     }
     return 0;

@@ -21,6 +21,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCompleter>
+#include <QCoreApplication>
 #include <QDate>
 #include <QFileDialog>
 #include <QGridLayout>
@@ -130,7 +131,7 @@ ComposeWindow::ComposeWindow(const COMPOSE_SOURCE& source) {
     ++g_count;
     setAttribute(Qt::WA_DeleteOnClose);
     setObjectName(QStringLiteral("composeWindow"));
-    setWindowTitle(QStringLiteral("Inboxwarden - Send Mail"));
+    setWindowTitle(QCoreApplication::translate("Compose", "Inboxwarden - Send Mail"));
     model_.Open(source, env());
     build();
     showModel();
@@ -169,18 +170,18 @@ void ComposeWindow::build() {
     };
     account_ = new QComboBox(central);
     account_->setObjectName(QStringLiteral("account"));
-    account_->setAccessibleName(QStringLiteral("Send From"));
-    labelled(QStringLiteral("Send Fro&m:"), account_);
+    account_->setAccessibleName(QCoreApplication::translate("Compose", "Send From"));
+    labelled(QCoreApplication::translate("Compose", "Send Fro&m:"), account_);
     name_ = lineEdit(central, "name");
-    labelled(QStringLiteral("&Name:"), name_);
+    labelled(QCoreApplication::translate("Compose", "&Name:"), name_);
     address_ = lineEdit(central, "address");
-    labelled(QStringLiteral("E-mail a&ddress:"), address_);
+    labelled(QCoreApplication::translate("Compose", "E-mail a&ddress:"), address_);
     server_ = lineEdit(central, "server");
-    labelled(QStringLiteral("Ser&ver:"), server_);
+    labelled(QCoreApplication::translate("Compose", "Ser&ver:"), server_);
     auto recipient = [&](const QString& label, const char* name, QLineEdit** edit) {
         auto* b = new QPushButton(label, central);
         b->setObjectName(QString::fromLatin1(name) + QStringLiteral("Book"));
-        b->setToolTip(QStringLiteral("Address Book"));
+        b->setToolTip(QCoreApplication::translate("Compose", "Address Book"));
         *edit = lineEdit(central, name);
         (*edit)->setAccessibleName(QString(label).remove(QLatin1Char('&')));
         connect(b, &QPushButton::clicked, this, [this] { pickAddresses(); });
@@ -188,14 +189,14 @@ void ComposeWindow::build() {
         grid->addWidget(*edit, row, 1);
         ++row;
     };
-    recipient(QStringLiteral("&To"), "to", &to_);
-    recipient(QStringLiteral("&CC"), "cc", &cc_);
-    recipient(QStringLiteral("&BCC"), "bcc", &bcc_);
+    recipient(QCoreApplication::translate("Compose", "&To"), "to", &to_);
+    recipient(QCoreApplication::translate("Compose", "&CC"), "cc", &cc_);
+    recipient(QCoreApplication::translate("Compose", "&BCC"), "bcc", &bcc_);
     const QStringList entries = addressEntries();
     for (QLineEdit* e : {to_, cc_, bcc_})
         offerAddresses(e, entries);
     subject_ = lineEdit(central, "subject");
-    labelled(QStringLiteral("S&ubject"), subject_);
+    labelled(QCoreApplication::translate("Compose", "S&ubject"), subject_);
     // The two fields a message cannot go without stand out.
     for (QLineEdit* e : {to_, subject_}) {
         QPalette p = e->palette();
@@ -205,21 +206,21 @@ void ComposeWindow::build() {
     }
     text_ = new QPlainTextEdit(central);
     text_->setObjectName(QStringLiteral("text"));
-    text_->setAccessibleName(QStringLiteral("Message text"));
+    text_->setAccessibleName(QCoreApplication::translate("Compose", "Message text"));
     text_->installEventFilter(this);
     bcc_->installEventFilter(this);
-    attachLabel_ = new QLabel(QStringLiteral("Attac&hments :"), central);
+    attachLabel_ = new QLabel(QCoreApplication::translate("Compose", "Attac&hments :"), central);
     attachments_ = new QListWidget(central);
     attachments_->setObjectName(QStringLiteral("attachments"));
-    attachments_->setAccessibleName(QStringLiteral("Attachments"));
+    attachments_->setAccessibleName(QCoreApplication::translate("Compose", "Attachments"));
     attachments_->setMaximumHeight(90);
     attachments_->installEventFilter(this);
     attachLabel_->setBuddy(attachments_);
 
-    auto* attach = new QPushButton(QStringLiteral("&Attach"), central);
-    send_ = new QPushButton(QStringLiteral("&Send"), central);
+    auto* attach = new QPushButton(QCoreApplication::translate("Compose", "&Attach"), central);
+    send_ = new QPushButton(QCoreApplication::translate("Compose", "&Send"), central);
     send_->setObjectName(QStringLiteral("send"));
-    auto* closeButton = new QPushButton(QStringLiteral("C&lose"), central);
+    auto* closeButton = new QPushButton(QCoreApplication::translate("Compose", "C&lose"), central);
     connect(attach, &QPushButton::clicked, this, [this] { AttachFile(std::string()); });
     connect(send_, &QPushButton::clicked, this, [this] { Send(); });
     connect(closeButton, &QPushButton::clicked, this, &QWidget::close);
@@ -252,16 +253,17 @@ void ComposeWindow::build() {
         connect(a, &QAction::triggered, this, fn);
         return a;
     };
-    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    QMenu* file = menuBar()->addMenu(QCoreApplication::translate("Compose", "&File"));
     QAction* sendAction = add(
-        file, QStringLiteral("Send"), [this] { Send(); }, QKeySequence(Qt::CTRL | Qt::Key_Return));
+        file, QCoreApplication::translate("Compose", "Send"), [this] { Send(); },
+        QKeySequence(Qt::CTRL | Qt::Key_Return));
     sendAction->setShortcuts(
         {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)});
     add(
-        file, QStringLiteral("&Open"), [this] { OpenFile(std::string()); },
+        file, QCoreApplication::translate("Compose", "&Open"), [this] { OpenFile(std::string()); },
         QKeySequence(Qt::CTRL | Qt::Key_O));
     add(
-        file, QStringLiteral("&Save As..."), [this] { SaveAs(); },
+        file, QCoreApplication::translate("Compose", "&Save As..."), [this] { SaveAs(); },
         QKeySequence(Qt::CTRL | Qt::Key_S));
     file->addSeparator();
     auto open = [this](APP_WINDOW w) {
@@ -269,31 +271,38 @@ void ComposeWindow::build() {
         UiBoxOwner owner(this);
         g_windows->Open(w);
     };
-    add(file, QStringLiteral("Se&ttings..."), [open] { open(APP_WINDOW::Settings); });
-    add(file, QStringLiteral("&Profiles..."), [open] { open(APP_WINDOW::Profiles); });
-    add(file, QStringLiteral("&Print"), [this] {
+    add(file, QCoreApplication::translate("Compose", "Se&ttings..."),
+        [open] { open(APP_WINDOW::Settings); });
+    add(file, QCoreApplication::translate("Compose", "&Profiles..."),
+        [open] { open(APP_WINDOW::Profiles); });
+    add(file, QCoreApplication::translate("Compose", "&Print"), [this] {
         pullFields();
         const std::string heading = model_.PrintHeading();
         Print_WindowText(&heading, text_);
     });
     file->addSeparator();
-    add(file, QStringLiteral("&Close"), [this] { close(); });
-    QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
-    add(edit, QStringLiteral("&Copy"), [] {
+    add(file, QCoreApplication::translate("Compose", "&Close"), [this] { close(); });
+    QMenu* edit = menuBar()->addMenu(QCoreApplication::translate("Compose", "&Edit"));
+    add(edit, QCoreApplication::translate("Compose", "&Copy"), [] {
         if (auto* e = qobject_cast<QLineEdit*>(QApplication::focusWidget())) e->copy();
         if (auto* t = qobject_cast<QPlainTextEdit*>(QApplication::focusWidget())) t->copy();
     });
-    add(edit, QStringLiteral("Select &All"), [] {
+    add(edit, QCoreApplication::translate("Compose", "Select &All"), [] {
         if (auto* e = qobject_cast<QLineEdit*>(QApplication::focusWidget())) e->selectAll();
         if (auto* t = qobject_cast<QPlainTextEdit*>(QApplication::focusWidget())) t->selectAll();
     });
     edit->addSeparator();
-    appendSig_ = add(edit, QStringLiteral("Append &Signature"), [this] { AppendSignature(); });
-    add(edit, QStringLiteral("&Attach File"), [this] { AttachFile(std::string()); });
-    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
-    add(help, QStringLiteral("&Contents"), [open] { open(APP_WINDOW::Help); });
-    add(help, QStringLiteral("&Sending Message"), [open] { open(APP_WINDOW::Help); });
-    add(help, QStringLiteral("&About Inboxwarden"), [open] { open(APP_WINDOW::About); });
+    appendSig_ = add(edit, QCoreApplication::translate("Compose", "Append &Signature"),
+                     [this] { AppendSignature(); });
+    add(edit, QCoreApplication::translate("Compose", "&Attach File"),
+        [this] { AttachFile(std::string()); });
+    QMenu* help = menuBar()->addMenu(QCoreApplication::translate("Compose", "&Help"));
+    add(help, QCoreApplication::translate("Compose", "&Contents"),
+        [open] { open(APP_WINDOW::Help); });
+    add(help, QCoreApplication::translate("Compose", "&Sending Message"),
+        [open] { open(APP_WINDOW::Help); });
+    add(help, QCoreApplication::translate("Compose", "&About Inboxwarden"),
+        [open] { open(APP_WINDOW::About); });
     RefillAccounts();
     resize(640, 560);
 }
@@ -357,16 +366,19 @@ void ComposeWindow::showAttachments() {
 
 int ComposeWindow::ask(const std::string& text, unsigned flags) {
     UiBoxOwner owner(this);
-    return UserMsg_Show((flags & 0xF0) == UM_ICONERROR ? "Error" : "Inboxwarden", text, flags);
+    return UserMsg_Show((flags & 0xF0) == UM_ICONERROR ? IW_N_("Inboxwarden", "Error")
+                                                       : "Inboxwarden",
+                        text, flags);
 }
 
 void ComposeWindow::Send() {
     pullFields();
     if (confirmOn(GD_CONFIRMMSGSEND) &&
-        ask("Send message?", UM_YESNO | UM_ICONQUESTION) != UM_IDYES)
+        ask(IW_N_("Inboxwarden", "Send message?"), UM_YESNO | UM_ICONQUESTION) != UM_IDYES)
         return;
-    if (model_.Sent() && ask("The message was already sent.\nWould you like to send it again?",
-                             UM_YESNO | UM_ICONQUESTION) != UM_IDYES)
+    if (model_.Sent() &&
+        ask(IW_N_("Inboxwarden", "The message was already sent.\nWould you like to send it again?"),
+            UM_YESNO | UM_ICONQUESTION) != UM_IDYES)
         return;
     SendJob job;
     std::string error;
@@ -389,9 +401,9 @@ void ComposeWindow::Send() {
     MailSend_UseMessage(&job, model_.Message());
     const uint32_t rc = MailSend_Send(this, &job);
     if (rc == 0) {
-        send_->setText(QStringLiteral("Send Again"));
+        send_->setText(QCoreApplication::translate("Compose", "Send Again"));
         model_.SetSent();
-        ask("Message has been sent successfully.", UM_OK | UM_ICONINFO);
+        ask(IW_N_("Inboxwarden", "Message has been sent successfully."), UM_OK | UM_ICONINFO);
         return;
     }
     // A password typed for the run may be the reason: the next send asks again.
@@ -405,8 +417,9 @@ bool ComposeWindow::SaveAs() {
     pullFields();
     std::string path = saveAsPath;
     if (path.empty()) {
-        const QString chosen = QFileDialog::getSaveFileName(this, QStringLiteral("Save As"),
-                                                            QText_From(model_.ProposedFileName()));
+        const QString chosen =
+            QFileDialog::getSaveFileName(this, QCoreApplication::translate("Compose", "Save As"),
+                                         QText_From(model_.ProposedFileName()));
         if (chosen.isEmpty()) return false;
         path = chosen.toStdString();
     }
@@ -422,7 +435,8 @@ bool ComposeWindow::SaveAs() {
 void ComposeWindow::OpenFile(const std::string& given) {
     std::string path = given;
     if (path.empty()) {
-        const QString chosen = QFileDialog::getOpenFileName(this, QStringLiteral("Open file"));
+        const QString chosen =
+            QFileDialog::getOpenFileName(this, QCoreApplication::translate("Compose", "Open file"));
         if (chosen.isEmpty()) return;
         path = chosen.toStdString();
     }
@@ -441,7 +455,8 @@ void ComposeWindow::OpenFile(const std::string& given) {
 void ComposeWindow::AttachFile(const std::string& given) {
     std::string path = given;
     if (path.empty()) {
-        const QString chosen = QFileDialog::getOpenFileName(this, QStringLiteral("Open file"));
+        const QString chosen =
+            QFileDialog::getOpenFileName(this, QCoreApplication::translate("Compose", "Open file"));
         if (chosen.isEmpty()) return;
         path = chosen.toStdString();
     }
@@ -501,8 +516,8 @@ bool ComposeWindow::eventFilter(QObject* o, QEvent* e) {
 void ComposeWindow::closeEvent(QCloseEvent* e) {
     if (!text_->toPlainText().isEmpty() && text_->document()->isModified() &&
         confirmOn(GD_CONFIRMREPLYSAVE)) {
-        const int answer =
-            ask("Do you want to save this message?", UM_YESNOCANCEL | UM_ICONQUESTION);
+        const int answer = ask(IW_N_("Inboxwarden", "Do you want to save this message?"),
+                               UM_YESNOCANCEL | UM_ICONQUESTION);
         if (answer == UM_IDCANCEL || (answer == UM_IDYES && !SaveAs())) {
             e->ignore();
             return;

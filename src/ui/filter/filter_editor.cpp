@@ -12,6 +12,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QGroupBox>
@@ -24,11 +25,14 @@
 
 namespace {
 
-const char* const kMatchLabels[] = {"contains", "is exactly", "starts with",
-                                    "matches the regular expression"};
+const char* const kMatchLabels[] = {QT_TRANSLATE_NOOP("Filters", "contains"),
+                                    QT_TRANSLATE_NOOP("Filters", "is exactly"),
+                                    QT_TRANSLATE_NOOP("Filters", "starts with"),
+                                    QT_TRANSLATE_NOOP("Filters", "matches the regular expression")};
 
 QString fieldLabel(const char* field) {
-    return *field ? QString::fromLatin1(field) : QStringLiteral("(whole header)");
+    return *field ? QString::fromLatin1(field)
+                  : QCoreApplication::translate("Filters", "(whole header)");
 }
 
 } // namespace
@@ -41,46 +45,48 @@ FilterEditorDialog::FilterEditorDialog(QWidget* owner, const QString& title, FIL
 
     list_ = new QListWidget(this);
     list_->setObjectName(QStringLiteral("rules"));
-    list_->setAccessibleName(QStringLiteral("Rules, the first that matches decides"));
-    auto* listLabel = new QLabel(QStringLiteral("&Rules (the first that matches decides):"), this);
+    list_->setAccessibleName(
+        QCoreApplication::translate("Filters", "Rules, the first that matches decides"));
+    auto* listLabel = new QLabel(
+        QCoreApplication::translate("Filters", "&Rules (the first that matches decides):"), this);
     listLabel->setBuddy(list_);
-    new_ = new QPushButton(QStringLiteral("&New"), this);
-    delete_ = new QPushButton(QStringLiteral("De&lete"), this);
-    up_ = new QPushButton(QStringLiteral("Move &Up"), this);
-    down_ = new QPushButton(QStringLiteral("Move D&own"), this);
-    new_->setAccessibleName(QStringLiteral("New rule"));
-    delete_->setAccessibleName(QStringLiteral("Delete rule"));
-    up_->setAccessibleName(QStringLiteral("Move rule up"));
-    down_->setAccessibleName(QStringLiteral("Move rule down"));
+    new_ = new QPushButton(QCoreApplication::translate("Filters", "&New"), this);
+    delete_ = new QPushButton(QCoreApplication::translate("Filters", "De&lete"), this);
+    up_ = new QPushButton(QCoreApplication::translate("Filters", "Move &Up"), this);
+    down_ = new QPushButton(QCoreApplication::translate("Filters", "Move D&own"), this);
+    new_->setAccessibleName(QCoreApplication::translate("Filters", "New rule"));
+    delete_->setAccessibleName(QCoreApplication::translate("Filters", "Delete rule"));
+    up_->setAccessibleName(QCoreApplication::translate("Filters", "Move rule up"));
+    down_->setAccessibleName(QCoreApplication::translate("Filters", "Move rule down"));
 
     field_ = new QComboBox(this);
     field_->setEditable(true);
     field_->setObjectName(QStringLiteral("field"));
-    field_->setAccessibleName(QStringLiteral("Header field"));
+    field_->setAccessibleName(QCoreApplication::translate("Filters", "Header field"));
     for (const char* f : FILTER_FIELD_CHOICES)
         field_->addItem(fieldLabel(f), QString::fromLatin1(f));
     match_ = new QComboBox(this);
     match_->setObjectName(QStringLiteral("match"));
-    match_->setAccessibleName(QStringLiteral("How the field is compared"));
+    match_->setAccessibleName(QCoreApplication::translate("Filters", "How the field is compared"));
     for (const char* m : kMatchLabels)
-        match_->addItem(QString::fromLatin1(m));
+        match_->addItem(QCoreApplication::translate("Filters", m));
     text_ = new QLineEdit(this);
     text_->setObjectName(QStringLiteral("pattern"));
-    text_->setAccessibleName(QStringLiteral("Text or regular expression"));
+    text_->setAccessibleName(QCoreApplication::translate("Filters", "Text or regular expression"));
     text_->setMaxLength(static_cast<int>(FREGEX_MAX_PATTERN));
-    case_ = new QCheckBox(QStringLiteral("Match letter &case"), this);
+    case_ = new QCheckBox(QCoreApplication::translate("Filters", "Match letter &case"), this);
     case_->setObjectName(QStringLiteral("matchCase"));
 
-    auto* ruleBox = new QGroupBox(QStringLiteral("Rule"), this);
+    auto* ruleBox = new QGroupBox(QCoreApplication::translate("Filters", "Rule"), this);
     auto* form = new QFormLayout;
-    form->addRow(QStringLiteral("&Field:"), field_);
-    form->addRow(QStringLiteral("&Match:"), match_);
-    form->addRow(QStringLiteral("&Text:"), text_);
+    form->addRow(QCoreApplication::translate("Filters", "&Field:"), field_);
+    form->addRow(QCoreApplication::translate("Filters", "&Match:"), match_);
+    form->addRow(QCoreApplication::translate("Filters", "&Text:"), text_);
     form->addRow(QString(), case_);
-    auto* actionBox = new QGroupBox(QStringLiteral("Actions"), this);
+    auto* actionBox = new QGroupBox(QCoreApplication::translate("Filters", "Actions"), this);
     auto* actionLayout = new QVBoxLayout(actionBox);
     for (const auto& a : FILTER_ACTION_CHOICES) {
-        auto* box = new QCheckBox(QString::fromUtf8(a.label), actionBox);
+        auto* box = new QCheckBox(QText_Shown(a.label), actionBox);
         box->setObjectName(QStringLiteral("action%1").arg(a.bit, 2, 16, QLatin1Char('0')));
         actionLayout->addWidget(box);
         actions_.push_back(box);
@@ -214,9 +220,10 @@ void FilterEditorDialog::takeForm() {
     if (QListWidgetItem* item = list_->item(row_))
         item->setText(QText_From(FILTER_MODEL::Describe(r)));
     std::string why;
-    problem_->setText(FilterRules_Check(r, &why) ? QString()
-                                                 : QStringLiteral("This rule cannot be kept: ") +
-                                                       QText_From(why) + QLatin1Char('.'));
+    problem_->setText(FilterRules_Check(r, &why)
+                          ? QString()
+                          : QCoreApplication::translate("Filters", "This rule cannot be kept: ") +
+                                QText_From(why) + QLatin1Char('.'));
 }
 
 void FilterEditorDialog::syncButtons() {
@@ -256,13 +263,15 @@ namespace {
 // yet; null after telling the user why.
 FILTER_HANDLE filterOf(const std::string& accountName) {
     if (Filter_Load() != 0) {
-        UserMsg_Show("Inboxwarden", "The filter plug-in is not loaded.", UM_OK | UM_ICONERROR);
+        UserMsg_Show("Inboxwarden", IW_N_("Inboxwarden", "The filter plug-in is not loaded."),
+                     UM_OK | UM_ICONERROR);
         return nullptr;
     }
     if (accountName.empty()) {
         FILTER_HANDLE h = GlobalData_GetFilter();
         if (!h)
-            UserMsg_Show("Inboxwarden", "Failed to initialize a filter (0).", UM_OK | UM_ICONERROR);
+            UserMsg_Show("Inboxwarden", IW_N_("Inboxwarden", "Failed to initialize a filter (0)."),
+                         UM_OK | UM_ICONERROR);
         return h;
     }
     ACCOUNT* acc = Account_Get(accountName.c_str(), -1);
@@ -296,9 +305,10 @@ bool runEditor(QWidget* owner, const std::string& accountName, FILTER_HANDLE h,
     }
     int row = -1;
     if (proposed) row = model.Add(*proposed);
-    const QString title = accountName.empty()
-                              ? QStringLiteral("Global Filter Rules")
-                              : QStringLiteral("Filter Rules - ") + QText_From(accountName);
+    const QString title =
+        accountName.empty()
+            ? QCoreApplication::translate("Filters", "Global Filter Rules")
+            : QCoreApplication::translate("Filters", "Filter Rules - ") + QText_From(accountName);
     FilterEditorDialog dialog(owner, title, std::move(model), h, row);
     return dialog.exec() == QDialog::Accepted && dialog.Model().Changed();
 }

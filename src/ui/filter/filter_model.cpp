@@ -2,6 +2,7 @@
 #include "ui/filter/filter_model.h"
 
 #include "common/status.h"
+#include "common/translate.h"
 #include "platform/private_dir.h"
 
 #include <algorithm>
@@ -10,13 +11,13 @@
 #include <sstream>
 
 const FILTER_ACTION_CHOICE FILTER_ACTION_CHOICES[7] = {
-    {IWF_ACT_DELETE, "&Delete on the server"},
-    {IWF_ACT_SPAM, "Keep a copy in the &quarantine folder when deleting"},
-    {IWF_ACT_SAVE, "Sa&ve to the download folder"},
-    {IWF_ACT_SAVE_STRICT, "Save, and cancel everything &if saving fails"},
-    {IWF_ACT_QUIET, "Add &without notification"},
-    {IWF_ACT_SHOW, "S&how the message at once"},
-    {IWF_ACT_BOUNCE, "Return to the sender as undelivera&ble"},
+    {IWF_ACT_DELETE, IW_N_("Inboxwarden", "&Delete on the server")},
+    {IWF_ACT_SPAM, IW_N_("Inboxwarden", "Keep a copy in the &quarantine folder when deleting")},
+    {IWF_ACT_SAVE, IW_N_("Inboxwarden", "Sa&ve to the download folder")},
+    {IWF_ACT_SAVE_STRICT, IW_N_("Inboxwarden", "Save, and cancel everything &if saving fails")},
+    {IWF_ACT_QUIET, IW_N_("Inboxwarden", "Add &without notification")},
+    {IWF_ACT_SHOW, IW_N_("Inboxwarden", "S&how the message at once")},
+    {IWF_ACT_BOUNCE, IW_N_("Inboxwarden", "Return to the sender as undelivera&ble")},
 };
 
 const char* const FILTER_FIELD_CHOICES[9] = {
@@ -57,7 +58,7 @@ std::string pluginError(FILTER_HANDLE h, uint32_t rc) {
 uint32_t FILTER_MODEL::Load(FILTER_HANDLE h, std::string* error) {
     ExchangeDir dir;
     if (dir.Result() != 0) {
-        *error = "No private folder for the rule file could be made.";
+        *error = IW_N_("Inboxwarden", "No private folder for the rule file could be made.");
         return dir.Result();
     }
     if (const uint32_t rc = Filter_Export(h, dir.File().c_str()); rc != 0) {
@@ -92,7 +93,7 @@ uint32_t FILTER_MODEL::Save(FILTER_HANDLE h, int* badRow, std::string* error) co
     }
     ExchangeDir dir;
     if (dir.Result() != 0) {
-        *error = "No private folder for the rule file could be made.";
+        *error = IW_N_("Inboxwarden", "No private folder for the rule file could be made.");
         return dir.Result();
     }
     const std::string text = FilterRules_Format(rules_);
@@ -100,7 +101,7 @@ uint32_t FILTER_MODEL::Save(FILTER_HANDLE h, int* badRow, std::string* error) co
         std::ofstream out(dir.File(), std::ios::binary | std::ios::trunc);
         out << text;
         if (!out.flush()) {
-            *error = "The rule file could not be written.";
+            *error = IW_N_("Inboxwarden", "The rule file could not be written.");
             return ERR_CREATE;
         }
     }
@@ -139,7 +140,7 @@ int FILTER_MODEL::Move(int row, int by) {
 
 std::string FILTER_MODEL::Describe(const FILTER_RULE& r) {
     static const char* const kMatch[] = {"contains", "is", "starts with", "matches"};
-    std::string out = r.field.empty() ? "Whole header" : r.field;
+    std::string out = r.field.empty() ? Iw_Translate("Inboxwarden", "Whole header") : r.field;
     out += ' ';
     out += kMatch[static_cast<size_t>(r.match)];
     out += " \"" + r.pattern + "\"";

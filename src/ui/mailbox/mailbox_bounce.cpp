@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // "Return an ERROR": the selected message back to its sender as a "User
 // unknown" report, and marked for deletion once the report went out.
+#include "common/translate.h"
 #include "ui/mailbox/mailbox_internal.h"
 #include "ui/mailbox/mailbox_model.h"
 
@@ -14,23 +15,28 @@ namespace {
 std::string reason(uint32_t rc, const std::string& why) {
     switch (rc) {
     case ERR_NOT_READY:
-        return "The account needs an outgoing server and an e-mail address with \"@\" "
-               "(Settings, the account's Sending page).";
+        return IW_N_("Inboxwarden",
+                     "The account needs an outgoing server and an e-mail address with \"@\" "
+                     "(Settings, the account's Sending page).");
     case ERR_NOT_FOUND:
-        return "The message has no Return-Path, Reply-To or From field: there is nobody to "
-               "return it to.";
+        return IW_N_("Inboxwarden",
+                     "The message has no Return-Path, Reply-To or From field: there is nobody to "
+                     "return it to.");
     case ERR_BADARG:
-        return "The message is empty.";
+        return IW_N_("Inboxwarden", "The message is empty.");
     default:
-        return why.empty() ? std::string("The report could not be sent.") : why;
+        return why.empty() ? std::string(IW_N_("Inboxwarden", "The report could not be sent."))
+                           : why;
     }
 }
 
 } // namespace
 
 MAILBOX_NOTICE MailBoxModel::ReturnErrorQuestion() {
-    return {"Confirmation", "Message will be returned with an error \"user unknown\". Continue?",
-            UM_YESNO | UM_ICONQUESTION};
+    return {
+        "Confirmation",
+        IW_N_("Inboxwarden", "Message will be returned with an error \"user unknown\". Continue?"),
+        UM_YESNO | UM_ICONQUESTION};
 }
 
 MAILBOX_OUTCOME MailBoxModel::ReturnError(const MailBoxFetchRunner& fetch,
@@ -44,7 +50,8 @@ MAILBOX_OUTCOME MailBoxModel::ReturnError(const MailBoxFetchRunner& fetch,
     ACCOUNT* acc = Account_Get(message->account.c_str(), -1);
     if (!acc) {
         out.notice =
-            MAILBOX_NOTICE{"Error", "Cannot retrieve account information.", UM_OK | UM_ICONERROR};
+            MAILBOX_NOTICE{"Error", IW_N_("Inboxwarden", "Cannot retrieve account information."),
+                           UM_OK | UM_ICONERROR};
         return out;
     }
     std::string why;
@@ -65,8 +72,9 @@ MAILBOX_OUTCOME MailBoxModel::ReturnError(const MailBoxFetchRunner& fetch,
     acc = Account_Get(message->account.c_str(), -1);
     if (!acc || BoxBusy(hold, AccountIndex(acc))) {
         out.notice = MAILBOX_NOTICE{"Error",
-                                    "The message was returned to its sender, but a check is "
-                                    "running: mark it for deletion when it has finished.",
+                                    IW_N_("Inboxwarden",
+                                          "The message was returned to its sender, but a check is "
+                                          "running: mark it for deletion when it has finished."),
                                     UM_OK | UM_ICONWARNING};
         return out;
     }

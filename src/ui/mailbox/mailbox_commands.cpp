@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The MailBox model's commands and the events it takes in; its state, tree
 // and list are in mailbox_model.cpp.
+#include "common/translate.h"
 #include "ui/mailbox/mailbox_internal.h"
 #include "ui/mailbox/mailbox_model.h"
 
@@ -191,7 +192,8 @@ std::optional<MAILBOX_NOTICE> MailBoxModel::PendingDeletesQuestion(MAILBOX_SCOPE
         }
     }
     if (!marked) return std::nullopt;
-    return MAILBOX_NOTICE{kProgram, "Some messages will be deleted.\n Are you sure?",
+    return MAILBOX_NOTICE{kProgram,
+                          IW_N_("Inboxwarden", "Some messages will be deleted.\n Are you sure?"),
                           UM_YESNO | UM_ICONQUESTION};
 }
 
@@ -201,7 +203,8 @@ MAILBOX_OUTCOME MailBoxModel::CheckCurrent() {
     const int index = AccountIndex(SelectedAccount());
     if (index < 0) {
         out.notice =
-            MAILBOX_NOTICE{"Error", "Cannot retrieve account information.", UM_OK | UM_ICONERROR};
+            MAILBOX_NOTICE{"Error", IW_N_("Inboxwarden", "Cannot retrieve account information."),
+                           UM_OK | UM_ICONERROR};
         return out;
     }
     Queue_PushAndCheck(index);
@@ -286,8 +289,8 @@ MAILBOX_OUTCOME MailBoxModel::DeleteNow(const MailBoxDeleteRunner& run) {
     if (rc == ERR_EXISTS)
         out.notice = BusyNotice();
     else if (afterDup < 0 && list_.Count() > 0)
-        out.notice =
-            MAILBOX_NOTICE{"DELETE_NOW:", "Defaulting to last msg", UM_OK | UM_ICONWARNING};
+        out.notice = MAILBOX_NOTICE{"DELETE_NOW:", IW_N_("Inboxwarden", "Defaulting to last msg"),
+                                    UM_OK | UM_ICONWARNING};
     return out;
 }
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The MailBox model's download of one message: a saved copy when there is
 // one, otherwise the server's answer through the engine's fetch-one request.
+#include "common/translate.h"
 #include "ui/mailbox/mailbox_internal.h"
 #include "ui/mailbox/mailbox_model.h"
 
@@ -15,7 +16,7 @@ using namespace mailbox;
 
 namespace {
 
-constexpr const char* kFailed = "Failed to download message.";
+constexpr const char* kFailed = IW_N_("Inboxwarden", "Failed to download message.");
 
 MAILBOX_NOTICE failure(const std::string& why) {
     std::string text = kFailed;
@@ -29,12 +30,14 @@ std::optional<MAILBOX_NOTICE> fetchFailure(uint32_t rc, const CheckRequest& req)
     case ERR_CANCELLED:
         return std::nullopt;
     case ERR_NOT_FOUND:
-        return failure("The message is no longer on the server. Check the account to bring "
-                       "the list up to date.");
+        return failure(IW_N_("Inboxwarden",
+                             "The message is no longer on the server. Check the account to bring "
+                             "the list up to date."));
     case ERR_REFUSED:
         return failure("The server refused to send it: " + req.failure);
     case ERR_EXISTS:
-        return failure("A check is running; open the message when it has finished.");
+        return failure(
+            IW_N_("Inboxwarden", "A check is running; open the message when it has finished."));
     case ERR_NOT_READY:
         return failure("");
     default:

@@ -3,6 +3,7 @@
 // check worker, and a few texts.
 #pragma once
 
+#include "common/translate.h"
 #include "engine/mailcheck.h"
 #include "platform/registry.h"
 #include "platform/user_message.h"
@@ -17,7 +18,7 @@ namespace mailbox {
 inline constexpr const char* kProgram = "Inboxwarden";
 
 inline MAILBOX_NOTICE BusyNotice() {
-    return {"Error", "MailBox is busy.", UM_OK | UM_ICONERROR};
+    return {"Error", IW_N_("Inboxwarden", "MailBox is busy."), UM_OK | UM_ICONERROR};
 }
 
 // A global setting by number; nullopt when it is not set (or not loaded).

@@ -2,6 +2,7 @@
 #include "ui/mailbox/mailbox_list.h"
 
 #include "common/text.h"
+#include "common/translate.h"
 #include "settings/msgbox.h"
 
 #include <QDate>
@@ -227,10 +228,14 @@ void MailBoxList::ClickHeader(int column) {
 }
 
 std::string MailBoxList::HeaderText(int column) const {
-    static constexpr const char* kHeaders[MBCOL_COUNT] = {"",         "From ", "To ",
-                                                          "Subject ", "Size ", "Date "};
+    static constexpr const char* kHeaders[MBCOL_COUNT] = {"",
+                                                          IW_N_("Inboxwarden", "From "),
+                                                          IW_N_("Inboxwarden", "To "),
+                                                          IW_N_("Inboxwarden", "Subject "),
+                                                          IW_N_("Inboxwarden", "Size "),
+                                                          IW_N_("Inboxwarden", "Date ")};
     if (column < 0 || column >= MBCOL_COUNT) return {};
-    std::string text = kHeaders[column];
+    std::string text = Iw_Translate(IW_TR_CONTEXT, kHeaders[column]);
     if (column > 0 && (sort_ & 0xFFFF) == static_cast<uint32_t>(column))
         text += (sort_ & MBSORT_DESCENDING) ? '>' : '<';
     return text;

@@ -2,6 +2,7 @@
 #include "ui/mailbox/mailbox_model.h"
 #include "ui/mailbox/mailbox_internal.h"
 
+#include "common/translate.h"
 #include "engine/schedule.h"
 #include "settings/account.h"
 #include "settings/globaldata.h"
@@ -160,7 +161,8 @@ void MailBoxModel::refreshNode(const ACCOUNT* account) {
 }
 
 std::string MailBoxModel::RootText() const {
-    return profileName_.empty() ? "MailBoxes" : "Profile: " + profileName_;
+    return profileName_.empty() ? Iw_Translate("Inboxwarden", "MailBoxes")
+                                : Iw_Translate("Inboxwarden", "Profile: ") + profileName_;
 }
 
 // ---- List -------------------------------------------------------------------
@@ -169,7 +171,7 @@ void MailBoxModel::fillList(bool keepSelection) {
     changes_ |= MBCH_ROWS | MBCH_SELECTION | MBCH_TEXTS | MBCH_SCROLL;
     ACCOUNT* acc = SelectedAccount();
     if (!acc) {
-        title_ = "MailBox ";
+        title_ = Iw_Translate("Inboxwarden", "MailBox ");
         list_.Clear();
         listAccount_.clear();
         errorLine_.clear();
@@ -177,7 +179,7 @@ void MailBoxModel::fillList(bool keepSelection) {
         sizeLine_.clear();
         return;
     }
-    title_ = "MailBox: " + acc->Name;
+    title_ = Iw_Translate("Inboxwarden", "MailBox: ") + acc->Name;
     const bool same = keepSelection && listAccount_ == acc->Name;
     listAccount_ = acc->Name;
     QueueHold hold; // the account stays out of the worker's hands while its rows are read
@@ -213,19 +215,19 @@ void MailBoxModel::refreshTexts() {
     errorLineWarns_ = acc->CheckResult == CR_TIMEOUT || acc->CheckResult == CR_FAILED;
     if (acc->CheckResult == CR_NOT_CHECKED || acc->CheckResult == CR_TIMEOUT ||
         DateTime_IsMissing(acc->LastCheck))
-        statusLine_ = "Checked at N/A. ";
+        statusLine_ = Iw_Translate("Inboxwarden", "Checked at N/A. ");
     else
-        statusLine_ = clock("Checked at", acc->LastCheck) + ". ";
+        statusLine_ = clock(Iw_Translate("Inboxwarden", "Checked at"), acc->LastCheck) + ". ";
     DATETIME next{};
     if (hold.ok() && acc->TimerState == TS_QUEUED)
-        statusLine_ += "Next check: pending...";
+        statusLine_ += Iw_Translate("Inboxwarden", "Next check: pending...");
     else if (!acc->CheckIt || GlobalData_GetNumber(GD_ENABLED) == 0 || NextCheckTime(acc, &next))
-        statusLine_ += "Next check: N/A";
+        statusLine_ += Iw_Translate("Inboxwarden", "Next check: N/A");
     else
-        statusLine_ += clock("Next check:", next);
+        statusLine_ += clock(Iw_Translate("Inboxwarden", "Next check:"), next);
     const MSGBOX_COUNTS* c = MsgBox_GetCounts(acc->hMsgBox);
     char size[64];
-    std::snprintf(size, sizeof size, "Size : %.1fKB",
+    std::snprintf(size, sizeof size, Iw_Translate("Inboxwarden", "Size : %.1fKB"),
                   c ? static_cast<double>(static_cast<uint64_t>(c->Size)) / 1024.0 : 0.0);
     sizeLine_ = size;
 }

@@ -6,6 +6,8 @@
 #include "ui/mailbox/mailbox_model.h"
 #include "ui/qtext.h"
 
+#include <QCoreApplication>
+
 #include <array>
 
 namespace {
@@ -14,19 +16,19 @@ namespace {
 QString statusWord(int32_t status) {
     switch (status) {
     case MSG_NEW:
-        return QStringLiteral("New");
+        return QCoreApplication::translate("MailBox", "New");
     case MSG_QUIET:
-        return QStringLiteral("New (quiet)");
+        return QCoreApplication::translate("MailBox", "New (quiet)");
     case MSG_UNREAD:
-        return QStringLiteral("Unread");
+        return QCoreApplication::translate("MailBox", "Unread");
     case MSG_OLD:
-        return QStringLiteral("Read");
+        return QCoreApplication::translate("MailBox", "Read");
     case MSG_TO_DELETE:
-        return QStringLiteral("Marked for deletion");
+        return QCoreApplication::translate("MailBox", "Marked for deletion");
     case MSG_NOTIFIED:
-        return QStringLiteral("New, announced");
+        return QCoreApplication::translate("MailBox", "New, announced");
     case MSG_DELETED:
-        return QStringLiteral("Deleted");
+        return QCoreApplication::translate("MailBox", "Deleted");
     default:
         return {};
     }
@@ -70,7 +72,8 @@ QVariant MailBoxRows::data(const QModelIndex& index, int role) const {
     case Qt::ToolTipRole:
     case Qt::AccessibleDescriptionRole:
         if (column == MBCOL_FROM) return statusWord(r.status);
-        if (column == MBCOL_ATTACH && r.attach) return QStringLiteral("Has attachments");
+        if (column == MBCOL_ATTACH && r.attach)
+            return QCoreApplication::translate("MailBox", "Has attachments");
         return {};
     case Qt::TextAlignmentRole:
         if (column == MBCOL_SIZE) return QVariant(Qt::AlignRight | Qt::AlignVCenter);
@@ -89,7 +92,8 @@ QVariant MailBoxRows::headerData(int section, Qt::Orientation orientation, int r
         return section == MBCOL_ATTACH ? QVariant(image(MBIMG_ATTACH)) : QVariant();
     case Qt::AccessibleTextRole:
     case Qt::ToolTipRole:
-        return section == MBCOL_ATTACH ? QStringLiteral("Attachment") : QVariant();
+        return section == MBCOL_ATTACH ? QCoreApplication::translate("MailBox", "Attachment")
+                                       : QVariant();
     case Qt::TextAlignmentRole:
         if (section == MBCOL_SIZE) return QVariant(Qt::AlignRight | Qt::AlignVCenter);
         return {};

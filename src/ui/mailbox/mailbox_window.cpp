@@ -17,6 +17,7 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -79,58 +80,75 @@ QAction* MailBoxWindow::addCommand(int command, const QString& text, const QKeyS
 }
 
 void MailBoxWindow::buildActions() {
-    addCommand(MBC_AUTO_CHECK, QStringLiteral("&Enable Auto Check"))->setCheckable(true);
-    addCommand(MBC_PROGRESS_WINDOW, QStringLiteral("&Progress Window"))->setCheckable(true);
-    addCommand(MBC_SETTINGS, QStringLiteral("&Settings..."));
-    addCommand(MBC_PROFILES, QStringLiteral("&Profiles..."));
-    addCommand(MBC_SAVED_MESSAGES, QStringLiteral("Sa&ved Messages..."));
-    addCommand(MBC_CLOSE, QStringLiteral("&Close"));
-    addCommand(MBC_EXIT, QStringLiteral("E&xit"));
+    addCommand(MBC_AUTO_CHECK, QCoreApplication::translate("MailBox", "&Enable Auto Check"))
+        ->setCheckable(true);
+    addCommand(MBC_PROGRESS_WINDOW, QCoreApplication::translate("MailBox", "&Progress Window"))
+        ->setCheckable(true);
+    addCommand(MBC_SETTINGS, QCoreApplication::translate("MailBox", "&Settings..."));
+    addCommand(MBC_PROFILES, QCoreApplication::translate("MailBox", "&Profiles..."));
+    addCommand(MBC_SAVED_MESSAGES, QCoreApplication::translate("MailBox", "Sa&ved Messages..."));
+    addCommand(MBC_CLOSE, QCoreApplication::translate("MailBox", "&Close"));
+    addCommand(MBC_EXIT, QCoreApplication::translate("MailBox", "E&xit"));
 
     // The list's own keys (see eventFilter), shown in the menus.
-    addCommand(MBC_OPEN, QStringLiteral("&Open Message\tEnter"));
+    addCommand(MBC_OPEN, QCoreApplication::translate("MailBox", "&Open Message\tEnter"));
     addCommand(MBC_OPEN_FIRST, QText_From(model_.OpenFirstCaption()));
-    addCommand(MBC_REPLY, QStringLiteral("Send &Reply"), QKeySequence(Qt::CTRL | Qt::Key_R));
-    addCommand(MBC_FORWARD, QStringLiteral("&Forward"), QKeySequence(Qt::CTRL | Qt::Key_W));
-    addCommand(MBC_COMPOSE, QStringLiteral("Compose &New Message"),
+    addCommand(MBC_REPLY, QCoreApplication::translate("MailBox", "Send &Reply"),
+               QKeySequence(Qt::CTRL | Qt::Key_R));
+    addCommand(MBC_FORWARD, QCoreApplication::translate("MailBox", "&Forward"),
+               QKeySequence(Qt::CTRL | Qt::Key_W));
+    addCommand(MBC_COMPOSE, QCoreApplication::translate("MailBox", "Compose &New Message"),
                QKeySequence(Qt::CTRL | Qt::Key_N));
-    addCommand(MBC_RETURN_ERROR, QStringLiteral("Return an &ERROR : User Unknown"));
-    addCommand(MBC_ADD_FILTER, QStringLiteral("Add Fi&lter"), QKeySequence(Qt::CTRL | Qt::Key_B));
-    addCommand(MBC_MARK_DELETE, QStringLiteral("Mark To Be &Deleted\tDel"));
-    addCommand(MBC_DELETE_NOW, QStringLiteral("Delete Selected Messages Now!"));
-    addCommand(MBC_MARK_READ, QStringLiteral("Mark As &Read"));
-    addCommand(MBC_MARK_UNREAD, QStringLiteral("Mark As &UnRead"));
-    addCommand(MBC_SELECT_ALL, QStringLiteral("Select &All"), QKeySequence(Qt::CTRL | Qt::Key_A));
-    addCommand(MBC_FIND, QStringLiteral("F&ind..."), QKeySequence(Qt::CTRL | Qt::Key_F));
-    addCommand(MBC_FIND_NEXT, QStringLiteral("Find Ne&xt"), QKeySequence(Qt::Key_F3));
-    addCommand(MBC_FIND_PREV, QStringLiteral("Find Pre&vious"),
+    addCommand(MBC_RETURN_ERROR,
+               QCoreApplication::translate("MailBox", "Return an &ERROR : User Unknown"));
+    addCommand(MBC_ADD_FILTER, QCoreApplication::translate("MailBox", "Add Fi&lter"),
+               QKeySequence(Qt::CTRL | Qt::Key_B));
+    addCommand(MBC_MARK_DELETE, QCoreApplication::translate("MailBox", "Mark To Be &Deleted\tDel"));
+    addCommand(MBC_DELETE_NOW,
+               QCoreApplication::translate("MailBox", "Delete Selected Messages Now!"));
+    addCommand(MBC_MARK_READ, QCoreApplication::translate("MailBox", "Mark As &Read"));
+    addCommand(MBC_MARK_UNREAD, QCoreApplication::translate("MailBox", "Mark As &UnRead"));
+    addCommand(MBC_SELECT_ALL, QCoreApplication::translate("MailBox", "Select &All"),
+               QKeySequence(Qt::CTRL | Qt::Key_A));
+    addCommand(MBC_FIND, QCoreApplication::translate("MailBox", "F&ind..."),
+               QKeySequence(Qt::CTRL | Qt::Key_F));
+    addCommand(MBC_FIND_NEXT, QCoreApplication::translate("MailBox", "Find Ne&xt"),
+               QKeySequence(Qt::Key_F3));
+    addCommand(MBC_FIND_PREV, QCoreApplication::translate("MailBox", "Find Pre&vious"),
                QKeySequence(Qt::SHIFT | Qt::Key_F3));
 
-    addCommand(MBC_MARK_BOX_READ, QStringLiteral("Mark MailBox As &Read"));
-    addCommand(MBC_MARK_BOX_UNREAD, QStringLiteral("Mark MailBox As &UnRead"));
-    addCommand(MBC_MARK_ALL_READ, QStringLiteral("Mar&k ALL As Read"));
-    addCommand(MBC_MARK_ALL_UNREAD, QStringLiteral("Mar&k ALL As UnRead"));
-    addCommand(MBC_CLEAR_LOG, QStringLiteral("Clear &Log"));
-    addCommand(MBC_CLEAR_ALL_LOGS, QStringLiteral("Clear All L&ogs"));
-    addCommand(MBC_CHECK_CURRENT, QStringLiteral("&Check Current MailBox"));
-    addCommand(MBC_CHECK_ALL, QStringLiteral("Check &All"));
-    addCommand(MBC_CHECK_ALL_BUTTON, QStringLiteral("Check &All"));
-    addCommand(MBC_CHECK_INCLUDED, QStringLiteral("Check All &Included in Auto Check"));
-    addCommand(MBC_MAIL_CLIENT, QStringLiteral("Open E-&Mail Client"));
+    addCommand(MBC_MARK_BOX_READ, QCoreApplication::translate("MailBox", "Mark MailBox As &Read"));
+    addCommand(MBC_MARK_BOX_UNREAD,
+               QCoreApplication::translate("MailBox", "Mark MailBox As &UnRead"));
+    addCommand(MBC_MARK_ALL_READ, QCoreApplication::translate("MailBox", "Mar&k ALL As Read"));
+    addCommand(MBC_MARK_ALL_UNREAD, QCoreApplication::translate("MailBox", "Mar&k ALL As UnRead"));
+    addCommand(MBC_CLEAR_LOG, QCoreApplication::translate("MailBox", "Clear &Log"));
+    addCommand(MBC_CLEAR_ALL_LOGS, QCoreApplication::translate("MailBox", "Clear All L&ogs"));
+    addCommand(MBC_CHECK_CURRENT, QCoreApplication::translate("MailBox", "&Check Current MailBox"));
+    addCommand(MBC_CHECK_ALL, QCoreApplication::translate("MailBox", "Check &All"));
+    addCommand(MBC_CHECK_ALL_BUTTON, QCoreApplication::translate("MailBox", "Check &All"));
+    addCommand(MBC_CHECK_INCLUDED,
+               QCoreApplication::translate("MailBox", "Check All &Included in Auto Check"));
+    addCommand(MBC_MAIL_CLIENT, QCoreApplication::translate("MailBox", "Open E-&Mail Client"));
 
     auto* buttons = new QActionGroup(this);
-    buttons->addAction(addCommand(MBC_SMALL_ICONS, QStringLiteral("&Small Icons")));
-    buttons->addAction(addCommand(MBC_LARGE_ICONS, QStringLiteral("&Large Icons")));
+    buttons->addAction(
+        addCommand(MBC_SMALL_ICONS, QCoreApplication::translate("MailBox", "&Small Icons")));
+    buttons->addAction(
+        addCommand(MBC_LARGE_ICONS, QCoreApplication::translate("MailBox", "&Large Icons")));
     auto* logos = new QActionGroup(this);
-    logos->addAction(addCommand(MBC_SMALL_LOGO, QStringLiteral("Small Lo&go")));
-    logos->addAction(addCommand(MBC_LARGE_LOGO, QStringLiteral("Large L&ogo")));
+    logos->addAction(
+        addCommand(MBC_SMALL_LOGO, QCoreApplication::translate("MailBox", "Small Lo&go")));
+    logos->addAction(
+        addCommand(MBC_LARGE_LOGO, QCoreApplication::translate("MailBox", "Large L&ogo")));
     for (QAction* a : buttons->actions() + logos->actions())
         a->setCheckable(true);
 
-    addCommand(MBC_HELP, QStringLiteral("&Contents"));
-    addCommand(MBC_HELP_WINDOW, QStringLiteral("Help on this &Window"), QKeySequence::HelpContents);
-    addCommand(MBC_SYSTEM_INFO, QStringLiteral("System &Info"));
-    addCommand(MBC_ABOUT, QStringLiteral("&About Inboxwarden..."));
+    addCommand(MBC_HELP, QCoreApplication::translate("MailBox", "&Contents"));
+    addCommand(MBC_HELP_WINDOW, QCoreApplication::translate("MailBox", "Help on this &Window"),
+               QKeySequence::HelpContents);
+    addCommand(MBC_SYSTEM_INFO, QCoreApplication::translate("MailBox", "System &Info"));
+    addCommand(MBC_ABOUT, QCoreApplication::translate("MailBox", "&About Inboxwarden..."));
 
     // Esc and the close box leave the layout as it was kept last time.
     auto* esc = new QAction(this);
@@ -154,21 +172,21 @@ void MailBoxWindow::buildMenus() {
                 m->addAction(Action(c));
         }
     };
-    QMenu* file = bar->addMenu(QStringLiteral("&File"));
+    QMenu* file = bar->addMenu(QCoreApplication::translate("MailBox", "&File"));
     add(file, {MBC_AUTO_CHECK, MBC_PROGRESS_WINDOW, 0, MBC_SETTINGS, MBC_PROFILES,
                MBC_SAVED_MESSAGES, 0, MBC_CLOSE, MBC_EXIT});
-    messageMenu_ = bar->addMenu(QStringLiteral("&Message"));
+    messageMenu_ = bar->addMenu(QCoreApplication::translate("MailBox", "&Message"));
     add(messageMenu_,
         {MBC_OPEN, MBC_OPEN_FIRST, 0, MBC_REPLY, MBC_FORWARD, MBC_COMPOSE, MBC_RETURN_ERROR,
          MBC_ADD_FILTER, 0, MBC_MARK_DELETE, MBC_DELETE_NOW, MBC_MARK_READ, MBC_MARK_UNREAD, 0,
          MBC_SELECT_ALL, MBC_FIND, MBC_FIND_NEXT, MBC_FIND_PREV});
-    mailBoxMenu_ = bar->addMenu(QStringLiteral("Mail&Box"));
+    mailBoxMenu_ = bar->addMenu(QCoreApplication::translate("MailBox", "Mail&Box"));
     add(mailBoxMenu_, {MBC_CHECK_CURRENT, MBC_CHECK_ALL, MBC_CHECK_INCLUDED, 0, MBC_MARK_BOX_READ,
                        MBC_MARK_BOX_UNREAD, MBC_MARK_ALL_READ, MBC_MARK_ALL_UNREAD, 0,
                        MBC_CLEAR_LOG, MBC_CLEAR_ALL_LOGS, 0, MBC_MAIL_CLIENT});
-    QMenu* view = bar->addMenu(QStringLiteral("&View"));
+    QMenu* view = bar->addMenu(QCoreApplication::translate("MailBox", "&View"));
     add(view, {MBC_SMALL_ICONS, MBC_LARGE_ICONS, 0, MBC_SMALL_LOGO, MBC_LARGE_LOGO});
-    QMenu* help = bar->addMenu(QStringLiteral("&Help"));
+    QMenu* help = bar->addMenu(QCoreApplication::translate("MailBox", "&Help"));
     add(help, {MBC_HELP, MBC_HELP_WINDOW, MBC_SYSTEM_INFO, 0, MBC_ABOUT});
 
     // The row context menu; its "Mark All" items are the MailBox menu's.
@@ -187,7 +205,7 @@ void MailBoxWindow::buildMenus() {
 }
 
 void MailBoxWindow::buildToolBar() {
-    toolBar_ = addToolBar(QStringLiteral("Tools"));
+    toolBar_ = addToolBar(QCoreApplication::translate("MailBox", "Tools"));
     toolBar_->setObjectName(QStringLiteral("toolBar"));
     toolBar_->setMovable(false);
     const std::pair<int, const char*> buttons[] = {
@@ -247,7 +265,7 @@ void MailBoxWindow::buildCentre() {
 
     tree_ = new QTreeWidget(centre);
     tree_->setObjectName(QStringLiteral("tree"));
-    tree_->setAccessibleName(QStringLiteral("Accounts"));
+    tree_->setAccessibleName(QCoreApplication::translate("MailBox", "Accounts"));
     tree_->setHeaderHidden(true);
     tree_->setMinimumWidth(80);
     tree_->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -260,7 +278,7 @@ void MailBoxWindow::buildCentre() {
 
     list_ = new QTreeView(centre);
     list_->setObjectName(QStringLiteral("list"));
-    list_->setAccessibleName(QStringLiteral("Messages"));
+    list_->setAccessibleName(QCoreApplication::translate("MailBox", "Messages"));
     list_->setModel(rows_);
     list_->setRootIsDecorated(false);
     list_->setItemsExpandable(false);
@@ -321,10 +339,11 @@ void MailBoxWindow::buildCentre() {
         lines->addWidget(l);
         ++line;
     }
-    checkButton_ = new QPushButton(QStringLiteral("&Check Current MailBox"), centre);
+    checkButton_ =
+        new QPushButton(QCoreApplication::translate("MailBox", "&Check Current MailBox"), centre);
     checkButton_->setObjectName(QStringLiteral("checkButton"));
     connect(checkButton_, &QPushButton::clicked, this, [this] { Command(MBC_CHECK_CURRENT); });
-    closeButton_ = new QPushButton(QStringLiteral("&Close"), centre);
+    closeButton_ = new QPushButton(QCoreApplication::translate("MailBox", "&Close"), centre);
     closeButton_->setObjectName(QStringLiteral("closeButton"));
     connect(closeButton_, &QPushButton::clicked, this, [this] { Command(MBC_CLOSE_BUTTON); });
     auto* bottom = new QHBoxLayout;
@@ -447,7 +466,7 @@ void MailBoxWindow::syncSelection() {
 void MailBoxWindow::syncTexts() {
     setWindowTitle(QText_From(model_.Title()));
     statusLine_->setText(QText_From(model_.StatusLine()));
-    errorLine_->setText(QText_From(model_.ErrorLine()));
+    errorLine_->setText(QText_Shown(model_.ErrorLine()));
     // Red for a failure only: a red "No errors" reads as a problem.
     QPalette errorColours; // nothing set: the window's own
     if (model_.ErrorLineWarns())

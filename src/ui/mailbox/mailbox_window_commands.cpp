@@ -24,6 +24,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QGridLayout>
@@ -223,12 +224,14 @@ void MailBoxWindow::addFilter() {
 std::optional<MAILBOX_LINES> MailBoxWindow::askLines(int32_t lines) {
     QDialog box(this);
     box.setWindowTitle(QStringLiteral("Inboxwarden"));
-    auto* label = new QLabel(QStringLiteral("&Enter number lines to read:"), &box);
+    auto* label =
+        new QLabel(QCoreApplication::translate("MailBox", "&Enter number lines to read:"), &box);
     auto* count = new QSpinBox(&box);
     count->setRange(0, 999999);
     count->setValue(std::clamp<int32_t>(lines, 0, 999999));
     label->setBuddy(count);
-    auto* whole = new QCheckBox(QStringLiteral("Download &whole message"), &box);
+    auto* whole =
+        new QCheckBox(QCoreApplication::translate("MailBox", "Download &whole message"), &box);
     whole->setChecked(true);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &box);
     connect(buttons, &QDialogButtonBox::accepted, &box, &QDialog::accept);

@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QButtonGroup>
+#include <QCoreApplication>
 #include <QDialog>
 #include <QEventLoop>
 #include <QFileDialog>
@@ -86,16 +87,18 @@ PROFILES_HOOKS hooks() {
 ProfilesDialog::ProfilesDialog(QWidget* owner)
     : QDialog(owner), model_(hooks(), !GlobalData_ManagesLogon()) {
     setObjectName(QStringLiteral("profilesDialog"));
-    setWindowTitle(QStringLiteral("Profiles"));
+    setWindowTitle(QCoreApplication::translate("Profiles", "Profiles"));
     setWindowModality(Qt::NonModal);
 
-    auto* folderLabel = new QLabel(QStringLiteral("&Profiles folder:"), this);
+    auto* folderLabel =
+        new QLabel(QCoreApplication::translate("Profiles", "&Profiles folder:"), this);
     folder_ = new QLineEdit(this);
     folder_->setObjectName(QStringLiteral("folder"));
     folder_->setReadOnly(true);
     folderLabel->setBuddy(folder_);
     auto* browse = button("...", "chooseFolder", &ProfilesDialog::chooseFolder);
-    browse->setAccessibleName(QStringLiteral("Choose the profiles folder"));
+    browse->setAccessibleName(
+        QCoreApplication::translate("Profiles", "Choose the profiles folder"));
     browse->setToolTip(browse->accessibleName());
     browse->setMaximumWidth(browse->fontMetrics().horizontalAdvance(QStringLiteral("...")) + 32);
     auto* folderRow = new QHBoxLayout;
@@ -103,12 +106,13 @@ ProfilesDialog::ProfilesDialog(QWidget* owner)
     folderRow->addWidget(folder_, 1);
     folderRow->addWidget(browse);
 
-    auto* listLabel = new QLabel(QStringLiteral("&Saved profiles:"), this);
+    auto* listLabel = new QLabel(QCoreApplication::translate("Profiles", "&Saved profiles:"), this);
     list_ = new QTreeWidget(this);
     list_->setObjectName(QStringLiteral("profiles"));
-    list_->setAccessibleName(QStringLiteral("Saved profiles"));
+    list_->setAccessibleName(QCoreApplication::translate("Profiles", "Saved profiles"));
     list_->setColumnCount(2);
-    list_->setHeaderLabels({QStringLiteral("Name"), QStringLiteral("Status")});
+    list_->setHeaderLabels({QCoreApplication::translate("Profiles", "Name"),
+                            QCoreApplication::translate("Profiles", "Status")});
     list_->setRootIsDecorated(false);
     list_->setUniformRowHeights(true);
     list_->setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked);
@@ -123,12 +127,18 @@ ProfilesDialog::ProfilesDialog(QWidget* owner)
     connect(list_, &QTreeWidget::itemChanged, this, &ProfilesDialog::onItemChanged);
 
     auto* buttons = new QVBoxLayout;
-    buttons->addWidget(button("Create &New", "createNew", &ProfilesDialog::createNew));
-    buttons->addWidget(button("&Copy", "copy", &ProfilesDialog::copy));
-    buttons->addWidget(button("&Rename", "rename", &ProfilesDialog::rename));
-    buttons->addWidget(button("&Delete", "delete", &ProfilesDialog::remove));
-    auto* def = button("Set as De&fault", "setDefault", &ProfilesDialog::setDefault);
-    auto* noDef = button("No Defa&ult", "noDefault", &ProfilesDialog::noDefault);
+    buttons->addWidget(button(QT_TRANSLATE_NOOP("Profiles", "Create &New"), "createNew",
+                              &ProfilesDialog::createNew));
+    buttons->addWidget(
+        button(QT_TRANSLATE_NOOP("Profiles", "&Copy"), "copy", &ProfilesDialog::copy));
+    buttons->addWidget(
+        button(QT_TRANSLATE_NOOP("Profiles", "&Rename"), "rename", &ProfilesDialog::rename));
+    buttons->addWidget(
+        button(QT_TRANSLATE_NOOP("Profiles", "&Delete"), "delete", &ProfilesDialog::remove));
+    auto* def = button(QT_TRANSLATE_NOOP("Profiles", "Set as De&fault"), "setDefault",
+                       &ProfilesDialog::setDefault);
+    auto* noDef = button(QT_TRANSLATE_NOOP("Profiles", "No Defa&ult"), "noDefault",
+                         &ProfilesDialog::noDefault);
     // Only the default profile's run manages the default.
     def->setVisible(model_.DefaultOffered());
     noDef->setVisible(model_.DefaultOffered());
@@ -139,18 +149,19 @@ ProfilesDialog::ProfilesDialog(QWidget* owner)
     listRow->addWidget(list_, 1);
     listRow->addLayout(buttons);
 
-    auto* group = new QGroupBox(QStringLiteral("Saving the settings after an unclean end"), this);
+    auto* group = new QGroupBox(
+        QCoreApplication::translate("Profiles", "Saving the settings after an unclean end"), this);
     recovery_ = new QButtonGroup(this);
     auto* groupRow = new QHBoxLayout(group);
     const struct {
         const char* text;
         const char* name;
         int mode;
-    } choices[] = {{"Al&ways", "recoveryAlways", 1},
-                   {"Ne&ver", "recoveryNever", 0},
-                   {"As&k", "recoveryAsk", 2}};
+    } choices[] = {{QT_TRANSLATE_NOOP("Profiles", "Al&ways"), "recoveryAlways", 1},
+                   {QT_TRANSLATE_NOOP("Profiles", "Ne&ver"), "recoveryNever", 0},
+                   {QT_TRANSLATE_NOOP("Profiles", "As&k"), "recoveryAsk", 2}};
     for (const auto& c : choices) {
-        auto* r = new QRadioButton(QString::fromLatin1(c.text), group);
+        auto* r = new QRadioButton(QCoreApplication::translate("Profiles", c.text), group);
         r->setObjectName(QLatin1String(c.name));
         recovery_->addButton(r, c.mode);
         groupRow->addWidget(r);
@@ -159,9 +170,10 @@ ProfilesDialog::ProfilesDialog(QWidget* owner)
     groupRow->addStretch(1);
     connect(recovery_, &QButtonGroup::idClicked, this, [this](int id) { model_.SetRecovery(id); });
 
-    auto* activate = button("&Activate", "activate", &ProfilesDialog::activate);
+    auto* activate =
+        button(QT_TRANSLATE_NOOP("Profiles", "&Activate"), "activate", &ProfilesDialog::activate);
     activate->setDefault(true);
-    auto* close = new QPushButton(QStringLiteral("Close"), this);
+    auto* close = new QPushButton(QCoreApplication::translate("Profiles", "Close"), this);
     close->setObjectName(QStringLiteral("close"));
     close->setAutoDefault(false);
     connect(close, &QPushButton::clicked, this, &QDialog::reject);
@@ -183,7 +195,7 @@ ProfilesDialog::ProfilesDialog(QWidget* owner)
 
 QPushButton* ProfilesDialog::button(const char* text, const char* name,
                                     void (ProfilesDialog::*slot)()) {
-    auto* b = new QPushButton(QString::fromLatin1(text), this);
+    auto* b = new QPushButton(QCoreApplication::translate("Profiles", text), this);
     b->setObjectName(QLatin1String(name));
     b->setAutoDefault(false);
     connect(b, &QPushButton::clicked, this, slot);
@@ -234,7 +246,8 @@ void ProfilesDialog::rename() {
 
 void ProfilesDialog::chooseFolder() {
     const QString dir = QFileDialog::getExistingDirectory(
-        this, QStringLiteral("Profiles root directory"), QText_From(model_.Folder()));
+        this, QCoreApplication::translate("Profiles", "Profiles root directory"),
+        QText_From(model_.Folder()));
     if (dir.isEmpty()) return;
     model_.SetFolder(dir.toStdString());
     fill();

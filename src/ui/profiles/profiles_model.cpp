@@ -3,6 +3,7 @@
 
 #include "common/status.h"
 #include "common/text.h"
+#include "common/translate.h"
 #include "platform/log.h"
 #include "settings/profile.h"
 #include "settings/reg.h"
@@ -81,7 +82,8 @@ PROFILES_OUTCOME ProfilesModel::CreateNew() {
     std::string name;
     const uint32_t rc = Profiles_CreateNew(folder_, &name);
     if (rc == ERR_EXISTS)
-        note(&out, "Every name from Inboxwarden to Inboxwarden199 is taken in this folder.");
+        note(&out, IW_N_("Inboxwarden",
+                         "Every name from Inboxwarden to Inboxwarden199 is taken in this folder."));
     else if (rc != 0)
         note(&out, "Can't create a profile in \"" + folder_ + "\" (" + std::strerror(errno) + ").");
     relist(name);
@@ -135,7 +137,7 @@ PROFILES_OUTCOME ProfilesModel::Rename(int row, const std::string& newName) {
         return out;
     }
     if (rc != 1) {
-        if (why.empty() && rc == ERR_BADARG) why = "Invalid profile name.";
+        if (why.empty() && rc == ERR_BADARG) why = IW_N_("Inboxwarden", "Invalid profile name.");
         if (why.empty())
             why = "Can't rename profile \"" + oldName + "\" (" + std::strerror(errno) + ").";
         note(&out, why, NOTICE_WARNING);
@@ -165,7 +167,8 @@ PROFILES_OUTCOME ProfilesModel::SetDefault() {
     PROFILES_OUTCOME out;
     const std::string name = selectedName();
     if (name.empty() || explicitRun_) return out;
-    if (Profiles_SetDefault(path(name), false) != 0) note(&out, "Can't store the default profile.");
+    if (Profiles_SetDefault(path(name), false) != 0)
+        note(&out, IW_N_("Inboxwarden", "Can't store the default profile."));
     relist(name);
     return out;
 }
@@ -174,7 +177,8 @@ PROFILES_OUTCOME ProfilesModel::NoDefault() {
     PROFILES_OUTCOME out;
     if (explicitRun_) return out;
     const std::string name = selectedName();
-    if (Profiles_SetDefault("", false) != 0) note(&out, "Can't clear the default profile.");
+    if (Profiles_SetDefault("", false) != 0)
+        note(&out, IW_N_("Inboxwarden", "Can't clear the default profile."));
     relist(name);
     return out;
 }
@@ -184,7 +188,7 @@ PROFILES_OUTCOME ProfilesModel::Activate() {
     const std::string name = selectedName();
     if (name.empty()) return out;
     if (Profiles_SetRecovery(recovery_) != 0)
-        note(&out, "Can't store the recovery choice.", NOTICE_WARNING);
+        note(&out, IW_N_("Inboxwarden", "Can't store the recovery choice."), NOTICE_WARNING);
     if (!explicitRun_)
         for (const PROFILE_ITEM& it : items_)
             if (it.isDefault) Profiles_SetDefault(path(it.name), false);

@@ -19,6 +19,8 @@
 // UI thread only.
 #pragma once
 
+#include "common/translate.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -26,7 +28,8 @@
 struct MSG_RECORD;
 
 inline constexpr char SAVEDMSGS_CAPTION[] = "Inboxwarden";
-inline constexpr char SAVEDMSGS_QUESTION[] = "This operation cannot be undone. Continue?";
+inline constexpr char SAVEDMSGS_QUESTION[] =
+    IW_N_("Inboxwarden", "This operation cannot be undone. Continue?");
 inline constexpr char SAVEDMSGS_FAILED_ROOT[] = "...Failed to initialize download root...";
 
 // The notice after a folder deletion that left files behind.
@@ -93,7 +96,8 @@ class SavedFoldersModel {
 // Columns of the message list.
 enum : int { SMCOL_SUBJECT = 0, SMCOL_SIZE = 1, SMCOL_DATE = 2, SMCOL_COUNT = 3 };
 inline constexpr int SAVEDMSGS_COLUMN_WIDTHS[SMCOL_COUNT] = {329, 55, 155};
-inline constexpr const char* SAVEDMSGS_COLUMN_TITLES[SMCOL_COUNT] = {"Subject ", "Size ", "Date "};
+inline constexpr const char* SAVEDMSGS_COLUMN_TITLES[SMCOL_COUNT] = {
+    IW_N_("Inboxwarden", "Subject "), IW_N_("Inboxwarden", "Size "), IW_N_("Inboxwarden", "Date ")};
 
 // The message list window of one folder.
 class SavedListModel {

@@ -14,6 +14,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -64,7 +65,7 @@ int runModal(QDialog* dialog) {
 }
 
 QPushButton* button(const char* text, QWidget* parent) {
-    auto* b = new QPushButton(QString::fromLatin1(text), parent);
+    auto* b = new QPushButton(QCoreApplication::translate("SavedMessages", text), parent);
     b->setAutoDefault(false);
     return b;
 }
@@ -105,7 +106,8 @@ class SavedListRows final : public QAbstractTableModel {
             return {};
         case Qt::ToolTipRole:
             if (model_.Partial(index.row()))
-                return QStringLiteral("Only the first lines of this message were saved.");
+                return QCoreApplication::translate(
+                    "SavedMessages", "Only the first lines of this message were saved.");
             return {};
         default:
             return {};
@@ -113,7 +115,7 @@ class SavedListRows final : public QAbstractTableModel {
     }
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
         if (orientation != Qt::Horizontal || section < 0 || section >= SMCOL_COUNT) return {};
-        if (role == Qt::DisplayRole) return QString::fromLatin1(SAVEDMSGS_COLUMN_TITLES[section]);
+        if (role == Qt::DisplayRole) return QText_Shown(SAVEDMSGS_COLUMN_TITLES[section]);
         if (role == Qt::TextAlignmentRole && section == SMCOL_SIZE)
             return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
         return {};
@@ -144,21 +146,23 @@ SavedListWindow::SavedListWindow(int folderIndex, QWidget* parent) : QDialog(par
     list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     list_->setSelectionBehavior(QAbstractItemView::SelectRows);
     list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    list_->setAccessibleName(QStringLiteral("Saved messages"));
+    list_->setAccessibleName(QCoreApplication::translate("SavedMessages", "Saved messages"));
     list_->header()->setStretchLastSection(false);
     for (int c = 0; c < SMCOL_COUNT; ++c)
         list_->setColumnWidth(c, SAVEDMSGS_COLUMN_WIDTHS[c]);
     // The widths were measured for a small system font: a size must not be
     // cut short in a larger one.
-    const int sizeWidth = list_->fontMetrics().horizontalAdvance(QStringLiteral("9999.9KB")) + 16;
+    const int sizeWidth = list_->fontMetrics().horizontalAdvance(
+                              QCoreApplication::translate("SavedMessages", "9999.9KB")) +
+                          16;
     if (sizeWidth > list_->columnWidth(SMCOL_SIZE)) list_->setColumnWidth(SMCOL_SIZE, sizeWidth);
     list_->installEventFilter(this);
     connect(list_, &QTreeView::doubleClicked, this,
             [this](const QModelIndex& i) { OpenRow(i.row()); });
 
-    QPushButton* del = button("Delete", this);
-    QPushButton* delAll = button("Delete All", this);
-    QPushButton* close = button("&Close", this);
+    QPushButton* del = button(QT_TRANSLATE_NOOP("SavedMessages", "Delete"), this);
+    QPushButton* delAll = button(QT_TRANSLATE_NOOP("SavedMessages", "Delete All"), this);
+    QPushButton* close = button(QT_TRANSLATE_NOOP("SavedMessages", "&Close"), this);
     connect(del, &QPushButton::clicked, this, &SavedListWindow::DeleteSelected);
     connect(delAll, &QPushButton::clicked, this, &SavedListWindow::DeleteAll);
     connect(close, &QPushButton::clicked, this, &QDialog::reject);
@@ -238,7 +242,9 @@ void SavedListWindow::DeleteSelected() {
     rows_->Reset();
     showSelection();
     list_->setFocus();
-    if (failed == 1) notify(this, "A saved message could not be deleted.", UM_OK | UM_ICONERROR);
+    if (failed == 1)
+        notify(this, IW_N_("Inboxwarden", "A saved message could not be deleted."),
+               UM_OK | UM_ICONERROR);
     if (failed > 1)
         notify(this, std::to_string(failed) + " saved messages could not be deleted.",
                UM_OK | UM_ICONERROR);
@@ -275,40 +281,45 @@ bool SavedListWindow::eventFilter(QObject* watched, QEvent* event) {
 // ---- Folder window ---------------------------------------------------------------
 
 SavedFoldersWindow::SavedFoldersWindow(QWidget* parent) : QDialog(parent) {
-    setWindowTitle(QStringLiteral("Saved Messages"));
+    setWindowTitle(QCoreApplication::translate("SavedMessages", "Saved Messages"));
 
     rootChoice_ = new QComboBox(this);
-    rootChoice_->addItem(QStringLiteral("Saved messages"));
-    rootChoice_->addItem(QStringLiteral("Quarantine"));
-    auto* choiceLabel = new QLabel(QStringLiteral("&Folders of"), this);
+    rootChoice_->addItem(QCoreApplication::translate("SavedMessages", "Saved messages"));
+    rootChoice_->addItem(QCoreApplication::translate("SavedMessages", "Quarantine"));
+    auto* choiceLabel =
+        new QLabel(QCoreApplication::translate("SavedMessages", "&Folders of"), this);
     choiceLabel->setBuddy(rootChoice_);
 
-    pathLabel_ = new QLabel(QStringLiteral("Directory for Saved Messages "), this);
+    pathLabel_ = new QLabel(
+        QCoreApplication::translate("SavedMessages", "Directory for Saved Messages "), this);
     path_ = new QLineEdit(this);
     path_->setReadOnly(true);
     pathLabel_->setBuddy(path_);
-    path_->setAccessibleName(QStringLiteral("Directory for Saved Messages"));
+    path_->setAccessibleName(
+        QCoreApplication::translate("SavedMessages", "Directory for Saved Messages"));
     QPushButton* choose = button("...", this);
-    choose->setAccessibleName(QStringLiteral("Choose the directory"));
-    choose->setToolTip(QStringLiteral("Message download root directory"));
+    choose->setAccessibleName(QCoreApplication::translate("SavedMessages", "Choose the directory"));
+    choose->setToolTip(
+        QCoreApplication::translate("SavedMessages", "Message download root directory"));
 
     tree_ = new QTreeWidget(this);
     tree_->setHeaderHidden(true);
-    tree_->setAccessibleName(QStringLiteral("Saved message folders"));
+    tree_->setAccessibleName(QCoreApplication::translate("SavedMessages", "Saved message folders"));
     tree_->installEventFilter(this);
     connect(tree_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
         if (item && item->parent()) OpenSelected();
     });
 
-    open_ = button("&Open", this);
-    delete_ = button("&Delete", this);
-    QPushButton* close = button("Close", this);
+    open_ = button(QT_TRANSLATE_NOOP("SavedMessages", "&Open"), this);
+    delete_ = button(QT_TRANSLATE_NOOP("SavedMessages", "&Delete"), this);
+    QPushButton* close = button(QT_TRANSLATE_NOOP("SavedMessages", "Close"), this);
     connect(open_, &QPushButton::clicked, this, &SavedFoldersWindow::OpenSelected);
     connect(delete_, &QPushButton::clicked, this, &SavedFoldersWindow::DeleteSelected);
     connect(close, &QPushButton::clicked, this, &QDialog::reject);
     connect(choose, &QPushButton::clicked, this, [this] {
         const QString path = QFileDialog::getExistingDirectory(
-            this, QStringLiteral("Message download root directory"), path_->text());
+            this, QCoreApplication::translate("SavedMessages", "Message download root directory"),
+            path_->text());
         if (!path.isEmpty()) ChooseRoot(path);
     });
     connect(rootChoice_, &QComboBox::currentIndexChanged, this,
@@ -346,8 +357,9 @@ SavedFoldersWindow::SavedFoldersWindow(QWidget* parent) : QDialog(parent) {
 
 void SavedFoldersWindow::sync(const std::string& select) {
     const bool quarantine = model_.Root() == SAVED_ROOT::Quarantine;
-    pathLabel_->setText(quarantine ? QStringLiteral("Quarantine Directory ")
-                                   : QStringLiteral("Directory for Saved Messages "));
+    pathLabel_->setText(
+        quarantine ? QCoreApplication::translate("SavedMessages", "Quarantine Directory ")
+                   : QCoreApplication::translate("SavedMessages", "Directory for Saved Messages "));
     path_->setAccessibleName(pathLabel_->text().trimmed());
     path_->setText(QText_From(model_.RootPath()));
 

@@ -10,6 +10,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -28,8 +29,9 @@ namespace {
 QComboBox* passwordKinds(QWidget* parent, const char* name) {
     auto* c = new QComboBox(parent);
     c->setObjectName(QString::fromLatin1(name));
-    c->addItems(
-        {QStringLiteral("Save"), QStringLiteral("Ask Once"), QStringLiteral("Ask Each Time")});
+    c->addItems({QCoreApplication::translate("Settings", "Save"),
+                 QCoreApplication::translate("Settings", "Ask Once"),
+                 QCoreApplication::translate("Settings", "Ask Each Time")});
     return c;
 }
 
@@ -57,16 +59,17 @@ AccountsPage::AccountsPage(QWidget* parent) : QWidget(parent) {
     list->onDelete = [this] { deleteAccount(); };
     list_ = list;
     list_->setObjectName(QStringLiteral("accountList"));
-    list_->setAccessibleName(QStringLiteral("Accounts"));
-    new_ = new QPushButton(QStringLiteral("&New"), this);
-    copy_ = new QPushButton(QStringLiteral("Cop&y"), this);
-    delete_ = new QPushButton(QStringLiteral("&Delete"), this);
-    save_ = new QPushButton(QStringLiteral("&Save"), this);
+    list_->setAccessibleName(QCoreApplication::translate("Settings", "Accounts"));
+    new_ = new QPushButton(QCoreApplication::translate("Settings", "&New"), this);
+    copy_ = new QPushButton(QCoreApplication::translate("Settings", "Cop&y"), this);
+    delete_ = new QPushButton(QCoreApplication::translate("Settings", "&Delete"), this);
+    save_ = new QPushButton(QCoreApplication::translate("Settings", "&Save"), this);
     for (auto [b, n] :
          {std::pair{new_, "new"}, {copy_, "copy"}, {delete_, "delete"}, {save_, "save"}})
         b->setObjectName(QString::fromLatin1(n));
     auto* left = new QVBoxLayout;
-    left->addWidget(SettingsLabel(QStringLiteral("Accounts:"), list_, this));
+    left->addWidget(
+        SettingsLabel(QCoreApplication::translate("Settings", "Accounts:"), list_, this));
     left->addWidget(list_, 1);
     auto* buttons = new QGridLayout;
     buttons->addWidget(new_, 0, 0);
@@ -77,80 +80,103 @@ AccountsPage::AccountsPage(QWidget* parent) : QWidget(parent) {
 
     // The account and when it is checked.
     name_ = SettingsLine(this, "accountName");
-    checkIt_ = new QCheckBox(QStringLiteral("&Include in Auto Check"), this);
+    checkIt_ =
+        new QCheckBox(QCoreApplication::translate("Settings", "&Include in Auto Check"), this);
     checkIt_->setObjectName(QStringLiteral("checkIt"));
-    useSchedule_ = new QCheckBox(QStringLiteral("&Use schedule"), this);
+    useSchedule_ = new QCheckBox(QCoreApplication::translate("Settings", "&Use schedule"), this);
     useSchedule_->setObjectName(QStringLiteral("useSchedule"));
-    schedule_ = new QPushButton(QStringLiteral("Sc&hedule..."), this);
+    schedule_ = new QPushButton(QCoreApplication::translate("Settings", "Sc&hedule..."), this);
     schedule_->setObjectName(QStringLiteral("schedule"));
     chkTime_ = SettingsLine(this, "chkTime", 10);
     chkTime_->setMaximumWidth(70);
     auto* top = new QGridLayout;
-    top->addWidget(SettingsLabel(QStringLiteral("Accoun&t name:"), name_, this), 0, 0);
+    top->addWidget(
+        SettingsLabel(QCoreApplication::translate("Settings", "Accoun&t name:"), name_, this), 0,
+        0);
     top->addWidget(name_, 0, 1, 1, 4);
     top->addWidget(checkIt_, 1, 0, 1, 2);
     top->addWidget(useSchedule_, 1, 2);
     top->addWidget(schedule_, 1, 3, 1, 2);
-    top->addWidget(SettingsLabel(QStringLiteral("Auto Check &Every"), chkTime_, this), 2, 0);
+    top->addWidget(
+        SettingsLabel(QCoreApplication::translate("Settings", "Auto Check &Every"), chkTime_, this),
+        2, 0);
     top->addWidget(chkTime_, 2, 1);
-    top->addWidget(new QLabel(QStringLiteral("min."), this), 2, 2);
+    top->addWidget(new QLabel(QCoreApplication::translate("Settings", "min."), this), 2, 2);
 
-    auto* user = new QGroupBox(QStringLiteral("User information"), this);
+    auto* user = new QGroupBox(QCoreApplication::translate("Settings", "User information"), this);
     fullName_ = SettingsLine(user, "fullUserName");
     email_ = SettingsLine(user, "email");
     reply_ = SettingsLine(user, "replyAdr");
     auto* userForm = new QFormLayout(user);
-    userForm->addRow(SettingsLabel(QStringLiteral("N&ame:"), fullName_, user), fullName_);
-    userForm->addRow(SettingsLabel(QStringLiteral("E-&mail address:"), email_, user), email_);
-    userForm->addRow(SettingsLabel(QStringLiteral("&Reply address:"), reply_, user), reply_);
+    userForm->addRow(
+        SettingsLabel(QCoreApplication::translate("Settings", "N&ame:"), fullName_, user),
+        fullName_);
+    userForm->addRow(
+        SettingsLabel(QCoreApplication::translate("Settings", "E-&mail address:"), email_, user),
+        email_);
+    userForm->addRow(
+        SettingsLabel(QCoreApplication::translate("Settings", "&Reply address:"), reply_, user),
+        reply_);
 
-    auto* in = new QGroupBox(QStringLiteral("Incoming mail (POP3)"), this);
+    auto* in = new QGroupBox(QCoreApplication::translate("Settings", "Incoming mail (POP3)"), this);
     chkServer_ = SettingsLine(in, "chkServer");
     chkLogin_ = SettingsLine(in, "chkLogin");
     chkPswd_ = SettingsLine(in, "chkPswd");
     chkPswd_->setEchoMode(QLineEdit::Password);
     chkPswdType_ = passwordKinds(in, "chkPswdType");
-    chkPswdType_->setAccessibleName(QStringLiteral("Password kind"));
-    chkKeyring_ = new QCheckBox(QStringLiteral("Keep the password in the desktop &keyring"), in);
+    chkPswdType_->setAccessibleName(QCoreApplication::translate("Settings", "Password kind"));
+    chkKeyring_ = new QCheckBox(
+        QCoreApplication::translate("Settings", "Keep the password in the desktop &keyring"), in);
     chkKeyring_->setObjectName(QStringLiteral("chkPswdStore"));
-    chkKeyring_->setAccessibleName(
-        QStringLiteral("Keep the incoming password in the desktop keyring"));
-    dontClean_ = new QCheckBox(QStringLiteral("Show e&xternally removed messages"), in);
+    chkKeyring_->setAccessibleName(QCoreApplication::translate(
+        "Settings", "Keep the incoming password in the desktop keyring"));
+    dontClean_ = new QCheckBox(
+        QCoreApplication::translate("Settings", "Show e&xternally removed messages"), in);
     dontClean_->setObjectName(QStringLiteral("dontCleanOldMsgs"));
-    auto* inAdvanced = new QPushButton(QStringLiteral("Advan&ced..."), in);
+    auto* inAdvanced = new QPushButton(QCoreApplication::translate("Settings", "Advan&ced..."), in);
     inAdvanced->setObjectName(QStringLiteral("chkAdvanced"));
-    inAdvanced->setAccessibleName(QStringLiteral("Incoming server advanced settings"));
+    inAdvanced->setAccessibleName(
+        QCoreApplication::translate("Settings", "Incoming server advanced settings"));
     auto* inForm = new QGridLayout(in);
-    inForm->addWidget(SettingsLabel(QStringLiteral("Ser&ver:"), chkServer_, in), 0, 0);
+    inForm->addWidget(
+        SettingsLabel(QCoreApplication::translate("Settings", "Ser&ver:"), chkServer_, in), 0, 0);
     // Two fields are labelled "Server": a screen reader tells them apart.
-    chkServer_->setAccessibleName(QStringLiteral("Incoming server"));
+    chkServer_->setAccessibleName(QCoreApplication::translate("Settings", "Incoming server"));
     inForm->addWidget(chkServer_, 0, 1, 1, 2);
-    inForm->addWidget(SettingsLabel(QStringLiteral("&Login name:"), chkLogin_, in), 1, 0);
+    inForm->addWidget(
+        SettingsLabel(QCoreApplication::translate("Settings", "&Login name:"), chkLogin_, in), 1,
+        0);
     inForm->addWidget(chkLogin_, 1, 1, 1, 2);
-    inForm->addWidget(SettingsLabel(QStringLiteral("Pass&word:"), chkPswd_, in), 2, 0);
+    inForm->addWidget(
+        SettingsLabel(QCoreApplication::translate("Settings", "Pass&word:"), chkPswd_, in), 2, 0);
     inForm->addWidget(chkPswd_, 2, 1);
     inForm->addWidget(chkPswdType_, 2, 2);
     inForm->addWidget(chkKeyring_, 3, 1, 1, 2);
     inForm->addWidget(dontClean_, 4, 0, 1, 2);
     inForm->addWidget(inAdvanced, 4, 2);
 
-    auto* out = new QGroupBox(QStringLiteral("Outgoing mail (SMTP)"), this);
+    auto* out =
+        new QGroupBox(QCoreApplication::translate("Settings", "Outgoing mail (SMTP)"), this);
     sendServer_ = SettingsLine(out, "sendServer");
-    auto* outAdvanced = new QPushButton(QStringLiteral("Advanced..."), out);
+    auto* outAdvanced =
+        new QPushButton(QCoreApplication::translate("Settings", "Advanced..."), out);
     outAdvanced->setObjectName(QStringLiteral("sendAdvanced"));
-    outAdvanced->setAccessibleName(QStringLiteral("Outgoing server advanced settings"));
+    outAdvanced->setAccessibleName(
+        QCoreApplication::translate("Settings", "Outgoing server advanced settings"));
     auto* outForm = new QHBoxLayout(out);
-    outForm->addWidget(SettingsLabel(QStringLiteral("Server:"), sendServer_, out));
-    sendServer_->setAccessibleName(QStringLiteral("Outgoing server"));
+    outForm->addWidget(
+        SettingsLabel(QCoreApplication::translate("Settings", "Server:"), sendServer_, out));
+    sendServer_->setAccessibleName(QCoreApplication::translate("Settings", "Outgoing server"));
     outForm->addWidget(sendServer_, 1);
     outForm->addWidget(outAdvanced);
 
-    auto* sig = new QGroupBox(QStringLiteral("Signature"), this);
-    autoSig_ = new QCheckBox(QStringLiteral("Auto apply to composed messages"), sig);
+    auto* sig = new QGroupBox(QCoreApplication::translate("Settings", "Signature"), this);
+    autoSig_ = new QCheckBox(
+        QCoreApplication::translate("Settings", "Auto apply to composed messages"), sig);
     autoSig_->setObjectName(QStringLiteral("autoApplySig"));
     signature_ = new QPlainTextEdit(sig);
     signature_->setObjectName(QStringLiteral("signature"));
-    signature_->setAccessibleName(QStringLiteral("Signature text"));
+    signature_->setAccessibleName(QCoreApplication::translate("Settings", "Signature text"));
     signature_->setTabChangesFocus(true);
     signature_->setFixedHeight(54);
     auto* sigBox = new QVBoxLayout(sig);
@@ -160,25 +186,31 @@ AccountsPage::AccountsPage(QWidget* parent) : QWidget(parent) {
     mailClnt_ = SettingsLine(this, "mailClnt");
     sound_ = SettingsLine(this, "newMailSnd");
     auto* pickClient = new QPushButton(QStringLiteral("..."), this);
-    pickClient->setAccessibleName(QStringLiteral("Choose the e-mail client"));
+    pickClient->setAccessibleName(
+        QCoreApplication::translate("Settings", "Choose the e-mail client"));
     auto* pickSound = new QPushButton(QStringLiteral("..."), this);
-    pickSound->setAccessibleName(QStringLiteral("Choose the sound"));
-    auto* play = new QPushButton(QStringLiteral("Play"), this);
+    pickSound->setAccessibleName(QCoreApplication::translate("Settings", "Choose the sound"));
+    auto* play = new QPushButton(QCoreApplication::translate("Settings", "Play"), this);
     play->setObjectName(QStringLiteral("play"));
     for (QPushButton* b : {pickClient, pickSound})
         b->setMaximumWidth(32);
     auto* files = new QGridLayout;
-    files->addWidget(SettingsLabel(QStringLiteral("E-Mail Client:"), mailClnt_, this), 0, 0);
+    files->addWidget(
+        SettingsLabel(QCoreApplication::translate("Settings", "E-Mail Client:"), mailClnt_, this),
+        0, 0);
     files->addWidget(mailClnt_, 0, 1);
     files->addWidget(pickClient, 0, 2);
-    files->addWidget(SettingsLabel(QStringLiteral("S&ound notification:"), sound_, this), 1, 0);
+    files->addWidget(SettingsLabel(QCoreApplication::translate("Settings", "S&ound notification:"),
+                                   sound_, this),
+                     1, 0);
     files->addWidget(sound_, 1, 1);
     files->addWidget(pickSound, 1, 2);
     files->addWidget(play, 1, 3);
 
-    filters_ = new QPushButton(QStringLiteral("&Filters"), this);
+    filters_ = new QPushButton(QCoreApplication::translate("Settings", "&Filters"), this);
     filters_->setObjectName(QStringLiteral("filters"));
-    globalFilters_ = new QPushButton(QStringLiteral("&Global Filters"), this);
+    globalFilters_ =
+        new QPushButton(QCoreApplication::translate("Settings", "&Global Filters"), this);
     globalFilters_->setObjectName(QStringLiteral("globalFilters"));
     auto* filterRow = new QHBoxLayout;
     filterRow->addStretch(1);
@@ -215,10 +247,12 @@ AccountsPage::AccountsPage(QWidget* parent) : QWidget(parent) {
         form_.chkPswd = {true, t.toStdString()};
     });
     connect(pickClient, &QPushButton::clicked, this, [this] {
-        SettingsPickFile(this, QStringLiteral("Mail client"), QStringLiteral("exe"), mailClnt_);
+        SettingsPickFile(this, QCoreApplication::translate("Settings", "Mail client"),
+                         QStringLiteral("exe"), mailClnt_);
     });
     connect(pickSound, &QPushButton::clicked, this, [this] {
-        SettingsPickFile(this, QStringLiteral("New Mail Sound"), QStringLiteral("wav"), sound_);
+        SettingsPickFile(this, QCoreApplication::translate("Settings", "New Mail Sound"),
+                         QStringLiteral("wav"), sound_);
     });
     connect(play, &QPushButton::clicked, this,
             [this] { Sound_PlayFile(SettingsText(sound_), false); });
@@ -376,7 +410,7 @@ void AccountsPage::newAccount(bool copy) {
     }
     {
         const QSignalBlocker block(list_);
-        list_->addItem(QStringLiteral("<new account>"));
+        list_->addItem(QCoreApplication::translate("Settings", "<new account>"));
         shownRow_ = list_->count() - 1;
         list_->setCurrentRow(shownRow_);
     }

@@ -10,6 +10,7 @@
 #include "ui/windows.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QEventLoop>
 #include <QFileDialog>
@@ -43,7 +44,8 @@ QLabel* SettingsLabel(const QString& text, QWidget* buddy, QWidget* parent) {
 
 bool SettingsPickFile(QWidget* owner, const QString& title, const QString& extension,
                       QLineEdit* field) {
-    const QString filter = QStringLiteral("*.%1 (*.%1);;All files (*)").arg(extension);
+    const QString filter =
+        QCoreApplication::translate("Settings", "*.%1 (*.%1);;All files (*)").arg(extension);
     const QString path = QFileDialog::getOpenFileName(owner, title, field->text(), filter);
     if (path.isEmpty()) return false;
     field->setText(path);
@@ -53,7 +55,7 @@ bool SettingsPickFile(QWidget* owner, const QString& title, const QString& exten
 SettingsDialog::SettingsDialog(std::vector<SETTINGS_MENU_ITEM> menuItems, QWidget* parent)
     : QDialog(parent) {
     setObjectName(QStringLiteral("settingsDialog"));
-    QString title = QStringLiteral("Settings");
+    QString title = QCoreApplication::translate("Settings", "Settings");
     if (!Settings_ActivePath().empty())
         title +=
             QStringLiteral(": ") + QFileInfo(QText_From(Settings_ActivePath())).completeBaseName();
@@ -66,11 +68,11 @@ SettingsDialog::SettingsDialog(std::vector<SETTINGS_MENU_ITEM> menuItems, QWidge
     connection_ = new ConnectionPage(tabs_);
     update_ = new UpdatePage(tabs_);
     common_ = new CommonPage(std::move(menuItems), tabs_);
-    tabs_->addTab(accounts_, QStringLiteral("Accounts"));
-    tabs_->addTab(filters_, QStringLiteral("Filters"));
-    tabs_->addTab(connection_, QStringLiteral("Connection"));
-    tabs_->addTab(update_, QStringLiteral("Auto Update"));
-    tabs_->addTab(common_, QStringLiteral("Common"));
+    tabs_->addTab(accounts_, QCoreApplication::translate("Settings", "Accounts"));
+    tabs_->addTab(filters_, QCoreApplication::translate("Settings", "Filters"));
+    tabs_->addTab(connection_, QCoreApplication::translate("Settings", "Connection"));
+    tabs_->addTab(update_, QCoreApplication::translate("Settings", "Auto Update"));
+    tabs_->addTab(common_, QCoreApplication::translate("Settings", "Common"));
     // Filters exist only with the plug-in.
     tabs_->setTabVisible(PAGE_FILTERS, Account_FilterOps() != nullptr);
     connect(tabs_, &QTabWidget::currentChanged, this, [this](int page) {
@@ -78,8 +80,8 @@ SettingsDialog::SettingsDialog(std::vector<SETTINGS_MENU_ITEM> menuItems, QWidge
     });
 
     auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    auto* profilesButton =
-        box->addButton(QStringLiteral("&Profiles..."), QDialogButtonBox::ActionRole);
+    auto* profilesButton = box->addButton(QCoreApplication::translate("Settings", "&Profiles..."),
+                                          QDialogButtonBox::ActionRole);
     profilesButton->setObjectName(QStringLiteral("profiles"));
     box->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("ok"));
     box->button(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("cancel"));
@@ -139,8 +141,9 @@ bool SettingsDialog::applyAll(bool ok) {
         }
     }
     if (GlobalData_Save() != 0)
-        SettingsBox({"GlobalData_Save", "Some settings could not be written."},
-                    UM_OK | UM_ICONERROR);
+        SettingsBox(
+            {"GlobalData_Save", IW_N_("Inboxwarden", "Some settings could not be written.")},
+            UM_OK | UM_ICONERROR);
     DialUp_Save();
     return true;
 }
@@ -179,8 +182,8 @@ void SettingsDialog::closeEvent(QCloseEvent* event) {
 void SettingsDialog::profiles() {
     UiBoxOwner owner(this);
     while (!applyAll(true)) {
-        const int answer =
-            SettingsBox({"Inboxwarden", "Do you want save settings?"}, UM_YESNOCANCEL);
+        const int answer = SettingsBox(
+            {"Inboxwarden", IW_N_("Inboxwarden", "Do you want save settings?")}, UM_YESNOCANCEL);
         if (answer == UM_IDYES) continue;
         if (answer != UM_IDNO) return;
         applyAll(false);

@@ -2,6 +2,7 @@
 #include "ui/settings/settings_model.h"
 
 #include "common/status.h"
+#include "common/translate.h"
 
 #include <algorithm>
 #include <cctype>
@@ -149,21 +150,21 @@ bool AccountForm_Differs(const ACCOUNT_FORM& form, const ACCOUNT* account) {
 uint32_t AccountForm_Save(ACCOUNT_FORM* form, ACCOUNT** account, SETTINGS_MESSAGE* message) {
     const std::string name(trimmed(form->name));
     if (name.empty()) {
-        *message = said("Empty account name.");
+        *message = said(IW_N_("Inboxwarden", "Empty account name."));
         return ERR_BADARG;
     }
     if (Account_NameProblem(name)) {
-        *message = said("Invalid account name.");
+        *message = said(IW_N_("Inboxwarden", "Invalid account name."));
         return ERR_BADARG;
     }
     if (ACCOUNT* same = Account_Get(name.c_str(), -1); same && same != *account) {
-        *message = said("Account exist.");
+        *message = said(IW_N_("Inboxwarden", "Account exist."));
         return ERR_BADARG;
     }
     // The table's names are unique ignoring case: a change of case alone
     // cannot be stored as a rename.
     if (*account && name != (*account)->Name && Account_Get(name.c_str(), -1) == *account) {
-        *message = said("Account exist.");
+        *message = said(IW_N_("Inboxwarden", "Account exist."));
         return ERR_BADARG;
     }
     int32_t minutes = 0;
@@ -172,7 +173,7 @@ uint32_t AccountForm_Save(ACCOUNT_FORM* form, ACCOUNT** account, SETTINGS_MESSAG
         return ERR_BADARG;
     }
     if (form->checkIt && form->useSchedule && !Schedule_Any(form->schedule)) {
-        *message = said("No Schedule!");
+        *message = said(IW_N_("Inboxwarden", "No Schedule!"));
         return ERR_BADARG;
     }
 
@@ -181,18 +182,21 @@ uint32_t AccountForm_Save(ACCOUNT_FORM* form, ACCOUNT** account, SETTINGS_MESSAG
         uint32_t status = 0;
         a = Account_Add(name, &status);
         if (!a) {
-            *message = status == ERR_NOMEM ? said("No memory.") : said("Account exist.");
+            *message = status == ERR_NOMEM ? said(IW_N_("Inboxwarden", "No memory."))
+                                           : said(IW_N_("Inboxwarden", "Account exist."));
             return status == ERR_NOMEM ? ERR_NOMEM : ERR_BADARG;
         }
     } else if (name != a->Name) {
         std::string error;
         const uint32_t rc = Account_Rename(a, name, &error);
         if (rc == ERR_EXISTS) {
-            *message = said("Account exist.");
+            *message = said(IW_N_("Inboxwarden", "Account exist."));
             return ERR_BADARG;
         }
         if (rc != 0 && rc != 1) {
-            *message = {"Account_Rename", error.empty() ? "The account was not renamed." : error};
+            *message = {"Account_Rename", error.empty()
+                                              ? IW_N_("Inboxwarden", "The account was not renamed.")
+                                              : error};
             return ERR_OPERATION;
         }
     }
@@ -385,7 +389,7 @@ CONNECTION_FORM ConnectionForm_From(const DIALUP_DATA* d, const GLOBAL_DATA* g,
 uint32_t ConnectionForm_Apply(const CONNECTION_FORM& f, DIALUP_DATA* d, GLOBAL_DATA* g,
                               SETTINGS_MESSAGE* message) {
     if (f.dialMode == 1 && trimmed(f.entry).empty()) {
-        *message = said("Not valid Dial-UP entry");
+        *message = said(IW_N_("Inboxwarden", "Not valid Dial-UP entry"));
         return ERR_BADARG;
     }
     int32_t port = 0;

@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QFileDialog>
 #include <QFontDialog>
 #include <QGridLayout>
@@ -76,28 +77,32 @@ FiltersPage::FiltersPage(QWidget* parent) : QWidget(parent) {
     source->setObjectName(QStringLiteral("filterSource"));
     list_ = new QListWidget(this);
     list_->setObjectName(QStringLiteral("filterDestination"));
-    auto* copyTo = new QPushButton(QStringLiteral("Cop&y To >>"), this);
-    auto* appendTo = new QPushButton(QStringLiteral("&Append To >>"), this);
-    auto* empty = new QPushButton(QStringLiteral("E&mpty"), this);
-    auto* import = new QPushButton(QStringLiteral("&Import"), this);
-    auto* exportButton = new QPushButton(QStringLiteral("E&xport"), this);
-    auto* edit = new QPushButton(QStringLiteral("&Edit"), this);
+    auto* copyTo = new QPushButton(QCoreApplication::translate("Settings", "Cop&y To >>"), this);
+    auto* appendTo =
+        new QPushButton(QCoreApplication::translate("Settings", "&Append To >>"), this);
+    auto* empty = new QPushButton(QCoreApplication::translate("Settings", "E&mpty"), this);
+    auto* import = new QPushButton(QCoreApplication::translate("Settings", "&Import"), this);
+    auto* exportButton = new QPushButton(QCoreApplication::translate("Settings", "E&xport"), this);
+    auto* edit = new QPushButton(QCoreApplication::translate("Settings", "&Edit"), this);
     file_ = SettingsLine(this, "glbFilterFile");
     file_->setText(QText_From(GlobalData_GetText(GD_GLBFILTERFILE)));
-    auto* apply = new QPushButton(QStringLiteral("App&ly"), this);
+    auto* apply = new QPushButton(QCoreApplication::translate("Settings", "App&ly"), this);
     auto* middle = new QVBoxLayout;
     middle->addStretch(1);
     for (QPushButton* b : {copyTo, appendTo, empty, import, exportButton, edit})
         middle->addWidget(b);
     middle->addStretch(1);
     auto* lists = new QGridLayout;
-    lists->addWidget(SettingsLabel(QStringLiteral("&Source:"), source, this), 0, 0);
-    lists->addWidget(SettingsLabel(QStringLiteral("&Destination:"), list_, this), 0, 2);
+    lists->addWidget(
+        SettingsLabel(QCoreApplication::translate("Settings", "&Source:"), source, this), 0, 0);
+    lists->addWidget(
+        SettingsLabel(QCoreApplication::translate("Settings", "&Destination:"), list_, this), 0, 2);
     lists->addWidget(source, 1, 0);
     lists->addLayout(middle, 1, 1);
     lists->addWidget(list_, 1, 2);
     auto* fileRow = new QHBoxLayout;
-    fileRow->addWidget(SettingsLabel(QStringLiteral("&Global filter file:"), file_, this));
+    fileRow->addWidget(SettingsLabel(
+        QCoreApplication::translate("Settings", "&Global filter file:"), file_, this));
     fileRow->addWidget(file_, 1);
     fileRow->addWidget(apply);
     auto* layout = new QVBoxLayout(this);
@@ -154,9 +159,9 @@ FiltersPage::FiltersPage(QWidget* parent) : QWidget(parent) {
     connect(import, &QPushButton::clicked, this, [this, selected] {
         const int to = selected(list_);
         if (to < 0) return;
-        const QString path =
-            QFileDialog::getOpenFileName(this, QStringLiteral("Import"), QString(),
-                                         QStringLiteral("Filters (*.iwfl);;All files (*)"));
+        const QString path = QFileDialog::getOpenFileName(
+            this, QCoreApplication::translate("Settings", "Import"), QString(),
+            QCoreApplication::translate("Settings", "Filters (*.iwfl);;All files (*)"));
         if (path.isEmpty()) return;
         uint32_t rc = 0;
         if (FILTER_HANDLE h = filterOfRow(to, &rc))
@@ -167,9 +172,9 @@ FiltersPage::FiltersPage(QWidget* parent) : QWidget(parent) {
     connect(exportButton, &QPushButton::clicked, this, [this, source, selected] {
         const int from = selected(source);
         if (from < 0) return;
-        QString path =
-            QFileDialog::getSaveFileName(this, QStringLiteral("Export"), QString(),
-                                         QStringLiteral("Filters (*.iwfl);;All files (*)"));
+        QString path = QFileDialog::getSaveFileName(
+            this, QCoreApplication::translate("Settings", "Export"), QString(),
+            QCoreApplication::translate("Settings", "Filters (*.iwfl);;All files (*)"));
         if (path.isEmpty()) return;
         if (!path.endsWith(QStringLiteral(".iwfl"))) path += QStringLiteral(".iwfl");
         uint32_t rc = 0;
@@ -209,7 +214,8 @@ void FiltersPage::Refresh() {
             const bool filled = h && !Filter_IsEmpty(h);
             if (filled) item->setIcon(mark);
             item->setData(Qt::AccessibleDescriptionRole,
-                          filled ? QStringLiteral("has rules") : QStringLiteral("empty"));
+                          filled ? QCoreApplication::translate("Settings", "has rules")
+                                 : QCoreApplication::translate("Settings", "empty"));
         }
         if (keep >= 0 && keep < l->count()) l->setCurrentRow(keep);
     }
@@ -226,12 +232,14 @@ ConnectionPage::ConnectionPage(QWidget* parent) : QWidget(parent) {
     const bool dialUp = Ras_Load() == 1;
     const CONNECTION_FORM f =
         ConnectionForm_From(DialUp_GetRecord(), GlobalData_GetRecord(), dialUp);
-    auto* dial = new QGroupBox(QStringLiteral("Dial-Up"), this);
-    const char* texts[] = {"Do&n't Use Dial-Up", "&Auto dial",
-                           "Check mail only if there is a dial-up &connection"};
+    auto* dial = new QGroupBox(QCoreApplication::translate("Settings", "Dial-Up"), this);
+    const char* texts[] = {
+        QT_TRANSLATE_NOOP("Settings", "Do&n't Use Dial-Up"),
+        QT_TRANSLATE_NOOP("Settings", "&Auto dial"),
+        QT_TRANSLATE_NOOP("Settings", "Check mail only if there is a dial-up &connection")};
     auto* dialBox = new QVBoxLayout(dial);
     for (int i = 0; i < 3; ++i) {
-        mode_[i] = new QRadioButton(QString::fromLatin1(texts[i]), dial);
+        mode_[i] = new QRadioButton(QCoreApplication::translate("Settings", texts[i]), dial);
         mode_[i]->setObjectName(QStringLiteral("dialMode%1").arg(i));
         mode_[i]->setChecked(f.dialMode == i);
         // Without the dial-up service neither dial-up mode can work.
@@ -241,28 +249,37 @@ ConnectionPage::ConnectionPage(QWidget* parent) : QWidget(parent) {
     entry_ = SettingsLine(dial, "dialEntry");
     entry_->setText(QText_From(f.entry));
     dialBox->addWidget(SettingsLabel(
-        QStringLiteral("If not connected, use next Dial-Up conn&ection:"), entry_, dial));
+        QCoreApplication::translate("Settings", "If not connected, use next Dial-Up conn&ection:"),
+        entry_, dial));
     dialBox->addWidget(entry_);
-    hangUp_ = check(dial, QStringLiteral("&Hang up when finished checking"), "hangUp", f.hangUp);
-    dontHangUp_ = check(dial, QStringLiteral("Don't hang up if there is ne&w mail"),
-                        "dontHangUpIfNew", f.dontHangUpIfNew);
+    hangUp_ =
+        check(dial, QCoreApplication::translate("Settings", "&Hang up when finished checking"),
+              "hangUp", f.hangUp);
+    dontHangUp_ =
+        check(dial, QCoreApplication::translate("Settings", "Don't hang up if there is ne&w mail"),
+              "dontHangUpIfNew", f.dontHangUpIfNew);
     dialBox->addWidget(hangUp_);
     dialBox->addWidget(dontHangUp_);
 
-    auto* proxy = new QGroupBox(QStringLiteral("SOCKS proxy"), this);
+    auto* proxy = new QGroupBox(QCoreApplication::translate("Settings", "SOCKS proxy"), this);
     proxy_ = SettingsLine(proxy, "proxyServer");
     proxy_->setText(QText_From(f.proxyServer));
     port_ = SettingsLine(proxy, "proxyPort", 8);
     port_->setText(QText_From(f.proxyPort));
-    socks5_ = new QRadioButton(QStringLiteral("SOCKS &5"), proxy);
+    socks5_ = new QRadioButton(QCoreApplication::translate("Settings", "SOCKS &5"), proxy);
     socks5_->setObjectName(QStringLiteral("socks5"));
-    socks4_ = new QRadioButton(QStringLiteral("SOCKS &4"), proxy);
+    socks4_ = new QRadioButton(QCoreApplication::translate("Settings", "SOCKS &4"), proxy);
     socks4_->setObjectName(QStringLiteral("socks4"));
     (f.socksVersion == 4 ? socks4_ : socks5_)->setChecked(true);
     auto* proxyBox = new QGridLayout(proxy);
-    proxyBox->addWidget(SettingsLabel(QStringLiteral("Pro&xy address"), proxy_, proxy), 0, 0);
+    proxyBox->addWidget(
+        SettingsLabel(QCoreApplication::translate("Settings", "Pro&xy address"), proxy_, proxy), 0,
+        0);
     proxyBox->addWidget(proxy_, 0, 1);
-    proxyBox->addWidget(SettingsLabel(QStringLiteral("Server p&ort number:"), port_, proxy), 1, 0);
+    proxyBox->addWidget(
+        SettingsLabel(QCoreApplication::translate("Settings", "Server p&ort number:"), port_,
+                      proxy),
+        1, 0);
     port_->setMaximumWidth(100);
     proxyBox->addWidget(port_, 1, 1, Qt::AlignLeft);
     auto* versions = new QHBoxLayout;
@@ -306,21 +323,26 @@ UpdatePage::UpdatePage(QWidget* parent) : QWidget(parent) {
     installer_ = SettingsLine(this, "remoteInstaller");
     installer_->setText(QText_From(f.installer));
     auto* pick = new QPushButton(QStringLiteral("..."), this);
-    pick->setAccessibleName(QStringLiteral("Choose the installer"));
+    pick->setAccessibleName(QCoreApplication::translate("Settings", "Choose the installer"));
     pick->setMaximumWidth(32);
-    auto* verify = new QPushButton(QStringLiteral("&Verify"), this);
+    auto* verify = new QPushButton(QCoreApplication::translate("Settings", "&Verify"), this);
     verify->setObjectName(QStringLiteral("verify"));
-    disable_ = check(this, QStringLiteral("&Disable Auto-updates"), "disableUpdates", f.disable);
-    group_ = check(this, QStringLiteral("Create Inboxwarden &Group"), "createGroup", f.createGroup);
-    icon_ = check(this, QStringLiteral("Create Desktop &Icon"), "createIcon", f.createIcon);
-    auto* uninstall = new QPushButton(QStringLiteral("&Uninstall Inboxwarden"), this);
+    disable_ = check(this, QCoreApplication::translate("Settings", "&Disable Auto-updates"),
+                     "disableUpdates", f.disable);
+    group_ = check(this, QCoreApplication::translate("Settings", "Create Inboxwarden &Group"),
+                   "createGroup", f.createGroup);
+    icon_ = check(this, QCoreApplication::translate("Settings", "Create Desktop &Icon"),
+                  "createIcon", f.createIcon);
+    auto* uninstall =
+        new QPushButton(QCoreApplication::translate("Settings", "&Uninstall Inboxwarden"), this);
     uninstall->setObjectName(QStringLiteral("uninstall"));
     auto* row = new QHBoxLayout;
     row->addWidget(installer_, 1);
     row->addWidget(pick);
     row->addWidget(verify);
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(SettingsLabel(QStringLiteral("Installation &file:"), installer_, this));
+    layout->addWidget(SettingsLabel(QCoreApplication::translate("Settings", "Installation &file:"),
+                                    installer_, this));
     layout->addLayout(row);
     layout->addWidget(disable_);
     layout->addWidget(group_);
@@ -328,7 +350,8 @@ UpdatePage::UpdatePage(QWidget* parent) : QWidget(parent) {
     layout->addStretch(1);
     layout->addWidget(uninstall, 0, Qt::AlignLeft);
     connect(pick, &QPushButton::clicked, this, [this] {
-        SettingsPickFile(this, QStringLiteral("Installer"), QStringLiteral("exe"), installer_);
+        SettingsPickFile(this, QCoreApplication::translate("Settings", "Installer"),
+                         QStringLiteral("exe"), installer_);
     });
     // Updating and removal belong to the packaging; this build has neither.
     connect(verify, &QPushButton::clicked, this, [] {
@@ -362,11 +385,12 @@ CommonPage::CommonPage(std::vector<SETTINGS_MENU_ITEM> menuItems, QWidget* paren
     form_ = CommonForm_FromGlobal(GlobalData_GetRecord(), int32_t(GlobalData_GetNumber(GD_DEFMENU)),
                                   int32_t(GlobalData_GetNumber(GD_SNGLCLICKMENU)));
     const COMMON_FORM& f = form_;
-    checkOnStart_ =
-        check(this, QStringLiteral("Check mail on &start"), "checkOnStart", f.checkOnStart != 0);
-    includedOnly_ = new QRadioButton(QStringLiteral("Included accounts only"), this);
+    checkOnStart_ = check(this, QCoreApplication::translate("Settings", "Check mail on &start"),
+                          "checkOnStart", f.checkOnStart != 0);
+    includedOnly_ =
+        new QRadioButton(QCoreApplication::translate("Settings", "Included accounts only"), this);
     includedOnly_->setObjectName(QStringLiteral("checkIncluded"));
-    allAccounts_ = new QRadioButton(QStringLiteral("All accounts"), this);
+    allAccounts_ = new QRadioButton(QCoreApplication::translate("Settings", "All accounts"), this);
     allAccounts_->setObjectName(QStringLiteral("checkAll"));
     (f.checkOnStart == 2 ? allAccounts_ : includedOnly_)->setChecked(true);
     const auto startChoices = [this](bool on) {
@@ -375,29 +399,37 @@ CommonPage::CommonPage(std::vector<SETTINGS_MENU_ITEM> menuItems, QWidget* paren
     };
     startChoices(f.checkOnStart != 0);
     connect(checkOnStart_, &QCheckBox::toggled, this, startChoices);
-    logon_ = check(this, QStringLiteral("Start on &Windows logon"), "startOnLogon", f.startOnLogon);
+    logon_ = check(this, QCoreApplication::translate("Settings", "Start on &Windows logon"),
+                   "startOnLogon", f.startOnLogon);
     // Only a run that keeps the start-up entry in step can promise it.
     logon_->setEnabled(GlobalData_ManagesLogon());
-    progress_ = check(this, QStringLiteral("Show check mail prog&ress"), "showProgressWindow",
-                      f.showProgressWindow);
-    sndSync_ = check(this, QStringLiteral("&Play all sounds synchronously"), "sndSync", f.sndSync);
-    once_ = check(this, QStringLiteral("&Notify only once"), "notifyOnlyOnce", f.notifyOnlyOnce);
+    progress_ = check(this, QCoreApplication::translate("Settings", "Show check mail prog&ress"),
+                      "showProgressWindow", f.showProgressWindow);
+    sndSync_ =
+        check(this, QCoreApplication::translate("Settings", "&Play all sounds synchronously"),
+              "sndSync", f.sndSync);
+    once_ = check(this, QCoreApplication::translate("Settings", "&Notify only once"),
+                  "notifyOnlyOnce", f.notifyOnlyOnce);
 
-    auto* visual = new QGroupBox(QStringLiteral("New mail notification"), this);
-    const char* visuals[] = {"&Result window", "N&otification message", "Open E-&Mail Client",
-                             "&Flashing icon"};
+    auto* visual =
+        new QGroupBox(QCoreApplication::translate("Settings", "New mail notification"), this);
+    const char* visuals[] = {QT_TRANSLATE_NOOP("Settings", "&Result window"),
+                             QT_TRANSLATE_NOOP("Settings", "N&otification message"),
+                             QT_TRANSLATE_NOOP("Settings", "Open E-&Mail Client"),
+                             QT_TRANSLATE_NOOP("Settings", "&Flashing icon")};
     auto* visualBox = new QVBoxLayout(visual);
     for (int i = 0; i < 4; ++i) {
-        visual_[i] = new QRadioButton(QString::fromLatin1(visuals[i]), visual);
+        visual_[i] = new QRadioButton(QCoreApplication::translate("Settings", visuals[i]), visual);
         visual_[i]->setObjectName(QStringLiteral("newMailVisual%1").arg(i + 1));
         visual_[i]->setChecked(f.newMailVisual == i + 1);
         visualBox->addWidget(visual_[i]);
         if (i + 1 != NMV_POPUP) continue;
-        desktopNotify_ =
-            check(visual, QStringLiteral("As desktop notification (where a service e&xists)"),
-                  "desktopNotify", f.desktopNotify);
-        desktopNotify_->setAccessibleName(
-            QStringLiteral("Show the notification message as a desktop notification"));
+        desktopNotify_ = check(visual,
+                               QCoreApplication::translate(
+                                   "Settings", "As desktop notification (where a service e&xists)"),
+                               "desktopNotify", f.desktopNotify);
+        desktopNotify_->setAccessibleName(QCoreApplication::translate(
+            "Settings", "Show the notification message as a desktop notification"));
         desktopNotify_->setEnabled(f.newMailVisual == NMV_POPUP);
         connect(visual_[i], &QRadioButton::toggled, desktopNotify_, &QCheckBox::setEnabled);
         auto* indented = new QHBoxLayout;
@@ -410,20 +442,26 @@ CommonPage::CommonPage(std::vector<SETTINGS_MENU_ITEM> menuItems, QWidget* paren
     lines_->setText(QText_From(f.nLinesDwnLoad));
     lines_->setMaximumWidth(70);
     askLines_ =
-        check(this, QStringLiteral("Ask number &lines to download"), "askNLines", f.askNLines);
-    confirmDel_ =
-        check(this, QStringLiteral("Confirm message &deletion"), "confirmMsgDel", f.confirmMsgDel);
-    confirmSend_ =
-        check(this, QStringLiteral("Confirm message s&end"), "confirmMsgSend", f.confirmMsgSend);
-    confirmSave_ = check(this, QStringLiteral("Confirm sa&ve of composed messages"),
-                         "confirmReplySave", f.confirmReplySave);
-    whole_ = check(this, QStringLiteral("&Always download whole message"), "wholeMsg", f.wholeMsg);
-    showHdr_ = check(this, QStringLiteral("Show message so&urce"), "showHdr", f.showHdr);
-    savePos_ = check(this, QStringLiteral("Save windows position"), "savTxtWndPos", f.savTxtWndPos);
-    attach_ = check(this, QStringLiteral("Check for Attachments (May be Slow)"), "attachCheck",
-                    f.attachCheck);
-    optimize_ =
-        check(this, QStringLiteral("Optimi&ze Startup"), "optimizeStartup", f.optimizeStartup);
+        check(this, QCoreApplication::translate("Settings", "Ask number &lines to download"),
+              "askNLines", f.askNLines);
+    confirmDel_ = check(this, QCoreApplication::translate("Settings", "Confirm message &deletion"),
+                        "confirmMsgDel", f.confirmMsgDel);
+    confirmSend_ = check(this, QCoreApplication::translate("Settings", "Confirm message s&end"),
+                         "confirmMsgSend", f.confirmMsgSend);
+    confirmSave_ =
+        check(this, QCoreApplication::translate("Settings", "Confirm sa&ve of composed messages"),
+              "confirmReplySave", f.confirmReplySave);
+    whole_ = check(this, QCoreApplication::translate("Settings", "&Always download whole message"),
+                   "wholeMsg", f.wholeMsg);
+    showHdr_ = check(this, QCoreApplication::translate("Settings", "Show message so&urce"),
+                     "showHdr", f.showHdr);
+    savePos_ = check(this, QCoreApplication::translate("Settings", "Save windows position"),
+                     "savTxtWndPos", f.savTxtWndPos);
+    attach_ =
+        check(this, QCoreApplication::translate("Settings", "Check for Attachments (May be Slow)"),
+              "attachCheck", f.attachCheck);
+    optimize_ = check(this, QCoreApplication::translate("Settings", "Optimi&ze Startup"),
+                      "optimizeStartup", f.optimizeStartup);
 
     prepend_ = SettingsLine(this, "replyPrepend");
     prepend_->setText(QText_From(f.replyPrepend));
@@ -441,26 +479,31 @@ CommonPage::CommonPage(std::vector<SETTINGS_MENU_ITEM> menuItems, QWidget* paren
     spamDir_->setText(QText_From(f.spamRtDir));
     font_ = new QLabel(this);
     font_->setObjectName(QStringLiteral("fontSample"));
-    auto* fontButton = new QPushButton(QStringLiteral("Fon&t..."), this);
+    auto* fontButton = new QPushButton(QCoreApplication::translate("Settings", "Fon&t..."), this);
     fontButton->setObjectName(QStringLiteral("font"));
     dblClick_ = SettingsLine(this, "defMenu");
     dblClick_->setReadOnly(true);
     sglClick_ = SettingsLine(this, "snglClickMenu");
     sglClick_->setReadOnly(true);
     auto* dblButton = new QPushButton(QStringLiteral("..."), this);
-    dblButton->setAccessibleName(QStringLiteral("Choose the double-click action"));
+    dblButton->setAccessibleName(
+        QCoreApplication::translate("Settings", "Choose the double-click action"));
     auto* sglButton = new QPushButton(QStringLiteral("..."), this);
-    sglButton->setAccessibleName(QStringLiteral("Choose the single-click action"));
+    sglButton->setAccessibleName(
+        QCoreApplication::translate("Settings", "Choose the single-click action"));
     auto* pickReader = new QPushButton(QStringLiteral("..."), this);
-    pickReader->setAccessibleName(QStringLiteral("Choose the default e-mail client"));
+    pickReader->setAccessibleName(
+        QCoreApplication::translate("Settings", "Choose the default e-mail client"));
     auto* pickSound = new QPushButton(QStringLiteral("..."), this);
-    pickSound->setAccessibleName(QStringLiteral("Choose the sound"));
-    auto* play = new QPushButton(QStringLiteral("Play"), this);
+    pickSound->setAccessibleName(QCoreApplication::translate("Settings", "Choose the sound"));
+    auto* play = new QPushButton(QCoreApplication::translate("Settings", "Play"), this);
     play->setObjectName(QStringLiteral("commonPlay"));
     auto* pickDwn = new QPushButton(QStringLiteral("..."), this);
-    pickDwn->setAccessibleName(QStringLiteral("Choose the saved messages folder"));
+    pickDwn->setAccessibleName(
+        QCoreApplication::translate("Settings", "Choose the saved messages folder"));
     auto* pickSpam = new QPushButton(QStringLiteral("..."), this);
-    pickSpam->setAccessibleName(QStringLiteral("Choose the quarantine folder"));
+    pickSpam->setAccessibleName(
+        QCoreApplication::translate("Settings", "Choose the quarantine folder"));
     for (QPushButton* b : {dblButton, sglButton, pickReader, pickSound, pickDwn, pickSpam})
         b->setMaximumWidth(32);
 
@@ -493,16 +536,17 @@ CommonPage::CommonPage(std::vector<SETTINGS_MENU_ITEM> menuItems, QWidget* paren
         if (b2) texts->addWidget(b2, r, 3);
         ++r;
     };
-    row(QStringLiteral("Default number of l&ines to download"), lines_);
-    row(QStringLiteral("Prepend reply wit&h:"), prepend_);
-    row(QStringLiteral("Default si&gnature:"), signature_);
-    row(QStringLiteral("Default E-Mail &Client:"), reader_, pickReader);
-    row(QStringLiteral("Sound notification:"), sound_, pickSound, play);
-    row(QStringLiteral("Saved Messages Director&y:"), dwnDir_, pickDwn);
-    row(QStringLiteral("&Quarantine Directory:"), spamDir_, pickSpam);
-    row(QStringLiteral("Dou&ble-click action"), dblClick_, dblButton);
-    row(QStringLiteral("Single-clic&k action"), sglClick_, sglButton);
-    texts->addWidget(SettingsLabel(QStringLiteral("Font:"), fontButton, this), r, 0);
+    row(QCoreApplication::translate("Settings", "Default number of l&ines to download"), lines_);
+    row(QCoreApplication::translate("Settings", "Prepend reply wit&h:"), prepend_);
+    row(QCoreApplication::translate("Settings", "Default si&gnature:"), signature_);
+    row(QCoreApplication::translate("Settings", "Default E-Mail &Client:"), reader_, pickReader);
+    row(QCoreApplication::translate("Settings", "Sound notification:"), sound_, pickSound, play);
+    row(QCoreApplication::translate("Settings", "Saved Messages Director&y:"), dwnDir_, pickDwn);
+    row(QCoreApplication::translate("Settings", "&Quarantine Directory:"), spamDir_, pickSpam);
+    row(QCoreApplication::translate("Settings", "Dou&ble-click action"), dblClick_, dblButton);
+    row(QCoreApplication::translate("Settings", "Single-clic&k action"), sglClick_, sglButton);
+    texts->addWidget(
+        SettingsLabel(QCoreApplication::translate("Settings", "Font:"), fontButton, this), r, 0);
     texts->addWidget(font_, r, 1);
     texts->addWidget(fontButton, r, 2, 1, 2);
 
@@ -518,10 +562,12 @@ CommonPage::CommonPage(std::vector<SETTINGS_MENU_ITEM> menuItems, QWidget* paren
     connect(sglButton, &QPushButton::clicked, this, [this] { chooseCommand(true); });
     connect(fontButton, &QPushButton::clicked, this, &CommonPage::chooseFont);
     connect(pickReader, &QPushButton::clicked, this, [this] {
-        SettingsPickFile(this, QStringLiteral("Mail client"), QStringLiteral("exe"), reader_);
+        SettingsPickFile(this, QCoreApplication::translate("Settings", "Mail client"),
+                         QStringLiteral("exe"), reader_);
     });
     connect(pickSound, &QPushButton::clicked, this, [this] {
-        SettingsPickFile(this, QStringLiteral("New Mail Sound"), QStringLiteral("wav"), sound_);
+        SettingsPickFile(this, QCoreApplication::translate("Settings", "New Mail Sound"),
+                         QStringLiteral("wav"), sound_);
     });
     connect(play, &QPushButton::clicked, this, [this] {
         const std::string file = SettingsText(sound_);
@@ -542,7 +588,8 @@ CommonPage::CommonPage(std::vector<SETTINGS_MENU_ITEM> menuItems, QWidget* paren
 
 void CommonPage::showCommands() {
     const auto name = [this](int32_t command, bool single) {
-        if (single && command == 0) return QStringLiteral("No single click action");
+        if (single && command == 0)
+            return QCoreApplication::translate("Settings", "No single click action");
         for (const SETTINGS_MENU_ITEM& i : menuItems_)
             if (i.command == command) return QText_From(i.text).remove(QLatin1Char('&'));
         return command == 0 ? QString() : QString::number(command);
@@ -551,17 +598,22 @@ void CommonPage::showCommands() {
     sglClick_->setText(name(form_.snglClickMenu, true));
     SETTINGS_FONT font;
     font_->setText(Settings_ParseFont(form_.rFont, &font)
-                       ? QStringLiteral("%1, %2 px%3%4")
+                       ? QCoreApplication::translate("Settings", "%1, %2 px%3%4")
                              .arg(QText_From(font.face))
                              .arg(std::abs(font.height))
-                             .arg(font.weight >= 600 ? QStringLiteral(", bold") : QString())
-                             .arg(font.italic ? QStringLiteral(", italic") : QString())
-                       : QStringLiteral("(default)"));
+                             .arg(font.weight >= 600
+                                      ? QCoreApplication::translate("Settings", ", bold")
+                                      : QString())
+                             .arg(font.italic ? QCoreApplication::translate("Settings", ", italic")
+                                              : QString())
+                       : QCoreApplication::translate("Settings", "(default)"));
 }
 
 void CommonPage::chooseCommand(bool single) {
     QMenu menu(this);
-    if (single) menu.addAction(QStringLiteral("No single click action"))->setData(0);
+    if (single)
+        menu.addAction(QCoreApplication::translate("Settings", "No single click action"))
+            ->setData(0);
     for (const SETTINGS_MENU_ITEM& i : menuItems_)
         menu.addAction(QText_From(i.text))->setData(i.command);
     QWidget* field = single ? sglClick_ : dblClick_;
@@ -581,7 +633,8 @@ void CommonPage::chooseFont() {
         start.setItalic(current.italic != 0);
     }
     bool ok = false;
-    const QFont chosen = QFontDialog::getFont(&ok, start, this, QStringLiteral("Font"));
+    const QFont chosen =
+        QFontDialog::getFont(&ok, start, this, QCoreApplication::translate("Settings", "Font"));
     if (!ok) return;
     SETTINGS_FONT f;
     // Heights are kept in pixels, negative for the character height.

@@ -7,6 +7,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -49,37 +50,50 @@ struct SecurityBox {
                 const QString& startTls, int32_t sec, int32_t pol, const std::string& pinText,
                 const std::string& refused) {
         const auto name = [prefix](const char* n) { return QByteArray(prefix) + n; };
-        security = combo(parent, name("Security"),
-                         {QStringLiteral("None"), startTls, QStringLiteral("TLS")}, sec);
-        policy = combo(parent, name("CertPolicy"),
-                       {QStringLiteral("Verify with the system's authorities"),
-                        QStringLiteral("Accept only the pinned certificate")},
-                       pol);
+        security = combo(
+            parent, name("Security"),
+            {QCoreApplication::translate("Settings", "None"), startTls, QStringLiteral("TLS")},
+            sec);
+        policy =
+            combo(parent, name("CertPolicy"),
+                  {QCoreApplication::translate("Settings", "Verify with the system's authorities"),
+                   QCoreApplication::translate("Settings", "Accept only the pinned certificate")},
+                  pol);
         pin = new QLineEdit(QText_From(pinText), parent);
         pin->setObjectName(QString::fromLatin1(name("CertPin")));
         pin->setMaxLength(64);
-        pin->setPlaceholderText(QStringLiteral("SHA-256 fingerprint, 64 hex digits"));
-        grid->addWidget(SettingsLabel(QStringLiteral("Connection &security:"), security, parent),
-                        row, 0);
+        pin->setPlaceholderText(
+            QCoreApplication::translate("Settings", "SHA-256 fingerprint, 64 hex digits"));
+        grid->addWidget(
+            SettingsLabel(QCoreApplication::translate("Settings", "Connection &security:"),
+                          security, parent),
+            row, 0);
         grid->addWidget(security, row, 1);
-        grid->addWidget(SettingsLabel(QStringLiteral("Certi&ficate:"), policy, parent), row + 1, 0);
+        grid->addWidget(
+            SettingsLabel(QCoreApplication::translate("Settings", "Certi&ficate:"), policy, parent),
+            row + 1, 0);
         grid->addWidget(policy, row + 1, 1);
-        grid->addWidget(SettingsLabel(QStringLiteral("Pi&nned fingerprint:"), pin, parent), row + 2,
-                        0);
+        grid->addWidget(
+            SettingsLabel(QCoreApplication::translate("Settings", "Pi&nned fingerprint:"), pin,
+                          parent),
+            row + 2, 0);
         grid->addWidget(pin, row + 2, 1);
         auto* refusedLabel = new QLabel(parent);
         refusedLabel->setObjectName(QString::fromLatin1(name("Refused")));
         refusedLabel->setWordWrap(true);
         refusedLabel->setTextInteractionFlags(Qt::TextSelectableByMouse |
                                               Qt::TextSelectableByKeyboard);
-        auto* take = new QPushButton(QStringLiteral("Pin t&his certificate"), parent);
+        auto* take = new QPushButton(
+            QCoreApplication::translate("Settings", "Pin t&his certificate"), parent);
         take->setObjectName(QString::fromLatin1(name("TakePin")));
         if (refused.empty()) {
-            refusedLabel->setText(QStringLiteral("No certificate was refused."));
+            refusedLabel->setText(
+                QCoreApplication::translate("Settings", "No certificate was refused."));
             take->setEnabled(false);
         } else {
-            refusedLabel->setText(QStringLiteral("Last refused certificate: SHA-256 ") +
-                                  QText_From(refused));
+            refusedLabel->setText(
+                QCoreApplication::translate("Settings", "Last refused certificate: SHA-256 ") +
+                QText_From(refused));
         }
         grid->addWidget(refusedLabel, row + 3, 0, 1, 2);
         grid->addWidget(take, row + 4, 1, Qt::AlignLeft);
@@ -160,22 +174,29 @@ class EntryList final : public QListWidget {
 bool AdvancedIncoming_Edit(QWidget* owner, ACCOUNT_FORM* form, const std::string& refusedPin) {
     QDialog d(owner);
     d.setObjectName(QStringLiteral("incomingAdvanced"));
-    d.setWindowTitle(QStringLiteral("Incoming mail server"));
+    d.setWindowTitle(QCoreApplication::translate("Settings", "Incoming mail server"));
     auto* grid = new QGridLayout;
     QLineEdit* port = number(&d, "chkPort", form->chkPort);
     QLineEdit* timeout = number(&d, "chkTmout", form->chkTmout);
     QComboBox* auth =
-        combo(&d, "chkAuthType", {QStringLiteral("Clear text"), QStringLiteral("APOP")},
+        combo(&d, "chkAuthType",
+              {QCoreApplication::translate("Settings", "Clear text"), QStringLiteral("APOP")},
               form->chkAuthType);
-    grid->addWidget(SettingsLabel(QStringLiteral("Server &port number:"), port, &d), 0, 0);
+    grid->addWidget(
+        SettingsLabel(QCoreApplication::translate("Settings", "Server &port number:"), port, &d), 0,
+        0);
     grid->addWidget(port, 0, 1);
-    grid->addWidget(SettingsLabel(QStringLiteral("Server &timeouts (seconds):"), timeout, &d), 1,
-                    0);
+    grid->addWidget(
+        SettingsLabel(QCoreApplication::translate("Settings", "Server &timeouts (seconds):"),
+                      timeout, &d),
+        1, 0);
     grid->addWidget(timeout, 1, 1);
-    grid->addWidget(SettingsLabel(QStringLiteral("&Authorization method"), auth, &d), 2, 0);
+    grid->addWidget(
+        SettingsLabel(QCoreApplication::translate("Settings", "&Authorization method"), auth, &d),
+        2, 0);
     grid->addWidget(auth, 2, 1);
-    SecurityBox sec(&d, grid, 3, "chk", QStringLiteral("STARTTLS (STLS)"), form->chkSecurity,
-                    form->chkCertPolicy, form->chkCertPin, refusedPin);
+    SecurityBox sec(&d, grid, 3, "chk", QCoreApplication::translate("Settings", "STARTTLS (STLS)"),
+                    form->chkSecurity, form->chkCertPolicy, form->chkCertPin, refusedPin);
     portFollowsSecurity(sec.security, port, Account_DefaultChkPort);
     QDialogButtonBox* box = okCancel(&d);
     QObject::connect(box, &QDialogButtonBox::accepted, &d, [&] {
@@ -199,24 +220,32 @@ bool AdvancedIncoming_Edit(QWidget* owner, ACCOUNT_FORM* form, const std::string
 bool AdvancedOutgoing_Edit(QWidget* owner, ACCOUNT_FORM* form, const std::string& refusedPin) {
     QDialog d(owner);
     d.setObjectName(QStringLiteral("outgoingAdvanced"));
-    d.setWindowTitle(QStringLiteral("Outgoing mail server"));
+    d.setWindowTitle(QCoreApplication::translate("Settings", "Outgoing mail server"));
     auto* grid = new QGridLayout;
     QLineEdit* port = number(&d, "sendPort", form->sendPort);
     QLineEdit* timeout = number(&d, "sendTmout", form->sendTmout);
-    grid->addWidget(SettingsLabel(QStringLiteral("Server &port number:"), port, &d), 0, 0);
+    grid->addWidget(
+        SettingsLabel(QCoreApplication::translate("Settings", "Server &port number:"), port, &d), 0,
+        0);
     grid->addWidget(port, 0, 1);
-    grid->addWidget(SettingsLabel(QStringLiteral("Server &timeouts (seconds):"), timeout, &d), 1,
-                    0);
+    grid->addWidget(
+        SettingsLabel(QCoreApplication::translate("Settings", "Server &timeouts (seconds):"),
+                      timeout, &d),
+        1, 0);
     grid->addWidget(timeout, 1, 1);
 
-    auto* authBox = new QGroupBox(QStringLiteral("Server &requires authorization"), &d);
+    auto* authBox = new QGroupBox(
+        QCoreApplication::translate("Settings", "Server &requires authorization"), &d);
     authBox->setObjectName(QStringLiteral("sendSecured"));
     authBox->setCheckable(true);
     authBox->setChecked(form->sendSecured != 0);
-    auto* same = new QRadioButton(
-        QStringLiteral("&Use the same user/password as incomming mail server"), authBox);
+    auto* same =
+        new QRadioButton(QCoreApplication::translate(
+                             "Settings", "&Use the same user/password as incomming mail server"),
+                         authBox);
     same->setObjectName(QStringLiteral("sendSame"));
-    auto* own = new QRadioButton(QStringLiteral("&Log on using:"), authBox);
+    auto* own =
+        new QRadioButton(QCoreApplication::translate("Settings", "&Log on using:"), authBox);
     own->setObjectName(QStringLiteral("sendOwn"));
     (form->sendSecured == 1 ? own : same)->setChecked(true);
     auto* login = new QLineEdit(QText_From(form->sendLogin), authBox);
@@ -229,15 +258,18 @@ bool AdvancedOutgoing_Edit(QWidget* owner, ACCOUNT_FORM* form, const std::string
     QObject::connect(password, &QLineEdit::textEdited, &d, [&typed](const QString& t) {
         typed = {true, t.toStdString()};
     });
-    QComboBox* kind =
-        combo(authBox, "sendPswdType",
-              {QStringLiteral("Save"), QStringLiteral("Ask Once"), QStringLiteral("Ask Each Time")},
-              form->sendPswdType);
-    kind->setAccessibleName(QStringLiteral("Password kind"));
-    auto* keyring =
-        new QCheckBox(QStringLiteral("Keep the password in the desktop &keyring"), authBox);
+    QComboBox* kind = combo(authBox, "sendPswdType",
+                            {QCoreApplication::translate("Settings", "Save"),
+                             QCoreApplication::translate("Settings", "Ask Once"),
+                             QCoreApplication::translate("Settings", "Ask Each Time")},
+                            form->sendPswdType);
+    kind->setAccessibleName(QCoreApplication::translate("Settings", "Password kind"));
+    auto* keyring = new QCheckBox(
+        QCoreApplication::translate("Settings", "Keep the password in the desktop &keyring"),
+        authBox);
     keyring->setObjectName(QStringLiteral("sendPswdStore"));
-    keyring->setAccessibleName(QStringLiteral("Keep the outgoing password in the desktop keyring"));
+    keyring->setAccessibleName(QCoreApplication::translate(
+        "Settings", "Keep the outgoing password in the desktop keyring"));
     keyring->setChecked(form->sendPswdInKeyring);
     QComboBox* method =
         combo(authBox, "sendAuthType",
@@ -246,14 +278,20 @@ bool AdvancedOutgoing_Edit(QWidget* owner, ACCOUNT_FORM* form, const std::string
     auto* authGrid = new QGridLayout(authBox);
     authGrid->addWidget(same, 0, 0, 1, 3);
     authGrid->addWidget(own, 1, 0, 1, 3);
-    authGrid->addWidget(SettingsLabel(QStringLiteral("Lo&gin name:"), login, authBox), 2, 0);
+    authGrid->addWidget(
+        SettingsLabel(QCoreApplication::translate("Settings", "Lo&gin name:"), login, authBox), 2,
+        0);
     authGrid->addWidget(login, 2, 1, 1, 2);
-    authGrid->addWidget(SettingsLabel(QStringLiteral("Pass&word:"), password, authBox), 3, 0);
+    authGrid->addWidget(
+        SettingsLabel(QCoreApplication::translate("Settings", "Pass&word:"), password, authBox), 3,
+        0);
     authGrid->addWidget(password, 3, 1);
     authGrid->addWidget(kind, 3, 2);
     authGrid->addWidget(keyring, 4, 1, 1, 2);
-    authGrid->addWidget(SettingsLabel(QStringLiteral("Authorization &method"), method, authBox), 5,
-                        0);
+    authGrid->addWidget(
+        SettingsLabel(QCoreApplication::translate("Settings", "Authorization &method"), method,
+                      authBox),
+        5, 0);
     authGrid->addWidget(method, 5, 1, 1, 2);
     const auto enable = [own, login, password, kind, keyring, authBox] {
         const bool mine = authBox->isChecked() && own->isChecked();
@@ -300,8 +338,8 @@ bool AdvancedOutgoing_Edit(QWidget* owner, ACCOUNT_FORM* form, const std::string
 bool Schedule_Edit(QWidget* owner, std::array<uint16_t, 25>* schedule) {
     QDialog d(owner);
     d.setObjectName(QStringLiteral("scheduleDialog"));
-    d.setWindowTitle(QStringLiteral("Schedule"));
-    auto* hourBox = new QGroupBox(QStringLiteral("Hour Schedule"), &d);
+    d.setWindowTitle(QCoreApplication::translate("Settings", "Schedule"));
+    auto* hourBox = new QGroupBox(QCoreApplication::translate("Settings", "Hour Schedule"), &d);
     auto* hourGrid = new QGridLayout(hourBox);
     QCheckBox* minutes[12];
     const auto showMask = [&minutes, schedule] {
@@ -309,13 +347,14 @@ bool Schedule_Edit(QWidget* owner, std::array<uint16_t, 25>* schedule) {
             minutes[i]->setChecked(((*schedule)[0] >> i) & 1);
     };
     for (int i = 0; i < 12; ++i) {
-        minutes[i] = new QCheckBox(QStringLiteral("%1 minutes").arg(i * 5), hourBox);
+        minutes[i] = new QCheckBox(QCoreApplication::translate("Settings", "%1 minutes").arg(i * 5),
+                                   hourBox);
         minutes[i]->setObjectName(QStringLiteral("minute%1").arg(i * 5));
         hourGrid->addWidget(minutes[i], i / 4, i % 4);
     }
     showMask();
-    auto* all = new QPushButton(QStringLiteral("&Select All"), hourBox);
-    auto* none = new QPushButton(QStringLiteral("C&lear All"), hourBox);
+    auto* all = new QPushButton(QCoreApplication::translate("Settings", "&Select All"), hourBox);
+    auto* none = new QPushButton(QCoreApplication::translate("Settings", "C&lear All"), hourBox);
     hourGrid->addWidget(all, 3, 0);
     hourGrid->addWidget(none, 3, 1);
     // As the buttons say, at once: Cancel does not bring the mask back.
@@ -328,7 +367,7 @@ bool Schedule_Edit(QWidget* owner, std::array<uint16_t, 25>* schedule) {
         showMask();
     });
 
-    auto* dayBox = new QGroupBox(QStringLiteral("Day Schedule"), &d);
+    auto* dayBox = new QGroupBox(QCoreApplication::translate("Settings", "Day Schedule"), &d);
     auto* hour = new QComboBox(dayBox);
     hour->setObjectName(QStringLiteral("hour"));
     for (int h = 0; h < 24; ++h)
@@ -337,7 +376,7 @@ bool Schedule_Edit(QWidget* owner, std::array<uint16_t, 25>* schedule) {
     minute->setObjectName(QStringLiteral("minute"));
     for (int m = 0; m < 60; m += 5)
         minute->addItem(QStringLiteral("%1").arg(m, 2, 10, QLatin1Char('0')));
-    auto* add = new QPushButton(QStringLiteral("&Add"), dayBox);
+    auto* add = new QPushButton(QCoreApplication::translate("Settings", "&Add"), dayBox);
     auto* entries = new EntryList(dayBox);
     entries->setObjectName(QStringLiteral("entries"));
     for (const std::string& e : Schedule_Entries(*schedule))
@@ -347,14 +386,17 @@ bool Schedule_Edit(QWidget* owner, std::array<uint16_t, 25>* schedule) {
         if (entries->findItems(text, Qt::MatchExactly).isEmpty()) entries->addItem(text);
     });
     auto* dayGrid = new QGridLayout(dayBox);
-    dayGrid->addWidget(SettingsLabel(QStringLiteral("H&our:"), hour, dayBox), 0, 0);
+    dayGrid->addWidget(
+        SettingsLabel(QCoreApplication::translate("Settings", "H&our:"), hour, dayBox), 0, 0);
     dayGrid->addWidget(hour, 0, 1);
-    dayGrid->addWidget(SettingsLabel(QStringLiteral("&Minute:"), minute, dayBox), 0, 2);
+    dayGrid->addWidget(
+        SettingsLabel(QCoreApplication::translate("Settings", "&Minute:"), minute, dayBox), 0, 2);
     dayGrid->addWidget(minute, 0, 3);
     dayGrid->addWidget(add, 0, 4);
     dayGrid->addWidget(
-        SettingsLabel(QStringLiteral("&Entries (Delete removes one):"), entries, dayBox), 1, 0, 1,
-        5);
+        SettingsLabel(QCoreApplication::translate("Settings", "&Entries (Delete removes one):"),
+                      entries, dayBox),
+        1, 0, 1, 5);
     dayGrid->addWidget(entries, 2, 0, 1, 5);
 
     QDialogButtonBox* box = okCancel(&d);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/viewer/viewer.h"
 
+#include "common/translate.h"
 #include "platform/log.h"
 #include "platform/user_message.h"
 #include "settings/msgbox.h"
@@ -44,7 +45,8 @@ QWidget* Viewer_Open(const std::string& accountName, std::string text, const MSG
                    record ? record->MsgId : "NOTPASSED");
     auto model = std::make_unique<ViewerModel>();
     if (!model->Open(accountName, text, record)) {
-        UserMsg_Show("Error", "No memory.", UM_OK | UM_ICONERROR);
+        UserMsg_Show(IW_N_("Inboxwarden", "Error"), IW_N_("Inboxwarden", "No memory."),
+                     UM_OK | UM_ICONERROR);
         return nullptr;
     }
     const bool eml = model->HasEmlAttachment();

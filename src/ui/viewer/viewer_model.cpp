@@ -4,6 +4,7 @@
 #include "common/datetime.h"
 #include "common/status.h"
 #include "common/text.h"
+#include "common/translate.h"
 #include "message/msg_header.h"
 #include "net/fastpop3.h"
 #include "platform/files.h"
@@ -73,7 +74,8 @@ std::string readWhole(const std::string& path) {
 
 ACCOUNT* lookUp(const std::string& name, VIEWER_OUTCOME* out) {
     ACCOUNT* acc = name.empty() ? nullptr : Account_Get(name.c_str(), -1);
-    if (!acc) out->notices.push_back(error("Cannot retrieve account information."));
+    if (!acc)
+        out->notices.push_back(error(IW_N_("Inboxwarden", "Cannot retrieve account information.")));
     return acc;
 }
 
@@ -149,8 +151,9 @@ std::string ViewerModel::BrowserFile(VIEWER_NOTICE* notice) {
     if (MIME_GetText(msg_.get(), KIND_TEXT_HTML, &html) != 0 || !ensureFolder(&out) ||
         PrivateDir_WriteFile(folder_, "iw-htmlpreview.htm", html, &path) != 0) {
         *notice = out.notices.empty()
-                      ? VIEWER_NOTICE{"Open Into Web Browser",
-                                      "The HTML text could not be written.", UM_OK | UM_ICONERROR}
+                      ? VIEWER_NOTICE{IW_N_("Inboxwarden", "Open Into Web Browser"),
+                                      IW_N_("Inboxwarden", "The HTML text could not be written."),
+                                      UM_OK | UM_ICONERROR}
                       : out.notices.front();
         return {};
     }
@@ -227,7 +230,8 @@ std::string ViewerModel::ProposedName(int row) const {
 
 bool ViewerModel::ensureFolder(VIEWER_OUTCOME* out) {
     if (!folder_.empty() || PrivateDir_Make(&folder_) == 0) return true;
-    out->notices.push_back(error("A private folder for the message's files cannot be created."));
+    out->notices.push_back(
+        error(IW_N_("Inboxwarden", "A private folder for the message's files cannot be created.")));
     return false;
 }
 
@@ -237,8 +241,8 @@ bool ViewerModel::unpack(VIEWER_OUTCOME* out) {
         if (tnefUnpacked_[k]) continue;
         const std::string dir = folder_ + "/tnef-" + std::to_string(k + 1);
         if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
-            out->notices.push_back(
-                error("A private folder for the message's files cannot be created."));
+            out->notices.push_back(error(IW_N_(
+                "Inboxwarden", "A private folder for the message's files cannot be created.")));
             return false;
         }
         TNEF_PROBLEM problem;
@@ -259,8 +263,9 @@ std::string ViewerModel::FileToOpen(int row, VIEWER_OUTCOME* out) {
     if (r.part) {
         if (!ensureFolder(out)) return {};
         if (PrivateDir_WriteFile(folder_, ProposedName(row), partData(r.part), &path) != 0) {
-            out->notices.push_back(
-                {"Open Attachment", "The attachment cannot be written.", UM_OK | UM_ICONERROR});
+            out->notices.push_back({IW_N_("Inboxwarden", "Open Attachment"),
+                                    IW_N_("Inboxwarden", "The attachment cannot be written."),
+                                    UM_OK | UM_ICONERROR});
             return {};
         }
         handedOn_ = true;
@@ -271,7 +276,7 @@ std::string ViewerModel::FileToOpen(int row, VIEWER_OUTCOME* out) {
     path = folder_ + "/tnef-" + std::to_string(packedFrom_[i] + 1) + "/" + packed_[i].disk;
     struct stat st {};
     if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        out->notices.push_back({"Run TNEF Attachment",
+        out->notices.push_back({IW_N_("Inboxwarden", "Run TNEF Attachment"),
                                 "\"" + packed_[i].display + "\" was not unpacked.",
                                 UM_OK | UM_ICONERROR});
         return {};
@@ -290,16 +295,18 @@ bool ViewerModel::SaveRow(int row, const std::string& path, VIEWER_OUTCOME* out)
         VIEWER_OUTCOME quiet;
         const std::string from = FileToOpen(row, &quiet);
         for (VIEWER_NOTICE& n : quiet.notices)
-            out->notices.push_back(
-                {n.caption == "Run TNEF Attachment" ? "Save TNEF Attachment" : n.caption, n.text,
-                 n.flags});
+            out->notices.push_back({n.caption == "Run TNEF Attachment"
+                                        ? IW_N_("Inboxwarden", "Save TNEF Attachment")
+                                        : n.caption,
+                                    n.text, n.flags});
         if (from.empty()) return false;
         // A copy, never a move: the user's file is replaced only when whole.
         rc = Files_WriteWhole(path, readWhole(from));
     }
     if (rc == 0) return true;
-    out->notices.push_back({r.part ? "Save As" : "Save TNEF Attachment",
-                            "The file \"" + path + "\" cannot be written.", UM_OK | UM_ICONERROR});
+    out->notices.push_back(
+        {r.part ? IW_N_("Inboxwarden", "Save As") : IW_N_("Inboxwarden", "Save TNEF Attachment"),
+         "The file \"" + path + "\" cannot be written.", UM_OK | UM_ICONERROR});
     return false;
 }
 
@@ -307,8 +314,8 @@ bool ViewerModel::SaveMessage(const std::string& path, VIEWER_OUTCOME* out) cons
     size_t n = 0;
     const char* raw = MIME_GetRaw(msg_.get(), &n);
     if (Files_WriteWhole(path, std::string_view(raw, n)) == 0) return true;
-    out->notices.push_back(
-        {"Save As", "The file \"" + path + "\" cannot be written.", UM_OK | UM_ICONERROR});
+    out->notices.push_back({IW_N_("Inboxwarden", "Save As"),
+                            "The file \"" + path + "\" cannot be written.", UM_OK | UM_ICONERROR});
     return false;
 }
 
@@ -352,8 +359,9 @@ VIEWER_OUTCOME ViewerModel::Delete() {
 VIEWER_OUTCOME ViewerModel::DeleteNow(const ViewerDeleteRunner& run) {
     VIEWER_OUTCOME out;
     if (msgId_.empty()) {
-        out.notices.push_back(
-            {"Delete Now!", "Didn't get enough info to delete message.", UM_OK | UM_ICONERROR});
+        out.notices.push_back({IW_N_("Inboxwarden", "Delete Now!"),
+                               IW_N_("Inboxwarden", "Didn't get enough info to delete message."),
+                               UM_OK | UM_ICONERROR});
         return out;
     }
     ACCOUNT* acc = lookUp(account_, &out);
@@ -365,10 +373,11 @@ VIEWER_OUTCOME ViewerModel::DeleteNow(const ViewerDeleteRunner& run) {
             return out;
         }
         if (!MsgBox_FindMsg(acc->hMsgBox, msgId_.c_str(), nullptr)) {
-            out.notices.push_back({"DeleteNow",
-                                   "MsgBox_FindMsg didn't find message in table.\r\n\r\n"
-                                   "Unable to delete message from table.",
-                                   UM_OK | UM_ICONERROR});
+            out.notices.push_back(
+                {"DeleteNow",
+                 IW_N_("Inboxwarden", "MsgBox_FindMsg didn't find message in table.\r\n\r\n"
+                                      "Unable to delete message from table."),
+                 UM_OK | UM_ICONERROR});
             out.countsChanged = true;
             out.close = true;
             return out;

@@ -17,6 +17,7 @@
 // UI thread only.
 #pragma once
 
+#include "common/translate.h"
 #include "message/mime_decoder.h"
 #include "message/tnef.h"
 
@@ -134,7 +135,8 @@ class ViewerModel {
     // the source shown and says why (EmlNotice).
     bool HasEmlAttachment() const { return eml_; }
     static VIEWER_NOTICE EmlNotice() {
-        return {"Message Preview", "This message has a .eml attachment", 0x40};
+        return {IW_N_("Inboxwarden", "Message Preview"),
+                IW_N_("Inboxwarden", "This message has a .eml attachment"), 0x40};
     }
 
     // ---- Attachments ------------------------------------------------------

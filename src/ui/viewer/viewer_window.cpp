@@ -19,6 +19,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QFileDialog>
@@ -41,7 +42,10 @@
 
 namespace {
 
-const char* const kLabels[5] = {"From :", "Date :", "To :", "CC :", "Subject :"};
+const char* const kLabels[5] = {
+    QT_TRANSLATE_NOOP("Viewer", "From :"), QT_TRANSLATE_NOOP("Viewer", "Date :"),
+    QT_TRANSLATE_NOOP("Viewer", "To :"), QT_TRANSLATE_NOOP("Viewer", "CC :"),
+    QT_TRANSLATE_NOOP("Viewer", "Subject :")};
 
 // An address list that wraps between whole addresses only: the blanks
 // inside one address do not break.
@@ -81,28 +85,36 @@ QAction* ViewerWindow::Action(int command) const {
 }
 
 void ViewerWindow::buildActions() {
-    addCommand(VC_SAVE_AS, QStringLiteral("&Save As...\tCtrl+S"),
+    addCommand(VC_SAVE_AS, QCoreApplication::translate("Viewer", "&Save As...\tCtrl+S"),
                QKeySequence(Qt::CTRL | Qt::Key_S));
-    addCommand(VC_SHOW_SOURCE, QStringLiteral("Show So&urce"))->setCheckable(true);
-    addCommand(VC_SHOW_HTML, QStringLiteral("Show &HTML Text"))->setCheckable(true);
-    addCommand(VC_BROWSER, QStringLiteral("Open Into &Web Browser"));
-    addCommand(VC_PRINT, QStringLiteral("&Print"));
-    addCommand(VC_CLOSE, QStringLiteral("&Close\tEsc"), QKeySequence(Qt::Key_Escape));
+    addCommand(VC_SHOW_SOURCE, QCoreApplication::translate("Viewer", "Show So&urce"))
+        ->setCheckable(true);
+    addCommand(VC_SHOW_HTML, QCoreApplication::translate("Viewer", "Show &HTML Text"))
+        ->setCheckable(true);
+    addCommand(VC_BROWSER, QCoreApplication::translate("Viewer", "Open Into &Web Browser"));
+    addCommand(VC_PRINT, QCoreApplication::translate("Viewer", "&Print"));
+    addCommand(VC_CLOSE, QCoreApplication::translate("Viewer", "&Close\tEsc"),
+               QKeySequence(Qt::Key_Escape));
     // Copy works on the control with the focus: the field's own key does it.
-    addCommand(VC_COPY, QStringLiteral("&Copy \tCtrl+C"));
-    addCommand(VC_SELECT_ALL, QStringLiteral("Select &All \tCtrl+A"),
+    addCommand(VC_COPY, QCoreApplication::translate("Viewer", "&Copy \tCtrl+C"));
+    addCommand(VC_SELECT_ALL, QCoreApplication::translate("Viewer", "Select &All \tCtrl+A"),
                QKeySequence(Qt::CTRL | Qt::Key_A));
-    addCommand(VC_FIND, QStringLiteral("&Find...\tCtrl+F3"), QKeySequence(Qt::CTRL | Qt::Key_F3));
-    addCommand(VC_FIND_NEXT, QStringLiteral("Find &Next\tF3"), QKeySequence(Qt::Key_F3));
-    addCommand(VC_FIND_PREV, QStringLiteral("Find &Previous\tShift+F3"),
+    addCommand(VC_FIND, QCoreApplication::translate("Viewer", "&Find...\tCtrl+F3"),
+               QKeySequence(Qt::CTRL | Qt::Key_F3));
+    addCommand(VC_FIND_NEXT, QCoreApplication::translate("Viewer", "Find &Next\tF3"),
+               QKeySequence(Qt::Key_F3));
+    addCommand(VC_FIND_PREV, QCoreApplication::translate("Viewer", "Find &Previous\tShift+F3"),
                QKeySequence(Qt::SHIFT | Qt::Key_F3));
-    addCommand(VC_DELETE, QStringLiteral("&Delete"));
-    addCommand(VC_DELETE_NOW, QStringLiteral("Delete &Now!"));
-    addCommand(VC_REPLY, QStringLiteral("Send &Reply\tCtrl+R"), QKeySequence(Qt::CTRL | Qt::Key_R));
-    addCommand(VC_FORWARD, QStringLiteral("&Forward\tCtrl+W"), QKeySequence(Qt::CTRL | Qt::Key_W));
-    addCommand(VC_HELP, QStringLiteral("&Contents\tF1"), QKeySequence(Qt::Key_F1));
-    addCommand(VC_HELP_PREVIEW, QStringLiteral("&Preview Window"));
-    addCommand(VC_ABOUT, QStringLiteral("&About Inboxwarden"));
+    addCommand(VC_DELETE, QCoreApplication::translate("Viewer", "&Delete"));
+    addCommand(VC_DELETE_NOW, QCoreApplication::translate("Viewer", "Delete &Now!"));
+    addCommand(VC_REPLY, QCoreApplication::translate("Viewer", "Send &Reply\tCtrl+R"),
+               QKeySequence(Qt::CTRL | Qt::Key_R));
+    addCommand(VC_FORWARD, QCoreApplication::translate("Viewer", "&Forward\tCtrl+W"),
+               QKeySequence(Qt::CTRL | Qt::Key_W));
+    addCommand(VC_HELP, QCoreApplication::translate("Viewer", "&Contents\tF1"),
+               QKeySequence(Qt::Key_F1));
+    addCommand(VC_HELP_PREVIEW, QCoreApplication::translate("Viewer", "&Preview Window"));
+    addCommand(VC_ABOUT, QCoreApplication::translate("Viewer", "&About Inboxwarden"));
     // The menu shows the keys in its texts; the shortcuts are the actions'.
     for (QAction* a : actions())
         if (a->text().contains(QLatin1Char('\t')))
@@ -111,7 +123,7 @@ void ViewerWindow::buildActions() {
 }
 
 void ViewerWindow::buildMenus() {
-    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    QMenu* file = menuBar()->addMenu(QCoreApplication::translate("Viewer", "&File"));
     file->addAction(Action(VC_SAVE_AS));
     file->addAction(Action(VC_SHOW_SOURCE));
     if (model_->OffersHtmlText()) file->addAction(Action(VC_SHOW_HTML));
@@ -119,21 +131,21 @@ void ViewerWindow::buildMenus() {
     file->addAction(Action(VC_PRINT));
     file->addSeparator();
     file->addAction(Action(VC_CLOSE));
-    QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
+    QMenu* edit = menuBar()->addMenu(QCoreApplication::translate("Viewer", "&Edit"));
     edit->addAction(Action(VC_COPY));
     edit->addAction(Action(VC_SELECT_ALL));
     edit->addSeparator();
     edit->addAction(Action(VC_FIND));
     edit->addAction(Action(VC_FIND_NEXT));
     edit->addAction(Action(VC_FIND_PREV));
-    QMenu* message = menuBar()->addMenu(QStringLiteral("&Message"));
+    QMenu* message = menuBar()->addMenu(QCoreApplication::translate("Viewer", "&Message"));
     message->addAction(Action(VC_DELETE));
     // Also here, not only on the toolbar, so that the keyboard reaches it.
     message->addAction(Action(VC_DELETE_NOW));
     message->addSeparator();
     message->addAction(Action(VC_REPLY));
     message->addAction(Action(VC_FORWARD));
-    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    QMenu* help = menuBar()->addMenu(QCoreApplication::translate("Viewer", "&Help"));
     help->addAction(Action(VC_HELP));
     help->addAction(Action(VC_HELP_PREVIEW));
     help->addSeparator();
@@ -141,43 +153,43 @@ void ViewerWindow::buildMenus() {
 }
 
 void ViewerWindow::buildToolBar() {
-    toolBar_ = addToolBar(QStringLiteral("Tools"));
+    toolBar_ = addToolBar(QCoreApplication::translate("Viewer", "Tools"));
     toolBar_->setObjectName(QStringLiteral("toolBar"));
     toolBar_->setMovable(false);
     toolBar_->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     toolBar_->setIconSize(QSize(IMAGES_TOOL_SIZE, IMAGES_TOOL_SIZE));
     const auto button = [this](int command, const char* label, QIcon icon) {
         QAction* a = Action(command);
-        a->setIconText(QString::fromLatin1(label));
+        a->setIconText(QCoreApplication::translate("Viewer", label));
         a->setIcon(icon);
         toolBar_->addAction(a);
     };
     QStyle* st = style();
-    button(VC_SAVE_AS, "Save As",
+    button(VC_SAVE_AS, QT_TRANSLATE_NOOP("Viewer", "Save As"),
            QIcon::fromTheme(QStringLiteral("document-save-as"),
                             st->standardIcon(QStyle::SP_DialogSaveButton)));
     button(
-        VC_PRINT, "Print",
+        VC_PRINT, QT_TRANSLATE_NOOP("Viewer", "Print"),
         QIcon::fromTheme(QStringLiteral("document-print"), st->standardIcon(QStyle::SP_FileIcon)));
     toolBar_->addSeparator();
-    button(VC_SHOW_SOURCE, "Source",
+    button(VC_SHOW_SOURCE, QT_TRANSLATE_NOOP("Viewer", "Source"),
            QIcon::fromTheme(QStringLiteral("text-x-generic"),
                             st->standardIcon(QStyle::SP_FileDialogDetailedView)));
-    button(VC_BROWSER, "Browser",
+    button(VC_BROWSER, QT_TRANSLATE_NOOP("Viewer", "Browser"),
            QIcon::fromTheme(QStringLiteral("internet-web-browser"),
                             st->standardIcon(QStyle::SP_DriveNetIcon)));
     toolBar_->widgetForAction(Action(VC_BROWSER))->setVisible(model_->HasHtml());
     Action(VC_BROWSER)->setVisible(model_->HasHtml());
     toolBar_->addSeparator();
-    button(VC_DELETE, "Delete", Images_Tool(TOOL_MARK_DELETE));
-    button(VC_DELETE_NOW, "Now!", Images_Tool(TOOL_DELETE_NOW));
+    button(VC_DELETE, QT_TRANSLATE_NOOP("Viewer", "Delete"), Images_Tool(TOOL_MARK_DELETE));
+    button(VC_DELETE_NOW, QT_TRANSLATE_NOOP("Viewer", "Now!"), Images_Tool(TOOL_DELETE_NOW));
     toolBar_->addSeparator();
-    button(VC_REPLY, "Reply", Images_Tool(TOOL_REPLY));
-    button(VC_FORWARD, "Forward", Images_Tool(TOOL_FORWARD));
+    button(VC_REPLY, QT_TRANSLATE_NOOP("Viewer", "Reply"), Images_Tool(TOOL_REPLY));
+    button(VC_FORWARD, QT_TRANSLATE_NOOP("Viewer", "Forward"), Images_Tool(TOOL_FORWARD));
     toolBar_->addSeparator();
-    button(VC_FIND, "Find", Images_Tool(TOOL_FIND));
-    button(VC_FIND_NEXT, "Next", Images_Tool(TOOL_FIND_NEXT));
-    button(VC_FIND_PREV, "Prev", Images_Tool(TOOL_FIND_PREV));
+    button(VC_FIND, QT_TRANSLATE_NOOP("Viewer", "Find"), Images_Tool(TOOL_FIND));
+    button(VC_FIND_NEXT, QT_TRANSLATE_NOOP("Viewer", "Next"), Images_Tool(TOOL_FIND_NEXT));
+    button(VC_FIND_PREV, QT_TRANSLATE_NOOP("Viewer", "Prev"), Images_Tool(TOOL_FIND_PREV));
     // The icon texts stand on the buttons; the tooltips keep the full names.
     for (QAction* a : toolBar_->actions())
         if (!a->isSeparator()) a->setToolTip(QText_Tip(a->text()));
@@ -190,13 +202,13 @@ void ViewerWindow::buildCentre() {
     const std::string* values[5] = {&model_->From(), &model_->Date(), &model_->To(), &model_->Cc(),
                                     &model_->Subject()};
     for (int i = 0; i < 5; ++i) {
-        auto* label = new QLabel(QString::fromLatin1(kLabels[i]), centre);
+        auto* label = new QLabel(QCoreApplication::translate("Viewer", kLabels[i]), centre);
         auto* value = new QLabel(centre);
         value->setObjectName(QStringLiteral("field%1").arg(i));
         value->setTextFormat(Qt::PlainText);
         value->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
         value->setFocusPolicy(Qt::StrongFocus);
-        value->setAccessibleName(QString::fromLatin1(kLabels[i]).chopped(2));
+        value->setAccessibleName(QCoreApplication::translate("Viewer", kLabels[i]).chopped(2));
         value->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
         if (i == 2 || i == 3) {
             // The address lists grow downwards, wrapped by whole addresses.
@@ -215,7 +227,7 @@ void ViewerWindow::buildCentre() {
 
     text_ = new QTextBrowser(centre);
     text_->setObjectName(QStringLiteral("text"));
-    text_->setAccessibleName(QStringLiteral("Message text"));
+    text_->setAccessibleName(QCoreApplication::translate("Viewer", "Message text"));
     // Links are the viewer's own (see showText); nothing is followed by the
     // field itself, nothing is loaded.
     text_->setOpenLinks(false);
@@ -229,10 +241,10 @@ void ViewerWindow::buildCentre() {
     connect(text_, &QWidget::customContextMenuRequested, this, &ViewerWindow::textMenu);
     layout->addWidget(text_, 1);
 
-    listLabel_ = new QLabel(QStringLiteral("&Attachments :"), centre);
+    listLabel_ = new QLabel(QCoreApplication::translate("Viewer", "&Attachments :"), centre);
     list_ = new QListWidget(centre);
     list_->setObjectName(QStringLiteral("attachments"));
-    list_->setAccessibleName(QStringLiteral("Attachments"));
+    list_->setAccessibleName(QCoreApplication::translate("Viewer", "Attachments"));
     list_->setFlow(QListView::LeftToRight);
     list_->setWrapping(true);
     list_->setMaximumHeight(list_->fontMetrics().height() * 5);
@@ -425,14 +437,15 @@ QString ViewerWindow::askSavePath(const QString& title, const std::string& propo
     QFileDialog dialog(this, title, QText_From(proposed));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix(ext);
-    dialog.setNameFilters({QStringLiteral("*.%1").arg(ext), QStringLiteral("All files (*)")});
+    dialog.setNameFilters(
+        {QStringLiteral("*.%1").arg(ext), QCoreApplication::translate("Viewer", "All files (*)")});
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
     return dialog.selectedFiles().front();
 }
 
 void ViewerWindow::saveMessage() {
-    const QString path =
-        askSavePath(QStringLiteral("Save As"), model_->ProposedMessageName(), "txt");
+    const QString path = askSavePath(QCoreApplication::translate("Viewer", "Save As"),
+                                     model_->ProposedMessageName(), "txt");
     if (path.isEmpty()) return;
     VIEWER_OUTCOME out;
     model_->SaveMessage(path.toStdString(), &out);
@@ -457,7 +470,8 @@ void ViewerWindow::SaveRow(int row, bool thenOpen) {
     const bool packed = !model_->Rows()[static_cast<size_t>(row)].part;
     const std::string proposed = model_->ProposedName(row);
     const QString path =
-        askSavePath(packed ? QStringLiteral("Save TNEF Attachment") : QStringLiteral("Save As"),
+        askSavePath(packed ? QCoreApplication::translate("Viewer", "Save TNEF Attachment")
+                           : QCoreApplication::translate("Viewer", "Save As"),
                     proposed, ViewerModel::Extension(proposed));
     if (path.isEmpty()) return;
     VIEWER_OUTCOME out;
@@ -534,16 +548,18 @@ void ViewerWindow::textMenu(const QPoint& at) {
     // The field is read-only: what would change it is offered but greyed.
     QMenu menu(this);
     const bool selected = text_->textCursor().hasSelection();
-    menu.addAction(QStringLiteral("Undo"))->setEnabled(false);
-    menu.addAction(QStringLiteral("Redo"))->setEnabled(false);
+    menu.addAction(QCoreApplication::translate("Viewer", "Undo"))->setEnabled(false);
+    menu.addAction(QCoreApplication::translate("Viewer", "Redo"))->setEnabled(false);
     menu.addSeparator();
-    menu.addAction(QStringLiteral("Cut"))->setEnabled(false);
-    QAction* copy = menu.addAction(QStringLiteral("Copy"), text_, &QTextBrowser::copy);
+    menu.addAction(QCoreApplication::translate("Viewer", "Cut"))->setEnabled(false);
+    QAction* copy =
+        menu.addAction(QCoreApplication::translate("Viewer", "Copy"), text_, &QTextBrowser::copy);
     copy->setEnabled(selected);
-    menu.addAction(QStringLiteral("Paste"))->setEnabled(false);
-    menu.addAction(QStringLiteral("Delete"))->setEnabled(false);
+    menu.addAction(QCoreApplication::translate("Viewer", "Paste"))->setEnabled(false);
+    menu.addAction(QCoreApplication::translate("Viewer", "Delete"))->setEnabled(false);
     menu.addSeparator();
-    menu.addAction(QStringLiteral("Select All"), text_, &QTextBrowser::selectAll);
+    menu.addAction(QCoreApplication::translate("Viewer", "Select All"), text_,
+                   &QTextBrowser::selectAll);
     menu.exec(text_->viewport()->mapToGlobal(at));
 }
 
@@ -553,9 +569,12 @@ void ViewerWindow::listMenu(const QPoint& at) {
     if (!item) return;
     const int row = list_->row(item);
     QMenu menu(this);
-    menu.addAction(QStringLiteral("&Open"), this, [this, row] { OpenRow(row); });
-    menu.addAction(QStringLiteral("&Save"), this, [this, row] { SaveRow(row, false); });
-    menu.addAction(QStringLiteral("Save and O&pen"), this, [this, row] { SaveRow(row, true); });
+    menu.addAction(QCoreApplication::translate("Viewer", "&Open"), this,
+                   [this, row] { OpenRow(row); });
+    menu.addAction(QCoreApplication::translate("Viewer", "&Save"), this,
+                   [this, row] { SaveRow(row, false); });
+    menu.addAction(QCoreApplication::translate("Viewer", "Save and O&pen"), this,
+                   [this, row] { SaveRow(row, true); });
     menu.exec(list_->viewport()->mapToGlobal(at));
 }
 

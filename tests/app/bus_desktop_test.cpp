@@ -20,6 +20,7 @@
 #include <fcntl.h>
 #include <map>
 #include <memory>
+#include <netinet/in.h>
 #include <string>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -181,24 +182,24 @@ class BusOnDesktop : public iwtest::RealPeersTest {
         return j.is_discarded() ? json() : j["data"];
     }
 
-    // GetAccounts' entry for kAccount, as name -> value.
-    json account() {
+    // GetAccounts' entry for an account, as name -> value.
+    json account(const std::string& name = kAccount) {
         const json all = call("GetAccounts");
         for (const json& a : all.is_array() ? all[0] : json::array())
-            if (a["Name"]["data"] == kAccount) return a;
-        ADD_FAILURE() << "no " << kAccount << " on the bus";
+            if (a["Name"]["data"] == name) return a;
+        ADD_FAILURE() << "no " << name << " on the bus";
         return json::object();
     }
 
-    void addAccount() {
+    void addAccount(const std::string& name = kAccount, int port = -1) {
         const iwtest::Credentials& user = peers().user();
         const std::string file = iwtest::SandboxDir() + "/password";
         iwtest::WriteFile(file, user.password + "\n");
         ASSERT_EQ(chmod(file.c_str(), 0600), 0);
         std::string out;
-        ASSERT_EQ(cli({"account", "add", kAccount, "ChkServer=127.0.0.1",
-                       "ChkPort=" + std::to_string(peers().pop3_port()), "ChkLogin=" + user.name,
-                       "--chk-password-stdin"},
+        ASSERT_EQ(cli({"account", "add", name, "ChkServer=127.0.0.1",
+                       "ChkPort=" + std::to_string(port < 0 ? peers().pop3_port() : port),
+                       "ChkLogin=" + user.name, "--chk-password-stdin"},
                       &out, true, file),
                   0)
             << out;
@@ -224,9 +225,9 @@ class BusOnDesktop : public iwtest::RealPeersTest {
         program_ = -1;
     }
 
-    // Waits until no check of kAccount is queued or running.
-    bool checkEnded() {
-        return pollFor([&] { return account()["Checking"]["data"] == false; }, 60s);
+    // Waits until no check of the account is queued or running.
+    bool checkEnded(const std::string& name = kAccount) {
+        return pollFor([&] { return account(name)["Checking"]["data"] == false; }, 60s);
     }
 
     std::unique_ptr<iwtest::Xvfb> x_;
@@ -363,6 +364,41 @@ TEST_F(BusOnDesktop, ChecksListsAndMarksThroughTheBusAndTheCommandLineGoesThroug
         after[r["MsgIdHex"].get<std::string>()] = r["Status"].get<int>();
     EXPECT_EQ(after,
               (std::map<std::string, int>{{hexIds[0], MSG_UNREAD}, {hexIds[2], MSG_TO_DELETE}}));
+}
+
+// A box whose check runs is the worker's: the bus refuses to change it, as
+// the MailBox window does, until Cancel has ended the check.
+TEST_F(BusOnDesktop, ABoxBeingCheckedIsRefusedUntilCancelEndsTheCheck) {
+    // A server that takes the connection and never greets.
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len), 0);
+    addAccount("Slow", ntohs(a.sin_port));
+    ASSERT_FALSE(HasFatalFailure());
+    startProgram();
+    ASSERT_FALSE(HasFatalFailure());
+
+    EXPECT_EQ(call("Check", {"s", "Slow"}), json::parse(R"([["Slow"]])"));
+    EXPECT_EQ(account("Slow")["Checking"]["data"], true);
+    std::string error, out;
+    int rc = 0;
+    call("Mark", {"saays", "Slow", "1", "1", "120", "read"}, &rc, &error);
+    EXPECT_NE(rc, 0);
+    EXPECT_NE(error.find("is being checked"), std::string::npos) << error;
+    EXPECT_EQ(cli({"mark", "Slow", "x", "unread"}, &out, true), 1);
+    EXPECT_NE(out.find("is being checked"), std::string::npos) << out;
+
+    call("Cancel");
+    ASSERT_TRUE(checkEnded("Slow")) << debugLog();
+    EXPECT_EQ(account("Slow")["LastResult"]["data"], "ERR_CANCELLED");
+    EXPECT_EQ(cli({"mark", "Slow", "x", "unread"}, &out, true), 1) << "free again, no such id";
+    EXPECT_NE(out.find("holds no message 'x'"), std::string::npos) << out;
+    close(listener);
 }
 
 } // namespace

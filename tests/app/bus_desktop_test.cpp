@@ -342,6 +342,12 @@ TEST_F(BusOnDesktop, ChecksListsAndMarksThroughTheBusAndTheCommandLineGoesThroug
     EXPECT_EQ(cli({"options", "set", "AskNLines=0"}, &out, true), 1);
     EXPECT_NE(out.find("Inboxwarden is running on this store"), std::string::npos) << out;
 
+    // The windows open on request.
+    call("ShowMailBox");
+    EXPECT_TRUE(
+        pollFor([&] { return iwtest::WindowShown(x_->name(), "MailBox: " + kAccount); }, 30s))
+        << debugLog();
+
     // What the program kept is what the store path prints once it has quit.
     const json running = cliJson({"box", kAccount, "--json"});
     quitProgram();

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/app.h"
 
+#include "app/bus_service.h"
 #include "app/cmdline.h"
 #include "app/handover.h"
 #include "app/mainwnd.h"
@@ -274,6 +275,9 @@ void App_Shutdown() {
     DebugLog_Write("App_Shutdown\n");
     MainWnd* w = g_wnd.get();
     if (w) w->SetTip(QCoreApplication::translate("App", "Shutting Down").toStdString());
+    // Callers find no program from here on, and no call reaches the boxes
+    // while they are saved.
+    if (BusService* bus = BusService_Instance()) bus->Stop();
 
     // The worker must be gone before the store, a box or an account is
     // touched: it may be writing a box right now, inside a store transaction
@@ -432,6 +436,10 @@ int App_Main(int argc, char** argv) {
     Settings_SetCleanShutdown(0, &notices);
     UserMsg_ShowNotices(notices);
     Handover_Listen(_onHandover);
+    // On the bus only as the copy that holds the store; without a bus the
+    // program runs as ever.
+    auto bus = std::make_unique<BusService>(g_wnd.get());
+    bus->Start();
     _watchWakeUps(&app);
     _watchTray(&app);
 
@@ -447,6 +455,7 @@ int App_Main(int argc, char** argv) {
         UserMsg_ShowNotices(last); // the window is gone: logged and on stderr
     } else
         DebugLog_Write("MAIN: the settings were not saved; CleanShutdown stays 0\n");
+    bus.reset();
     g_wnd.reset();
     Log_Close();
     DebugLog_Write("\nNormal end of program \n");

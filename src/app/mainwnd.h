@@ -104,6 +104,9 @@ class MainWnd final : public QObject, public ENGINE_UI, public ENGINE_TIMERS {
     void PlaySound(std::string_view file, bool sync) override;
     bool LaunchMailClient(ACCOUNT* account) override;
     void RequestShutdown() override;
+    // Carried to the bus interface (bus_service.cpp).
+    void AccountDone(std::string_view accountName, uint32_t result) override;
+    void RunEnded(bool cancelled) override;
 
     // ---- ENGINE_TIMERS ---------------------------------------------------
     bool SetTimer(int id, int64_t firstMs, int64_t periodMs) override;

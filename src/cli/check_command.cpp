@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/check_command.h"
 
+#include "cli/bus_client.h"
+#include "cli/output.h"
 #include "cli/session.h"
 #include "cli/terminal.h"
 #include "common/status.h"
@@ -13,8 +15,6 @@
 #include "settings/msgbox.h"
 #include "settings/settings.h"
 
-#include <nlohmann/json.hpp>
-
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -25,20 +25,12 @@
 #include <termios.h>
 #include <unistd.h>
 
-namespace {
-
-std::string resultName(uint32_t rc) {
-    if (rc == CHECK_UNCHANGED) return "UNCHANGED";
-    return Status_Name(rc);
-}
-
-} // namespace
-
 int Cli_Check(const std::string& profile, const std::string& account, bool json,
               bool passwordStdin) {
-    const char* what = account.c_str();
     // The running program owns the store: two engines must never check the
-    // same boxes.
+    // same boxes, so its own engine does it.
+    if (CliBus_ProgramRuns()) return CliBus_Check(profile, account, json);
+    const char* what = account.c_str();
     const std::string hint = "use 'inboxwarden /check:" + std::string(what) + "' or quit it first";
     CliSession session(profile, hint.c_str());
     if (!session.ok()) return 1;
@@ -72,7 +64,7 @@ int Cli_Check(const std::string& profile, const std::string& account, bool json,
     }
     MailCheck_Wait();
 
-    nlohmann::json list = nlohmann::json::array();
+    std::vector<CLI_CHECKED> checked;
     const auto results = ui.Results();
     for (const HEADLESS_RESULT& r : results) {
         ACCOUNT* acc = Account_Get(r.account.c_str(), -1);
@@ -80,30 +72,10 @@ int Cli_Check(const std::string& profile, const std::string& account, bool json,
         MSGBOX_COUNTS c{};
         if (acc->hMsgBox) c = *MsgBox_GetCounts(acc->hMsgBox);
         if (acc->CheckResult == CR_TIMEOUT || acc->CheckResult == CR_FAILED) status = 1;
-        if (json) {
-            list.push_back({{"name", acc->Name},
-                            {"result", resultName(r.result)},
-                            {"CheckResult", acc->CheckResult},
-                            {"StatusText", acc->StatusText},
-                            {"counts",
-                             {{"new", c.New},
-                              {"notified", c.Notified},
-                              {"unread", c.Unread},
-                              {"old", c.Old},
-                              {"quiet", c.Quiet},
-                              {"size", c.Size}}}});
-        } else {
-            std::printf("%s\t%s\tCheckResult %d\t%s\tnew %d, notified %d, unread %d, old %d, "
-                        "quiet %d, size %lld\n",
-                        Cli_Printable(acc->Name).c_str(), resultName(r.result).c_str(),
-                        acc->CheckResult, Cli_Printable(acc->StatusText).c_str(), c.New, c.Notified,
-                        c.Unread, c.Old, c.Quiet, static_cast<long long>(c.Size));
-        }
+        checked.push_back({acc->Name, Pop3Acc_ResultName(r.result), acc->CheckResult,
+                           acc->StatusText, c.New, c.Notified, c.Unread, c.Old, c.Quiet, c.Size});
     }
-    if (json)
-        std::printf("%s\n", nlohmann::json{{"accounts", list}}
-                                .dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
-                                .c_str());
+    Cli_PrintChecked(checked, json);
     if (results.empty() && status == 0) {
         std::fprintf(stderr, "inboxwarden-cli: no account was checked\n");
         status = 1;

@@ -3,6 +3,7 @@
 #include "cli/check_command.h"
 #include "cli/decode_command.h"
 #include "cli/delete_command.h"
+#include "cli/mark_command.h"
 #include "cli/send_command.h"
 #include "cli/session.h"
 #include "cli/settings_commands.h"
@@ -56,7 +57,8 @@ int main(int argc, char** argv) {
 
     CLI::App app{"The command-line front of Inboxwarden, the POP3 mail checker. Every command "
                  "works on the settings store and profile of the tray program while it is not "
-                 "running.",
+                 "running; while it runs, accounts, box, check, delete and mark ask it on the "
+                 "session bus, and the others wait until it has quit.",
                  "inboxwarden-cli"};
     app.set_version_flag("--version", "inboxwarden-cli " IW_VERSION);
     app.require_subcommand(1);
@@ -186,6 +188,28 @@ int main(int argc, char** argv) {
                    "check deletes them.");
     delCmd->callback(
         [&] { run = [&] { return Cli_Delete(profile, name, ids, hex, passwordStdin); }; });
+
+    // mark
+    auto* markCmd = app.add_subcommand(
+        "mark", "mark messages read, unread, or for deletion from the server at the next check");
+    markCmd->add_option("ACCOUNT", name, "the account")->required();
+    markCmd
+        ->add_option("ID", ids,
+                     "unique ids as 'box' lists them, then the STATE: read, unread or delete; "
+                     "put '--' before ids that start with '-'")
+        ->type_name("... STATE")
+        ->required()
+        ->expected(2, -1);
+    markCmd->add_flag("--hex", hex, "each ID is the hex digits of its bytes (MsgIdHex)");
+    markCmd->footer("Works on the store, or through the running program. Ids the box does not "
+                    "hold are named on stderr (exit status 1); the others are marked.");
+    markCmd->callback([&] {
+        run = [&] {
+            const std::string state = ids.back();
+            ids.pop_back();
+            return Cli_Mark(profile, name, ids, hex, state);
+        };
+    });
 
     // tnef
     std::string dir = ".";

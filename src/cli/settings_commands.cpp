@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/settings_commands.h"
+#include "cli/bus_client.h"
+#include "cli/output.h"
 #include "cli/session.h"
 #include "cli/terminal.h"
 
@@ -12,8 +14,6 @@
 #include "settings/msgbox.h"
 #include "settings/profile.h"
 #include "settings/settings.h"
-
-#include <nlohmann/json.hpp>
 
 #include <charconv>
 #include <cstdio>
@@ -258,13 +258,15 @@ std::string Cli_AccountFieldsHelp() {
 }
 
 int Cli_Accounts(const std::string& profile) {
+    if (CliBus_ProgramRuns()) return CliBus_Accounts(profile);
     CliSession s(profile);
     if (!s.ok()) return 1;
+    std::vector<CLI_ACCOUNT_LINE> lines;
     for (int i = 0; i < Account_GetCount(); ++i) {
         const ACCOUNT* a = Account_Get(nullptr, i);
-        std::printf("%s\t%s:%d\t%s\n", a->Name.c_str(), a->ChkServer.c_str(), a->ChkPort,
-                    a->ChkLogin.c_str());
+        lines.push_back({a->Name, a->ChkServer, a->ChkLogin, a->ChkPort});
     }
+    Cli_PrintAccounts(lines);
     return 0;
 }
 
@@ -371,6 +373,7 @@ int Cli_Account(const std::string& profile, const CLI_ACCOUNT_ARGS& args) {
 }
 
 int Cli_Box(const std::string& profile, const std::string& name, bool json) {
+    if (CliBus_ProgramRuns()) return CliBus_Box(profile, name, json);
     CliSession s(profile);
     if (!s.ok()) return 1;
     ACCOUNT* a = findAccount(name);
@@ -381,29 +384,15 @@ int Cli_Box(const std::string& profile, const std::string& name, bool json) {
     Settings_LoadMessages(false, &notices);
     UserMsg_ShowNotices(notices);
     MSGBOX* box = a->hMsgBox;
-    nlohmann::json out = nlohmann::json::array();
+    std::vector<CLI_BOX_ROW> rows;
+    rows.reserve(MsgBox_GetCount(box));
     for (int i = 0; i < MsgBox_GetCount(box); ++i) {
         const MSG_RECORD* r = MsgBox_GetMsg(box, i);
-        if (!json) {
-            std::printf("%s\t%d\t%s\t%s\t%s\t%s\n", Cli_Printable(r->MsgId).c_str(), r->Status,
-                        r->SizeText, DateTime_IsMissing(r->Date) ? "-" : Cli_Date(r->Date).c_str(),
-                        Cli_Printable(r->From).c_str(), Cli_Printable(r->Subject).c_str());
-            continue;
-        }
-        out.push_back({{"MsgId", utf8(r->MsgId)},
-                       {"MsgIdHex", Text_ToHex(r->MsgId)},
-                       {"From", utf8(r->From)},
-                       {"ReplyTo", utf8(r->ReplyTo)},
-                       {"To", utf8(r->To)},
-                       {"Subject", utf8(r->Subject)},
-                       {"SizeText", utf8(r->SizeText)},
-                       {"Size", r->Size},
-                       {"HasAttach", r->HasAttach},
-                       {"Date", DateTime_IsMissing(r->Date) ? nlohmann::json(nullptr)
-                                                            : nlohmann::json(Cli_Date(r->Date))},
-                       {"Status", r->Status}});
+        rows.push_back({r->MsgId, utf8(r->From), utf8(r->ReplyTo), utf8(r->To), utf8(r->Subject),
+                        utf8(r->SizeText), r->Size, r->HasAttach, r->Status,
+                        DateTime_Text(r->Date)});
     }
-    if (json) std::printf("%s\n", out.dump(2).c_str());
+    Cli_PrintBox(rows, json);
     return 0;
 }
 

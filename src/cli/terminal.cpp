@@ -145,8 +145,5 @@ std::string Cli_LastSystemError() {
 }
 
 std::string Cli_Date(const DATETIME& d) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u", d.wYear, d.wMonth, d.wDay,
-                  d.wHour, d.wMinute, d.wSecond);
-    return buf;
+    return DateTime_Text(d);
 }

@@ -2,6 +2,7 @@
 #include "common/datetime.h"
 
 #include <array>
+#include <cstdio>
 #include <time.h>
 
 namespace {
@@ -93,4 +94,12 @@ bool DateTime_IsValid(const DATETIME& dt) {
     if (dt.wMonth < 1 || dt.wMonth > 12) return false;
     if (dt.wDay < 1 || dt.wDay > daysInMonth(dt.wYear, dt.wMonth)) return false;
     return dt.wHour < 24 && dt.wMinute < 60 && dt.wSecond <= 60 && dt.wMilliseconds < 1000;
+}
+
+std::string DateTime_Text(const DATETIME& dt) {
+    if (DateTime_IsMissing(dt)) return {};
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u", dt.wYear, dt.wMonth, dt.wDay,
+                  dt.wHour, dt.wMinute, dt.wSecond);
+    return buf;
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <string>
 
 struct DATETIME {
     uint16_t wYear;
@@ -28,6 +29,10 @@ DATETIME DateTime_Missing();
 
 // True when the year says the date is missing (the other fields do not matter).
 bool DateTime_IsMissing(const DATETIME& dt);
+
+// "2024-01-31 13:05:00": how dates leave the program as text (the command
+// line, the bus); "" for a missing date.
+std::string DateTime_Text(const DATETIME& dt);
 
 // The local time of t (milliseconds 0, day of week filled in). A time whose
 // local year falls outside 0..65534 cannot be held and gives a missing date.

@@ -168,6 +168,14 @@ class ENGINE_UI {
     // could not be taken in 60000 ms). Posted; the UI thread runs the
     // normal shutdown.
     virtual void RequestShutdown() = 0;
+
+    // ---- For outside observers (worker, posted; nothing by default) --------
+
+    // An account's check has been recorded (result, box, status), whether
+    // or not a window shows it.
+    virtual void AccountDone(std::string_view /*accountName*/, uint32_t /*result*/) {}
+    // A queue run (not a fetch-one) has ended: its boxes are recounted.
+    virtual void RunEnded(bool /*cancelled*/) {}
 };
 
 // Timers of the main window and the clock the scheduler reads.

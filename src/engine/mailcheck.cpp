@@ -274,6 +274,7 @@ void _checkQueue(const WORKER_RUN& run, RUN_STATE* st) {
         // gets its timer back.
         const bool dialogOpened = g_ui->IsSettingsDialogOpen();
         _recordResult(acc, rc);
+        g_ui->AccountDone(acc->Name, rc);
         if (g_ui->IsMailBoxOpen()) g_ui->AccountChecked(rc, acc);
         if (acc->hMsgBox && !st->noMemory) _announceAccount(acc, run.settings, st);
         if (rc == ERR_CANCELLED || dialogOpened || st->noMemory) {
@@ -377,6 +378,7 @@ void _worker(WORKER_RUN run) {
     _reportWriteFailures();
     _setCurrent(-1);
     if (st.noMemory) g_ui->RequestShutdown();
+    if (!run.fetch) g_ui->RunEnded(st.cancelled);
     g_running.store(0);
 }
 

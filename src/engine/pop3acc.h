@@ -36,6 +36,12 @@ inline CHECK_RESULT Pop3Acc_CheckResult(uint32_t rc) {
     return rc == 0 || rc == 1 || rc == CHECK_UNCHANGED ? CR_OK : CR_FAILED;
 }
 
+// A check's result as the command line and the bus name it ("OK",
+// "UNCHANGED", "ERR_TIMEOUT", ...).
+inline const char* Pop3Acc_ResultName(uint32_t rc) {
+    return rc == CHECK_UNCHANGED ? "UNCHANGED" : Status_Name(rc);
+}
+
 // The global settings a check reads.
 struct CHECK_SETTINGS {
     std::string ProxySocksServer; // empty: connect directly

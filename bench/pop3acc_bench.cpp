@@ -23,6 +23,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <string>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -44,6 +45,10 @@ class Raw {
         a.sin_port = htons(static_cast<uint16_t>(port));
         inet_pton(AF_INET, host, &a.sin_addr);
         if (connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) std::exit(2);
+        // As the check does: a pipelined batch must not wait for the
+        // previous one's acknowledgement.
+        const int one = 1;
+        setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         readUntil("\r\n");
     }
     ~Raw() { close(fd_); }

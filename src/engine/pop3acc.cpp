@@ -148,8 +148,9 @@ class Check {
     bool sessionOpen() const { return Pop3Socket != SOCK_INVALID; }
     uint32_t command(GrowBuffer* buf, const char* cmd, const char* arg, int mode, int failOnErr,
                      const char** text) {
-        return Pop3_Command(acc_.ChkTmout, buf, cmd, arg, mode, failOnErr, text);
+        return Pop3_Command(acc_.ChkTmout, buf, cmd, arg, mode, failOnErr, text, pipe_.get());
     }
+    void planAhead(int i, bool idsOnly);
 
     uint32_t connectAndLogin();
     uint32_t login(const std::string& greeting);
@@ -213,6 +214,12 @@ class Check {
     // the listing does not number them 1, 2, 3...
     bool numbersInOrder_ = true;
     std::vector<uint32_t> byNumber_;
+    // With PIPELINING the walk's reads are planned this many lines ahead and
+    // sent in windows; without it every command waits for its answer.
+    static constexpr int kPlanAhead = 512;
+    uint32_t caps_ = 0;
+    std::unique_ptr<Pop3Pipeline> pipe_;
+    int planned_ = 0; // listing lines whose commands are planned
 };
 
 uint32_t Check::connectAndLogin() {
@@ -229,8 +236,47 @@ uint32_t Check::connectAndLogin() {
     const char* text = nullptr;
     if (Pop3_ParseResponse(Pop3SessionBuffer.Data(), &text) != 1)
         return Pop3_SetError(firstLine(text).c_str(), ERR_OPERATION);
+    // Asked again after STLS: what was listed in clear may be forged.
+    rc = Pop3_Capa(Pop3Socket, &Pop3MessageBuffer, acc_.ChkTmout, &caps_);
+    if (rc != 0 && rc != ERR_REFUSED) return Pop3_SetError(Pop3_ErrorText(rc), ERR_OPERATION);
     report("Authorizing");
-    return login(greeting);
+    rc = login(greeting);
+    if (rc == 0 && (caps_ & POP3_CAPA_PIPELINING))
+        pipe_ = std::make_unique<Pop3Pipeline>(&Pop3Socket, acc_.ChkTmout);
+    return rc;
+}
+
+// Plans the reads of the listing lines up to kPlanAhead past line i (from
+// 0): the TOP of each one (idsOnly: the id reading's), and the LIST of a new
+// one whose size no listing gave, in the order the walk sends them. A DELE is
+// never sent ahead (the user may take the mark back meanwhile), so planning
+// stops short of a marked message until the walk has reached it, which keeps
+// the order on the wire. Whole messages are not read ahead either: kept while
+// a filter's command waits, they could outgrow the buffers.
+void Check::planAhead(int i, bool idsOnly) {
+    if (!pipe_) return;
+    const int n = static_cast<int>(rows_.size());
+    const int until = std::min(n, i + kPlanAhead);
+    planned_ = std::max(planned_, i);
+    // Topped up in batches, so the look-ups stay one per line.
+    if (planned_ > i + kPlanAhead / 2) return;
+    for (; planned_ < until; ++planned_) {
+        const ListingLine line = lineAt(static_cast<size_t>(planned_));
+        if (idsOnly) {
+            if (topRefused_) return;
+            pipe_->Plan("TOP", (std::string(line.number) + " 0").c_str(), POP3_MULTI_LINE);
+            continue;
+        }
+        int index;
+        if (const MSG_RECORD* known = MsgBox_FindMsg(acc_.hMsgBox, line.id, &index)) {
+            if (known->Status == MSG_TO_DELETE && planned_ > i) return;
+            continue;
+        }
+        if (req_.settings.AttachCheck || topRefused_) return;
+        // Without UIDL the id reading has the header already.
+        if (uidl_) pipe_->Plan("TOP", (std::string(line.number) + " 0").c_str(), POP3_MULTI_LINE);
+        if (!line.size) pipe_->Plan("LIST", line.number, POP3_SINGLE_LINE);
+    }
 }
 
 uint32_t Check::login(const std::string& greeting) {
@@ -355,6 +401,7 @@ uint32_t Check::fetchNew(const ListingLine& line, int i, int n, std::string* tex
             // A server without TOP still gets its new mail listed.
             Log_Write(LOG_POP3, "POP3: TOP refused; reading whole messages instead\n");
             topRefused_ = true;
+            if (pipe_) pipe_->DropPlanned();
             rc = command(&Pop3MessageBuffer, "RETR", line.number, POP3_MULTI_LINE, 0, &body);
         }
     }
@@ -575,11 +622,14 @@ uint32_t Check::readMessageIds(HeaderIds* ids) {
     const int n = static_cast<int>(rows_.size());
     ids->headers.resize(rows_.size());
     idAt_.reserve(rows_.size());
+    planned_ = 0;
     for (int i = 0; i < n; ++i) {
+        planAhead(i, true);
         const std::string arg = std::string(number(i)) + " 0";
         const char* text = nullptr;
         uint32_t rc = command(&Pop3MessageBuffer, "TOP", arg.c_str(), POP3_MULTI_LINE, 0, &text);
         if (rc == ERR_REFUSED) {
+            if (!topRefused_ && pipe_) pipe_->DropPlanned();
             topRefused_ = true;
             rc = command(&Pop3MessageBuffer, "RETR", lineAt(i).number, POP3_MULTI_LINE, 0, &text);
         }
@@ -680,10 +730,12 @@ uint32_t Check::walk() {
     }
 
     StoreBatch batch;
+    planned_ = 0;
     for (int i = 1; i <= n; ++i) {
         const ListingLine line = lineAt(static_cast<size_t>(i - 1));
         reportf(IW_N_("Inboxwarden", "Process message %d of %d"), i, n);
         batch.Tick();
+        if (!fetchMode) planAhead(i - 1, false);
         if (fetchMode) {
             // The walk is left on purpose once found: nothing to reconcile.
             if (std::string_view(line.id).substr(0, 128) ==
@@ -703,6 +755,7 @@ uint32_t Check::walk() {
 
 uint32_t Check::closing(uint32_t walkResult) {
     const bool fetchMode = req_.flags & (CHECK_FETCH_ONE | CHECK_FETCH_TOP);
+    if (pipe_) pipe_->DropPlanned();
     if (sessionOpen()) {
         const char* text = nullptr;
         if (command(&Pop3SessionBuffer, "STAT", nullptr, POP3_SINGLE_LINE, 0, &text) == 0) {
@@ -720,7 +773,7 @@ uint32_t Check::closing(uint32_t walkResult) {
     if (sessionOpen() && CheckState.load() == 0) {
         report("Disconnecting");
         // Deletions take effect only when the server answers QUIT.
-        rc = Pop3_QuitAndConfirm(acc_.ChkTmout, &Pop3SessionBuffer);
+        rc = Pop3_QuitAndConfirm(acc_.ChkTmout, &Pop3SessionBuffer, pipe_.get());
         if (rc == 0) rc = walkResult;
     }
     Pop3_Quit(&Pop3Socket, 0);

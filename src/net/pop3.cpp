@@ -266,20 +266,32 @@ uint32_t Pop3_ParseCapa(std::string_view listing) {
     return caps;
 }
 
+namespace {
+
+// "command[ argument]" and whether it may be sent: 0, SOCKERR_MSGSIZE or
+// SOCKERR_INVAL.
+uint32_t _commandLine(const char* command, const char* argument, std::string* line) {
+    if (!command) return SOCKERR_INVAL;
+    *line = command;
+    if (argument) {
+        *line += ' ';
+        *line += argument;
+    }
+    // A CR or LF inside would let an account field smuggle in a second
+    // command; an over-long line would be refused by the server anyway.
+    return line->size() > kMaxLine                            ? SOCKERR_MSGSIZE
+           : line->find_first_of("\r\n") != std::string::npos ? SOCKERR_INVAL
+                                                              : 0;
+}
+
+} // namespace
+
 uint32_t Pop3_SendCMD(int sock, const char* command, const char* argument, int mode,
                       GrowBuffer* buf, int timeoutSec, const SockAbort* abort) {
     if (!command) return SOCKERR_INVAL;
-    std::string line = command;
-    if (argument) {
-        line += ' ';
-        line += argument;
-    }
+    std::string line;
+    const uint32_t bad = _commandLine(command, argument, &line);
     const std::string logged = _loggedLine(command, line);
-    // A CR or LF inside would let an account field smuggle in a second
-    // command; an over-long line would be refused by the server anyway.
-    const uint32_t bad = line.size() > kMaxLine                            ? SOCKERR_MSGSIZE
-                         : line.find_first_of("\r\n") != std::string::npos ? SOCKERR_INVAL
-                                                                           : 0;
     if (bad == 0) Log_Write(LOG_POP3, "POP3: SendCMD: \"%s\"\n", logged.c_str());
     line += "\r\n";
     const uint32_t rc = bad ? bad : Sock_Send(sock, line.data(), line.size(), timeoutSec, abort);
@@ -401,19 +413,22 @@ uint32_t Pop3_Quit(int* sock, int sendQuit) {
     return 0;
 }
 
-uint32_t Pop3_QuitAndConfirm(int timeoutSec, GrowBuffer* buf) {
+uint32_t Pop3_QuitAndConfirm(int timeoutSec, GrowBuffer* buf, Pop3Pipeline* pipe) {
     const char* text = nullptr;
-    const uint32_t rc = Pop3_Command(timeoutSec, buf, "QUIT", nullptr, POP3_SINGLE_LINE, 1, &text);
+    const uint32_t rc =
+        Pop3_Command(timeoutSec, buf, "QUIT", nullptr, POP3_SINGLE_LINE, 1, &text, pipe);
     Sock_Close(&Pop3Socket);
     return rc;
 }
 
 uint32_t Pop3_Command(int timeoutSec, GrowBuffer* buf, const char* command, const char* argument,
-                      int mode, int failOnErr, const char** text) {
+                      int mode, int failOnErr, const char** text, Pop3Pipeline* pipe) {
     const char* ignored;
     if (!text) text = &ignored;
     *text = "";
-    const uint32_t rc = Pop3_SendCMD(Pop3Socket, command, argument, mode, buf, timeoutSec);
+    const uint32_t rc = !pipe  ? Pop3_SendCMD(Pop3Socket, command, argument, mode, buf, timeoutSec)
+                        : !buf ? SOCKERR_INVAL
+                               : pipe->Command(command, argument, mode, buf);
     if (rc != 0) return Pop3_SetError(Pop3_ErrorText(rc), ERR_OPERATION);
     if (!buf) return 0;
     if (Pop3_ParseResponse(buf->Data(), text) == 1) return 0;
@@ -450,4 +465,176 @@ uint32_t Pop3_ApopArgument(std::string_view greeting, std::string_view login,
         argument->append(hex);
     }
     return 0;
+}
+
+// ---------------------------------------------------------------- pipeline
+
+namespace {
+
+// What a send adds on the wire besides the commands (a TLS record's header
+// and tag), counted against the window so that it still fits the buffers.
+constexpr size_t kSendOverhead = 64;
+
+} // namespace
+
+Pop3Pipeline::Pop3Pipeline(int* sock, int timeoutSec, const SockAbort* abort)
+    : m_sock(sock), m_timeoutSec(timeoutSec), m_abort(abort) {}
+
+void Pop3Pipeline::Plan(const char* command, const char* argument, int mode) {
+    std::string line;
+    if (_commandLine(command, argument, &line) != 0) return;
+    line += "\r\n";
+    m_entries.push_back({std::move(line), mode, State::Queued, 0, {}});
+}
+
+void Pop3Pipeline::DropPlanned() {
+    std::deque<Entry> kept;
+    for (Entry& e : m_entries) {
+        if (e.state == State::Queued) continue;
+        if (e.state == State::Kept) {
+            m_kept -= e.answer.size();
+            continue;
+        }
+        e.state = State::Dropped;
+        kept.push_back(std::move(e));
+    }
+    m_entries = std::move(kept);
+}
+
+uint32_t Pop3Pipeline::Command(const char* command, const char* argument, int mode,
+                               GrowBuffer* buf) {
+    std::string line;
+    if (const uint32_t bad = _commandLine(command, argument, &line)) {
+        Log_Write(LOG_POP3, "POP3: Error: on CMD: \"%s\" == %u\n",
+                  _loggedLine(command, line).c_str(), bad);
+        return bad;
+    }
+    line += "\r\n";
+    size_t k = 0;
+    while (k < m_entries.size() && (m_entries[k].state == State::Dropped ||
+                                    m_entries[k].line != line || m_entries[k].mode != mode))
+        ++k;
+    if (k < m_entries.size()) {
+        // The planned commands before it were not wanted after all.
+        for (size_t i = 0; i < k;) {
+            Entry& e = m_entries[i];
+            if (e.state == State::Sent) e.state = State::Dropped;
+            if (e.state == State::Queued || e.state == State::Kept) {
+                if (e.state == State::Kept) m_kept -= e.answer.size();
+                m_entries.erase(m_entries.begin() + static_cast<std::ptrdiff_t>(i));
+                --k;
+            } else {
+                ++i;
+            }
+        }
+    } else {
+        // Not planned: it goes out before the planned ones not yet sent.
+        k = 0;
+        while (k < m_entries.size() && m_entries[k].state != State::Queued)
+            ++k;
+        m_entries.insert(m_entries.begin() + static_cast<std::ptrdiff_t>(k),
+                         Entry{std::move(line), mode, State::Queued, 0, {}});
+    }
+    return answerOf(k, buf);
+}
+
+uint32_t Pop3Pipeline::answerOf(size_t index, GrowBuffer* buf) {
+    while (m_entries[index].state != State::Kept) {
+        if (const uint32_t rc = sendMore()) return rc;
+        size_t j = 0;
+        while (m_entries[j].state != State::Sent && m_entries[j].state != State::Dropped)
+            ++j; // there is one: the window is never empty here
+        size_t length = 0;
+        if (const uint32_t rc = readNext(m_entries[j].mode, &length)) return rc;
+        Entry& e = m_entries[j];
+        m_inFlight -= e.cost;
+        const char* answer = m_in.Data() + m_start;
+        m_start += length;
+        m_scanned = 0;
+        if (j == index) {
+            if (!buf->Reserve(length + 1)) return SOCKERR_NOBUFS;
+            std::memcpy(buf->Data(), answer, length);
+            buf->Data()[length] = '\0';
+            m_entries.erase(m_entries.begin() + static_cast<std::ptrdiff_t>(j));
+            return 0;
+        }
+        if (e.state == State::Dropped) {
+            m_entries.erase(m_entries.begin() + static_cast<std::ptrdiff_t>(j));
+            if (j < index) --index;
+            continue;
+        }
+        // Asked for later: kept until then, within what one answer may take.
+        if (m_kept + length > POP3_BUFFER_LIMIT) return SOCKERR_NOBUFS;
+        e.answer.assign(answer, length);
+        m_kept += length;
+        e.state = State::Kept;
+    }
+    Entry& e = m_entries[index];
+    if (!buf->Reserve(e.answer.size() + 1)) return SOCKERR_NOBUFS;
+    std::memcpy(buf->Data(), e.answer.data(), e.answer.size());
+    buf->Data()[e.answer.size()] = '\0';
+    m_kept -= e.answer.size();
+    m_entries.erase(m_entries.begin() + static_cast<std::ptrdiff_t>(index));
+    return 0;
+}
+
+uint32_t Pop3Pipeline::sendMore() {
+    // Topped up in batches rather than one command per answer read.
+    if (m_inFlight > kWindowBytes / 2) return 0;
+    std::string batch;
+    for (Entry& e : m_entries) {
+        if (e.state != State::Queued) continue;
+        const size_t cost = e.line.size() + (batch.empty() ? kSendOverhead : 0);
+        if (m_inFlight + cost > kWindowBytes && m_inFlight > 0) break;
+        Log_Write(LOG_POP3, "POP3: SendCMD: \"%.*s\" (pipelined)\n",
+                  static_cast<int>(e.line.size() - 2), e.line.c_str());
+        batch += e.line;
+        e.state = State::Sent;
+        e.cost = cost;
+        m_inFlight += cost;
+    }
+    if (batch.empty()) return 0;
+    const uint32_t rc = Sock_Send(*m_sock, batch.data(), batch.size(), m_timeoutSec, m_abort);
+    if (rc != 0) Log_Write(LOG_POP3, "POP3: Error: pipelined send == %u\n", rc);
+    return rc;
+}
+
+uint32_t Pop3Pipeline::readNext(int mode, size_t* length) {
+    SockLinePace pace(m_timeoutSec);
+    for (;;) {
+        const std::string_view have(m_in.Data() + m_start, m_end - m_start);
+        if (!have.empty()) {
+            // An error answer is one line even where a listing was asked for.
+            const bool multi = mode == POP3_MULTI_LINE && have[0] != '-';
+            const std::string_view end = multi ? "\r\n.\r\n" : "\r\n";
+            const size_t from = m_scanned > end.size() ? m_scanned - end.size() : 0;
+            const size_t at = have.find(end, from);
+            if (at != std::string_view::npos) {
+                *length = at + end.size();
+                return 0;
+            }
+            m_scanned = have.size();
+        }
+        // Room for a good read: what was consumed goes first, then the
+        // buffer grows.
+        if (m_in.Capacity() - m_end < GrowBuffer::kMinGrowth && m_start > 0) {
+            std::memmove(m_in.Data(), m_in.Data() + m_start, m_end - m_start);
+            m_end -= m_start;
+            m_start = 0;
+        }
+        if (m_in.Capacity() - m_end < GrowBuffer::kMinGrowth / 4 &&
+            !m_in.Reserve(m_end + GrowBuffer::kMinGrowth))
+            return SOCKERR_NOBUFS;
+        size_t got = 0;
+        const uint32_t rc = Sock_RecvUntil(*m_sock, &m_in, m_end, &got, pace.Deadline(), m_abort);
+        if (rc != 0) {
+            Log_Write(LOG_POP3, "POP3: GetMessage (pipelined): == %u, buff=\"%.*s\"\n", rc,
+                      _logLength(m_end - m_start), m_in.Data() ? m_in.Data() + m_start : "");
+            return rc;
+        }
+        const char* fresh = m_in.Data() + m_end;
+        pace.Received({fresh, got});
+        Log_Write(LOG_POP3, "POP3: Read: bytes=%zu, buff=\"%.*s\"\n", got, _logLength(got), fresh);
+        m_end += got;
+    }
 }

@@ -16,8 +16,11 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
+
+class Pop3Pipeline;
 
 // Pop3_ErrorText codes of the APOP login (small positive results, apart from
 // the socket numbers).
@@ -207,7 +210,61 @@ uint32_t Pop3_Quit(int* sock, int sendQuit);
 // with "+OK" (RFC 1939 §6), so 0 means the DELEs of this session took effect.
 // Otherwise returns what Pop3_Command returns for a failure (ERR_OPERATION
 // with the server's or the socket's words, or the user's cancel or skip).
-uint32_t Pop3_QuitAndConfirm(int timeoutSec, GrowBuffer* buf);
+uint32_t Pop3_QuitAndConfirm(int timeoutSec, GrowBuffer* buf, Pop3Pipeline* pipe = nullptr);
+
+// Commands in flight on a server that advertised PIPELINING (RFC 2449 §6).
+// The caller plans the commands it expects to send, in order; a command it
+// then asks for is answered from the pipeline when planned (planned ones it
+// skipped are dropped: their answers are read and thrown away), and sent
+// after those in flight when not. So the commands go out in the order asked,
+// only earlier, and the answers are read in the order sent.
+//
+// Never more than kWindowBytes of commands are unanswered: they fit the
+// socket buffers whatever the server does, so a send never waits on a server
+// that is itself waiting for its answers to be read. Answers read ahead of the
+// one asked for are kept, within the buffer limit in all. One per session;
+// it holds the socket by address, so a session closed under it (an abort, an
+// error) fails its next wait rather than touching another socket.
+class Pop3Pipeline {
+  public:
+    static constexpr size_t kWindowBytes = 2048;
+
+    Pop3Pipeline(int* sock, int timeoutSec, const SockAbort* abort = Pop3_SessionAbort());
+
+    // Queues "command[ argument]" (checked as Pop3_SendCMD checks it; a bad
+    // line is not planned and fails when asked for).
+    void Plan(const char* command, const char* argument, int mode);
+    // As Pop3_SendCMD with a buffer: the answer in buf from offset 0,
+    // NUL-terminated, or a socket error (the session is then unusable).
+    uint32_t Command(const char* command, const char* argument, int mode, GrowBuffer* buf);
+    // Forgets every planned command not yet asked for (those sent are still
+    // answered, and their answers thrown away).
+    void DropPlanned();
+
+  private:
+    enum class State { Queued, Sent, Dropped, Kept };
+    struct Entry {
+        std::string line; // with CRLF
+        int mode;
+        State state;
+        size_t cost; // bytes it holds in the window while unanswered
+        std::string answer;
+    };
+    uint32_t answerOf(size_t index, GrowBuffer* buf);
+    uint32_t sendMore();
+    uint32_t readNext(int mode, size_t* length);
+
+    int* m_sock;
+    int m_timeoutSec;
+    const SockAbort* m_abort;
+    std::deque<Entry> m_entries; // in the order they go on the wire
+    size_t m_inFlight = 0;       // bytes of the window taken
+    size_t m_kept = 0;           // bytes of kept answers
+    GrowBuffer m_in{POP3_BUFFER_LIMIT};
+    size_t m_start = 0; // the unread answers are m_in[m_start, m_end)
+    size_t m_end = 0;
+    size_t m_scanned = 0; // how far the answer at m_start was searched for its end
+};
 
 // Sends a command on the session and classifies the answer:
 //   0              "+OK"; *text follows "+OK" and its space, inside buf
@@ -222,8 +279,9 @@ uint32_t Pop3_QuitAndConfirm(int timeoutSec, GrowBuffer* buf);
 //   ERR_CANCELLED, ERR_SKIPPED  the user aborted (text "Operation canceled")
 // Every result but 0 and ERR_REFUSED has closed the session (Pop3_SetError).
 // Without buf no answer is read and 0 means the command was sent.
+// With pipe, the command goes through it (buf is then required).
 uint32_t Pop3_Command(int timeoutSec, GrowBuffer* buf, const char* command, const char* argument,
-                      int mode, int failOnErr, const char** text);
+                      int mode, int failOnErr, const char** text, Pop3Pipeline* pipe = nullptr);
 
 // The APOP argument (RFC 1939 §7) for a greeting: "login" SP 32 hex digits of
 // MD5(timestamp password), where the timestamp is the greeting's first '<' up

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <thread>
 
 namespace {
 
@@ -301,7 +302,8 @@ TEST_F(FakeCheck, DeletionsCountOnlyWhenQuitIsConfirmed) {
     std::vector<std::string> seen;
     empty.seen = &seen;
     ASSERT_EQ(check(empty).rc, 0u);
-    EXPECT_EQ(seen, (std::vector<std::string>{"USER user", "PASS pw", "STAT", "STAT", "QUIT"}));
+    EXPECT_EQ(seen,
+              (std::vector<std::string>{"CAPA", "USER user", "PASS pw", "STAT", "STAT", "QUIT"}));
     EXPECT_EQ(MsgBox_GetCount(acc_.hMsgBox), 0);
 }
 
@@ -347,6 +349,94 @@ TEST_F(FakeCheck, SilenceOrTrickleTimesOut) {
     }
 }
 
+// Servers that answer CAPA with "-ERR", list no PIPELINING, or list it and
+// answer in small pieces: the same commands in the same order, and only the
+// last gets them before the previous one was answered.
+TEST_F(FakeCheck, PipeliningChangesWhenCommandsGoNotWhichOrInWhatOrder) {
+    const struct {
+        const char* what;
+        std::string capa;
+        size_t chunk;
+    } servers[] = {{"CAPA refused", "", 0},
+                   {"no PIPELINING", "TOP\r\nUIDL\r\nUSER\r\n", 0},
+                   {"PIPELINING, answers in pieces", "TOP\r\nUIDL\r\nPIPELINING\r\n", 5}};
+    // Recorded from the check before PIPELINING was used: new messages
+    // around a known one marked for deletion, one without a listed size.
+    const std::vector<std::string> dialogue = {
+        "CAPA",    "USER user", "PASS pw", "STAT",    "UIDL",    "LIST", "TOP 1 0", "DELE 2",
+        "TOP 3 0", "LIST 3",    "TOP 5 0", "TOP 6 0", "TOP 7 0", "STAT", "QUIT"};
+    for (const auto& k : servers) {
+        SCOPED_TRACE(k.what);
+        MsgBox_Destroy(&acc_.hMsgBox);
+        FakeServer s;
+        s.capa = k.capa;
+        s.msgs = {FakeMsg(2), FakeMsg(4)};
+        ASSERT_EQ(check(s).rc, 0u);
+        MsgBox_SetStatus(acc_.hMsgBox, Find(acc_, "u2"), -1, MSG_TO_DELETE, &acc_);
+
+        s.chunk = k.chunk;
+        s.msgs = {FakeMsg(1), FakeMsg(2), FakeMsg(3), FakeMsg(4),
+                  FakeMsg(5), FakeMsg(6), FakeMsg(7)};
+        s.sizeListing = "1 10\r\n2 20\r\n4 40\r\n5 50\r\n6 60\r\n7 70\r\n.\r\n";
+        std::vector<std::string> seen;
+        s.seen = &seen;
+        s.pipelined = 0;
+        const auto out = check(s);
+        ASSERT_EQ(out.rc, 0u) << out.error;
+        EXPECT_EQ(seen, dialogue);
+        EXPECT_EQ(s.pipelined > 0, k.chunk > 0);
+        EXPECT_EQ(s.deleted, 1);
+        EXPECT_EQ(BoxIds(acc_), (std::vector<std::string>{"u4", "u1", "u3", "u5", "u6", "u7"}));
+        EXPECT_STREQ(Find(acc_, "u7")->Subject, "Message 7");
+        EXPECT_EQ(Find(acc_, "u3")->Size, static_cast<int32_t>(s.full(s.msgs[2]).size()));
+    }
+}
+
+// A server that hangs up inside a window ends the check as it ends the one
+// that sends a command at a time: the same words, the records read so far
+// kept. One that goes quiet there is still cancelled or skipped at once.
+TEST_F(FakeCheck, AWindowCutShortFailsTheAccountLikeABrokenReply) {
+    std::vector<std::string> results;
+    for (const std::string capa : {"UIDL\r\n", "UIDL\r\nPIPELINING\r\n"}) {
+        SCOPED_TRACE(capa);
+        MsgBox_Destroy(&acc_.hMsgBox);
+        FakeServer s;
+        s.capa = capa;
+        for (int i = 1; i <= 6; ++i)
+            s.msgs.push_back(FakeMsg(i));
+        s.closeAfter = "TOP 2 0";
+        const auto out = check(s);
+        EXPECT_EQ(out.rc, ERR_OPERATION);
+        results.push_back(out.error);
+        EXPECT_EQ(BoxIds(acc_), (std::vector<std::string>{"u1", "u2"}));
+        EXPECT_EQ(acc_.CheckResult, 3);
+    }
+    EXPECT_EQ(results[0], results[1]);
+
+    FakeServer silent;
+    silent.capa = "PIPELINING\r\n";
+    for (int i = 1; i <= 6; ++i)
+        silent.msgs.push_back(FakeMsg(i));
+    silent.silentOn = "TOP 3";
+    acc_.ChkTmout = 60;
+    for (const uint32_t code : {ERR_SKIPPED, ERR_CANCELLED}) {
+        MsgBox_Destroy(&acc_.hMsgBox);
+        iwtest::FakePeer peer([&](iwtest::PeerConn& c) { silent.Serve(c); });
+        acc_.ChkPort = peer.port();
+        std::thread late([&] {
+            while (!silent.silenced)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            Pop3_Abort(code);
+        });
+        iwtest::Stopwatch sw;
+        EXPECT_EQ(RunCheck(acc_).rc, code);
+        late.join();
+        EXPECT_LT(sw.ElapsedMs(), 1500);
+        silent.silenced = false;
+        peer.Join();
+    }
+}
+
 // A cancel or skip during a reply is the POP3 session's test (within a
 // second) and the TLS check's and the engine's (through the whole check).
 
@@ -358,8 +448,8 @@ TEST_F(FakeCheck, UnchangedServerShortcut) {
     std::vector<std::string> seen;
     s.seen = &seen;
     EXPECT_EQ(check(s, CHECK_TIMED | CHECK_STOP_IF_UNCHANGED).rc, CHECK_UNCHANGED);
-    // Only the login and STAT, then QUIT so the maildrop is free again.
-    EXPECT_EQ(seen, (std::vector<std::string>{"USER user", "PASS pw", "STAT", "QUIT"}));
+    // Only CAPA, the login and STAT, then QUIT so the maildrop is free again.
+    EXPECT_EQ(seen, (std::vector<std::string>{"CAPA", "USER user", "PASS pw", "STAT", "QUIT"}));
     EXPECT_EQ(BoxIds(acc_).size(), 2u);
 
     // Never for a box of fewer than two, nor with deletions pending.
@@ -391,21 +481,28 @@ class FilterCheck : public FakeCheck {
 // The save actions, and a save that fails, are the real-server tests'
 // (savedmsg_real_test); here the actions that need no file.
 TEST_F(FilterCheck, DeleteQuietAndBounceBits) {
-    int bounced = 0;
-    POP3ACC_HOOKS h;
-    h.bounce = [&](ACCOUNT*, std::string_view) { return ++bounced, 0u; };
-    Pop3Acc_SetHooks(h);
+    // With PIPELINING too: the filter sees each header in listing order, and
+    // its DELE goes out after the reads already in flight.
+    for (const char* capa : {"", "PIPELINING\r\n"}) {
+        SCOPED_TRACE(capa);
+        MsgBox_Destroy(&acc_.hMsgBox);
+        int bounced = 0;
+        POP3ACC_HOOKS h;
+        h.bounce = [&](ACCOUNT*, std::string_view) { return ++bounced, 0u; };
+        Pop3Acc_SetHooks(h);
 
-    FakeServer s;
-    s.msgs = {FakeMsg(1, "X-Test-Action: 0x01\r\n"), FakeMsg(2, "X-Test-Action: 0x40\r\n"),
-              FakeMsg(3, "X-Test-Action: 0x20\r\n"), FakeMsg(4)};
-    const auto out = check(s);
-    ASSERT_EQ(out.rc, 0u) << out.error;
-    // 0x01 deletes unlisted; 0x40 is quiet; 0x20 bounces.
-    EXPECT_EQ(BoxIds(acc_), (std::vector<std::string>{"u2", "u3", "u4"}));
-    EXPECT_EQ(s.deleted, 1);
-    EXPECT_EQ(Find(acc_, "u2")->Status, MSG_QUIET);
-    EXPECT_EQ(bounced, 1);
+        FakeServer s;
+        s.capa = capa;
+        s.msgs = {FakeMsg(1, "X-Test-Action: 0x01\r\n"), FakeMsg(2, "X-Test-Action: 0x40\r\n"),
+                  FakeMsg(3, "X-Test-Action: 0x20\r\n"), FakeMsg(4)};
+        const auto out = check(s);
+        ASSERT_EQ(out.rc, 0u) << out.error;
+        // 0x01 deletes unlisted; 0x40 is quiet; 0x20 bounces.
+        EXPECT_EQ(BoxIds(acc_), (std::vector<std::string>{"u2", "u3", "u4"}));
+        EXPECT_EQ(s.deleted, 1);
+        EXPECT_EQ(Find(acc_, "u2")->Status, MSG_QUIET);
+        EXPECT_EQ(bounced, 1);
+    }
 }
 
 } // namespace

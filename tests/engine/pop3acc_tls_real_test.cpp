@@ -10,10 +10,12 @@
 #include "support/real_peers.h"
 #include "support/temp_env.h"
 
-#include "../support/fake_peer.h"
+#include "../support/fake_pop3.h"
 
 #include <gtest/gtest.h>
+#include <openssl/ssl.h>
 
+#include <memory>
 #include <thread>
 
 namespace {
@@ -22,6 +24,46 @@ using iwtest::BoxIds;
 using iwtest::RunCheck;
 using iwtest::SeededUidl;
 using iwtest::TestPki;
+
+// The scripted server's side of TLS once it has answered STLS, with the
+// test CA's certificate for 127.0.0.1.
+iwtest::FakeIo ServerTls(iwtest::PeerConn& c) {
+    struct Tls {
+        SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
+        SSL* ssl = nullptr;
+        std::string pending;
+        bool up = false;
+        ~Tls() {
+            SSL_free(ssl);
+            SSL_CTX_free(ctx);
+        }
+    };
+    auto t = std::make_shared<Tls>();
+    SSL_CTX_use_certificate_chain_file(t->ctx, TestPki::Get().Cert("good").c_str());
+    SSL_CTX_use_PrivateKey_file(t->ctx, TestPki::Get().Key("good").c_str(), SSL_FILETYPE_PEM);
+    t->ssl = SSL_new(t->ctx);
+    SSL_set_fd(t->ssl, c.fd());
+    t->up = SSL_accept(t->ssl) == 1;
+    return {[t]() -> std::string {
+                while (t->up) {
+                    const size_t nl = t->pending.find("\r\n");
+                    if (nl != std::string::npos) {
+                        std::string line = t->pending.substr(0, nl + 2);
+                        t->pending.erase(0, nl + 2);
+                        return line;
+                    }
+                    char b[16384];
+                    const int n = SSL_read(t->ssl, b, sizeof b);
+                    if (n <= 0) break;
+                    t->pending.append(b, static_cast<size_t>(n));
+                }
+                return "";
+            },
+            [t](std::string_view d) {
+                return t->up && SSL_write(t->ssl, d.data(), static_cast<int>(d.size())) > 0;
+            },
+            [t] { return t->pending.size() + static_cast<size_t>(SSL_pending(t->ssl)); }};
+}
 
 class TlsCheck : public iwtest::RealPeersTest {
   protected:
@@ -99,6 +141,36 @@ TEST_F(TlsCheck, Pop3sAndStlsCheckFetchOneAndFastDelete) {
     EXPECT_EQ(r.errorText, "Unknown issuer, SHA-256 " + TestPki::Get().Fingerprint("stranger"));
     ASSERT_FALSE(boxes_.empty());
     EXPECT_EQ(boxes_.back(), "connect to server: " + r.errorText);
+}
+
+// What a server listed before STLS is forgotten once TLS is on: a
+// PIPELINING that came only in clear (from anyone on the path) is not used;
+// one listed again under TLS is.
+TEST_F(TlsCheck, PipeliningListedOnlyBeforeStlsIsNotUsed) {
+    for (const bool again : {false, true}) {
+        SCOPED_TRACE(again ? "listed again under TLS" : "listed in clear only");
+        MsgBox_Destroy(&acc_.hMsgBox);
+        iwtest::FakeServer s;
+        s.capa = "STLS\r\nPIPELINING\r\nUIDL\r\n";
+        s.capaTls = again ? "UIDL\r\nPIPELINING\r\n" : "UIDL\r\nTOP\r\n";
+        s.startTls = ServerTls;
+        for (int i = 1; i <= 5; ++i)
+            s.msgs.push_back(iwtest::FakeMsg(i));
+        std::vector<std::string> seen;
+        s.seen = &seen;
+        iwtest::FakePeer peer([&](iwtest::PeerConn& c) { s.Serve(c); });
+        acc_.ChkSecurity = 1;
+        acc_.ChkPort = peer.port();
+        const auto out = RunCheck(acc_);
+        peer.Join();
+        ASSERT_EQ(out.rc, 0u) << out.error;
+        EXPECT_EQ(MsgBox_GetCount(acc_.hMsgBox), 5);
+        EXPECT_EQ(s.pipelined > 0, again);
+        EXPECT_EQ(seen,
+                  (std::vector<std::string>{"CAPA", "STLS", "CAPA", "USER tls", "PASS tlspw",
+                                            "STAT", "UIDL", "LIST", "TOP 1 0", "TOP 2 0", "TOP 3 0",
+                                            "TOP 4 0", "TOP 5 0", "STAT", "QUIT"}));
+    }
 }
 
 TEST_F(TlsCheck, SkipAndCancelEndAHandshakeThatGetsNoAnswer) {

@@ -28,6 +28,8 @@ FASTPOP3_SESSION Account(uint16_t port) {
 }
 
 using Dialogue = std::vector<std::pair<std::string, std::string>>;
+// An older server: it knows no CAPA, so it gets the dialogue one command at a time.
+const std::pair<std::string, std::string> kCapa{"CAPA", "-ERR unknown command\r\n"};
 const std::pair<std::string, std::string> kUser{"USER joe", "+OK\r\n"};
 const std::pair<std::string, std::string> kPass{"PASS pw", "+OK logged in\r\n"};
 
@@ -52,7 +54,7 @@ FakePeer Server(Dialogue dialogue, std::vector<std::string>* sent,
 
 // One session that logs in and then follows the dialogue.
 uint32_t Delete(Dialogue dialogue, const std::vector<std::string>& ids, FASTPOP3_RESULT* r) {
-    dialogue.insert(dialogue.begin(), {kUser, kPass});
+    dialogue.insert(dialogue.begin(), {kCapa, kUser, kPass});
     std::vector<std::string> sent;
     FakePeer peer = Server(dialogue, &sent);
     const uint32_t rc = FastPOP3_Delete(Account(peer.port()), ids, r);
@@ -131,10 +133,13 @@ TEST(FastPop3, FailuresBeforeDeletingSendNoDele) {
         FastPop3Stage stage;
         const char* title;
     } cases[] = {
-        {"+OK\r\n", {kUser, kPass, {"UIDL", "-ERR no\r\n"}}, FastPop3Stage::Listing, "UIDL Error"},
+        {"+OK\r\n",
+         {kCapa, kUser, kPass, {"UIDL", "-ERR no\r\n"}},
+         FastPop3Stage::Listing,
+         "UIDL Error"},
         // The server closes after a listing cut short, as a dropped line would.
         {"+OK\r\n",
-         {kUser, kPass, {"UIDL", "+OK\r\n1 a\r\n2 b"}},
+         {kCapa, kUser, kPass, {"UIDL", "+OK\r\n1 a\r\n2 b"}},
          FastPop3Stage::Listing,
          "RecvData Error"},
         {"-ERR go away\r\n", {}, FastPop3Stage::Connect, "FastPOP3 Error"},
@@ -174,7 +179,7 @@ TEST(FastPop3, StallTimesOutAndCancelEndsTheSessionAtOnce) {
     // The server lists, then never answers DELE.
     auto stalling = [](PeerConn& c) {
         c.Send("+OK ready\r\n");
-        for (const char* answer : {"+OK\r\n", "+OK\r\n", "+OK\r\n1 a\r\n.\r\n"}) {
+        for (const char* answer : {"-ERR\r\n", "+OK\r\n", "+OK\r\n", "+OK\r\n1 a\r\n.\r\n"}) {
             c.ReadLine();
             c.Send(answer);
         }
@@ -184,7 +189,7 @@ TEST(FastPop3, StallTimesOutAndCancelEndsTheSessionAtOnce) {
     // Or it trickles the listing a byte at a time, never quite silent.
     auto trickling = [](PeerConn& c) {
         c.Send("+OK ready\r\n");
-        for (const char* answer : {"+OK\r\n", "+OK\r\n"}) {
+        for (const char* answer : {"-ERR\r\n", "+OK\r\n", "+OK\r\n"}) {
             c.ReadLine();
             c.Send(answer);
         }
@@ -216,6 +221,55 @@ TEST(FastPop3, StallTimesOutAndCancelEndsTheSessionAtOnce) {
     canceller.join();
     EXPECT_LT(sw.ElapsedMs(), 2000);
     EXPECT_TRUE(FastPOP3_Boxes(Account(0), r).empty()) << "the user asked for it";
+}
+
+// A server listing PIPELINING gets the DELEs together, in listing order, and
+// they count only once QUIT is confirmed: one that hangs up inside the
+// window has deleted nothing.
+TEST(FastPop3, DelesGoOutTogetherWherePipeliningIsListed) {
+    const Dialogue dialogue = {{"CAPA", "+OK\r\nUIDL\r\nPIPELINING\r\n.\r\n"},
+                               kUser,
+                               kPass,
+                               {"UIDL", "+OK\r\n1 a\r\n2 b\r\n3 c\r\n4 d\r\n.\r\n"},
+                               {"DELE 1", "+OK\r\n"},
+                               {"DELE 2", "-ERR locked\r\n"},
+                               {"DELE 4", "+OK\r\n"},
+                               {"QUIT", "+OK\r\n"}};
+    for (const bool cut : {false, true}) {
+        SCOPED_TRACE(cut ? "hangs up inside the window" : "whole session");
+        std::vector<std::string> sent;
+        int early = 0;
+        FakePeer peer([&](PeerConn& c) {
+            c.Send("+OK ready\r\n");
+            for (const auto& [expect, answer] : dialogue) {
+                const std::string line = c.ReadLine();
+                if (line.empty()) return;
+                sent.push_back(line.substr(0, line.size() - 2));
+                if (c.Buffered() > 0) ++early;
+                if (cut && expect == "DELE 2") return;
+                c.Send(answer);
+            }
+            c.WaitClosed();
+        });
+        FASTPOP3_RESULT r;
+        const uint32_t rc = FastPOP3_Delete(Account(peer.port()), {"a", "b", "d"}, &r);
+        peer.Join();
+        if (cut) {
+            EXPECT_EQ(rc, ERR_OPERATION);
+            EXPECT_EQ(r.stage, FastPop3Stage::Delete);
+            EXPECT_TRUE(r.deleted.empty());
+            continue;
+        }
+        ASSERT_EQ(rc, 0u) << r.errorText;
+        EXPECT_EQ(r.deleted, (std::vector<std::string>{"a", "d"}));
+        ASSERT_EQ(r.refused.size(), 1u);
+        EXPECT_EQ(r.refused[0].number, "2");
+        EXPECT_GT(early, 0);
+        std::vector<std::string> expected;
+        for (const auto& d : dialogue)
+            expected.push_back(d.first);
+        EXPECT_EQ(sent, expected);
+    }
 }
 
 TEST(FastPop3, LeavesTheCheckSessionAlone) {

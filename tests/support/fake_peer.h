@@ -36,6 +36,9 @@ class PeerConn {
     // Waits until the client closes the connection; true when it did within
     // the given time.
     bool WaitClosed(int timeoutMs = 10000);
+    // Bytes the client sent that no read has taken yet: after a line, the
+    // next command sent before this one was answered (pipelining).
+    size_t Buffered() const { return pending_.size(); }
     int fd() const { return fd_; }
 
   private:

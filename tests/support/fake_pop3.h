@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -21,6 +22,13 @@ struct FakeMessage {
     std::string body = "Hello.\r\n";
 };
 
+// How the server reads and answers: the plain connection, or TLS after STLS.
+struct FakeIo {
+    std::function<std::string()> readLine; // one line with its CRLF, "" once closed
+    std::function<bool(std::string_view)> send;
+    std::function<size_t()> buffered; // bytes read ahead of the last line
+};
+
 // Knobs change one answer at a time so each test shows one fault.
 struct FakeServer {
     std::vector<FakeMessage> msgs;
@@ -31,11 +39,17 @@ struct FakeServer {
     std::string listing;                      // replaces the UIDL/LIST listing when set
     std::string sizeListing;                  // replaces the LIST listing when set
     std::string statReply;                    // replaces the STAT answer when set
-    std::string closeAfter;                   // the command word after whose answer it hangs up
+    std::string closeAfter; // the command word (or line) after whose answer it hangs up
     std::string quitReply = "+OK bye\r\n";
     bool closeOnQuit = false;
     std::string silentOn;                     // command line prefix never answered
     std::vector<std::string>* seen = nullptr; // commands received, in order
+    std::string capa;                         // CAPA listing lines (unset: "-ERR")
+    std::string capaTls;                      // the listing once TLS is on
+    size_t chunk = 0;                         // answers go out in pieces this long
+    // Answers STLS: "+OK", then returns the TLS reader and writer.
+    std::function<FakeIo(iwtest::PeerConn&)> startTls;
+    std::atomic<int> pipelined{0}; // commands that came before the previous one was answered
     std::atomic<int> deleted{0};
     std::atomic<int> quits{0};         // sessions that got as far as QUIT
     std::atomic<bool> silenced{false}; // silentOn was reached
@@ -43,11 +57,20 @@ struct FakeServer {
     std::string full(const FakeMessage& m) const { return m.header + "\r\n" + m.body; }
 
     void Serve(iwtest::PeerConn& c) {
-        c.Send(greeting);
+        FakeIo io{[&c] { return c.ReadLine(); },
+                  [&c, this](std::string_view data) {
+                      if (chunk == 0) return c.Send(data);
+                      c.SendInChunks(data, chunk);
+                      return true;
+                  },
+                  [&c] { return c.Buffered(); }};
+        io.send(greeting);
         std::set<int> dele;
+        bool tls = false;
         for (;;) {
-            std::string line = c.ReadLine();
+            std::string line = io.readLine();
             if (line.empty()) return;
+            if (io.buffered() > 0) ++pipelined;
             line.resize(line.size() - 2);
             if (seen) seen->push_back(line);
             const std::string word = line.substr(0, line.find(' '));
@@ -58,51 +81,57 @@ struct FakeServer {
                 return;
             }
             if (auto it = errOn.find(word); it != errOn.end()) {
-                c.Send(it->second);
+                io.send(it->second);
                 continue;
             }
-            if (word == "USER" || word == "PASS" || word == "APOP" || word == "NOOP") {
-                c.Send("+OK\r\n");
+            if (word == "CAPA" && !(tls ? capaTls : capa).empty()) {
+                io.send("+OK\r\n" + (tls ? capaTls : capa) + ".\r\n");
+            } else if (word == "STLS" && startTls && !tls) {
+                io.send("+OK begin TLS\r\n");
+                io = startTls(c);
+                tls = true;
+            } else if (word == "USER" || word == "PASS" || word == "APOP" || word == "NOOP") {
+                io.send("+OK\r\n");
             } else if (word == "STAT") {
                 size_t total = 0;
                 for (auto& m : msgs)
                     total += full(m).size();
-                c.Send(!statReply.empty() ? statReply
-                                          : "+OK " + std::to_string(msgs.size()) + " " +
-                                                std::to_string(total) + "\r\n");
+                io.send(!statReply.empty() ? statReply
+                                           : "+OK " + std::to_string(msgs.size()) + " " +
+                                                 std::to_string(total) + "\r\n");
             } else if (word == "UIDL" && uidl) {
                 std::string out = "+OK\r\n";
                 for (size_t i = 0; i < msgs.size(); ++i)
                     out += std::to_string(i + 1) + " " + msgs[i].uidl + "\r\n";
-                c.Send(listing.empty() ? out + ".\r\n" : "+OK\r\n" + listing);
+                io.send(listing.empty() ? out + ".\r\n" : "+OK\r\n" + listing);
             } else if (word == "LIST" && line.size() > 4) {
-                c.Send("+OK " + std::to_string(arg) + " " +
-                       std::to_string(full(msgs[arg - 1]).size()) + "\r\n");
+                io.send("+OK " + std::to_string(arg) + " " +
+                        std::to_string(full(msgs[arg - 1]).size()) + "\r\n");
             } else if (word == "LIST") {
                 std::string out = "+OK\r\n";
                 for (size_t i = 0; i < msgs.size(); ++i)
                     out +=
                         std::to_string(i + 1) + " " + std::to_string(full(msgs[i]).size()) + "\r\n";
-                c.Send(!sizeListing.empty() ? "+OK\r\n" + sizeListing
-                       : listing.empty()    ? out + ".\r\n"
-                                            : "+OK\r\n" + listing);
+                io.send(!sizeListing.empty() ? "+OK\r\n" + sizeListing
+                        : listing.empty()    ? out + ".\r\n"
+                                             : "+OK\r\n" + listing);
             } else if (word == "TOP" && top) {
-                c.Send("+OK\r\n" + msgs[arg - 1].header + "\r\n\r\n.\r\n");
+                io.send("+OK\r\n" + msgs[arg - 1].header + "\r\n\r\n.\r\n");
             } else if (word == "RETR") {
-                c.Send("+OK\r\n" + full(msgs[arg - 1]) + ".\r\n");
+                io.send("+OK\r\n" + full(msgs[arg - 1]) + ".\r\n");
             } else if (word == "DELE") {
                 dele.insert(arg);
-                c.Send("+OK marked\r\n");
+                io.send("+OK marked\r\n");
             } else if (word == "QUIT") {
                 ++quits;
                 if (closeOnQuit) return;
                 if (quitReply.rfind("+OK", 0) == 0) deleted = static_cast<int>(dele.size());
-                c.Send(quitReply);
+                io.send(quitReply);
                 return;
             } else {
-                c.Send("-ERR unknown command\r\n");
+                io.send("-ERR unknown command\r\n");
             }
-            if (word == closeAfter) return;
+            if (word == closeAfter || line == closeAfter) return;
         }
     }
 };

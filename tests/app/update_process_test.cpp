@@ -128,6 +128,9 @@ TEST_F(UpdateProgram, TheInstalledUpdateRunsAndItsRemovalLeavesHomeAsItWas) {
         return newLog().find("is not started again") != std::string::npos &&
                newLog().find("Processing WM_LOAD_MESSAGES") != std::string::npos;
     })) << newLog();
+    EXPECT_NE(newLog().find("plug-in loaded from " + home_ + "/.local/bin/../lib/inboxwarden/"),
+              std::string::npos)
+        << newLog();
     for (const char* f :
          {"/.local/lib/inboxwarden/libiwfilter.so", "/.local/bin/inboxwarden-cli",
           "/.local/share/applications/inboxwarden.desktop", "/Desktop/inboxwarden.desktop",

@@ -32,13 +32,13 @@ fail() { echo "inboxwarden installer: $*" >&2; exit 1; }
 
 case ${HOME:-} in /*) ;; *) fail "HOME is not an absolute path" ;; esac
 [ -d "$HOME" ] || fail "HOME ($HOME) is not a folder"
+# Only folders inside the home: removal deletes nothing outside it.
 data=${XDG_DATA_HOME:-}
-case $data in /*) ;; *) data=$HOME/.local/share ;; esac
+case $data in "$HOME"/*) ;; *) data=$HOME/.local/share ;; esac
 bindir=$HOME/.local/bin
 libdir=$HOME/.local/lib/inboxwarden
 desktop=$(xdg-user-dir DESKTOP 2>/dev/null || true)
-case $desktop in /*) ;; *) desktop=$HOME/Desktop ;; esac
-[ "$desktop" != "$HOME" ] || desktop=$HOME/Desktop
+case $desktop in "$HOME"/*) ;; *) desktop=$HOME/Desktop ;; esac
 
 manifest=$libdir/install-manifest
 new=$(mktemp)

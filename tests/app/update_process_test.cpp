@@ -65,10 +65,8 @@ class UpdateProgram : public ::testing::Test {
         fs::create_directories(home_ + "/.local/bin");
         iwtest::WriteFile(home_ + "/.local/bin/other-tool", "#!/bin/sh\n");
         iwtest::WriteFile(home_ + "/notes.txt", "mine");
-        env_ = {{"HOME", home_},
-                {"XDG_DATA_HOME", ""}, // the installer's default, ~/.local/share
-                {"QT_QPA_PLATFORM", "offscreen"},
-                {"INBOXWARDEN_NO_BOXES", "yes"}};
+        // XDG_DATA_HOME stays outside this home: the installer keeps to ~/.local/share.
+        env_ = {{"HOME", home_}, {"QT_QPA_PLATFORM", "offscreen"}, {"INBOXWARDEN_NO_BOXES", "yes"}};
     }
     pid_t start(const std::string& exe, std::vector<std::string> args) {
         args.insert(args.begin(), exe);

@@ -209,6 +209,22 @@ void _installMessageHandler() {
     });
 }
 
+// The windows go before the accounts they show; the MailBox window's boxes
+// count as looked at.
+void _closeWindows(MainWnd* w) {
+    if (w && w->IsMailBoxOpen()) {
+        DebugLog_Write("App_Shutdown: marking every box as looked at\n");
+        for (int i = 0, n = Account_GetCount(); i < n; ++i) {
+            ACCOUNT* a = Account_Get(nullptr, i);
+            if (a && a->hMsgBox) MsgBox_SetAllStatus(a->hMsgBox, MSG_LOOKED_AT, 1, a);
+        }
+        NOTICES failed;
+        Reg_TakeWriteFailureNotice(&failed);
+        UserMsg_ShowNotices(failed);
+    }
+    if (APP_WINDOWS* win = MainWnd_Windows()) win->CloseAll();
+}
+
 // "/uninstall": the question and the removal, with nothing of the program
 // loaded (a running copy has been asked to end first).
 int _uninstall(int argc, char** argv) {
@@ -240,6 +256,7 @@ void _uninstallUnnested(int tries) {
         Timers_Shutdown();
         MailCheck_Stop();
         MailSend_Shutdown();
+        _closeWindows(g_wnd.get());
         NOTICES notices;
         Settings_Shutdown(true, &notices);
         UserMsg_ShowNotices(notices);
@@ -374,17 +391,7 @@ void App_Shutdown() {
             UserMsg_Show("MiscUtil_SaveOptimizeFlag", why, UM_OK | UM_ICONERROR);
     }
 
-    if (w && w->IsMailBoxOpen()) {
-        DebugLog_Write("App_Shutdown: marking every box as looked at\n");
-        for (int i = 0, n = Account_GetCount(); i < n; ++i) {
-            ACCOUNT* a = Account_Get(nullptr, i);
-            if (a && a->hMsgBox) MsgBox_SetAllStatus(a->hMsgBox, MSG_LOOKED_AT, 1, a);
-        }
-        NOTICES failed;
-        Reg_TakeWriteFailureNotice(&failed);
-        UserMsg_ShowNotices(failed);
-    }
-    if (APP_WINDOWS* win = MainWnd_Windows()) win->CloseAll();
+    _closeWindows(w);
     if (w) w->DestroyMenu();
     Timers_Shutdown();
     if (w) w->ShowIcon(ICON_OFF);

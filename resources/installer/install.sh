@@ -98,7 +98,8 @@ done
 # while they exist.
 if [ -f "$manifest" ] && [ ! -L "$manifest" ]; then
   grep '^file /' "$manifest" | while IFS= read -r line; do
-    [ -e "${line#file }" ] && ! grep -qxF "$line" "$new" && echo "$line"
+    f=${line#file }
+    [ "$f" != "$manifest" ] && [ -e "$f" ] && ! grep -qxF "$line" "$new" && echo "$line"
   done >>"$new.old" || true
   cat "$new.old" >>"$new" 2>/dev/null || true
   rm -f "$new.old"

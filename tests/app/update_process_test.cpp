@@ -105,6 +105,11 @@ TEST_F(UpdateProgram, TheInstalledUpdateRunsAndItsRemovalLeavesHomeAsItWas) {
     text.insert(sec + section.size(), "\"RemoteInstallerEnable\"=hex:01\r\n");
     iwtest::WriteFile(profile, text);
 
+    // An earlier install by hand (a menu entry, no switches), which the
+    // update installs over.
+    ASSERT_EQ(iwtest::RunCollect({"/bin/sh", IW_INSTALLER}, &out, env_), 0);
+    ASSERT_TRUE(fs::exists(home_ + "/.local/share/applications/inboxwarden.desktop"));
+
     // The old program starts the installer and ends with 0 at once.
     const pid_t old = start(IW_PROGRAM, {});
     const int oldExit = iwtest::WaitExitWithin(old, 60s);

@@ -66,9 +66,14 @@ uint32_t InstallerDate_Read(const std::string& path, DATETIME* date) {
         got += static_cast<size_t>(n);
     }
     ::close(fd);
+    return InstallerDate_Parse(std::string_view(buf, got), date);
+}
 
+uint32_t InstallerDate_Parse(std::string_view head, DATETIME* date) {
+    if (!date) return ERR_BADARG;
+    *date = DATETIME{};
     std::string_view rest;
-    if (!_findMarker(std::string_view(buf, got), &rest)) return ERR_NOT_FOUND;
+    if (!_findMarker(head.substr(0, INSTALLER_DATE_SCAN), &rest)) return ERR_NOT_FOUND;
     long long v[4];
     for (long long& x : v)
         if (!_nextInt(rest, &x)) return ERR_BADARG;

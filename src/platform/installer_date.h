@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 inline constexpr size_t INSTALLER_DATE_SCAN = 4096;
 inline constexpr char INSTALLER_DATE_MARKER[] = "# inboxwarden-release:";
@@ -20,6 +21,10 @@ inline constexpr char INSTALLER_DATE_MARKER[] = "# inboxwarden-release:";
 // ERR_BADARG when fewer than four numbers follow it, or the year, month or
 // day does not fit the record (*date is then all zero).
 uint32_t InstallerDate_Read(const std::string& path, DATETIME* date);
+
+// The same rules over the first bytes of a file already read (at most the
+// first INSTALLER_DATE_SCAN are looked at): 0, ERR_NOT_FOUND or ERR_BADARG.
+uint32_t InstallerDate_Parse(std::string_view head, DATETIME* date);
 
 // Whether the installer's date is later than the program's by year, then
 // month, then day (time of day is not compared).

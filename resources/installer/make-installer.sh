@@ -16,7 +16,11 @@ if [ -z "$year" ] || [ -z "$month" ] || [ -z "$day" ]; then
 fi
 marker=$(printf '# inboxwarden-release: %04d %02d %02d 0' "$year" "$month" "$day")
 
-stage=$(mktemp -d)
+# A fixed place beside the output: makeself records the header's path, and
+# two builds of one commit give the same installer.
+stage=$out.stage
+rm -rf "$stage"
+mkdir "$stage"
 trap 'rm -rf "$stage"' EXIT
 mkdir "$stage/pkg" "$stage/pkg/icons"
 cp "$program" "$stage/pkg/inboxwarden"
@@ -34,8 +38,15 @@ done
 sed "2a\\
 $marker" /usr/share/makeself/makeself-header.sh >"$stage/header.sh"
 
+# gzip without the time of compression in its header (makeself has no
+# switch for that).
+mkdir "$stage/tools"
+gz=$(command -v gzip)
+printf '#!/bin/sh\nexec %s -n "$@"\n' "$gz" >"$stage/tools/gzip"
+chmod 755 "$stage/tools/gzip"
+
 epoch=$(date -u -d "$year-$month-$day" +%s)
-makeself --quiet --nox11 --noprogress --header "$stage/header.sh" \
+PATH=$stage/tools:$PATH makeself --quiet --nox11 --noprogress --header "$stage/header.sh" \
   --packaging-date "$year-$month-$day" \
   --tar-extra "--sort=name --mtime=@$epoch --owner=0 --group=0 --numeric-owner" \
   "$stage/pkg" "$out.tmp" "Inboxwarden $version" ./install.sh >/dev/null

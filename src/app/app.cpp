@@ -58,6 +58,7 @@ std::unique_ptr<MainWnd> g_wnd;
 bool g_shutdownDone = false;
 bool g_saved = false;
 bool g_inMainLoop = false;
+bool g_uninstalling = false; // "/uninstall" runs: its boxes have no main window
 int g_sigPipe[2] = {-1, -1};
 
 constexpr int kHandoverMs = 10000;
@@ -199,11 +200,12 @@ void _installMessageHandler() {
         }
         if (QCoreApplication::closingDown() || UserMsg_IsEnding())
             return UserMsg_DefaultAnswer(flags);
-        // "/uninstall" asks before there is a main window.
+        // "/uninstall" asks without a main window; any other box without
+        // one (the last notices after the window is gone) is logged only.
         if (!g_wnd) {
-            APP_WINDOWS* w = MainWnd_Windows();
-            return w && qApp ? w->MessageBox(std::string(caption), std::string(text), flags)
-                             : UserMsg_DefaultAnswer(flags);
+            APP_WINDOWS* w = g_uninstalling ? MainWnd_Windows() : nullptr;
+            return w ? w->MessageBox(std::string(caption), std::string(text), flags)
+                     : UserMsg_DefaultAnswer(flags);
         }
         return g_wnd->ShowBox(caption, text, flags);
     });
@@ -230,6 +232,7 @@ void _closeWindows(MainWnd* w) {
 int _uninstall(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Inboxwarden"));
+    g_uninstalling = true;
     _installMessageHandler();
     const std::string exe = Paths_ExeFile();
     if (Update_UninstallAsk(true, exe)) {

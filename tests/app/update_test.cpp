@@ -153,24 +153,6 @@ class RemovalTest : public UpdateTest {
     std::string prefix_, exe_;
 };
 
-TEST_F(RemovalTest, TheQuestionComesOnlyForAnInstallOfTheInstaller) {
-    answer_ = UM_IDYES;
-    EXPECT_TRUE(Update_UninstallAsk(true, exe_));
-    answer_ = UM_IDNO;
-    EXPECT_FALSE(Update_UninstallAsk(false, exe_));
-    EXPECT_EQ(steps_, (Steps{"box Inboxwarden Uninstallation: Are you sure you want to completely "
-                             "remove Inboxwarden and all of its components?",
-                             "box Inboxwarden Uninstallation: Are you sure you want to uninstall "
-                             "Inboxwarden?"}));
-    steps_.clear();
-    answer_ = UM_IDYES;
-    const std::string other = dir_ + "/inboxwarden";
-    iwtest::WriteFile(other, "x");
-    EXPECT_FALSE(Update_UninstallAsk(true, other));
-    ASSERT_EQ(steps_.size(), 1u);
-    EXPECT_NE(steps_[0].find("package manager"), std::string::npos) << steps_[0];
-}
-
 TEST_F(RemovalTest, ACopyThatNeverAnswersIsReportedAndTheProgramStillShutsDown) {
     ASSERT_EQ(Autostart_Set(true, exe_), 0);
     ASSERT_EQ(Settings_SetVendorText("InboxwardenDefProfile", "/x.iwpf"), 0u);

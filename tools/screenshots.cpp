@@ -553,6 +553,8 @@ void settingsShots(QMenu* trayMenu) {
         if (!a->isSeparator() && !a->menu() && a->data().toInt() > 0)
             items.push_back(
                 {a->text().section(QLatin1Char('\t'), 0, 0).toStdString(), a->data().toInt()});
+    GlobalData_GetRecord()->RemoteInstaller =
+        "/srv/share/inboxwarden/inboxwarden-" IW_VERSION "-installer.run";
     SettingsDialog d(items);
     d.resize(900, 640);
     d.show();

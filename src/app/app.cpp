@@ -7,6 +7,7 @@
 #include "app/mainwnd.h"
 #include "app/translation.h"
 #include "app/tray.h"
+#include "app/update.h"
 #include "build_date.h"
 #include "common/status.h"
 #include "common/translate.h"
@@ -19,6 +20,8 @@
 #include "platform/instance.h"
 #include "platform/log.h"
 #include "platform/paths.h"
+#include "platform/process.h"
+#include "platform/selfremove.h"
 #include "platform/user_message.h"
 #include "settings/account.h"
 #include "settings/globaldata.h"
@@ -27,6 +30,7 @@
 #include "settings/msgbox_reg.h"
 #include "settings/reg.h"
 #include "settings/settings.h"
+#include "ui/settings/settings_dialog.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -58,6 +62,7 @@ std::unique_ptr<MainWnd> g_wnd;
 bool g_shutdownDone = false;
 bool g_saved = false;
 bool g_inMainLoop = false;
+bool g_uninstalling = false; // "/uninstall" runs: its boxes have no main window
 int g_sigPipe[2] = {-1, -1};
 
 constexpr int kHandoverMs = 10000;
@@ -188,11 +193,86 @@ void _installMessageHandler() {
     UserMsg_SetHandler([](std::string_view caption, std::string_view text, unsigned flags) {
         DebugLog_Write("Message box \"%.*s\": %.*s\n", int(caption.size()), caption.data(),
                        int(text.size()), text.data());
-        if (!g_wnd || QCoreApplication::closingDown() || std::getenv("INBOXWARDEN_NO_BOXES") ||
-            UserMsg_IsEnding())
+        // Tests of the whole program: "yes" answers every question with Yes.
+        if (const char* no = std::getenv("INBOXWARDEN_NO_BOXES")) {
+            std::fprintf(stderr, "inboxwarden: %.*s: %.*s\n", int(caption.size()), caption.data(),
+                         int(text.size()), text.data());
+            const unsigned buttons = flags & 0x0F;
+            if (std::strcmp(no, "yes") == 0 && (buttons == UM_YESNO || buttons == UM_YESNOCANCEL))
+                return int(UM_IDYES);
             return UserMsg_DefaultAnswer(flags);
+        }
+        if (QCoreApplication::closingDown() || UserMsg_IsEnding())
+            return UserMsg_DefaultAnswer(flags);
+        // "/uninstall" asks without a main window; any other box without
+        // one (the last notices after the window is gone) is logged only.
+        if (!g_wnd) {
+            APP_WINDOWS* w = g_uninstalling ? MainWnd_Windows() : nullptr;
+            return w ? w->MessageBox(Translation_Shown(caption), Translation_Shown(text), flags)
+                     : UserMsg_DefaultAnswer(flags);
+        }
         return g_wnd->ShowBox(Translation_Shown(caption), Translation_Shown(text), flags);
     });
+}
+
+// The windows go before the accounts they show; the MailBox window's boxes
+// count as looked at.
+void _closeWindows(MainWnd* w) {
+    if (w && w->IsMailBoxOpen()) {
+        DebugLog_Write("App_Shutdown: marking every box as looked at\n");
+        for (int i = 0, n = Account_GetCount(); i < n; ++i) {
+            ACCOUNT* a = Account_Get(nullptr, i);
+            if (a && a->hMsgBox) MsgBox_SetAllStatus(a->hMsgBox, MSG_LOOKED_AT, 1, a);
+        }
+        NOTICES failed;
+        Reg_TakeWriteFailureNotice(&failed);
+        UserMsg_ShowNotices(failed);
+    }
+    if (APP_WINDOWS* win = MainWnd_Windows()) win->CloseAll();
+}
+
+// "/uninstall": the question and the removal, with nothing of the program
+// loaded (a running copy has been asked to end first).
+int _uninstall(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Inboxwarden"));
+    g_uninstalling = true;
+    _installMessageHandler();
+    const std::string exe = Paths_ExeFile();
+    if (Update_UninstallAsk(true, exe)) {
+        UPDATE_REMOVE_HOOKS hooks;
+        hooks.exePath = exe;
+        hooks.pump = [] { QCoreApplication::processEvents(); };
+        Update_UninstallRun(hooks);
+    }
+    Instance_Release();
+    return 0;
+}
+
+// The settings dialog's button: the removal runs once the dialog's own loop
+// has ended, as the shutdown it ends in does.
+void _uninstallUnnested(int tries) {
+    if (QThread::currentThread()->loopLevel() > 1 && tries < 50) {
+        _closeModal();
+        QTimer::singleShot(10, [tries] { _uninstallUnnested(tries + 1); });
+        return;
+    }
+    UPDATE_REMOVE_HOOKS hooks;
+    hooks.exePath = Paths_ExeFile();
+    hooks.stop = [] {
+        Timers_Shutdown();
+        MailCheck_Stop();
+        MailSend_Shutdown();
+        _closeWindows(g_wnd.get());
+        NOTICES notices;
+        Settings_Shutdown(true, &notices);
+        UserMsg_ShowNotices(notices);
+    };
+    hooks.pump = [] { QCoreApplication::processEvents(); };
+    hooks.shutdown = [] {
+        if (g_wnd) g_wnd->Post(WM_APP_SHUTDOWN);
+    };
+    Update_UninstallRun(hooks);
 }
 
 } // namespace
@@ -255,6 +335,38 @@ int App_Initialize(const std::string& profile, int recovery, const std::string& 
         });
     }
 
+    UPDATE_START_HOOKS update;
+    update.stateDir = Paths_StateDir();
+    update.closeProfile = [] {
+        NOTICES notices;
+        Settings_Shutdown(true, &notices);
+        UserMsg_ShowNotices(notices);
+    };
+    update.launch = [](const std::vector<std::string>& argv) {
+        // The installer starts the new program, which must find the lock free.
+        Instance_Release();
+        const int err = Process_SpawnDetached(argv);
+        if (err != 0) Instance_Acquire();
+        return err;
+    };
+    update.reinitSettings = [&] {
+        SETTINGS_START again;
+        const uint32_t r = Settings_Start(profile, recovery, &again);
+        UserMsg_ShowNotices(again.notices);
+        if (r == 0) start = again;
+        return r;
+    };
+    switch (Update_CheckOnStart(Update_ReleaseDate(), update)) {
+    case UpdateStart::Exit:
+        Log_Close();
+        DebugLog_Close();
+        std::_Exit(0);
+    case UpdateStart::Failed:
+        return 0;
+    case UpdateStart::Continue:
+        break;
+    }
+
     if (MailCheck_Init(g_wnd.get(), g_wnd.get()) != 0) {
         UserMsg_Show("Inboxwarden", IW_N_("Inboxwarden", "Failed to initialise mail subsystem."),
                      UM_OK | UM_ICONERROR);
@@ -293,17 +405,7 @@ void App_Shutdown() {
             UserMsg_Show("MiscUtil_SaveOptimizeFlag", why, UM_OK | UM_ICONERROR);
     }
 
-    if (w && w->IsMailBoxOpen()) {
-        DebugLog_Write("App_Shutdown: marking every box as looked at\n");
-        for (int i = 0, n = Account_GetCount(); i < n; ++i) {
-            ACCOUNT* a = Account_Get(nullptr, i);
-            if (a && a->hMsgBox) MsgBox_SetAllStatus(a->hMsgBox, MSG_LOOKED_AT, 1, a);
-        }
-        NOTICES failed;
-        Reg_TakeWriteFailureNotice(&failed);
-        UserMsg_ShowNotices(failed);
-    }
-    if (APP_WINDOWS* win = MainWnd_Windows()) win->CloseAll();
+    _closeWindows(w);
     if (w) w->DestroyMenu();
     Timers_Shutdown();
     if (w) w->ShowIcon(ICON_OFF);
@@ -352,8 +454,12 @@ int App_Main(int argc, char** argv) {
         std::printf("inboxwarden %s\n", IW_VERSION);
         return 0;
     }
-    if (cl.delorig) return 0; // the removal's temporary copy: nothing of it is built
+    if (cl.delorig) return SelfRemove_DelOrig(cl.delorigArgs);
 
+    // No copy has ever run on this store: none runs now, and the removal
+    // leaves no lock file behind.
+    if (cl.uninstall && ::access(Instance_LockPath().c_str(), F_OK) != 0)
+        return _uninstall(argc, argv);
     // The lock decides first: a copy that only hands over must not touch
     // the running copy's debug log.
     int lockErr = 0;
@@ -369,9 +475,7 @@ int App_Main(int argc, char** argv) {
                 std::fprintf(stderr, "inboxwarden: the running copy did not end in time\n");
                 return 1;
             }
-            std::fprintf(stderr, "inboxwarden: the running copy has ended; removal is not "
-                                 "available in this version\n");
-            return 0;
+            return _uninstall(argc, argv);
         }
         if (cl.hasCheck) {
             HREGKEY root = HREGKEY_NONE;
@@ -384,11 +488,7 @@ int App_Main(int argc, char** argv) {
         }
         return 1;
     }
-    if (cl.uninstall) {
-        std::fprintf(stderr, "inboxwarden: removal is not available in this version\n");
-        Instance_Release();
-        return 0;
-    }
+    if (cl.uninstall) return _uninstall(argc, argv);
     if (lock == INSTANCE_ERROR)
         std::fprintf(stderr, "inboxwarden: cannot lock %s (%s); starting anyway\n",
                      Instance_LockPath().c_str(), std::strerror(lockErr));
@@ -412,6 +512,11 @@ int App_Main(int argc, char** argv) {
     Translation_Install(&app);
     _installMessageHandler();
     _installSignals(&app);
+    SettingsDialog_SetUninstaller([] {
+        if (!Update_UninstallAsk(false, Paths_ExeFile())) return false;
+        QTimer::singleShot(0, [] { _uninstallUnnested(0); });
+        return true;
+    });
     if (crashedBefore) {
         // The report went into the log that this start has just rotated.
         const std::string bak = Paths_StateDir() + "/Debug_info_BAK.txt";

@@ -11,6 +11,7 @@
 #include <dlfcn.h>
 #include <mutex>
 #include <new>
+#include <unistd.h>
 
 struct FILTER {
     IWF_HANDLE plugin = nullptr;
@@ -112,6 +113,9 @@ uint32_t loadLocked() {
     const char* dirEnv = std::getenv("INBOXWARDEN_PLUGIN_DIR");
     std::string path = dirEnv && *dirEnv ? std::string(dirEnv) + "/" : Paths_ProgramDir();
     path += "libiwfilter.so";
+    // A per-user install keeps it in <prefix>/lib/inboxwarden beside <prefix>/bin.
+    if (!(dirEnv && *dirEnv) && access(path.c_str(), F_OK) != 0)
+        path = Paths_ProgramDir() + "../lib/inboxwarden/libiwfilter.so";
     void* lib = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!lib) {
         DebugLog_Write("Filter: no filter plug-in (%s); mail is checked unfiltered\n", dlerror());

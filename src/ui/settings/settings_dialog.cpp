@@ -196,6 +196,18 @@ void SettingsDialog::profiles() {
     accept();
 }
 
+namespace {
+std::function<bool()> g_uninstaller;
+}
+
+void SettingsDialog_SetUninstaller(std::function<bool()> uninstall) {
+    g_uninstaller = std::move(uninstall);
+}
+
+std::function<bool()> SettingsDialog_Uninstaller() {
+    return g_uninstaller;
+}
+
 SettingsDialog* SettingsDialog_Current() {
     return g_current;
 }

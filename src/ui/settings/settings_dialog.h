@@ -74,3 +74,8 @@ class SettingsDialog final : public QDialog {
 bool SettingsDialog_Run(QWidget* owner, std::vector<SETTINGS_MENU_ITEM> menuItems = {});
 // The open dialog, or null.
 SettingsDialog* SettingsDialog_Current();
+// What the Auto Update page's "Uninstall Inboxwarden" button runs: true when
+// the removal goes on (the dialog then closes). Unset, the button says that
+// this build cannot remove itself.
+void SettingsDialog_SetUninstaller(std::function<bool()> uninstall);
+std::function<bool()> SettingsDialog_Uninstaller();

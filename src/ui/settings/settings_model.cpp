@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/settings/settings_model.h"
+#include "platform/installer_date.h"
 
 #include "common/status.h"
 #include "common/translate.h"
@@ -424,5 +425,11 @@ uint32_t UpdateForm_Apply(const UPDATE_FORM& f, GLOBAL_DATA* g) {
     uint32_t rc = GlobalData_SetParam(GD_REMOTEINSTALLERENABLE, f.disable ? 0 : 1);
     if (const uint32_t r = GlobalData_SetParam(GD_REMOTEINSTALLERGROUP, f.createGroup); r) rc = r;
     if (const uint32_t r = GlobalData_SetParam(GD_REMOTEINSTALLERICON, f.createIcon); r) rc = r;
+    return rc;
+}
+
+uint32_t UpdateForm_Verify(const std::string& path, DATETIME* date) {
+    const uint32_t rc = InstallerDate_Read(path, date);
+    if (rc == 0) GlobalData_SetParam(GD_REMOTEINSTALLER, reinterpret_cast<intptr_t>(path.c_str()));
     return rc;
 }

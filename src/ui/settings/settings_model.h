@@ -9,6 +9,7 @@
 // renames, deletes and rewrites records the worker would read).
 #pragma once
 
+#include "common/datetime.h"
 #include "settings/account.h"
 #include "settings/globaldata.h"
 
@@ -176,3 +177,6 @@ struct UPDATE_FORM {
 UPDATE_FORM UpdateForm_FromGlobal();
 // Stores the installer path in the record and the three direct options.
 uint32_t UpdateForm_Apply(const UPDATE_FORM& form, GLOBAL_DATA* g);
+// "Verify": the release date of the installer at `path` (InstallerDate_Read's
+// results); on success the path becomes RemoteInstaller.
+uint32_t UpdateForm_Verify(const std::string& path, DATETIME* date);

@@ -14,6 +14,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QDate>
 #include <QFileDialog>
 #include <QFontDialog>
 #include <QGridLayout>
@@ -22,6 +23,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QLocale>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -32,6 +34,14 @@
 #include <cmath>
 
 namespace {
+
+bool _distroBuild() {
+#ifdef IW_DISTRO_BUILD
+    return true;
+#else
+    return false;
+#endif
+}
 
 QCheckBox* check(QWidget* parent, const QString& text, const char* name, bool on) {
     auto* c = new QCheckBox(text, parent);
@@ -351,19 +361,53 @@ UpdatePage::UpdatePage(QWidget* parent) : QWidget(parent) {
     layout->addWidget(uninstall, 0, Qt::AlignLeft);
     connect(pick, &QPushButton::clicked, this, [this] {
         SettingsPickFile(this, QCoreApplication::translate("Settings", "Installer"),
-                         QStringLiteral("exe"), installer_);
+                         QStringLiteral("run"), installer_);
     });
-    // Updating and removal belong to the packaging; this build has neither.
-    connect(verify, &QPushButton::clicked, this, [] {
-        SettingsBox({"Settings", "This build of Inboxwarden does not check installation files."},
+    connect(verify, &QPushButton::clicked, this, [this] {
+        DATETIME d{};
+        if (UpdateForm_Verify(SettingsText(installer_), &d) != 0) {
+            SettingsBox({"Error", "No Existing Inboxwarden Installation File"},
+                        UM_OK | UM_ICONERROR);
+            return;
+        }
+        const QDate date(d.wYear, d.wMonth, d.wDay);
+        const QString shown = date.isValid() ? QLocale().toString(date, QLocale::LongFormat)
+                                             : QStringLiteral("%1-%2-%3")
+                                                   .arg(d.wYear)
+                                                   .arg(d.wMonth, 2, 10, QLatin1Char('0'))
+                                                   .arg(d.wDay, 2, 10, QLatin1Char('0'));
+        SettingsBox({"Settings",
+                     "Inboxwarden Installation package released on " + shown.toStdString() + "."},
                     UM_OK | UM_ICONINFO);
     });
-    connect(uninstall, &QPushButton::clicked, this, [] {
-        SettingsBox({"Inboxwarden Uninstallation",
-                     "This build of Inboxwarden cannot uninstall itself; use the package "
-                     "manager that installed it."},
-                    UM_OK | UM_ICONINFO);
+    connect(uninstall, &QPushButton::clicked, this, [this] {
+        const auto uninstaller = SettingsDialog_Uninstaller();
+        if (!uninstaller) {
+            SettingsBox({"Inboxwarden Uninstallation",
+                         "This build of Inboxwarden cannot uninstall itself; use the package "
+                         "manager that installed it."},
+                        UM_OK | UM_ICONINFO);
+            return;
+        }
+        if (!uninstaller()) return;
+        if (auto* d = dynamic_cast<SettingsDialog*>(window()))
+            d->Discard();
+        else
+            window()->close();
     });
+    if (_distroBuild()) {
+        // The package manager updates and removes this build.
+        for (QWidget* w : std::initializer_list<QWidget*>{installer_, pick, verify, disable_,
+                                                          group_, icon_, uninstall})
+            w->setEnabled(false);
+        auto* note = new QLabel(QCoreApplication::translate(
+                                    "Settings", "This copy of Inboxwarden is updated and removed "
+                                                "by the package manager that installed it."),
+                                this);
+        note->setObjectName(QStringLiteral("distroNote"));
+        note->setWordWrap(true);
+        layout->insertWidget(0, note);
+    }
 }
 
 uint32_t UpdatePage::Apply(bool ok) {

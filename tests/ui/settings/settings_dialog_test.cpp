@@ -434,4 +434,38 @@ TEST_F(SettingsDialogTest, CommonPageStoresEveryControlOnOk) {
     EXPECT_EQ(GlobalData_GetRecord()->WholeMsg, g.WholeMsg);
 }
 
+TEST_F(SettingsDialogTest, VerifyReadsTheInstallerDateAndUninstallHandsOver) {
+    open();
+    dialog_->ShowPage(SettingsDialog::PAGE_UPDATE);
+    const std::string dir = iwtest::MakeTempDir("verify");
+    iwtest::WriteFile(dir + "/three.run", "#!/bin/sh\n# inboxwarden-release: 2026 12 08\n");
+    iwtest::WriteFile(dir + "/good.run", "#!/bin/sh\n# inboxwarden-release: 2026 12 08 0\n");
+    for (const char* bad : {"/three.run", "/none.run"}) {
+        field("remoteInstaller")->setText(QString::fromStdString(dir + bad));
+        click("verify");
+        EXPECT_EQ(boxes_.back(), "Error: No Existing Inboxwarden Installation File") << bad;
+    }
+    EXPECT_EQ(GlobalData_GetText(GD_REMOTEINSTALLER), "");
+    field("remoteInstaller")->setText(QString::fromStdString(dir + "/good.run"));
+    click("verify");
+    EXPECT_EQ(boxes_.back().rfind("Settings: Inboxwarden Installation package released on ", 0), 0u)
+        << boxes_.back();
+    EXPECT_NE(boxes_.back().find("2026"), std::string::npos) << boxes_.back();
+    EXPECT_EQ(GlobalData_GetText(GD_REMOTEINSTALLER), dir + "/good.run");
+
+    int asked = 0;
+    bool goOn = false;
+    SettingsDialog_SetUninstaller([&] {
+        ++asked;
+        return goOn;
+    });
+    click("uninstall");
+    EXPECT_TRUE(dialog_->isVisible()) << "a removal that does not go on keeps the dialog";
+    goOn = true;
+    click("uninstall");
+    EXPECT_EQ(asked, 2);
+    EXPECT_FALSE(dialog_->isVisible());
+    SettingsDialog_SetUninstaller(nullptr);
+}
+
 } // namespace

@@ -197,6 +197,7 @@ int MsgBox_BeginCheck(MSGBOX* box, int keepOld, ACCOUNT* account) {
         case MSG_NEW:
         case MSG_NOTIFIED:
             if (keepOld) {
+                if (r->Status == MSG_NOTIFIED) break;
                 r->Status = MSG_NOTIFIED;
                 _write(account, r);
             } else {

@@ -372,7 +372,8 @@ int Cli_Box(const std::string& profile, const std::string& name, bool json) {
         const MSG_RECORD* r = MsgBox_GetMsg(box, i);
         if (!json) {
             std::printf("%s\t%d\t%s\t%s\t%s\t%s\n", Cli_Printable(r->MsgId).c_str(), r->Status,
-                        r->SizeText, DateTime_IsMissing(r->Date) ? "-" : Cli_Date(r->Date).c_str(),
+                        r->SizeText.c_str(),
+                        DateTime_IsMissing(r->Date) ? "-" : Cli_Date(r->Date).c_str(),
                         Cli_Printable(r->From).c_str(), Cli_Printable(r->Subject).c_str());
             continue;
         }

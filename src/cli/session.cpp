@@ -8,6 +8,7 @@
 #include "platform/user_message.h"
 #include "settings/account.h"
 #include "settings/globaldata.h"
+#include "settings/miscutil.h"
 #include "settings/msgbox_reg.h"
 
 #include <cstdio>
@@ -66,6 +67,10 @@ CliSession::~CliSession() {
     if (rc_ == 0) {
         bool saved = true;
         if (Settings_IsInitialized()) {
+            // As the program's shutdown does: the option decides whether
+            // the tree stays for the next start.
+            if (const GLOBAL_DATA* gd = GlobalData_GetRecord())
+                MiscUtil_SaveOptimizeFlag(gd->OptimizeStartup, nullptr);
             if (changed_) {
                 const std::string active = Settings_ActivePath();
                 saved = Settings_Shutdown(true, &notices) == 0;
@@ -75,9 +80,10 @@ CliSession::~CliSession() {
                     std::fprintf(stderr, "inboxwarden-cli: %s\n",
                                  Settings_SaveFailureText(active).c_str());
                 }
-            } else if (start_.fast) {
+            } else if (start_.fast || !Settings_Changed()) {
                 // Nothing changed: a tree kept from the program's last run
-                // goes back as it came, one rebuilt from the profile is dropped.
+                // goes back as it came, one rebuilt from the profile is kept
+                // for the next start or dropped, the profile is not written.
                 Settings_Shutdown(true, &notices);
             } else {
                 Settings_Abort(&notices);

@@ -322,7 +322,18 @@ uint32_t conn(Conn** out) {
 // Runs `body` as one committed write: on its own in a transaction that takes
 // the write lock first (so a busy store is waited for, not failed), or as a
 // part of this thread's open batch.
-template <typename F> uint32_t write(Conn& c, const char* op, F&& body) {
+std::atomic<uint64_t> g_changes{0};
+
+// Runs a write's body, counting it in g_changes when it changed a row.
+template <typename F> uint32_t counted(Conn& c, F&& body) {
+    const sqlite3_int64 before = sqlite3_total_changes64(c.db);
+    const uint32_t rc = body();
+    if (sqlite3_total_changes64(c.db) != before) g_changes.fetch_add(1);
+    return rc;
+}
+
+template <typename F> uint32_t write(Conn& c, const char* op, F&& body_) {
+    const auto body = [&] { return counted(c, body_); };
     if (c.batchDepth > 0) {
         if (!sqlite3_get_autocommit(c.db)) return body();
         // The batch's transaction was rolled back by an earlier failure; the
@@ -427,9 +438,12 @@ uint32_t upsertValue(Conn& c, HREGKEY key, std::string_view name, uint32_t type,
     bool exact = false;
     if (const uint32_t rc = exactNames(c, key, &exact); rc != REGSTORE_OK) return rc;
     if (exact) {
+        // A value written again as it is stays untouched: no page is
+        // written and RegStore_ChangeCount() does not move.
         Query q(c, "INSERT INTO vals(key, name, type, data) VALUES(?1, ?2, ?3, ?4) "
                    "ON CONFLICT(key, name COLLATE BINARY) DO UPDATE "
-                   "SET type = excluded.type, data = excluded.data");
+                   "SET type = excluded.type, data = excluded.data "
+                   "WHERE type IS NOT excluded.type OR data IS NOT excluded.data");
         if (!q.ok()) return fail(c, "set value", sqlite3_errcode(c.db));
         q.bind(1, key).bindText(2, name).bind(3, type).bindBlob(4, data);
         const int rc = q.step();
@@ -437,6 +451,15 @@ uint32_t upsertValue(Conn& c, HREGKEY key, std::string_view name, uint32_t type,
     }
     // The exact index cannot keep these names unique ignoring case: an
     // existing value of the name in any case is overwritten in place.
+    {
+        Query q(c, "SELECT type IS ?3 AND data IS ?4 FROM vals WHERE key = ?1 AND name = ?2 "
+                   "COLLATE NOCASE");
+        if (!q.ok()) return fail(c, "set value", sqlite3_errcode(c.db));
+        q.bind(1, key).bindText(2, name).bind(3, type).bindBlob(4, data);
+        const int rc = q.step();
+        if (rc == SQLITE_ROW && q.i64(0) != 0) return REGSTORE_OK; // already so
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE) return fail(c, "set value", rc);
+    }
     {
         Query q(c, "UPDATE vals SET type = ?3, data = ?4 WHERE key = ?1 AND name = ?2 COLLATE "
                    "NOCASE");
@@ -696,6 +719,10 @@ uint32_t RegStore_CopyTree(HREGKEY src, HREGKEY dst) {
         }
         return copyInto(*c, src, dst);
     });
+}
+
+uint64_t RegStore_ChangeCount() {
+    return g_changes.load();
 }
 
 uint32_t RegStore_Flush(HREGKEY key) {

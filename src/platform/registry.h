@@ -98,6 +98,11 @@ uint32_t RegStore_DeleteTree(HREGKEY parent, std::string_view path);
 // nothing. Copying a key into itself or its own subtree is refused.
 uint32_t RegStore_CopyTree(HREGKEY src, HREGKEY dst);
 
+// The number of writes, in any thread, that changed the store (a value
+// written again as it was does not count; a write undone by a cancelled
+// batch still does). Tells a save whether it has anything to save.
+uint64_t RegStore_ChangeCount();
+
 // Makes the committed writes durable against a power loss as well (a
 // checkpoint of the write-ahead log).
 uint32_t RegStore_Flush(HREGKEY key);

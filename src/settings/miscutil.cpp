@@ -3,6 +3,7 @@
 #include "common/status.h"
 #include "platform/log.h"
 #include "settings/reg.h"
+#include "settings/settings.h"
 
 uint32_t MiscUtil_SaveOptimizeFlag(int flag, std::string* errorText) {
     DebugLog_WriteText(flag ? "MiscUtil_SaveOptimizeFlag: setting flag to TRUE\n"
@@ -15,8 +16,10 @@ uint32_t MiscUtil_SaveOptimizeFlag(int flag, std::string* errorText) {
         return ERR_OPERATION;
     }
     const char b = flag ? 1 : 0;
-    if (const uint32_t rc =
-            RegStore_SetValue(vendor, "OptimizeStartup", REGTYPE_BINARY, std::string_view(&b, 1));
+    if (const uint32_t rc = Settings_WriteVendor([&] {
+            return RegStore_SetValue(vendor, "OptimizeStartup", REGTYPE_BINARY,
+                                     std::string_view(&b, 1));
+        });
         rc) {
         if (errorText) *errorText = RegStore_ErrorText(rc);
         return ERR_OPERATION;

@@ -47,12 +47,43 @@ int resolveIndex(MSGBOX* box, MSG_RECORD* record, int index) {
     return index >= 0 && index < box->MsgArray.Count() ? index : -1;
 }
 
+size_t idSlot(const MSGBOX* box, std::string_view id) {
+    return std::hash<std::string_view>{}(id) & (box->IdIndex.size() - 1);
+}
+
+// Puts record `at` into the index unless a lower index holds its id.
+void indexPut(MSGBOX* box, int at) {
+    const std::string_view id = box->MsgArray.At(at)->MsgId.view();
+    for (size_t i = idSlot(box, id);; i = (i + 1) & (box->IdIndex.size() - 1)) {
+        int32_t& slot = box->IdIndex[i];
+        if (slot < 0) {
+            slot = at;
+            ++box->IdIndexUsed;
+            return;
+        }
+        if (box->MsgArray.At(slot)->MsgId.view() == id) return;
+    }
+}
+
 void rebuildIdIndex(MSGBOX* box) {
-    box->IdIndex.clear();
-    box->IdIndex.reserve(static_cast<size_t>(box->MsgArray.Count()));
+    const size_t count = static_cast<size_t>(box->MsgArray.Count());
+    size_t size = 16;
+    while (size < count * 4)
+        size *= 2;
+    box->IdIndex.assign(size, -1);
+    box->IdIndexUsed = 0;
     for (int i = 0; i < box->MsgArray.Count(); ++i)
-        box->IdIndex.try_emplace(box->MsgArray.At(i)->MsgId, i);
+        indexPut(box, i);
     box->IdIndexValid = true;
+}
+
+int indexFind(const MSGBOX* box, std::string_view id) {
+    if (box->IdIndex.empty()) return -1;
+    for (size_t i = idSlot(box, id);; i = (i + 1) & (box->IdIndex.size() - 1)) {
+        const int32_t slot = box->IdIndex[i];
+        if (slot < 0) return -1;
+        if (box->MsgArray.At(slot)->MsgId.view() == id) return slot;
+    }
 }
 
 bool isPendingOrMarked(int32_t status) {
@@ -64,23 +95,35 @@ bool isPendingOrMarked(int32_t status) {
 
 MSG_RECORD MsgRecord_Empty() {
     MSG_RECORD r;
-    std::memset(&r, 0, sizeof r);
+    r.Size = 0;
+    r.HasAttach = 0;
     r.Date = DateTime_Missing();
     r.Status = MSG_NEW;
     return r;
 }
 
+std::string_view MsgRecord_CutText(std::string_view text, size_t max) {
+    return Text_CutUtf8(text.substr(0, text.find('\0')), max);
+}
+
 void MsgRecord_SetTextN(char* field, size_t size, std::string_view text) {
     if (size == 0) return;
-    const std::string_view cut = Text_CutUtf8(text.substr(0, text.find('\0')), size - 1);
+    const std::string_view cut = MsgRecord_CutText(text, size - 1);
     std::memcpy(field, cut.data(), cut.size());
     field[cut.size()] = '\0';
 }
 
 std::string MsgRecord_SizeKB(int32_t size) {
-    const double kb = static_cast<double>(static_cast<uint32_t>(size)) / 1024.0;
+    // size / 1024 to one decimal, rounded half to even as printf rounds the
+    // exact quotient, in integers: every record loaded goes through here.
+    const uint64_t tenths = static_cast<uint64_t>(static_cast<uint32_t>(size)) * 10;
+    uint64_t q = tenths / 1024;
+    const uint64_t r = tenths % 1024;
+    if (r > 512 || (r == 512 && (q & 1))) ++q;
     char buf[32];
-    const auto res = std::to_chars(buf, buf + sizeof buf, kb, std::chars_format::fixed, 1);
+    auto res = std::to_chars(buf, buf + sizeof buf, q / 10);
+    *res.ptr++ = '.';
+    *res.ptr++ = static_cast<char>('0' + q % 10);
     return std::string(buf, res.ptr) + "KB";
 }
 
@@ -95,13 +138,11 @@ uint32_t MsgBox_Destroy(MSGBOX_HANDLE* handle) {
     return 0;
 }
 
-uint32_t MsgBox_AddMsg(MSGBOX_HANDLE* handle, const MSG_RECORD* record, ACCOUNT* account,
-                       int persist) {
-    if (!handle) {
-        DebugLog_WriteText("MsgBox_AddMsg: MSGBOX_HANDLE = NULL\n");
-        return ERR_BADARG;
-    }
-    if (!record) return ERR_BADARG;
+namespace {
+
+uint32_t addRecord(MSGBOX_HANDLE* handle, std::unique_ptr<MSG_RECORD> copy, ACCOUNT* account,
+                   int persist) {
+    if (!copy) return ERR_NOMEM;
     if (!*handle) {
         *handle = MsgBox_Create();
         if (!*handle) {
@@ -110,11 +151,7 @@ uint32_t MsgBox_AddMsg(MSGBOX_HANDLE* handle, const MSG_RECORD* record, ACCOUNT*
         }
     }
     MSGBOX* box = *handle;
-    auto copy = std::unique_ptr<MSG_RECORD>(new (std::nothrow) MSG_RECORD(*record));
-    if (!copy) return ERR_NOMEM;
     if (copy->Status < MSG_NEW || copy->Status > MSG_DELETED) copy->Status = MSG_NEW;
-    copy->MsgId[sizeof copy->MsgId - 1] = '\0';
-    MSG_RECORD* stored = copy.get();
     int at = -1;
     if (const uint32_t rc = box->MsgArray.Add(std::nullopt, std::move(copy), &at); rc != 0) {
         DebugLog_WriteText("MsgBox_AddMsg: Failed to add message to p_box->MsgArray\n");
@@ -122,20 +159,45 @@ uint32_t MsgBox_AddMsg(MSGBOX_HANDLE* handle, const MSG_RECORD* record, ACCOUNT*
     }
     if (box->IdIndexValid) {
         try {
-            box->IdIndex.try_emplace(stored->MsgId, at);
+            if (static_cast<size_t>(box->IdIndexUsed + 1) * 2 > box->IdIndex.size())
+                rebuildIdIndex(box);
+            else
+                indexPut(box, at);
         } catch (const std::bad_alloc&) {
             box->IdIndexValid = false; // rebuilt at the next lookup
         }
     }
-    if (persist == 1) _write(account, stored);
+    if (persist == 1) _write(account, box->MsgArray.At(at));
     return 0;
+}
+
+uint32_t checkHandle(MSGBOX_HANDLE* handle) {
+    if (handle) return 0;
+    DebugLog_WriteText("MsgBox_AddMsg: MSGBOX_HANDLE = NULL\n");
+    return ERR_BADARG;
+}
+
+} // namespace
+
+uint32_t MsgBox_AddMsg(MSGBOX_HANDLE* handle, const MSG_RECORD* record, ACCOUNT* account,
+                       int persist) {
+    if (const uint32_t rc = checkHandle(handle); rc) return rc;
+    if (!record) return ERR_BADARG;
+    return addRecord(handle, std::unique_ptr<MSG_RECORD>(new (std::nothrow) MSG_RECORD(*record)),
+                     account, persist);
+}
+
+uint32_t MsgBox_AddMsg(MSGBOX_HANDLE* handle, MSG_RECORD&& record, ACCOUNT* account, int persist) {
+    if (const uint32_t rc = checkHandle(handle); rc) return rc;
+    return addRecord(handle,
+                     std::unique_ptr<MSG_RECORD>(new (std::nothrow) MSG_RECORD(std::move(record))),
+                     account, persist);
 }
 
 MSG_RECORD* MsgBox_FindMsg(MSGBOX* box, const char* id, int* index) {
     if (!box || !id) return nullptr;
     if (!box->IdIndexValid) rebuildIdIndex(box);
-    const auto it = box->IdIndex.find(id);
-    const int at = it == box->IdIndex.end() ? -1 : it->second;
+    const int at = indexFind(box, id);
     if (index) *index = at;
     return at < 0 ? nullptr : box->MsgArray.At(at);
 }
@@ -197,6 +259,7 @@ int MsgBox_BeginCheck(MSGBOX* box, int keepOld, ACCOUNT* account) {
         case MSG_NEW:
         case MSG_NOTIFIED:
             if (keepOld) {
+                if (r->Status == MSG_NOTIFIED) break;
                 r->Status = MSG_NOTIFIED;
                 _write(account, r);
             } else {
@@ -288,7 +351,7 @@ int MsgBox_DropMsgs(MSGBOX* box, const std::vector<std::string>& ids, ACCOUNT* a
     {
         RegStoreBatch pass; // one transaction for the pass
         dropped = box->MsgArray.EraseIf([&](MSG_RECORD& r) {
-            if (!gone.count(r.MsgId)) return false;
+            if (!gone.count(r.MsgId.view())) return false;
             r.Status = MSG_DELETED;
             _write(account, &r);
             return true;

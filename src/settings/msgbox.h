@@ -16,10 +16,12 @@
 #include "common/keyed_array.h"
 
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 struct ACCOUNT;
@@ -41,16 +43,59 @@ enum : int32_t {
 // Status for MsgBox_SetAllStatus: the user has looked at the box.
 inline constexpr int32_t MSG_LOOKED_AT = 12;
 
-// One message; a plain fixed-size record copied by value. Texts are UTF-8,
-// NUL-terminated, cut on a character boundary (MsgRecord_SetText).
+// A text of a record: UTF-8, NUL-terminated, at most N - 1 bytes (cut on a
+// character boundary by MsgRecord_SetText), on the heap in just the bytes it
+// holds, so that a box of 100,000 records costs what their headers hold.
+// Reads as a const char* ("" when empty).
+template <size_t N> class MsgText {
+  public:
+    static constexpr size_t kMax = N - 1; // bytes without the NUL
+
+    MsgText() = default;
+    MsgText(const MsgText& o) { set(o.view()); }
+    MsgText(MsgText&& o) noexcept : p_(std::exchange(o.p_, nullptr)) {}
+    MsgText& operator=(const MsgText& o) {
+        if (this != &o) set(o.view());
+        return *this;
+    }
+    MsgText& operator=(MsgText&& o) noexcept {
+        std::swap(p_, o.p_);
+        return *this;
+    }
+    ~MsgText() { std::free(p_); }
+
+    operator const char*() const { return c_str(); }
+    operator std::string_view() const { return view(); }
+    const char* c_str() const { return p_ ? p_ : ""; }
+    std::string_view view() const { return p_ ? std::string_view(p_) : std::string_view(); }
+    bool empty() const { return !p_; }
+
+    // Takes `text` as it is (already cut to kMax bytes): out of memory
+    // leaves the text empty.
+    void set(std::string_view text) {
+        std::free(std::exchange(p_, nullptr));
+        if (text.empty()) return;
+        if (text.size() > kMax) text = text.substr(0, kMax);
+        p_ = static_cast<char*>(std::malloc(text.size() + 1));
+        if (!p_) return;
+        std::memcpy(p_, text.data(), text.size());
+        p_[text.size()] = '\0';
+    }
+
+  private:
+    char* p_ = nullptr;
+};
+
+// One message, copied by value. Texts are UTF-8, NUL-terminated, cut on a
+// character boundary to the limits below (MsgRecord_SetText).
 struct MSG_RECORD {
-    char MsgId[129]; // UIDL id, or Message-ID where the server has no UIDL
-    char From[129];
-    char ReplyTo[129];
-    char To[257];
-    char Subject[129];
-    char SizeText[27]; // "%.1fKB" of Size/1024, or the digits as received when Size is 0
-    int32_t Size;      // bytes, as LIST reports them; read as unsigned 32 bits
+    MsgText<129> MsgId; // UIDL id, or Message-ID where the server has no UIDL
+    MsgText<129> From;
+    MsgText<129> ReplyTo;
+    MsgText<257> To;
+    MsgText<129> Subject;
+    MsgText<27> SizeText; // "%.1fKB" of Size/1024, or the digits as received when Size is 0
+    int32_t Size;         // bytes, as LIST reports them; read as unsigned 32 bits
     int32_t HasAttach;
     DATETIME Date; // local time; year 65535 when the message has no date
     int32_t Status;
@@ -59,9 +104,13 @@ struct MSG_RECORD {
 // An empty record: texts empty, no date, MSG_NEW.
 MSG_RECORD MsgRecord_Empty();
 
-// Copies text into a record field of `size` bytes, cut on a UTF-8 boundary.
+// Copies text (up to a NUL in it) into a record field, or a char array of
+// `size` bytes, cut on a UTF-8 boundary to the field's limit.
 template <size_t N> void MsgRecord_SetText(char (&field)[N], std::string_view text);
+template <size_t N> void MsgRecord_SetText(MsgText<N>& field, std::string_view text);
 void MsgRecord_SetTextN(char* field, size_t size, std::string_view text);
+// `text` up to a NUL in it, cut on a UTF-8 boundary to at most `max` bytes.
+std::string_view MsgRecord_CutText(std::string_view text, size_t max);
 
 // "%.1fKB" of size/1024 (size read as unsigned), in any locale.
 std::string MsgRecord_SizeKB(int32_t size);
@@ -80,8 +129,11 @@ struct MSGBOX_COUNTS {
 struct MSGBOX {
     KeyedArray<MSG_RECORD> MsgArray{false, 0};
     MSGBOX_COUNTS Counts{};
-    // MsgId -> lowest index holding it; rebuilt lazily after records move.
-    std::unordered_map<std::string, int> IdIndex;
+    // MsgId -> lowest index holding it: open addressing over the records'
+    // indexes (-1 free), 2 to 4 slots a record, so that the index costs a few
+    // bytes a record; rebuilt lazily after records move.
+    std::vector<int32_t> IdIndex;
+    int IdIndexUsed = 0;
     bool IdIndexValid = true;
     // Records marked for deletion that the running check found on the server
     // but could not delete: the end of the check keeps them marked.
@@ -109,6 +161,8 @@ uint32_t MsgBox_Destroy(MSGBOX_HANDLE* handle);
 // ERR_BADARG for a null handle pointer or record, ERR_NOMEM.
 uint32_t MsgBox_AddMsg(MSGBOX_HANDLE* handle, const MSG_RECORD* record, ACCOUNT* account,
                        int persist);
+// The same, taking the record's texts over instead of copying them.
+uint32_t MsgBox_AddMsg(MSGBOX_HANDLE* handle, MSG_RECORD&& record, ACCOUNT* account, int persist);
 
 // The first (lowest index) record whose MsgId equals `id` exactly
 // (case-sensitive), with its index; null and -1 when none. A null box or id
@@ -166,4 +220,7 @@ void MsgBox_SetAllStatus(MSGBOX* box, int32_t status, int keepMarked, ACCOUNT* a
 
 template <size_t N> void MsgRecord_SetText(char (&field)[N], std::string_view text) {
     MsgRecord_SetTextN(field, N, text);
+}
+template <size_t N> void MsgRecord_SetText(MsgText<N>& field, std::string_view text) {
+    field.set(MsgRecord_CutText(text, N - 1));
 }

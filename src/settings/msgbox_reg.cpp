@@ -106,7 +106,8 @@ std::string MsgRecord_ToValue(const MSG_RECORD& r) {
                   r.Date.wDayOfWeek, r.Date.wDay, r.Date.wHour, r.Date.wMinute, r.Date.wSecond,
                   r.Status);
     std::string v;
-    v.reserve(128 + sizeof r.From + sizeof r.ReplyTo + sizeof r.To + sizeof r.Subject);
+    v.reserve(128 + r.From.view().size() + r.ReplyTo.view().size() + r.To.view().size() +
+              r.Subject.view().size());
     v.append(";Fm=;");
     appendText(v, r.From);
     v.append(";Rt=;");
@@ -144,19 +145,22 @@ bool MsgRecord_FromValue(std::string_view value, MSG_RECORD* r) {
     if (ds == std::string_view::npos) return false;
     fields[4] = value.substr(szStart, ds - szStart);
     const size_t dsEnd = ds + kMarkers[5].size();
-    MsgRecord_SetTextN(r->From, 128, fields[0]);
-    MsgRecord_SetTextN(r->ReplyTo, 128, fields[1]);
-    MsgRecord_SetTextN(r->To, 256, fields[2]);
-    MsgRecord_SetTextN(r->Subject, 128, fields[3]);
-    MsgRecord_SetTextN(r->SizeText, 24, fields[4]);
-
-    std::string_view sizeText(r->SizeText);
+    // The reader's limits are one byte short of the fields' own.
+    MsgRecord_SetText(r->From, MsgRecord_CutText(fields[0], 127));
+    MsgRecord_SetText(r->ReplyTo, MsgRecord_CutText(fields[1], 127));
+    MsgRecord_SetText(r->To, MsgRecord_CutText(fields[2], 255));
+    MsgRecord_SetText(r->Subject, MsgRecord_CutText(fields[3], 127));
+    // The size as stored: at most 23 bytes, as the reader always took.
+    std::string_view sizeText = MsgRecord_CutText(fields[4], 23);
     while (!sizeText.empty() && (sizeText.front() == ' ' || sizeText.front() == '\t'))
         sizeText.remove_prefix(1);
     int64_t size = 0;
     std::from_chars(sizeText.data(), sizeText.data() + sizeText.size(), size);
     r->Size = static_cast<int32_t>(static_cast<uint32_t>(size));
-    if (r->Size != 0) MsgRecord_SetText(r->SizeText, MsgRecord_SizeKB(r->Size));
+    if (r->Size != 0)
+        MsgRecord_SetText(r->SizeText, MsgRecord_SizeKB(r->Size));
+    else
+        MsgRecord_SetText(r->SizeText, MsgRecord_CutText(fields[4], 23));
 
     // Eight numbers: the date's fields and the status. A value with fewer
     // keeps the defaults for the rest.
@@ -193,7 +197,7 @@ uint32_t Reg_UpdateMsgStatus(ACCOUNT* account, const MSG_RECORD* record) {
         REGKEY* root = rootKey();
         if (!root) return 0;
         const std::string path = account->Name + "\\MsgBox";
-        const std::string where = path + "\\" + record->MsgId;
+        const std::string where = path + "\\" + record->MsgId.c_str();
         // A late write for an account deleted or renamed meanwhile must not
         // bring its key back: it would load as a ghost account next start.
         HREGKEY accountKey = HREGKEY_NONE;
@@ -201,7 +205,7 @@ uint32_t Reg_UpdateMsgStatus(ACCOUNT* account, const MSG_RECORD* record) {
         const uint32_t orc = RegStore_OpenKey(root->key, account->Name, &accountKey);
         if (orc == REGSTORE_E_NOT_FOUND || orc == REGSTORE_E_KEY_DELETED) {
             DebugLog_Write("Reg_UpdateMsgStatus: account \"%s\" is gone, record %s not written\n",
-                           account->Name.c_str(), record->MsgId);
+                           account->Name.c_str(), record->MsgId.c_str());
             return 0;
         }
         uint32_t rc = orc;
@@ -272,33 +276,33 @@ uint32_t Account_GetMessages(REGKEY* root, bool storeUnread, std::string* errorT
         int enumerated = 0;
         uint32_t failed = 0;
         std::vector<int> announced; // indexes of records to be rewritten as unread
-        const uint32_t rc = RegStore_ForEachValue(
-            key, [&](std::string_view name, uint32_t type, std::string_view data) {
-                ++enumerated;
-                // Numeric UIDLs are often one or two characters: only the
-                // empty name and the id of a message without Message-ID are
-                // no messages.
-                if (name.empty() || name == " ") return true;
-                if (name.size() >= kMaxNameBytes || data.size() >= kMaxDataBytes ||
-                    type != REGTYPE_SZ) {
-                    DebugLog_Write("Account_GetMessages: value \"%.*s\" skipped (%zu bytes)\n",
-                                   static_cast<int>(std::min<size_t>(name.size(), 128)),
-                                   name.data(), data.size());
-                    return true;
-                }
-                MSG_RECORD rec = MsgRecord_Empty();
-                MsgRecord_SetTextN(rec.MsgId, 129, name);
-                const std::string_view text = data.substr(0, data.find('\0'));
-                if (!MsgRecord_FromValue(text, &rec)) return true;
-                const bool wasNew = rec.Status == MSG_NEW || rec.Status == MSG_NOTIFIED;
-                if (wasNew) rec.Status = MSG_UNREAD;
-                if (const uint32_t arc = MsgBox_AddMsg(&a->hMsgBox, &rec, a, 0); arc != 0) {
-                    failed = arc;
-                    return arc != ERR_NOMEM;
-                }
-                if (wasNew) announced.push_back(MsgBox_GetCount(a->hMsgBox) - 1);
+        const uint32_t rc = RegStore_ForEachValue(key, [&](std::string_view name, uint32_t type,
+                                                           std::string_view data) {
+            ++enumerated;
+            // Numeric UIDLs are often one or two characters: only the
+            // empty name and the id of a message without Message-ID are
+            // no messages.
+            if (name.empty() || name == " ") return true;
+            if (name.size() >= kMaxNameBytes || data.size() >= kMaxDataBytes ||
+                type != REGTYPE_SZ) {
+                DebugLog_Write("Account_GetMessages: value \"%.*s\" skipped (%zu bytes)\n",
+                               static_cast<int>(std::min<size_t>(name.size(), 128)), name.data(),
+                               data.size());
                 return true;
-            });
+            }
+            MSG_RECORD rec = MsgRecord_Empty();
+            MsgRecord_SetText(rec.MsgId, name);
+            const std::string_view text = data.substr(0, data.find('\0'));
+            if (!MsgRecord_FromValue(text, &rec)) return true;
+            const bool wasNew = rec.Status == MSG_NEW || rec.Status == MSG_NOTIFIED;
+            if (wasNew) rec.Status = MSG_UNREAD;
+            if (const uint32_t arc = MsgBox_AddMsg(&a->hMsgBox, std::move(rec), a, 0); arc != 0) {
+                failed = arc;
+                return arc != ERR_NOMEM;
+            }
+            if (wasNew) announced.push_back(MsgBox_GetCount(a->hMsgBox) - 1);
+            return true;
+        });
         if (rc != REGSTORE_OK) {
             const std::string text = std::string("Call to RegEnumValue Failed:\r\n\r\n") + path +
                                      "\r\n\r\n" + RegStore_ErrorText(rc);

@@ -32,6 +32,11 @@ bool g_importFailed = false;
 bool g_messagesInTree = false;
 std::string g_activePath;
 std::string g_exportPath;
+// The store's change count when the tree last matched the profile (loaded,
+// or saved into it), and the profile's time stamp then: a save with neither
+// moved has nothing to write.
+uint64_t g_savedChanges = 0;
+std::string g_loadedStamp;
 REGKEY* g_root = nullptr;
 SettingsPickFileFn g_picker;
 SettingsAskFn g_asker;
@@ -59,6 +64,15 @@ bool fileExists(const std::string& path) {
 int64_t fileSize(const std::string& path) {
     struct stat st {};
     return stat(path.c_str(), &st) == 0 ? st.st_size : -1;
+}
+
+// Runs a write that leaves the tree matching the profile as much as before
+// it (a vendor value, the profile's own records brought in).
+template <typename F> auto quietly(F&& f) {
+    const bool clean = RegStore_ChangeCount() == g_savedChanges;
+    auto rc = f();
+    if (clean) g_savedChanges = RegStore_ChangeCount();
+    return rc;
 }
 
 bool treeExists() {
@@ -127,6 +141,8 @@ uint32_t load(const std::string& path) {
         return rc;
     }
     Reg_SetMsgRootKey(g_root);
+    g_savedChanges = RegStore_ChangeCount();
+    g_loadedStamp = Settings_FileTimeStamp(path);
     g_activePath = path;
     g_exportPath = path; // saves of the running settings go to their profile
     g_initialized = true;
@@ -251,6 +267,10 @@ bool exportFile(bool interactive, std::string* target, NOTICES* notices,
         return false;
     }
     const uint32_t rc = exportTo(*target, keyringPasswords);
+    if (rc == 0 && g_initialized && *target == g_activePath) {
+        g_savedChanges = RegStore_ChangeCount();
+        g_loadedStamp = Settings_FileTimeStamp(g_activePath);
+    }
     if (rc == 0) return true;
     if (interactive) {
         char code[64];
@@ -315,7 +335,22 @@ std::string Settings_FileTimeStamp(const std::string& path) {
     return text;
 }
 
+static uint32_t setCleanShutdown(int clean, NOTICES* notices);
+static uint32_t setVendorText(const char* name, const std::string& text);
+
+bool Settings_Changed() {
+    return g_initialized && RegStore_ChangeCount() != g_savedChanges;
+}
+
+uint32_t Settings_WriteVendor(const std::function<uint32_t()>& write) {
+    return quietly(write);
+}
+
 uint32_t Settings_SetCleanShutdown(int clean, NOTICES* notices) {
+    return quietly([&] { return setCleanShutdown(clean, notices); });
+}
+
+static uint32_t setCleanShutdown(int clean, NOTICES* notices) {
     HREGKEY vendor;
     if (const uint32_t rc = vendorKey(&vendor); rc) {
         note(notices, "CleanShutdown",
@@ -361,6 +396,10 @@ std::string Settings_GetVendorText(const char* name) {
 }
 
 uint32_t Settings_SetVendorText(const char* name, const std::string& text) {
+    return quietly([&] { return setVendorText(name, text); });
+}
+
+static uint32_t setVendorText(const char* name, const std::string& text) {
     HREGKEY vendor;
     if (const uint32_t rc = vendorKey(&vendor); rc) return rc;
     if (text.empty()) {
@@ -369,6 +408,19 @@ uint32_t Settings_SetVendorText(const char* name, const std::string& text) {
     }
     return RegStore_SetValue(vendor, name, REGTYPE_SZ,
                              std::string_view(text.c_str(), text.size() + 1));
+}
+
+// The backup already holds the profile: written after the profile's last
+// change, with its size. Saves the read and write of the whole profile at
+// every start of a command that changes nothing.
+static bool backupCurrent(const std::string& path) {
+    struct stat p {};
+    struct stat b {};
+    if (stat(path.c_str(), &p) != 0 || stat((path + ".BAK").c_str(), &b) != 0) return false;
+    const auto ns = [](const struct timespec& t) {
+        return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+    };
+    return p.st_size == b.st_size && ns(b.st_mtim) > ns(p.st_mtim);
 }
 
 static uint32_t startOnce(const std::string& explicitProfile, int recoveryOverride,
@@ -392,7 +444,7 @@ static uint32_t startOnce(const std::string& explicitProfile, int recoveryOverri
         DebugLog_Write("Config file = %s\n", s.path.c_str());
         // Only a profile with something in it replaces the backup: an empty
         // or missing file must not take the last good copy with it.
-        if (fileSize(s.path) > 0) {
+        if (fileSize(s.path) > 0 && !backupCurrent(s.path)) {
             const std::string contents = [&] {
                 std::string c;
                 const int fd = open(s.path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -561,7 +613,7 @@ uint32_t Settings_ImportMessages(NOTICES* notices) {
         return 0;
     }
     PROFILE_NOTICES imported;
-    const uint32_t rc = Profile_ImportMessages(g_activePath, &imported);
+    const uint32_t rc = quietly([&] { return Profile_ImportMessages(g_activePath, &imported); });
     passOn(imported, notices);
     if (rc != 0) {
         DebugLog_Write("Settings_ImportMessages: the messages of %s could not be read (%u)\n",
@@ -585,6 +637,25 @@ uint32_t Settings_LoadMessages(bool storeUnread, NOTICES* notices) {
     return rc;
 }
 
+// The end of a run that changed nothing: a complete tree is kept for the
+// next start when the user wants that, as if it had just been saved;
+// anything else goes, so that the next start reads the profile.
+static void endUnchanged(bool mayKeepTree, NOTICES* notices) {
+    // A tree kept without its records would lose them at the next save.
+    const bool keep = mayKeepTree && Settings_GetVendorByte("OptimizeStartup", 0) == 1 &&
+                      Settings_ImportMessages(notices) == 0;
+    const std::string stamp = keep ? g_loadedStamp : SETTINGS_NOTHING;
+    if (Settings_SetVendorText("TimeStamp", stamp) ||
+        Settings_SetVendorText("TimeStampProfile", keep ? g_activePath : ""))
+        note(notices, "Settings_Shutdown", "Failed to set registry key for TimeStamp:\r\n\r\n");
+    if (!keep) deleteTree(notices);
+    g_activePath.clear();
+    g_initialized = false;
+    g_fast = false;
+    g_importFailed = false;
+    g_messagesInTree = false;
+}
+
 uint32_t Settings_Shutdown(bool mayKeepTree, NOTICES* notices) {
     if (!g_initialized) return 0;
     // The profile is about to be replaced by the tree: a tree without the
@@ -600,6 +671,15 @@ uint32_t Settings_Shutdown(bool mayKeepTree, NOTICES* notices) {
     GlobalData_Free(1);
     Reg_Close(g_root);
     g_root = nullptr;
+
+    // Nothing changed since the profile was loaded or saved, and nobody
+    // rewrote it meanwhile: rewriting it would only cost time and wear.
+    if (!g_importFailed && !Settings_Changed() && !g_loadedStamp.empty() &&
+        Settings_FileTimeStamp(g_activePath) == g_loadedStamp) {
+        DebugLog_WriteText("Settings_Shutdown: nothing changed; the profile is left as it is\n");
+        endUnchanged(mayKeepTree, notices);
+        return 0;
+    }
 
     bool saved = false;
     bool savedToProfile = false;

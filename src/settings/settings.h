@@ -116,7 +116,10 @@ uint32_t Settings_LoadMessages(bool storeUnread = true, NOTICES* notices = nullp
 // could not be read at start, into a recovery file beside it), records the
 // time stamp and the file, and deletes the tree unless OptimizeStartup (the
 // vendor value) is 1 and `mayKeepTree`. When no export succeeds, not even
-// an interactive one, the tree is kept whatever the flag says.
+// an interactive one, the tree is kept whatever the flag says. When the
+// tree did not change (Settings_Changed) and the profile is as it was
+// loaded, nothing is exported: the tree is kept (with the records in it)
+// or deleted as above, and the profile file is not touched.
 //   0              saved (or not initialised)
 //   ERR_CREATE     nothing could be saved: the tree is the only copy, so the
 //                  caller must leave CleanShutdown at 0 for the next start
@@ -164,6 +167,13 @@ std::string Settings_RecoveryName(const std::string& path, time_t t);
 // The time-stamp text of a file's last-write time (UTC):
 // "YYYY-MM-DD-HH-MM-SS-mmm"; empty when the file cannot be read.
 std::string Settings_FileTimeStamp(const std::string& path);
+
+// The tree changed since it was loaded from the profile or last saved into
+// it (vendor values and the profile's own records brought in do not count).
+bool Settings_Changed();
+// Runs a write of vendor values (outside the tree), which the profile does
+// not hold: it leaves Settings_Changed() as it was.
+uint32_t Settings_WriteVendor(const std::function<uint32_t()>& write);
 
 // "CleanShutdown": 0 while the program runs, 1 after a normal end.
 uint32_t Settings_SetCleanShutdown(int clean, NOTICES* notices = nullptr);

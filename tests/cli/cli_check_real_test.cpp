@@ -73,6 +73,36 @@ TEST_F(CliCheck, AllWithJsonThenUnchanged) {
     EXPECT_EQ(k["accounts"][1]["CheckResult"], 3);
 }
 
+// Checks that find the boxes as the server has them rewrite nothing: the
+// profile stays as it is, with the tree rebuilt at each start or kept.
+TEST_F(CliCheck, SteadyChecksLeaveTheProfileAlone) {
+    addAccount("Alpha", "u1", server_->port());
+    addAccount("Beta", "u2", server_->port());
+    server_->SeedMaildir("u1", 4);
+    server_->SeedMaildir("u2", 3);
+    const auto check = [&] {
+        ASSERT_EQ(run("check All"), 0) << out_ << iwtest::ReadFile(dir_ + "/err");
+    };
+    check(); // new mail
+    check(); // announced mail becomes unread: a change
+    for (const char* optimize : {"0", "1"}) {
+        ASSERT_EQ(run(std::string("options set OptimizeStartup=") + optimize), 0);
+        check(); // the option reaches the store's vendor value
+        const std::string before = iwtest::ReadFile(profile_);
+        const auto stamp = std::filesystem::last_write_time(profile_);
+        check();
+        check();
+        EXPECT_EQ(std::filesystem::last_write_time(profile_), stamp) << optimize;
+        EXPECT_TRUE(iwtest::ReadFile(profile_) == before);
+    }
+    server_->SeedMaildir("u2", 1, {.names = "late-"}); // the others are gone
+    check();
+    ASSERT_EQ(run("box Beta --json"), 0);
+    const auto box = nlohmann::json::parse(out_);
+    ASSERT_EQ(box.size(), 1u) << out_;
+    EXPECT_EQ(box[0]["MsgId"], "late-000001") << "the change reaches the profile";
+}
+
 // The shipped filter plug-in, found beside the program with no variable
 // pointing at it, applies rules that came with the profile.
 TEST_F(CliCheck, ShippedFilterRulesFromTheProfile) {

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <map>
 
@@ -175,6 +176,38 @@ TEST_F(MsgBoxTest, StoredValueFormat) {
     EXPECT_EQ(back.Status, MSG_QUIET);
     // Sizes over 2 GB read as unsigned.
     EXPECT_EQ(MsgRecord_SizeKB(static_cast<int32_t>(3000000000u)), "2929687.5KB");
+    // Rounded as printf rounds the exact quotient, halves to even.
+    for (uint32_t size : {0u, 51u, 52u, 153u, 154u, 256u, 768u, 1023u, 1024u, 1075u, 10188u,
+                          1048575u, 4294967295u}) {
+        char want[48];
+        std::snprintf(want, sizeof want, "%.1fKB", size / 1024.0);
+        EXPECT_EQ(MsgRecord_SizeKB(static_cast<int32_t>(size)), want) << size;
+    }
+}
+
+// Texts keep the limits of the fixed fields they replaced (cut on a
+// character boundary and at a NUL), and a copy owns its own texts.
+TEST_F(MsgBoxTest, RecordTextsKeepTheOldLimits) {
+    MSG_RECORD r = MsgRecord_Empty();
+    MsgRecord_SetText(r.From, std::string(127, 'a') + "\u00e9"); // 129 bytes
+    EXPECT_EQ(std::strlen(r.From), 127u);
+    MsgRecord_SetText(r.To, std::string(300, 'b'));
+    EXPECT_EQ(std::strlen(r.To), 256u);
+    MsgRecord_SetText(r.SizeText, std::string(40, '9'));
+    EXPECT_EQ(std::strlen(r.SizeText), 26u);
+    MsgRecord_SetText(r.Subject, std::string_view("ab\0cd", 5));
+    EXPECT_STREQ(r.Subject, "ab");
+    const MSG_RECORD copy = r;
+    MsgRecord_SetText(r.Subject, "");
+    EXPECT_STREQ(copy.Subject, "ab");
+    EXPECT_STREQ(r.Subject, "");
+    // The reader keeps its own limits, one byte short of the fields'.
+    MsgRecord_SetText(r.From, std::string(128, 'f'));
+    MSG_RECORD back = MsgRecord_Empty();
+    ASSERT_TRUE(MsgRecord_FromValue(MsgRecord_ToValue(r), &back));
+    EXPECT_EQ(std::strlen(back.From), 127u);
+    EXPECT_EQ(std::strlen(back.To), 255u);
+    EXPECT_STREQ(back.SizeText, "0") << "a size of 0 keeps the digits stored";
 }
 
 // Header texts must not be able to move a field boundary or supply the
@@ -195,8 +228,11 @@ TEST_F(MsgBoxTest, HeaderTextCannotForgeFields) {
         for (int field = 0; field < 4; ++field) {
             MSG_RECORD r = rec("id", MSG_OLD, 4096);
             r.Date = DATETIME{2011, 2, 2, 3, 4, 5, 6, 0};
-            char* f[] = {r.From, r.ReplyTo, r.To, r.Subject};
-            MsgRecord_SetTextN(f[field], 129, t);
+            MsgText<129>* f[] = {&r.From, &r.ReplyTo, nullptr, &r.Subject};
+            if (f[field])
+                MsgRecord_SetText(*f[field], t);
+            else
+                MsgRecord_SetText(r.To, t);
             MSG_RECORD back = MsgRecord_Empty();
             ASSERT_TRUE(MsgRecord_FromValue(MsgRecord_ToValue(r), &back)) << t;
             const char* b[] = {back.From, back.ReplyTo, back.To, back.Subject};

@@ -455,4 +455,93 @@ TEST_F(SettingsTest, SavesBeforeTheBoxesAreLoadedKeepEveryRecord) {
     EXPECT_EQ(MsgBox_GetCount(Account_Get("Work", -1)->hMsgBox), 10);
 }
 
+// A run that changes neither settings nor records (the steady check) leaves
+// the profile as it is, with the tree kept or dropped as the option says; a
+// run that changes records and dies leaves them in the recovery copy.
+TEST_F(SettingsTest, OnlyARunWithChangesRewritesTheProfile) {
+    ASSERT_EQ(Settings_Start(profile_, 0, nullptr), 0u);
+    for (const char* name : {"Home", "Work", "Club"}) {
+        uint32_t st;
+        ACCOUNT* a = Account_Add(name, &st);
+        ASSERT_NE(a, nullptr);
+        ASSERT_EQ(Account_Save(a, -1), 0u);
+        for (int i = 0; i < 30; ++i) {
+            const MSG_RECORD r = roundTripRecord(name[0], i);
+            ASSERT_EQ(MsgBox_AddMsg(&a->hMsgBox, &r, a, 1), 0u);
+        }
+    }
+    ASSERT_EQ(Settings_Shutdown(), 0u);
+    // A run as the check's: load (new mail of the last run becomes unread),
+    // every record seen again on the server, the boxes recounted.
+    const auto checkRun = [&](int optimize, bool* fast) {
+        SETTINGS_START s;
+        ASSERT_EQ(Settings_Start(profile_, 1, &s), 0u);
+        *fast = s.fast;
+        Settings_SetCleanShutdown(0);
+        ASSERT_EQ(Settings_LoadMessages(), 0u);
+        for (int i = 0; i < Account_GetCount(); ++i) {
+            ACCOUNT* a = Account_Get(nullptr, i);
+            MsgBox_BeginCheck(a->hMsgBox, 0, a);
+            for (int k = 0; k < MsgBox_GetCount(a->hMsgBox); ++k)
+                if (MsgBox_GetMsg(a->hMsgBox, k)->Status != MSG_TO_DELETE)
+                    MsgBox_ConfirmMsg(a->hMsgBox, nullptr, k);
+            MsgBox_EndCheck(a->hMsgBox, 0, a); // the marked ones were deleted
+        }
+        MiscUtil_SaveOptimizeFlag(optimize);
+        ASSERT_EQ(Settings_Shutdown(), 0u);
+        Settings_SetCleanShutdown(1);
+    };
+    bool fast = false;
+    for (int optimize : {0, 1}) {
+        const auto stamp = fs::file_time_type::clock::now() - std::chrono::hours(1);
+        fs::last_write_time(profile_, stamp);
+        const std::string before = iwtest::ReadFile(profile_);
+        checkRun(optimize, &fast);
+        EXPECT_NE(iwtest::ReadFile(profile_), before) << "new became unread, marked ones went";
+        const std::string changed = iwtest::ReadFile(profile_);
+        const auto written = fs::last_write_time(profile_);
+        for (int run = 0; run < 2; ++run) {
+            checkRun(optimize, &fast);
+            EXPECT_EQ(fs::last_write_time(profile_), written) << optimize << run;
+            EXPECT_TRUE(iwtest::ReadFile(profile_) == changed);
+            EXPECT_EQ(treeExists(), optimize == 1);
+            EXPECT_EQ(fast, optimize == 1) << "the kept tree is taken";
+        }
+        // Back to every status for the next round.
+        ASSERT_EQ(Settings_Start(profile_, 0, nullptr), 0u);
+        ASSERT_EQ(Settings_LoadMessages(false), 0u);
+        for (int i = 0; i < Account_GetCount(); ++i) {
+            ACCOUNT* a = Account_Get(nullptr, i);
+            MsgBox_Destroy(&a->hMsgBox);
+            for (int k = 0; k < 30; ++k) {
+                const MSG_RECORD r = roundTripRecord(a->Name[0], k);
+                ASSERT_EQ(MsgBox_AddMsg(&a->hMsgBox, &r, a, 1), 0u);
+            }
+        }
+        ASSERT_EQ(Settings_Shutdown(), 0u);
+    }
+
+    // A changed record whose run dies before its save is in the recovery copy.
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (Settings_Start(profile_, 0, nullptr) != 0 || Settings_LoadMessages() != 0) _exit(1);
+        Settings_SetCleanShutdown(0);
+        ACCOUNT* a = Account_Get("Work", -1);
+        MsgBox_SetStatus(a->hMsgBox, MsgBox_FindMsg(a->hMsgBox, "uid-87-2", nullptr), -1,
+                         MSG_TO_DELETE, a);
+        raise(SIGKILL);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    ASSERT_EQ(Settings_Start(profile_, 1, nullptr), 0u);
+    const auto rec = files("-RECOVERY-");
+    ASSERT_EQ(rec.size(), 1u);
+    const std::string saved = iwtest::ReadFile(rec[0]);
+    const size_t at = saved.find("\"uid-87-2\"");
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_NE(saved.substr(at, saved.find('\n', at) - at).find(" 3 ;A=;"), std::string::npos);
+}
+
 } // namespace

@@ -103,7 +103,7 @@ MSG_RECORD* MailBoxList_FindRecord(MSGBOX* box, const MAILBOX_ROW& row, int* ind
     int seen = 0;
     for (int i = first + 1; i < MsgBox_GetCount(box); ++i) {
         MSG_RECORD* m = MsgBox_GetMsg(box, i);
-        if (row.id == m->MsgId && ++seen == row.dup) {
+        if (row.id == m->MsgId.c_str() && ++seen == row.dup) {
             if (index) *index = i;
             return m;
         }
@@ -161,7 +161,7 @@ void MailBoxList::Fill(MSGBOX* box, bool keepSelection) {
         r.id = m->MsgId;
         int first = i;
         MsgBox_FindMsg(box, m->MsgId, &first);
-        if (first != i) r.dup = ++copies[std::string_view(m->MsgId)];
+        if (first != i) r.dup = ++copies[m->MsgId.view()];
         r.from = m->From;
         r.to = m->To;
         r.subject = m->Subject;

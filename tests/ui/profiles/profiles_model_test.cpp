@@ -73,7 +73,7 @@ class ProfilesModelTest : public ::testing::Test {
             auto& box = out[a->Name];
             for (int k = 0; a->hMsgBox && k < MsgBox_GetCount(a->hMsgBox); ++k) {
                 const MSG_RECORD* r = MsgBox_GetMsg(a->hMsgBox, k);
-                box[r->MsgId] = r->Status;
+                box[r->MsgId.c_str()] = r->Status;
             }
         }
         return out;

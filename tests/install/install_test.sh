@@ -27,7 +27,7 @@ expect=(bin/inboxwarden bin/inboxwarden-cli "$libdir/libiwfilter.so"
         share/applications/inboxwarden.desktop share/metainfo/com.corvale.inboxwarden.metainfo.xml
         share/icons/hicolor/scalable/apps/inboxwarden.svg
         share/man/man1/inboxwarden.1 share/man/man1/inboxwarden-cli.1
-        share/bash-completion/completions/inboxwarden-cli)
+        share/bash-completion/completions/inboxwarden-cli share/inboxwarden/manual/index.html)
 for s in 32 48 64 128 256; do expect+=("share/icons/hicolor/${s}x$s/apps/inboxwarden.png"); done
 for f in "${expect[@]}"; do [[ -f $prefix/$f ]] || fail "missing $f"; done
 [[ -x $prefix/bin/inboxwarden && -x $prefix/bin/inboxwarden-cli ]] || fail "programs not executable"

@@ -130,6 +130,7 @@ class SavedListRows final : public QAbstractTableModel {
 // ---- Message list window -------------------------------------------------------
 
 SavedListWindow::SavedListWindow(int folderIndex, QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("savedListWindow"));
     QApplication::setOverrideCursor(Qt::WaitCursor);
     opened_ = model_.Open(folderIndex);
     QApplication::restoreOverrideCursor();
@@ -275,6 +276,7 @@ bool SavedListWindow::eventFilter(QObject* watched, QEvent* event) {
 // ---- Folder window ---------------------------------------------------------------
 
 SavedFoldersWindow::SavedFoldersWindow(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("savedFoldersWindow"));
     setWindowTitle(QStringLiteral("Saved Messages"));
 
     rootChoice_ = new QComboBox(this);

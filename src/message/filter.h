@@ -23,9 +23,9 @@ inline constexpr const char* FILTER_GLOBAL_NAME = "_GLB_SETTINGS_";
 
 // Loads the plug-in (once; later calls return the first result): 0, or
 // ERR_NOT_READY when the library is absent, one of the required entry points
-// is missing, or it was built for another ABI version. Looked for in the
-// program's folder (a per-user install: <program folder>/../lib/inboxwarden),
-// or in $INBOXWARDEN_PLUGIN_DIR when that is set.
+// is missing, or it was built for another ABI version. Looked for in
+// $INBOXWARDEN_PLUGIN_DIR when that is set; else in the program's folder,
+// then in the installation's plug-in folder (lib/inboxwarden/).
 uint32_t Filter_Load();
 
 // Unloads the plug-in after closing nothing: callers close their handles

@@ -2,7 +2,7 @@
 /* The filter plug-in ABI: what libiwfilter.so exports and what the program
  * hands it. Plain C, so a plug-in can be built by any compiler.
  *
- * The program loads libiwfilter.so from its own folder on first use and
+ * The program loads libiwfilter.so (message/filter.h says where from) on first use and
  * resolves the entry points below by name. Filter_Initialize,
  * Filter_ChangePath, Filter_GetMsgAction and Filter_Close are required; every
  * other entry point is optional and the program uses a default when it is

@@ -9,6 +9,7 @@
 #include "settings/settings.h"
 #include "ui/about_box.h"
 #include "ui/compose/compose_window.h"
+#include "ui/help.h"
 #include "ui/mailbox/mailbox_window.h"
 #include "ui/newmail_popup.h"
 #include "ui/password_prompt.h"
@@ -115,6 +116,8 @@ std::atomic<bool> g_settingsOpen{false}; // IsOpen may be asked from any thread
 } // namespace
 
 UiWindows::UiWindows() {
+    Help_InstallKey();
+    AboutBox_SetLicenceViewer(Help_ShowLicence);
     Viewer_SetWindows(this);
     Compose_SetWindows(this);
     MailSend_SetUi(SendProgress_Hooks());
@@ -136,7 +139,8 @@ UiBoxOwner::~UiBoxOwner() {
 
 bool UiWindows::Has(APP_WINDOW w) {
     return w == APP_WINDOW::MailBox || w == APP_WINDOW::SavedMessages || w == APP_WINDOW::About ||
-           w == APP_WINDOW::Settings || w == APP_WINDOW::Profiles || w == APP_WINDOW::Compose;
+           w == APP_WINDOW::Settings || w == APP_WINDOW::Profiles || w == APP_WINDOW::Compose ||
+           w == APP_WINDOW::Help;
 }
 
 // The tray's commands, for the Common page's click choices.
@@ -194,6 +198,12 @@ void UiWindows::Open(APP_WINDOW w) {
     }
     if (w == APP_WINDOW::Compose) {
         OpenCompose(COMPOSE_REQUEST{});
+        return;
+    }
+    if (w == APP_WINDOW::Help) {
+        // The page of the window that asked (its UiBoxOwner); the tray's
+        // Help has none and opens the contents.
+        Help_Open(Help_PageFor(g_boxOwner), g_boxOwner);
         return;
     }
     MessageBox("Inboxwarden", std::string(_title(w)) + " is not available in this version.",

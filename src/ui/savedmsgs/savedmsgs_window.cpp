@@ -132,6 +132,7 @@ class SavedListRows final : public QAbstractTableModel {
 // ---- Message list window -------------------------------------------------------
 
 SavedListWindow::SavedListWindow(int folderIndex, QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("savedListWindow"));
     QApplication::setOverrideCursor(Qt::WaitCursor);
     opened_ = model_.Open(folderIndex);
     QApplication::restoreOverrideCursor();
@@ -281,6 +282,7 @@ bool SavedListWindow::eventFilter(QObject* watched, QEvent* event) {
 // ---- Folder window ---------------------------------------------------------------
 
 SavedFoldersWindow::SavedFoldersWindow(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("savedFoldersWindow"));
     setWindowTitle(QCoreApplication::translate("SavedMessages", "Saved Messages"));
 
     rootChoice_ = new QComboBox(this);

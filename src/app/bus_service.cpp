@@ -123,6 +123,15 @@ void BusService::fail(const char* error, const std::string& text) {
     if (calledFromDBus()) sendErrorReply(QLatin1String(error), q(text));
 }
 
+ACCOUNT* BusService::account(const QString& name, int* index) {
+    const std::string n = name.toStdString();
+    ACCOUNT* acc = Account_Get(n.c_str(), -1);
+    *index = mailbox::AccountIndex(acc);
+    if (*index >= 0) return acc;
+    fail(kNoSuchAccount, "there is no account '" + n + "'");
+    return nullptr;
+}
+
 bool BusService::ready() {
     if (wnd_->Loaded()) return true;
     fail(kNotReady, "Inboxwarden is still loading its message boxes; try again");
@@ -196,11 +205,7 @@ QStringList BusService::Check(const QString& what) {
     } else if (Text_EqualsNoCase(name, "AllInc")) {
         wnd_->Command(CMD_CHECK_INCLUDED);
     } else {
-        one = mailbox::AccountIndex(Account_Get(name.c_str(), -1));
-        if (one < 0) {
-            fail(kNoSuchAccount, "there is no account '" + name + "'");
-            return {};
-        }
+        if (!account(what, &one)) return {};
         wnd_->Command(CMD_ACCOUNT_BASE + one);
     }
     QStringList queued;
@@ -251,13 +256,9 @@ QList<QVariantMap> BusService::GetAccounts() {
 QList<QVariantMap> BusService::ListMessages(const QString& account) {
     QList<QVariantMap> out;
     if (!ready()) return out;
-    const std::string name = account.toStdString();
-    ACCOUNT* acc = Account_Get(name.c_str(), -1);
-    const int index = mailbox::AccountIndex(acc);
-    if (index < 0) {
-        fail(kNoSuchAccount, "there is no account '" + name + "'");
-        return out;
-    }
+    int index = -1;
+    ACCOUNT* acc = this->account(account, &index);
+    if (!acc) return out;
     mailbox::QueueHold hold;
     if (mailbox::BeingChecked(hold, index)) {
         fail(kBusy, busyText(acc->Name));
@@ -298,13 +299,9 @@ QByteArrayList BusService::Mark(const QString& account, const QByteArrayList& id
         fail(kInvalidArgs, "no message ids were given");
         return {};
     }
-    const std::string name = account.toStdString();
-    ACCOUNT* acc = Account_Get(name.c_str(), -1);
-    const int index = mailbox::AccountIndex(acc);
-    if (index < 0) {
-        fail(kNoSuchAccount, "there is no account '" + name + "'");
-        return {};
-    }
+    int index = -1;
+    ACCOUNT* acc = this->account(account, &index);
+    if (!acc) return {};
     std::vector<std::string> missing;
     std::string failure;
     {
@@ -332,12 +329,9 @@ QByteArrayList BusService::Delete(const QString& account, const QByteArrayList& 
         return {};
     }
     const std::string name = account.toStdString();
-    ACCOUNT* acc = Account_Get(name.c_str(), -1);
-    const int index = mailbox::AccountIndex(acc);
-    if (index < 0) {
-        fail(kNoSuchAccount, "there is no account '" + name + "'");
-        return {};
-    }
+    int index = -1;
+    ACCOUNT* acc = this->account(account, &index);
+    if (!acc) return {};
     {
         mailbox::QueueHold hold;
         if (!deleting_.empty()) {

@@ -18,6 +18,7 @@
 #include <string>
 
 class MainWnd;
+struct ACCOUNT;
 
 class BusService final : public QObject, protected QDBusContext {
     Q_OBJECT
@@ -56,6 +57,9 @@ class BusService final : public QObject, protected QDBusContext {
   private:
     bool ready();
     void fail(const char* error, const std::string& text);
+    // The named account and its row in the table, or null after failing the
+    // call with NoSuchAccount.
+    ACCOUNT* account(const QString& name, int* index);
 
     MainWnd* wnd_;
     bool registered_ = false;

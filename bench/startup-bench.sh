@@ -26,7 +26,7 @@ awk -v a="$accounts" -v r="$records" -v b="$(stat -c %s "$profile")" \
 
 run() { # $1: label
     rm -f "$log"
-    local t0 t1 pid kb hwm
+    local t0 t1 pid kb hwm anon
     t0=$(date +%s%N)
     "$bin/src/app/inboxwarden" "/profile:$profile" >/dev/null 2>&1 &
     pid=$!
@@ -37,6 +37,7 @@ run() { # $1: label
     t1=$(date +%s%N)
     kb=$(awk '/^VmRSS/ {print $2}' "/proc/$pid/status")
     hwm=$(awk '/^VmHWM/ {print $2}' "/proc/$pid/status")
+    anon=$(awk '/^RssAnon/ {print $2}' "/proc/$pid/status")
     local path=full
     grep -q "WM_LOAD_MESSAGES_FAST" "$log" && path=fast
     local inproc
@@ -46,8 +47,8 @@ run() { # $1: label
     kill -TERM "$pid"
     wait "$pid" || true
     s1=$(date +%s%N)
-    printf '%-6s path=%s  exec->loaded %5d ms (box loading %d ms)  RSS %6.1f MB (peak %6.1f MB)  shutdown %5d ms\n' \
-        "$1" "$path" $(((t1 - t0) / 1000000)) "$inproc" "$(awk -v k="$kb" 'BEGIN { print k / 1024 }')" \
+    printf '%-6s path=%s  exec->loaded %5d ms (box loading %d ms)  RSS %6.1f MB (anonymous %5.1f MB, peak %6.1f MB)  shutdown %5d ms\n' \
+        "$1" "$path" $(((t1 - t0) / 1000000)) "$inproc" "$(awk -v k="$kb" 'BEGIN { print k / 1024 }')" "$(awk -v k="$anon" 'BEGIN { print k / 1024 }')" \
         "$(awk -v k="$hwm" 'BEGIN { print k / 1024 }')" $(((s1 - s0) / 1000000))
 }
 

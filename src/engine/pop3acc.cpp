@@ -140,7 +140,13 @@ class Check {
     void report(const char* text) {
         if (progress_) progress_(text, ctx_);
     }
+    // "... %d of %d": the first, the last, and the others at most every
+    // 40 ms. A line per message of a large box cost more than the walk
+    // itself, and no progress window shows them that fast.
     void reportf(const char* fmt, int a, int b) {
+        const auto now = std::chrono::steady_clock::now();
+        if (a != 1 && a != b && now - lastReport_ < std::chrono::milliseconds(40)) return;
+        lastReport_ = now;
         char text[96];
         std::snprintf(text, sizeof text, Iw_Translate(IW_TR_CONTEXT, fmt), a, b);
         report(text);
@@ -188,6 +194,7 @@ class Check {
     void* ctx_;
     POP3ACC_HOOKS hooks_;
     std::string statLine_;
+    std::chrono::steady_clock::time_point lastReport_{};
     int statCount_ = 0;         // the message count of STAT
     bool topRefused_ = false;   // the server answers TOP with -ERR: fetch new messages whole
     bool walkComplete_ = false; // the walk reached the listing's last line

@@ -19,6 +19,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -434,6 +435,19 @@ TEST_F(SettingsDialogTest, CommonPageStoresEveryControlOnOk) {
     EXPECT_EQ(GlobalData_GetRecord()->WholeMsg, g.WholeMsg);
 }
 
+#ifdef IW_DISTRO_BUILD
+// The package manager updates and removes a packaged program: the page says
+// so and offers neither.
+TEST_F(SettingsDialogTest, ADistributionBuildLeavesUpdateAndRemovalToThePackageManager) {
+    open();
+    dialog_->ShowPage(SettingsDialog::PAGE_UPDATE);
+    EXPECT_NE(dialog_->findChild<QLabel*>(QStringLiteral("distroNote")), nullptr);
+    for (const char* name : {"verify", "uninstall"}) {
+        auto* button = dialog_->findChild<QPushButton*>(QString::fromLatin1(name));
+        EXPECT_TRUE(button && !button->isEnabled()) << name;
+    }
+}
+#else
 TEST_F(SettingsDialogTest, VerifyReadsTheInstallerDateAndUninstallHandsOver) {
     open();
     dialog_->ShowPage(SettingsDialog::PAGE_UPDATE);
@@ -467,5 +481,6 @@ TEST_F(SettingsDialogTest, VerifyReadsTheInstallerDateAndUninstallHandsOver) {
     EXPECT_FALSE(dialog_->isVisible());
     SettingsDialog_SetUninstaller(nullptr);
 }
+#endif
 
 } // namespace

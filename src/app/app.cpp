@@ -40,6 +40,7 @@
 #include <QFileDialog>
 #include <QIcon>
 #include <QNetworkInformation>
+#include <QPixmapCache>
 #include <QSocketNotifier>
 #include <QSystemTrayIcon>
 #include <QThread>
@@ -50,6 +51,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <malloc.h>
 #include <memory>
 #include <unistd.h>
 
@@ -156,6 +158,24 @@ void _watchWakeUps(QObject* owner) {
                 if (wake->NetworkChanged(r == QNetworkInformation::Reachability::Online) && g_wnd)
                     g_wnd->Wake("network is back");
             });
+}
+
+// ---- Memory after the windows ---------------------------------------------------------
+
+// The tray program lives for days with no window open: what the MailBox, a
+// viewer or the settings dialog drew and allocated goes back to the system
+// once the last of them is gone, instead of staying resident until exit.
+void _releaseMemoryAfterWindows(QObject* owner) {
+    auto* later = new QTimer(owner);
+    later->setSingleShot(true);
+    later->setInterval(2000); // after the windows' deferred deletes
+    QObject::connect(later, &QTimer::timeout, owner, [] {
+        for (const QWidget* w : QApplication::topLevelWidgets())
+            if (w->isVisible()) return;
+        QPixmapCache::clear();
+        malloc_trim(0);
+    });
+    QObject::connect(qApp, &QGuiApplication::lastWindowClosed, later, qOverload<>(&QTimer::start));
 }
 
 // ---- A tray that appears later -------------------------------------------------------
@@ -547,6 +567,7 @@ int App_Main(int argc, char** argv) {
     bus->Start();
     _watchWakeUps(&app);
     _watchTray(&app);
+    _releaseMemoryAfterWindows(&app);
 
     // A signal during the start (a box of the start may have been open)
     // ends the program here.

@@ -1,10 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "cli/bus_client.h"
-
-#include "cli/terminal.h"
-#include "platform/instance.h"
-#include "platform/paths.h"
-#include "settings/account.h"
+// The module's side of cli/bus_module.h: the session bus calls
+// (src/app/org.inboxwarden.Inboxwarden.xml), with nothing of the command
+// line's own code linked in; the command line prints what they return.
+#include "cli/bus_module.h"
 
 #include <QCoreApplication>
 #include <QDBusArgument>
@@ -16,7 +14,6 @@
 #include <QTimer>
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <thread>
 
@@ -60,17 +57,16 @@ std::string canonical(const std::string& path) {
 // The session bus, with the program of this store on it.
 class Program {
   public:
-    Program() : bus_(QDBusConnection::sessionBus()) {
+    explicit Program(std::string* error) : bus_(QDBusConnection::sessionBus()), error_(error) {
         qDBusRegisterMetaType<QList<QVariantMap>>();
         qDBusRegisterMetaType<QByteArrayList>();
     }
 
-    // false, said on stderr, when the program of this store is not there.
-    bool Open(const std::string& profile) {
-        const char* where = "Inboxwarden is running on this store but not on the session bus";
+    // false, with *error, when the program of this store is not there.
+    bool Open(const CLIBUS_TARGET& target) {
+        const std::string where = "Inboxwarden is running on this store but not on the session bus";
         if (!bus_.isConnected()) {
-            std::fprintf(stderr, "inboxwarden-cli: %s (%s); quit it first\n", where,
-                         s(bus_.lastError().message()).c_str());
+            *error_ = where + " (" + s(bus_.lastError().message()) + "); quit it first";
             return false;
         }
         QDBusMessage reply;
@@ -81,28 +77,25 @@ class Program {
             std::this_thread::sleep_for(std::chrono::milliseconds(250));
         }
         if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 2) {
-            std::fprintf(stderr, "inboxwarden-cli: %s; quit it first\n", where);
+            *error_ = where + "; quit it first";
             return false;
         }
         // Another copy, on another store, may own the name.
-        if (canonical(s(reply.arguments()[0].toString())) != canonical(Paths_RegistryFile())) {
-            std::fprintf(stderr,
-                         "inboxwarden-cli: Inboxwarden is running on this store, and the one "
-                         "on the session bus runs on another; quit it first\n");
+        if (canonical(s(reply.arguments()[0].toString())) != canonical(target.registry)) {
+            *error_ = "Inboxwarden is running on this store, and the one on the session bus runs "
+                      "on another; quit it first";
             return false;
         }
         const std::string active = s(reply.arguments()[1].toString());
-        if (!profile.empty() && canonical(profile) != canonical(active)) {
-            std::fprintf(stderr,
-                         "inboxwarden-cli: Inboxwarden is running on this store with the profile "
-                         "%s; quit it first to use another one\n",
-                         Cli_Printable(active).c_str());
+        if (!target.profile.empty() && canonical(target.profile) != canonical(active)) {
+            *error_ = "Inboxwarden is running on this store with the profile " + active +
+                      "; quit it first to use another one";
             return false;
         }
         return true;
     }
 
-    // The reply; an error reply is said on stderr when `say`. NotReady
+    // The reply; an error reply goes to *error when `say`. NotReady
     // (still loading) is tried again for a while.
     QDBusMessage Call(const char* method, const QVariantList& args, int timeoutMs = kCallMs,
                       bool say = true) {
@@ -118,12 +111,9 @@ class Program {
             std::this_thread::sleep_for(std::chrono::milliseconds(250));
         }
         if (say && reply.type() == QDBusMessage::ErrorMessage) {
+            *error_ = s(reply.errorMessage());
             if (reply.errorName().endsWith(".NoSuchAccount"))
-                std::fprintf(stderr, "inboxwarden-cli: %s; 'inboxwarden-cli accounts' lists them\n",
-                             Cli_Printable(s(reply.errorMessage())).c_str());
-            else
-                std::fprintf(stderr, "inboxwarden-cli: %s\n",
-                             Cli_Printable(s(reply.errorMessage())).c_str());
+                *error_ += "; 'inboxwarden-cli accounts' lists them";
         }
         return reply;
     }
@@ -132,7 +122,7 @@ class Program {
         return bus_.connect(kService, kPath, kInterface, QLatin1String(signal), receiver, slot);
     }
 
-    // GetAccounts, or false (said).
+    // GetAccounts, or false (*error).
     bool Accounts(QList<QVariantMap>* out) {
         const QDBusMessage reply = Call("GetAccounts", {});
         if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return false;
@@ -142,6 +132,7 @@ class Program {
 
   private:
     QDBusConnection bus_;
+    std::string* error_;
 };
 
 // Signals and replies need an application object; it must exist before
@@ -173,32 +164,26 @@ class CliCheckListener : public QObject {
     void onCheckEnded(const QStringList&, bool) { runEnded = true; }
 };
 
-bool CliBus_ProgramRuns() {
-    const int lock = Instance_Acquire();
-    if (lock == INSTANCE_ACQUIRED) Instance_Release();
-    return lock == INSTANCE_HELD;
-}
+namespace {
 
-int CliBus_Accounts(const std::string& profile) {
+bool accounts(const CLIBUS_TARGET& target, std::vector<CLI_ACCOUNT_LINE>* out, std::string* error) {
     app();
-    Program p;
+    Program p(error);
     QList<QVariantMap> list;
-    if (!p.Open(profile) || !p.Accounts(&list)) return 1;
-    std::vector<CLI_ACCOUNT_LINE> lines;
+    if (!p.Open(target) || !p.Accounts(&list)) return false;
     for (const QVariantMap& m : list)
-        lines.push_back({s(m.value("Name")), s(m.value("ChkServer")), s(m.value("ChkLogin")),
-                         m.value("ChkPort").toInt()});
-    Cli_PrintAccounts(lines);
-    return 0;
+        out->push_back({s(m.value("Name")), s(m.value("ChkServer")), s(m.value("ChkLogin")),
+                        m.value("ChkPort").toInt()});
+    return true;
 }
 
-int CliBus_Box(const std::string& profile, const std::string& account, bool json) {
+bool box(const CLIBUS_TARGET& target, const std::string& account, std::vector<CLI_BOX_ROW>* out,
+         std::string* error) {
     app();
-    Program p;
-    if (!p.Open(profile)) return 1;
+    Program p(error);
+    if (!p.Open(target)) return false;
     const QDBusMessage reply = p.Call("ListMessages", {QString::fromStdString(account)});
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return 1;
-    std::vector<CLI_BOX_ROW> rows;
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return false;
     for (const QVariantMap& m : qdbus_cast<QList<QVariantMap>>(reply.arguments()[0])) {
         CLI_BOX_ROW r;
         const QByteArray id = m.value("MsgId").toByteArray();
@@ -212,22 +197,22 @@ int CliBus_Box(const std::string& profile, const std::string& account, bool json
         r.hasAttach = m.value("HasAttach").toInt();
         r.date = s(m.value("Date"));
         r.status = m.value("Status").toInt();
-        rows.push_back(std::move(r));
+        out->push_back(std::move(r));
     }
-    Cli_PrintBox(rows, json);
-    return 0;
+    return true;
 }
 
-int CliBus_Check(const std::string& profile, const std::string& what, bool json) {
+bool check(const CLIBUS_TARGET& target, const std::string& what, std::vector<CLI_CHECKED>* out,
+           std::string* error) {
     app();
-    Program p;
-    if (!p.Open(profile)) return 1;
+    Program p(error);
+    if (!p.Open(target)) return false;
     // Listening before the check is asked for: a fast one must not be missed.
     CliCheckListener listener;
     p.Connect("AccountChecked", &listener, SLOT(onAccountChecked(QString, QString)));
     p.Connect("CheckEnded", &listener, SLOT(onCheckEnded(QStringList, bool)));
     const QDBusMessage reply = p.Call("Check", {QString::fromStdString(what)});
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return 1;
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return false;
     const QStringList queued = reply.arguments()[0].toStringList();
 
     // Done when each queued account was reported and its run has ended, or,
@@ -241,7 +226,7 @@ int CliBus_Check(const std::string& profile, const std::string& what, bool json)
         bool all = listener.runEnded;
         for (const QString& name : queued)
             all = all && listener.checked.contains(name);
-        if (!p.Accounts(&accounts)) return 1;
+        if (!p.Accounts(&accounts)) return false;
         if (all) break;
         bool checking = false;
         for (const QVariantMap& m : accounts)
@@ -250,8 +235,6 @@ int CliBus_Check(const std::string& profile, const std::string& what, bool json)
         if (!checking) break;
     }
 
-    std::vector<CLI_CHECKED> out;
-    int status = 0;
     for (const QString& name : listener.checked) {
         if (!queued.contains(name)) continue;
         for (const QVariantMap& m : accounts) {
@@ -267,48 +250,47 @@ int CliBus_Check(const std::string& profile, const std::string& what, bool json)
             c.old = m.value("Old").toInt();
             c.quiet = m.value("Quiet").toInt();
             c.size = m.value("Size").toLongLong();
-            if (c.checkResult == CR_TIMEOUT || c.checkResult == CR_FAILED) status = 1;
-            out.push_back(std::move(c));
+            out->push_back(std::move(c));
         }
     }
-    Cli_PrintChecked(out, json);
-    if (out.empty()) {
-        std::fprintf(stderr, "inboxwarden-cli: no account was checked\n");
-        status = 1;
-    }
-    return status;
+    return true;
 }
 
-int CliBus_Delete(const std::string& profile, const std::string& account,
-                  const std::vector<std::string>& args, bool hex) {
-    std::vector<std::string> ids;
-    if (!Cli_IdsFromArgs(args, hex, &ids)) return 2;
+bool erase(const CLIBUS_TARGET& target, const std::string& account,
+           const std::vector<std::string>& ids, std::vector<std::string>* deleted,
+           std::vector<std::string>* notes, std::string* error) {
     app();
-    Program p;
-    if (!p.Open(profile)) return 1;
+    Program p(error);
+    if (!p.Open(target)) return false;
     const QDBusMessage reply = p.Call(
         "Delete", {QString::fromStdString(account), QVariant::fromValue(byteList(ids))}, kDeleteMs);
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 2) return 1;
-    std::vector<std::string> notes;
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 2) return false;
     for (const QString& n : reply.arguments()[1].toStringList())
-        notes.push_back(s(n));
-    return Cli_PrintDeleted(args, hex, bytes(qdbus_cast<QByteArrayList>(reply.arguments()[0])),
-                            notes);
+        notes->push_back(s(n));
+    *deleted = bytes(qdbus_cast<QByteArrayList>(reply.arguments()[0]));
+    return true;
 }
 
-int CliBus_Mark(const std::string& profile, const std::string& account,
-                const std::vector<std::string>& args, bool hex, const std::string& state) {
-    std::vector<std::string> ids;
-    if (!Cli_IdsFromArgs(args, hex, &ids)) return 2;
+bool mark(const CLIBUS_TARGET& target, const std::string& account,
+          const std::vector<std::string>& ids, const std::string& state,
+          std::vector<std::string>* missing, std::string* error) {
     app();
-    Program p;
-    if (!p.Open(profile)) return 1;
+    Program p(error);
+    if (!p.Open(target)) return false;
     const QDBusMessage reply =
         p.Call("Mark", {QString::fromStdString(account), QVariant::fromValue(byteList(ids)),
                         QString::fromStdString(state)});
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return 1;
-    return Cli_PrintMarked(account, args, hex,
-                           bytes(qdbus_cast<QByteArrayList>(reply.arguments()[0])));
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return false;
+    *missing = bytes(qdbus_cast<QByteArrayList>(reply.arguments()[0]));
+    return true;
 }
 
-#include "bus_client.moc"
+const CLIBUS_MODULE kModule = {CLIBUS_VERSION, accounts, box, check, erase, mark};
+
+} // namespace
+
+extern "C" __attribute__((visibility("default"))) const CLIBUS_MODULE* IwCliBus_Module() {
+    return &kModule;
+}
+
+#include "bus_module.moc"

@@ -86,6 +86,7 @@ entry() { # target
 put inboxwarden "$bindir/inboxwarden" 755
 put inboxwarden-cli "$bindir/inboxwarden-cli" 755
 put libiwfilter.so "$libdir/libiwfilter.so" 644
+put libiwclibus.so "$libdir/libiwclibus.so" 644
 for f in icons/*.png; do
   s=${f#icons/inboxwarden-}
   s=${s%.png}

@@ -2,11 +2,12 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the self-extracting per-user installer with makeself.
 # usage: make-installer.sh OUTPUT VERSION BUILD_DATE_H PROGRAM CLI PLUGIN
-#                          INSTALL_SH DESKTOP_FILE ICON_DIR
+#                          BUS_MODULE INSTALL_SH DESKTOP_FILE ICON_DIR
 # The release date comes from the program's own generated build_date.h, so
 # the installer's marker and the program's date can never disagree.
 set -eu
-out=$1 version=$2 datefile=$3 program=$4 cli=$5 plugin=$6 installsh=$7 desktopfile=$8 icons=$9
+out=$1 version=$2 datefile=$3 program=$4 cli=$5 plugin=$6 busmodule=$7 installsh=$8
+desktopfile=$9 icons=${10}
 
 num() { sed -n "s/.*IW_BUILD_$1 = \([0-9]*\);.*/\1/p" "$datefile"; }
 year=$(num YEAR) month=$(num MONTH) day=$(num DAY)
@@ -26,6 +27,7 @@ mkdir "$stage/pkg" "$stage/pkg/icons"
 cp "$program" "$stage/pkg/inboxwarden"
 cp "$cli" "$stage/pkg/inboxwarden-cli"
 cp "$plugin" "$stage/pkg/libiwfilter.so"
+cp "$busmodule" "$stage/pkg/libiwclibus.so"
 sed "s/@IW_VERSION@/$version/g" "$installsh" >"$stage/pkg/install.sh"
 chmod 755 "$stage/pkg/install.sh"
 cp "$desktopfile" "$stage/pkg/inboxwarden.desktop"

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The commands that work beside the running program: while it holds the
 // store they ask it on the session bus (src/app/org.inboxwarden.Inboxwarden.xml)
-// instead of opening the store, and print what the store path prints. Only
-// QtCore and QtDBus: the command line runs where no window library is.
+// instead of opening the store, and print what the store path prints. The
+// bus calls are in a module loaded only then (cli/bus_module.h): QtCore and
+// QtDBus, no window library, and nothing of Qt for any other command.
 #pragma once
 
 #include "cli/output.h"

@@ -107,36 +107,10 @@ uint32_t storeDeleteKey(void*, const char* keyPath) {
 const IWF_STORE kStore = {sizeof(IWF_STORE), nullptr,     storeGet,
                           storeSet,          storeDelete, storeDeleteKey};
 
-// $INBOXWARDEN_PLUGIN_DIR alone when set (a test or a user who means that
-// one); else beside the program (the build tree), then the installation's
-// plug-in folder relative to the program (an installation moved as a whole),
-// then where this build was configured to install it. Always a path with a
-// slash, so dlopen never searches the library path for it.
-std::string pluginPath() {
-    constexpr const char* kName = "libiwfilter.so";
-    if (const char* dir = std::getenv("INBOXWARDEN_PLUGIN_DIR"); dir && *dir)
-        return std::string(dir) + "/" + kName;
-    const std::string programDir = Paths_ProgramDir();
-    std::string candidates[] = {
-        programDir + kName,
-#ifdef IW_PLUGIN_DIR_FROM_BIN
-        programDir + IW_PLUGIN_DIR_FROM_BIN "/" + kName,
-#endif
-        // The per-user installer's layout, whatever libdir this build had.
-        programDir + "../lib/inboxwarden/" + kName,
-#ifdef IW_PLUGIN_DIR_ABSOLUTE
-        std::string(IW_PLUGIN_DIR_ABSOLUTE "/") + kName,
-#endif
-    };
-    for (const std::string& c : candidates)
-        if (access(c.c_str(), R_OK) == 0) return c;
-    return candidates[0];
-}
-
 uint32_t loadLocked() {
     if (g_plugin.tried) return g_plugin.loadResult;
     g_plugin.tried = true;
-    const std::string path = pluginPath();
+    const std::string path = Paths_PluginFile("libiwfilter.so");
     void* lib = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!lib) {
         DebugLog_Write("Filter: no filter plug-in (%s); mail is checked unfiltered\n", dlerror());

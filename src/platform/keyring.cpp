@@ -5,9 +5,67 @@
 
 #include <libsecret/secret.h>
 
+#include <dlfcn.h>
 #include <memory>
 
 namespace {
+
+// libsecret, and the GLib beneath it, is loaded on the first keyring call: a
+// command-line check of an account whose password is not in the keyring
+// never pays for relocating those libraries. Only its headers are built
+// against; without the library the keyring is simply not ready.
+#define IW_SECRET_FUNCTIONS(X)                                                                     \
+    X(secret_password_lookupv_sync)                                                                \
+    X(secret_password_storev_sync)                                                                 \
+    X(secret_password_clearv_sync)                                                                 \
+    X(secret_password_searchv_sync)                                                                \
+    X(secret_password_free)                                                                        \
+    X(secret_retrievable_get_attributes)                                                           \
+    X(secret_retrievable_retrieve_secret_sync)                                                     \
+    X(secret_value_get_text)                                                                       \
+    X(secret_value_unref)                                                                          \
+    X(g_error_free)                                                                                \
+    X(g_error_matches)                                                                             \
+    X(g_io_error_quark)                                                                            \
+    X(g_hash_table_new)                                                                            \
+    X(g_hash_table_insert)                                                                         \
+    X(g_hash_table_lookup)                                                                         \
+    X(g_hash_table_unref)                                                                          \
+    X(g_str_hash)                                                                                  \
+    X(g_str_equal)                                                                                 \
+    X(g_list_free_full)                                                                            \
+    X(g_object_unref)
+
+struct SecretLib {
+#define IW_SECRET_MEMBER(name) decltype(&::name) name = nullptr;
+    IW_SECRET_FUNCTIONS(IW_SECRET_MEMBER)
+#undef IW_SECRET_MEMBER
+};
+
+// Null when the library or one of its functions is missing. Never unloaded:
+// GLib's types cannot be unregistered.
+const SecretLib* lib() {
+    static const SecretLib* loaded = []() -> const SecretLib* {
+        void* handle = dlopen("libsecret-1.so.0", RTLD_NOW | RTLD_LOCAL);
+        if (!handle) {
+            DebugLog_Write("Keyring: no libsecret (%s)\n", dlerror());
+            return nullptr;
+        }
+        static SecretLib l;
+        bool complete = true;
+#define IW_SECRET_RESOLVE(name)                                                                    \
+    l.name = reinterpret_cast<decltype(l.name)>(dlsym(handle, #name));                             \
+    complete = complete && l.name;
+        IW_SECRET_FUNCTIONS(IW_SECRET_RESOLVE)
+#undef IW_SECRET_RESOLVE
+        if (!complete) {
+            DebugLog_Write("Keyring: libsecret lacks a function it should have\n");
+            return nullptr;
+        }
+        return &l;
+    }();
+    return loaded;
+}
 
 constexpr const char* kProgram = "inboxwarden";
 
@@ -34,10 +92,10 @@ const SecretSchema* schema() {
 }
 
 struct GErrorFree {
-    void operator()(GError* e) const { g_error_free(e); }
+    void operator()(GError* e) const { lib()->g_error_free(e); }
 };
 struct HashFree {
-    void operator()(GHashTable* t) const { g_hash_table_unref(t); }
+    void operator()(GHashTable* t) const { lib()->g_hash_table_unref(t); }
 };
 using ErrorPtr = std::unique_ptr<GError, GErrorFree>;
 using Attributes = std::unique_ptr<GHashTable, HashFree>;
@@ -46,16 +104,18 @@ using Attributes = std::unique_ptr<GHashTable, HashFree>;
 // The table borrows the strings.
 Attributes attributes(std::string_view account, const KEYRING_ITEM* item,
                       std::string* accountCopy) {
+    const SecretLib& l = *lib();
     accountCopy->assign(account);
-    GHashTable* t = g_hash_table_new(g_str_hash, g_str_equal);
-    g_hash_table_insert(t, const_cast<char*>("program"), const_cast<char*>(kProgram));
-    g_hash_table_insert(t, const_cast<char*>("account"), accountCopy->data());
+    GHashTable* t = l.g_hash_table_new(l.g_str_hash, l.g_str_equal);
+    l.g_hash_table_insert(t, const_cast<char*>("program"), const_cast<char*>(kProgram));
+    l.g_hash_table_insert(t, const_cast<char*>("account"), accountCopy->data());
     if (item) {
-        g_hash_table_insert(t, const_cast<char*>("server"),
-                            const_cast<char*>(item->server.c_str()));
-        g_hash_table_insert(t, const_cast<char*>("login"), const_cast<char*>(item->login.c_str()));
-        g_hash_table_insert(t, const_cast<char*>("protocol"),
-                            const_cast<char*>(Keyring_ProtocolName(item->protocol)));
+        l.g_hash_table_insert(t, const_cast<char*>("server"),
+                              const_cast<char*>(item->server.c_str()));
+        l.g_hash_table_insert(t, const_cast<char*>("login"),
+                              const_cast<char*>(item->login.c_str()));
+        l.g_hash_table_insert(t, const_cast<char*>("protocol"),
+                              const_cast<char*>(Keyring_ProtocolName(item->protocol)));
     }
     return Attributes(t);
 }
@@ -66,25 +126,30 @@ uint32_t failure(const char* what, GError* raw) {
     ErrorPtr error(raw);
     if (!error) return ERR_NOT_READY;
     DebugLog_Write("Keyring: %s: %s\n", what, error->message);
-    if (g_error_matches(error.get(), G_IO_ERROR, G_IO_ERROR_CANCELLED)) return ERR_CANCELLED;
+    if (lib()->g_error_matches(error.get(), lib()->g_io_error_quark(), G_IO_ERROR_CANCELLED))
+        return ERR_CANCELLED;
     return ERR_NOT_READY;
 }
 
 class SecretServiceBackend final : public KEYRING_BACKEND {
   public:
     uint32_t Lookup(const KEYRING_ITEM& item, std::string* secret) override {
+        const SecretLib* l = lib();
+        if (!l) return ERR_NOT_READY;
         std::string name;
         const Attributes attrs = attributes(item.account, &item, &name);
         GError* error = nullptr;
-        gchar* found = secret_password_lookupv_sync(schema(), attrs.get(), nullptr, &error);
+        gchar* found = l->secret_password_lookupv_sync(schema(), attrs.get(), nullptr, &error);
         if (error) return failure("lookup", error);
         if (!found) return ERR_NOT_FOUND;
         secret->assign(found);
-        secret_password_free(found);
+        l->secret_password_free(found);
         return 0;
     }
 
     uint32_t Store(const KEYRING_ITEM& item, std::string_view secret) override {
+        const SecretLib* l = lib();
+        if (!l) return ERR_NOT_READY;
         std::string name;
         const Attributes attrs = attributes(item.account, &item, &name);
         const std::string label = std::string("Inboxwarden ") +
@@ -92,26 +157,30 @@ class SecretServiceBackend final : public KEYRING_BACKEND {
                                   item.login + "@" + item.server + " (" + item.account + ")";
         const std::string text(secret);
         GError* error = nullptr;
-        if (!secret_password_storev_sync(schema(), attrs.get(), SECRET_COLLECTION_DEFAULT,
-                                         label.c_str(), text.c_str(), nullptr, &error))
+        if (!l->secret_password_storev_sync(schema(), attrs.get(), SECRET_COLLECTION_DEFAULT,
+                                            label.c_str(), text.c_str(), nullptr, &error))
             return failure("store", error);
         return 0;
     }
 
     uint32_t Remove(const KEYRING_ITEM& item) override {
+        const SecretLib* l = lib();
+        if (!l) return ERR_NOT_READY;
         std::string name;
         const Attributes attrs = attributes(item.account, &item, &name);
         GError* error = nullptr;
-        secret_password_clearv_sync(schema(), attrs.get(), nullptr, &error);
+        l->secret_password_clearv_sync(schema(), attrs.get(), nullptr, &error);
         return error ? failure("remove", error) : 0;
     }
 
     uint32_t List(std::string_view account, std::vector<KEYRING_ENTRY>* out) override {
+        const SecretLib* l = lib();
+        if (!l) return ERR_NOT_READY;
         out->clear();
         std::string name;
         const Attributes attrs = attributes(account, nullptr, &name);
         GError* error = nullptr;
-        GList* found = secret_password_searchv_sync(
+        GList* found = l->secret_password_searchv_sync(
             schema(), attrs.get(),
             static_cast<SecretSearchFlags>(SECRET_SEARCH_ALL | SECRET_SEARCH_UNLOCK |
                                            SECRET_SEARCH_LOAD_SECRETS),
@@ -120,27 +189,27 @@ class SecretServiceBackend final : public KEYRING_BACKEND {
         uint32_t rc = 0;
         for (GList* at = found; at; at = at->next) {
             auto* entry = static_cast<SecretRetrievable*>(at->data);
-            Attributes got(secret_retrievable_get_attributes(entry));
+            Attributes got(l->secret_retrievable_get_attributes(entry));
             auto text = [&](const char* key) {
-                const auto* v = static_cast<const char*>(g_hash_table_lookup(got.get(), key));
+                const auto* v = static_cast<const char*>(l->g_hash_table_lookup(got.get(), key));
                 return std::string(v ? v : "");
             };
             KEYRING_ENTRY e;
             e.item = {text("account"), text("server"), text("login"),
                       text("protocol") == "SMTP" ? KEYRING_PROTOCOL::SMTP : KEYRING_PROTOCOL::POP3};
-            SecretValue* value = secret_retrievable_retrieve_secret_sync(entry, nullptr, &error);
+            SecretValue* value = l->secret_retrievable_retrieve_secret_sync(entry, nullptr, &error);
             if (error) {
                 rc = failure("read", error);
                 error = nullptr;
                 continue;
             }
             if (value) {
-                if (const gchar* t = secret_value_get_text(value)) e.secret = t;
-                secret_value_unref(value);
+                if (const gchar* t = l->secret_value_get_text(value)) e.secret = t;
+                l->secret_value_unref(value);
             }
             out->push_back(std::move(e));
         }
-        g_list_free_full(found, g_object_unref);
+        l->g_list_free_full(found, l->g_object_unref);
         return rc;
     }
 };

@@ -37,6 +37,27 @@ std::string Paths_ProgramDir() {
     return slash == std::string::npos ? std::string() : exe.substr(0, slash + 1);
 }
 
+std::string Paths_PluginFile(const char* name) {
+    // A test or a user who sets the folder means that one.
+    if (const char* dir = std::getenv("INBOXWARDEN_PLUGIN_DIR"); dir && *dir)
+        return std::string(dir) + "/" + name;
+    const std::string programDir = Paths_ProgramDir();
+    const std::string candidates[] = {
+        programDir + name,
+#ifdef IW_PLUGIN_DIR_FROM_BIN
+        programDir + IW_PLUGIN_DIR_FROM_BIN "/" + name,
+#endif
+        // An installation moved as a whole, whatever libdir this build had.
+        programDir + "../lib/inboxwarden/" + name,
+#ifdef IW_PLUGIN_DIR_ABSOLUTE
+        std::string(IW_PLUGIN_DIR_ABSOLUTE "/") + name,
+#endif
+    };
+    for (const std::string& c : candidates)
+        if (access(c.c_str(), R_OK) == 0) return c;
+    return candidates[0];
+}
+
 std::string Paths_ConfigDir() {
     return xdgDir("XDG_CONFIG_HOME", ".config") + "/inboxwarden";
 }

@@ -13,6 +13,15 @@ std::string Paths_ExeFile();
 // The executable's folder with a trailing '/' ("" when unknown).
 std::string Paths_ProgramDir();
 
+// Where the loadable library `name` (the filter plug-in, the command line's
+// bus module) is: in $INBOXWARDEN_PLUGIN_DIR alone when that is set; else the
+// first that exists of the program's folder (the build tree), the
+// installation's plug-in folder relative to the program, <program>/../lib/
+// inboxwarden (the per-user installer's layout), and the folder this build was
+// configured to install into. When none exists, the first candidate. Always
+// a path with a slash, so dlopen never searches the library path for it.
+std::string Paths_PluginFile(const char* name);
+
 // $XDG_CONFIG_HOME/inboxwarden, $XDG_STATE_HOME/inboxwarden,
 // $XDG_DATA_HOME/inboxwarden, $XDG_RUNTIME_DIR/inboxwarden: absolute paths
 // without a trailing '/'. An unset or relative XDG variable falls back to the

@@ -135,9 +135,9 @@ TEST_F(UpdateProgram, TheInstalledUpdateRunsAndItsRemovalLeavesHomeAsItWas) {
               std::string::npos)
         << newLog();
     for (const char* f :
-         {"/.local/lib/inboxwarden/libiwfilter.so", "/.local/bin/inboxwarden-cli",
-          "/.local/share/applications/inboxwarden.desktop", "/Desktop/inboxwarden.desktop",
-          "/.local/share/icons/hicolor/48x48/apps/inboxwarden.png"})
+         {"/.local/lib/inboxwarden/libiwfilter.so", "/.local/lib/inboxwarden/libiwclibus.so",
+          "/.local/bin/inboxwarden-cli", "/.local/share/applications/inboxwarden.desktop",
+          "/Desktop/inboxwarden.desktop", "/.local/share/icons/hicolor/48x48/apps/inboxwarden.png"})
         EXPECT_TRUE(fs::exists(home_ + f)) << f;
 
     // Its removal ends the running copy first, and its temporary copy then

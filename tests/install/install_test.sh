@@ -23,7 +23,7 @@ fi
 
 libdir=$(cd "$prefix" && ls -d lib*/inboxwarden lib/*/inboxwarden 2>/dev/null | head -1)
 [[ -n $libdir ]] || fail "no lib*/inboxwarden folder"
-expect=(bin/inboxwarden bin/inboxwarden-cli "$libdir/libiwfilter.so"
+expect=(bin/inboxwarden bin/inboxwarden-cli "$libdir/libiwfilter.so" "$libdir/libiwclibus.so"
         share/applications/inboxwarden.desktop share/metainfo/com.corvale.inboxwarden.metainfo.xml
         share/icons/hicolor/scalable/apps/inboxwarden.svg
         share/man/man1/inboxwarden.1 share/man/man1/inboxwarden-cli.1
@@ -32,7 +32,8 @@ for s in 32 48 64 128 256; do expect+=("share/icons/hicolor/${s}x$s/apps/inboxwa
 for f in "${expect[@]}"; do [[ -f $prefix/$f ]] || fail "missing $f"; done
 [[ -x $prefix/bin/inboxwarden && -x $prefix/bin/inboxwarden-cli ]] || fail "programs not executable"
 # Nothing of the build tree's plug-in placement: the plug-in lives in its own folder.
-[[ -e $prefix/bin/libiwfilter.so ]] && fail "plug-in installed beside the programs"
+[[ -e $prefix/bin/libiwfilter.so || -e $prefix/bin/libiwclibus.so ]] &&
+  fail "plug-in installed beside the programs"
 
 # Every image and link of the manual resolves inside the installation.
 for page in "$prefix"/share/inboxwarden/manual/*.html; do
@@ -92,6 +93,20 @@ printf 'pw\n' | run_cli account add T ChkServer=127.0.0.1 ChkPort=1 ChkLogin=x -
 loaded=$(LD_DEBUG=files run_cli check T 2>&1 >/dev/null | grep -oE 'file=[^ ]*libiwfilter\.so' | head -1)
 [[ $loaded == "file=$prefix/bin/../$libdir/libiwfilter.so" ]] ||
   fail "the installed inboxwarden-cli loaded '${loaded#file=}', not the installed plug-in"
+# While the program holds the store (its lock held here) the command line
+# loads its bus module from the installation, and says so clearly when that
+# is missing. No session bus: the module's own answer does not matter here.
+lock=$home/.config/inboxwarden/registry.db.lock
+loaded=$( (flock -n 9 && DBUS_SESSION_BUS_ADDRESS=unix:path=$work/nobus LD_DEBUG=files \
+  run_cli accounts 2>&1 >/dev/null) 9>"$lock" | grep -oE 'file=[^ ]*libiwclibus\.so' | head -1)
+[[ $loaded == "file=$prefix/bin/../$libdir/libiwclibus.so" ]] ||
+  fail "the installed inboxwarden-cli loaded '${loaded#file=}', not the installed bus module"
+mkdir -p "$work/empty"
+said=$( (flock -n 9 && env -u INBOXWARDEN_REGISTRY INBOXWARDEN_PLUGIN_DIR="$work/empty" HOME="$home" \
+  XDG_CONFIG_HOME="$home/.config" XDG_STATE_HOME="$home/.local/state" \
+  XDG_DATA_HOME="$home/.local/share" "$cli" accounts 2>&1) 9>"$lock")
+[[ $? == 1 && $said == "inboxwarden-cli: cannot reach the running Inboxwarden: $work/empty/libiwclibus.so:"* ]] ||
+  fail "without its bus module: '$said'"
 
 # The completion, with stand-ins for the bash-completion helpers it uses and
 # for the account list.

@@ -117,7 +117,7 @@ void BM_DropConfirmedRecords(benchmark::State& state) {
         MsgBox_Destroy(&acc.hMsgBox);
         for (int i = 1; i <= n; ++i) {
             MSG_RECORD r = MsgRecord_Empty();
-            MsgRecord_SetText(r.MsgId, Uid(i));
+            r.SetText(MSGF_ID, Uid(i));
             MsgBox_AddMsg(&acc.hMsgBox, &r, &acc, 0);
         }
         state.ResumeTiming();

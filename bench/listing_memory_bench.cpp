@@ -138,7 +138,7 @@ int main(int argc, char** argv) {
         MSG_RECORD r = MsgRecord_Empty();
         char id[32];
         std::snprintf(id, sizeof id, "msg-%07d", i);
-        MsgRecord_SetText(r.MsgId, id);
+        r.SetText(MSGF_ID, id);
         r.Status = MSG_OLD;
         MsgBox_AddMsg(&acc.hMsgBox, &r, &acc, 0);
     }

@@ -33,14 +33,14 @@ ACCOUNT* makeAccount(const std::string& name, int count, uint32_t seed) {
     for (int i = 0; i < count; ++i) {
         const int n = static_cast<int>(rng() % 100000);
         MSG_RECORD r = MsgRecord_Empty();
-        MsgRecord_SetText(r.MsgId, name + "-uidl-" + std::to_string(i));
-        MsgRecord_SetText(r.From, "Sender " + std::to_string(n) + " <s" + std::to_string(n) +
-                                      "@example.invalid>");
-        MsgRecord_SetText(r.To, "me" + std::to_string(n % 7) + "@example.invalid");
-        MsgRecord_SetText(r.Subject, "Re: subject of message number " + std::to_string(n) + " (" +
-                                         std::to_string(i) + ")");
+        r.SetText(MSGF_ID, name + "-uidl-" + std::to_string(i));
+        r.SetText(MSGF_FROM,
+                  "Sender " + std::to_string(n) + " <s" + std::to_string(n) + "@example.invalid>");
+        r.SetText(MSGF_TO, "me" + std::to_string(n % 7) + "@example.invalid");
+        r.SetText(MSGF_SUBJECT, "Re: subject of message number " + std::to_string(n) + " (" +
+                                    std::to_string(i) + ")");
         r.Size = static_cast<int32_t>(rng() % 5000000);
-        MsgRecord_SetText(r.SizeText, MsgRecord_SizeKB(r.Size));
+        r.SetText(MSGF_SIZETEXT, MsgRecord_SizeKB(r.Size));
         r.Date = DATETIME{static_cast<uint16_t>(2000 + rng() % 25),
                           static_cast<uint16_t>(1 + rng() % 12),
                           0,

@@ -14,9 +14,9 @@
 inline void Bench_StoreRecords(HREGKEY box, const std::string& prefix, int count) {
     for (int i = 0; i < count; ++i) {
         MSG_RECORD r = MsgRecord_Empty();
-        MsgRecord_SetText(r.From, "Sender " + std::to_string(i) + " <sender@example.invalid>");
-        MsgRecord_SetText(r.To, "me@example.invalid");
-        MsgRecord_SetText(r.Subject, "Subject of message number " + std::to_string(i));
+        r.SetText(MSGF_FROM, "Sender " + std::to_string(i) + " <sender@example.invalid>");
+        r.SetText(MSGF_TO, "me@example.invalid");
+        r.SetText(MSGF_SUBJECT, "Subject of message number " + std::to_string(i));
         r.Size = 12345 + i;
         r.Date = DATETIME{2024, 1, 1, 1, 10, 0, 0, 0};
         r.Status = MSG_OLD;

@@ -36,8 +36,8 @@ void checkValue(std::string_view text) {
     if (!MsgRecord_FromValue(text, &r)) return;
     MSG_RECORD back = MsgRecord_Empty();
     if (!MsgRecord_FromValue(MsgRecord_ToValue(r), &back)) std::abort();
-    const char* a[] = {r.From, r.ReplyTo, r.To, r.Subject};
-    const char* b[] = {back.From, back.ReplyTo, back.To, back.Subject};
+    const char* a[] = {r.From(), r.ReplyTo(), r.To(), r.Subject()};
+    const char* b[] = {back.From(), back.ReplyTo(), back.To(), back.Subject()};
     for (int i = 0; i < 4; ++i)
         if (std::strlen(a[i]) != std::strlen(b[i])) std::abort();
     if (r.Size != back.Size || r.Status != back.Status || r.HasAttach != back.HasAttach ||

@@ -156,11 +156,11 @@ void fill(ACCOUNT* acc, const char* to, std::initializer_list<Msg> msgs) {
     int n = 0;
     for (const Msg& m : msgs) {
         MSG_RECORD r = MsgRecord_Empty();
-        MsgRecord_SetText(r.MsgId, acc->Name + "-" + std::to_string(++n));
-        MsgRecord_SetText(r.From, m.from);
-        MsgRecord_SetText(r.To, to);
-        MsgRecord_SetText(r.Subject, m.subject);
-        MsgRecord_SetText(r.SizeText, MsgRecord_SizeKB(m.size));
+        r.SetText(MSGF_ID, acc->Name + "-" + std::to_string(++n));
+        r.SetText(MSGF_FROM, m.from);
+        r.SetText(MSGF_TO, to);
+        r.SetText(MSGF_SUBJECT, m.subject);
+        r.SetText(MSGF_SIZETEXT, MsgRecord_SizeKB(m.size));
         r.Size = m.size;
         r.Date = m.date;
         r.Status = m.status;

@@ -269,14 +269,14 @@ QList<QVariantMap> BusService::ListMessages(const QString& account) {
     out.reserve(n);
     for (int i = 0; i < n; ++i) {
         const MSG_RECORD* r = MsgBox_GetMsg(box, i);
-        const std::string_view id = r->MsgId;
+        const std::string_view id = r->MsgId();
         QVariantMap m;
         m[QStringLiteral("MsgId")] = QByteArray(id.data(), qsizetype(id.size()));
-        m[QStringLiteral("From")] = utf8(r->From);
-        m[QStringLiteral("ReplyTo")] = utf8(r->ReplyTo);
-        m[QStringLiteral("To")] = utf8(r->To);
-        m[QStringLiteral("Subject")] = utf8(r->Subject);
-        m[QStringLiteral("SizeText")] = utf8(r->SizeText);
+        m[QStringLiteral("From")] = utf8(r->From());
+        m[QStringLiteral("ReplyTo")] = utf8(r->ReplyTo());
+        m[QStringLiteral("To")] = utf8(r->To());
+        m[QStringLiteral("Subject")] = utf8(r->Subject());
+        m[QStringLiteral("SizeText")] = utf8(r->SizeText());
         m[QStringLiteral("Size")] = int(r->Size);
         m[QStringLiteral("HasAttach")] = int(r->HasAttach);
         m[QStringLiteral("Date")] = q(DateTime_Text(r->Date));

@@ -60,7 +60,7 @@ NEW_MAIL_NEWS DesktopNotify_Gather(int count) {
             const MSG_RECORD* r = MsgBox_GetMsg(a->hMsgBox, k);
             if (!r || (r->Status != MSG_NEW && r->Status != MSG_NOTIFIED)) continue;
             news.items.push_back(
-                {QString::fromUtf8(r->From.c_str()), QString::fromUtf8(r->Subject.c_str())});
+                {QString::fromUtf8(r->From().c_str()), QString::fromUtf8(r->Subject().c_str())});
         }
     }
     return news;

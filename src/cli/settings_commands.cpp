@@ -388,8 +388,8 @@ int Cli_Box(const std::string& profile, const std::string& name, bool json) {
     rows.reserve(MsgBox_GetCount(box));
     for (int i = 0; i < MsgBox_GetCount(box); ++i) {
         const MSG_RECORD* r = MsgBox_GetMsg(box, i);
-        rows.push_back({r->MsgId.c_str(), utf8(r->From), utf8(r->ReplyTo), utf8(r->To),
-                        utf8(r->Subject), utf8(r->SizeText), r->Size, r->HasAttach, r->Status,
+        rows.push_back({r->MsgId().c_str(), utf8(r->From()), utf8(r->ReplyTo()), utf8(r->To()),
+                        utf8(r->Subject()), utf8(r->SizeText()), r->Size, r->HasAttach, r->Status,
                         DateTime_Text(r->Date)});
     }
     Cli_PrintBox(rows, json);

@@ -68,7 +68,7 @@ template <typename T> class KeyedArray {
         Item item;
         try {
             if (at == m_capacity && !grow()) return ERR_NOMEM;
-            if (key) item.key.emplace(*key);
+            if (key) item.key = std::make_unique<std::string>(*key);
         } catch (const std::bad_alloc&) {
             return ERR_NOMEM;
         }
@@ -168,8 +168,8 @@ template <typename T> class KeyedArray {
             if (other >= 0 && other != i) return ERR_EXISTS;
         }
         try {
-            std::optional<std::string> copy;
-            if (key) copy.emplace(*key);
+            std::unique_ptr<std::string> copy;
+            if (key) copy = std::make_unique<std::string>(*key);
             m_items[static_cast<size_t>(i)].key = std::move(copy);
         } catch (const std::bad_alloc&) {
             return ERR_NOMEM;
@@ -195,7 +195,7 @@ template <typename T> class KeyedArray {
             entries.reserve(m_items.size());
             for (size_t i = 0; i < m_items.size(); ++i) {
                 const auto& k = m_items[i].key;
-                entries.push_back({k.has_value(), k ? KeyedArray_CollationKey(*k) : L"", i});
+                entries.push_back({k != nullptr, k ? KeyedArray_CollationKey(*k) : L"", i});
             }
             std::stable_sort(entries.begin(), entries.end(),
                              [](const SortEntry& a, const SortEntry& b) {
@@ -236,8 +236,11 @@ template <typename T> class KeyedArray {
     }
 
   private:
+    // The key on the heap: most items of the largest tables (message
+    // records) have none, and an empty optional string would cost them
+    // 40 bytes each.
     struct Item {
-        std::optional<std::string> key;
+        std::unique_ptr<std::string> key;
         std::unique_ptr<T> object;
     };
 

@@ -32,7 +32,7 @@ std::vector<std::string> Mark_Messages(ACCOUNT* account, const std::vector<std::
         RegStoreBatch batch;
         for (int i = 0; box && i < MsgBox_GetCount(box); ++i) {
             MSG_RECORD* r = MsgBox_GetMsg(box, i);
-            const std::string_view id = r->MsgId;
+            const std::string_view id = r->MsgId();
             if (!wanted.count(id)) continue;
             found.emplace(id);
             if (r->Status == MSG_DELETED || r->Status == status) continue;

@@ -499,11 +499,6 @@ uint32_t Check::addNew(const ListingLine& line, const std::string& text, bool wh
     MimeMessagePtr parsed(whole ? MIME_Open(text.data(), text.size()) : nullptr);
     if (whole && !parsed) Log_Write(LOG_POP3, "POP3: ERROR: MIME_Open -- no memory!!!.\n");
     Msg_GetRecordFields(text, parsed.get(), &f);
-    MsgRecord_SetText(r.MsgId, line.id);
-    MsgRecord_SetText(r.From, f.From);
-    MsgRecord_SetText(r.ReplyTo, f.ReplyTo);
-    MsgRecord_SetText(r.To, f.To);
-    MsgRecord_SetText(r.Subject, f.Subject);
     r.Date = f.Date;
     r.HasAttach = f.HasAttach;
 
@@ -511,7 +506,8 @@ uint32_t Check::addNew(const ListingLine& line, const std::string& text, bool wh
     if (const uint32_t rc = sizeDigits(line, &digits); rc != 0) return rc;
     r.Size =
         static_cast<int32_t>(static_cast<uint32_t>(std::strtoull(digits.c_str(), nullptr, 10)));
-    MsgRecord_SetText(r.SizeText, r.Size != 0 ? MsgRecord_SizeKB(r.Size) : digits);
+    const std::string sizeText = r.Size != 0 ? MsgRecord_SizeKB(r.Size) : digits;
+    r.SetTexts({line.id, f.From, f.ReplyTo, f.To, f.Subject, sizeText});
 
     if (action & IWF_ACT_QUIET) {
         r.Status = MSG_QUIET;

@@ -48,10 +48,10 @@ MSG_RECORD _record(const SAVEDFILE_ENTRY& e) {
     MSG_RECORD r = MsgRecord_Empty();
     r.Status = e.info.partial ? kPartialStatus : MSG_NEW;
     r.Date = e.info.date;
-    MsgRecord_SetText(r.Subject, e.info.subject);
-    MsgRecord_SetText(r.MsgId, e.info.id);
+    r.SetText(MSGF_SUBJECT, e.info.subject);
+    r.SetText(MSGF_ID, e.info.id);
     r.Size = static_cast<int32_t>(static_cast<uint32_t>(e.size));
-    MsgRecord_SetText(r.SizeText, MsgRecord_SizeKB(r.Size));
+    r.SetText(MSGF_SIZETEXT, MsgRecord_SizeKB(r.Size));
     return r;
 }
 
@@ -84,10 +84,11 @@ uint32_t SavedMsg_FindCopy(const ACCOUNT& account, const MSG_RECORD& record, boo
     if (folder.empty() || !SavedFile_FolderNameOk(account.Name)) return ERR_NOT_FOUND;
     if (!folder.ends_with('/')) folder += '/';
     folder += account.Name + "/";
-    std::string file = folder + SavedFile_Name(record.Date, record.Subject, record.MsgId, false);
+    std::string file =
+        folder + SavedFile_Name(record.Date, record.Subject(), record.MsgId(), false);
     if (!_exists(file, "First")) {
         if (wholeWanted) return ERR_NOT_FOUND;
-        file = folder + SavedFile_Name(record.Date, record.Subject, record.MsgId, true);
+        file = folder + SavedFile_Name(record.Date, record.Subject(), record.MsgId(), true);
         if (!_exists(file, "Second")) return ERR_NOT_FOUND;
     }
     *path = std::move(file);
@@ -189,7 +190,7 @@ std::string SavedMsg_FileName(std::string_view folder, const MSG_RECORD& record)
     std::string path = g_store ? g_store->root : std::string();
     path.append(folder);
     path += '/';
-    path += SavedFile_RecordName(record.Date, record.Subject, record.MsgId,
+    path += SavedFile_RecordName(record.Date, record.Subject(), record.MsgId(),
                                  record.Status == kPartialStatus);
     return path;
 }

@@ -53,7 +53,7 @@ size_t idSlot(const MSGBOX* box, std::string_view id) {
 
 // Puts record `at` into the index unless a lower index holds its id.
 void indexPut(MSGBOX* box, int at) {
-    const std::string_view id = box->MsgArray.At(at)->MsgId.view();
+    const std::string_view id = box->MsgArray.At(at)->MsgId().view();
     for (size_t i = idSlot(box, id);; i = (i + 1) & (box->IdIndex.size() - 1)) {
         int32_t& slot = box->IdIndex[i];
         if (slot < 0) {
@@ -61,7 +61,7 @@ void indexPut(MSGBOX* box, int at) {
             ++box->IdIndexUsed;
             return;
         }
-        if (box->MsgArray.At(slot)->MsgId.view() == id) return;
+        if (box->MsgArray.At(slot)->MsgId().view() == id) return;
     }
 }
 
@@ -82,7 +82,7 @@ int indexFind(const MSGBOX* box, std::string_view id) {
     for (size_t i = idSlot(box, id);; i = (i + 1) & (box->IdIndex.size() - 1)) {
         const int32_t slot = box->IdIndex[i];
         if (slot < 0) return -1;
-        if (box->MsgArray.At(slot)->MsgId.view() == id) return slot;
+        if (box->MsgArray.At(slot)->MsgId().view() == id) return slot;
     }
 }
 
@@ -93,10 +93,83 @@ bool isPendingOrMarked(int32_t status) {
 
 } // namespace
 
+MSG_RECORD::MSG_RECORD(const MSG_RECORD& o)
+    : Size(o.Size), HasAttach(o.HasAttach), Date(o.Date), Status(o.Status) {
+    if (!o.texts_) return;
+    // Out of memory: a copy without its texts, as a failed SetText leaves them.
+    texts_ = static_cast<char*>(std::malloc(o.end_[MSGF_COUNT - 1]));
+    if (!texts_) return;
+    std::memcpy(texts_, o.texts_, o.end_[MSGF_COUNT - 1]);
+    std::memcpy(end_, o.end_, sizeof end_);
+}
+
+MSG_RECORD::MSG_RECORD(MSG_RECORD&& o) noexcept
+    : Size(o.Size), HasAttach(o.HasAttach), Date(o.Date), Status(o.Status),
+      texts_(std::exchange(o.texts_, nullptr)) {
+    std::memcpy(end_, o.end_, sizeof end_);
+}
+
+MSG_RECORD& MSG_RECORD::operator=(const MSG_RECORD& o) {
+    if (this != &o) *this = MSG_RECORD(o);
+    return *this;
+}
+
+MSG_RECORD& MSG_RECORD::operator=(MSG_RECORD&& o) noexcept {
+    std::swap(texts_, o.texts_);
+    std::swap(end_, o.end_);
+    Size = o.Size;
+    HasAttach = o.HasAttach;
+    Date = o.Date;
+    Status = o.Status;
+    return *this;
+}
+
+MsgTextView MSG_RECORD::Text(MSG_FIELD field) const {
+    if (!texts_) return {};
+    const size_t begin = field == 0 ? 0 : end_[field - 1];
+    return {texts_ + begin, end_[field] - begin - 1u};
+}
+
+void MSG_RECORD::assign(const std::string_view (&texts)[MSGF_COUNT]) {
+    size_t total = 0;
+    for (std::string_view t : texts)
+        total += t.size() + 1;
+    if (total == MSGF_COUNT) {
+        std::free(std::exchange(texts_, nullptr));
+        std::memset(end_, 0, sizeof end_);
+        return;
+    }
+    // Built beside the old block: the texts may come from it.
+    char* block = static_cast<char*>(std::malloc(total));
+    if (!block) return;
+    size_t at = 0;
+    for (int k = 0; k < MSGF_COUNT; ++k) {
+        if (!texts[k].empty()) std::memcpy(block + at, texts[k].data(), texts[k].size());
+        at += texts[k].size();
+        block[at++] = '\0';
+        end_[k] = static_cast<uint16_t>(at);
+    }
+    std::free(texts_);
+    texts_ = block;
+}
+
+void MSG_RECORD::SetText(MSG_FIELD field, std::string_view text) {
+    std::string_view texts[MSGF_COUNT];
+    for (int k = 0; k < MSGF_COUNT; ++k)
+        texts[k] = Text(static_cast<MSG_FIELD>(k));
+    texts[field] = MsgRecord_CutText(text, kMsgFieldMax[field]);
+    assign(texts);
+}
+
+void MSG_RECORD::SetTexts(const std::string_view (&texts)[MSGF_COUNT]) {
+    std::string_view cut[MSGF_COUNT];
+    for (int k = 0; k < MSGF_COUNT; ++k)
+        cut[k] = MsgRecord_CutText(texts[k], kMsgFieldMax[k]);
+    assign(cut);
+}
+
 MSG_RECORD MsgRecord_Empty() {
     MSG_RECORD r;
-    r.Size = 0;
-    r.HasAttach = 0;
     r.Date = DateTime_Missing();
     r.Status = MSG_NEW;
     return r;
@@ -351,7 +424,7 @@ int MsgBox_DropMsgs(MSGBOX* box, const std::vector<std::string>& ids, ACCOUNT* a
     {
         RegStoreBatch pass; // one transaction for the pass
         dropped = box->MsgArray.EraseIf([&](MSG_RECORD& r) {
-            if (!gone.count(r.MsgId.view())) return false;
+            if (!gone.count(r.MsgId().view())) return false;
             r.Status = MSG_DELETED;
             _write(account, &r);
             return true;

@@ -43,71 +43,79 @@ enum : int32_t {
 // Status for MsgBox_SetAllStatus: the user has looked at the box.
 inline constexpr int32_t MSG_LOOKED_AT = 12;
 
-// A text of a record: UTF-8, NUL-terminated, at most N - 1 bytes (cut on a
-// character boundary by MsgRecord_SetText), on the heap in just the bytes it
-// holds, so that a box of 100,000 records costs what their headers hold.
-// Reads as a const char* ("" when empty).
-template <size_t N> class MsgText {
+// A text of a record as it lies in the record: UTF-8, NUL-terminated, valid
+// until the record's texts change. Reads as a const char* ("" when empty).
+class MsgTextView {
   public:
-    static constexpr size_t kMax = N - 1; // bytes without the NUL
+    MsgTextView() = default;
+    MsgTextView(const char* p, size_t n) : p_(p), n_(n) {}
 
-    MsgText() = default;
-    MsgText(const MsgText& o) { set(o.view()); }
-    MsgText(MsgText&& o) noexcept : p_(std::exchange(o.p_, nullptr)) {}
-    MsgText& operator=(const MsgText& o) {
-        if (this != &o) set(o.view());
-        return *this;
-    }
-    MsgText& operator=(MsgText&& o) noexcept {
-        std::swap(p_, o.p_);
-        return *this;
-    }
-    ~MsgText() { std::free(p_); }
-
-    operator const char*() const { return c_str(); }
+    operator const char*() const { return p_; }
     operator std::string_view() const { return view(); }
-    const char* c_str() const { return p_ ? p_ : ""; }
-    std::string_view view() const { return p_ ? std::string_view(p_) : std::string_view(); }
-    bool empty() const { return !p_; }
-
-    // Takes `text` as it is (already cut to kMax bytes): out of memory
-    // leaves the text empty.
-    void set(std::string_view text) {
-        std::free(std::exchange(p_, nullptr));
-        if (text.empty()) return;
-        if (text.size() > kMax) text = text.substr(0, kMax);
-        p_ = static_cast<char*>(std::malloc(text.size() + 1));
-        if (!p_) return;
-        std::memcpy(p_, text.data(), text.size());
-        p_[text.size()] = '\0';
-    }
+    const char* c_str() const { return p_; }
+    std::string_view view() const { return {p_, n_}; }
+    bool empty() const { return n_ == 0; }
 
   private:
-    char* p_ = nullptr;
+    const char* p_ = "";
+    size_t n_ = 0;
 };
 
-// One message, copied by value. Texts are UTF-8, NUL-terminated, cut on a
-// character boundary to the limits below (MsgRecord_SetText).
+// The texts of a record, and the bytes each may hold.
+enum MSG_FIELD : uint8_t {
+    MSGF_ID, // UIDL id, or Message-ID where the server has no UIDL
+    MSGF_FROM,
+    MSGF_REPLYTO,
+    MSGF_TO,
+    MSGF_SUBJECT,
+    MSGF_SIZETEXT, // "%.1fKB" of Size/1024, or the digits as received when Size is 0
+};
+inline constexpr int MSGF_COUNT = 6;
+inline constexpr size_t kMsgFieldMax[MSGF_COUNT] = {128, 128, 128, 256, 128, 26};
+
+// One message, copied by value. Its texts are UTF-8, cut on a character
+// boundary to their limits, and lie back to back in one block on the heap,
+// so that a box of 100,000 records costs about what their headers hold.
 struct MSG_RECORD {
-    MsgText<129> MsgId; // UIDL id, or Message-ID where the server has no UIDL
-    MsgText<129> From;
-    MsgText<129> ReplyTo;
-    MsgText<257> To;
-    MsgText<129> Subject;
-    MsgText<27> SizeText; // "%.1fKB" of Size/1024, or the digits as received when Size is 0
-    int32_t Size;         // bytes, as LIST reports them; read as unsigned 32 bits
-    int32_t HasAttach;
-    DATETIME Date; // local time; year 65535 when the message has no date
-    int32_t Status;
+    MSG_RECORD() = default;
+    MSG_RECORD(const MSG_RECORD& o);
+    MSG_RECORD(MSG_RECORD&& o) noexcept;
+    MSG_RECORD& operator=(const MSG_RECORD& o);
+    MSG_RECORD& operator=(MSG_RECORD&& o) noexcept;
+    ~MSG_RECORD() { std::free(texts_); }
+
+    MsgTextView Text(MSG_FIELD field) const;
+    MsgTextView MsgId() const { return Text(MSGF_ID); }
+    MsgTextView From() const { return Text(MSGF_FROM); }
+    MsgTextView ReplyTo() const { return Text(MSGF_REPLYTO); }
+    MsgTextView To() const { return Text(MSGF_TO); }
+    MsgTextView Subject() const { return Text(MSGF_SUBJECT); }
+    MsgTextView SizeText() const { return Text(MSGF_SIZETEXT); }
+
+    // Copies `text` (up to a NUL in it), cut on a UTF-8 boundary to the
+    // field's limit. Out of memory leaves the texts as they were.
+    void SetText(MSG_FIELD field, std::string_view text);
+    // All six at once, in MSG_FIELD order: one block instead of six.
+    void SetTexts(const std::string_view (&texts)[MSGF_COUNT]);
+
+    int32_t Size = 0; // bytes, as LIST reports them; read as unsigned 32 bits
+    int32_t HasAttach = 0;
+    DATETIME Date{}; // local time; year 65535 when the message has no date
+    int32_t Status = 0;
+
+  private:
+    void assign(const std::string_view (&texts)[MSGF_COUNT]);
+
+    char* texts_ = nullptr;         // the texts, each ended by a NUL; null when all are empty
+    uint16_t end_[MSGF_COUNT] = {}; // where each text's NUL ends, from the block's start
 };
 
 // An empty record: texts empty, no date, MSG_NEW.
 MSG_RECORD MsgRecord_Empty();
 
-// Copies text (up to a NUL in it) into a record field, or a char array of
-// `size` bytes, cut on a UTF-8 boundary to the field's limit.
+// Copies text (up to a NUL in it) into a char array of `size` bytes, cut on
+// a UTF-8 boundary.
 template <size_t N> void MsgRecord_SetText(char (&field)[N], std::string_view text);
-template <size_t N> void MsgRecord_SetText(MsgText<N>& field, std::string_view text);
 void MsgRecord_SetTextN(char* field, size_t size, std::string_view text);
 // `text` up to a NUL in it, cut on a UTF-8 boundary to at most `max` bytes.
 std::string_view MsgRecord_CutText(std::string_view text, size_t max);
@@ -220,7 +228,4 @@ void MsgBox_SetAllStatus(MSGBOX* box, int32_t status, int keepMarked, ACCOUNT* a
 
 template <size_t N> void MsgRecord_SetText(char (&field)[N], std::string_view text) {
     MsgRecord_SetTextN(field, N, text);
-}
-template <size_t N> void MsgRecord_SetText(MsgText<N>& field, std::string_view text) {
-    field.set(MsgRecord_CutText(text, N - 1));
 }

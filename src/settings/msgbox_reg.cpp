@@ -106,16 +106,16 @@ std::string MsgRecord_ToValue(const MSG_RECORD& r) {
                   r.Date.wDayOfWeek, r.Date.wDay, r.Date.wHour, r.Date.wMinute, r.Date.wSecond,
                   r.Status);
     std::string v;
-    v.reserve(128 + r.From.view().size() + r.ReplyTo.view().size() + r.To.view().size() +
-              r.Subject.view().size());
+    v.reserve(128 + r.From().view().size() + r.ReplyTo().view().size() + r.To().view().size() +
+              r.Subject().view().size());
     v.append(";Fm=;");
-    appendText(v, r.From);
+    appendText(v, r.From());
     v.append(";Rt=;");
-    appendText(v, r.ReplyTo);
+    appendText(v, r.ReplyTo());
     v.append(";To=;");
-    appendText(v, r.To);
+    appendText(v, r.To());
     v.append(";Sj=;");
-    appendText(v, r.Subject);
+    appendText(v, r.Subject());
     v.append(";Sz=;").append(std::to_string(r.Size));
     v.append(";DS=;").append(numbers);
     v.append(";A=;").append(r.HasAttach ? "1" : "0");
@@ -146,10 +146,6 @@ bool MsgRecord_FromValue(std::string_view value, MSG_RECORD* r) {
     fields[4] = value.substr(szStart, ds - szStart);
     const size_t dsEnd = ds + kMarkers[5].size();
     // The reader's limits are one byte short of the fields' own.
-    MsgRecord_SetText(r->From, MsgRecord_CutText(fields[0], 127));
-    MsgRecord_SetText(r->ReplyTo, MsgRecord_CutText(fields[1], 127));
-    MsgRecord_SetText(r->To, MsgRecord_CutText(fields[2], 255));
-    MsgRecord_SetText(r->Subject, MsgRecord_CutText(fields[3], 127));
     // The size as stored: at most 23 bytes, as the reader always took.
     std::string_view sizeText = MsgRecord_CutText(fields[4], 23);
     while (!sizeText.empty() && (sizeText.front() == ' ' || sizeText.front() == '\t'))
@@ -157,10 +153,10 @@ bool MsgRecord_FromValue(std::string_view value, MSG_RECORD* r) {
     int64_t size = 0;
     std::from_chars(sizeText.data(), sizeText.data() + sizeText.size(), size);
     r->Size = static_cast<int32_t>(static_cast<uint32_t>(size));
-    if (r->Size != 0)
-        MsgRecord_SetText(r->SizeText, MsgRecord_SizeKB(r->Size));
-    else
-        MsgRecord_SetText(r->SizeText, MsgRecord_CutText(fields[4], 23));
+    const std::string kb = r->Size != 0 ? MsgRecord_SizeKB(r->Size) : std::string();
+    r->SetTexts({r->MsgId(), MsgRecord_CutText(fields[0], 127), MsgRecord_CutText(fields[1], 127),
+                 MsgRecord_CutText(fields[2], 255), MsgRecord_CutText(fields[3], 127),
+                 r->Size != 0 ? std::string_view(kb) : MsgRecord_CutText(fields[4], 23)});
 
     // Eight numbers: the date's fields and the status. A value with fewer
     // keeps the defaults for the rest.
@@ -197,7 +193,7 @@ uint32_t Reg_UpdateMsgStatus(ACCOUNT* account, const MSG_RECORD* record) {
         REGKEY* root = rootKey();
         if (!root) return 0;
         const std::string path = account->Name + "\\MsgBox";
-        const std::string where = path + "\\" + record->MsgId.c_str();
+        const std::string where = path + "\\" + record->MsgId().c_str();
         // A late write for an account deleted or renamed meanwhile must not
         // bring its key back: it would load as a ghost account next start.
         HREGKEY accountKey = HREGKEY_NONE;
@@ -205,7 +201,7 @@ uint32_t Reg_UpdateMsgStatus(ACCOUNT* account, const MSG_RECORD* record) {
         const uint32_t orc = RegStore_OpenKey(root->key, account->Name, &accountKey);
         if (orc == REGSTORE_E_NOT_FOUND || orc == REGSTORE_E_KEY_DELETED) {
             DebugLog_Write("Reg_UpdateMsgStatus: account \"%s\" is gone, record %s not written\n",
-                           account->Name.c_str(), record->MsgId.c_str());
+                           account->Name.c_str(), record->MsgId().c_str());
             return 0;
         }
         uint32_t rc = orc;
@@ -213,7 +209,7 @@ uint32_t Reg_UpdateMsgStatus(ACCOUNT* account, const MSG_RECORD* record) {
         if (rc != REGSTORE_OK) {
             boxText = failureText("Failed to open registry key for message:\r\n", where, rc);
         } else if (record->Status == MSG_DELETED) {
-            const uint32_t drc = RegStore_DeleteValue(box, record->MsgId);
+            const uint32_t drc = RegStore_DeleteValue(box, record->MsgId());
             if (drc != REGSTORE_OK && drc != REGSTORE_E_NOT_FOUND)
                 DebugLog_Write(
                     "Reg_UpdateMsgStatus: %s\n",
@@ -221,8 +217,9 @@ uint32_t Reg_UpdateMsgStatus(ACCOUNT* account, const MSG_RECORD* record) {
                         .c_str());
         } else {
             const std::string value = MsgRecord_ToValue(*record);
-            const uint32_t src = RegStore_SetValue(
-                box, record->MsgId, REGTYPE_SZ, std::string_view(value.c_str(), value.size() + 1));
+            const uint32_t src =
+                RegStore_SetValue(box, record->MsgId(), REGTYPE_SZ,
+                                  std::string_view(value.c_str(), value.size() + 1));
             if (src != REGSTORE_OK)
                 boxText =
                     failureText("Failed to update registry key for message:\r\n\r\n", where, src);
@@ -291,7 +288,7 @@ uint32_t Account_GetMessages(REGKEY* root, bool storeUnread, std::string* errorT
                 return true;
             }
             MSG_RECORD rec = MsgRecord_Empty();
-            MsgRecord_SetText(rec.MsgId, name);
+            rec.SetText(MSGF_ID, name);
             const std::string_view text = data.substr(0, data.find('\0'));
             if (!MsgRecord_FromValue(text, &rec)) return true;
             const bool wasNew = rec.Status == MSG_NEW || rec.Status == MSG_NOTIFIED;

@@ -187,9 +187,9 @@ class NotificationOnBus : public ::testing::Test {
         int n = 0;
         for (auto& [from, subject] : mail) {
             MSG_RECORD r = MsgRecord_Empty();
-            MsgRecord_SetText(r.MsgId, std::string(name) + std::to_string(++n));
-            MsgRecord_SetText(r.From, from);
-            MsgRecord_SetText(r.Subject, subject);
+            r.SetText(MSGF_ID, std::string(name) + std::to_string(++n));
+            r.SetText(MSGF_FROM, from);
+            r.SetText(MSGF_SUBJECT, subject);
             ASSERT_EQ(MsgBox_AddMsg(&a->hMsgBox, &r, a, 1), 0u);
         }
         MsgBox_Recount(a->hMsgBox, a);

@@ -219,8 +219,8 @@ TEST_F(TrayWindow, ShowMailBoxesOpensTheOneWindowThatTheWorkersCallsReach) {
     mb->Tree()->setCurrentItem(mb->Tree()->topLevelItem(0)->child(0)); // Alpha, as a click does
     ACCOUNT* alpha = Account_Get("Alpha", -1);
     MSG_RECORD r = MsgRecord_Empty();
-    MsgRecord_SetText(r.MsgId, "m1");
-    MsgRecord_SetText(r.Subject, "Hello");
+    r.SetText(MSGF_ID, "m1");
+    r.SetText(MSGF_SUBJECT, "Hello");
     ASSERT_EQ(MsgBox_AddMsg(&alpha->hMsgBox, &r, alpha, 1), 0u);
     std::atomic<bool> returned{false};
     std::thread worker([&] {
@@ -280,7 +280,7 @@ TEST_F(TrayWindow, SettingsWaitForTheRunningCheckBeforeRenamingAndDeleting) {
         ASSERT_EQ(Account_Save(nullptr, i), 0u);
     for (const char* id : {"m1", "m2"}) {
         MSG_RECORD r = MsgRecord_Empty();
-        MsgRecord_SetText(r.MsgId, id);
+        r.SetText(MSGF_ID, id);
         r.Status = MSG_OLD;
         ASSERT_EQ(MsgBox_AddMsg(&alpha->hMsgBox, &r, alpha, 1), 0u);
     }

@@ -66,7 +66,7 @@ inline void UseServer(ACCOUNT& acc, const std::string& name, uint16_t port,
 inline std::vector<std::string> BoxIds(ACCOUNT& acc) {
     std::vector<std::string> ids;
     for (int i = 0; i < MsgBox_GetCount(acc.hMsgBox); ++i)
-        ids.push_back(MsgBox_GetMsg(acc.hMsgBox, i)->MsgId.c_str());
+        ids.push_back(MsgBox_GetMsg(acc.hMsgBox, i)->MsgId().c_str());
     return ids;
 }
 

@@ -157,7 +157,7 @@ TEST(FastDeleteBusy, AnAccountQueuedForACheckIsLeftToThatCheck) {
     ACCOUNT* acc = Account_Add("Busy", &st);
     ASSERT_NE(acc, nullptr);
     MSG_RECORD r = MsgRecord_Empty();
-    MsgRecord_SetText(r.MsgId, "x");
+    r.SetText(MSGF_ID, "x");
     ASSERT_EQ(MsgBox_AddMsg(&acc->hMsgBox, &r, acc, 0), 0u);
     int index = -1;
     ASSERT_EQ(Account_IndexOf(acc, &index), 0u);

@@ -85,7 +85,7 @@ TEST_F(FakeCheck, AServerWithoutTopStillListsItsNewMail) {
     auto out = check(s);
     ASSERT_EQ(out.rc, 0u) << out.error;
     EXPECT_EQ(BoxIds(acc_), (std::vector<std::string>{"u1", "u2"}));
-    EXPECT_STREQ(Find(acc_, "u2")->Subject, "Message 2");
+    EXPECT_STREQ(Find(acc_, "u2")->Subject(), "Message 2");
 }
 
 TEST_F(FakeCheck, ErrAtEachStepFailsWithTheServersWords) {
@@ -174,7 +174,7 @@ TEST_F(FakeCheck, ListingLinesAndSizesKeepTheirRules) {
     EXPECT_EQ(Find(acc_, std::string(127, 'a'))->Size, 100);
     EXPECT_EQ(Find(acc_, "two words")->Size, 200);
     EXPECT_EQ(Find(acc_, "")->Size, 0);
-    EXPECT_STREQ(Find(acc_, "")->SizeText, "");
+    EXPECT_STREQ(Find(acc_, "")->SizeText(), "");
     EXPECT_EQ(Find(acc_, "u4")->Size, static_cast<int32_t>(s.full(s.msgs[3]).size()));
     EXPECT_EQ(std::count(seen.begin(), seen.end(), "LIST 4"), 1);
 
@@ -201,7 +201,7 @@ TEST_F(FakeCheck, ListingLinesAndSizesKeepTheirRules) {
     EXPECT_EQ(BoxIds(acc_), (std::vector<std::string>{"b", "a", "c", "<m1@example.invalid>",
                                                       "<m2@example.invalid>"}));
     EXPECT_EQ(Find(acc_, "<m1@example.invalid>")->Size, 100);
-    EXPECT_STREQ(Find(acc_, "<m2@example.invalid>")->SizeText, "0");
+    EXPECT_STREQ(Find(acc_, "<m2@example.invalid>")->SizeText(), "0");
     s.listing = "1 100\r\n#garbage\r\n3 50\r\n.\r\n";
     EXPECT_EQ(check(s).error, "Message list incomplete");
     EXPECT_EQ(BoxIds(acc_).size(), 5u);
@@ -214,7 +214,7 @@ TEST_F(FakeCheck, AHangUpAfterAHugeListingLosesNothing) {
     constexpr int kListed = 100000, kKnown = 300;
     for (int i = 1; i <= kKnown + 1; ++i) {
         MSG_RECORD r = MsgRecord_Empty();
-        MsgRecord_SetText(r.MsgId, i > kKnown ? "unlisted" : "id-" + std::to_string(i));
+        r.SetText(MSGF_ID, i > kKnown ? "unlisted" : "id-" + std::to_string(i));
         r.Status = i == 7 ? MSG_TO_DELETE : MSG_OLD;
         ASSERT_EQ(MsgBox_AddMsg(&acc_.hMsgBox, &r, &acc_, 1), 0u);
     }
@@ -387,7 +387,7 @@ TEST_F(FakeCheck, PipeliningChangesWhenCommandsGoNotWhichOrInWhatOrder) {
         EXPECT_EQ(s.pipelined > 0, k.chunk > 0);
         EXPECT_EQ(s.deleted, 1);
         EXPECT_EQ(BoxIds(acc_), (std::vector<std::string>{"u4", "u1", "u3", "u5", "u6", "u7"}));
-        EXPECT_STREQ(Find(acc_, "u7")->Subject, "Message 7");
+        EXPECT_STREQ(Find(acc_, "u7")->Subject(), "Message 7");
         EXPECT_EQ(Find(acc_, "u3")->Size, static_cast<int32_t>(s.full(s.msgs[2]).size()));
     }
 }

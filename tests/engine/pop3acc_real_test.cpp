@@ -39,10 +39,10 @@ TEST_F(RealCheck, UserPassThenApopNewKnownMarkedAndGone) {
     EXPECT_EQ(BoxIds(acc_), (std::vector<std::string>{SeededUidl(1), SeededUidl(2), SeededUidl(3),
                                                       SeededUidl(4)}));
     MSG_RECORD* r = Find(acc_, SeededUidl(3));
-    EXPECT_STREQ(r->Subject, "Test message 3");
+    EXPECT_STREQ(r->Subject(), "Test message 3");
     EXPECT_EQ(r->Status, MSG_NEW);
     EXPECT_GT(r->Size, 200);
-    EXPECT_NE(std::string(r->SizeText).find("KB"), std::string::npos);
+    EXPECT_NE(std::string(r->SizeText()).find("KB"), std::string::npos);
 
     // APOP from now on; mark one for deletion; remove another behind our back.
     acc_.ChkAuthType = 1;

@@ -25,8 +25,8 @@ namespace {
 MSG_RECORD record(const std::string& id, const std::string& subject,
                   DATETIME date = DateTime_Missing()) {
     MSG_RECORD r = MsgRecord_Empty();
-    MsgRecord_SetText(r.MsgId, id);
-    MsgRecord_SetText(r.Subject, subject);
+    r.SetText(MSGF_ID, id);
+    r.SetText(MSGF_SUBJECT, subject);
     r.Date = date;
     return r;
 }
@@ -62,7 +62,7 @@ TEST_F(SavedMsgTest, FoldersRebuiltIntoMessageBoxes) {
     // Full saves first, then partial ones.
     MSG_RECORD* part = MsgBox_GetMsg(box, 2);
     EXPECT_TRUE(DateTime_IsMissing(MsgBox_GetMsg(box, 0)->Date));
-    EXPECT_STREQ(MsgBox_GetMsg(box, 1)->MsgId, "_1234567890abcde");
+    EXPECT_STREQ(MsgBox_GetMsg(box, 1)->MsgId(), "_1234567890abcde");
     EXPECT_EQ(part->Status, 5);
     for (int i = 0; i < 3; ++i)
         EXPECT_TRUE(fs::is_regular_file(SavedMsg_FileName("Home", *MsgBox_GetMsg(box, i)))) << i;

@@ -14,7 +14,7 @@ namespace {
 
 MSG_RECORD rec(const std::string& id, int32_t status = MSG_NEW, int32_t size = 100) {
     MSG_RECORD r = MsgRecord_Empty();
-    MsgRecord_SetText(r.MsgId, id);
+    r.SetText(MSGF_ID, id);
     r.Status = status;
     r.Size = size;
     return r;
@@ -162,7 +162,7 @@ TEST_F(MsgBoxTest, LookingAtTheBoxMakesNewMailUnreadAndKeepsTheMarks) {
 
 TEST_F(MsgBoxTest, StoredValueFormat) {
     MSG_RECORD r = rec("uidl-1", MSG_OLD, 2048);
-    MsgRecord_SetText(r.Subject, "a;b");
+    r.SetText(MSGF_SUBJECT, "a;b");
     r.HasAttach = 1;
     r.Date = DATETIME{2010, 10, 4, 21, 14, 5, 9, 0};
     EXPECT_EQ(MsgRecord_ToValue(r),
@@ -172,7 +172,7 @@ TEST_F(MsgBoxTest, StoredValueFormat) {
     EXPECT_FALSE(MsgRecord_FromValue(";Fm=;a;Rt=;b", &back));
     ASSERT_TRUE(MsgRecord_FromValue(";Fm=;;Rt=;;To=;;Sj=;;Sz=;0;DS=; 2010 1 1 1 1 1 1 7 ;A=;0;En=;",
                                     &back));
-    EXPECT_STREQ(back.SizeText, "0");
+    EXPECT_STREQ(back.SizeText(), "0");
     EXPECT_EQ(back.Status, MSG_QUIET);
     // Sizes over 2 GB read as unsigned.
     EXPECT_EQ(MsgRecord_SizeKB(static_cast<int32_t>(3000000000u)), "2929687.5KB");
@@ -189,25 +189,36 @@ TEST_F(MsgBoxTest, StoredValueFormat) {
 // character boundary and at a NUL), and a copy owns its own texts.
 TEST_F(MsgBoxTest, RecordTextsKeepTheOldLimits) {
     MSG_RECORD r = MsgRecord_Empty();
-    MsgRecord_SetText(r.From, std::string(127, 'a') + "\u00e9"); // 129 bytes
-    EXPECT_EQ(std::strlen(r.From), 127u);
-    MsgRecord_SetText(r.To, std::string(300, 'b'));
-    EXPECT_EQ(std::strlen(r.To), 256u);
-    MsgRecord_SetText(r.SizeText, std::string(40, '9'));
-    EXPECT_EQ(std::strlen(r.SizeText), 26u);
-    MsgRecord_SetText(r.Subject, std::string_view("ab\0cd", 5));
-    EXPECT_STREQ(r.Subject, "ab");
+    r.SetText(MSGF_FROM, std::string(127, 'a') + "\u00e9"); // 129 bytes
+    EXPECT_EQ(std::strlen(r.From()), 127u);
+    r.SetText(MSGF_TO, std::string(300, 'b'));
+    EXPECT_EQ(std::strlen(r.To()), 256u);
+    r.SetText(MSGF_SIZETEXT, std::string(40, '9'));
+    EXPECT_EQ(std::strlen(r.SizeText()), 26u);
+    r.SetText(MSGF_SUBJECT, std::string_view("ab\0cd", 5));
+    EXPECT_STREQ(r.Subject(), "ab");
     const MSG_RECORD copy = r;
-    MsgRecord_SetText(r.Subject, "");
-    EXPECT_STREQ(copy.Subject, "ab");
-    EXPECT_STREQ(r.Subject, "");
+    r.SetText(MSGF_SUBJECT, "");
+    EXPECT_STREQ(copy.Subject(), "ab");
+    EXPECT_STREQ(r.Subject(), "");
+    // The texts share one block: a change to one keeps the others, also
+    // when the new text comes from the record itself.
+    r.SetText(MSGF_REPLYTO, r.To());
+    EXPECT_EQ(r.ReplyTo().view(), std::string(128, 'b'));
+    EXPECT_EQ(r.From().view().size(), 127u);
+    EXPECT_EQ(r.To().view(), std::string(256, 'b'));
+    EXPECT_EQ(r.SizeText().view(), std::string(26, '9'));
+    MSG_RECORD moved = std::move(r);
+    EXPECT_EQ(moved.To().view().size(), 256u);
+    r = copy;
+    EXPECT_STREQ(r.Subject(), "ab");
     // The reader keeps its own limits, one byte short of the fields'.
-    MsgRecord_SetText(r.From, std::string(128, 'f'));
+    r.SetText(MSGF_FROM, std::string(128, 'f'));
     MSG_RECORD back = MsgRecord_Empty();
     ASSERT_TRUE(MsgRecord_FromValue(MsgRecord_ToValue(r), &back));
-    EXPECT_EQ(std::strlen(back.From), 127u);
-    EXPECT_EQ(std::strlen(back.To), 255u);
-    EXPECT_STREQ(back.SizeText, "0") << "a size of 0 keeps the digits stored";
+    EXPECT_EQ(std::strlen(back.From()), 127u);
+    EXPECT_EQ(std::strlen(back.To()), 255u);
+    EXPECT_STREQ(back.SizeText(), "0") << "a size of 0 keeps the digits stored";
 }
 
 // Header texts must not be able to move a field boundary or supply the
@@ -228,14 +239,11 @@ TEST_F(MsgBoxTest, HeaderTextCannotForgeFields) {
         for (int field = 0; field < 4; ++field) {
             MSG_RECORD r = rec("id", MSG_OLD, 4096);
             r.Date = DATETIME{2011, 2, 2, 3, 4, 5, 6, 0};
-            MsgText<129>* f[] = {&r.From, &r.ReplyTo, nullptr, &r.Subject};
-            if (f[field])
-                MsgRecord_SetText(*f[field], t);
-            else
-                MsgRecord_SetText(r.To, t);
+            const MSG_FIELD f[] = {MSGF_FROM, MSGF_REPLYTO, MSGF_TO, MSGF_SUBJECT};
+            r.SetText(f[field], t);
             MSG_RECORD back = MsgRecord_Empty();
             ASSERT_TRUE(MsgRecord_FromValue(MsgRecord_ToValue(r), &back)) << t;
-            const char* b[] = {back.From, back.ReplyTo, back.To, back.Subject};
+            const char* b[] = {back.From(), back.ReplyTo(), back.To(), back.Subject()};
             for (int other = 0; other < 4; ++other)
                 if (other != field) {
                     EXPECT_STREQ(b[other], "") << t << " in field " << field;
@@ -247,9 +255,9 @@ TEST_F(MsgBoxTest, HeaderTextCannotForgeFields) {
         }
     }
     MSG_RECORD r = rec("id");
-    MsgRecord_SetText(r.Subject, "plain;text=ok");
+    r.SetText(MSGF_SUBJECT, "plain;text=ok");
     EXPECT_NE(MsgRecord_ToValue(r).find(";Sj=;plain;text=ok;Sz=;"), std::string::npos);
-    MsgRecord_SetText(r.Subject, "x;Sz=;y");
+    r.SetText(MSGF_SUBJECT, "x;Sz=;y");
     EXPECT_NE(MsgRecord_ToValue(r).find(";Sj=;x,Sz=;y;Sz=;"), std::string::npos);
 
     // A value stored by an older writer with the forged subject: the
@@ -289,7 +297,7 @@ TEST_F(MsgBoxTest, GetMessagesRestoresTheBoxes) {
     ACCOUNT* work = Account_Get("Work", -1);
     ASSERT_NE(work, nullptr);
     MSG_RECORD gone = MsgRecord_Empty();
-    MsgRecord_SetText(gone.MsgId, "gone");
+    gone.SetText(MSGF_ID, "gone");
     gone.Status = MSG_DELETED;
     Reg_SetMsgRootKey(root);
     Reg_UpdateMsgStatus(work, &gone);

@@ -311,13 +311,13 @@ TEST_F(SettingsTest, KillDuringExportLeavesOldOrNewFile) {
 
 MSG_RECORD roundTripRecord(int acc, int i) {
     MSG_RECORD r = MsgRecord_Empty();
-    MsgRecord_SetText(r.MsgId, "uid-" + std::to_string(acc) + "-" + std::to_string(i));
-    MsgRecord_SetText(r.From, "\"Zo\u00eb \\ Co\" <z" + std::to_string(i) + "@example.org>");
-    MsgRecord_SetText(r.ReplyTo, i % 3 ? "" : "r@example.org");
-    MsgRecord_SetText(r.To, "a@b, \u65e5\u672c <c@d>");
-    MsgRecord_SetText(r.Subject, "Re: \"quoted\" back\\slash\r\nline ;Sz=; #" + std::to_string(i));
+    r.SetText(MSGF_ID, "uid-" + std::to_string(acc) + "-" + std::to_string(i));
+    r.SetText(MSGF_FROM, "\"Zo\u00eb \\ Co\" <z" + std::to_string(i) + "@example.org>");
+    r.SetText(MSGF_REPLYTO, i % 3 ? "" : "r@example.org");
+    r.SetText(MSGF_TO, "a@b, \u65e5\u672c <c@d>");
+    r.SetText(MSGF_SUBJECT, "Re: \"quoted\" back\\slash\r\nline ;Sz=; #" + std::to_string(i));
     r.Size = i * 37;
-    MsgRecord_SetText(r.SizeText, r.Size ? MsgRecord_SizeKB(r.Size) : "0");
+    r.SetText(MSGF_SIZETEXT, r.Size ? MsgRecord_SizeKB(r.Size) : "0");
     r.HasAttach = i % 2;
     r.Date = i % 7 ? DateTime_FromTime(946684800 + i * 86461L) : DateTime_Missing();
     r.Status = i % 10; // every status a box stores (MSG_DELETED is never stored)
@@ -400,7 +400,7 @@ TEST_F(SettingsTest, FullConfigurationRoundTrip) {
             MSG_RECORD want = roundTripRecord(n, i);
             if (want.Status == MSG_NEW || want.Status == MSG_NOTIFIED) want.Status = MSG_UNREAD;
             const MSG_RECORD* got = MsgBox_GetMsg(a->hMsgBox, i);
-            EXPECT_STREQ(got->MsgId, want.MsgId);
+            EXPECT_STREQ(got->MsgId(), want.MsgId());
             // Every other field, with the subject's ";Sz=;" guarded as when stored.
             EXPECT_EQ(MsgRecord_ToValue(*got), MsgRecord_ToValue(want));
         }

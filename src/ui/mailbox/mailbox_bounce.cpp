@@ -79,12 +79,12 @@ MAILBOX_OUTCOME MailBoxModel::ReturnError(const MailBoxFetchRunner& fetch,
         return out;
     }
     int index = -1;
-    MSG_RECORD* r = MsgBox_FindMsg(acc->hMsgBox, message->record.MsgId, &index);
+    MSG_RECORD* r = MsgBox_FindMsg(acc->hMsgBox, message->record.MsgId(), &index);
     if (!r) return out; // gone from the box meanwhile: nothing left to mark
     if (r->Status != MSG_TO_DELETE) {
         MsgBox_SetStatus(acc->hMsgBox, nullptr, index, MSG_TO_DELETE, acc);
         if (SelectedAccount() == acc) {
-            const int pos = list_.Position(message->record.MsgId);
+            const int pos = list_.Position(message->record.MsgId());
             if (pos >= 0) list_.SetStatus(pos, MSG_TO_DELETE);
         }
     }

@@ -245,13 +245,13 @@ MAILBOX_OUTCOME MailBoxModel::DeleteNow(const MailBoxDeleteRunner& run) {
         if (pendingDeletes(t->box) == 0) {
             for (int pos : list_.Selected())
                 if (const MSG_RECORD* r = MailBoxList_FindRecord(t->box, list_.Row(pos), nullptr))
-                    if (handled.insert(r->MsgId.c_str()).second) ids.emplace_back(r->MsgId);
+                    if (handled.insert(r->MsgId().c_str()).second) ids.emplace_back(r->MsgId());
         } else {
             // Every marked message of the box, counted from the box itself.
             for (int i = MsgBox_GetCount(t->box) - 1; i >= 0; --i) {
                 const MSG_RECORD* r = MsgBox_GetMsg(t->box, i);
-                if (r->Status == MSG_TO_DELETE && handled.insert(r->MsgId.c_str()).second)
-                    ids.emplace_back(r->MsgId);
+                if (r->Status == MSG_TO_DELETE && handled.insert(r->MsgId().c_str()).second)
+                    ids.emplace_back(r->MsgId());
             }
         }
         if (ids.empty()) return out;

@@ -99,7 +99,7 @@ MAILBOX_OUTCOME MailBoxModel::Download(unsigned flags, std::optional<MAILBOX_LIN
         GrowBuffer answerText;
         CheckRequest req;
         req.account = acc;
-        req.targetId = m.record.MsgId;
+        req.targetId = m.record.MsgId();
         req.result = &answerText;
         req.flags = CHECK_FETCH_ONE;
         if (headers || !how.whole) {
@@ -121,13 +121,13 @@ MAILBOX_OUTCOME MailBoxModel::Download(unsigned flags, std::optional<MAILBOX_LIN
         ACCOUNT* now = Account_Get(m.account.c_str(), -1);
         int index = -1;
         MSG_RECORD* r = now && !BoxBusy(hold, AccountIndex(now))
-                            ? MsgBox_FindMsg(now->hMsgBox, m.record.MsgId, &index)
+                            ? MsgBox_FindMsg(now->hMsgBox, m.record.MsgId(), &index)
                             : nullptr;
         if (r && r->Status != MSG_TO_DELETE && r->Status != MSG_OLD) {
             MsgBox_SetStatus(now->hMsgBox, nullptr, index, MSG_OLD, now);
             m.record.Status = MSG_OLD;
             if (SelectedAccount() == now) {
-                const int pos = list_.Position(m.record.MsgId);
+                const int pos = list_.Position(m.record.MsgId());
                 if (pos >= 0) list_.SetStatus(pos, MSG_OLD);
             }
             afterRowChanges(now, &out, false);

@@ -103,7 +103,7 @@ MSG_RECORD* MailBoxList_FindRecord(MSGBOX* box, const MAILBOX_ROW& row, int* ind
     int seen = 0;
     for (int i = first + 1; i < MsgBox_GetCount(box); ++i) {
         MSG_RECORD* m = MsgBox_GetMsg(box, i);
-        if (row.id == m->MsgId.c_str() && ++seen == row.dup) {
+        if (row.id == m->MsgId().c_str() && ++seen == row.dup) {
             if (index) *index = i;
             return m;
         }
@@ -158,14 +158,14 @@ void MailBoxList::Fill(MSGBOX* box, bool keepSelection) {
     for (int i = 0; i < n; ++i) {
         const MSG_RECORD* m = MsgBox_GetMsg(box, i);
         MAILBOX_ROW& r = rows_.emplace_back();
-        r.id = m->MsgId;
+        r.id = m->MsgId();
         int first = i;
-        MsgBox_FindMsg(box, m->MsgId, &first);
-        if (first != i) r.dup = ++copies[m->MsgId.view()];
-        r.from = m->From;
-        r.to = m->To;
-        r.subject = m->Subject;
-        r.sizeText = m->SizeText;
+        MsgBox_FindMsg(box, m->MsgId(), &first);
+        if (first != i) r.dup = ++copies[m->MsgId().view()];
+        r.from = m->From();
+        r.to = m->To();
+        r.subject = m->Subject();
+        r.sizeText = m->SizeText();
         r.date = m->Date;
         r.status = m->Status;
         r.attach = m->HasAttach == 1;

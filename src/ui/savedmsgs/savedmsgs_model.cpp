@@ -121,9 +121,9 @@ std::string SavedListModel::Text(int row, int column) const {
     const MSG_RECORD& r = *rows_[static_cast<size_t>(row)];
     switch (column) {
     case SMCOL_SUBJECT:
-        return r.Subject.c_str();
+        return r.Subject().c_str();
     case SMCOL_SIZE:
-        return r.SizeText.c_str();
+        return r.SizeText().c_str();
     case SMCOL_DATE:
         return MailBoxList_DateText(r.Date);
     default:

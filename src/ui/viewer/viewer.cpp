@@ -42,7 +42,7 @@ QWidget* Viewer_Open(const std::string& accountName, std::string text, const MSG
     // Only logged: each viewer keeps its own account and message id.
     DebugLog_Write("Viewer: AccountName:%s MessageID:%s\n",
                    accountName.empty() ? "NOTPASSED" : accountName.c_str(),
-                   record ? record->MsgId : "NOTPASSED");
+                   record ? record->MsgId() : "NOTPASSED");
     auto model = std::make_unique<ViewerModel>();
     if (!model->Open(accountName, text, record)) {
         UserMsg_Show(IW_N_("Inboxwarden", "Error"), IW_N_("Inboxwarden", "No memory."),

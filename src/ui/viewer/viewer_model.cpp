@@ -89,7 +89,7 @@ bool ViewerModel::Open(std::string accountName, std::string_view text, const MSG
     msg_.reset(MIME_Open(text.data(), text.size()));
     if (!msg_) return false;
     account_ = std::move(accountName);
-    msgId_ = record ? std::string(Text_CutUtf8(record->MsgId, 128)) : std::string();
+    msgId_ = record ? std::string(Text_CutUtf8(record->MsgId(), 128)) : std::string();
     MIME_GetContentFlags(msg_.get(), &flags_);
 
     subject_ = header(msg_.get(), "SUBJECT:", kFieldMax);

@@ -73,11 +73,11 @@ class MailBoxModelTest : public ::testing::Test {
         EXPECT_EQ(RegStore_CreateKey(root_->key, name, &key), REGSTORE_OK);
         for (const Msg& m : msgs) {
             MSG_RECORD r = MsgRecord_Empty();
-            MsgRecord_SetText(r.MsgId, m.id);
-            MsgRecord_SetText(r.From, m.from);
-            MsgRecord_SetText(r.Subject, m.subject);
-            MsgRecord_SetText(r.To, m.to);
-            MsgRecord_SetText(r.SizeText, MsgRecord_SizeKB(m.size));
+            r.SetText(MSGF_ID, m.id);
+            r.SetText(MSGF_FROM, m.from);
+            r.SetText(MSGF_SUBJECT, m.subject);
+            r.SetText(MSGF_TO, m.to);
+            r.SetText(MSGF_SIZETEXT, MsgRecord_SizeKB(m.size));
             r.Size = m.size;
             r.Date = m.date;
             r.Status = m.status;

@@ -99,10 +99,10 @@ class WindowHarness {
     static void add(ACCOUNT* acc, std::initializer_list<Msg> msgs) {
         for (const Msg& m : msgs) {
             MSG_RECORD r = MsgRecord_Empty();
-            MsgRecord_SetText(r.MsgId, m.id);
-            MsgRecord_SetText(r.From, m.from);
-            MsgRecord_SetText(r.Subject, std::string("About ") + m.id);
-            MsgRecord_SetText(r.SizeText, MsgRecord_SizeKB(1000));
+            r.SetText(MSGF_ID, m.id);
+            r.SetText(MSGF_FROM, m.from);
+            r.SetText(MSGF_SUBJECT, std::string("About ") + m.id);
+            r.SetText(MSGF_SIZETEXT, MsgRecord_SizeKB(1000));
             r.Size = 1000;
             r.Date = DATETIME{2025, 3, 0, m.day, 12, 0, 0, 0};
             r.Status = m.status;

@@ -55,8 +55,8 @@ class ProfilesModelTest : public ::testing::Test {
             int n = 0;
             for (int32_t status : kStatuses) {
                 MSG_RECORD r = MsgRecord_Empty();
-                MsgRecord_SetText(r.MsgId, std::string(acc) + "-" + std::to_string(++n));
-                MsgRecord_SetText(r.Subject, "status " + std::to_string(status));
+                r.SetText(MSGF_ID, std::string(acc) + "-" + std::to_string(++n));
+                r.SetText(MSGF_SUBJECT, "status " + std::to_string(status));
                 r.Status = status;
                 ASSERT_EQ(MsgBox_AddMsg(&a->hMsgBox, &r, a, 1), 0u);
             }
@@ -73,7 +73,7 @@ class ProfilesModelTest : public ::testing::Test {
             auto& box = out[a->Name];
             for (int k = 0; a->hMsgBox && k < MsgBox_GetCount(a->hMsgBox); ++k) {
                 const MSG_RECORD* r = MsgBox_GetMsg(a->hMsgBox, k);
-                box[r->MsgId.c_str()] = r->Status;
+                box[r->MsgId().c_str()] = r->Status;
             }
         }
         return out;
@@ -176,7 +176,7 @@ TEST_F(ProfilesModelTest, FileCommandsLoseNothingOfTheOthers) {
 TEST_F(ProfilesModelTest, CopyOfTheRunningProfileHoldsTheRunningRecords) {
     ACCOUNT* home = Account_Get("Home", -1);
     MSG_RECORD r = MsgRecord_Empty();
-    MsgRecord_SetText(r.MsgId, "arrived-since");
+    r.SetText(MSGF_ID, "arrived-since");
     r.Status = MSG_OLD;
     ASSERT_EQ(MsgBox_AddMsg(&home->hMsgBox, &r, home, 1), 0u);
     BOXES now = running();

@@ -80,8 +80,8 @@ class SettingsModel : public ::testing::Test {
         EXPECT_EQ(AccountForm_Save(&f, &a, &m), 0u) << m.text;
         for (int32_t status = MSG_NEW; status <= MSG_DELETED; ++status) {
             MSG_RECORD r = MsgRecord_Empty();
-            MsgRecord_SetText(r.MsgId, std::string(name) + "-" + std::to_string(status));
-            MsgRecord_SetText(r.Subject, "s");
+            r.SetText(MSGF_ID, std::string(name) + "-" + std::to_string(status));
+            r.SetText(MSGF_SUBJECT, "s");
             r.Date = DATETIME{2025, 3, 0, 1, 12, 0, 0, 0};
             r.Status = status;
             EXPECT_EQ(MsgBox_AddMsg(&a->hMsgBox, &r, a, 1), 0u);

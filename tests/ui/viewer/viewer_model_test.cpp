@@ -37,7 +37,7 @@ class ViewerModelTest : public ::testing::Test, protected iwtest::WindowHarness 
                                       const char* id = nullptr) {
         auto m = std::make_unique<ViewerModel>();
         MSG_RECORD r = MsgRecord_Empty();
-        if (id) MsgRecord_SetText(r.MsgId, id);
+        if (id) r.SetText(MSGF_ID, id);
         EXPECT_TRUE(m->Open(account, text, id ? &r : nullptr));
         return m;
     }

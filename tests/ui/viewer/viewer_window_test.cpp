@@ -52,7 +52,7 @@ class ViewerWindowTest : public ::testing::Test, protected iwtest::WindowHarness
     ViewerWindow* view(const std::string& text, const std::string& account = "",
                        const char* id = nullptr) {
         MSG_RECORD r = MsgRecord_Empty();
-        if (id) MsgRecord_SetText(r.MsgId, id);
+        if (id) r.SetText(MSGF_ID, id);
         auto* w = static_cast<ViewerWindow*>(Viewer_Open(account, text, id ? &r : nullptr));
         EXPECT_TRUE(w && QTest::qWaitForWindowExposed(w));
         w->activateWindow();

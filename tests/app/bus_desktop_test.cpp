@@ -38,35 +38,15 @@ using json = nlohmann::json;
 
 const std::string kAccount = "Work Mail";
 
+using iwtest::Connectable;
+using iwtest::PollFor;
+
 std::string debugLog() {
-    return iwtest::ReadFile(iwtest::SandboxDir() + "/state/inboxwarden/debug_info.txt");
-}
-
-template <typename F> bool pollFor(F done, std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= end) return false;
-        std::this_thread::sleep_for(50ms);
-    }
-    return true;
-}
-
-bool connectable(const std::string& path) {
-    sockaddr_un a{};
-    a.sun_family = AF_UNIX;
-    if (path.size() >= sizeof a.sun_path) return false;
-    std::memcpy(a.sun_path, path.data(), path.size());
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    close(fd);
-    return ok;
+    return iwtest::ProgramDebugLog();
 }
 
 void stop(pid_t& pid) {
-    if (pid <= 0) return;
-    kill(pid, SIGTERM);
-    if (WaitExitWithin(pid, 60s) == -1000) KillAndReap(pid);
-    pid = -1;
+    iwtest::StopChild(pid, 60s);
 }
 
 std::vector<std::string> message(int i, const std::string& subject) {
@@ -111,7 +91,7 @@ class BusOnDesktop : public iwtest::RealPeersTest {
         const std::string bus = iwtest::SandboxDir() + "/runtime/bus";
         address_ = "unix:path=" + bus;
         bus_ = iwtest::Spawn({"dbus-daemon", "--session", "--nofork", "--address=" + address_});
-        ASSERT_TRUE(pollFor([&] { return connectable(bus); }, 20s)) << "no session bus";
+        ASSERT_TRUE(PollFor([&] { return Connectable(bus); }, 20s)) << "no session bus";
         env_ = {{"DISPLAY", x_->name()},
                 {"DBUS_SESSION_BUS_ADDRESS", address_},
                 {"QT_QPA_PLATFORM", "xcb"},
@@ -208,7 +188,7 @@ class BusOnDesktop : public iwtest::RealPeersTest {
     void startProgram() {
         ::unlink((iwtest::SandboxDir() + "/state/inboxwarden/debug_info.txt").c_str());
         program_ = iwtest::Spawn({IW_PROGRAM}, env_, {.out = 1, .err = 2});
-        ASSERT_TRUE(pollFor(
+        ASSERT_TRUE(PollFor(
             [] {
                 const std::string log = debugLog();
                 return log.find("End of Account_GetMessages") != std::string::npos &&
@@ -227,7 +207,7 @@ class BusOnDesktop : public iwtest::RealPeersTest {
 
     // Waits until no check of the account is queued or running.
     bool checkEnded(const std::string& name = kAccount) {
-        return pollFor([&] { return account(name)["Checking"]["data"] == false; }, 60s);
+        return PollFor([&] { return account(name)["Checking"]["data"] == false; }, 60s);
     }
 
     std::unique_ptr<iwtest::Xvfb> x_;
@@ -266,7 +246,7 @@ TEST_F(BusOnDesktop, ChecksListsAndMarksThroughTheBusAndTheCommandLineGoesThroug
     EXPECT_EQ(acc["LastResult"]["data"], "OK");
     EXPECT_EQ(acc["CheckResult"]["data"], 0) << "CR_OK";
     EXPECT_EQ(acc["New"]["data"], 3);
-    EXPECT_TRUE(pollFor(
+    EXPECT_TRUE(PollFor(
         [&] {
             const std::string s = iwtest::ReadFile(signals);
             return s.find("CheckEnded (['Work Mail'], false)") != std::string::npos &&
@@ -345,7 +325,7 @@ TEST_F(BusOnDesktop, ChecksListsAndMarksThroughTheBusAndTheCommandLineGoesThroug
     // The windows open on request.
     call("ShowMailBox");
     EXPECT_TRUE(
-        pollFor([&] { return iwtest::WindowShown(x_->name(), "MailBox: " + kAccount); }, 30s))
+        PollFor([&] { return iwtest::WindowShown(x_->name(), "MailBox: " + kAccount); }, 30s))
         << debugLog();
 
     // What the program kept is what the store path prints once it has quit.

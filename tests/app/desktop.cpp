@@ -2,6 +2,7 @@
 #include "desktop.h"
 
 #include "../support/process.h"
+#include "../support/temp_env.h"
 
 #include <csignal>
 #include <cstddef>
@@ -107,6 +108,28 @@ Xvfb::~Xvfb() {
         waitpid(pid_, nullptr, 0);
     }
     if (readyFd_ >= 0) close(readyFd_);
+}
+
+void StopChild(pid_t& pid, std::chrono::milliseconds grace) {
+    if (pid <= 0) return;
+    kill(pid, SIGTERM);
+    if (WaitExitWithin(pid, grace) == -1000) KillAndReap(pid);
+    pid = -1;
+}
+
+bool Connectable(const std::string& path) {
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    if (path.size() >= sizeof a.sun_path) return false;
+    std::memcpy(a.sun_path, path.data(), path.size());
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    close(fd);
+    return ok;
+}
+
+std::string ProgramDebugLog() {
+    return ReadFile(SandboxDir() + "/state/inboxwarden/debug_info.txt");
 }
 
 bool WindowShown(const std::string& display, const std::string& title) {

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <string>
 #include <sys/types.h>
+#include <thread>
 
 namespace iwtest {
 
@@ -15,6 +16,26 @@ int WaitExitWithin(pid_t pid, std::chrono::milliseconds limit);
 
 // Ends a child that is still running (SIGKILL) and reaps it.
 void KillAndReap(pid_t pid);
+
+// SIGTERM, and SIGKILL when that does not end it within `grace`; pid is -1
+// afterwards.
+void StopChild(pid_t& pid, std::chrono::milliseconds grace);
+
+// Whether `done()` became true within `limit`, asked every 50 ms.
+template <typename F> bool PollFor(F done, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
+}
+
+// Whether a Unix socket at `path` accepts a connection (a bus is up).
+bool Connectable(const std::string& path);
+
+// The program's debug log in the sandbox.
+std::string ProgramDebugLog();
 
 // Whether `tool` is a program on PATH.
 bool OnPath(const char* tool);

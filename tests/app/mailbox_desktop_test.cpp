@@ -52,7 +52,7 @@ constexpr const char* kPython = "/usr/bin/python3"; // the one python3-pyatspi i
 constexpr const char* kBusLauncher = "/usr/libexec/at-spi-bus-launcher";
 
 std::string debugLog() {
-    return iwtest::ReadFile(iwtest::SandboxDir() + "/state/inboxwarden/debug_info.txt");
+    return iwtest::ProgramDebugLog();
 }
 
 // The server's messages: each date differs (the list sorts by date) and
@@ -229,32 +229,8 @@ std::vector<pid_t> children() {
     return out;
 }
 
-// SIGTERM, and SIGKILL when that does not end it within `grace`.
 void stop(pid_t& pid, std::chrono::milliseconds grace = 10s) {
-    if (pid <= 0) return;
-    kill(pid, SIGTERM);
-    if (WaitExitWithin(pid, grace) == -1000) KillAndReap(pid);
-    pid = -1;
-}
-
-bool connectable(const std::string& path) {
-    sockaddr_un a{};
-    a.sun_family = AF_UNIX;
-    if (path.size() >= sizeof a.sun_path) return false;
-    std::memcpy(a.sun_path, path.data(), path.size());
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    close(fd);
-    return ok;
-}
-
-template <typename F> bool pollFor(F done, std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= end) return false;
-        std::this_thread::sleep_for(50ms);
-    }
-    return true;
+    iwtest::StopChild(pid, grace);
 }
 
 class MailBoxOnDesktop : public iwtest::RealPeersTest {
@@ -299,14 +275,15 @@ class MailBoxOnDesktop : public iwtest::RealPeersTest {
         const std::string bus = iwtest::SandboxDir() + "/runtime/bus";
         bus_ =
             iwtest::Spawn({"dbus-daemon", "--session", "--nofork", "--address=unix:path=" + bus});
-        ASSERT_TRUE(pollFor([&] { return connectable(bus); }, 20s)) << "no session bus";
+        ASSERT_TRUE(iwtest::PollFor([&] { return iwtest::Connectable(bus); }, 20s))
+            << "no session bus";
         env_ = {{"DISPLAY", x_->name()},    {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + bus},
                 {"QT_QPA_PLATFORM", "xcb"}, {"QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1"},
                 {"LC_ALL", "C.UTF-8"},      {"INBOXWARDEN_NO_BOXES", ""}};
         tray_ = iwtest::Spawn({"trayer", "--edge", "top", "--align", "right", "--widthtype",
                                "pixel", "--width", "64", "--height", "24"},
                               env_);
-        ASSERT_TRUE(pollFor([&] { return iwtest::WindowShown(x_->name(), "panel"); }, 20s))
+        ASSERT_TRUE(iwtest::PollFor([&] { return iwtest::WindowShown(x_->name(), "panel"); }, 20s))
             << "no tray";
         launcher_ = iwtest::Spawn({kBusLauncher, "--launch-immediately"}, env_);
         // Its bus is a socket in the runtime folder.
@@ -314,10 +291,10 @@ class MailBoxOnDesktop : public iwtest::RealPeersTest {
             std::error_code ec;
             for (const auto& e :
                  std::filesystem::directory_iterator(iwtest::SandboxDir() + "/runtime/at-spi", ec))
-                if (connectable(e.path())) return true;
+                if (iwtest::Connectable(e.path())) return true;
             return false;
         };
-        ASSERT_TRUE(pollFor(a11yBusUp, 20s)) << "no accessibility bus";
+        ASSERT_TRUE(iwtest::PollFor(a11yBusUp, 20s)) << "no accessibility bus";
     }
 
     // Runs argv to its end within `limit` (killed after it): its exit status,
@@ -395,7 +372,7 @@ class MailBoxOnDesktop : public iwtest::RealPeersTest {
     void startProgram() {
         ::unlink((iwtest::SandboxDir() + "/state/inboxwarden/debug_info.txt").c_str());
         program_ = iwtest::Spawn({IW_PROGRAM}, env_, {.out = 1, .err = 2});
-        ASSERT_TRUE(pollFor(
+        ASSERT_TRUE(iwtest::PollFor(
             [] { return debugLog().find("End of Account_GetMessages") != std::string::npos; }, 60s))
             << debugLog();
     }
@@ -409,7 +386,7 @@ class MailBoxOnDesktop : public iwtest::RealPeersTest {
     }
 
     bool windowShown(const std::string& title) {
-        return pollFor([&] { return iwtest::WindowShown(x_->name(), title); }, 60s);
+        return iwtest::PollFor([&] { return iwtest::WindowShown(x_->name(), title); }, 60s);
     }
 
     Stored box() {
@@ -557,7 +534,7 @@ TEST_F(MailBoxOnDesktop, AnOpenedMessageSavesItsAttachmentAndOpensAgainFromItsCo
     const auto retrieved = [&] { return retrievedSoFar() - before; };
     ASSERT_TRUE(openFigures()) << debugLog();
     // The server logs a session when it has ended, a moment after the viewer opened.
-    EXPECT_TRUE(pollFor([&] { return retrieved() == 1; }, 10s)) << peers().pop3().Log();
+    EXPECT_TRUE(iwtest::PollFor([&] { return retrieved() == 1; }, 10s)) << peers().pop3().Log();
     if (const char* shot = std::getenv("IW_SCREENSHOT"))
         run({"import", "-window", "root", shot}, 30s);
 
@@ -569,14 +546,15 @@ TEST_F(MailBoxOnDesktop, AnOpenedMessageSavesItsAttachmentAndOpensAgainFromItsCo
     ASSERT_EQ(run({"xdotool", "key", "ctrl+a"}, 30s), 0);
     ASSERT_EQ(run({"xdotool", "type", "--delay", "20", copy}, 30s), 0);
     ASSERT_EQ(run({"xdotool", "key", "Return"}, 30s), 0);
-    ASSERT_TRUE(pollFor([&] { return iwtest::ReadFile(copy).size() == bytes.size(); }, 30s));
+    ASSERT_TRUE(
+        iwtest::PollFor([&] { return iwtest::ReadFile(copy).size() == bytes.size(); }, 30s));
     EXPECT_TRUE(iwtest::ReadFile(copy) == bytes) << "the saved attachment differs";
 
     // Closed and opened again: the saved copy, no second RETR.
     // (Without a window manager the keyboard stays with the closed dialog.)
     run({"xdotool", "search", "--name", "^Message preview: The figures$", "windowfocus"}, 30s);
     ASSERT_EQ(run({"xdotool", "key", "Escape"}, 30s), 0);
-    ASSERT_TRUE(pollFor(
+    ASSERT_TRUE(iwtest::PollFor(
         [&] { return !iwtest::WindowShown(x_->name(), "Message preview: The figures"); }, 30s));
     ASSERT_TRUE(openFigures()) << debugLog();
     quitProgram(); // every session it had is logged by now
@@ -615,7 +593,8 @@ TEST_F(MailBoxOnDesktop, AReplyFromTheMailBoxReachesTheSmtpServerQuoted) {
     ASSERT_TRUE(windowShown(compose)) << debugLog();
     ASSERT_TRUE(atspi({"focus", compose, "Subject", "alt+u"}));
     ASSERT_EQ(run({"xdotool", "key", "ctrl+Return"}, 30s), 0);
-    ASSERT_TRUE(pollFor([&] { return !peers().SmtpReceived().empty(); }, 60s)) << debugLog();
+    ASSERT_TRUE(iwtest::PollFor([&] { return !peers().SmtpReceived().empty(); }, 60s))
+        << debugLog();
 
     const iwtest::SmtpMessage sent = peers().SmtpReceived()[0];
     EXPECT_EQ(sent.auth_login, user.name);
@@ -685,15 +664,15 @@ TEST_F(MailBoxOnDesktop, AnAccountAddedInTheSettingsDialogIsCheckedFromTheMenu) 
     typeInto("Incoming mail server", "Server port number", "alt+p",
              std::to_string(peers().pop3_port()));
     ASSERT_EQ(run({"xdotool", "key", "Return"}, 30s), 0);
-    ASSERT_TRUE(
-        pollFor([&] { return !iwtest::WindowShown(x_->name(), "Incoming mail server"); }, 30s));
+    ASSERT_TRUE(iwtest::PollFor(
+        [&] { return !iwtest::WindowShown(x_->name(), "Incoming mail server"); }, 30s));
     // Without a window manager the closed dialog took the keyboard along.
     ASSERT_TRUE(atspi({"focus", settings, "Account name", "alt+t"}));
     ASSERT_EQ(run({"xdotool", "key", "alt+s"}, 30s), 0); // Save
     // OK is the default button: Return from a field.
     ASSERT_TRUE(atspi({"focus", settings, "Account name", "alt+t"}));
     ASSERT_EQ(run({"xdotool", "key", "Return"}, 30s), 0);
-    ASSERT_TRUE(pollFor([&] { return !iwtest::WindowShown(x_->name(), settings); }, 30s))
+    ASSERT_TRUE(iwtest::PollFor([&] { return !iwtest::WindowShown(x_->name(), settings); }, 30s))
         << debugLog();
     const std::string profile =
         iwtest::ReadFile(iwtest::SandboxDir() + "/data/inboxwarden/profiles/Inboxwarden.iwpf");

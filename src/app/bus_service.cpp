@@ -395,11 +395,9 @@ void BusService::Compose(const QString& account) {
         QTimer::singleShot(0, wnd_, [w = wnd_] { w->Command(CMD_COMPOSE); });
         return;
     }
-    const ACCOUNT* acc = Account_Get(name.c_str(), -1);
-    if (!acc) {
-        fail(kNoSuchAccount, "there is no account '" + name + "'");
-        return;
-    }
+    int index;
+    const ACCOUNT* acc = this->account(account, &index);
+    if (!acc) return;
     QTimer::singleShot(0, wnd_, [accName = acc->Name] {
         if (APP_WINDOWS* w = MainWnd_Windows()) {
             COMPOSE_REQUEST request;

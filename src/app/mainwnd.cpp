@@ -10,6 +10,7 @@
 #include "engine/mailcheck.h"
 #include "engine/schedule.h"
 #include "platform/log.h"
+#include "platform/registry.h"
 #include "platform/user_message.h"
 #include "settings/account.h"
 #include "settings/globaldata.h"
@@ -288,6 +289,7 @@ void MainWnd::loadMessages(bool fast) {
     NOTICES notices;
     const uint32_t rc = Settings_LoadMessages(true, &notices);
     if (rc != 0) DebugLog_Write("Settings_LoadMessages returned 0x%x\n", rc);
+    RegStore_ReleaseMemory();
     UserMsg_ShowNotices(notices);
     loaded_ = true;
     MenuRefresh();

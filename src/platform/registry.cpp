@@ -10,6 +10,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <malloc.h>
 #include <memory>
 #include <mutex>
 #include <pthread.h>
@@ -723,6 +724,11 @@ uint32_t RegStore_CopyTree(HREGKEY src, HREGKEY dst) {
 
 uint64_t RegStore_ChangeCount() {
     return g_changes.load();
+}
+
+void RegStore_ReleaseMemory() {
+    if (t_conn && t_conn->db) sqlite3_db_release_memory(t_conn->db);
+    malloc_trim(0);
 }
 
 uint32_t RegStore_Flush(HREGKEY key) {

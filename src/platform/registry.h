@@ -103,6 +103,10 @@ uint32_t RegStore_CopyTree(HREGKEY src, HREGKEY dst);
 // batch still does). Tells a save whether it has anything to save.
 uint64_t RegStore_ChangeCount();
 
+// Gives back what this thread's connection caches and the heap holds free,
+// after a pass that read much of the store once (the boxes at start-up).
+void RegStore_ReleaseMemory();
+
 // Makes the committed writes durable against a power loss as well (a
 // checkpoint of the write-ahead log).
 uint32_t RegStore_Flush(HREGKEY key);

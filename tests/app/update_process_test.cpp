@@ -114,9 +114,9 @@ TEST_F(UpdateProgram, TheInstalledUpdateRunsAndItsRemovalLeavesHomeAsItWas) {
     const pid_t old = start(IW_PROGRAM, {});
     const int oldExit = iwtest::WaitExitWithin(old, 60s);
     if (oldExit == -1000) iwtest::KillAndReap(old);
-    EXPECT_EQ(oldExit, 0);
     const std::string oldLog =
         iwtest::ReadFile(iwtest::SandboxDir() + "/state/inboxwarden/debug_info.txt");
+    EXPECT_EQ(oldExit, 0) << oldLog;
     ASSERT_NE(oldLog.find("* inboxwarden installer is started. Exiting..."), std::string::npos)
         << oldLog;
 
@@ -145,7 +145,7 @@ TEST_F(UpdateProgram, TheInstalledUpdateRunsAndItsRemovalLeavesHomeAsItWas) {
     const pid_t remover = start(exe, {"/uninstall"});
     const int removerExit = iwtest::WaitExitWithin(remover, 120s);
     if (removerExit == -1000) iwtest::KillAndReap(remover);
-    EXPECT_EQ(removerExit, 0);
+    EXPECT_EQ(removerExit, 0) << newLog();
     EXPECT_TRUE(within(30s, [&] { return runningFrom(exe) < 0; }));
     EXPECT_TRUE(within(30s, [&] { return listing(home_) == before; })) << "before:\n"
                                                                        << before << "after:\n"

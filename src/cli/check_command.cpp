@@ -50,17 +50,12 @@ int Cli_Check(const std::string& profile, const std::string& account, bool json,
     } else if (strcasecmp(what, "AllInc") == 0) {
         Schedule_Update(SU_QUEUE_INCLUDED);
     } else {
-        ACCOUNT* acc = Account_Get(what, -1);
+        ACCOUNT* acc = Cli_FindAccount(account);
         int index = -1;
-        if (!acc || Account_IndexOf(acc, &index) != 0) {
-            std::fprintf(stderr,
-                         "inboxwarden-cli: there is no account '%s'; 'inboxwarden-cli accounts' "
-                         "lists them\n",
-                         Cli_Printable(account).c_str());
-            status = 1;
-        } else {
+        if (acc && Account_IndexOf(acc, &index) == 0)
             Queue_PushAndCheck(index);
-        }
+        else
+            status = 1;
     }
     MailCheck_Wait();
 

@@ -33,13 +33,8 @@ int Cli_Delete(const std::string& profile, const std::string& account,
     UserMsg_ShowNotices(notices);
 
     int status = 1;
-    ACCOUNT* acc = Account_Get(account.c_str(), -1);
-    if (!acc) {
-        std::fprintf(stderr,
-                     "inboxwarden-cli: there is no account '%s'; 'inboxwarden-cli accounts' lists "
-                     "them\n",
-                     Cli_Printable(account).c_str());
-    } else {
+    ACCOUNT* acc = Cli_FindAccount(account);
+    if (acc) {
         POP3ACC_HOOKS hooks;
         hooks.askPassword = [&](const ACCOUNT& a, std::string* password) -> uint32_t {
             return Cli_AskPop3Password(a.Name, passwordStdin, "delete", password) ? 0

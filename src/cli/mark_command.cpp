@@ -25,14 +25,8 @@ int Cli_Mark(const std::string& profile, const std::string& account,
     if (CliBus_ProgramRuns()) return CliBus_Mark(profile, account, args, hex, state);
     CliSession session(profile);
     if (!session.ok()) return 1;
-    ACCOUNT* acc = Account_Get(account.c_str(), -1);
-    if (!acc) {
-        std::fprintf(stderr,
-                     "inboxwarden-cli: there is no account '%s'; 'inboxwarden-cli accounts' lists "
-                     "them\n",
-                     Cli_Printable(account).c_str());
-        return 1;
-    }
+    ACCOUNT* acc = Cli_FindAccount(account);
+    if (!acc) return 1;
     // Loaded as they are: only the named records change, and what is new
     // stays new for the next start to announce.
     NOTICES notices;

@@ -59,6 +59,16 @@ CliSession::CliSession(const std::string& profile, const char* whileRunning) : r
     }
 }
 
+ACCOUNT* Cli_FindAccount(const std::string& name) {
+    ACCOUNT* a = Account_Get(name.c_str(), -1);
+    if (!a)
+        std::fprintf(stderr,
+                     "inboxwarden-cli: there is no account '%s'; 'inboxwarden-cli accounts' "
+                     "lists them\n",
+                     Cli_Printable(name).c_str());
+    return a;
+}
+
 CliSession::~CliSession() {
     NOTICES notices;
     Reg_TakeWriteFailureNotice(&notices);

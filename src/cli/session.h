@@ -10,6 +10,8 @@
 
 #include <string>
 
+struct ACCOUNT;
+
 class CliSession {
   public:
     // `whileRunning` is the advice printed after "Inboxwarden is running on
@@ -34,3 +36,6 @@ class CliSession {
     bool changed_ = false;
     SETTINGS_START start_;
 };
+
+// The loaded account of that name, or null with the names' hint on stderr.
+ACCOUNT* Cli_FindAccount(const std::string& name);

@@ -218,16 +218,6 @@ int applyFields(ACCOUNT& a, const CLI_ACCOUNT_ARGS& args) {
     return 0;
 }
 
-ACCOUNT* findAccount(const std::string& name) {
-    ACCOUNT* a = Account_Get(name.c_str(), -1);
-    if (!a)
-        std::fprintf(stderr,
-                     "inboxwarden-cli: there is no account '%s'; 'inboxwarden-cli accounts' "
-                     "lists them\n",
-                     Cli_Printable(name).c_str());
-    return a;
-}
-
 // Texts from old stores may not be UTF-8; JSON output must be.
 std::string utf8(const char* s) {
     return Text_IsValidUtf8(s) ? std::string(s) : Profile_FromCp1252(s);
@@ -324,7 +314,7 @@ int Cli_Account(const std::string& profile, const CLI_ACCOUNT_ARGS& args) {
                 Cli_Failed("cannot add '" + Cli_Printable(args.name) + "'", rc);
                 return 1;
             }
-        } else if (!(a = findAccount(args.name))) {
+        } else if (!(a = Cli_FindAccount(args.name))) {
             return 1;
         }
         if (const int u = applyFields(*a, args); u) {
@@ -347,7 +337,7 @@ int Cli_Account(const std::string& profile, const CLI_ACCOUNT_ARGS& args) {
             return 1;
         }
     } else if (verb == "rename") {
-        ACCOUNT* a = findAccount(args.name);
+        ACCOUNT* a = Cli_FindAccount(args.name);
         if (!a) return 1;
         // The records move with the account only when they are in the store.
         NOTICES notices;
@@ -358,7 +348,7 @@ int Cli_Account(const std::string& profile, const CLI_ACCOUNT_ARGS& args) {
         if (!why.empty()) UserMsg_Show("Account_Rename", why, UM_OK | UM_ICONERROR);
         if (rc == 1) rc = 0;
     } else {
-        ACCOUNT* a = findAccount(args.name);
+        ACCOUNT* a = Cli_FindAccount(args.name);
         if (!a) return 1;
         std::string why;
         rc = Account_Delete(a, &why);
@@ -376,7 +366,7 @@ int Cli_Box(const std::string& profile, const std::string& name, bool json) {
     if (CliBus_ProgramRuns()) return CliBus_Box(profile, name, json);
     CliSession s(profile);
     if (!s.ok()) return 1;
-    ACCOUNT* a = findAccount(name);
+    ACCOUNT* a = Cli_FindAccount(name);
     if (!a) return 1;
     // Shown as loaded, left as stored: a kept tree goes back to the profile
     // as it is, and the next start must still announce what is new.

@@ -25,6 +25,22 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// A record of account `acc` with every text, size, date and status filled in.
+MSG_RECORD roundTripRecord(int acc, int i) {
+    MSG_RECORD r = MsgRecord_Empty();
+    r.SetText(MSGF_ID, "uid-" + std::to_string(acc) + "-" + std::to_string(i));
+    r.SetText(MSGF_FROM, "\"Zo\u00eb \\ Co\" <z" + std::to_string(i) + "@example.org>");
+    r.SetText(MSGF_REPLYTO, i % 3 ? "" : "r@example.org");
+    r.SetText(MSGF_TO, "a@b, \u65e5\u672c <c@d>");
+    r.SetText(MSGF_SUBJECT, "Re: \"quoted\" back\\slash\r\nline ;Sz=; #" + std::to_string(i));
+    r.Size = i * 37;
+    r.SetText(MSGF_SIZETEXT, r.Size ? MsgRecord_SizeKB(r.Size) : "0");
+    r.HasAttach = i % 2;
+    r.Date = i % 7 ? DateTime_FromTime(946684800 + i * 86461L) : DateTime_Missing();
+    r.Status = i % 10; // every status a box stores (MSG_DELETED is never stored)
+    return r;
+}
+
 class SettingsTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -49,6 +65,19 @@ class SettingsTest : public ::testing::Test {
         for (const NOTICE& n : notices)
             if (n.text.find(part) != std::string::npos) return true;
         return false;
+    }
+    // Saved accounts, each with `records` stored records of its own.
+    void addAccountsWithRecords(std::initializer_list<const char*> names, int records) {
+        for (const char* name : names) {
+            uint32_t st;
+            ACCOUNT* a = Account_Add(name, &st);
+            ASSERT_NE(a, nullptr);
+            ASSERT_EQ(Account_Save(a, -1), 0u);
+            for (int i = 0; i < records; ++i) {
+                const MSG_RECORD r = roundTripRecord(name[0], i);
+                ASSERT_EQ(MsgBox_AddMsg(&a->hMsgBox, &r, a, 1), 0u);
+            }
+        }
     }
     // A run that adds one account and ends normally.
     void runOnce(const std::string& path, const std::string& account, int optimize = 0) {
@@ -309,21 +338,6 @@ TEST_F(SettingsTest, KillDuringExportLeavesOldOrNewFile) {
     }
 }
 
-MSG_RECORD roundTripRecord(int acc, int i) {
-    MSG_RECORD r = MsgRecord_Empty();
-    r.SetText(MSGF_ID, "uid-" + std::to_string(acc) + "-" + std::to_string(i));
-    r.SetText(MSGF_FROM, "\"Zo\u00eb \\ Co\" <z" + std::to_string(i) + "@example.org>");
-    r.SetText(MSGF_REPLYTO, i % 3 ? "" : "r@example.org");
-    r.SetText(MSGF_TO, "a@b, \u65e5\u672c <c@d>");
-    r.SetText(MSGF_SUBJECT, "Re: \"quoted\" back\\slash\r\nline ;Sz=; #" + std::to_string(i));
-    r.Size = i * 37;
-    r.SetText(MSGF_SIZETEXT, r.Size ? MsgRecord_SizeKB(r.Size) : "0");
-    r.HasAttach = i % 2;
-    r.Date = i % 7 ? DateTime_FromTime(946684800 + i * 86461L) : DateTime_Missing();
-    r.Status = i % 10; // every status a box stores (MSG_DELETED is never stored)
-    return r;
-}
-
 // A whole configuration survives export and import, and the export of the
 // import is the same file byte for byte.
 TEST_F(SettingsTest, FullConfigurationRoundTrip) {
@@ -411,16 +425,7 @@ TEST_F(SettingsTest, FullConfigurationRoundTrip) {
 // menu, a profile switch, a quit right after the start) keep every record.
 TEST_F(SettingsTest, SavesBeforeTheBoxesAreLoadedKeepEveryRecord) {
     ASSERT_EQ(Settings_Start(profile_, 0, nullptr), 0u);
-    for (const char* name : {"Home", "Work", "Gone"}) {
-        uint32_t st;
-        ACCOUNT* a = Account_Add(name, &st);
-        ASSERT_NE(a, nullptr);
-        ASSERT_EQ(Account_Save(a, -1), 0u);
-        for (int i = 0; i < 10; ++i) {
-            const MSG_RECORD r = roundTripRecord(name[0], i);
-            ASSERT_EQ(MsgBox_AddMsg(&a->hMsgBox, &r, a, 1), 0u);
-        }
-    }
+    addAccountsWithRecords({"Home", "Work", "Gone"}, 10);
     ASSERT_EQ(Settings_Shutdown(), 0u);
     const std::string first = iwtest::ReadFile(profile_);
     ASSERT_NE(first.find("Work\\MsgBox]"), std::string::npos);
@@ -460,16 +465,7 @@ TEST_F(SettingsTest, SavesBeforeTheBoxesAreLoadedKeepEveryRecord) {
 // run that changes records and dies leaves them in the recovery copy.
 TEST_F(SettingsTest, OnlyARunWithChangesRewritesTheProfile) {
     ASSERT_EQ(Settings_Start(profile_, 0, nullptr), 0u);
-    for (const char* name : {"Home", "Work", "Club"}) {
-        uint32_t st;
-        ACCOUNT* a = Account_Add(name, &st);
-        ASSERT_NE(a, nullptr);
-        ASSERT_EQ(Account_Save(a, -1), 0u);
-        for (int i = 0; i < 30; ++i) {
-            const MSG_RECORD r = roundTripRecord(name[0], i);
-            ASSERT_EQ(MsgBox_AddMsg(&a->hMsgBox, &r, a, 1), 0u);
-        }
-    }
+    addAccountsWithRecords({"Home", "Work", "Club"}, 30);
     ASSERT_EQ(Settings_Shutdown(), 0u);
     // A run as the check's: load (new mail of the last run becomes unread),
     // every record seen again on the server, the boxes recounted.

@@ -282,7 +282,25 @@ class Importer {
         if (rc != REGSTORE_OK)
             DebugLog_Write("Profile: value \"%s\" not stored: %s\n", name.c_str(),
                            RegStore_ErrorText(rc));
-        if (++values_ % kValuesPerBatch == 0 && batch_.IsOpen()) batch_.Restart();
+        if (++values_ % kValuesPerBatch == 0 && batch_.IsOpen()) keep(batch_.Restart());
+    }
+
+  public:
+    // The import's end: 0 when what was read is in the store, else the
+    // store's error. A commit that fails undoes its writes, which the caller
+    // must not take for imported.
+    uint32_t finish() {
+        keep(batch_.Commit());
+        return failed_;
+    }
+
+  private:
+    void keep(uint32_t rc) {
+        if (rc != REGSTORE_OK && failed_ == REGSTORE_OK) {
+            DebugLog_Write("Profile: the import could not be committed: %s\n",
+                           RegStore_ErrorText(rc));
+            failed_ = rc;
+        }
     }
 
     bool messages_;
@@ -291,6 +309,7 @@ class Importer {
     HREGKEY key_ = HREGKEY_NONE;
     RegStoreBatch batch_;
     int values_ = 0;
+    uint32_t failed_ = REGSTORE_OK;
 };
 
 uint32_t importText(std::string_view text, bool messages, const char* magic,
@@ -331,7 +350,7 @@ uint32_t importText(std::string_view text, bool messages, const char* magic,
             }
         }
     }
-    return 0;
+    return imp.finish();
 }
 
 uint32_t importFile(const std::string& fileName, bool messages, const char* magic,

@@ -661,10 +661,6 @@ static void endUnchanged(bool mayKeepTree, NOTICES* notices) {
 
 uint32_t Settings_Shutdown(bool mayKeepTree, NOTICES* notices) {
     if (!g_initialized) return 0;
-    // The profile is about to be replaced by the tree: a tree without the
-    // records would take them with it, so such a save goes to a recovery
-    // file beside the profile instead.
-    if (Settings_ImportMessages(notices) != 0) g_importFailed = true;
     Profile_ShowProgress("Saving Account Settings");
     Reg_SetMsgRootKey(nullptr);
     Account_FreeAll();
@@ -683,6 +679,10 @@ uint32_t Settings_Shutdown(bool mayKeepTree, NOTICES* notices) {
         endUnchanged(mayKeepTree, notices);
         return 0;
     }
+    // The profile is about to be replaced by the tree: a tree without the
+    // records would take them with it, so such a save goes to a recovery
+    // file beside the profile instead.
+    if (Settings_ImportMessages(notices) != 0) g_importFailed = true;
 
     bool saved = false;
     bool savedToProfile = false;

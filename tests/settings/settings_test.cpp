@@ -540,4 +540,26 @@ TEST_F(SettingsTest, OnlyARunWithChangesRewritesTheProfile) {
     EXPECT_NE(saved.substr(at, saved.find('\n', at) - at).find(" 3 ;A=;"), std::string::npos);
 }
 
+// Records that could not be committed into the tree are not taken for in
+// it: the save brings them in again rather than writing a profile without.
+TEST_F(SettingsTest, AnImportTheStoreCouldNotCommitIsMadeAgainBeforeTheSave) {
+    ASSERT_EQ(Settings_Start(profile_, 0, nullptr), 0u);
+    addAccountsWithRecords({"Home", "Work", "Club"}, 400);
+    ASSERT_EQ(Settings_Shutdown(), 0u);
+    ASSERT_EQ(Settings_Start(profile_, 0, nullptr), 0u);
+    MiscUtil_SaveOptimizeFlag(0);
+    uint32_t imported = 0;
+    iwtest::WithFileSizeLimit(64 * 1024, [&] { imported = Settings_ImportMessages(); });
+    EXPECT_NE(imported, 0u);
+    ACCOUNT* home = Account_Get("Home", -1);
+    home->ChkPort += 1; // a change, so that the tree is saved
+    ASSERT_EQ(Account_Save(home, -1), 0u);
+    ASSERT_EQ(Settings_Shutdown(), 0u);
+    const std::string saved = iwtest::ReadFile(profile_);
+    size_t records = 0;
+    for (size_t at = 0; (at = saved.find("\r\n\"uid-", at)) != std::string::npos; ++at)
+        ++records;
+    EXPECT_EQ(records, 1200u);
+}
+
 } // namespace

@@ -35,7 +35,7 @@ int Cli_Check(const std::string& profile, const std::string& account, bool json,
     CliSession session(profile, hint.c_str());
     if (!session.ok()) return 1;
     NOTICES notices;
-    Settings_LoadMessages(true, &notices);
+    Settings_LoadMessages(true, &notices, true);
     UserMsg_ShowNotices(notices);
 
     HEADLESS_UI ui([&](const ACCOUNT& acc, std::string* password) -> uint32_t {

@@ -371,7 +371,7 @@ int Cli_Box(const std::string& profile, const std::string& name, bool json) {
     // Shown as loaded, left as stored: a kept tree goes back to the profile
     // as it is, and the next start must still announce what is new.
     NOTICES notices;
-    Settings_LoadMessages(false, &notices);
+    Settings_LoadMessages(false, &notices, true);
     UserMsg_ShowNotices(notices);
     MSGBOX* box = a->hMsgBox;
     std::vector<CLI_BOX_ROW> rows;

@@ -668,6 +668,10 @@ uint32_t RegStore_SetValue(HREGKEY key, std::string_view name, uint32_t type,
     return write(*c, "set value", [&] { return upsertValue(*c, key, name, type, data); });
 }
 
+bool RegStore_ValidValueName(std::string_view name) {
+    return validName(name, kMaxValueNameBytes);
+}
+
 uint32_t RegStore_DeleteValue(HREGKEY key, std::string_view name) {
     if (key == HREGKEY_NONE || !validName(name, kMaxValueNameBytes)) return REGSTORE_E_INVALID;
     Conn* c;
@@ -767,6 +771,26 @@ uint32_t RegStore_EndBatch() {
             rollback.step();
         }
     }
+    return result;
+}
+
+uint32_t RegStore_CommitNow() {
+    Conn* c;
+    if (const uint32_t rc = conn(&c); rc) return rc;
+    if (c->batchDepth == 0) return REGSTORE_OK;
+    uint32_t result = c->batchError;
+    if (!sqlite3_get_autocommit(c->db)) {
+        Query commit(*c, "COMMIT");
+        if (const int rc = commit.step(); rc != SQLITE_DONE) {
+            result = fail(*c, "commit batch", rc);
+            Query rollback(*c, "ROLLBACK");
+            rollback.step();
+            c->batchError = result;
+        }
+    }
+    // Without a fresh transaction the batch's later writes commit one by one.
+    Query begin(*c, "BEGIN IMMEDIATE");
+    if (begin.step() != SQLITE_DONE && c->batchError == REGSTORE_OK) c->batchError = REGSTORE_E_IO;
     return result;
 }
 

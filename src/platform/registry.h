@@ -83,8 +83,12 @@ uint32_t RegStore_ForEachValue(HREGKEY key, const RegValueFn& fn);
 uint32_t RegStore_QueryValue(HREGKEY key, std::string_view name, uint32_t* type, std::string* data);
 
 // Writes a value (creating it or replacing its type and bytes).
+// REGSTORE_E_INVALID for a name RegStore_ValidValueName refuses.
 uint32_t RegStore_SetValue(HREGKEY key, std::string_view name, uint32_t type,
                            std::string_view data);
+
+// Whether the store takes `name` as a value's name.
+bool RegStore_ValidValueName(std::string_view name);
 
 // Deletes one value; REGSTORE_E_NOT_FOUND when absent.
 uint32_t RegStore_DeleteValue(HREGKEY key, std::string_view name);
@@ -117,6 +121,12 @@ uint32_t RegStore_Flush(HREGKEY key);
 // EndBatch returns the result of the commit (or REGSTORE_OK for an inner one).
 uint32_t RegStore_BeginBatch();
 uint32_t RegStore_EndBatch();
+
+// Commits this thread's writes so far, also inside a batch, which goes on in
+// a fresh transaction: for writes that must not share the fate of the rest.
+// REGSTORE_OK outside a batch; else the commit's result, or the error of an
+// earlier write of the batch whose transaction was lost.
+uint32_t RegStore_CommitNow();
 
 // Ends this thread's outermost batch without committing: every write made
 // inside it is undone. REGSTORE_E_INVALID when no batch is open or an inner

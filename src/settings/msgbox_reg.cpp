@@ -3,6 +3,7 @@
 #include "platform/log.h"
 #include "settings/account.h"
 
+#include <atomic>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -18,6 +19,7 @@ REGKEY* g_ownRoot = nullptr;
 // The first failed record write not yet taken, and how many followed it.
 std::string g_failure;
 int g_failuresAfter = 0;
+std::atomic<void (*)()> g_beforeWrite{nullptr};
 
 // Values longer than the reader's buffers had room for are foreign: the
 // writer never makes them.
@@ -185,8 +187,13 @@ bool MsgRecord_FromValue(std::string_view value, MSG_RECORD* r) {
     return true;
 }
 
+void Reg_SetBeforeRecordWrite(void (*fn)()) {
+    g_beforeWrite = fn;
+}
+
 uint32_t Reg_UpdateMsgStatus(ACCOUNT* account, const MSG_RECORD* record) {
     if (!account || !record) return 0;
+    if (auto before = g_beforeWrite.load()) before();
     std::string boxText;
     {
         std::lock_guard lock(g_mu);
@@ -251,7 +258,26 @@ std::string Reg_TakeWriteFailure(int* more) {
     return std::exchange(g_failure, {});
 }
 
-uint32_t Account_GetMessages(REGKEY* root, bool storeUnread, std::string* errorText) {
+void MSG_VALUES::Add(HREGKEY account, std::string_view name, uint32_t type, std::string_view data) {
+    Box& box = boxes_[account];
+    if (auto it = box.at.find(name); it != box.at.end()) {
+        Value& v = box.values[it->second];
+        v.type = type;
+        v.data.assign(data);
+        return;
+    }
+    const Value& v = box.values.emplace_back(Value{std::string(name), type, std::string(data)});
+    box.at.emplace(v.name, box.values.size() - 1);
+}
+
+void MSG_VALUES::ForEach(HREGKEY account, const RegValueFn& fn) const {
+    if (auto it = boxes_.find(account); it != boxes_.end())
+        for (const Value& v : it->second.values)
+            if (!fn(v.name, v.type, v.data)) return;
+}
+
+uint32_t Account_GetMessages(REGKEY* root, bool storeUnread, std::string* errorText,
+                             const MSG_VALUES* values) {
     DebugLog_WriteText("Starting Account_GetMessages to read messages from registry\n");
     if (!root) return ERR_NOT_READY;
     // One report for the whole load, whatever the number of accounts.
@@ -264,7 +290,11 @@ uint32_t Account_GetMessages(REGKEY* root, bool storeUnread, std::string* errorT
         DebugLog_Write("%s\n", a->Name.c_str());
         const std::string path = a->Name + "\\MsgBox";
         HREGKEY key = HREGKEY_NONE;
-        if (const uint32_t rc = RegStore_CreateKey(root->key, path, &key); rc != REGSTORE_OK) {
+        // Values from memory are filed under their account's key: the box's
+        // own key is left for the store to make when the records go in.
+        if (const uint32_t rc = values ? RegStore_OpenKey(root->key, a->Name, &key)
+                                       : RegStore_CreateKey(root->key, path, &key);
+            rc != REGSTORE_OK) {
             const std::string text = "Failed to open registry key for MsgBox:\r\n\r\n" + path +
                                      "\r\n\r\n" + RegStore_ErrorText(rc);
             fail(text);
@@ -273,8 +303,7 @@ uint32_t Account_GetMessages(REGKEY* root, bool storeUnread, std::string* errorT
         int enumerated = 0;
         uint32_t failed = 0;
         std::vector<int> announced; // indexes of records to be rewritten as unread
-        const uint32_t rc = RegStore_ForEachValue(key, [&](std::string_view name, uint32_t type,
-                                                           std::string_view data) {
+        const auto take = [&](std::string_view name, uint32_t type, std::string_view data) {
             ++enumerated;
             // Numeric UIDLs are often one or two characters: only the
             // empty name and the id of a message without Message-ID are
@@ -299,7 +328,12 @@ uint32_t Account_GetMessages(REGKEY* root, bool storeUnread, std::string* errorT
             }
             if (wasNew) announced.push_back(MsgBox_GetCount(a->hMsgBox) - 1);
             return true;
-        });
+        };
+        uint32_t rc = REGSTORE_OK;
+        if (values)
+            values->ForEach(key, take);
+        else
+            rc = RegStore_ForEachValue(key, take);
         if (rc != REGSTORE_OK) {
             const std::string text = std::string("Call to RegEnumValue Failed:\r\n\r\n") + path +
                                      "\r\n\r\n" + RegStore_ErrorText(rc);

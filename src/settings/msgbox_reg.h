@@ -12,8 +12,10 @@
 #include "settings/msgbox.h"
 #include "settings/reg.h"
 
+#include <deque>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 struct ACCOUNT;
 
@@ -39,6 +41,11 @@ void Reg_TakeWriteFailureNotice(NOTICES* into);
 // write opens the root key itself. The handle stays owned by the caller.
 void Reg_SetMsgRootKey(REGKEY* root);
 
+// Called before every record write, on the writing thread, while set: the
+// boxes were filled from values the store does not hold yet, and they must
+// be stored before a write changes one of them.
+void Reg_SetBeforeRecordWrite(void (*fn)());
+
 // The value text of a record.
 std::string MsgRecord_ToValue(const MSG_RECORD& record);
 
@@ -47,15 +54,37 @@ std::string MsgRecord_ToValue(const MSG_RECORD& record);
 // numbers after ";DS=;" leave a missing date and MSG_NEW for the rest.
 bool MsgRecord_FromValue(std::string_view value, MSG_RECORD* record);
 
+// Record values kept in memory as a message import would have stored them:
+// for boxes filled from the profile while the store does not hold them yet.
+// A later value of a name replaces the earlier one's type and data in its
+// place, as a store write does.
+class MSG_VALUES {
+  public:
+    void Add(HREGKEY account, std::string_view name, uint32_t type, std::string_view data);
+    // Calls fn(name, type, data) for the values of `account`'s box in order,
+    // until it returns false.
+    void ForEach(HREGKEY account, const RegValueFn& fn) const;
+
+  private:
+    struct Value {
+        std::string name;
+        uint32_t type;
+        std::string data;
+    };
+    struct Box {
+        std::deque<Value> values; // a deque: the index below views the names
+        std::unordered_map<std::string_view, size_t> at;
+    };
+    std::unordered_map<HREGKEY, Box> boxes_;
+};
+
 // Fills the message boxes of all accounts, in table order, from the store
-// below `root` (records are added without being written back; those stored
-// as new or notified become unread, and that is written unless
-// `storeUnread` is false: a listing that must leave the store as it was).
-// A value that
-// cannot be read is skipped, not the rest of its account; an account whose
-// key cannot be opened keeps an empty box; the first such failure goes to
-// *errorText (when given), for the caller to show under the caption
+// below `root`, or from `values` instead when given (records are added without being written back;
+// those stored as new or notified become unread, and that is written unless `storeUnread` is false:
+// a listing that must leave the store as it was). A value that cannot be read is skipped, not the
+// rest of its account; an account whose key cannot be opened keeps an empty box; the first such
+// failure goes to *errorText (when given), for the caller to show under the caption
 // "Account_GetMessages". Each box is recounted, nothing dropped.
 // 0, ERR_NOT_READY without a root, ERR_NOMEM.
 uint32_t Account_GetMessages(REGKEY* root, bool storeUnread = true,
-                             std::string* errorText = nullptr);
+                             std::string* errorText = nullptr, const MSG_VALUES* values = nullptr);

@@ -174,8 +174,12 @@ bool isMessageSection(std::string_view rel) {
 
 class Importer {
   public:
-    Importer(bool messages, std::string keyPath, PROFILE_NOTICES* notices)
-        : messages_(messages), keyPath_(std::move(keyPath)), notices_(notices) {}
+    // With a sink, the records are handed to it instead of being stored.
+    Importer(bool messages, std::string keyPath, PROFILE_NOTICES* notices,
+             const ProfileRecordFn* sink = nullptr)
+        : messages_(messages), keyPath_(std::move(keyPath)), notices_(notices), sink_(sink) {
+        if (!sink_) batch_.emplace();
+    }
 
     void line(std::string_view raw) {
         std::string owned;
@@ -213,11 +217,17 @@ class Importer {
         const auto rel = relativePath(path, keyPath_);
         if (!Text_EqualsNoCase(root, PROFILE_ROOT_NAME) || !rel) return skipSection(h);
         if (isMessageSection(*rel) != messages_) return;
-        if (messages_ && !accountExists(path)) {
+        const HREGKEY account = messages_ ? accountKey(path) : HREGKEY_NONE;
+        if (messages_ && account == HREGKEY_NONE) {
             // Deleted since the settings were read: its records would bring
             // it back as an account without settings.
             DebugLog_Write("Profile: messages of an account that is gone skipped: %.*s\n",
                            static_cast<int>(std::min<size_t>(path.size(), 300)), path.data());
+            return;
+        }
+        if (sink_) {
+            // The account names the box, which is only created by a store.
+            key_ = account;
             return;
         }
         const uint32_t rc = RegStore_CreateKey(HREGKEY_USER, path, &key_);
@@ -230,10 +240,19 @@ class Importer {
         }
     }
 
-    static bool accountExists(std::string_view msgBoxPath) {
+    static HREGKEY accountKey(std::string_view msgBoxPath) {
         HREGKEY account = HREGKEY_NONE;
         return RegStore_OpenKey(HREGKEY_USER, msgBoxPath.substr(0, msgBoxPath.rfind('\\')),
-                                &account) == REGSTORE_OK;
+                                &account) == REGSTORE_OK
+                   ? account
+                   : HREGKEY_NONE;
+    }
+
+    uint32_t store(const std::string& name, uint32_t type, std::string_view data) {
+        if (!sink_) return RegStore_SetValue(key_, name, type, data);
+        if (!RegStore_ValidValueName(name)) return REGSTORE_E_INVALID;
+        (*sink_)(key_, name, type, data);
+        return REGSTORE_OK;
     }
 
     void skipSection(std::string_view h) {
@@ -262,12 +281,11 @@ class Importer {
             if (data.size() < 2 || data.back() != '"') return;
             std::string text = Profile_Unescape(data.substr(1, data.size() - 2));
             text += '\0';
-            rc = RegStore_SetValue(key_, name, REGTYPE_SZ, text);
+            rc = store(name, REGTYPE_SZ, text);
         } else if (data.substr(0, 6) == "dword:") {
             uint32_t n;
             if (!parseHex(data.substr(6), &n)) return;
-            rc = RegStore_SetValue(key_, name, REGTYPE_DWORD,
-                                   std::string_view(reinterpret_cast<const char*>(&n), 4));
+            rc = store(name, REGTYPE_DWORD, std::string_view(reinterpret_cast<const char*>(&n), 4));
         } else if (data.substr(0, 4) == "hex:") {
             std::string bytes;
             for (size_t p = 4; p + 1 < data.size(); p += 3) {
@@ -275,14 +293,14 @@ class Importer {
                 if (hi < 0 || lo < 0) return;
                 bytes += static_cast<char>(hi << 4 | lo);
             }
-            rc = RegStore_SetValue(key_, name, REGTYPE_BINARY, bytes);
+            rc = store(name, REGTYPE_BINARY, bytes);
         } else {
             return;
         }
         if (rc != REGSTORE_OK)
             DebugLog_Write("Profile: value \"%s\" not stored: %s\n", name.c_str(),
                            RegStore_ErrorText(rc));
-        if (++values_ % kValuesPerBatch == 0 && batch_.IsOpen()) keep(batch_.Restart());
+        if (++values_ % kValuesPerBatch == 0 && batch_ && batch_->IsOpen()) keep(batch_->Restart());
     }
 
   public:
@@ -290,7 +308,7 @@ class Importer {
     // store's error. A commit that fails undoes its writes, which the caller
     // must not take for imported.
     uint32_t finish() {
-        keep(batch_.Commit());
+        if (batch_) keep(batch_->Commit());
         return failed_;
     }
 
@@ -306,14 +324,16 @@ class Importer {
     bool messages_;
     std::string keyPath_;
     PROFILE_NOTICES* notices_;
+    const ProfileRecordFn* sink_;
     HREGKEY key_ = HREGKEY_NONE;
-    RegStoreBatch batch_;
+    std::optional<RegStoreBatch> batch_;
     int values_ = 0;
     uint32_t failed_ = REGSTORE_OK;
 };
 
 uint32_t importText(std::string_view text, bool messages, const char* magic,
-                    const std::string& keyPath, PROFILE_NOTICES* notices) {
+                    const std::string& keyPath, PROFILE_NOTICES* notices,
+                    const ProfileRecordFn* sink = nullptr) {
     const std::string_view kBom = "\xEF\xBB\xBF";
     if (text.substr(0, 3) == kBom) text.remove_prefix(3);
     size_t eol = text.find('\n');
@@ -326,7 +346,7 @@ uint32_t importText(std::string_view text, bool messages, const char* magic,
         return PROFILE_E_FORMAT;
     }
     const char* loadText = messages ? "Message load " : "Profile load ";
-    Importer imp(messages, keyPath, notices);
+    Importer imp(messages, keyPath, notices, sink);
     size_t pos = eol == std::string_view::npos ? text.size() : eol + 1;
     int shown = -1;
     while (pos < text.size()) {
@@ -353,18 +373,14 @@ uint32_t importText(std::string_view text, bool messages, const char* magic,
     return imp.finish();
 }
 
-uint32_t importFile(const std::string& fileName, bool messages, const char* magic,
-                    const std::string& keyPath, int64_t* fileSize, PROFILE_NOTICES* notices) {
-    const char* what = messages ? "Reading messages from .iwpf file into registry"
-                                : "Reading settings from .iwpf file into registry";
-    DebugLog_Write("%s\r\n", what);
-    Profile_ShowProgress(what);
+// The whole file into *text; an empty file is no error.
+uint32_t readFile(const std::string& fileName, std::string* text, int64_t* fileSize,
+                  PROFILE_NOTICES* notices) {
     const int fd = open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         DebugLog_WriteText("fopen failed on .iwpf file\r\n");
         return PROFILE_E_OPEN;
     }
-    if (!messages) g_lastFile = fileName;
     struct stat st {};
     if (fstat(fd, &st) != 0) {
         DebugLog_WriteText("_filelength failed on .iwpf file\r\n");
@@ -375,16 +391,15 @@ uint32_t importFile(const std::string& fileName, bool messages, const char* magi
     }
     if (fileSize) *fileSize = st.st_size;
     DebugLog_Write("File %s - %lld bytes\n", fileName.c_str(), static_cast<long long>(st.st_size));
-    std::string text;
     try {
-        text.resize(static_cast<size_t>(st.st_size));
+        text->resize(static_cast<size_t>(st.st_size));
     } catch (const std::bad_alloc&) {
         close(fd);
         return PROFILE_E_READ;
     }
     size_t got = 0;
-    while (got < text.size()) {
-        const ssize_t n = read(fd, text.data() + got, text.size() - got);
+    while (got < text->size()) {
+        const ssize_t n = read(fd, text->data() + got, text->size() - got);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
             DebugLog_Write("Profile: read of %s failed: %s\n", fileName.c_str(), strerror(errno));
@@ -395,7 +410,19 @@ uint32_t importFile(const std::string& fileName, bool messages, const char* magi
         got += static_cast<size_t>(n);
     }
     close(fd);
-    text.resize(got);
+    text->resize(got);
+    return 0;
+}
+
+uint32_t importFile(const std::string& fileName, bool messages, const char* magic,
+                    const std::string& keyPath, int64_t* fileSize, PROFILE_NOTICES* notices) {
+    const char* what = messages ? "Reading messages from .iwpf file into registry"
+                                : "Reading settings from .iwpf file into registry";
+    DebugLog_Write("%s\r\n", what);
+    Profile_ShowProgress(what);
+    std::string text;
+    if (const uint32_t rc = readFile(fileName, &text, fileSize, notices); rc) return rc;
+    if (!messages) g_lastFile = fileName;
     if (text.empty()) {
         DebugLog_WriteText("Looks like the .iwpf file is empty\r\n");
         if (notices)
@@ -525,6 +552,15 @@ uint32_t Profile_ImportSettings(const std::string& fileName, const char* magic,
 uint32_t Profile_ImportMessages(const std::string& fileName, PROFILE_NOTICES* notices) {
     return importFile(fileName.empty() ? g_lastFile : fileName, true, PROFILE_MAGIC, g_lastKeyPath,
                       nullptr, notices);
+}
+
+uint32_t Profile_ReadFile(const std::string& fileName, std::string* text) {
+    return readFile(fileName, text, nullptr, nullptr);
+}
+
+uint32_t Profile_ReadMessages(std::string_view text, const std::string& keyPath,
+                              const ProfileRecordFn& fn, PROFILE_NOTICES* notices) {
+    return importText(text, true, PROFILE_MAGIC, keyPath, notices, &fn);
 }
 
 uint32_t Profile_ImportText(std::string_view contents, bool messages, const char* magic,

@@ -22,6 +22,7 @@
 #pragma once
 
 #include "common/notice.h"
+#include "platform/registry.h"
 
 #include <cstdint>
 #include <functional>
@@ -106,6 +107,21 @@ std::string Profile_Unescape(std::string_view text);
 // also reads the names of older files).
 std::string Profile_EscapeName(std::string_view name);
 std::string Profile_UnescapeName(std::string_view text);
+
+// Reads the whole file into *text (an empty file gives ""). 0,
+// PROFILE_E_OPEN or PROFILE_E_READ.
+uint32_t Profile_ReadFile(const std::string& fileName, std::string* text);
+
+// Reads the message sections of a profile's contents as
+// Profile_ImportText(contents, true, ...) would store them, but stores
+// nothing: `fn` gets each value the store would take, with the key of the
+// account whose box it belongs to, in file order. Sections of accounts the
+// store does not have are skipped, as the import skips them. Results as the
+// imports.
+using ProfileRecordFn = std::function<void(HREGKEY account, std::string_view name, uint32_t type,
+                                           std::string_view data)>;
+uint32_t Profile_ReadMessages(std::string_view contents, const std::string& keyPath,
+                              const ProfileRecordFn& fn, PROFILE_NOTICES* notices = nullptr);
 
 // A line from an old profile that is not UTF-8, read as Windows-1252.
 std::string Profile_FromCp1252(std::string_view line);

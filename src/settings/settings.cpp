@@ -16,6 +16,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,6 +31,20 @@ bool g_importFailed = false;
 // the settings (the boxes follow once the windows are up); until the
 // messages are in, a save of the tree alone would drop every record.
 bool g_messagesInTree = false;
+// The profile text whose message sections fill the boxes while the tree does
+// not hold them (Settings_LoadMessages without the tree). They go into the
+// tree before the first record write, which may come from the check's
+// worker thread, or before a save.
+std::mutex g_pendingMu;
+std::string g_pendingText;
+bool g_pending = false;
+
+void dropPending() {
+    std::lock_guard lock(g_pendingMu);
+    Reg_SetBeforeRecordWrite(nullptr);
+    g_pending = false;
+    g_pendingText = std::string();
+}
 std::string g_activePath;
 std::string g_exportPath;
 // The store's change count when the tree last matched the profile (loaded,
@@ -572,6 +587,7 @@ uint32_t Settings_Initialize(const std::string& path, int mode, NOTICES* notices
     g_importFailed = false;
     g_fast = false;
     g_messagesInTree = false;
+    dropPending();
     if (!fileExists(path)) {
         // With its first line, so that the next start reads an empty
         // profile rather than reporting an empty file.
@@ -609,8 +625,68 @@ uint32_t Settings_FastInitialize(const std::string& path, int mode, NOTICES* not
     return rc;
 }
 
+namespace {
+
+// With g_pendingMu held. The records' notices were given when they were read.
+uint32_t importPending() {
+    // What this thread's batch holds so far, and the import, must each stand
+    // or fall on their own: the import is taken as done only once committed.
+    const uint32_t before = RegStore_CommitNow();
+    PROFILE_NOTICES again;
+    const uint32_t rc = quietly([&] {
+        return Profile_ImportText(g_pendingText, true, PROFILE_MAGIC, PROFILE_ROOT_NAME,
+                                  REG_ROOT_PATH, &again);
+    });
+    const uint32_t after = RegStore_CommitNow();
+    if (rc != 0 || before != REGSTORE_OK || after != REGSTORE_OK) {
+        const uint32_t why = rc ? rc : after ? after : before;
+        DebugLog_Write("Settings_ImportMessages: the records read from %s could not be stored "
+                       "(%u)\n",
+                       g_activePath.c_str(), why);
+        return why;
+    }
+    Reg_SetBeforeRecordWrite(nullptr);
+    g_pending = false;
+    g_pendingText = std::string();
+    g_messagesInTree = true;
+    return 0;
+}
+
+void importBeforeRecordWrite() {
+    Settings_ImportMessages(nullptr);
+}
+
+// Fills *values from the profile's message sections for the boxes, leaving
+// the tree as it is; false when they are not to be read so (already in the
+// tree, or the file cannot be read now: the import then says why).
+bool readPending(MSG_VALUES* values, NOTICES* notices) {
+    std::lock_guard lock(g_pendingMu);
+    if (g_messagesInTree || g_pending || g_importFailed || fileSize(g_activePath) <= 0)
+        return false;
+    DebugLog_Write("Reading messages from %s without the registry\n", g_activePath.c_str());
+    std::string text;
+    if (Profile_ReadFile(g_activePath, &text) != 0) return false;
+    PROFILE_NOTICES read;
+    const uint32_t rc = Profile_ReadMessages(
+        text, REG_ROOT_PATH,
+        [values](HREGKEY account, std::string_view name, uint32_t type, std::string_view data) {
+            values->Add(account, name, type, data);
+        },
+        &read);
+    if (rc != 0) return false;
+    passOn(read, notices);
+    g_pendingText = std::move(text);
+    g_pending = true;
+    Reg_SetBeforeRecordWrite(importBeforeRecordWrite);
+    return true;
+}
+
+} // namespace
+
 uint32_t Settings_ImportMessages(NOTICES* notices) {
     if (!g_initialized) return ERR_NOT_READY;
+    std::lock_guard lock(g_pendingMu);
+    if (g_pending) return importPending();
     if (g_messagesInTree || g_importFailed || fileSize(g_activePath) <= 0) {
         g_messagesInTree = true;
         return 0;
@@ -627,11 +703,14 @@ uint32_t Settings_ImportMessages(NOTICES* notices) {
     return 0;
 }
 
-uint32_t Settings_LoadMessages(bool storeUnread, NOTICES* notices) {
+uint32_t Settings_LoadMessages(bool storeUnread, NOTICES* notices, bool withoutTree) {
     if (!g_initialized) return ERR_NOT_READY;
-    Settings_ImportMessages(notices);
+    MSG_VALUES values;
+    const bool fromProfile = withoutTree && readPending(&values, notices);
+    if (!fromProfile) Settings_ImportMessages(notices);
     std::string why;
-    const uint32_t rc = Account_GetMessages(g_root, storeUnread, &why);
+    const uint32_t rc =
+        Account_GetMessages(g_root, storeUnread, &why, fromProfile ? &values : nullptr);
     if (!why.empty()) note(notices, "Account_GetMessages", why);
     // The load's own writes (unread marks) that failed: one notice for all.
     NOTICES failed;
@@ -657,6 +736,7 @@ static void endUnchanged(bool mayKeepTree, NOTICES* notices) {
     g_fast = false;
     g_importFailed = false;
     g_messagesInTree = false;
+    dropPending();
 }
 
 uint32_t Settings_Shutdown(bool mayKeepTree, NOTICES* notices) {
@@ -735,6 +815,7 @@ uint32_t Settings_Shutdown(bool mayKeepTree, NOTICES* notices) {
     g_fast = false;
     g_importFailed = false;
     g_messagesInTree = false;
+    dropPending();
     return saved ? 0 : ERR_CREATE;
 }
 
@@ -763,6 +844,7 @@ uint32_t Settings_Abort(NOTICES* notices) {
     g_fast = false;
     g_importFailed = false;
     g_messagesInTree = false;
+    dropPending();
     return 0;
 }
 

@@ -107,7 +107,12 @@ uint32_t Settings_ImportMessages(NOTICES* notices = nullptr);
 
 // Fills the message boxes: Settings_ImportMessages, then Account_GetMessages
 // (`storeUnread` as there). Record writes that failed give one notice.
-uint32_t Settings_LoadMessages(bool storeUnread = true, NOTICES* notices = nullptr);
+// `withoutTree` fills them from the profile alone when the tree does not hold
+// the records yet; the tree gets them only before the first record write (on
+// whichever thread) or save, so that a run that changes no record never
+// writes them. Only for a run that adds, renames and deletes no account.
+uint32_t Settings_LoadMessages(bool storeUnread = true, NOTICES* notices = nullptr,
+                               bool withoutTree = false);
 
 // ---- End ------------------------------------------------------------------
 

@@ -17,8 +17,10 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -540,26 +542,132 @@ TEST_F(SettingsTest, OnlyARunWithChangesRewritesTheProfile) {
     EXPECT_NE(saved.substr(at, saved.find('\n', at) - at).find(" 3 ;A=;"), std::string::npos);
 }
 
+// Every record of the boxes, in order, as stored.
+std::vector<std::string> boxesNow() {
+    std::vector<std::string> out;
+    for (int i = 0; i < Account_GetCount(); ++i) {
+        const ACCOUNT* a = Account_Get(nullptr, i);
+        for (int k = 0; k < MsgBox_GetCount(a->hMsgBox); ++k) {
+            const MSG_RECORD* r = MsgBox_GetMsg(a->hMsgBox, k);
+            out.push_back(a->Name + "|" + r->MsgId().c_str() + "|" + MsgRecord_ToValue(*r));
+        }
+    }
+    return out;
+}
+
+uint32_t storedRecords(const char* account) {
+    HREGKEY box = HREGKEY_NONE;
+    uint32_t n = 0;
+    if (RegStore_OpenKey(HREGKEY_USER, std::string(REG_ROOT_PATH) + "\\" + account + "\\MsgBox",
+                         &box) == REGSTORE_OK)
+        RegStore_QueryInfoKey(box, nullptr, nullptr, &n, nullptr, nullptr);
+    return n;
+}
+
+// The command line's boxes come from the profile without the tree: the same
+// records as through the tree, whatever the file holds, and the tree gets
+// them only when a record changes, then all of them.
+TEST_F(SettingsTest, BoxesReadWithoutTheTreeHoldWhatTheTreeWouldAndReachItBeforeAChange) {
+    ASSERT_EQ(Settings_Start(profile_, 0, nullptr), 0u);
+    addAccountsWithRecords({"Home", "Work"}, 12);
+    ASSERT_EQ(Settings_Shutdown(), 0u);
+    // What a hand or an old program may leave: a second section of a box in
+    // another case, whose value of a known id replaces that record in its
+    // place; ids that differ only in case; a value that is no record; a box
+    // of an account that is gone.
+    std::string text = iwtest::ReadFile(profile_);
+    const size_t at = text.find("\"uid-72-3\"=");
+    ASSERT_NE(at, std::string::npos);
+    std::string line = text.substr(at, text.find("\r\n", at) - at);
+    const std::string changed = std::regex_replace(line, std::regex("Sj=;Re"), "Sj=;Again");
+    ASSERT_NE(changed, line);
+    std::string upper = line;
+    upper.replace(1, 3, "UID");
+    text += "[HKEY_CURRENT_USER\\" + std::string(REG_ROOT_PATH) + "\\HOME\\msgbox]\r\n" + changed +
+            "\r\n" + upper + "\r\n\"odd\"=dword:00000001\r\n\r\n[HKEY_CURRENT_USER\\" +
+            REG_ROOT_PATH + "\\Nobody\\MsgBox]\r\n" + line + "\r\n\r\n";
+    iwtest::WriteFile(profile_, text);
+    const auto stamp = fs::file_time_type::clock::now() - std::chrono::hours(1);
+    fs::last_write_time(profile_, stamp);
+
+    ASSERT_EQ(Settings_Start(profile_, 0, nullptr), 0u);
+    ASSERT_EQ(Settings_LoadMessages(false), 0u);
+    const std::vector<std::string> viaTree = boxesNow();
+    ASSERT_EQ(viaTree.size(), 25u);
+    EXPECT_NE(viaTree[3].find("Again"), std::string::npos) << viaTree[3];
+    ASSERT_EQ(Settings_Abort(), 0u);
+
+    for (int optimize : {0, 1}) {
+        SCOPED_TRACE(optimize);
+        ASSERT_EQ(Settings_Start(profile_, 0, nullptr), 0u);
+        MiscUtil_SaveOptimizeFlag(optimize);
+        ASSERT_EQ(Settings_LoadMessages(false, nullptr, true), 0u);
+        EXPECT_EQ(boxesNow(), viaTree);
+        EXPECT_EQ(storedRecords("Home") + storedRecords("Work"), 0u);
+        ASSERT_EQ(Settings_Shutdown(), 0u);
+        EXPECT_EQ(fs::last_write_time(profile_), stamp) << "nothing changed";
+        // A tree kept for the next start is whole.
+        EXPECT_EQ(storedRecords("Home") + storedRecords("Work"), optimize ? 26u : 0u);
+    }
+
+    // A change on another thread, inside a batch that is then undone: the
+    // records went into the tree on their own, and the save keeps them all.
+    ASSERT_EQ(Settings_Start(profile_, 0, nullptr), 0u);
+    MiscUtil_SaveOptimizeFlag(0);
+    ASSERT_EQ(Settings_LoadMessages(false, nullptr, true), 0u);
+    ACCOUNT* work = Account_Get("Work", -1);
+    std::thread([&] {
+        RegStoreBatch batch;
+        MsgBox_SetStatus(work->hMsgBox, MsgBox_GetMsg(work->hMsgBox, 5), -1, MSG_OLD, work);
+        batch.Cancel();
+    }).join();
+    EXPECT_EQ(storedRecords("Home"), 14u);
+    EXPECT_EQ(storedRecords("Work"), 12u);
+    MsgBox_SetStatus(work->hMsgBox, MsgBox_GetMsg(work->hMsgBox, 6), -1, MSG_TO_DELETE, work);
+    std::vector<std::string> want = viaTree;
+    want[13 + 6] = boxesNow()[13 + 6];
+    ASSERT_NE(want, viaTree);
+    ASSERT_EQ(Settings_Shutdown(), 0u);
+    EXPECT_EQ(iwtest::ReadFile(profile_).find("Nobody"), std::string::npos);
+    ASSERT_EQ(Settings_Start(profile_, 0, nullptr), 0u);
+    ASSERT_EQ(Settings_LoadMessages(false), 0u);
+    EXPECT_EQ(boxesNow(), want);
+}
+
 // Records that could not be committed into the tree are not taken for in
 // it: the save brings them in again rather than writing a profile without.
 TEST_F(SettingsTest, AnImportTheStoreCouldNotCommitIsMadeAgainBeforeTheSave) {
     ASSERT_EQ(Settings_Start(profile_, 0, nullptr), 0u);
     addAccountsWithRecords({"Home", "Work", "Club"}, 400);
     ASSERT_EQ(Settings_Shutdown(), 0u);
-    ASSERT_EQ(Settings_Start(profile_, 0, nullptr), 0u);
-    MiscUtil_SaveOptimizeFlag(0);
-    uint32_t imported = 0;
-    iwtest::WithFileSizeLimit(64 * 1024, [&] { imported = Settings_ImportMessages(); });
-    EXPECT_NE(imported, 0u);
-    ACCOUNT* home = Account_Get("Home", -1);
-    home->ChkPort += 1; // a change, so that the tree is saved
-    ASSERT_EQ(Account_Save(home, -1), 0u);
-    ASSERT_EQ(Settings_Shutdown(), 0u);
-    const std::string saved = iwtest::ReadFile(profile_);
-    size_t records = 0;
-    for (size_t at = 0; (at = saved.find("\r\n\"uid-", at)) != std::string::npos; ++at)
-        ++records;
-    EXPECT_EQ(records, 1200u);
+    for (const bool withoutTree : {false, true}) {
+        SCOPED_TRACE(withoutTree);
+        ASSERT_EQ(Settings_Start(profile_, 0, nullptr), 0u);
+        MiscUtil_SaveOptimizeFlag(0);
+        if (withoutTree) {
+            ASSERT_EQ(Settings_LoadMessages(false, nullptr, true), 0u);
+        }
+        ACCOUNT* home = Account_Get("Home", -1);
+        uint32_t imported = 0;
+        iwtest::WithFileSizeLimit(64 * 1024, [&] {
+            if (!withoutTree) {
+                imported = Settings_ImportMessages();
+                return;
+            }
+            MSG_RECORD* r = MsgBox_GetMsg(home->hMsgBox, 1);
+            MsgBox_SetStatus(home->hMsgBox, r, -1, r->Status == MSG_OLD ? MSG_UNREAD : MSG_OLD,
+                             home);
+        });
+        EXPECT_TRUE(withoutTree || imported != 0);
+        home->ChkPort += withoutTree ? 1 : 2; // a change, so that the tree is saved
+        ASSERT_EQ(Account_Save(home, -1), 0u);
+        ASSERT_EQ(Settings_Shutdown(), 0u);
+        const std::string saved = iwtest::ReadFile(profile_);
+        size_t records = 0;
+        for (size_t at = 0; (at = saved.find("\r\n\"uid-", at)) != std::string::npos; ++at)
+            ++records;
+        EXPECT_EQ(records, 1200u);
+    }
 }
 
 } // namespace

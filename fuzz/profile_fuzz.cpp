@@ -13,7 +13,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -45,6 +47,36 @@ void checkValue(std::string_view text) {
         std::abort();
 }
 
+using Values = std::vector<std::tuple<std::string, uint32_t, std::string>>;
+
+// Read without the store, the message sections give each box the values the
+// import stored, in the same order.
+void checkRead(std::string_view in) {
+    MSG_VALUES read;
+    Profile_ReadMessages(in, REG_ROOT_PATH,
+                         [&](HREGKEY account, std::string_view name, uint32_t type,
+                             std::string_view data) { read.Add(account, name, type, data); });
+    HREGKEY root;
+    if (RegStore_OpenKey(HREGKEY_USER, REG_ROOT_PATH, &root) != REGSTORE_OK) return;
+    for (uint32_t i = 0;; ++i) {
+        std::string name;
+        if (RegStore_EnumKey(root, i, &name) != REGSTORE_OK) break;
+        HREGKEY account, box;
+        if (RegStore_OpenKey(root, name, &account) != REGSTORE_OK) std::abort();
+        Values stored, got;
+        const auto into = [](Values* v) {
+            return [v](std::string_view n, uint32_t t, std::string_view d) {
+                v->emplace_back(n, t, d);
+                return true;
+            };
+        };
+        if (RegStore_OpenKey(account, "MsgBox", &box) == REGSTORE_OK)
+            RegStore_ForEachValue(box, into(&stored));
+        read.ForEach(account, into(&got));
+        if (stored != got) std::abort();
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -69,6 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         RegStore_QueryInfoKey(vendor, nullptr, nullptr, &values, nullptr, nullptr);
         if (values != 0) std::abort();
     }
+    checkRead(in);
     checkValue(in);
     return 0;
 }

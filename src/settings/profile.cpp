@@ -128,29 +128,32 @@ bool parseHex(std::string_view s, uint32_t* out) {
 std::string unescape(std::string_view text, bool bytes) {
     std::string out;
     out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (bytes && text[i] == '\\' && i + 3 < text.size() && text[i + 1] == 'x') {
+    size_t i = 0;
+    while (i < text.size()) {
+        // A profile holds tens of thousands of texts, most without an escape.
+        const size_t slash = text.find('\\', i);
+        out.append(text.substr(i, slash - i));
+        if (slash == std::string_view::npos) break;
+        i = slash;
+        if (bytes && i + 3 < text.size() && text[i + 1] == 'x') {
             const int hi = Text_HexDigit(text[i + 2]), lo = Text_HexDigit(text[i + 3]);
             if (hi >= 0 && lo >= 0) {
                 out += static_cast<char>(hi << 4 | lo);
-                i += 3;
+                i += 4;
                 continue;
             }
         }
-        if (text[i] == '\\' && i + 1 < text.size()) {
-            const char n = text[i + 1];
-            if (n == '"' || n == '\\') {
-                out += n;
-                ++i;
-                continue;
-            }
-            if (n == 'n') {
-                out += "\r\n";
-                ++i;
-                continue;
-            }
+        const char n = i + 1 < text.size() ? text[i + 1] : '\0';
+        if (n == '"' || n == '\\') {
+            out += n;
+            i += 2;
+        } else if (n == 'n') {
+            out += "\r\n";
+            i += 2;
+        } else {
+            out += '\\';
+            ++i;
         }
-        out += text[i];
     }
     return out;
 }

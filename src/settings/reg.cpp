@@ -210,7 +210,8 @@ uint32_t Reg_DeleteKey(REGKEY* handle, std::string_view name, std::string* error
     return Reg_DeleteBranch(handle->key, name, errorText) ? ERR_OPERATION : 0;
 }
 
-uint32_t Reg_DeleteBranch(HREGKEY parent, std::string_view path, std::string* errorText) {
+uint32_t Reg_DeleteBranch(HREGKEY parent, std::string_view path, std::string* errorText,
+                          bool flush) {
     HREGKEY key = HREGKEY_NONE;
     uint32_t rc = RegStore_OpenKey(parent, path, &key);
     if (rc == REGSTORE_E_NOT_FOUND) return 0;
@@ -224,7 +225,7 @@ uint32_t Reg_DeleteBranch(HREGKEY parent, std::string_view path, std::string* er
         if (errorText) *errorText = text;
     }
     // The deleted key itself is gone; making the deletion durable is the parent's flush.
-    if (const uint32_t frc = RegStore_Flush(parent); frc != REGSTORE_OK)
+    if (const uint32_t frc = flush ? RegStore_Flush(parent) : REGSTORE_OK; frc != REGSTORE_OK)
         DebugLog_Write("Call to RegFlushKey failed:\r\n%s\n", RegStore_ErrorText(frc));
     return rc;
 }

@@ -96,7 +96,11 @@ uint32_t Reg_DeleteKey(REGKEY* handle, std::string_view name, std::string* error
 // 0 when it is gone (also when it never existed), else the store's error
 // number (REGSTORE_*). A failed delete is logged, and *errorText (when
 // given) gets the text the caller shows under the caption "Reg_DeleteBranch".
-uint32_t Reg_DeleteBranch(HREGKEY parent, std::string_view path, std::string* errorText = nullptr);
+// The deletion is made durable at once unless `flush` is false: for a tree
+// whose return after a power cut is handled as after a crash, and which the
+// store's close makes durable anyway.
+uint32_t Reg_DeleteBranch(HREGKEY parent, std::string_view path, std::string* errorText = nullptr,
+                          bool flush = true);
 
 // 1 when something exists, else 0:
 //   kind 0: the key `name` below the top of the store can be opened;

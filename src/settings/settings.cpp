@@ -100,7 +100,9 @@ void passOn(const PROFILE_NOTICES& from, NOTICES* to) {
 
 uint32_t deleteTree(NOTICES* notices) {
     std::string why;
-    const uint32_t rc = Reg_DeleteBranch(HREGKEY_USER, REG_ROOT_PATH, &why);
+    // A tree that comes back after a power cut is handled as after a crash:
+    // two disk syncs at every start and end are not worth that.
+    const uint32_t rc = Reg_DeleteBranch(HREGKEY_USER, REG_ROOT_PATH, &why, false);
     if (!why.empty()) note(notices, "Reg_DeleteBranch", why);
     if (rc) {
         char code[64];

@@ -4,8 +4,8 @@
 # the layers below it; the engine and everything below it include no Qt
 # header and, once built, reference no Qt symbol; the command-line program
 # uses Qt only in its bus module (cli/bus_module.cpp, QtCore and QtDBus alone),
-# and links no Qt, GLib or libsecret itself (it loads them when it needs
-# them); the layers below the windows show no box.
+# and links no Qt, GLib, libsecret or OpenSSL itself (it loads them when it
+# needs them); the layers below the windows show no box.
 set -u
 src=${1:?usage: layering.sh SRC_DIR [BUILD_DIR]}
 build=${2:-}
@@ -62,8 +62,8 @@ if [[ -n $build ]]; then
     fi
   done
   cli=$build/src/cli/inboxwarden-cli
-  if [[ -x $cli ]] && readelf -d "$cli" | grep -E 'NEEDED.*(libQt|libglib|libgio|libgobject|libsecret)'; then
-    echo "layering: inboxwarden-cli links Qt, GLib or libsecret"; bad=1
+  if [[ -x $cli ]] && readelf -d "$cli" | grep -E 'NEEDED.*(libQt|libglib|libgio|libgobject|libsecret|libssl|libcrypto)'; then
+    echo "layering: inboxwarden-cli links Qt, GLib, libsecret or OpenSSL"; bad=1
   fi
   [[ -x $cli ]] || { echo "layering: $cli not built"; bad=1; }
   mod=$build/src/cli/libiwclibus.so

@@ -6,9 +6,9 @@
 #include "message/charset.h"
 #include "message/mime_decoder.h"
 #include "message/msg_header.h"
+#include "net/tls_lib.h"
 
 #include <nlohmann/json.hpp>
-#include <openssl/evp.h>
 
 #include <cstdio>
 #include <cstring>
@@ -26,9 +26,11 @@ struct Attachment {
 };
 
 std::string sha256Hex(const std::string& data) {
+    const TLS_LIB* t = Tls_Lib();
+    if (!t) return {}; // the digest's library is OpenSSL's, which is missing
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int len = 0;
-    EVP_Digest(data.data(), data.size(), digest, &len, EVP_sha256(), nullptr);
+    t->EVP_Digest(data.data(), data.size(), digest, &len, t->EVP_sha256(), nullptr);
     std::string hex;
     char two[3];
     for (unsigned int i = 0; i < len; ++i) {

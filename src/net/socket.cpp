@@ -14,8 +14,6 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <openssl/err.h>
-#include <openssl/ssl.h>
 #include <poll.h>
 #include <string>
 #include <sys/eventfd.h>
@@ -274,10 +272,10 @@ uint32_t Sock_Send(int sock, const void* data, size_t length, int timeoutSec,
     const Deadline deadline = _deadlineIn(timeoutSec);
     if (SSL* ssl = _tlsOf(sock)) {
         while (length > 0) {
-            ERR_clear_error();
+            Tls_Lib()->ERR_clear_error();
             size_t n = 0;
             errno = 0;
-            const int ret = SSL_write_ex(ssl, p, length, &n);
+            const int ret = Tls_Lib()->SSL_write_ex(ssl, p, length, &n);
             const int savedErrno = errno;
             if (ret == 1) {
                 p += n;
@@ -319,11 +317,11 @@ uint32_t Sock_RecvUntil(int sock, GrowBuffer* buf, size_t offset, size_t* receiv
     if (SSL* ssl = _tlsOf(sock)) {
         for (;;) {
             if (abort && abort->Triggered()) return SOCKERR_INTR;
-            ERR_clear_error();
+            Tls_Lib()->ERR_clear_error();
             size_t n = 0;
             errno = 0;
             const int ret =
-                SSL_read_ex(ssl, buf->Data() + offset, buf->Capacity() - offset - 1, &n);
+                Tls_Lib()->SSL_read_ex(ssl, buf->Data() + offset, buf->Capacity() - offset - 1, &n);
             const int savedErrno = errno;
             if (ret == 1) {
                 buf->Data()[offset + n] = '\0';
@@ -372,11 +370,11 @@ uint32_t Sock_Close(int* sock) {
     if (!sock || *sock == SOCK_INVALID) return 0;
     // The entry goes before the handle does: the number may be reused at once.
     if (SslPtr ssl = _tlsTake(*sock)) {
-        if (SSL_is_init_finished(ssl.get())) {
-            ERR_clear_error();
-            SSL_shutdown(ssl.get());
+        if (Tls_Lib()->SSL_is_init_finished(ssl.get())) {
+            Tls_Lib()->ERR_clear_error();
+            Tls_Lib()->SSL_shutdown(ssl.get());
         }
-        ERR_clear_error();
+        Tls_Lib()->ERR_clear_error();
     }
     _closeFd(*sock);
     *sock = SOCK_INVALID;

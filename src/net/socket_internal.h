@@ -4,12 +4,12 @@
 #pragma once
 
 #include "net/socket.h"
+#include "net/tls_lib.h"
 
 #include <chrono>
 #include <cstdint>
 #include <memory>
 #include <netdb.h>
-#include <openssl/ssl.h>
 #include <string>
 
 namespace iwsock {
@@ -39,7 +39,7 @@ uint32_t _socks4(int fd, const char* host, uint16_t port, int timeoutSec, const 
 uint32_t _socks5(int fd, const char* host, uint16_t port, const SockAbort* abort);
 
 struct SslFree {
-    void operator()(SSL* s) const { SSL_free(s); }
+    void operator()(SSL* s) const { Tls_Lib()->SSL_free(s); }
 };
 using SslPtr = std::unique_ptr<SSL, SslFree>;
 

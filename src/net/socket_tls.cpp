@@ -11,9 +11,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <mutex>
-#include <openssl/err.h>
-#include <openssl/evp.h>
-#include <openssl/x509v3.h>
 #include <poll.h>
 #include <string>
 #include <unordered_map>
@@ -62,14 +59,16 @@ SSL_CTX* _tlsContext() {
         // OpenSSL writes to the socket itself, without MSG_NOSIGNAL.
         Sock_Startup();
         Sock_Cleanup();
-        SSL_CTX* c = SSL_CTX_new(TLS_client_method());
+        const TLS_LIB* t = Tls_Lib();
+        if (!t) return static_cast<SSL_CTX*>(nullptr);
+        SSL_CTX* c = t->SSL_CTX_new(t->TLS_client_method());
         if (!c) return c;
-        SSL_CTX_set_min_proto_version(c, TLS1_2_VERSION);
-        SSL_CTX_set_default_verify_paths(c);
+        t->SSL_CTX_ctrl(c, SSL_CTRL_SET_MIN_PROTO_VERSION, TLS1_2_VERSION, nullptr);
+        t->SSL_CTX_set_default_verify_paths(c);
         // The verdict is taken after the handshake (Sock_StartTls), where a
         // pinned certificate may overrule the store and the reason is named.
-        SSL_CTX_set_verify(c, SSL_VERIFY_NONE, nullptr);
-        SSL_CTX_set_mode(c, SSL_MODE_AUTO_RETRY);
+        t->SSL_CTX_set_verify(c, SSL_VERIFY_NONE, nullptr);
+        t->SSL_CTX_ctrl(c, SSL_CTRL_MODE, SSL_MODE_AUTO_RETRY, nullptr);
         return c;
     }();
     return ctx;
@@ -77,11 +76,11 @@ SSL_CTX* _tlsContext() {
 
 std::string _opensslReason() {
     char text[160] = "unknown reason";
-    if (const unsigned long e = ERR_peek_last_error()) {
-        const char* r = ERR_reason_error_string(e);
+    if (const unsigned long e = Tls_Lib()->ERR_peek_last_error()) {
+        const char* r = Tls_Lib()->ERR_reason_error_string(e);
         if (r) std::snprintf(text, sizeof text, "%s", r);
     }
-    ERR_clear_error();
+    Tls_Lib()->ERR_clear_error();
     return text;
 }
 
@@ -91,7 +90,7 @@ namespace iwsock {
 
 uint32_t _tlsRetry(SSL* ssl, int ret, int fd, const Deadline& deadline, const SockAbort* abort,
                    int savedErrno, std::string* reason) {
-    switch (SSL_get_error(ssl, ret)) {
+    switch (Tls_Lib()->SSL_get_error(ssl, ret)) {
     case SSL_ERROR_WANT_READ:
         return _wait(fd, POLLIN, deadline, abort);
     case SSL_ERROR_WANT_WRITE:
@@ -100,17 +99,17 @@ uint32_t _tlsRetry(SSL* ssl, int ret, int fd, const Deadline& deadline, const So
         return SOCKERR_CONNRESET;
     case SSL_ERROR_SYSCALL:
         if (savedErrno == EINTR) return 0;
-        ERR_clear_error();
+        Tls_Lib()->ERR_clear_error();
         return savedErrno ? Sock_ErrorFromErrno(savedErrno) : SOCKERR_CONNRESET;
     default: {
-        const unsigned long e = ERR_peek_last_error();
+        const unsigned long e = Tls_Lib()->ERR_peek_last_error();
         if (ERR_GET_LIB(e) == ERR_LIB_SSL &&
             ERR_GET_REASON(e) == SSL_R_UNEXPECTED_EOF_WHILE_READING) {
-            ERR_clear_error();
+            Tls_Lib()->ERR_clear_error();
             return SOCKERR_CONNRESET;
         }
         if (reason) *reason = _opensslReason();
-        ERR_clear_error();
+        Tls_Lib()->ERR_clear_error();
         return SOCKERR_TLS;
     }
     }
@@ -123,7 +122,7 @@ namespace {
 std::string _fingerprint(X509* cert) {
     unsigned char md[EVP_MAX_MD_SIZE];
     unsigned int n = 0;
-    if (!cert || X509_digest(cert, EVP_sha256(), md, &n) != 1) return {};
+    if (!cert || Tls_Lib()->X509_digest(cert, Tls_Lib()->EVP_sha256(), md, &n) != 1) return {};
     return Text_ToHex(std::string_view(reinterpret_cast<const char*>(md), n));
 }
 
@@ -160,7 +159,7 @@ bool _isIpLiteral(const char* host) {
 // Judges the certificate of a finished handshake: 0, or SOCKERR_TLS_CERT
 // with the reason and the fingerprint.
 uint32_t _judgeCertificate(SSL* ssl, int policy, const char* pin, std::string* text) {
-    X509* cert = SSL_get0_peer_certificate(ssl);
+    X509* cert = Tls_Lib()->SSL_get0_peer_certificate(ssl);
     if (!cert) {
         *text = IW_N_("Inboxwarden", "The server sent no certificate");
         return SOCKERR_TLS_CERT;
@@ -171,7 +170,7 @@ uint32_t _judgeCertificate(SSL* ssl, int policy, const char* pin, std::string* t
         *text = "Pin mismatch, SHA-256 " + fp;
         return SOCKERR_TLS_CERT;
     }
-    const long result = SSL_get_verify_result(ssl);
+    const long result = Tls_Lib()->SSL_get_verify_result(ssl);
     if (result == X509_V_OK) return 0;
     *text = _verifyReason(result) + ", SHA-256 " + fp;
     return SOCKERR_TLS_CERT;
@@ -192,24 +191,29 @@ uint32_t Sock_StartTls(int sock, const char* host, int policy, const char* pin, 
     if (!host || (policy != SOCK_TLS_VERIFY && policy != SOCK_TLS_PINNED) || _tlsOf(sock))
         return fail(SOCKERR_INVAL);
     SSL_CTX* ctx = _tlsContext();
-    SslPtr ssl(ctx ? SSL_new(ctx) : nullptr);
-    if (!ssl || SSL_set_fd(ssl.get(), sock) != 1) {
+    if (!ctx && !Tls_Lib()) {
+        *errorText = TLS_LIB_MISSING;
+        return SOCKERR_TLS;
+    }
+    SslPtr ssl(ctx ? Tls_Lib()->SSL_new(ctx) : nullptr);
+    if (!ssl || Tls_Lib()->SSL_set_fd(ssl.get(), sock) != 1) {
         *errorText = "TLS negotiation failed: " + _opensslReason();
         return SOCKERR_TLS;
     }
     if (_isIpLiteral(host)) {
-        X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl.get()), host);
+        Tls_Lib()->X509_VERIFY_PARAM_set1_ip_asc(Tls_Lib()->SSL_get0_param(ssl.get()), host);
     } else {
-        SSL_set_tlsext_host_name(ssl.get(), host);
-        SSL_set1_host(ssl.get(), host);
+        Tls_Lib()->SSL_ctrl(ssl.get(), SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name,
+                            const_cast<char*>(host));
+        Tls_Lib()->SSL_set1_host(ssl.get(), host);
     }
-    SSL_set_connect_state(ssl.get());
+    Tls_Lib()->SSL_set_connect_state(ssl.get());
     const Deadline deadline = _deadlineIn(timeoutSec);
     for (;;) {
         if (abort && abort->Triggered()) return fail(SOCKERR_INTR);
-        ERR_clear_error();
+        Tls_Lib()->ERR_clear_error();
         errno = 0;
-        const int ret = SSL_connect(ssl.get());
+        const int ret = Tls_Lib()->SSL_connect(ssl.get());
         const int savedErrno = errno;
         if (ret == 1) break;
         std::string reason;

@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -55,6 +57,37 @@ TEST_F(CliTls, SecurityFieldsAreCheckedAndPortsFollowOnlyTheirDefaults) {
          std::vector<std::string>{"ChkSecurity=3", "SendSecurity=-1", "ChkCertPolicy=2",
                                   "ChkCertPin=abc", "SendCertPin=" + std::string(64, 'g')})
         EXPECT_EQ(run("account set A " + bad), 2) << bad;
+}
+
+// TLS is loaded only when an account needs it: without the library a TLS
+// account fails and says why, and the others are checked as ever.
+TEST_F(CliTls, WithoutTheTlsLibraryOnlyTheTlsAccountFailsAndSaysWhy) {
+    iwtest::Pop3Options opt;
+    opt.users = "tls:tlspw";
+    opt.tls = true;
+    opt.tls_cert = TestPki::Get().Cert("good");
+    opt.tls_key = TestPki::Get().Key("good");
+    const auto server = peers().StartPop3(opt);
+    server->SeedMaildir("tls", 2);
+    for (const auto& [name, port, security] :
+         {std::tuple{"Plain", server->port(), 0}, std::tuple{"Secure", server->tls_port(), 2}})
+        ASSERT_EQ(run("account add " + std::string(name) + " ChkServer=127.0.0.1 ChkPort=" +
+                          std::to_string(port) + " ChkSecurity=" + std::to_string(security) +
+                          " ChkLogin=tls --chk-password-stdin",
+                      "tlspw\n"),
+                  0)
+            << iwtest::ReadFile(dir_ + "/err");
+    // A file of that name that is no library: the loader finds it first.
+    std::filesystem::create_directory(dir_ + "/nolib");
+    iwtest::WriteFile(dir_ + "/nolib/libssl.so.3", "");
+    setenv("LD_LIBRARY_PATH", (dir_ + "/nolib").c_str(), 1);
+    const int rc = run("check All");
+    unsetenv("LD_LIBRARY_PATH");
+    EXPECT_EQ(rc, 1);
+    EXPECT_NE(out_.find("Plain\tOK"), std::string::npos) << out_;
+    EXPECT_NE(out_.find("Secure\t"), std::string::npos) << out_;
+    EXPECT_NE(out_.find("TLS is not available"), std::string::npos) << out_;
+    EXPECT_EQ(run("check Secure"), 0) << out_ << iwtest::ReadFile(dir_ + "/err");
 }
 
 } // namespace

@@ -633,15 +633,15 @@ namespace {
 uint32_t importPending() {
     // What this thread's batch holds so far, and the import, must each stand
     // or fall on their own: the import is taken as done only once committed.
-    const uint32_t before = RegStore_CommitNow();
+    RegStore_CommitNow();
     PROFILE_NOTICES again;
     const uint32_t rc = quietly([&] {
         return Profile_ImportText(g_pendingText, true, PROFILE_MAGIC, PROFILE_ROOT_NAME,
                                   REG_ROOT_PATH, &again);
     });
-    const uint32_t after = RegStore_CommitNow();
-    if (rc != 0 || before != REGSTORE_OK || after != REGSTORE_OK) {
-        const uint32_t why = rc ? rc : after ? after : before;
+    const uint32_t committed = RegStore_CommitNow();
+    if (rc != 0 || committed != REGSTORE_OK) {
+        const uint32_t why = rc ? rc : committed;
         DebugLog_Write("Settings_ImportMessages: the records read from %s could not be stored "
                        "(%u)\n",
                        g_activePath.c_str(), why);
@@ -654,8 +654,10 @@ uint32_t importPending() {
     return 0;
 }
 
+// One attempt, as a load through the tree makes one: after a failure the
+// records stay pending, and the save tries again.
 void importBeforeRecordWrite() {
-    Settings_ImportMessages(nullptr);
+    if (Settings_ImportMessages(nullptr) != 0) Reg_SetBeforeRecordWrite(nullptr);
 }
 
 // Fills *values from the profile's message sections for the boxes, leaving

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/keyring.h"
 #include "common/status.h"
+#include "platform/dynlib.h"
 #include "platform/log.h"
 
 #include <libsecret/secret.h>
 
-#include <dlfcn.h>
 #include <memory>
 
 namespace {
@@ -46,23 +46,12 @@ struct SecretLib {
 // GLib's types cannot be unregistered.
 const SecretLib* lib() {
     static const SecretLib* loaded = []() -> const SecretLib* {
-        void* handle = dlopen("libsecret-1.so.0", RTLD_NOW | RTLD_LOCAL);
-        if (!handle) {
-            DebugLog_Write("Keyring: no libsecret (%s)\n", dlerror());
-            return nullptr;
-        }
         static SecretLib l;
-        bool complete = true;
-#define IW_SECRET_RESOLVE(name)                                                                    \
-    l.name = reinterpret_cast<decltype(l.name)>(dlsym(handle, #name));                             \
-    complete = complete && l.name;
-        IW_SECRET_FUNCTIONS(IW_SECRET_RESOLVE)
-#undef IW_SECRET_RESOLVE
-        if (!complete) {
-            DebugLog_Write("Keyring: libsecret lacks a function it should have\n");
-            return nullptr;
-        }
-        return &l;
+#define IW_SECRET_SYMBOL(name) DYNLIB_SYMBOL_OF(l, name),
+        return DynLib_Load("libsecret-1.so.0", "Keyring", {IW_SECRET_FUNCTIONS(IW_SECRET_SYMBOL)})
+                   ? &l
+                   : nullptr;
+#undef IW_SECRET_SYMBOL
     }();
     return loaded;
 }

@@ -757,37 +757,39 @@ uint32_t RegStore_BeginBatch() {
     return REGSTORE_OK;
 }
 
-uint32_t RegStore_EndBatch() {
-    Conn* c;
-    if (const uint32_t rc = conn(&c); rc) return rc;
-    if (c->batchDepth == 0) return REGSTORE_E_INVALID;
-    if (--c->batchDepth > 0) return REGSTORE_OK;
-    uint32_t result = c->batchError;
-    if (!sqlite3_get_autocommit(c->db)) {
-        Query commit(*c, "COMMIT");
+namespace {
+
+// Commits the batch's transaction: its result, or the error of an earlier
+// write whose transaction was lost.
+uint32_t commitBatch(Conn& c) {
+    uint32_t result = c.batchError;
+    if (!sqlite3_get_autocommit(c.db)) {
+        Query commit(c, "COMMIT");
         if (const int rc = commit.step(); rc != SQLITE_DONE) {
-            result = fail(*c, "commit batch", rc);
-            Query rollback(*c, "ROLLBACK");
+            result = fail(c, "commit batch", rc);
+            Query rollback(c, "ROLLBACK");
             rollback.step();
         }
     }
     return result;
 }
 
+} // namespace
+
+uint32_t RegStore_EndBatch() {
+    Conn* c;
+    if (const uint32_t rc = conn(&c); rc) return rc;
+    if (c->batchDepth == 0) return REGSTORE_E_INVALID;
+    if (--c->batchDepth > 0) return REGSTORE_OK;
+    return commitBatch(*c);
+}
+
 uint32_t RegStore_CommitNow() {
     Conn* c;
     if (const uint32_t rc = conn(&c); rc) return rc;
     if (c->batchDepth == 0) return REGSTORE_OK;
-    uint32_t result = c->batchError;
-    if (!sqlite3_get_autocommit(c->db)) {
-        Query commit(*c, "COMMIT");
-        if (const int rc = commit.step(); rc != SQLITE_DONE) {
-            result = fail(*c, "commit batch", rc);
-            Query rollback(*c, "ROLLBACK");
-            rollback.step();
-            c->batchError = result;
-        }
-    }
+    const uint32_t result = commitBatch(*c);
+    c->batchError = result;
     // Without a fresh transaction the batch's later writes commit one by one.
     Query begin(*c, "BEGIN IMMEDIATE");
     if (begin.step() != SQLITE_DONE && c->batchError == REGSTORE_OK) c->batchError = REGSTORE_E_IO;

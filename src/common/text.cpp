@@ -3,6 +3,8 @@
 #include "common/status.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 
 namespace {
 
@@ -145,6 +147,16 @@ void Text_AppendUtf8(std::string& out, char32_t c) {
 
 bool Text_IsValidUtf8(std::string_view s) {
     for (size_t i = 0; i < s.size();) {
+        // Mail and profiles are mostly ASCII: eight bytes at a time while no
+        // byte has its high bit set.
+        uint64_t word;
+        if (i + sizeof word <= s.size()) {
+            std::memcpy(&word, s.data() + i, sizeof word);
+            if ((word & 0x8080808080808080ULL) == 0) {
+                i += sizeof word;
+                continue;
+            }
+        }
         const size_t len = utf8SequenceLength(s, i);
         if (len == 0) return false;
         i += len;

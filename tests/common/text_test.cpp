@@ -54,7 +54,8 @@ TEST(Text, Utf8ValidityAndDecoding) {
                                  "\xF0\x9F\x98\x80",
                                  "\xF4\x8F\xBF\xBF", // U+10FFFF
                                  "\xED\x9F\xBF",     // U+D7FF and U+E000 around the surrogates
-                                 "\xEE\x80\x80"};
+                                 "\xEE\x80\x80",
+                                 "seven b\xF0\x9F\x98\x80 then eight bytes\xC3\xA9"};
     struct Bad {
         std::string bytes;
         const char* why;
@@ -72,6 +73,10 @@ TEST(Text, Utf8ValidityAndDecoding) {
         {"\x80", "lone continuation"},
         {"\xE2\x82", "cut short at the end"},
         {"\xE2\x82"s + "a", "cut short before ASCII"},
+        {"plain ascii text\xC0\x80", "overlong after a long ASCII run"},
+        {"0123456\xE2\x82\xAC"
+         "abcdefgh\xE2\x82",
+         "cut short after a word of ASCII"},
     };
     for (const auto& s : valid)
         EXPECT_TRUE(Text_IsValidUtf8(s)) << testing::PrintToString(s);

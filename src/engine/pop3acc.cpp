@@ -198,7 +198,12 @@ class Check {
     int statCount_ = 0;         // the message count of STAT
     bool topRefused_ = false;   // the server answers TOP with -ERR: fetch new messages whole
     bool walkComplete_ = false; // the walk reached the listing's last line
-    std::string fetchText_;     // fetch-one: why no message came (the check text)
+    // Every listed message was in the box when the walk began: nothing is
+    // read ahead, so the walk plans nothing (a record the walk drops makes
+    // no line ahead new, unless the listing repeats its id: that line's
+    // reads are then sent in turn).
+    bool allKnown_ = false;
+    std::string fetchText_; // fetch-one: why no message came (the check text)
     std::string incompleteText_;
     // The UIDL (or, without UIDL, LIST) answer, split where it was read: a
     // NUL ends each field and only the fields' offsets are kept, so that a
@@ -261,7 +266,7 @@ uint32_t Check::connectAndLogin() {
 // the order on the wire. Whole messages are not read ahead either: kept while
 // a filter's command waits, they could outgrow the buffers.
 void Check::planAhead(int i, bool idsOnly) {
-    if (!pipe_) return;
+    if (!pipe_ || (allKnown_ && !idsOnly)) return;
     const int n = static_cast<int>(rows_.size());
     const int until = std::min(n, i + kPlanAhead);
     planned_ = std::max(planned_, i);
@@ -660,6 +665,7 @@ uint32_t Check::prepareSizes() {
         int index;
         anyNew = !MsgBox_FindMsg(acc_.hMsgBox, lineAt(i).id, &index);
     }
+    allKnown_ = !anyNew;
     if (anyNew && uidl_) {
         if (const uint32_t rc = readSizes(); rc != 0 && rc != ERR_REFUSED) return rc;
     } else if (anyNew) {

@@ -4,7 +4,7 @@
 
 usage: mailbox_atspi.py rows TITLE [--count N] [--selected I,J]
        mailbox_atspi.py keys TITLE KEY...
-       mailbox_atspi.py menu ITEM STEP_KEY key KEY | run PROGRAM ARG...
+       mailbox_atspi.py menu ITEM STEP_KEY key KEY | run PROGRAM ARG... | window TITLE KEY
        mailbox_atspi.py focus TITLE NAME KEY
        mailbox_atspi.py label TITLE REGEX
        mailbox_atspi.py uidl PORT USER      (password in $IW_POP3_PASSWORD)
@@ -15,7 +15,8 @@ rows   waits for the window titled TITLE of the application "Inboxwarden"
        and, per row, each cell's text and description.
 keys   waits until the list of that window has the keyboard focus, then
        types the keys with xdotool.
-menu   opens a menu with KEY, or by running PROGRAM, then types STEP_KEY
+menu   opens a menu with KEY, by running PROGRAM, or with KEY once the
+       window titled TITLE has the keyboard, then types STEP_KEY
        until the menu item that has the focus is ITEM (as a screen reader
        hears each one), then Return. "A > B" walks to A, opens its submenu
        with Right and walks on to B.
@@ -179,6 +180,9 @@ def menu(args):
         state["opening"] = time.monotonic()
         if how == "key":
             key(opener[0])
+        elif how == "window":
+            give_keyboard(opener[0])
+            key(opener[1])
         else:
             subprocess.run(opener, stdin=subprocess.DEVNULL, timeout=LIMIT)
 
@@ -186,8 +190,14 @@ def menu(args):
         if not state["started"]:
             state["started"] = True
             open_menu()
-        elif not state["opened"] and time.monotonic() - state["opening"] > 5:
-            open_menu()  # a busy machine lost the first press: once more
+        elif not state["opened"] and time.monotonic() - state["opening"] > 10:
+            # Nothing heard: a busy machine lost the press, or the program had
+            # not yet learnt that somebody listens (it sends only the events
+            # listened for). A menu open unheard is closed first: the press
+            # would close it instead.
+            if menu_showing():
+                key("Escape")
+            open_menu()
         elif not state["opened"] or len(heard) < state["sent"]:
             pass  # the menu or the last step has not been heard yet
         elif heard and heard[-1] == path[state["level"]]:
@@ -214,6 +224,34 @@ def menu(args):
     if state["error"]:
         fail(state["error"])
     print(json.dumps(heard))
+
+
+def give_keyboard(title):
+    """Without a window manager nothing else sends the keyboard to a window.
+    Waits (a few seconds at most) until the X server has given it: xdotool's
+    own wait can hang on a busy machine while the program settles its focus."""
+    def xdo(*args):
+        return subprocess.run(["xdotool"] + list(args), capture_output=True, text=True,
+                              stdin=subprocess.DEVNULL, timeout=LIMIT).stdout.split()
+    ids = xdo("search", "--onlyvisible", "--name", "^%s$" % re.escape(title))
+    if not ids:
+        return
+    until = time.monotonic() + 5
+    while xdo("getwindowfocus") != ids[:1] and time.monotonic() < until:
+        xdo("windowfocus", ids[0])
+        time.sleep(0.1)
+
+
+def menu_showing():
+    """Whether a menu of the program is on screen, told or not."""
+    desktop = pyatspi.Registry.getDesktop(0)
+    for i in range(desktop.childCount):
+        app = desktop.getChildAtIndex(i)
+        if app is not None and app.name == "Inboxwarden" and find(
+                app, lambda a: a.getRole() in (pyatspi.ROLE_POPUP_MENU, pyatspi.ROLE_MENU)
+                and a.getState().contains(pyatspi.STATE_SHOWING)) is not None:
+            return True
+    return False
 
 
 def window(title):

@@ -639,9 +639,7 @@ TEST_F(MailBoxOnDesktop, AnAccountAddedInTheSettingsDialogIsCheckedFromTheMenu) 
         // The window may still look focused to AT-SPI after another one
         // closed (no window manager): the keyboard is sent to it again.
         return atspi({"focus", "Inboxwarden", "Menu", "Tab"}) &&
-               atspi({"menu", item, "Down", "run", "sh", "-c",
-                      "xdotool search --onlyvisible --name '^Inboxwarden$' windowfocus --sync "
-                      "key alt+m"});
+               atspi({"menu", item, "Down", "window", "Inboxwarden", "alt+m"});
     };
     ASSERT_TRUE(windowShown("Inboxwarden")) << debugLog();
     ASSERT_TRUE(fromMenu("Settings..."));

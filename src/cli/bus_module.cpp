@@ -54,10 +54,22 @@ std::string canonical(const std::string& path) {
     return ec ? path : p.string();
 }
 
+// The session bus. Signals and replies need an application object, made
+// here before the connection. It is never destroyed: at exit it would go
+// after Qt's own statics.
+QDBusConnection sessionBus() {
+    static int argc = 1;
+    static char name[] = "inboxwarden-cli";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication* const app = new QCoreApplication(argc, argv);
+    (void)app;
+    return QDBusConnection::sessionBus();
+}
+
 // The session bus, with the program of this store on it.
 class Program {
   public:
-    explicit Program(std::string* error) : bus_(QDBusConnection::sessionBus()), error_(error) {
+    explicit Program(std::string* error) : bus_(sessionBus()), error_(error) {
         qDBusRegisterMetaType<QList<QVariantMap>>();
         qDBusRegisterMetaType<QByteArrayList>();
     }
@@ -135,17 +147,6 @@ class Program {
     std::string* error_;
 };
 
-// Signals and replies need an application object; it must exist before
-// the bus connection is made. It is never destroyed: at exit it would go
-// after Qt's own statics.
-QCoreApplication* app() {
-    static int argc = 1;
-    static char name[] = "inboxwarden-cli";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication* a = new QCoreApplication(argc, argv);
-    return a;
-}
-
 } // namespace
 
 // Collects the check's signals while the command waits.
@@ -167,7 +168,6 @@ class CliCheckListener : public QObject {
 namespace {
 
 bool accounts(const CLIBUS_TARGET& target, std::vector<CLI_ACCOUNT_LINE>* out, std::string* error) {
-    app();
     Program p(error);
     QList<QVariantMap> list;
     if (!p.Open(target) || !p.Accounts(&list)) return false;
@@ -179,7 +179,6 @@ bool accounts(const CLIBUS_TARGET& target, std::vector<CLI_ACCOUNT_LINE>* out, s
 
 bool box(const CLIBUS_TARGET& target, const std::string& account, std::vector<CLI_BOX_ROW>* out,
          std::string* error) {
-    app();
     Program p(error);
     if (!p.Open(target)) return false;
     const QDBusMessage reply = p.Call("ListMessages", {QString::fromStdString(account)});
@@ -204,7 +203,6 @@ bool box(const CLIBUS_TARGET& target, const std::string& account, std::vector<CL
 
 bool check(const CLIBUS_TARGET& target, const std::string& what, std::vector<CLI_CHECKED>* out,
            std::string* error) {
-    app();
     Program p(error);
     if (!p.Open(target)) return false;
     // Listening before the check is asked for: a fast one must not be missed.
@@ -259,7 +257,6 @@ bool check(const CLIBUS_TARGET& target, const std::string& what, std::vector<CLI
 bool erase(const CLIBUS_TARGET& target, const std::string& account,
            const std::vector<std::string>& ids, std::vector<std::string>* deleted,
            std::vector<std::string>* notes, std::string* error) {
-    app();
     Program p(error);
     if (!p.Open(target)) return false;
     const QDBusMessage reply = p.Call(
@@ -274,7 +271,6 @@ bool erase(const CLIBUS_TARGET& target, const std::string& account,
 bool mark(const CLIBUS_TARGET& target, const std::string& account,
           const std::vector<std::string>& ids, const std::string& state,
           std::vector<std::string>* missing, std::string* error) {
-    app();
     Program p(error);
     if (!p.Open(target)) return false;
     const QDBusMessage reply =

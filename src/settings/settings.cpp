@@ -39,11 +39,16 @@ std::mutex g_pendingMu;
 std::string g_pendingText;
 bool g_pending = false;
 
-void dropPending() {
-    std::lock_guard lock(g_pendingMu);
+// With g_pendingMu held.
+void clearPending() {
     Reg_SetBeforeRecordWrite(nullptr);
     g_pending = false;
     g_pendingText = std::string();
+}
+
+void dropPending() {
+    std::lock_guard lock(g_pendingMu);
+    clearPending();
 }
 std::string g_activePath;
 std::string g_exportPath;
@@ -647,9 +652,7 @@ uint32_t importPending() {
                        g_activePath.c_str(), why);
         return why;
     }
-    Reg_SetBeforeRecordWrite(nullptr);
-    g_pending = false;
-    g_pendingText = std::string();
+    clearPending();
     g_messagesInTree = true;
     return 0;
 }

@@ -274,6 +274,11 @@ uint32_t openConn(const std::string& path, uint64_t generation, std::unique_ptr<
         if (const uint32_t e = execScript(*c, "PRAGMA temp_store=MEMORY", "configure"); e) return e;
     sqlite3_busy_timeout(c->db, kBusyTimeoutMs);
     sqlite3_extended_result_codes(c->db, 1);
+    // The log and its index stay beside the store, emptied at the last close,
+    // instead of being made again by every short command: two files created
+    // and removed, and a sync of the folder, per run.
+    int persist = 1;
+    sqlite3_file_control(c->db, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
     // A checkpoint syncs the file; letting the log grow to 16 MB between
     // checkpoints keeps that out of most writes, and the log is cut back to
     // 4 MB afterwards.
@@ -1022,7 +1027,10 @@ uint32_t RegStore_SetAsideIfDamaged(std::string* aside) {
                                                             : REGSTORE_E_ACCESS);
     }
     // The log belongs to the damaged file; the index file is rebuilt from it.
-    if (rename((path + "-wal").c_str(), (name + "-wal").c_str()) != 0 && errno != ENOENT)
+    // An empty log is only what the store keeps between runs.
+    if (!fileHoldsData(path + "-wal"))
+        unlink((path + "-wal").c_str());
+    else if (rename((path + "-wal").c_str(), (name + "-wal").c_str()) != 0 && errno != ENOENT)
         DebugLog_Write("RegStore: cannot rename %s-wal: %s\n", path.c_str(), std::strerror(errno));
     unlink((path + "-shm").c_str());
     DebugLog_Write("RegStore: the damaged store %s was renamed to %s\n", path.c_str(),

@@ -34,16 +34,14 @@ int Cli_Check(const std::string& profile, const std::string& account, bool json,
     const std::string hint = "use 'inboxwarden /check:" + std::string(what) + "' or quit it first";
     CliSession session(profile, hint.c_str());
     if (!session.ok()) return 1;
-    NOTICES notices;
-    Settings_LoadMessages(true, &notices, true);
-    UserMsg_ShowNotices(notices);
-
     HEADLESS_UI ui([&](const ACCOUNT& acc, std::string* password) -> uint32_t {
         return Cli_AskPop3Password(acc.Name, passwordStdin, "check", password) ? 0 : ERR_NOT_READY;
     });
     HEADLESS_TIMERS timers;
     MailCheck_Init(&ui, &timers);
 
+    // The server is slow to greet and let us in: the boxes load meanwhile.
+    Settings_ExpectMessages();
     int status = 0;
     if (strcasecmp(what, "All") == 0) {
         Schedule_Update(SU_QUEUE_ALL);
@@ -57,7 +55,11 @@ int Cli_Check(const std::string& profile, const std::string& account, bool json,
         else
             status = 1;
     }
+    NOTICES notices;
+    Settings_LoadMessages(true, &notices, true);
     MailCheck_Wait();
+    // Not over a password prompt of the check.
+    UserMsg_ShowNotices(notices);
 
     std::vector<CLI_CHECKED> checked;
     const auto results = ui.Results();

@@ -15,6 +15,7 @@
 #include "settings/globaldata.h"
 #include "settings/msgbox.h"
 #include "settings/msgbox_reg.h"
+#include "settings/settings.h"
 
 #include <algorithm>
 #include <atomic>
@@ -261,13 +262,23 @@ void _checkQueue(const WORKER_RUN& run, RUN_STATE* st) {
         if (index < 0) return;
         ACCOUNT* acc = Account_Get(nullptr, index);
         if (!acc) continue;
-        acc->PendingDeletes = MsgBox_BeginCheck(acc->hMsgBox, acc->DontCleanOldMsgs, acc);
         acc->StatusText[0] = '\0';
         CheckRequest req;
         req.flags = CHECK_STOP_IF_UNCHANGED | CHECK_TIMED;
         req.account = acc;
         req.settings = run.settings.check;
+        // The box's pass begins once the server let us in: boxes still being
+        // loaded (a command-line check) are awaited behind its greeting. A
+        // check that ended sooner passes the box all the same, as it always
+        // did before connecting.
+        bool passed = false;
+        req.boxNeeded = [acc, &passed] {
+            Settings_AwaitMessages();
+            acc->PendingDeletes = MsgBox_BeginCheck(acc->hMsgBox, acc->DontCleanOldMsgs, acc);
+            passed = true;
+        };
         const uint32_t rc = _runCheck(&req, st);
+        if (!passed) req.boxNeeded();
 
         // A dialog that opened meanwhile may change accounts: this account
         // still ends as a cancelled one, so its new mail is not lost and it

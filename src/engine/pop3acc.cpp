@@ -811,6 +811,7 @@ uint32_t Check::closing(uint32_t walkResult) {
 uint32_t Check::Run() {
     if (const uint32_t rc = Pop3_BeginCheck(); rc != 0) return rc;
     if (const uint32_t rc = connectAndLogin(); rc != 0) return rc;
+    if (req_.boxNeeded) req_.boxNeeded();
     report(IW_N_("Inboxwarden", "Checking mail"));
 
     const char* text = nullptr;

@@ -58,6 +58,10 @@ struct CheckRequest {
     GrowBuffer* result = nullptr; // fetch-one: receives the server's answer
     std::string failure;          // fetch-one: the check text when no message came
     CHECK_SETTINGS settings;
+    // Called once the session is logged in, before the box is first used: the
+    // box's check pass starts there, so that whatever it waits for overlaps
+    // the server's greeting and login. Not called when the check ends sooner.
+    std::function<void()> boxNeeded;
 };
 
 // Collaborators that live above this module (windows, the SMTP sender, the

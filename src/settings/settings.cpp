@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -50,6 +51,23 @@ void dropPending() {
     std::lock_guard lock(g_pendingMu);
     clearPending();
 }
+
+// Boxes this thread is about to load while a check already runs: the check
+// waits for them at its box pass (Settings_AwaitMessages).
+std::mutex g_boxesMu;
+std::condition_variable g_boxesLoaded;
+bool g_boxesComing = false;
+
+struct BoxesLoadedAtEnd {
+    ~BoxesLoadedAtEnd() {
+        {
+            std::lock_guard lock(g_boxesMu);
+            if (!g_boxesComing) return;
+            g_boxesComing = false;
+        }
+        g_boxesLoaded.notify_all();
+    }
+};
 std::string g_activePath;
 std::string g_exportPath;
 // The store's change count when the tree last matched the profile (loaded,
@@ -710,7 +728,18 @@ uint32_t Settings_ImportMessages(NOTICES* notices) {
     return 0;
 }
 
+void Settings_ExpectMessages() {
+    std::lock_guard lock(g_boxesMu);
+    g_boxesComing = true;
+}
+
+void Settings_AwaitMessages() {
+    std::unique_lock lock(g_boxesMu);
+    g_boxesLoaded.wait(lock, [] { return !g_boxesComing; });
+}
+
 uint32_t Settings_LoadMessages(bool storeUnread, NOTICES* notices, bool withoutTree) {
+    const BoxesLoadedAtEnd loaded;
     if (!g_initialized) return ERR_NOT_READY;
     MSG_VALUES values;
     const bool fromProfile = withoutTree && readPending(&values, notices);

@@ -114,6 +114,15 @@ uint32_t Settings_ImportMessages(NOTICES* notices = nullptr);
 uint32_t Settings_LoadMessages(bool storeUnread = true, NOTICES* notices = nullptr,
                                bool withoutTree = false);
 
+// Says that this thread will call Settings_LoadMessages next, so that a check
+// may start first and meet the server while the boxes load; until that call
+// returns, Settings_AwaitMessages waits.
+void Settings_ExpectMessages();
+
+// Returns once no box load announced by Settings_ExpectMessages is still to
+// come; at once when none was. Any thread.
+void Settings_AwaitMessages();
+
 // ---- End ------------------------------------------------------------------
 
 // Frees the accounts and dial-up options, writes and frees the global

@@ -5,6 +5,7 @@
 #include "app/cmdline.h"
 #include "app/handover.h"
 #include "app/mainwnd.h"
+#include "app/network_watch.h"
 #include "app/translation.h"
 #include "app/tray.h"
 #include "app/update.h"
@@ -39,7 +40,6 @@
 #include <QDialog>
 #include <QFileDialog>
 #include <QIcon>
-#include <QNetworkInformation>
 #include <QPixmapCache>
 #include <QSocketNotifier>
 #include <QSystemTrayIcon>
@@ -141,23 +141,18 @@ void _installSignals(QObject* owner) {
 // ---- Wake-ups ------------------------------------------------------------------------
 
 void _watchWakeUps(QObject* owner) {
-    const bool online =
-        QNetworkInformation::loadBackendByFeatures(QNetworkInformation::Feature::Reachability) &&
-        QNetworkInformation::instance()->reachability() ==
-            QNetworkInformation::Reachability::Online;
-    auto wake = std::make_shared<WakeDetector>(WakeDetector::Read(), online);
+    auto* network = new NetworkWatch(QDBusConnection::systemBus(), owner);
+    if (g_wnd) g_wnd->SetNetworkWatch(network);
+    auto wake = std::make_shared<WakeDetector>(WakeDetector::Read());
     auto* t = new QTimer(owner);
     QObject::connect(t, &QTimer::timeout, owner, [wake] {
         if (wake->Resumed(WakeDetector::Read()) && g_wnd) g_wnd->Wake("resumed from suspend");
     });
     t->start(10000);
-    if (QNetworkInformation* ni = QNetworkInformation::instance())
-        QObject::connect(
-            ni, &QNetworkInformation::reachabilityChanged, owner,
-            [wake](QNetworkInformation::Reachability r) {
-                if (wake->NetworkChanged(r == QNetworkInformation::Reachability::Online) && g_wnd)
-                    g_wnd->Wake("network is back");
-            });
+    QObject::connect(network, &NetworkWatch::Changed, owner, [wake](NETWORK_STATE state) {
+        if (wake->NetworkChanged(state == NETWORK_STATE::Online) && g_wnd)
+            g_wnd->Wake("network is back");
+    });
 }
 
 // ---- Memory after the windows ---------------------------------------------------------

@@ -21,6 +21,7 @@
 #include <string>
 
 class DesktopNotifier;
+class NetworkWatch;
 class QAction;
 class QDBusConnection;
 class QMenu;
@@ -130,6 +131,8 @@ class MainWnd final : public QObject, public ENGINE_UI, public ENGINE_TIMERS {
     // The bus whose notification service announces new mail (the session
     // bus unless set).
     void SetNotificationBus(const QDBusConnection& bus);
+    // What says whether there is a network (none: it counts as present).
+    void SetNetworkWatch(const NetworkWatch* network) { network_ = network; }
     DesktopNotifier* Notifier() const { return notifier_.get(); }
 
   private:
@@ -154,6 +157,7 @@ class MainWnd final : public QObject, public ENGINE_UI, public ENGINE_TIMERS {
     APP_WINDOWS* windows_;
     QPointer<QSystemTrayIcon> tray_;
     std::unique_ptr<DesktopNotifier> notifier_;
+    const NetworkWatch* network_ = nullptr;
     QMenu* menu_ = nullptr;
     QMenu* checkMenu_ = nullptr;
     QAction* checkSeparator_ = nullptr;

@@ -3,6 +3,7 @@
 // with a limit on the wait.
 #include "app/mainwnd.h"
 #include "app/mainwnd_internal.h"
+#include "app/network_watch.h"
 
 #include "app/translation.h"
 #include "app/tray.h"
@@ -15,7 +16,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QNetworkInformation>
 #include <QWidget>
 
 #include <chrono>
@@ -96,11 +96,9 @@ void MainWnd::BringSettingsDialogToFront() {
 }
 
 bool MainWnd::NetworkUsable() {
-    // Unknown counts as present: only a backend that says "disconnected"
-    // holds a check back.
-    QNetworkInformation* ni = QNetworkInformation::instance();
-    return DialUp_ConnectionUsable(!ni || ni->reachability() !=
-                                              QNetworkInformation::Reachability::Disconnected);
+    // Unknown counts as present: only a network known to be gone holds a
+    // check back.
+    return DialUp_ConnectionUsable(!network_ || network_->State() != NETWORK_STATE::Disconnected);
 }
 
 int MainWnd::ShowBox(std::string_view caption, std::string_view text, unsigned flags) {

@@ -137,4 +137,27 @@ bool WindowShown(const std::string& display, const std::string& title) {
                           {{"DISPLAY", display}})) == 0;
 }
 
+PrivateBus::PrivateBus(const std::string& dir) {
+    WriteFile(dir + "/bus.conf", "<busconfig><type>session</type><listen>unix:path=" + dir +
+                                     "/bus</listen><policy context=\"default\">"
+                                     "<allow send_destination=\"*\"/><allow receive_sender=\"*\"/>"
+                                     "<allow own=\"*\"/></policy></busconfig>");
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return;
+    // It prints its address once it listens.
+    pid_ = Spawn(
+        {"dbus-daemon", "--config-file=" + dir + "/bus.conf", "--nofork", "--print-address=3"}, {},
+        {.keep = fds[1]});
+    close(fds[1]);
+    char c;
+    pollfd p{fds[0], POLLIN, 0};
+    while (poll(&p, 1, 20000) == 1 && read(fds[0], &c, 1) == 1 && c != '\n')
+        address += c;
+    close(fds[0]);
+}
+
+PrivateBus::~PrivateBus() {
+    StopChild(pid_, std::chrono::seconds(5));
+}
+
 } // namespace iwtest

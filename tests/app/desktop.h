@@ -61,4 +61,19 @@ class Xvfb {
 // Whether a window of exactly that title is mapped on the display.
 bool WindowShown(const std::string& display, const std::string& title);
 
+// A private D-Bus daemon in `dir` that starts no service on demand, stopped
+// when this goes away. address is empty when none could be started.
+class PrivateBus {
+  public:
+    explicit PrivateBus(const std::string& dir);
+    ~PrivateBus();
+    PrivateBus(const PrivateBus&) = delete;
+    PrivateBus& operator=(const PrivateBus&) = delete;
+
+    std::string address;
+
+  private:
+    pid_t pid_ = -1;
+};
+
 } // namespace iwtest

@@ -132,23 +132,9 @@ class NotificationOnBus : public ::testing::Test {
 
         // A bus that starts no service on demand: the desktop's daemon
         // would otherwise come up for the first call wherever there is a
-        // display. It prints its address once it listens.
-        iwtest::WriteFile(dir_ + "/bus.conf",
-                          "<busconfig><type>session</type><listen>unix:path=" + dir_ +
-                              "/bus</listen><policy context=\"default\">"
-                              "<allow send_destination=\"*\"/><allow receive_sender=\"*\"/>"
-                              "<allow own=\"*\"/></policy></busconfig>");
-        int fds[2];
-        ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
-        bus_ = iwtest::Spawn(
-            {"dbus-daemon", "--config-file=" + dir_ + "/bus.conf", "--nofork", "--print-address=3"},
-            {}, {.keep = fds[1]});
-        close(fds[1]);
-        char c;
-        pollfd p{fds[0], POLLIN, 0};
-        while (poll(&p, 1, 20000) == 1 && read(fds[0], &c, 1) == 1 && c != '\n')
-            address_ += c;
-        close(fds[0]);
+        // display.
+        bus_ = std::make_unique<iwtest::PrivateBus>(dir_);
+        address_ = bus_->address;
         ASSERT_FALSE(address_.empty()) << "no session bus";
         conn_ = std::make_unique<QDBusConnection>(
             QDBusConnection::connectToBus(QString::fromStdString(address_), "notify-test"));
@@ -169,7 +155,7 @@ class NotificationOnBus : public ::testing::Test {
         stop(server_);
         stop(notifyd_);
         if (conn_) QDBusConnection::disconnectFromBus("notify-test");
-        stop(bus_);
+        bus_.reset();
         while (waitpid(-1, nullptr, WNOHANG) > 0) {
         }
         Account_FreeAll();
@@ -246,7 +232,8 @@ class NotificationOnBus : public ::testing::Test {
 
     std::string dir_, address_;
     REGKEY* root_ = nullptr;
-    pid_t bus_ = -1, server_ = -1, notifyd_ = -1;
+    std::unique_ptr<iwtest::PrivateBus> bus_;
+    pid_t server_ = -1, notifyd_ = -1;
     std::unique_ptr<QDBusConnection> conn_;
     UiWindows windows_;
     std::unique_ptr<MainWnd> wnd_;

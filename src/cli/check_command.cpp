@@ -39,6 +39,7 @@ int Cli_Check(const std::string& profile, const std::string& account, bool json,
     });
     HEADLESS_TIMERS timers;
     MailCheck_Init(&ui, &timers);
+    MailCheck_FilterJustLoaded(); // by the session
 
     // The server is slow to greet and let us in: the boxes load meanwhile.
     Settings_ExpectMessages();

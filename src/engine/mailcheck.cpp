@@ -51,6 +51,8 @@ std::atomic<bool> g_stopping{false};
 
 // The worker handle belongs to the UI thread (started, joined there).
 std::thread g_worker;
+// The global filter was loaded moments before the next run.
+std::atomic<bool> g_filterFresh{false};
 
 POP3ACC_HOOKS g_extraHooks;
 
@@ -180,7 +182,8 @@ struct RUN_STATE {
 void _beginRun(const WORKER_RUN& run) {
     if (!run.fetch) {
         g_ui->SetCancelCheckEnabled(true);
-        if (run.settings.globalFilter) Filter_Reload(run.settings.globalFilter, 1);
+        if (run.settings.globalFilter && !g_filterFresh.exchange(false))
+            Filter_Reload(run.settings.globalFilter, 1);
     }
     g_ui->SetNewMailBlink(false);
     g_ui->SetCheckAnimation(true);
@@ -400,6 +403,7 @@ uint32_t MailCheck_Init(ENGINE_UI* ui, ENGINE_TIMERS* timers) {
     g_ui = ui;
     g_timers = timers;
     g_stopping.store(false);
+    g_filterFresh.store(false);
     MailCheck_SetRemindLater(0);
     {
         QueueGuard lock(&kQueue);
@@ -411,6 +415,10 @@ uint32_t MailCheck_Init(ENGINE_UI* ui, ENGINE_TIMERS* timers) {
     Schedule_SetInterfaces(ui, timers, &kQueue);
     _installHooks();
     return 0;
+}
+
+void MailCheck_FilterJustLoaded() {
+    g_filterFresh.store(true);
 }
 
 void MailCheck_SetCheckHooks(POP3ACC_HOOKS hooks) {

@@ -29,6 +29,11 @@ uint32_t MailCheck_Init(ENGINE_UI* ui, ENGINE_TIMERS* timers);
 // display are filled from ENGINE_UI when left empty.
 void MailCheck_SetCheckHooks(POP3ACC_HOOKS hooks);
 
+// The global filter's rules were read just now: the next run uses them as
+// they are, instead of reading them again at its start as every run does
+// (for a process that loads its settings only to make one run).
+void MailCheck_FilterJustLoaded();
+
 // Starts a check on the calling (UI) thread:
 //   request null   work through the queue (0 also when it is empty or no
 //                  connection is usable: timer 153 tries again);

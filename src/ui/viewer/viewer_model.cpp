@@ -15,7 +15,6 @@
 
 #include <QDate>
 #include <QLocale>
-#include <QRegularExpression>
 #include <QTime>
 #include <QUrl>
 
@@ -442,22 +441,64 @@ int ViewerText_Find(const QString& text, const QString& what, bool matchCase, bo
     return static_cast<int>(at >= 0 ? at : text.lastIndexOf(what, -1, cs));
 }
 
+namespace {
+
+bool asciiWord(QChar c) {
+    return c.unicode() < 128 && (c.isLetterOrNumber() || c == u'_');
+}
+
+bool endsLink(QChar c) {
+    const char16_t u = c.unicode();
+    return u == ' ' || (u >= '\t' && u <= '\r') || u == '<' || u == '>' || u == '"';
+}
+
+// The end of an address that starts at `at` with "scheme://", "mailto:" or
+// "www." at the start of a word and goes on to the next space, '<', '>' or
+// '"' (at least one character after the lead-in); -1 when none starts there.
+qsizetype linkEnd(QStringView text, qsizetype at) {
+    if (text[at].unicode() >= 128 || !text[at].isLetter() || (at > 0 && asciiWord(text[at - 1])))
+        return -1;
+    qsizetype scheme = at + 1;
+    while (scheme < text.size() && text[scheme].unicode() < 128 &&
+           (text[scheme].isLetterOrNumber() || text[scheme] == u'+' || text[scheme] == u'.' ||
+            text[scheme] == u'-'))
+        ++scheme;
+    const QStringView rest = text.sliced(at);
+    qsizetype leads[3] = {-1, -1, -1};
+    if (text.sliced(scheme).startsWith(u"://")) leads[0] = scheme + 3;
+    if (rest.startsWith(u"mailto:", Qt::CaseInsensitive)) leads[1] = at + 7;
+    if (rest.startsWith(u"www.", Qt::CaseInsensitive)) leads[2] = at + 4;
+    for (const qsizetype lead : leads) {
+        if (lead < 0) continue;
+        qsizetype end = lead;
+        while (end < text.size() && !endsLink(text[end]))
+            ++end;
+        if (end > lead) return end;
+    }
+    return -1;
+}
+
+} // namespace
+
 std::vector<VIEWER_LINK> ViewerText_Links(const QString& text) {
-    static const QRegularExpression re(
-        QStringLiteral(R"((?:\b[A-Za-z][A-Za-z0-9+.\-]*://|\bmailto:|\bwww\.)[^\s<>"]+)"),
-        QRegularExpression::CaseInsensitiveOption);
     std::vector<VIEWER_LINK> out;
-    for (auto it = re.globalMatch(text); it.hasNext();) {
-        const QRegularExpressionMatch m = it.next();
-        QString link = m.captured(0);
+    for (qsizetype at = 0; at < text.size();) {
+        const qsizetype end = linkEnd(text, at);
+        if (end < 0) {
+            ++at;
+            continue;
+        }
+        QString link = text.mid(at, end - at);
         // Punctuation that ends a sentence is not part of the address.
         while (!link.isEmpty() && QStringLiteral(".,;:!?)]}'").contains(link.back()))
             link.chop(1);
-        if (link.size() <= 4) continue;
-        QString url = link;
-        if (url.startsWith(QStringLiteral("www."), Qt::CaseInsensitive))
-            url.prepend(QStringLiteral("http://"));
-        out.push_back({static_cast<int>(m.capturedStart(0)), static_cast<int>(link.size()), url});
+        if (link.size() > 4) {
+            QString url = link;
+            if (url.startsWith(QStringLiteral("www."), Qt::CaseInsensitive))
+                url.prepend(QStringLiteral("http://"));
+            out.push_back({static_cast<int>(at), static_cast<int>(link.size()), url});
+        }
+        at = end;
     }
     return out;
 }

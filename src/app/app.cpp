@@ -31,6 +31,7 @@
 #include "settings/msgbox_reg.h"
 #include "settings/reg.h"
 #include "settings/settings.h"
+#include "ui/images.h"
 #include "ui/settings/settings_dialog.h"
 
 #include <QApplication>
@@ -168,6 +169,7 @@ void _releaseMemoryAfterWindows(QObject* owner) {
         for (const QWidget* w : QApplication::topLevelWidgets())
             if (w->isVisible()) return;
         QPixmapCache::clear();
+        Images_ReleaseCache();
         malloc_trim(0);
     });
     QObject::connect(qApp, &QGuiApplication::lastWindowClosed, later, qOverload<>(&QTimer::start));

@@ -78,3 +78,7 @@ inline constexpr int IMAGES_TOOLBAR[] = {
 QIcon Images_Status(int image);
 QIcon Images_Tree(int image);
 QIcon Images_Tool(int command);
+
+// Lets go of the loaded icons once no window shows them (UI thread); they
+// are loaded again when next asked for.
+void Images_ReleaseCache();

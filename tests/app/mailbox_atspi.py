@@ -152,7 +152,8 @@ def menu(args):
     step key moves the focus to an item, whose name the reader says."""
     path, step_key, how, opener = args[0].split(" > "), args[1], args[2], args[3:]
     heard = []
-    state = {"opened": False, "sent": 0, "started": False, "error": None, "level": 0}
+    state = {"opened": False, "sent": 0, "started": False, "error": None, "level": 0,
+             "moved": 0.0, "presses": 0}
 
     def on_event(event):
         try:
@@ -162,8 +163,10 @@ def menu(args):
             if event.type.endswith("showing") and role in (pyatspi.ROLE_POPUP_MENU,
                                                             pyatspi.ROLE_MENU):
                 state["opened"] = True
+                state["moved"] = time.monotonic()
             elif event.type.endswith("focused") and role == pyatspi.ROLE_MENU_ITEM:
                 heard.append(event.source.name)
+                state["moved"] = time.monotonic()
         except Exception:
             return
 
@@ -177,7 +180,9 @@ def menu(args):
         return False
 
     def open_menu():
-        state["opening"] = time.monotonic()
+        state.update(opened=False, sent=0, level=0, moved=time.monotonic())
+        del heard[:]
+        state["presses"] += 1
         if how == "key":
             key(opener[0])
         elif how == "window":
@@ -190,11 +195,12 @@ def menu(args):
         if not state["started"]:
             state["started"] = True
             open_menu()
-        elif not state["opened"] and time.monotonic() - state["opening"] > 10:
-            # Nothing heard: a busy machine lost the press, or the program had
-            # not yet learnt that somebody listens (it sends only the events
-            # listened for). A menu open unheard is closed first: the press
-            # would close it instead.
+        elif time.monotonic() - state["moved"] > 8:
+            # Nothing heard for long: a busy machine lost a press or its
+            # event, the program had not yet learnt that somebody listens (it
+            # sends only the events listened for), or a window that took the
+            # keyboard closed the menu. The walk starts again; a menu open
+            # unheard is closed first, as the press would close it instead.
             if menu_showing():
                 key("Escape")
             open_menu()
@@ -218,8 +224,10 @@ def menu(args):
     for event in ("object:state-changed:showing", "object:state-changed:focused"):
         pyatspi.Registry.registerEventListener(on_event, event)
     GLib.timeout_add(50, tick)
-    GLib.timeout_add(int(LIMIT * 1000),
-                     lambda: stop("the menu did not answer within %g s; heard %s" % (LIMIT, heard)))
+    GLib.timeout_add(int(LIMIT * 1000), lambda: stop(
+        "the menu did not answer within %g s (%d presses to open it, the last one %s, a menu %s); "
+        "heard %s" % (LIMIT, state["presses"], "heard" if state["opened"] else "not heard",
+                      "showing" if menu_showing() else "not showing", heard)))
     pyatspi.Registry.start()
     if state["error"]:
         fail(state["error"])

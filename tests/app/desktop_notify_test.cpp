@@ -33,11 +33,9 @@
 
 #include <chrono>
 #include <csignal>
-#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
-#include <poll.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>

@@ -10,6 +10,7 @@
 #include "app/tray.h"
 #include "app/update.h"
 #include "build_date.h"
+#include "common/leak_check.h"
 #include "common/status.h"
 #include "common/translate.h"
 #include "crash/crash.h"
@@ -54,6 +55,7 @@
 #include <fcntl.h>
 #include <malloc.h>
 #include <memory>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -518,7 +520,12 @@ int App_Main(int argc, char** argv) {
     if (cl.profile.empty() && !cl.defprofile.empty())
         Settings_SetVendorText("InboxwardenDefProfile", cl.defprofile);
 
+    auto pause = std::make_optional<LeakCheckPause>();
     QApplication app(argc, argv);
+    // Qt makes its D-Bus thread at the first use of a bus, here or in the
+    // application's accessibility bridge.
+    (void)QDBusConnection::sessionBus();
+    pause.reset();
     QApplication::setApplicationName(QStringLiteral("Inboxwarden"));
     QApplication::setDesktopFileName(QStringLiteral("inboxwarden"));
     QApplication::setQuitOnLastWindowClosed(false);

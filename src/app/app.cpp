@@ -530,7 +530,7 @@ int App_Main(int argc, char** argv) {
     QApplication::setDesktopFileName(QStringLiteral("inboxwarden"));
     QApplication::setQuitOnLastWindowClosed(false);
     QIcon appIcon;
-    for (int s : {32, 48, 64, 128, 256})
+    for (int s : {32, 48, 64, 128})
         appIcon.addFile(QStringLiteral(":/icons/inboxwarden-%1.png").arg(s), QSize(s, s));
     QApplication::setWindowIcon(appIcon);
     Translation_Install(&app);

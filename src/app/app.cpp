@@ -24,6 +24,7 @@
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/selfremove.h"
+#include "platform/sound.h"
 #include "platform/user_message.h"
 #include "settings/account.h"
 #include "settings/globaldata.h"
@@ -172,6 +173,7 @@ void _releaseMemoryAfterWindows(QObject* owner) {
             if (w->isVisible()) return;
         QPixmapCache::clear();
         Images_ReleaseCache();
+        Sound_ReleaseIfIdle(); // the settings let the user hear sounds
         malloc_trim(0);
     });
     QObject::connect(qApp, &QGuiApplication::lastWindowClosed, later, qOverload<>(&QTimer::start));

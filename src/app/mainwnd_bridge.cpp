@@ -16,6 +16,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QTimer>
 #include <QWidget>
 
 #include <chrono>
@@ -251,6 +252,15 @@ void MainWnd::PlaySound(std::string_view file, bool sync) {
         Sound_PlayNewMail(sync);
     else
         Sound_PlayFile(std::string(file), sync);
+    // New mail may come once a day: the sound service is not kept meanwhile.
+    QMetaObject::invokeMethod(
+        this, [this] { releaseSoundLater(); }, Qt::QueuedConnection);
+}
+
+void MainWnd::releaseSoundLater() {
+    QTimer::singleShot(10000, this, [this] {
+        if (!Sound_ReleaseIfIdle()) releaseSoundLater(); // a long sound still plays
+    });
 }
 
 bool MainWnd::LaunchMailClient(ACCOUNT* account) {

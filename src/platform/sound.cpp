@@ -5,6 +5,7 @@
 
 #include <canberra.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -19,6 +20,9 @@ std::mutex g_lock;
 ca_context* g_ctx = nullptr;
 uint32_t g_nextId = 1;
 std::set<uint32_t> g_waited; // ids of sounds someone waits for
+// Sounds started and not ended. Counted apart from g_lock: libcanberra may
+// report an end from its own thread while a caller holds g_lock.
+std::atomic<int> g_playing{0};
 
 ca_context* _context() {
     if (!g_ctx && ca_context_create(&g_ctx) != CA_SUCCESS) g_ctx = nullptr;
@@ -32,7 +36,9 @@ struct Done {
 };
 
 void _finished(ca_context*, uint32_t, int, void* userdata) {
+    g_playing.fetch_sub(1);
     auto* d = static_cast<Done*>(userdata);
+    if (!d) return;
     std::lock_guard<std::mutex> g(d->m);
     d->finished = true;
     d->cv.notify_all();
@@ -57,9 +63,8 @@ namespace {
 // Plays what `describe` puts into the property list, waiting for its end
 // with `wait`; a failure gives the default beep.
 int _play(const std::function<void(ca_proplist*)>& describe, bool wait, const std::string& what) {
-    // An asynchronous sound gets no callback. A synchronous one that never
-    // reports its end keeps its record alive (leaked) rather than let a late
-    // callback write into freed memory.
+    // A synchronous sound that never reports its end keeps its record alive
+    // (leaked) rather than let a late callback write into freed memory.
     auto* done = wait ? new Done : nullptr;
     uint32_t id = 0;
     int rc;
@@ -74,7 +79,9 @@ int _play(const std::function<void(ca_proplist*)>& describe, bool wait, const st
             describe(p);
             ca_proplist_sets(p, CA_PROP_EVENT_DESCRIPTION, "New mail");
             id = g_nextId++;
-            rc = ca_context_play_full(c, id, p, wait ? _finished : nullptr, done);
+            g_playing.fetch_add(1);
+            rc = ca_context_play_full(c, id, p, _finished, done);
+            if (rc != CA_SUCCESS) g_playing.fetch_sub(1);
             ca_proplist_destroy(p);
             if (rc == CA_SUCCESS && wait) g_waited.insert(id);
         }
@@ -130,4 +137,13 @@ void Sound_CancelAll() {
     if (g_ctx)
         for (const uint32_t id : g_waited)
             ca_context_cancel(g_ctx, id);
+}
+
+bool Sound_ReleaseIfIdle() {
+    std::lock_guard<std::mutex> g(g_lock);
+    if (!g_ctx) return true;
+    if (g_playing.load() > 0 || !g_waited.empty()) return false;
+    ca_context_destroy(g_ctx);
+    g_ctx = nullptr;
+    return true;
 }

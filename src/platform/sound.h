@@ -21,3 +21,8 @@ void Sound_CancelAll();
 
 // The desktop's default alert sound (the "bell" event of the sound theme).
 void Sound_Beep();
+
+// Lets the sound service go (its output driver and the sound library it
+// loaded, about 1 MB) when no sound plays; the next sound brings it back.
+// false while a sound still plays. Any thread.
+bool Sound_ReleaseIfIdle();

@@ -169,8 +169,10 @@ void _releaseMemoryAfterWindows(QObject* owner) {
     later->setSingleShot(true);
     later->setInterval(2000); // after the windows' deferred deletes
     QObject::connect(later, &QTimer::timeout, owner, [] {
+        // As lastWindowClosed counts them: an XEmbed tray icon is a visible
+        // top-level widget too, but no window of the user's.
         for (const QWidget* w : QApplication::topLevelWidgets())
-            if (w->isVisible()) return;
+            if (w->isVisible() && w->testAttribute(Qt::WA_QuitOnClose)) return;
         QPixmapCache::clear();
         Images_ReleaseCache();
         Sound_ReleaseIfIdle(); // the settings let the user hear sounds

@@ -8,6 +8,8 @@
 #include <QPainter>
 #include <QPalette>
 
+#include <algorithm>
+
 QIcon MailBoxImage(int image) {
     return Images_Status(image);
 }
@@ -36,7 +38,11 @@ QPixmap MailBoxLogo(bool large, qreal devicePixelRatio) {
     QFont f = QApplication::font();
     f.setBold(true);
     f.setPixelSize(h * 3 / 5);
-    // The name fits its room whatever the font.
+    // The name fits its room whatever the font. Widths grow with the size,
+    // so one measure nearly finds it: every size tried keeps a font engine
+    // in Qt's cache for the program's life.
+    if (const int w = QFontMetrics(f).horizontalAdvance(name); w > room.width())
+        f.setPixelSize(std::max(6, f.pixelSize() * room.width() / w));
     while (f.pixelSize() > 6 && QFontMetrics(f).horizontalAdvance(name) > room.width())
         f.setPixelSize(f.pixelSize() - 1);
     p.setFont(f);

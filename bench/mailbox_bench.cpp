@@ -18,6 +18,7 @@
 
 #include <random>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -101,6 +102,22 @@ void BM_FindInLastRow(benchmark::State& state) {
     state.SetLabel(matchCase ? "match case" : "any case");
 }
 BENCHMARK(BM_FindInLastRow)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// What a steady check does once per message on the server: every id of
+// the big box looked up in its index.
+void BM_LookUpEveryId(benchmark::State& state) {
+    bigBox();
+    ACCOUNT* acc = Account_Get("big", -1);
+    std::vector<std::string> ids;
+    for (int i = 0; i < kBig; ++i)
+        ids.push_back("big-uidl-" + std::to_string(i));
+    int found = 0;
+    for (auto _ : state)
+        for (const std::string& id : ids)
+            found += MsgBox_FindMsg(acc->hMsgBox, id.c_str(), nullptr) != nullptr;
+    if (found != kBig * static_cast<int>(state.iterations())) state.SkipWithError("ids missing");
+}
+BENCHMARK(BM_LookUpEveryId)->Unit(benchmark::kMillisecond);
 
 void BM_Open10x10k(benchmark::State& state) {
     Account_FreeAll();

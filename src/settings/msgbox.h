@@ -138,8 +138,9 @@ struct MSGBOX {
     KeyedArray<MSG_RECORD> MsgArray{false, 0};
     MSGBOX_COUNTS Counts{};
     // MsgId -> lowest index holding it: open addressing over the records'
-    // indexes (-1 free), 2 to 4 slots a record, so that the index costs a few
-    // bytes a record; rebuilt lazily after records move.
+    // indexes (-1 free), 4 to 8 slots a record once rebuilt and at least 2
+    // before it grows, so that a look-up seldom probes twice (each probe
+    // reads a record); rebuilt lazily after records move.
     std::vector<int32_t> IdIndex;
     int IdIndexUsed = 0;
     bool IdIndexValid = true;

@@ -9,6 +9,7 @@
 #include "cli/settings_commands.h"
 #include "cli/terminal.h"
 #include "cli/tnef_command.h"
+#include "platform/registry.h"
 
 #include <CLI/CLI.hpp>
 
@@ -46,6 +47,9 @@ int usageError(const CLI::App& app, const CLI::ParseError& e,
 
 int main(int argc, char** argv) {
     Cli_InstallMessageHandler();
+    // A command's writes that matter reach the profile too, which is synced;
+    // the store's own copy need not be synced at every exit as well.
+    RegStore_SetCheckpointOnClose(false);
 
     // The tray program's "/profile:FILE" spelling, kept for scripts that
     // pass the same switch to both programs.

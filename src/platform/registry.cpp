@@ -97,6 +97,7 @@ thread_local std::unique_ptr<Conn> t_conn;
 // The memory copy (RegStore_UseMemoryCopy): every connection opens this URI
 // instead of g_path; the anchor keeps the copy alive between connections.
 bool g_memory = false;
+std::atomic<bool> g_checkpointOnClose{true};
 std::string g_memUri;
 sqlite3* g_memAnchor = nullptr;
 
@@ -279,6 +280,8 @@ uint32_t openConn(const std::string& path, uint64_t generation, std::unique_ptr<
     // and removed, and a sync of the folder, per run.
     int persist = 1;
     sqlite3_file_control(c->db, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
+    sqlite3_db_config(c->db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, g_checkpointOnClose ? 0 : 1,
+                      nullptr);
     // A checkpoint syncs the file; letting the log grow to 16 MB between
     // checkpoints keeps that out of most writes, and the log is cut back to
     // 4 MB afterwards.
@@ -738,6 +741,10 @@ uint64_t RegStore_ChangeCount() {
 void RegStore_ReleaseMemory() {
     if (t_conn && t_conn->db) sqlite3_db_release_memory(t_conn->db);
     malloc_trim(0);
+}
+
+void RegStore_SetCheckpointOnClose(bool checkpoint) {
+    g_checkpointOnClose = checkpoint;
 }
 
 uint32_t RegStore_Flush(HREGKEY key) {

@@ -332,6 +332,22 @@ TEST_F(RegistryStore, KillDuringBurstLeavesNoTornValue) {
     EXPECT_GE(count, last + 1);
 }
 
+// A short command leaves its writes in the log for the next opener; a close
+// with a checkpoint copies them into the file and empties the log.
+TEST_F(RegistryStore, WritesLeftInTheLogAtCloseReachTheNextOpener) {
+    RegStore_SetCheckpointOnClose(false);
+    ASSERT_EQ(RegStore_Open(path_), REGSTORE_OK);
+    ASSERT_EQ(RegStore_SetValue(key("Short"), "v", REGTYPE_SZ, "logged"), REGSTORE_OK);
+    RegStore_SetCheckpointOnClose(true);
+    ASSERT_EQ(RegStore_Open(path_), REGSTORE_OK); // closes the first without a checkpoint
+    EXPECT_FALSE(iwtest::ReadFile(path_ + "-wal").empty());
+    EXPECT_EQ(get(key("Short"), "v"), "logged");
+
+    ASSERT_EQ(RegStore_Open(path_), REGSTORE_OK);
+    EXPECT_TRUE(iwtest::ReadFile(path_ + "-wal").empty()) << "the file holds it all again";
+    EXPECT_EQ(get(key("Short"), "v"), "logged");
+}
+
 // A damaged file is found, set aside and rebuilt in the command-line and
 // program tests.
 

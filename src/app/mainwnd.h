@@ -148,7 +148,7 @@ class MainWnd final : public QObject, public ENGINE_UI, public ENGINE_TIMERS {
     void checkCmd();
     void loadMessages(bool fast);
     void requestShutdown();
-    void releaseSoundLater();
+    void releaseSoundLater(int tries = 0);
     void updateStatusWindow();
     void announceNewMail(int count);
     void notificationAction(const QString& key);

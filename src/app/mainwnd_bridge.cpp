@@ -257,9 +257,11 @@ void MainWnd::PlaySound(std::string_view file, bool sync) {
         this, [this] { releaseSoundLater(); }, Qt::QueuedConnection);
 }
 
-void MainWnd::releaseSoundLater() {
-    QTimer::singleShot(10000, this, [this] {
-        if (!Sound_ReleaseIfIdle()) releaseSoundLater(); // a long sound still plays
+void MainWnd::releaseSoundLater(int tries) {
+    QTimer::singleShot(10000, this, [this, tries] {
+        // A long sound still plays; one that never reports its end is let
+        // be after five minutes.
+        if (!Sound_ReleaseIfIdle() && tries < 30) releaseSoundLater(tries + 1);
     });
 }
 

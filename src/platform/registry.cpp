@@ -97,9 +97,10 @@ thread_local std::unique_ptr<Conn> t_conn;
 // The memory copy (RegStore_UseMemoryCopy): every connection opens this URI
 // instead of g_path; the anchor keeps the copy alive between connections.
 bool g_memory = false;
-std::atomic<bool> g_checkpointOnClose{true};
 std::string g_memUri;
 sqlite3* g_memAnchor = nullptr;
+// Read by each new connection (RegStore_SetCheckpointOnClose).
+std::atomic<bool> g_checkpointOnClose{true};
 
 std::atomic<uint64_t> g_damaged{0};
 std::atomic<uint64_t> g_diskFull{0};

@@ -6,7 +6,7 @@
 #include "platform/instance.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
+#include <QTest>
 
 #include <cerrno>
 #include <future>
@@ -30,15 +30,6 @@ int _connect() {
     return fd;
 }
 
-// Runs the event loop until `done` holds or 10 s have passed.
-bool _spinUntil(const std::function<bool()>& done) {
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < 10000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return done();
-}
-
 TEST(Handover, RequestsArriveAndHostilePeersAreDropped) {
     std::vector<std::string> heard;
     ASSERT_TRUE(Handover_Listen([&](const std::string& r) { heard.push_back(r); }));
@@ -54,15 +45,18 @@ TEST(Handover, RequestsArriveAndHostilePeersAreDropped) {
     const int quiet = _connect();
 
     auto sent = std::async(std::launch::async, [] { return Handover_Send("  check \r", 5000); });
-    ASSERT_TRUE(_spinUntil([&] { return !heard.empty(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !heard.empty(); }, 10000));
     EXPECT_TRUE(sent.get()) << "the running copy acknowledges what it took in";
     EXPECT_EQ(heard, std::vector<std::string>{"check"});
 
     char c;
-    ASSERT_TRUE(_spinUntil([&] {
-        const ssize_t n = ::recv(flood, &c, 1, MSG_DONTWAIT);
-        return n == 0 || (n < 0 && errno != EAGAIN);
-    })) << "the flooding peer is closed";
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const ssize_t n = ::recv(flood, &c, 1, MSG_DONTWAIT);
+            return n == 0 || (n < 0 && errno != EAGAIN);
+        },
+        10000))
+        << "the flooding peer is closed";
     ::close(flood);
     ::close(quiet);
 
